@@ -1,0 +1,26 @@
+# Install rules, a pkg-config file and a CMake package config, so a host can
+# use find_package(qcsdk) or pkg-config --cflags --libs qcsdk.
+include(CMakePackageConfigHelpers)
+
+install(TARGETS qcsdk EXPORT qcsdkTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/qcsdk DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+  FILES_MATCHING PATTERN "*.h")
+foreach(lib qvsp qp qvc octc)
+  if(TARGET ${lib})
+    install(TARGETS ${lib} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  endif()
+endforeach()
+
+install(EXPORT qcsdkTargets NAMESPACE qcsdk:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/qcsdk)
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/qcsdkConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/qcsdkConfig.cmake INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/qcsdk)
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/qcsdkConfigVersion.cmake
+  COMPATIBILITY SameMinorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/qcsdkConfig.cmake ${PROJECT_BINARY_DIR}/qcsdkConfigVersion.cmake
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/qcsdk)
+
+configure_file(${PROJECT_SOURCE_DIR}/cmake/qcsdk.pc.in ${PROJECT_BINARY_DIR}/qcsdk.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/qcsdk.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

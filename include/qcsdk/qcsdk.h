@@ -1,0 +1,439 @@
+/*
+ * qcsdk: client SDK for network video devices (IP cameras, DVRs, NVRs).
+ *
+ * OVERVIEW
+ *
+ * Lifecycle. Register callbacks (any time, QCSDK_RegisterCallback and the
+ * two others), call QCSDK_InitSDK once, open channels with QCSDK_Connect or
+ * QCSDK_Connect2, work with them, then call QCSDK_ReleaseSDK. Registration,
+ * QCSDK_InitSDK and QCSDK_ReleaseSDK take no lock: call them from one thread
+ * while no other SDK call is in progress. Reports produced while a callback
+ * slot is null are lost; registering replaces a slot at once.
+ *
+ * Channels. A channel is named by a number from 0 to 511, the value the
+ * connect exports return. Every per-channel export takes it first and returns
+ * 0 when the number names no channel (out of range, never used, or a channel
+ * whose link has ended). A channel leaves the table by itself after its link
+ * ends (events 2 to 9) and its number is reused by the next connect: the
+ * lowest free number is always taken.
+ *
+ * Link events. A connect returns at once; the outcome arrives later through
+ * the EventCallback: event 1 when the link is up and the first stream
+ * description has arrived, or one of events 2 to 6 when connecting failed.
+ * Events 7, 8 and 9 end an established link.
+ *
+ * Threads. Reports arrive on the threads of their sources: the transport
+ * libraries' receive threads (link events, raw data, talk, download, user
+ * data), the OCT connection workers, the player's decoding thread (decoded
+ * pictures), the search services' threads (search results), and, for reports
+ * raised inside an export, the host's own calling thread (for example event 7
+ * from QCSDK_Disconnect on an OCT channel). Reports of different channels
+ * are not serialised: two channels may report at the same time.
+ *
+ * Calling the SDK from a callback. A host may call any export from inside any
+ * callback, on the reporting thread, including QCSDK_Disconnect and
+ * QCSDK_Connect. Two locks are held while some reports run: the channel's
+ * remote-list lock during events 10 and 11, and the search lock during search
+ * results. Do not hand work to another thread from such a report and wait for
+ * it if that work needs the same channel's list or a search.
+ *
+ * Lifetime. A channel removed from the table (link ended, QCSDK_Disconnect,
+ * QCSDK_ReleaseSDK) stays alive until every call and callback still using it
+ * has returned; it is then destroyed on whichever thread finished last.
+ * After QCSDK_ReleaseSDK returns no transport callback of a released library
+ * is delivered any more.
+ *
+ * Ownership of what the SDK hands out:
+ *  - RawFrame and its bytes, DecodedFrame and its planes, search and OKIP
+ *    records, talk and user data: valid only during the callback.
+ *  - The event-10 list (data pointer of event 10): valid until the next list
+ *    of the same channel arrives or the channel is destroyed.
+ *  - The text of event 1: valid only during the callback.
+ *  - A buffer from QCSDK_SaveBitmapToBuffer belongs to the host and is freed
+ *    with QCSDK_FreeBitmapBuffer.
+ *  - Strings and arrays in RPC results (qcsdk_grpc.h) live until the channel
+ *    is destroyed; the host never frees them.
+ *
+ * The SDK changes no process-wide state: it installs no signal handler and
+ * changes no locale.
+ */
+#ifndef QCSDK_QCSDK_H
+#define QCSDK_QCSDK_H
+
+#include <stdint.h>
+
+/* Version of this header. QCSDK_GetVersion returns the library's; a host
+ * can compare the two to detect a mismatched header and library. */
+#define QCSDK_VERSION_MAJOR 0
+#define QCSDK_VERSION_MINOR 1
+#define QCSDK_VERSION_PATCH 0
+#define QCSDK_VERSION \
+  ((QCSDK_VERSION_MAJOR << 16) | (QCSDK_VERSION_MINOR << 8) | QCSDK_VERSION_PATCH)
+
+/* QCSDK_CALL: calling convention of the exports (standard call on 32-bit
+ * Windows, the platform default elsewhere). QCSDK_CALLBACK: calling
+ * convention of the host callbacks (C convention). */
+#if defined(_WIN32) && !defined(_WIN64)
+#define QCSDK_CALL __stdcall
+#define QCSDK_CALLBACK __cdecl
+#else
+#define QCSDK_CALL
+#define QCSDK_CALLBACK
+#endif
+
+#if defined(QCSDK_BUILDING)
+#if defined(_WIN32)
+#define QCSDK_API __declspec(dllexport)
+#else
+#define QCSDK_API __attribute__((visibility("default")))
+#endif
+#elif defined(_WIN32)
+#define QCSDK_API __declspec(dllimport)
+#else
+#define QCSDK_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---------------------------------------------------------------------- */
+/* Event codes of EventCallback. Unless stated, the data pointer is null and
+ * the integer argument 0. */
+
+/* Connected: the link is up and the first stream description has arrived.
+ * Data: the text the transport gave when the link came up ("" if none). */
+#define QCSDK_EVENT_CONNECTED 1
+/* Connecting failed: user name or password refused. */
+#define QCSDK_EVENT_AUTH_FAILED 2
+/* Connecting failed: the device has no service on the requested channel. */
+#define QCSDK_EVENT_NO_CHANNEL 3
+/* Connecting failed: the connection type is not accepted. */
+#define QCSDK_EVENT_BAD_CONNECT_TYPE 4
+/* Connecting failed: the device's client limit is reached. */
+#define QCSDK_EVENT_CLIENT_LIMIT 5
+/* Connecting failed for any other reason (unreachable, no answer, ...). */
+#define QCSDK_EVENT_CONNECT_FAILED 6
+/* Disconnected on request (QCSDK_Disconnect). */
+#define QCSDK_EVENT_DISCONNECTED 7
+/* Link lost: an established or half-established link broke. */
+#define QCSDK_EVENT_LINK_LOST 8
+/* The remote side closed the link. */
+#define QCSDK_EVENT_REMOTE_CLOSED 9
+/* Remote recording list received. Data: the first of `integer` entries of
+ * QCSDK_REC_ENTRY_SIZE bytes each (layout below), or null when there are
+ * none. Runs under the channel's remote-list lock; the list stays valid until
+ * the next list of this channel arrives or the channel is destroyed. */
+#define QCSDK_EVENT_REC_LIST 10
+/* Remote recording list query failed. Runs under the remote-list lock. */
+#define QCSDK_EVENT_REC_LIST_FAILED 11
+/* Remote playback ended; the code carries the transport's reason. */
+#define QCSDK_EVENT_PLAYBACK_END_12 12
+#define QCSDK_EVENT_PLAYBACK_END_13 13
+#define QCSDK_EVENT_PLAYBACK_END_14 14
+#define QCSDK_EVENT_PLAYBACK_END_15 15
+/* A new stream description arrived while connected (for example when remote
+ * playback ends and the live stream resumes). */
+#define QCSDK_EVENT_STREAM_CHANGED 16
+/* The device reported its own recording state: the state is passed in the
+ * data-pointer position as a pointer-sized number; integer 0. */
+#define QCSDK_EVENT_RECORDING_STATE 17
+
+/* Talk events of TalkCallback. */
+#define QCSDK_TALK_ACCEPTED 0 /* audio type: the format the device expects */
+#define QCSDK_TALK_AUDIO 1    /* audio type 255; one block of device audio */
+#define QCSDK_TALK_ENDED 2    /* audio type 255 */
+
+/* Codes of DownloadCallback. Progress is in ten-thousandths of the whole;
+ * codes 1 to 4 end the download with the transport's reason, and the local
+ * file is already closed when they arrive. */
+#define QCSDK_DOWNLOAD_PROGRESS 0
+#define QCSDK_DOWNLOAD_END_1 1
+#define QCSDK_DOWNLOAD_END_2 2
+#define QCSDK_DOWNLOAD_END_3 3
+#define QCSDK_DOWNLOAD_END_4 4
+
+/* Frame types of RawFrame. */
+#define QCSDK_FRAME_KEY 0
+#define QCSDK_FRAME_P 1
+#define QCSDK_FRAME_B 2
+#define QCSDK_FRAME_AUDIO 3
+
+/* Transports of QCSDK_Connect2 and of search results. */
+#define QCSDK_TRANSPORT_NXL 0
+#define QCSDK_TRANSPORT_OCT 1
+
+/* Remote recording entry (element of the event-10 list), 4,112 bytes:
+ *   offset 0     int32  index in the list, from 0
+ *   offset 4     int32  kind: 1 ".sv4", 2 ".sv5", 3 ".sv6", 4 and 5 ".mp4"
+ *   offset 8     char[8]    name (six characters and a terminator)
+ *   offset 16    char[2048] display file name, zero-terminated
+ *   offset 2064  char[2048] path on the device, zero-terminated */
+#define QCSDK_REC_ENTRY_SIZE 4112
+
+/* ---------------------------------------------------------------------- */
+/* Records. */
+
+/* An undecoded frame, built for the duration of a RawDataCallback. 12 bytes
+ * in a 32-bit build. */
+typedef struct RawFrame {
+  int32_t type;        /* QCSDK_FRAME_* (other values may be passed on) */
+  const uint8_t* data; /* frame bytes, valid during the call */
+  int32_t length;      /* bytes */
+} RawFrame;
+
+/* A decoded picture, planar YUV 4:2:0, copied for the call. 32 bytes in a
+ * 32-bit build. The planes belong to the player and are valid only during
+ * the call. */
+typedef struct DecodedFrame {
+  int32_t width;
+  int32_t height;
+  const uint8_t* y;
+  const uint8_t* u;
+  const uint8_t* v;
+  int32_t yStride;
+  int32_t uStride;
+  int32_t vStride; /* equal to uStride */
+} DecodedFrame;
+
+/* Stream description returned by QCSDK_GetStreamInfo: twelve int32 values. */
+typedef struct StreamInfo {
+  int32_t videoCodec;      /* 1 MPEG-4, 2 H.264, 11 H.265, 0 other */
+  int32_t width;
+  int32_t height;
+  int32_t frameRateNum;
+  int32_t frameRateDen;    /* 1 when the device gives 0 */
+  int32_t audioCodec;      /* 3 IMA ADPCM, 4 G.711 A-law, 5 G.711 mu-law, 6 AAC, 0 other */
+  int32_t audioParam1;     /* as the transport fills it (sample rate) */
+  int32_t audioParam3;     /* as the transport fills it (bits per sample) */
+  int32_t audioParam2;     /* as the transport fills it (channels) */
+  int32_t recordingKind;   /* 1 ".sv4", 2 ".sv5", 3 ".sv6", 4 and 5 ".mp4", 0 unknown */
+  int32_t totalFrames;     /* frames of a recording, 0 for live */
+  int32_t framesReceived;  /* video frames since this description arrived */
+} StreamInfo;
+
+/* Display rectangle for QCSDK_SetVideoPreview, in window coordinates. */
+typedef struct QCSDK_Rect {
+  int32_t left;
+  int32_t top;
+  int32_t right;
+  int32_t bottom;
+} QCSDK_Rect;
+
+/* One device found by QCSDK_LanSeartchDevice, 404 bytes. */
+typedef struct QCSDK_SearchResult {
+  char deviceNumber[64]; /* zero-terminated */
+  char address[64];      /* dotted IPv4, zero-terminated */
+  int32_t port;
+  char name[256];        /* zero-terminated */
+  int32_t deviceType;    /* 1 IP camera, 2 DVR, 3 NVR, 4 other kinds; 0 unknown */
+  int32_t channelCount;
+  int32_t word396;       /* 1 for Nxl answers; the OCT library's value otherwise */
+  int32_t transport;     /* QCSDK_TRANSPORT_*: pass it to QCSDK_Connect2 */
+} QCSDK_SearchResult;
+
+/* One OKIP answer, 160 bytes. */
+typedef struct QCSDK_OkipResult {
+  char deviceNumber[32]; /* group letters and number, zero-terminated */
+  char address[16];      /* dotted IPv4, zero-terminated */
+  int32_t word16;        /* the answer's word at offset 16 */
+  int32_t word124;       /* the answer's word at offset 124 */
+  char name[100];        /* zero-terminated */
+  int32_t deviceType;
+} QCSDK_OkipResult;
+
+/* ---------------------------------------------------------------------- */
+/* Callbacks (C calling convention, no result). pUserData is the value given
+ * as the last argument of the connect export of that channel. */
+
+/* Link and channel events (QCSDK_EVENT_*). */
+typedef void(QCSDK_CALLBACK* EventCallback)(int32_t channel, int32_t event, const char* data,
+                                            int32_t value, void* pUserData);
+/* Every undecoded frame of a channel whose stream carries H.264. */
+typedef void(QCSDK_CALLBACK* RawDataCallback)(int32_t channel, const RawFrame* frame,
+                                              void* pUserData);
+/* Download progress and end (QCSDK_DOWNLOAD_*). */
+typedef void(QCSDK_CALLBACK* DownloadCallback)(int32_t channel, int32_t code, int32_t progress,
+                                               int32_t total, void* pUserData);
+/* Every picture the player decoded for a channel (decoder switched on). */
+typedef void(QCSDK_CALLBACK* DecodedFrameCallback)(int32_t channel, const DecodedFrame* frame,
+                                                   void* pUserData);
+/* One search result, or null once when the search has ended. */
+typedef void(QCSDK_CALLBACK* SearchCallback)(const QCSDK_SearchResult* result);
+/* Two-way audio events (QCSDK_TALK_*). */
+typedef void(QCSDK_CALLBACK* TalkCallback)(int32_t channel, int32_t event, int32_t audioType,
+                                           const uint8_t* data, int32_t length, void* pUserData);
+/* Opaque user data sent by a device. */
+typedef void(QCSDK_CALLBACK* UserDataCallback)(int32_t channel, const uint8_t* data,
+                                               int32_t length);
+/* One OKIP answer, or null once when the broadcast's answers have ended. */
+typedef void(QCSDK_CALLBACK* OkipCallback)(const QCSDK_OkipResult* result);
+
+/* ---------------------------------------------------------------------- */
+/* Lifecycle. */
+
+/* The library's version, in the form of QCSDK_VERSION. */
+QCSDK_API int32_t QCSDK_CALL QCSDK_GetVersion(void);
+
+/* Initialises the transports, the search services and the player.
+ * nInitParam is handed unchanged to the Nxl transport. szWorkDir (may be
+ * null) is the parent of the work directories "nxl_tmp", "oct_log" and
+ * "oct_tmp", which the SDK names but does not create. Returns 1, or 0 when a
+ * library could not be set up (what was set up stays; call QCSDK_ReleaseSDK).
+ * Call once. */
+QCSDK_API int32_t QCSDK_CALL QCSDK_InitSDK(int32_t nInitParam, const char* szWorkDir);
+
+/* Destroys every channel that no call still holds, then shuts the libraries
+ * down. Returns the Nxl transport's release result. Registered callbacks
+ * stay registered. */
+QCSDK_API int32_t QCSDK_CALL QCSDK_ReleaseSDK(void);
+
+/* Stores five callback slots at once; any may be null (that report is then
+ * not made). */
+QCSDK_API void QCSDK_CALL QCSDK_RegisterCallback(EventCallback onEvent, RawDataCallback onRawData,
+                                                 DownloadCallback onDownload,
+                                                 DecodedFrameCallback onDecodedFrame,
+                                                 SearchCallback onSearch);
+QCSDK_API void QCSDK_CALL QCSDK_RegisterTalkCallback(TalkCallback onTalk);
+QCSDK_API void QCSDK_CALL QCSDK_RegisterUserDataCallback(UserDataCallback onUserData);
+
+/* Selects the local network adapter of the Nxl transport (passed on
+ * unchanged); returns the transport's result. May be called at any time. */
+QCSDK_API int32_t QCSDK_CALL QCSDK_SetNetCard(int32_t card);
+
+/* ---------------------------------------------------------------------- */
+/* Connecting. Both return the channel number (0..511), or -1 when all 512
+ * channels are in use or the request could not be issued (for example an
+ * address that is not dotted IPv4). The outcome arrives later as event 1 or
+ * one of events 2 to 6; after events 2 to 6 the number is free again.
+ *
+ * szAddress: dotted IPv4 address, or the device number when bByNumber is
+ * non-zero. nDeviceChannel: channel on the device. szUser, szPassword:
+ * credentials (also used by the RPC calls of qcsdk_grpc.h). pUserData: passed
+ * back with every callback of this channel. */
+QCSDK_API int32_t QCSDK_CALL QCSDK_Connect(const char* szAddress, int32_t nPort,
+                                           int32_t nDeviceChannel, const char* szUser,
+                                           const char* szPassword, int32_t bByNumber,
+                                           void* pUserData);
+/* As QCSDK_Connect over a chosen transport: QCSDK_TRANSPORT_OCT (1) makes
+ * an OCT channel, every other value an Nxl channel. nStream selects the
+ * device's stream on OCT. */
+QCSDK_API int32_t QCSDK_CALL QCSDK_Connect2(int32_t nTransport, const char* szAddress,
+                                            int32_t nPort, int32_t nDeviceChannel, int32_t nStream,
+                                            const char* szUser, const char* szPassword,
+                                            int32_t bByNumber, void* pUserData);
+
+/* ---------------------------------------------------------------------- */
+/* Per-channel exports. Each returns 0 when the channel number names no
+ * channel; otherwise 1 for success and 0 for failure unless stated. */
+
+/* Asks the transport to close the link; event 7 follows (at once on OCT,
+ * when the transport confirms on Nxl) and the number is freed after it. */
+QCSDK_API int32_t QCSDK_CALL QCSDK_Disconnect(int32_t channel);
+/* Device type of a connected channel: 1, 2, 3, 4 (kinds 4 and 5), or 0. */
+QCSDK_API int32_t QCSDK_CALL QCSDK_GetDeviceInfo(int32_t channel, int32_t* pDeviceType);
+/* Opens (non-zero) or closes (0) the channel's decoder stream. Opening
+ * needs the stream description (event 1) and asks the device for a key
+ * frame. Decoded pictures then reach the DecodedFrameCallback. */
+QCSDK_API int32_t QCSDK_CALL QCSDK_EnableDecoder(int32_t channel, int32_t bEnable);
+/* Shows the decoded video in a host window; a null window or rectangle
+ * switches display off. */
+QCSDK_API int32_t QCSDK_CALL QCSDK_SetVideoPreview(int32_t channel, void* hWnd,
+                                                   const QCSDK_Rect* pRect);
+/* Plays the channel's audio; a null window switches sound off. */
+QCSDK_API int32_t QCSDK_CALL QCSDK_SetAudioPreview(int32_t channel, void* hWnd);
+/* Asks the device to send (non-zero) or pause (0) video. Nxl only; 0 on OCT. */
+QCSDK_API int32_t QCSDK_CALL QCSDK_EnableVideoData(int32_t channel, int32_t bEnable);
+/* The current stream description; 0 unless connected. */
+QCSDK_API int32_t QCSDK_CALL QCSDK_GetStreamInfo(int32_t channel, StreamInfo* pInfo);
+/* Records the live stream to a local file whose extension must match the
+ * stream's recording kind (".sv4", ".sv5", ".sv6" or ".mp4"; letter case of
+ * the two middle characters is ignored). Recording starts at the next key
+ * frame. 0 unless connected. */
+QCSDK_API int32_t QCSDK_CALL QCSDK_StartRec(int32_t channel, const char* szFilename);
+/* Finishes a recording; 1 for an existing channel, recording or not. */
+QCSDK_API int32_t QCSDK_CALL QCSDK_StopRec(int32_t channel);
+/* Asks for the device's recordings between two dates: six int32 values,
+ * start year, month, day, end year, month, day. The list arrives as event
+ * 10 (or 11). */
+QCSDK_API int32_t QCSDK_CALL QCSDK_GetRemoteRecFileList(int32_t channel, const int32_t* pDates);
+/* Plays back entry `index` of the last list; a negative index stops
+ * playback. */
+QCSDK_API int32_t QCSDK_CALL QCSDK_RemotePlay(int32_t channel, int32_t index);
+/* Playback control: 0 resume, 1 pause, 2 faster, 3 slower, 4 normal speed,
+ * 5 seek to `value`. */
+QCSDK_API int32_t QCSDK_CALL QCSDK_RemotePlayControl(int32_t channel, int32_t command,
+                                                     int32_t value);
+/* Redraws the last picture in the preview window. */
+QCSDK_API int32_t QCSDK_CALL QCSDK_Refresh(int32_t channel);
+/* Stops any running download, then downloads entry `index` of the last list
+ * to szFilename, reporting through the DownloadCallback. A negative index
+ * only stops and returns 1. */
+QCSDK_API int32_t QCSDK_CALL QCSDK_DownloadRemoteFile(int32_t channel, int32_t index,
+                                                      const char* szFilename);
+/* Starts (non-zero) or stops (0) recording on the device. */
+QCSDK_API int32_t QCSDK_CALL QCSDK_RemoteRecording(int32_t channel, int32_t bStart);
+/* Two-way audio: request, end, and send one block of audio. The device's
+ * answer arrives as talk event 0; audio is accepted after it. */
+QCSDK_API int32_t QCSDK_CALL QCSDK_StartTalk(int32_t channel);
+QCSDK_API int32_t QCSDK_CALL QCSDK_StopTalk(int32_t channel);
+QCSDK_API int32_t QCSDK_CALL QCSDK_SendTalkData(int32_t channel, const void* pData,
+                                                int32_t length);
+/* Saves the last decoded picture as a 32-bit bottom-up bitmap file. */
+QCSDK_API int32_t QCSDK_CALL QCSDK_SaveBitmap(int32_t channel, const char* szFilename);
+/* Returns the last decoded picture as width x height pixels of 4 bytes
+ * (blue, green, red, 255), bottom-up rows. Free it with
+ * QCSDK_FreeBitmapBuffer. */
+QCSDK_API int32_t QCSDK_CALL QCSDK_SaveBitmapToBuffer(int32_t channel, uint8_t** ppBuffer,
+                                                      int32_t* pWidth, int32_t* pHeight);
+/* Opens the device's configuration dialog (devices that supply one). */
+QCSDK_API int32_t QCSDK_CALL QCSDK_RemoteConfig(int32_t channel, int32_t value);
+/* Pan/tilt/zoom: command 0 up, 1 down, 2 left, 3 right, 4 patrol, 5 iris
+ * open, 6 iris close, 7 focus far, 8 focus near, 9 zoom in, 10 zoom out, 11
+ * to 14 auxiliary 1 to 4; bStart non-zero starts, 0 stops. */
+QCSDK_API int32_t QCSDK_CALL QCSDK_SendPTZCommand(int32_t channel, int32_t command,
+                                                  int32_t bStart);
+/* Sends opaque bytes to the device. */
+QCSDK_API int32_t QCSDK_CALL QCSDK_SendUserData(int32_t channel, const void* pData,
+                                                int32_t length);
+/* Opens and closes the channel's RPC exchange (see qcsdk_grpc.h). */
+QCSDK_API int32_t QCSDK_CALL QCSDK_GRPC_Begin(int32_t channel);
+QCSDK_API int32_t QCSDK_CALL QCSDK_GRPC_End(int32_t channel);
+
+/* Frees a buffer from QCSDK_SaveBitmapToBuffer; null is ignored. */
+QCSDK_API void QCSDK_CALL QCSDK_FreeBitmapBuffer(uint8_t* pBuffer);
+
+/* ---------------------------------------------------------------------- */
+/* Discovery without a channel. */
+
+/* Searches the local network over both transports. deviceType 0 reports
+ * every device, otherwise only that type. Results arrive through the
+ * SearchCallback, each device once, then one null when the search ends.
+ * Returns 1 when a search started, 0 when one is still running or none could
+ * start. */
+QCSDK_API int32_t QCSDK_CALL QCSDK_LanSeartchDevice(int32_t deviceType, int32_t timeoutMs);
+
+/* OKIP: find devices and set their network configuration by broadcast. */
+/* Starts the answer service; callback may be null. 1 when started. */
+QCSDK_API int32_t QCSDK_CALL QCSDK_OKIP_StartService(OkipCallback callback);
+QCSDK_API int32_t QCSDK_CALL QCSDK_OKIP_StopService(void);
+/* Broadcasts a find; answers arrive through the OKIP callback. */
+QCSDK_API int32_t QCSDK_CALL QCSDK_OKIP_FinDevs(int32_t timeoutMs);
+/* Sets the network configuration of the device with that number: two texts
+ * (at most 31 characters each) and five 32-bit words (word 1 is the IPv4
+ * address, first dotted number in the lowest byte). 0 on a rejected
+ * argument. */
+QCSDK_API int32_t QCSDK_CALL QCSDK_OKIP_SetNetCfg(const char* szDeviceNumber, const char* szText1,
+                                                  const char* szText2, const int32_t* pConfig);
+
+/* Whether a device is online: 1 online, 0 offline, -1 on a failed or
+ * invalid query, -2 for a device number without group or number. A number
+ * beginning with a digit is asked over OCT, any other over Nxl. */
+QCSDK_API int32_t QCSDK_CALL QCSDK_GetNxlOnlineStatus(const char* szDeviceNumber,
+                                                      int32_t timeoutMs);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QCSDK_QCSDK_H */

@@ -1,0 +1,32 @@
+// The Nxl transport library's operations as the SDK calls them.
+#pragma once
+
+#include <qvc/qvc.h>
+
+namespace qcsdk::platform {
+
+struct NxlApi {
+  decltype(&QVC_InitSDK) InitSDK;
+  decltype(&QVC_SetLocalFilePath) SetLocalFilePath;
+  decltype(&QVC_RegisterCallBack) RegisterCallBack;
+  decltype(&QVC_EnableHelp) EnableHelp;
+  decltype(&QVC_ReleaseSDK) ReleaseSDK;
+  decltype(&QVC_SetLocalNetCard) SetLocalNetCard;
+  decltype(&QVC_Connect) Connect;
+  decltype(&QVC_DisConnect) DisConnect;
+  decltype(&QVC_SendData) SendData;
+  decltype(&QVC_WANGetChannelCount) WANGetChannelCount;
+  decltype(&QVC_EnableSearchCache) EnableSearchCache;
+  decltype(&QVC_StartLANSerchServer) StartLANSerchServer;
+  decltype(&QVC_LANSerchDevice) LANSerchDevice;
+  decltype(&QVC_StopLANSerchServer) StopLANSerchServer;
+  decltype(&QVC_StartBroadcastServer) StartBroadcastServer;
+  decltype(&QVC_StopBroadcastServer) StopBroadcastServer;
+  decltype(&QVC_BroadcastOnce) BroadcastOnce;
+};
+
+const NxlApi& Nxl();
+void BindNxl(const NxlApi* api);
+const NxlApi& DefaultNxl();
+
+}  // namespace qcsdk::platform

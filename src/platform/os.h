@@ -1,0 +1,111 @@
+// Operating-system seam: the few services the SDK needs from the platform.
+// One POSIX implementation today; Win32 specifics stay behind this header.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace qcsdk::os {
+
+// Re-entrant lock: the owning thread may take it again. Meets the standard
+// Lockable requirements, so std::lock_guard / std::unique_lock work on it.
+class RecursiveLock {
+ public:
+  RecursiveLock() = default;
+  RecursiveLock(const RecursiveLock&) = delete;
+  RecursiveLock& operator=(const RecursiveLock&) = delete;
+
+  void lock() { m_mutex.lock(); }
+  void unlock() { m_mutex.unlock(); }
+  bool try_lock() { return m_mutex.try_lock(); }
+
+ private:
+  std::recursive_mutex m_mutex;
+};
+
+// Manual-reset event: stays signalled until Reset.
+class ManualResetEvent {
+ public:
+  void Set();
+  void Reset();
+  // Waits up to timeoutMs (negative: forever); true when signalled.
+  bool Wait(int64_t timeoutMs);
+  bool IsSet();
+
+ private:
+  std::mutex m_mutex;
+  std::condition_variable m_cv;
+  bool m_signalled = false;
+};
+
+// A joinable thread with a timed join, as the worker shutdowns need.
+class Thread {
+ public:
+  Thread() = default;
+  ~Thread();
+  Thread(const Thread&) = delete;
+  Thread& operator=(const Thread&) = delete;
+
+  bool Start(std::function<void()> body);
+  // Waits up to timeoutMs (negative: forever) for the body to finish; true
+  // when it did. A thread that did not finish is detached by the destructor.
+  bool Join(int64_t timeoutMs);
+  bool Running() const { return m_thread.joinable(); }
+  bool IsCurrent() const { return m_thread.get_id() == std::this_thread::get_id(); }
+
+ private:
+  std::thread m_thread;
+  std::shared_ptr<ManualResetEvent> m_done;
+};
+
+void Sleep(uint32_t milliseconds);
+
+// 64-bit monotonic millisecond tick.
+uint64_t TickCount64();
+
+struct LocalTime {
+  int year;
+  int month;
+  int day;
+  int hour;
+  int minute;
+  int second;
+  int millisecond;
+};
+LocalTime Now();
+
+// Full path of the host executable into buffer (capacity bytes, including the
+// terminator). Returns the length written, or 0 on failure (buffer untouched).
+std::size_t ModuleFileName(char* buffer, std::size_t capacity);
+
+bool DeleteFile(const char* path);
+
+// Run-time loading of a shared library.
+class SharedLibrary {
+ public:
+  SharedLibrary() = default;
+  ~SharedLibrary();
+  SharedLibrary(const SharedLibrary&) = delete;
+  SharedLibrary& operator=(const SharedLibrary&) = delete;
+
+  bool Open(const std::string& path);
+  void Close();
+  bool IsOpen() const { return m_handle != nullptr; }
+  void* Symbol(const char* name) const;
+
+ private:
+  void* m_handle = nullptr;
+};
+
+// Dotted IPv4 text to a 32-bit address in network order; 0xFFFFFFFF for text
+// that is not an address (as inet_addr answers).
+uint32_t InetAddr(const char* text);
+
+}  // namespace qcsdk::os

@@ -1,0 +1,134 @@
+// POSIX implementation of the operating-system seam.
+#include "platform/os.h"
+
+#include <arpa/inet.h>
+#include <dlfcn.h>
+#include <sys/time.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+
+namespace qcsdk::os {
+
+void ManualResetEvent::Set() {
+  {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_signalled = true;
+  }
+  m_cv.notify_all();
+}
+
+void ManualResetEvent::Reset() {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  m_signalled = false;
+}
+
+bool ManualResetEvent::IsSet() {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  return m_signalled;
+}
+
+bool ManualResetEvent::Wait(int64_t timeoutMs) {
+  std::unique_lock<std::mutex> guard(m_mutex);
+  if (timeoutMs < 0) {
+    m_cv.wait(guard, [this] { return m_signalled; });
+    return true;
+  }
+  return m_cv.wait_for(guard, std::chrono::milliseconds(timeoutMs), [this] { return m_signalled; });
+}
+
+Thread::~Thread() {
+  if (!m_thread.joinable()) return;
+  if (IsCurrent() || !m_done->IsSet()) {
+    m_thread.detach();
+  } else {
+    m_thread.join();
+  }
+}
+
+bool Thread::Start(std::function<void()> body) {
+  if (m_thread.joinable()) return false;
+  m_done = std::make_shared<ManualResetEvent>();
+  auto done = m_done;
+  try {
+    m_thread = std::thread([body = std::move(body), done] {
+      body();
+      done->Set();
+    });
+  } catch (...) {
+    return false;
+  }
+  return true;
+}
+
+bool Thread::Join(int64_t timeoutMs) {
+  if (!m_thread.joinable()) return true;
+  if (IsCurrent()) return false;
+  if (!m_done->Wait(timeoutMs)) return false;
+  m_thread.join();
+  return true;
+}
+
+void Sleep(uint32_t milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+uint64_t TickCount64() {
+  // The tick is read through the looked-up 64-bit counter of the Windows
+  // build, which carries a fixed offset; keep the same origin everywhere.
+  constexpr uint64_t kOffset = 0x7000000;
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u +
+         kOffset;
+}
+
+LocalTime Now() {
+  timeval tv{};
+  gettimeofday(&tv, nullptr);
+  tm parts{};
+  time_t seconds = tv.tv_sec;
+  localtime_r(&seconds, &parts);
+  return LocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,          parts.tm_hour,
+                   parts.tm_min,         parts.tm_sec,     static_cast<int>(tv.tv_usec / 1000)};
+}
+
+std::size_t ModuleFileName(char* buffer, std::size_t capacity) {
+  if (buffer == nullptr || capacity == 0) return 0;
+  char path[4096];
+  ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0 || static_cast<std::size_t>(n) >= capacity) return 0;
+  std::memcpy(buffer, path, static_cast<std::size_t>(n));
+  buffer[n] = '\0';
+  return static_cast<std::size_t>(n);
+}
+
+bool DeleteFile(const char* path) { return path != nullptr && unlink(path) == 0; }
+
+SharedLibrary::~SharedLibrary() { Close(); }
+
+bool SharedLibrary::Open(const std::string& path) {
+  Close();
+  m_handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  return m_handle != nullptr;
+}
+
+void SharedLibrary::Close() {
+  if (m_handle != nullptr) {
+    dlclose(m_handle);
+    m_handle = nullptr;
+  }
+}
+
+void* SharedLibrary::Symbol(const char* name) const {
+  return m_handle != nullptr ? dlsym(m_handle, name) : nullptr;
+}
+
+uint32_t InetAddr(const char* text) {
+  if (text == nullptr) return 0xFFFFFFFFu;
+  return static_cast<uint32_t>(inet_addr(text));
+}
+
+}  // namespace qcsdk::os

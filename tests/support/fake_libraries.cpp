@@ -1,0 +1,285 @@
+#include "support/fake_libraries.h"
+
+#include <algorithm>
+#include <cstring>
+#include <sstream>
+#include <type_traits>
+
+namespace qcsdk::test {
+namespace {
+
+std::atomic<FakeLibraries*> g_current{nullptr};
+
+template <std::size_t N>
+struct Name {
+  constexpr Name(const char (&text)[N]) { std::copy_n(text, N, value); }
+  char value[N];
+};
+
+void Append(std::ostringstream& out, const char* text) {
+  if (text == nullptr) {
+    out << "null";
+  } else {
+    out << '"' << text << '"';
+  }
+}
+
+template <class T>
+void Append(std::ostringstream& out, T value) {
+  if constexpr (std::is_pointer_v<T>) {
+    out << (value == nullptr ? "null" : "ptr");
+  } else if constexpr (std::is_floating_point_v<T>) {
+    out << value;
+  } else if constexpr (std::is_integral_v<T> || std::is_enum_v<T>) {
+    out << static_cast<int64_t>(value);
+  } else {
+    out << "record";
+  }
+}
+
+template <class T>
+int64_t AsInteger(T value) {
+  if constexpr (std::is_integral_v<T>) {
+    return static_cast<int64_t>(value);
+  } else {
+    return 0;
+  }
+}
+
+template <class... A>
+int64_t FirstInteger(A... args) {
+  int64_t first = 0;
+  bool found = false;
+  ((!found && std::is_integral_v<A> ? (first = AsInteger(args), found = true) : false), ...);
+  return first;
+}
+
+// One recording operation per library function: records the call and
+// answers the result the test set, or `kDefault`.
+template <Name kName, class Fn, long long kDefault>
+struct Op;
+
+template <Name kName, class R, class... A, long long kDefault>
+struct Op<kName, R (*)(A...), kDefault> {
+  static R Call(A... args) {
+    std::ostringstream call;
+    call << kName.value << '(';
+    bool first = true;
+    ((call << (first ? "" : ", "), Append(call, args), first = false), ...);
+    call << ')';
+    FakeLibraries& fake = FakeLibraries::Current();
+    const int64_t firstArg = FirstInteger(args...);
+    fake.Record(kName.value, call.str(), firstArg);
+    const int64_t result = fake.ResultFor(kName.value, firstArg, kDefault);
+    if constexpr (std::is_void_v<R>) {
+      return;
+    } else if constexpr (std::is_pointer_v<R>) {
+      return reinterpret_cast<R>(static_cast<intptr_t>(result));
+    } else {
+      return static_cast<R>(result);
+    }
+  }
+};
+
+#define FAKE(fn, result) (&Op<#fn, decltype(&fn), (result)>::Call)
+
+int32_t RegisterNxl(QVC_ConnectCallback a, QVC_StreamCallback b, QVC_FileListCallback c,
+                    QVC_TalkCallback d, QVC_TextCallback e, QVC_DownloadCallback f,
+                    QVC_StreamCallback g) {
+  FakeLibraries::Current().SetNxl({a, b, c, d, e, f, g});
+  return FAKE(QVC_RegisterCallBack, 1)(a, b, c, d, e, f, g);
+}
+
+int32_t SetPictureCallback(QVSP_PictureCallback cb, void* r1, void* r2, void* r3) {
+  FakeLibraries::Current().SetPicture(cb);
+  return FAKE(QVSP_SetCallBack, 1)(cb, r1, r2, r3);
+}
+
+int32_t CreatePlayer() {
+  FakeLibraries& fake = FakeLibraries::Current();
+  const int64_t handle = FAKE(QVSP_CreatePlayer, 0)();
+  // Unless the test set a result, every player gets a new handle from 1 up.
+  return static_cast<int32_t>(handle != 0 ? handle : fake.NextHandle());
+}
+
+const platform::NxlApi kNxl{
+    FAKE(QVC_InitSDK, 1),
+    FAKE(QVC_SetLocalFilePath, 1),
+    &RegisterNxl,
+    FAKE(QVC_EnableHelp, 1),
+    FAKE(QVC_ReleaseSDK, 1),
+    FAKE(QVC_SetLocalNetCard, 1),
+    FAKE(QVC_Connect, 1),
+    FAKE(QVC_DisConnect, 1),
+    FAKE(QVC_SendData, 1),
+    FAKE(QVC_WANGetChannelCount, 1),
+    FAKE(QVC_EnableSearchCache, 0),
+    FAKE(QVC_StartLANSerchServer, 1),
+    FAKE(QVC_LANSerchDevice, 1),
+    FAKE(QVC_StopLANSerchServer, 0),
+    FAKE(QVC_StartBroadcastServer, 1),
+    FAKE(QVC_StopBroadcastServer, 1),
+    FAKE(QVC_BroadcastOnce, 1),
+};
+
+const platform::PlayerApi kPlayer{
+    FAKE(QVSP_InitSDK, 1),        FAKE(QVSP_ReleaseSDK, 1),
+    &SetPictureCallback,          &CreatePlayer,
+    FAKE(QVSP_ReleasePlayer, 1),  FAKE(QVSP_OpenStream, 1),
+    FAKE(QVSP_CloseStream, 1),    FAKE(QVSP_WriteToStreamOneFrame, 1),
+    FAKE(QVSP_SetVideoPreview, 1), FAKE(QVSP_SetAudioPreview, 1),
+    FAKE(QVSP_RefreshWindow, 1),  FAKE(QVSP_GetBitmapSize, 1),
+};
+
+const platform::Mp4PkgApi kMp4{FAKE(QP_OpenPackage, 1), FAKE(QP_PackageOneFrame, 1),
+                               FAKE(QP_ClosePackage, 1)};
+
+const platform::OctApi kOct{
+    FAKE(octc_init_sdk, 0),
+    FAKE(octc_enable_log, 0),
+    FAKE(octc_encrypt_config, 0),
+    FAKE(octc_default_encrypt_proc, 0),
+    FAKE(octc_default_decrypt_proc, 0),
+    FAKE(octc_register_callbacks, 0),
+    FAKE(octc_cmd_init_module, 0),
+    FAKE(octc_stream_init_module, 0),
+    FAKE(octc_vod_init_module, 0),
+    FAKE(octc_down_init_module, 0),
+    FAKE(octc_chat_init_module, 0),
+    FAKE(octc_chat_release_module, 0),
+    FAKE(octc_down_release_module, 0),
+    FAKE(octc_vod_release_module, 0),
+    FAKE(octc_stream_release_module, 0),
+    FAKE(octc_cmd_release_module, 0),
+    FAKE(octc_release_sdk, 0),
+    FAKE(octc_connect_by_hostname, 1),
+    FAKE(octc_connect_by_nimbus, 1),
+    FAKE(octc_close_conn, 0),
+    FAKE(octc_cmd_get_dev_info, 0),
+    FAKE(octc_cmd_free_dev_info, 0),
+    FAKE(octc_stream_open, 1),
+    FAKE(octc_stream_close, 0),
+    FAKE(octc_stream_insert_keyframe, 0),
+    FAKE(octc_chat_open, 1),
+    FAKE(octc_chat_close, 0),
+    FAKE(octc_chat_write, 0),
+    FAKE(octc_cmd_get_rec_file_list, 0),
+    FAKE(octc_cmd_free_rec_file_list_result, 0),
+    FAKE(octc_vod_open, 1),
+    FAKE(octc_vod_close, 0),
+    FAKE(octc_vod_set_speed, 0),
+    FAKE(octc_vod_skip_to, 0),
+    FAKE(octc_down_open, 1),
+    FAKE(octc_down_close, 0),
+    FAKE(octc_cmd_send_notify, 0),
+    FAKE(octc_cmd_remote_config, 0),
+    FAKE(octc_cmd_free_remote_config_result, 0),
+    FAKE(octc_get_dev_online_status, 0),
+    FAKE(octc_free_dev_online_status, 0),
+    FAKE(octc_start_search_device_service, 0),
+    FAKE(octc_search_device, 0),
+    FAKE(octc_stop_search_device_service, 0),
+};
+
+}  // namespace
+
+FakeLibraries::FakeLibraries() {
+  g_current.store(this);
+  platform::BindNxl(&kNxl);
+  platform::BindPlayer(&kPlayer);
+  platform::BindMp4Pkg(&kMp4);
+  platform::BindOct(&kOct);
+}
+
+FakeLibraries::~FakeLibraries() {
+  platform::BindNxl(nullptr);
+  platform::BindPlayer(nullptr);
+  platform::BindMp4Pkg(nullptr);
+  platform::BindOct(nullptr);
+  g_current.store(nullptr);
+}
+
+FakeLibraries& FakeLibraries::Current() { return *g_current.load(); }
+
+std::vector<std::string> FakeLibraries::Calls() const {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  std::vector<std::string> calls;
+  for (const auto& [name, call] : m_calls) calls.push_back(call);
+  return calls;
+}
+
+std::vector<std::string> FakeLibraries::CallNames() const {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  std::vector<std::string> names;
+  for (const auto& [name, call] : m_calls) names.push_back(name);
+  return names;
+}
+
+int FakeLibraries::CountCalls(const std::string& name) const {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  return static_cast<int>(std::count_if(m_calls.begin(), m_calls.end(),
+                                        [&](const auto& call) { return call.first == name; }));
+}
+
+void FakeLibraries::ClearCalls() {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  m_calls.clear();
+}
+
+void FakeLibraries::SetResult(const std::string& name, int64_t result) {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  m_results[name] = result;
+}
+
+void FakeLibraries::SetResultByFirstArg(const std::string& name,
+                                        std::function<int64_t(int64_t)> result) {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  m_resultFns[name] = std::move(result);
+}
+
+void FakeLibraries::RunOnLibraryThread(const std::function<void()>& fn) {
+  std::thread thread(fn);
+  thread.join();
+}
+
+FakeLibraries::NxlCallbacks FakeLibraries::nxl() const {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  return m_nxl;
+}
+
+QVSP_PictureCallback FakeLibraries::picture() const {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  return m_picture;
+}
+
+void FakeLibraries::Record(std::string name, std::string call, int64_t /*firstArg*/) {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  m_calls.emplace_back(std::move(name), std::move(call));
+}
+
+int64_t FakeLibraries::ResultFor(const std::string& name, int64_t firstArg, int64_t fallback) {
+  std::function<int64_t(int64_t)> fn;
+  {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    if (auto it = m_resultFns.find(name); it != m_resultFns.end()) {
+      fn = it->second;
+    } else if (auto r = m_results.find(name); r != m_results.end()) {
+      return r->second;
+    } else {
+      return fallback;
+    }
+  }
+  return fn(firstArg);
+}
+
+void FakeLibraries::SetNxl(const NxlCallbacks& callbacks) {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  m_nxl = callbacks;
+}
+
+void FakeLibraries::SetPicture(QVSP_PictureCallback picture) {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  m_picture = picture;
+}
+
+}  // namespace qcsdk::test

@@ -1,0 +1,81 @@
+// Scripted fakes of the four libraries the SDK calls. Constructing a
+// FakeLibraries binds all four tables to it; destroying it restores the
+// default tables. Every call is recorded with its arguments, results can be
+// set per operation, and the callbacks the SDK registers are kept so that a
+// test can fire them, from threads of the fake's own like a real library.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/mp4pkg_api.h"
+#include "platform/nxl_api.h"
+#include "platform/oct_api.h"
+#include "platform/player_api.h"
+
+namespace qcsdk::test {
+
+class FakeLibraries {
+ public:
+  FakeLibraries();
+  ~FakeLibraries();
+  FakeLibraries(const FakeLibraries&) = delete;
+  FakeLibraries& operator=(const FakeLibraries&) = delete;
+
+  static FakeLibraries& Current();
+
+  // Every call so far, as "Name(arg, arg, ...)"; strings are quoted, other
+  // pointers appear as ptr or null.
+  std::vector<std::string> Calls() const;
+  // Only the names, in order.
+  std::vector<std::string> CallNames() const;
+  int CountCalls(const std::string& name) const;
+  void ClearCalls();
+
+  // The result an operation returns from now on (default: 1 for Nxl and
+  // player truth values, 0 for OCT results, handles counted up from 1).
+  void SetResult(const std::string& name, int64_t result);
+  // A result computed from the call's first integer argument (for example
+  // the local port of a start-service call).
+  void SetResultByFirstArg(const std::string& name, std::function<int64_t(int64_t)> result);
+
+  // Runs fn on a new thread of the fake and waits for it to finish.
+  static void RunOnLibraryThread(const std::function<void()>& fn);
+
+  // Callbacks the SDK registered.
+  struct NxlCallbacks {
+    QVC_ConnectCallback connect = nullptr;
+    QVC_StreamCallback live = nullptr;
+    QVC_FileListCallback fileList = nullptr;
+    QVC_TalkCallback talk = nullptr;
+    QVC_TextCallback text = nullptr;
+    QVC_DownloadCallback download = nullptr;
+    QVC_StreamCallback playback = nullptr;
+  };
+  NxlCallbacks nxl() const;
+  QVSP_PictureCallback picture() const;
+
+  // Internal to the fake's operations.
+  void Record(std::string name, std::string call, int64_t firstArg);
+  int64_t ResultFor(const std::string& name, int64_t firstArg, int64_t fallback);
+  void SetNxl(const NxlCallbacks& callbacks);
+  void SetPicture(QVSP_PictureCallback picture);
+  int64_t NextHandle() { return ++m_nextHandle; }
+
+ private:
+  mutable std::mutex m_mutex;
+  std::vector<std::pair<std::string, std::string>> m_calls;
+  std::map<std::string, int64_t> m_results;
+  std::map<std::string, std::function<int64_t(int64_t)>> m_resultFns;
+  NxlCallbacks m_nxl;
+  QVSP_PictureCallback m_picture = nullptr;
+  std::atomic<int64_t> m_nextHandle{0};
+};
+
+}  // namespace qcsdk::test
