@@ -1,0 +1,127 @@
+#include "support/host_recorder.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+
+namespace qcsdk::test {
+namespace {
+
+std::atomic<HostRecorder*> g_recorder{nullptr};
+
+void EventThunk(int32_t channel, int32_t code, const char* data, int32_t value, void* user) {
+  if (HostRecorder* r = g_recorder.load()) r->OnEvent(channel, code, data, value, user);
+}
+void RawThunk(int32_t channel, const RawFrame* frame, void*) {
+  if (HostRecorder* r = g_recorder.load()) r->OnRaw(channel, frame);
+}
+void DownloadThunk(int32_t channel, int32_t code, int32_t progress, int32_t total, void*) {
+  if (HostRecorder* r = g_recorder.load()) r->OnDownload(channel, code, progress, total);
+}
+void DecodedThunk(int32_t, const DecodedFrame* frame, void*) {
+  if (HostRecorder* r = g_recorder.load()) r->OnDecoded(frame);
+}
+void TalkThunk(int32_t channel, int32_t event, int32_t type, const uint8_t*, int32_t length,
+               void*) {
+  if (HostRecorder* r = g_recorder.load()) r->OnTalk(channel, event, type, length);
+}
+
+}  // namespace
+
+int ScaledMs(int ms) {
+  const char* scale = std::getenv("QCSDK_TEST_TIME_SCALE");
+  const int factor = scale != nullptr && std::atoi(scale) > 0 ? std::atoi(scale) : 1;
+  return ms * factor;
+}
+
+HostRecorder::HostRecorder() {
+  g_recorder.store(this);
+  QCSDK_RegisterCallback(&EventThunk, &RawThunk, &DownloadThunk, &DecodedThunk, nullptr);
+  QCSDK_RegisterTalkCallback(&TalkThunk);
+}
+
+HostRecorder::~HostRecorder() {
+  QCSDK_RegisterCallback(nullptr, nullptr, nullptr, nullptr, nullptr);
+  QCSDK_RegisterTalkCallback(nullptr);
+  g_recorder.store(nullptr);
+}
+
+void HostRecorder::OnEvent(int32_t channel, int32_t code, const char* data, int32_t value,
+                           void* user) {
+  HostEvent event{channel, code, std::string(), reinterpret_cast<intptr_t>(data), value, user};
+  event.text = data == nullptr ? "<null>" : code == QCSDK_EVENT_CONNECTED ? data : "<data>";
+  {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_events.push_back(event);
+  }
+  m_cv.notify_all();
+  if (onEvent) onEvent(event);
+}
+
+void HostRecorder::OnRaw(int32_t channel, const RawFrame* frame) {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  m_raw.push_back({channel, frame->type, frame->length});
+}
+
+void HostRecorder::OnTalk(int32_t channel, int32_t event, int32_t type, int32_t length) {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  m_talk.push_back({channel, event, type, length});
+}
+
+void HostRecorder::OnDownload(int32_t channel, int32_t code, int32_t progress, int32_t total) {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  m_downloads.push_back({channel, code, progress, total});
+}
+
+void HostRecorder::OnDecoded(const DecodedFrame* frame) {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  m_decoded.push_back(*frame);
+}
+
+std::vector<HostEvent> HostRecorder::Events() const {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  return m_events;
+}
+
+std::vector<int32_t> HostRecorder::Codes() const {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  std::vector<int32_t> codes;
+  for (const HostEvent& e : m_events) codes.push_back(e.code);
+  return codes;
+}
+
+int HostRecorder::Count(int32_t code) const {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  return static_cast<int>(std::count_if(m_events.begin(), m_events.end(),
+                                        [&](const HostEvent& e) { return e.code == code; }));
+}
+
+bool HostRecorder::WaitFor(int32_t code, int count, int timeoutMs) const {
+  std::unique_lock<std::mutex> guard(m_mutex);
+  return m_cv.wait_for(guard, std::chrono::milliseconds(ScaledMs(timeoutMs)), [&] {
+    return std::count_if(m_events.begin(), m_events.end(),
+                         [&](const HostEvent& e) { return e.code == code; }) >= count;
+  });
+}
+
+std::vector<HostRecorder::RawRecord> HostRecorder::Raw() const {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  return m_raw;
+}
+
+std::vector<HostRecorder::TalkRecord> HostRecorder::Talk() const {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  return m_talk;
+}
+
+std::vector<HostRecorder::DownloadRecord> HostRecorder::Downloads() const {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  return m_downloads;
+}
+
+std::vector<DecodedFrame> HostRecorder::Decoded() const {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  return m_decoded;
+}
+
+}  // namespace qcsdk::test

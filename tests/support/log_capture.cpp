@@ -1,0 +1,67 @@
+#include "support/log_capture.h"
+
+#include <mutex>
+
+#include "log/log.h"
+#include "qcsdk/assertion.h"
+
+namespace qcsdk::test {
+namespace {
+
+std::mutex g_mutex;
+std::vector<std::string> g_lines;
+std::vector<std::string> g_assertions;
+
+void Collect(int32_t, int32_t, const char* line) {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  g_lines.emplace_back(line);
+}
+
+void Observe(const char* condition, const char*, int) {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  g_assertions.emplace_back(condition);
+}
+
+}  // namespace
+
+LogCapture::LogCapture() {
+  {
+    std::lock_guard<std::mutex> guard(g_mutex);
+    g_lines.clear();
+    g_assertions.clear();
+  }
+  log::Sink sink{};
+  sink.kind = log::kFunction;
+  sink.function = &Collect;
+  sink.levelCount = 1;
+  log::Configure(&sink, 1);
+  SetAssertObserver(&Observe);
+}
+
+LogCapture::~LogCapture() {
+  SetAssertObserver(nullptr);
+  log::Sink out{};
+  out.kind = log::kStdout;
+  out.levelCount = 1;
+  log::Configure(&out, 1);
+}
+
+std::vector<std::string> LogCapture::Lines() const {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  return g_lines;
+}
+
+std::vector<std::string> LogCapture::Assertions() const {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  return g_assertions;
+}
+
+bool LogCapture::Contains(const std::string& text) const {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  for (const auto& line : g_lines) {
+    if (line.find(text) != std::string::npos) return true;
+  }
+  return false;
+}
+
+}  // namespace qcsdk::test

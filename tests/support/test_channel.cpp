@@ -1,0 +1,112 @@
+#include "support/test_channel.h"
+
+#include <thread>
+
+namespace qcsdk::test {
+
+std::atomic<int> TestChannel::destroyed{0};
+std::atomic<std::thread::id> TestChannel::destroyedOn{};
+std::atomic<bool> TestChannelFactory::lastOct{false};
+std::atomic<bool> TestChannelFactory::connectAnswer{true};
+
+TestChannel::TestChannel(int32_t nChannel, bool bOct) : Channel(nChannel), m_bOct(bOct) {}
+
+TestChannel::~TestChannel() {
+  destroyedOn.store(std::this_thread::get_id());
+  destroyed.fetch_add(1);
+}
+
+bool TestChannel::Note(std::string call) {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  m_calls.push_back(std::move(call));
+  return answer.load();
+}
+
+std::vector<std::string> TestChannel::Calls() const {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  return m_calls;
+}
+
+bool TestChannel::Connect(const char* szAddress, int32_t nPort, int32_t nDeviceChannel,
+                          int32_t nStream, const char* szUser, const char* szPassword,
+                          bool bByNumber, void* pUserData) {
+  if (!Channel::Connect(szAddress, nPort, nDeviceChannel, nStream, szUser, szPassword, bByNumber,
+                        pUserData)) {
+    return false;
+  }
+  Note("Connect(" + std::string(szAddress != nullptr ? szAddress : "null") + "," +
+       std::to_string(nPort) + "," + std::to_string(nDeviceChannel) + "," +
+       std::to_string(nStream) + "," + (bByNumber ? "1" : "0") + ")");
+  return TestChannelFactory::connectAnswer.load();
+}
+
+bool TestChannel::Disconnect() {
+  Note("Disconnect");
+  OnLinkEvent(7, nullptr);
+  return true;
+}
+bool TestChannel::EnableVideoData(bool b) { return Note(std::string("EnableVideoData ") + (b ? "1" : "0")); }
+void TestChannel::InsertKeyFrame() { Note("InsertKeyFrame"); }
+bool TestChannel::StartTalk() {
+  if (!Note("StartTalk")) return false;
+  m_bTalkRequested = true;
+  return true;
+}
+bool TestChannel::StopTalk() {
+  m_bTalkRequested = false;
+  m_bTalkReady = false;
+  return Note("StopTalk");
+}
+bool TestChannel::SendTalkData(const uint8_t*, int32_t n) { return Note("SendTalkData " + std::to_string(n)); }
+bool TestChannel::GetRemoteRecFileList(const int32_t*) { return Note("GetRemoteRecFileList"); }
+bool TestChannel::RemotePlay(int32_t i) { return Note("RemotePlay " + std::to_string(i)); }
+bool TestChannel::RemotePlayControl(int32_t c, int32_t v) {
+  return Note("RemotePlayControl " + std::to_string(c) + " " + std::to_string(v));
+}
+bool TestChannel::DownloadRemoteFile(int32_t i, const char* name) {
+  Note("DownloadRemoteFile " + std::to_string(i));
+  return Channel::DownloadRemoteFile(i, name);
+}
+bool TestChannel::StopDownload() {
+  Note("StopDownload");
+  return Channel::StopDownload();
+}
+bool TestChannel::RemoteRecording(bool b) { return Note(std::string("RemoteRecording ") + (b ? "1" : "0")); }
+bool TestChannel::RemoteConfig(int32_t v) { return Note("RemoteConfig " + std::to_string(v)); }
+bool TestChannel::SendPTZCommand(int32_t c, bool b) {
+  return Note("SendPTZCommand " + std::to_string(c) + " " + (b ? "1" : "0"));
+}
+bool TestChannel::SendUserData(const uint8_t*, int32_t n) { return Note("SendUserData " + std::to_string(n)); }
+bool TestChannel::GrpcBegin() { return Note("GrpcBegin"); }
+bool TestChannel::GrpcEnd() { return Note("GrpcEnd"); }
+int32_t TestChannel::SendGrpcRequest(GrpcContext*, const char*, int32_t n) {
+  Note("SendGrpcRequest");
+  return n;
+}
+int32_t TestChannel::RecvGrpcResponse(GrpcContext*, char*, int32_t, int32_t*) {
+  Note("RecvGrpcResponse");
+  return -2;
+}
+
+namespace {
+ChannelPtr MakeTestChannel(int32_t nChannel, bool bOct) {
+  TestChannelFactory::lastOct.store(bOct);
+  return std::make_shared<TestChannel>(nChannel, bOct);
+}
+}  // namespace
+
+TestChannelFactory::TestChannelFactory() {
+  connectAnswer.store(true);
+  SetChannelFactory(&MakeTestChannel);
+}
+
+TestChannelFactory::~TestChannelFactory() {
+  RemoveAllChannels();
+  SetChannelFactory(nullptr);
+}
+
+std::shared_ptr<TestChannel> FindTestChannel(int32_t nChannel) {
+  return std::dynamic_pointer_cast<TestChannel>(FindChannel(nChannel));
+}
+
+}  // namespace qcsdk::test
