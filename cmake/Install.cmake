@@ -22,5 +22,8 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/qcsdkConfigVersion.cmake
 install(FILES ${PROJECT_BINARY_DIR}/qcsdkConfig.cmake ${PROJECT_BINARY_DIR}/qcsdkConfigVersion.cmake
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/qcsdk)
 
+# The .pc file finds its prefix from its own location, so an installed tree
+# can be moved.
+file(RELATIVE_PATH QCSDK_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
 configure_file(${PROJECT_SOURCE_DIR}/cmake/qcsdk.pc.in ${PROJECT_BINARY_DIR}/qcsdk.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/qcsdk.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

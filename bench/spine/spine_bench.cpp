@@ -22,7 +22,8 @@ void BM_ExportFrame(benchmark::State& state) {
   if (state.thread_index() == 0) {
     fake = std::make_unique<FakeLibraries>();
     factory = std::make_unique<TestChannelFactory>();
-    for (int i = 0; i < state.threads(); ++i) QCSDK_Connect("127.0.0.1", 1, 1, "u", "p", 0, nullptr);
+    for (int i = 0; i < state.threads(); ++i)
+      QCSDK_Connect("127.0.0.1", 1, 1, "u", "p", 0, nullptr);
   }
   const int32_t channel = state.thread_index();
   for (auto _ : state) {

@@ -198,18 +198,18 @@ typedef struct DecodedFrame {
 
 /* Stream description returned by QCSDK_GetStreamInfo: twelve int32 values. */
 typedef struct StreamInfo {
-  int32_t videoCodec;      /* 1 MPEG-4, 2 H.264, 11 H.265, 0 other */
+  int32_t videoCodec; /* 1 MPEG-4, 2 H.264, 11 H.265, 0 other */
   int32_t width;
   int32_t height;
   int32_t frameRateNum;
-  int32_t frameRateDen;    /* 1 when the device gives 0 */
-  int32_t audioCodec;      /* 3 IMA ADPCM, 4 G.711 A-law, 5 G.711 mu-law, 6 AAC, 0 other */
-  int32_t audioParam1;     /* as the transport fills it (sample rate) */
-  int32_t audioParam3;     /* as the transport fills it (bits per sample) */
-  int32_t audioParam2;     /* as the transport fills it (channels) */
-  int32_t recordingKind;   /* 1 ".sv4", 2 ".sv5", 3 ".sv6", 4 and 5 ".mp4", 0 unknown */
-  int32_t totalFrames;     /* frames of a recording, 0 for live */
-  int32_t framesReceived;  /* video frames since this description arrived */
+  int32_t frameRateDen;   /* 1 when the device gives 0 */
+  int32_t audioCodec;     /* 3 IMA ADPCM, 4 G.711 A-law, 5 G.711 mu-law, 6 AAC, 0 other */
+  int32_t audioParam1;    /* as the transport fills it (sample rate) */
+  int32_t audioParam3;    /* as the transport fills it (bits per sample) */
+  int32_t audioParam2;    /* as the transport fills it (channels) */
+  int32_t recordingKind;  /* 1 ".sv4", 2 ".sv5", 3 ".sv6", 4 and 5 ".mp4", 0 unknown */
+  int32_t totalFrames;    /* frames of a recording, 0 for live */
+  int32_t framesReceived; /* video frames since this description arrived */
 } StreamInfo;
 
 /* Display rectangle for QCSDK_SetVideoPreview, in window coordinates. */
@@ -225,11 +225,11 @@ typedef struct QCSDK_SearchResult {
   char deviceNumber[64]; /* zero-terminated */
   char address[64];      /* dotted IPv4, zero-terminated */
   int32_t port;
-  char name[256];        /* zero-terminated */
-  int32_t deviceType;    /* 1 IP camera, 2 DVR, 3 NVR, 4 other kinds; 0 unknown */
+  char name[256];     /* zero-terminated */
+  int32_t deviceType; /* 1 IP camera, 2 DVR, 3 NVR, 4 other kinds; 0 unknown */
   int32_t channelCount;
-  int32_t word396;       /* 1 for Nxl answers; the OCT library's value otherwise */
-  int32_t transport;     /* QCSDK_TRANSPORT_*: pass it to QCSDK_Connect2 */
+  int32_t word396;   /* 1 for Nxl answers; the OCT library's value otherwise */
+  int32_t transport; /* QCSDK_TRANSPORT_*: pass it to QCSDK_Connect2 */
 } QCSDK_SearchResult;
 
 /* One OKIP answer, 160 bytes. */
@@ -377,8 +377,7 @@ QCSDK_API int32_t QCSDK_CALL QCSDK_RemoteRecording(int32_t channel, int32_t bSta
  * answer arrives as talk event 0; audio is accepted after it. */
 QCSDK_API int32_t QCSDK_CALL QCSDK_StartTalk(int32_t channel);
 QCSDK_API int32_t QCSDK_CALL QCSDK_StopTalk(int32_t channel);
-QCSDK_API int32_t QCSDK_CALL QCSDK_SendTalkData(int32_t channel, const void* pData,
-                                                int32_t length);
+QCSDK_API int32_t QCSDK_CALL QCSDK_SendTalkData(int32_t channel, const void* pData, int32_t length);
 /* Saves the last decoded picture as a 32-bit bottom-up bitmap file. */
 QCSDK_API int32_t QCSDK_CALL QCSDK_SaveBitmap(int32_t channel, const char* szFilename);
 /* Returns the last decoded picture as width x height pixels of 4 bytes
@@ -391,11 +390,9 @@ QCSDK_API int32_t QCSDK_CALL QCSDK_RemoteConfig(int32_t channel, int32_t value);
 /* Pan/tilt/zoom: command 0 up, 1 down, 2 left, 3 right, 4 patrol, 5 iris
  * open, 6 iris close, 7 focus far, 8 focus near, 9 zoom in, 10 zoom out, 11
  * to 14 auxiliary 1 to 4; bStart non-zero starts, 0 stops. */
-QCSDK_API int32_t QCSDK_CALL QCSDK_SendPTZCommand(int32_t channel, int32_t command,
-                                                  int32_t bStart);
+QCSDK_API int32_t QCSDK_CALL QCSDK_SendPTZCommand(int32_t channel, int32_t command, int32_t bStart);
 /* Sends opaque bytes to the device. */
-QCSDK_API int32_t QCSDK_CALL QCSDK_SendUserData(int32_t channel, const void* pData,
-                                                int32_t length);
+QCSDK_API int32_t QCSDK_CALL QCSDK_SendUserData(int32_t channel, const void* pData, int32_t length);
 /* Opens and closes the channel's RPC exchange (see qcsdk_grpc.h). */
 QCSDK_API int32_t QCSDK_CALL QCSDK_GRPC_Begin(int32_t channel);
 QCSDK_API int32_t QCSDK_CALL QCSDK_GRPC_End(int32_t channel);

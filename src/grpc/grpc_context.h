@@ -24,8 +24,8 @@ constexpr std::size_t kGrpcCredentialSize = 32;
 
 // Header of one arena block; the payload follows it directly.
 struct GrpcArenaBlock {
-  uint32_t magic;  // kGrpcArenaMagic
-  uint32_t size;   // payload size + 12
+  uint32_t magic;        // kGrpcArenaMagic
+  uint32_t size;         // payload size + 12
   GrpcArenaBlock* next;  // the block allocated before this one
 };
 

@@ -11,7 +11,8 @@
 namespace qcsdk::log {
 namespace {
 
-constexpr const char* kLevelNames[] = {"all", "debug", "info", "notify", "warning", "error", "none"};
+constexpr const char* kLevelNames[] = {"all",     "debug", "info", "notify",
+                                       "warning", "error", "none"};
 
 struct State {
   std::atomic<int> callers{0};
@@ -91,7 +92,8 @@ bool Configure(const Sink* sinks, int count) {
 }
 
 bool Passes(int32_t module, int32_t level) {
-  if (static_cast<uint32_t>(module) >= kModules || static_cast<uint32_t>(level) > kNone) return false;
+  if (static_cast<uint32_t>(module) >= kModules || static_cast<uint32_t>(level) > kNone)
+    return false;
   if (!g_state.ready.load(std::memory_order_acquire)) SetUp();
   return level >= g_state.minimum[module].load(std::memory_order_relaxed);
 }
@@ -126,14 +128,11 @@ void Write(int32_t module, int32_t level, const char* file, int32_t line, const 
         std::printf("%s", text);
         std::fflush(stdout);
         break;
-      case kDailyFile:
-        WriteDaily(sink, text);
-        break;
+      case kDailyFile: WriteDaily(sink, text); break;
       case kFunction:
         if (sink.function != nullptr) sink.function(module, level, text);
         break;
-      default:
-        break;
+      default: break;
     }
   }
 }

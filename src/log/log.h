@@ -51,8 +51,8 @@ void Write(int32_t module, int32_t level, const char* file, int32_t line, const 
 
 // The SDK logs everything under module 0; `file` is the source name printed
 // in the line.
-#define QC_LOG(level, file, ...)                                 \
-  do {                                                           \
-    if (::qcsdk::log::Passes(0, (level)))                        \
+#define QC_LOG(level, file, ...)                                      \
+  do {                                                                \
+    if (::qcsdk::log::Passes(0, (level)))                             \
       ::qcsdk::log::Write(0, (level), (file), __LINE__, __VA_ARGS__); \
   } while (0)

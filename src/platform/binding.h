@@ -13,7 +13,9 @@ class Binding {
   explicit Binding(const Api& fallback) : m_default(fallback), m_bound(&fallback) {}
   const Api& Get() const { return *m_bound.load(std::memory_order_acquire); }
   // nullptr restores the default table. The table must outlive its binding.
-  void Bind(const Api* api) { m_bound.store(api != nullptr ? api : &m_default, std::memory_order_release); }
+  void Bind(const Api* api) {
+    m_bound.store(api != nullptr ? api : &m_default, std::memory_order_release);
+  }
   const Api& Default() const { return m_default; }
 
  private:

@@ -16,13 +16,29 @@ Binding<Api>& BindingOf(const Api& (*fallback)()) {
 
 }  // namespace
 
-const PlayerApi& Player() { return BindingOf(&DefaultPlayer).Get(); }
-void BindPlayer(const PlayerApi* api) { BindingOf(&DefaultPlayer).Bind(api); }
-const Mp4PkgApi& Mp4Pkg() { return BindingOf(&DefaultMp4Pkg).Get(); }
-void BindMp4Pkg(const Mp4PkgApi* api) { BindingOf(&DefaultMp4Pkg).Bind(api); }
-const NxlApi& Nxl() { return BindingOf(&DefaultNxl).Get(); }
-void BindNxl(const NxlApi* api) { BindingOf(&DefaultNxl).Bind(api); }
-const OctApi& Oct() { return BindingOf(&DefaultOct).Get(); }
-void BindOct(const OctApi* api) { BindingOf(&DefaultOct).Bind(api); }
+const PlayerApi& Player() {
+  return BindingOf(&DefaultPlayer).Get();
+}
+void BindPlayer(const PlayerApi* api) {
+  BindingOf(&DefaultPlayer).Bind(api);
+}
+const Mp4PkgApi& Mp4Pkg() {
+  return BindingOf(&DefaultMp4Pkg).Get();
+}
+void BindMp4Pkg(const Mp4PkgApi* api) {
+  BindingOf(&DefaultMp4Pkg).Bind(api);
+}
+const NxlApi& Nxl() {
+  return BindingOf(&DefaultNxl).Get();
+}
+void BindNxl(const NxlApi* api) {
+  BindingOf(&DefaultNxl).Bind(api);
+}
+const OctApi& Oct() {
+  return BindingOf(&DefaultOct).Get();
+}
+void BindOct(const OctApi* api) {
+  BindingOf(&DefaultOct).Bind(api);
+}
 
 }  // namespace qcsdk::platform

@@ -91,8 +91,13 @@ LocalTime Now() {
   tm parts{};
   time_t seconds = tv.tv_sec;
   localtime_r(&seconds, &parts);
-  return LocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,          parts.tm_hour,
-                   parts.tm_min,         parts.tm_sec,     static_cast<int>(tv.tv_usec / 1000)};
+  return LocalTime{parts.tm_year + 1900,
+                   parts.tm_mon + 1,
+                   parts.tm_mday,
+                   parts.tm_hour,
+                   parts.tm_min,
+                   parts.tm_sec,
+                   static_cast<int>(tv.tv_usec / 1000)};
 }
 
 std::size_t ModuleFileName(char* buffer, std::size_t capacity) {
@@ -105,9 +110,13 @@ std::size_t ModuleFileName(char* buffer, std::size_t capacity) {
   return static_cast<std::size_t>(n);
 }
 
-bool DeleteFile(const char* path) { return path != nullptr && unlink(path) == 0; }
+bool DeleteFile(const char* path) {
+  return path != nullptr && unlink(path) == 0;
+}
 
-SharedLibrary::~SharedLibrary() { Close(); }
+SharedLibrary::~SharedLibrary() {
+  Close();
+}
 
 bool SharedLibrary::Open(const std::string& path) {
   Close();

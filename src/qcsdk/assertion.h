@@ -14,7 +14,7 @@ void SetAssertObserver(AssertObserver observer);
 
 }  // namespace qcsdk
 
-#define QC_ASSERT(condition, file)                                           \
-  do {                                                                       \
+#define QC_ASSERT(condition, file)                                         \
+  do {                                                                     \
     if (!(condition)) ::qcsdk::AssertFailed(#condition, (file), __LINE__); \
   } while (0)

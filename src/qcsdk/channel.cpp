@@ -40,7 +40,8 @@ int32_t Channel::GrpcSend(GrpcContext* context, const char* text, int32_t length
 }
 
 int32_t Channel::GrpcRecv(GrpcContext* context, char* buffer, int32_t capacity, int32_t* elapsed) {
-  return static_cast<Channel*>(context->owner)->RecvGrpcResponse(context, buffer, capacity, elapsed);
+  return static_cast<Channel*>(context->owner)
+      ->RecvGrpcResponse(context, buffer, capacity, elapsed);
 }
 
 StreamInfoRecord Channel::InfoSnapshot() const {
@@ -117,9 +118,7 @@ void Channel::OnLinkEvent(int32_t nCode, const char* szText) {
       QC_ASSERT(m_eLinkStatus == QCLS_Connected || m_eLinkStatus == QCLS_WaitData, "channel");
       SetStatus(QCLS_UnConnect);
       break;
-    default:
-      QC_ASSERT(false, "channel");
-      return;
+    default: QC_ASSERT(false, "channel"); return;
   }
   RaiseEvent(m_nChannel, nCode, nCode == 1 ? text : nullptr, 0, m_pUserData);
   RemoveIfUnconnected();

@@ -65,28 +65,28 @@ class Channel : public asl::NoCopyable {
   // Virtual operations in slot order.
   virtual bool Connect(const char* szAddress, int32_t nPort, int32_t nDeviceChannel,
                        int32_t nStream, const char* szUser, const char* szPassword, bool bByNumber,
-                       void* pUserData);                                             // 1
-  virtual bool Disconnect() = 0;                                                     // 2
-  virtual bool EnableVideoData(bool bEnable) = 0;                                    // 3
-  virtual void InsertKeyFrame() = 0;                                                 // 4
-  virtual bool StartTalk() = 0;                                                      // 5
-  virtual bool StopTalk() = 0;                                                       // 6
-  virtual bool SendTalkData(const uint8_t* pData, int32_t nLength) = 0;              // 7
-  virtual bool GetRemoteRecFileList(const int32_t* pDates) = 0;                      // 8
-  virtual bool RemotePlay(int32_t nIndex) = 0;                                       // 9
-  virtual bool RemotePlayControl(int32_t nCommand, int32_t nValue) = 0;              // 10
-  virtual bool DownloadRemoteFile(int32_t nIndex, const char* szFilename);           // 11
-  virtual bool StopDownload();                                                       // 12
-  virtual bool RemoteRecording(bool bStart) = 0;                                     // 13
-  virtual bool RemoteConfig(int32_t nValue) = 0;                                     // 14
-  virtual bool SendPTZCommand(int32_t nCommand, bool bStart) = 0;                    // 15
-  virtual bool SendUserData(const uint8_t* pData, int32_t nLength) = 0;              // 16
-  virtual bool GrpcBegin() = 0;                                                      // 17
-  virtual bool GrpcEnd() = 0;                                                        // 18
+                       void* pUserData);                                    // 1
+  virtual bool Disconnect() = 0;                                            // 2
+  virtual bool EnableVideoData(bool bEnable) = 0;                           // 3
+  virtual void InsertKeyFrame() = 0;                                        // 4
+  virtual bool StartTalk() = 0;                                             // 5
+  virtual bool StopTalk() = 0;                                              // 6
+  virtual bool SendTalkData(const uint8_t* pData, int32_t nLength) = 0;     // 7
+  virtual bool GetRemoteRecFileList(const int32_t* pDates) = 0;             // 8
+  virtual bool RemotePlay(int32_t nIndex) = 0;                              // 9
+  virtual bool RemotePlayControl(int32_t nCommand, int32_t nValue) = 0;     // 10
+  virtual bool DownloadRemoteFile(int32_t nIndex, const char* szFilename);  // 11
+  virtual bool StopDownload();                                              // 12
+  virtual bool RemoteRecording(bool bStart) = 0;                            // 13
+  virtual bool RemoteConfig(int32_t nValue) = 0;                            // 14
+  virtual bool SendPTZCommand(int32_t nCommand, bool bStart) = 0;           // 15
+  virtual bool SendUserData(const uint8_t* pData, int32_t nLength) = 0;     // 16
+  virtual bool GrpcBegin() = 0;                                             // 17
+  virtual bool GrpcEnd() = 0;                                               // 18
   virtual int32_t SendGrpcRequest(GrpcContext* pContext, const char* szText,
-                                  int32_t nLength) = 0;                              // 19
+                                  int32_t nLength) = 0;  // 19
   virtual int32_t RecvGrpcResponse(GrpcContext* pContext, char* pBuffer, int32_t nCapacity,
-                                   int32_t* pElapsedMs) = 0;                         // 20
+                                   int32_t* pElapsedMs) = 0;  // 20
 
   // Operations behind the exports.
   bool GetDeviceInfo(int32_t* pDeviceType);

@@ -20,7 +20,9 @@ bool HasExtension(const char* name, const char* extension) {
   const std::size_t length = std::strlen(name);
   if (length < 4) return false;  // too short to carry an extension at all
   const char* end = name + length - 4;
-  auto lower = [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); };
+  auto lower = [](char c) {
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  };
   return end[0] == extension[0] && lower(end[1]) == extension[1] && lower(end[2]) == extension[2] &&
          end[3] == extension[3];
 }
@@ -89,7 +91,9 @@ void Channel::OnDownloadData(int32_t nCode, const uint8_t* /*pData*/, int32_t /*
 
 // Snapshots arrive with the stream path's snapshot conversion; until then
 // there is no picture to save.
-bool Channel::SaveBitmap(const char* /*szFilename*/) { return false; }
+bool Channel::SaveBitmap(const char* /*szFilename*/) {
+  return false;
+}
 
 bool Channel::SaveBitmapToBuffer(uint8_t** /*ppBuffer*/, int32_t* /*pWidth*/,
                                  int32_t* /*pHeight*/) {

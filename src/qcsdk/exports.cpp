@@ -46,8 +46,8 @@ QCSDK_API int32_t QCSDK_CALL QCSDK_Connect2(int32_t nTransport, const char* szAd
                                             int32_t nPort, int32_t nDeviceChannel, int32_t nStream,
                                             const char* szUser, const char* szPassword,
                                             int32_t bByNumber, void* pUserData) {
-  return ConnectChannel(nTransport == QCSDK_TRANSPORT_OCT, szAddress, nPort, nDeviceChannel, nStream,
-                        szUser, szPassword, bByNumber, pUserData);
+  return ConnectChannel(nTransport == QCSDK_TRANSPORT_OCT, szAddress, nPort, nDeviceChannel,
+                        nStream, szUser, szPassword, bByNumber, pUserData);
 }
 
 QCSDK_API int32_t QCSDK_CALL QCSDK_Disconnect(int32_t channel) {
@@ -150,7 +150,8 @@ QCSDK_API int32_t QCSDK_CALL QCSDK_RemoteConfig(int32_t channel, int32_t value) 
 
 QCSDK_API int32_t QCSDK_CALL QCSDK_SendPTZCommand(int32_t channel, int32_t command,
                                                   int32_t bStart) {
-  return WithChannel(channel, 0, [&](Channel& c) { return c.SendPTZCommand(command, bStart != 0); });
+  return WithChannel(channel, 0,
+                     [&](Channel& c) { return c.SendPTZCommand(command, bStart != 0); });
 }
 
 QCSDK_API int32_t QCSDK_CALL QCSDK_SendUserData(int32_t channel, const void* pData,
@@ -168,7 +169,9 @@ QCSDK_API int32_t QCSDK_CALL QCSDK_GRPC_End(int32_t channel) {
   return WithChannel(channel, 0, [](Channel& c) { return c.GrpcEnd(); });
 }
 
-QCSDK_API void QCSDK_CALL QCSDK_FreeBitmapBuffer(uint8_t* pBuffer) { std::free(pBuffer); }
+QCSDK_API void QCSDK_CALL QCSDK_FreeBitmapBuffer(uint8_t* pBuffer) {
+  std::free(pBuffer);
+}
 
 QCSDK_API int32_t QCSDK_CALL QCSDK_LanSeartchDevice(int32_t deviceType, int32_t timeoutMs) {
   return LanSearchDevice(deviceType, timeoutMs) ? 1 : 0;
@@ -176,13 +179,21 @@ QCSDK_API int32_t QCSDK_CALL QCSDK_LanSeartchDevice(int32_t deviceType, int32_t 
 
 // The OKIP service and the online-status query arrive with discovery and
 // the Nxl transport; until then they report failure.
-QCSDK_API int32_t QCSDK_CALL QCSDK_OKIP_StartService(OkipCallback) { return 0; }
-QCSDK_API int32_t QCSDK_CALL QCSDK_OKIP_StopService(void) { return 0; }
-QCSDK_API int32_t QCSDK_CALL QCSDK_OKIP_FinDevs(int32_t) { return 0; }
+QCSDK_API int32_t QCSDK_CALL QCSDK_OKIP_StartService(OkipCallback) {
+  return 0;
+}
+QCSDK_API int32_t QCSDK_CALL QCSDK_OKIP_StopService(void) {
+  return 0;
+}
+QCSDK_API int32_t QCSDK_CALL QCSDK_OKIP_FinDevs(int32_t) {
+  return 0;
+}
 QCSDK_API int32_t QCSDK_CALL QCSDK_OKIP_SetNetCfg(const char*, const char*, const char*,
                                                   const int32_t*) {
   return 0;
 }
-QCSDK_API int32_t QCSDK_CALL QCSDK_GetNxlOnlineStatus(const char*, int32_t) { return -1; }
+QCSDK_API int32_t QCSDK_CALL QCSDK_GetNxlOnlineStatus(const char*, int32_t) {
+  return -1;
+}
 
 }  // extern "C"

@@ -8,10 +8,10 @@
 #include <string>
 
 #include "platform/nxl_api.h"
-#include "qcsdk/callbacks.h"
 #include "platform/oct_api.h"
 #include "platform/os.h"
 #include "platform/player_api.h"
+#include "qcsdk/callbacks.h"
 #include "qcsdk/nxl_callbacks.h"
 #include "qcsdk/oct_init.h"
 #include "qcsdk/registry.h"
@@ -22,11 +22,7 @@ namespace qcsdk {
 
 char g_szModuleDir[kModuleDirCapacity];
 
-namespace {
-
-void FindModuleDir() {
-  char path[kModuleDirCapacity];
-  if (os::ModuleFileName(path, sizeof path) == 0) return;  // keep the old value
+void CutToDirectory(char* path) {
   for (int i = 0; i < 1024 && path[i] != '\0'; ++i) {
     if (path[i] == '\\') path[i] = '/';
   }
@@ -36,10 +32,20 @@ void FindModuleDir() {
   } else {
     path[0] = '\0';
   }
+}
+
+namespace {
+
+void FindModuleDir() {
+  char path[kModuleDirCapacity];
+  if (os::ModuleFileName(path, sizeof path) == 0) return;  // keep the old value
+  CutToDirectory(path);
   std::memcpy(g_szModuleDir, path, sizeof path);
 }
 
-bool Succeeded(int32_t result) { return static_cast<uint8_t>(result) != 0; }
+bool Succeeded(int32_t result) {
+  return static_cast<uint8_t>(result) != 0;
+}
 
 }  // namespace
 
@@ -103,10 +109,14 @@ QCSDK_API void QCSDK_CALL QCSDK_RegisterUserDataCallback(UserDataCallback onUser
   g_pfnUserData.store(onUserData, std::memory_order_release);
 }
 
+// On 32-bit Windows this export keeps its decorated name, _QCSDK_SetNetCard@4,
+// in the export table (hosts import it under that name).
 QCSDK_API int32_t QCSDK_CALL QCSDK_SetNetCard(int32_t card) {
   return platform::Nxl().SetLocalNetCard(card);
 }
 
-QCSDK_API int32_t QCSDK_CALL QCSDK_GetVersion(void) { return QCSDK_VERSION; }
+QCSDK_API int32_t QCSDK_CALL QCSDK_GetVersion(void) {
+  return QCSDK_VERSION;
+}
 
 }  // extern "C"

@@ -5,8 +5,8 @@
 
 namespace qcsdk::oct {
 
-void OnConnection(int32_t conn, int32_t event, int32_t reserved1, int32_t result,
-                  int32_t reserved2, int32_t reserved3, int32_t reserved4, const OctDevInfo* info);
+void OnConnection(int32_t conn, int32_t event, int32_t reserved1, int32_t result, int32_t reserved2,
+                  int32_t reserved3, int32_t reserved4, const OctDevInfo* info);
 void OnNotice(int32_t conn, int32_t type, const void* data, int32_t length);
 void OnStreamState(int32_t conn, int32_t handle, int32_t status, int32_t result);
 void OnStreamData(int32_t conn, int32_t handle, int32_t kind, const void* record);

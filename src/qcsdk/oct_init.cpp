@@ -52,7 +52,9 @@ void ReleaseOct() {
 
 // The shared OCT connections and their two workers arrive with the OCT
 // transport; until then there is nothing to step.
-bool StartOctWorkers() { return true; }
+bool StartOctWorkers() {
+  return true;
+}
 void StopOctWorkers() {}
 
 }  // namespace qcsdk

@@ -41,7 +41,9 @@ Registry& Instance() {
   return registry;
 }
 
-bool InRange(int32_t nChannel) { return static_cast<uint32_t>(nChannel) < kMaxChannels; }
+bool InRange(int32_t nChannel) {
+  return static_cast<uint32_t>(nChannel) < kMaxChannels;
+}
 
 }  // namespace
 

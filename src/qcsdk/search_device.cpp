@@ -38,6 +38,8 @@ bool StartOctSearchService() {
 }
 
 // Searching arrives with discovery; until then no search can start.
-bool LanSearchDevice(int32_t, int32_t) { return false; }
+bool LanSearchDevice(int32_t, int32_t) {
+  return false;
+}
 
 }  // namespace qcsdk

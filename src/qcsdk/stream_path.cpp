@@ -98,7 +98,9 @@ int32_t MapVideoCodec(uint16_t codec) {
   }
 }
 
-int32_t MapAudioCodec(uint16_t codec) { return codec <= 3 ? codec + 3 : 0; }
+int32_t MapAudioCodec(uint16_t codec) {
+  return codec <= 3 ? codec + 3 : 0;
+}
 
 }  // namespace
 
@@ -145,10 +147,12 @@ void Channel::OnTalkEvent(int32_t nCode, const uint8_t* pData, int32_t nLength) 
         return;
       }
       m_bTalkReady = true;
-      if (fn != nullptr) fn(m_nChannel, QCSDK_TALK_ACCEPTED, TalkAudioType(), nullptr, 0, m_pUserData);
+      if (fn != nullptr)
+        fn(m_nChannel, QCSDK_TALK_ACCEPTED, TalkAudioType(), nullptr, 0, m_pUserData);
       return;
     case QCSDK_TALK_AUDIO:
-      if (m_bTalkReady && fn != nullptr) fn(m_nChannel, QCSDK_TALK_AUDIO, 255, pData, nLength, m_pUserData);
+      if (m_bTalkReady && fn != nullptr)
+        fn(m_nChannel, QCSDK_TALK_AUDIO, 255, pData, nLength, m_pUserData);
       return;
     case QCSDK_TALK_ENDED:
       if (!m_bTalkRequested && !m_bTalkReady) return;
@@ -156,8 +160,7 @@ void Channel::OnTalkEvent(int32_t nCode, const uint8_t* pData, int32_t nLength) 
       m_bTalkReady = false;
       if (fn != nullptr) fn(m_nChannel, QCSDK_TALK_ENDED, 255, nullptr, 0, m_pUserData);
       return;
-    default:
-      return;
+    default: return;
   }
 }
 

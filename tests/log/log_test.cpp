@@ -60,9 +60,11 @@ TEST_F(LogTest, LineHasTimeLevelFileAndLine) {
   Write(0, kWarning, "plain", 1, "y");
   auto lines = Lines();
   ASSERT_EQ(lines.size(), 3u);
-  EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(\d\d:\d\d:\d\d\.\d\d\d notify: oct_conn\(164\): value=42\n)")))
+  EXPECT_TRUE(std::regex_match(
+      lines[0], std::regex(R"(\d\d:\d\d:\d\d\.\d\d\d notify: oct_conn\(164\): value=42\n)")))
       << lines[0];
-  EXPECT_TRUE(std::regex_match(lines[1], std::regex(R"(\d\d:\d\d:\d\d\.\d\d\d error: c\(7\): x\n)")))
+  EXPECT_TRUE(
+      std::regex_match(lines[1], std::regex(R"(\d\d:\d\d:\d\d\.\d\d\d error: c\(7\): x\n)")))
       << lines[1];
   EXPECT_TRUE(std::regex_match(lines[2], std::regex(R"(.* warning: plain\(1\): y\n)"))) << lines[2];
 }
@@ -153,7 +155,8 @@ TEST_F(LogTest, LinesFromManyThreadsStayWhole) {
   auto lines = Lines();
   ASSERT_EQ(lines.size(), 800u);
   for (const auto& line : lines) {
-    EXPECT_TRUE(std::regex_match(line, std::regex(R"(.* info: mt\(\d\): thread \d line \d+ end\n)")))
+    EXPECT_TRUE(
+        std::regex_match(line, std::regex(R"(.* info: mt\(\d\): thread \d line \d+ end\n)")))
         << line;
   }
 }

@@ -69,7 +69,8 @@ TEST_F(ChannelTest, ConnectedOnlyAfterLinkAndStreamInfo) {
 TEST_F(ChannelTest, DeviceTypeMapping) {
   auto ch = Open();
   ch->OnLinkEvent(0, nullptr);
-  const std::pair<uint16_t, int32_t> cases[] = {{1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 4}, {0, 0}, {6, 0}, {0xFFFF, 0}};
+  const std::pair<uint16_t, int32_t> cases[] = {{1, 1}, {2, 2}, {3, 3}, {4, 4},
+                                                {5, 4}, {0, 0}, {6, 0}, {0xFFFF, 0}};
   for (auto [field, expected] : cases) {
     auto r = Record(field, 0);
     ch->OnStreamInfo(r.data());
@@ -172,7 +173,8 @@ TEST_F(ChannelTest, RemoteListAndRecordingState) {
 }
 
 TEST_F(ChannelTest, CredentialsReachTheRpcContext) {
-  int32_t n = QCSDK_Connect("127.0.0.1", 1, 1, "operator", std::string(40, 'p').c_str(), 0, nullptr);
+  int32_t n =
+      QCSDK_Connect("127.0.0.1", 1, 1, "operator", std::string(40, 'p').c_str(), 0, nullptr);
   ASSERT_GE(n, 0);
   GrpcContext* context = FindChannel(n)->Grpc();
   ASSERT_NE(context, nullptr);

@@ -50,12 +50,25 @@ TEST(LifecycleTest, InitSetsUpEveryLibraryInOrder) {
 
   fake.ClearCalls();
   EXPECT_EQ(QCSDK_ReleaseSDK(), 1);
-  EXPECT_THAT(fake.CallNames(),
-              ElementsAre("QVSP_ReleaseSDK", "octc_stop_search_device_service",
-                          "QVC_StopLANSerchServer", "octc_chat_release_module",
-                          "octc_down_release_module", "octc_vod_release_module",
-                          "octc_stream_release_module", "octc_cmd_release_module",
-                          "octc_release_sdk", "QVC_ReleaseSDK"));
+  EXPECT_THAT(fake.CallNames(), ElementsAre("QVSP_ReleaseSDK", "octc_stop_search_device_service",
+                                            "QVC_StopLANSerchServer", "octc_chat_release_module",
+                                            "octc_down_release_module", "octc_vod_release_module",
+                                            "octc_stream_release_module", "octc_cmd_release_module",
+                                            "octc_release_sdk", "QVC_ReleaseSDK"));
+}
+
+TEST(LifecycleTest, ExecutablePathBecomesItsDirectory) {
+  const std::pair<std::string, std::string> cases[] = {{"C:\\app\\host.exe", "C:/app"},
+                                                       {"host.exe", ""},
+                                                       {"/opt/vms/bin/host", "/opt/vms/bin"},
+                                                       {"a/b\\c\\d.exe", "a/b/c"},
+                                                       {"/host", ""}};
+  for (const auto& [path, dir] : cases) {
+    char buffer[kModuleDirCapacity] = {};
+    path.copy(buffer, sizeof buffer - 1);
+    CutToDirectory(buffer);
+    EXPECT_EQ(std::string(buffer), dir) << path;
+  }
 }
 
 TEST(LifecycleTest, WorkDirectoryPrefixes) {

@@ -129,12 +129,11 @@ TEST_F(RegistryTest, ExportsReachTheirSlots) {
   EXPECT_EQ(QCSDK_DownloadRemoteFile(0, -1, nullptr), 1);
   EXPECT_EQ(QCSDK_StopRec(0), 1);
   EXPECT_THAT(channel->Calls(),
-              ::testing::ElementsAre("Connect(127.0.0.1,8000,1,-1,0)", "EnableVideoData 1",
-                                     "StartTalk", "SendTalkData 3", "StopTalk",
-                                     "GetRemoteRecFileList", "RemotePlay 2",
-                                     "RemotePlayControl 5 300", "RemoteRecording 1",
-                                     "RemoteConfig 11", "SendPTZCommand 3 1", "SendUserData 2",
-                                     "GrpcBegin", "GrpcEnd", "StopDownload"));
+              ::testing::ElementsAre(
+                  "Connect(127.0.0.1,8000,1,-1,0)", "EnableVideoData 1", "StartTalk",
+                  "SendTalkData 3", "StopTalk", "GetRemoteRecFileList", "RemotePlay 2",
+                  "RemotePlayControl 5 300", "RemoteRecording 1", "RemoteConfig 11",
+                  "SendPTZCommand 3 1", "SendUserData 2", "GrpcBegin", "GrpcEnd", "StopDownload"));
   channel->answer = false;
   EXPECT_EQ(QCSDK_StartTalk(0), 0);
   fake.SetResult("QVSP_RefreshWindow", 0);

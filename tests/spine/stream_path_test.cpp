@@ -144,9 +144,9 @@ TEST_F(StreamPathTest, PreviewsReportThePlayersAnswer) {
 
 TEST_F(StreamPathTest, TalkReports) {
   Info(1, 2, 3);
-  ch->OnTalkEvent(QCSDK_TALK_AUDIO, frame, 4);  // not accepted yet: dropped
+  ch->OnTalkEvent(QCSDK_TALK_AUDIO, frame, 4);       // not accepted yet: dropped
   ch->OnTalkEvent(QCSDK_TALK_ACCEPTED, nullptr, 0);  // not requested: nothing
-  ch->OnTalkEvent(QCSDK_TALK_ENDED, nullptr, 0);  // both flags clear: nothing
+  ch->OnTalkEvent(QCSDK_TALK_ENDED, nullptr, 0);     // both flags clear: nothing
   EXPECT_TRUE(host.Talk().empty());
 
   ASSERT_EQ(QCSDK_StartTalk(0), 1);

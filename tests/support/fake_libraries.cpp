@@ -123,12 +123,12 @@ const platform::NxlApi kNxl{
 };
 
 const platform::PlayerApi kPlayer{
-    FAKE(QVSP_InitSDK, 1),        FAKE(QVSP_ReleaseSDK, 1),
-    &SetPictureCallback,          &CreatePlayer,
-    FAKE(QVSP_ReleasePlayer, 1),  FAKE(QVSP_OpenStream, 1),
-    FAKE(QVSP_CloseStream, 1),    FAKE(QVSP_WriteToStreamOneFrame, 1),
+    FAKE(QVSP_InitSDK, 1),         FAKE(QVSP_ReleaseSDK, 1),
+    &SetPictureCallback,           &CreatePlayer,
+    FAKE(QVSP_ReleasePlayer, 1),   FAKE(QVSP_OpenStream, 1),
+    FAKE(QVSP_CloseStream, 1),     FAKE(QVSP_WriteToStreamOneFrame, 1),
     FAKE(QVSP_SetVideoPreview, 1), FAKE(QVSP_SetAudioPreview, 1),
-    FAKE(QVSP_RefreshWindow, 1),  FAKE(QVSP_GetBitmapSize, 1),
+    FAKE(QVSP_RefreshWindow, 1),   FAKE(QVSP_GetBitmapSize, 1),
 };
 
 const platform::Mp4PkgApi kMp4{FAKE(QP_OpenPackage, 1), FAKE(QP_PackageOneFrame, 1),
@@ -199,7 +199,9 @@ FakeLibraries::~FakeLibraries() {
   g_current.store(nullptr);
 }
 
-FakeLibraries& FakeLibraries::Current() { return *g_current.load(); }
+FakeLibraries& FakeLibraries::Current() {
+  return *g_current.load();
+}
 
 std::vector<std::string> FakeLibraries::Calls() const {
   std::lock_guard<std::mutex> guard(m_mutex);

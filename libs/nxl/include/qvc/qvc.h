@@ -33,10 +33,8 @@ typedef void (*QVC_StreamCallback)(int32_t linkId, uint8_t frameType, const uint
                                    int32_t length);
 typedef void (*QVC_FileListCallback)(int32_t linkId, const uint8_t* data, int32_t length);
 /* Talk kinds: 'A' audio, 'B' accepted, 'C' ended. */
-typedef void (*QVC_TalkCallback)(int32_t linkId, uint8_t kind, const uint8_t* data,
-                                 int32_t length);
-typedef void (*QVC_TextCallback)(int32_t linkId, uint8_t type, const uint8_t* data,
-                                 int32_t length);
+typedef void (*QVC_TalkCallback)(int32_t linkId, uint8_t kind, const uint8_t* data, int32_t length);
+typedef void (*QVC_TextCallback)(int32_t linkId, uint8_t type, const uint8_t* data, int32_t length);
 /* Download types: 33, 37, 41 data; 34, 35, 36, 118 ends. */
 typedef void (*QVC_DownloadCallback)(int32_t linkId, uint8_t type, const uint8_t* data,
                                      int32_t length, uint32_t total);
@@ -77,9 +75,8 @@ QVC_API int32_t QVC_SetLocalNetCard(int32_t card);
  * connect callback. */
 QVC_API int32_t QVC_Connect(int32_t byNumber, int32_t linkId, int32_t deviceChannel,
                             const char* address, int32_t port, const char* user,
-                            const char* password, int32_t number, const char* group,
-                            int32_t flag1, int32_t flag2, int32_t reserved1, int32_t reserved2,
-                            int32_t reserved3);
+                            const char* password, int32_t number, const char* group, int32_t flag1,
+                            int32_t flag2, int32_t reserved1, int32_t reserved2, int32_t reserved3);
 QVC_API int32_t QVC_DisConnect(int32_t linkId);
 QVC_API int32_t QVC_SendData(int32_t linkId, int32_t type, const void* data, int32_t length);
 /* Channel count of a registered device (> 0 online), -1 when it is offline. */

@@ -38,8 +38,7 @@ typedef struct OctBuffer {
   int32_t length;
 } OctBuffer;
 
-typedef int32_t (*OctCryptProc)(const uint8_t* in, int32_t length, uint8_t* out,
-                                int32_t capacity);
+typedef int32_t (*OctCryptProc)(const uint8_t* in, int32_t length, uint8_t* out, int32_t capacity);
 
 typedef void (*OctConnCallback)(int32_t conn, int32_t event, int32_t reserved1, int32_t result,
                                 int32_t reserved2, int32_t reserved3, int32_t reserved4,
@@ -48,8 +47,7 @@ typedef void (*OctNoticeCallback)(int32_t conn, int32_t type, const void* data, 
 typedef void (*OctStateCallback)(int32_t conn, int32_t handle, int32_t status, int32_t result);
 typedef void (*OctRecordCallback)(int32_t conn, int32_t handle, int32_t kind, const void* record);
 typedef void (*OctDownDataCallback)(int32_t conn, int32_t handle, const OctDownData* data);
-typedef void (*OctChatDataCallback)(int32_t conn, int32_t handle, const void* data,
-                                    int32_t length);
+typedef void (*OctChatDataCallback)(int32_t conn, int32_t handle, const void* data, int32_t length);
 typedef void (*OctSearchCallback)(int32_t event, const OctSearchInfo* info);
 
 /* Set-up and release. */
@@ -76,8 +74,7 @@ OCTC_API int32_t octc_release_sdk(void);
 
 /* Connections. */
 OCTC_API int32_t octc_connect_by_hostname(const char* host, int32_t port, const char* user,
-                                          const char* password, int32_t r1, int32_t r2,
-                                          int32_t r3);
+                                          const char* password, int32_t r1, int32_t r2, int32_t r3);
 OCTC_API int32_t octc_connect_by_nimbus(const char* cloudNumber, const char* user,
                                         const char* password, int32_t r1, int32_t r2);
 OCTC_API int32_t octc_close_conn(int32_t conn);
@@ -108,8 +105,7 @@ OCTC_API int32_t octc_down_open(int32_t conn, const char* path, int32_t reserved
 OCTC_API int32_t octc_down_close(int32_t conn, int32_t handle);
 
 /* Commands. */
-OCTC_API int32_t octc_cmd_send_notify(int32_t conn, int32_t type, const void* data,
-                                      int32_t length);
+OCTC_API int32_t octc_cmd_send_notify(int32_t conn, int32_t type, const void* data, int32_t length);
 OCTC_API int32_t octc_cmd_remote_config(int32_t conn, int32_t reserved, const OctBuffer* request,
                                         OctBuffer* response);
 OCTC_API int32_t octc_cmd_free_remote_config_result(OctBuffer* response);

@@ -1,0 +1,28 @@
+# Script mode: see CMakeLists.txt beside it.
+file(REMOVE_RECURSE ${SCRATCH})
+set(prefix ${SCRATCH}/prefix)
+
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "failed: ${ARGN}\n${out}\n${err}")
+  endif()
+  set(last_output "${out}" PARENT_SCOPE)
+endfunction()
+
+run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix} --component Unspecified)
+
+# pkg-config
+set(ENV{PKG_CONFIG_PATH} ${prefix}/lib/pkgconfig)
+run(pkg-config --cflags --libs qcsdk)
+string(STRIP "${last_output}" flags)
+separate_arguments(flags UNIX_COMMAND "${flags}")
+run(${CC} -std=c99 -o ${SCRATCH}/c_host_pc ${HOST_SOURCE} ${flags})
+set(ENV{LD_LIBRARY_PATH} ${prefix}/lib)
+run(${SCRATCH}/c_host_pc)
+
+# find_package
+run(${CMAKE_COMMAND} -S ${CONSUMER} -B ${SCRATCH}/consumer -G Ninja
+    -DCMAKE_PREFIX_PATH=${prefix} -DHOST_SOURCE=${HOST_SOURCE})
+run(${CMAKE_COMMAND} --build ${SCRATCH}/consumer)
+run(${SCRATCH}/consumer/c_host)
