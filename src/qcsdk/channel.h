@@ -129,6 +129,10 @@ class Channel : public asl::NoCopyable {
   StreamInfoRecord InfoSnapshot() const;
   uint16_t InfoWord(std::size_t offset) const;
   void ClearDecodedFrame();
+  // Download conversion to MP4: opened from a device file header, fed with
+  // blocks of "QVS" chunks (returns the progress to report).
+  void OpenDownloadConversion(const uint8_t* header);
+  int32_t PackageDownloadBlock(const uint8_t* pData, int32_t nLength);
   // Audio type reported when the device accepts a talk request.
   int32_t TalkAudioType() const;
 

@@ -77,27 +77,85 @@ void Channel::CloseDownloadFile() {
   m_nTotalFrames = 0;
 }
 
-// Download data and its conversion to MP4 arrive with local recording; until
-// then only the end of a download is reported.
-void Channel::OnDownloadData(int32_t nCode, const uint8_t* /*pData*/, int32_t /*nLength*/,
-                             uint32_t /*nTotal*/) {
+void Channel::OnDownloadData(int32_t nCode, const uint8_t* pData, int32_t nLength,
+                             uint32_t nTotal) {
+  DownloadCallback fn = g_pfnDownload.load(std::memory_order_acquire);
   if (nCode >= 1 && nCode <= 4) {
     CloseDownloadFile();
-    if (DownloadCallback fn = g_pfnDownload.load(std::memory_order_acquire)) {
-      fn(m_nChannel, nCode, 0, 0, m_pUserData);
+    if (fn != nullptr) fn(m_nChannel, nCode, 0, 0, m_pUserData);
+    return;
+  }
+  if (nCode != 0) return;
+  if (pData == nullptr || nLength < 0) nLength = 0;
+  if (nLength >= static_cast<int32_t>(kStreamInfoSize) &&
+      std::memcmp(pData + info::kFileTag, "QFH", 3) == 0) {
+    OpenDownloadConversion(pData);
+    m_bDownloadToMp4 = true;
+    return;
+  }
+  int32_t progress = 0;
+  if (m_bDownloadToMp4) {
+    progress = PackageDownloadBlock(pData, nLength);
+  } else {
+    m_nDownloadedBytes += static_cast<uint64_t>(nLength);
+    // A download whose size is unknown (total 0) reports no progress.
+    progress = nTotal == 0 ? 0 : static_cast<int32_t>(m_nDownloadedBytes * 10000u / nTotal);
+    if (m_downloadFile.good() && nLength > 0) {
+      m_downloadFile.write(reinterpret_cast<const char*>(pData), nLength);
     }
   }
+  if (fn != nullptr) fn(m_nChannel, 0, progress, static_cast<int32_t>(nTotal), m_pUserData);
 }
 
-// Snapshots arrive with the stream path's snapshot conversion; until then
-// there is no picture to save.
-bool Channel::SaveBitmap(const char* /*szFilename*/) {
-  return false;
+void Channel::OpenDownloadConversion(const uint8_t* header) {
+  if (!m_downloadFile.good()) return;
+  m_downloadFile.close();
+  os::DeleteFile(m_strDownloadPath.c_str());
+  QP_VideoDesc video{};
+  video.width = LoadLe16(header + info::kWidth);
+  video.height = LoadLe16(header + info::kHeight);
+  const uint16_t den = LoadLe16(header + info::kRateDen);
+  video.frameRate = static_cast<float>(static_cast<double>(LoadLe16(header + info::kRateNum)) /
+                                       static_cast<double>(den == 0 ? 1 : den));
+  const bool audio = LoadLe16(header + info::kAudioPresent) == 1;
+  int32_t format = 0;
+  switch (LoadLe16(header + info::kAudioCodec)) {
+    case 2: format = QP_AUDIO_ULAW; break;
+    case 3: format = QP_AUDIO_AAC; break;
+    default: format = QP_AUDIO_ALAW; break;
+  }
+  switch (LoadLe16(header + info::kVideoCodec)) {
+    case 1: format += QP_VIDEO_H264; break;
+    case 2: format += QP_VIDEO_H265; break;
+    default: break;
+  }
+  m_hPackage = platform::Mp4Pkg().OpenPackage(&video, 1, audio ? 1 : 0, m_strDownloadPath.c_str(),
+                                              nullptr, format, 0);
+  m_nTotalFrames = static_cast<int32_t>(LoadLe32(header + info::kTotalFrames));
 }
 
-bool Channel::SaveBitmapToBuffer(uint8_t** /*ppBuffer*/, int32_t* /*pWidth*/,
-                                 int32_t* /*pHeight*/) {
-  return false;
+int32_t Channel::PackageDownloadBlock(const uint8_t* pData, int32_t nLength) {
+  constexpr int32_t kChunkHeader = 16;
+  int32_t offset = 0;
+  while (nLength - offset >= kChunkHeader) {
+    const uint8_t* chunk = pData + offset;
+    if (std::memcmp(chunk, "QVS", 3) != 0) break;
+    const int32_t payload = static_cast<int32_t>(chunk[5] | (chunk[6] << 8) | (chunk[7] << 16));
+    if (payload == 0 || payload > nLength - offset - kChunkHeader) break;
+    const bool audio = chunk[4] == 4;
+    if (m_hPackage != nullptr) {
+      QP_Frame frame{};
+      frame.kind = audio ? QP_FRAME_AUDIO : QP_FRAME_VIDEO;
+      frame.data = chunk + kChunkHeader;
+      frame.length = payload;
+      frame.timestamp = static_cast<int64_t>(LoadLe64(chunk + 8));
+      platform::Mp4Pkg().PackageOneFrame(m_hPackage, &frame);
+    }
+    if (!audio) ++m_nPackagedFrames;
+    offset += kChunkHeader + payload;
+  }
+  if (m_nTotalFrames < 1) return 0;
+  return static_cast<int32_t>(static_cast<int64_t>(m_nPackagedFrames) * 10000 / m_nTotalFrames);
 }
 
 }  // namespace qcsdk

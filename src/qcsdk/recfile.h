@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 
 #include "qcsdk/nocopyable.h"
@@ -24,6 +25,39 @@ class RecFile : public asl::NoCopyable {
 
  private:
   int32_t m_nKind;
+};
+
+// Writer of the device's own containers (.sv4, .sv5, .sv6): two copies of
+// the stream header's first 32 bytes, then the frames as received from the
+// first key frame on. The second copy carries the video frame count when the
+// file is closed.
+class SVXRecFile : public RecFile {
+ public:
+  explicit SVXRecFile(int32_t kind) : RecFile(kind) {}
+  ~SVXRecFile() override;
+  bool Open(const char* szFilename, const uint8_t* pData) override;
+  void Close() override;
+  bool WriteFrame(const uint8_t* pData, int32_t dataSize, bool key, bool audio) override;
+
+ private:
+  std::FILE* m_pFile = nullptr;
+  bool m_bKeyFrameSeen = false;
+  uint8_t m_header[32] = {};
+};
+
+// Writer of MP4 recordings through the packaging library, with a ".qdx"
+// index beside the file.
+class MP4RecFile : public RecFile {
+ public:
+  explicit MP4RecFile(int32_t kind) : RecFile(kind) {}
+  ~MP4RecFile() override;
+  bool Open(const char* szFilename, const uint8_t* pData) override;
+  void Close() override;
+  bool WriteFrame(const uint8_t* pData, int32_t dataSize, bool key, bool audio) override;
+
+ private:
+  void* m_hPackage = nullptr;
+  bool m_bKeyFrameSeen = false;
 };
 
 // The channel's owning holder of at most one writer.

@@ -102,6 +102,15 @@ int32_t CreatePlayer() {
   return static_cast<int32_t>(handle != 0 ? handle : fake.NextHandle());
 }
 
+int32_t GetBitmapSize(int32_t player, int32_t* width, int32_t* height) {
+  const auto [w, h] = FakeLibraries::Current().BitmapSize();
+  if (w > 0 && width != nullptr && height != nullptr) {
+    *width = w;
+    *height = h;
+  }
+  return FAKE(QVSP_GetBitmapSize, 1)(player, width, height);
+}
+
 const platform::NxlApi kNxl{
     FAKE(QVC_InitSDK, 1),
     FAKE(QVC_SetLocalFilePath, 1),
@@ -128,7 +137,7 @@ const platform::PlayerApi kPlayer{
     FAKE(QVSP_ReleasePlayer, 1),   FAKE(QVSP_OpenStream, 1),
     FAKE(QVSP_CloseStream, 1),     FAKE(QVSP_WriteToStreamOneFrame, 1),
     FAKE(QVSP_SetVideoPreview, 1), FAKE(QVSP_SetAudioPreview, 1),
-    FAKE(QVSP_RefreshWindow, 1),   FAKE(QVSP_GetBitmapSize, 1),
+    FAKE(QVSP_RefreshWindow, 1),   &GetBitmapSize,
 };
 
 const platform::Mp4PkgApi kMp4{FAKE(QP_OpenPackage, 1), FAKE(QP_PackageOneFrame, 1),
@@ -277,6 +286,16 @@ int64_t FakeLibraries::ResultFor(const std::string& name, int64_t firstArg, int6
 void FakeLibraries::SetNxl(const NxlCallbacks& callbacks) {
   std::lock_guard<std::mutex> guard(m_mutex);
   m_nxl = callbacks;
+}
+
+void FakeLibraries::SetBitmapSize(int32_t width, int32_t height) {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  m_bitmapSize = {width, height};
+}
+
+std::pair<int32_t, int32_t> FakeLibraries::BitmapSize() const {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  return m_bitmapSize;
 }
 
 void FakeLibraries::SetPicture(QVSP_PictureCallback picture) {

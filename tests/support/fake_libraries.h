@@ -58,6 +58,10 @@ class FakeLibraries {
     QVC_DownloadCallback download = nullptr;
     QVC_StreamCallback playback = nullptr;
   };
+  // The size the fake player reports for its last picture (default none).
+  void SetBitmapSize(int32_t width, int32_t height);
+  std::pair<int32_t, int32_t> BitmapSize() const;
+
   NxlCallbacks nxl() const;
   QVSP_PictureCallback picture() const;
 
@@ -75,6 +79,7 @@ class FakeLibraries {
   std::map<std::string, std::function<int64_t(int64_t)>> m_resultFns;
   NxlCallbacks m_nxl;
   QVSP_PictureCallback m_picture = nullptr;
+  std::pair<int32_t, int32_t> m_bitmapSize{0, 0};
   std::atomic<int64_t> m_nextHandle{0};
 };
 
