@@ -16,6 +16,10 @@ namespace qcsdk {
 
 // ---- .sv4 / .sv5 / .sv6 ----
 
+namespace {
+constexpr std::size_t kWriteBuffer = 256 * 1024;
+}
+
 SVXRecFile::~SVXRecFile() {
   Close();
 }
@@ -28,6 +32,9 @@ bool SVXRecFile::Open(const char* szFilename, const uint8_t* pData) {
   std::memcpy(m_header, pData, sizeof m_header);
   m_pFile = std::fopen(szFilename, "wb");
   if (m_pFile == nullptr) return false;
+  // Frames arrive one by one on the receiving thread: a large buffer turns
+  // them into few writes.
+  std::setvbuf(m_pFile, nullptr, _IOFBF, kWriteBuffer);
   m_bKeyFrameSeen = false;
   StoreLe32(m_header + 12, 0);
   std::fwrite(m_header, 1, sizeof m_header, m_pFile);

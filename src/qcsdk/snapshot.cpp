@@ -19,13 +19,43 @@ inline uint8_t Clamp(int32_t v) {
   return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
 }
 
-// The constants fold in the video-range offsets (16, 128) and the rounding.
-inline void PutPixel(uint8_t* p, int32_t y, int32_t u, int32_t v) {
+// One pixel from its luma and the chroma terms of its 2 x 2 block; the
+// constants fold in the video-range offsets (16, 128) and the rounding.
+inline void PutPixel(uint8_t* p, int32_t y, int32_t blue, int32_t green, int32_t red) {
   const int32_t luma = 298 * y;
-  p[0] = Clamp((luma + 516 * u - 70688) >> 8);
-  p[1] = Clamp((luma - 100 * u - 208 * v + 34784) >> 8);
-  p[2] = Clamp((luma + 409 * v - 56992) >> 8);
+  p[0] = Clamp((luma + blue) >> 8);
+  p[1] = Clamp((luma + green) >> 8);
+  p[2] = Clamp((luma + red) >> 8);
   p[3] = 255;
+}
+
+// On x86 with ifunc support the row conversion is compiled for several
+// instruction sets and the best one is picked at load time.
+#if defined(__x86_64__) && defined(__GNUC__) && defined(__ELF__) && !defined(__clang__)
+#define QCSDK_VECTOR_CLONES __attribute__((target_clones("avx2", "sse4.1", "default")))
+#else
+#define QCSDK_VECTOR_CLONES
+#endif
+
+// Converts one source row into one destination row.
+QCSDK_VECTOR_CLONES void ConvertRow(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t w,
+                                    uint8_t* dst) {
+  const int32_t pairs = w / 2;
+  for (int32_t i = 0; i < pairs; ++i) {
+    const int32_t cu = u[i];
+    const int32_t cv = v[i];
+    const int32_t blue = 516 * cu - 70688;
+    const int32_t green = -100 * cu - 208 * cv + 34784;
+    const int32_t red = 409 * cv - 56992;
+    PutPixel(dst + i * 8, y[2 * i], blue, green, red);
+    PutPixel(dst + i * 8 + 4, y[2 * i + 1], blue, green, red);
+  }
+  if (w % 2 != 0) {  // an odd last column takes its pair's chroma
+    const int32_t cu = u[pairs];
+    const int32_t cv = v[pairs];
+    PutPixel(dst + pairs * 8, y[2 * pairs], 516 * cu - 70688, -100 * cu - 208 * cv + 34784,
+             409 * cv - 56992);
+  }
 }
 
 struct FreeDeleter {
@@ -41,24 +71,12 @@ std::size_t SnapshotSize(const DecodedFrame& f) {
 }
 
 void ConvertToBgra(const DecodedFrame& f, uint8_t* out) {
-  const int32_t w = f.width;
-  const int32_t h = f.height;
-  const std::size_t rowBytes = static_cast<std::size_t>(w) * 4;
-  for (int32_t r = 0; r < h; ++r) {
-    const uint8_t* yRow = f.y + static_cast<std::ptrdiff_t>(r) * f.yStride;
-    const uint8_t* uRow = f.u + static_cast<std::ptrdiff_t>(r / 2) * f.uStride;
-    const uint8_t* vRow = f.v + static_cast<std::ptrdiff_t>(r / 2) * f.vStride;
-    uint8_t* dst = out + static_cast<std::size_t>(h - 1 - r) * rowBytes;
-    int32_t x = 0;
-    for (; x + 1 < w; x += 2) {
-      const int32_t u = uRow[x / 2];
-      const int32_t v = vRow[x / 2];
-      PutPixel(dst + static_cast<std::size_t>(x) * 4, yRow[x], u, v);
-      PutPixel(dst + static_cast<std::size_t>(x + 1) * 4, yRow[x + 1], u, v);
-    }
-    if (x < w) {  // odd width: the last column uses its pair's chroma
-      PutPixel(dst + static_cast<std::size_t>(x) * 4, yRow[x], uRow[x / 2], vRow[x / 2]);
-    }
+  const std::size_t rowBytes = static_cast<std::size_t>(f.width) * 4;
+  for (int32_t r = 0; r < f.height; ++r) {
+    ConvertRow(f.y + static_cast<std::ptrdiff_t>(r) * f.yStride,
+               f.u + static_cast<std::ptrdiff_t>(r / 2) * f.uStride,
+               f.v + static_cast<std::ptrdiff_t>(r / 2) * f.vStride, f.width,
+               out + static_cast<std::size_t>(f.height - 1 - r) * rowBytes);
   }
 }
 
