@@ -87,6 +87,13 @@ std::size_t ModuleFileName(char* buffer, std::size_t capacity);
 
 bool DeleteFile(const char* path);
 
+// Separator of directory and file name in paths the SDK builds.
+#if defined(_WIN32)
+constexpr char kPathSeparator = '\\';
+#else
+constexpr char kPathSeparator = '/';
+#endif
+
 // Run-time loading of a shared library.
 class SharedLibrary {
  public:

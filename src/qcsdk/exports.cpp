@@ -5,6 +5,7 @@
 
 #include "platform/player_api.h"
 #include "qcsdk/export_frame.h"
+#include "qcsdk/nxl_callbacks.h"
 #include "qcsdk/search_device.h"
 
 using namespace qcsdk;
@@ -177,8 +178,7 @@ QCSDK_API int32_t QCSDK_CALL QCSDK_LanSeartchDevice(int32_t deviceType, int32_t 
   return LanSearchDevice(deviceType, timeoutMs) ? 1 : 0;
 }
 
-// The OKIP service and the online-status query arrive with discovery and
-// the Nxl transport; until then they report failure.
+// The OKIP service arrives with discovery; until then it reports failure.
 QCSDK_API int32_t QCSDK_CALL QCSDK_OKIP_StartService(OkipCallback) {
   return 0;
 }
@@ -192,8 +192,13 @@ QCSDK_API int32_t QCSDK_CALL QCSDK_OKIP_SetNetCfg(const char*, const char*, cons
                                                   const int32_t*) {
   return 0;
 }
-QCSDK_API int32_t QCSDK_CALL QCSDK_GetNxlOnlineStatus(const char*, int32_t) {
-  return -1;
+QCSDK_API int32_t QCSDK_CALL QCSDK_GetNxlOnlineStatus(const char* szDeviceNumber,
+                                                      int32_t timeoutMs) {
+  try {
+    return GetOnlineStatus(szDeviceNumber, timeoutMs);
+  } catch (...) {
+    return -1;
+  }
 }
 
 }  // extern "C"

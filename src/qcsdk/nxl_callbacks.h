@@ -15,3 +15,9 @@ void OnDownloadData(int32_t linkId, uint8_t type, const uint8_t* data, int32_t l
 void OnPlaybackData(int32_t linkId, uint8_t frameType, const uint8_t* data, int32_t length);
 
 }  // namespace qcsdk::nxl
+
+namespace qcsdk {
+// QCSDK_GetNxlOnlineStatus: numbers that begin with a digit are asked over
+// OCT, all others over Nxl.
+int32_t GetOnlineStatus(const char* number, int32_t timeoutMs);
+}  // namespace qcsdk

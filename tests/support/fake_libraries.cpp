@@ -111,6 +111,16 @@ int32_t GetBitmapSize(int32_t player, int32_t* width, int32_t* height) {
   return FAKE(QVSP_GetBitmapSize, 1)(player, width, height);
 }
 
+int32_t SendData(int32_t link, int32_t type, const void* data, int32_t length) {
+  FakeLibraries::Message m{link, type, {}};
+  if (data != nullptr && length > 0) {
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    m.data.assign(bytes, bytes + length);
+  }
+  FakeLibraries::Current().RecordSent(std::move(m));
+  return FAKE(QVC_SendData, 1)(link, type, data, length);
+}
+
 const platform::NxlApi kNxl{
     FAKE(QVC_InitSDK, 1),
     FAKE(QVC_SetLocalFilePath, 1),
@@ -120,7 +130,7 @@ const platform::NxlApi kNxl{
     FAKE(QVC_SetLocalNetCard, 1),
     FAKE(QVC_Connect, 1),
     FAKE(QVC_DisConnect, 1),
-    FAKE(QVC_SendData, 1),
+    &SendData,
     FAKE(QVC_WANGetChannelCount, 1),
     FAKE(QVC_EnableSearchCache, 0),
     FAKE(QVC_StartLANSerchServer, 1),
@@ -235,6 +245,7 @@ int FakeLibraries::CountCalls(const std::string& name) const {
 void FakeLibraries::ClearCalls() {
   std::lock_guard<std::mutex> guard(m_mutex);
   m_calls.clear();
+  m_sent.clear();
 }
 
 void FakeLibraries::SetResult(const std::string& name, int64_t result) {
@@ -286,6 +297,16 @@ int64_t FakeLibraries::ResultFor(const std::string& name, int64_t firstArg, int6
 void FakeLibraries::SetNxl(const NxlCallbacks& callbacks) {
   std::lock_guard<std::mutex> guard(m_mutex);
   m_nxl = callbacks;
+}
+
+std::vector<FakeLibraries::Message> FakeLibraries::NxlSent() const {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  return m_sent;
+}
+
+void FakeLibraries::RecordSent(Message message) {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  m_sent.push_back(std::move(message));
 }
 
 void FakeLibraries::SetBitmapSize(int32_t width, int32_t height) {

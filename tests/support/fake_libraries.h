@@ -62,6 +62,15 @@ class FakeLibraries {
   void SetBitmapSize(int32_t width, int32_t height);
   std::pair<int32_t, int32_t> BitmapSize() const;
 
+  // Every message sent with QVC_SendData, with its payload.
+  struct Message {
+    int32_t link;
+    int32_t type;
+    std::vector<uint8_t> data;
+  };
+  std::vector<Message> NxlSent() const;
+  void RecordSent(Message message);
+
   NxlCallbacks nxl() const;
   QVSP_PictureCallback picture() const;
 
@@ -80,6 +89,7 @@ class FakeLibraries {
   NxlCallbacks m_nxl;
   QVSP_PictureCallback m_picture = nullptr;
   std::pair<int32_t, int32_t> m_bitmapSize{0, 0};
+  std::vector<Message> m_sent;
   std::atomic<int64_t> m_nextHandle{0};
 };
 

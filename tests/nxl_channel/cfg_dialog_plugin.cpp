@@ -1,0 +1,60 @@
+// A configuration dialog library for tests. It appends one line per call
+// to "dialog.log" in the module directory it is given; its modal dialog
+// returns at once unless the parameter block asks it to wait for ExitRCDlg.
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+namespace {
+std::string g_dir;
+std::atomic<bool> g_exit{false};
+bool g_wait = false;
+
+void Log(const std::string& line) {
+  if (std::FILE* f = std::fopen((g_dir + "/dialog.log").c_str(), "a")) {
+    std::fprintf(f, "%s\n", line.c_str());
+    std::fclose(f);
+  }
+}
+}  // namespace
+
+extern "C" {
+
+void InitRCDlg(int32_t linkId, int32_t value, const char* moduleDir) {
+  g_dir = moduleDir != nullptr ? moduleDir : ".";
+  g_exit = false;
+  Log("InitRCDlg " + std::to_string(linkId) + " " + std::to_string(value));
+}
+
+void SetParam(int32_t kind, const void* params) {
+  const char* text = static_cast<const char*>(params);
+  g_wait = std::string(text).rfind("wait", 0) == 0;
+  Log("SetParam " + std::to_string(kind) + " " + text);
+}
+
+void* GetParam() {
+  return nullptr;
+}
+
+int32_t QRemoteCfgDlgDoModal() {
+  Log("DoModal");
+  for (int i = 0; g_wait && !g_exit && i < 1000; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  Log("DoModal end");
+  return 1;
+}
+
+void CmdProc(void* text) {
+  Log(std::string("CmdProc ") + (static_cast<const char*>(text) + 4));
+}
+
+void ExitRCDlg(int32_t reason) {
+  Log("ExitRCDlg " + std::to_string(reason));
+  g_exit = true;
+}
+
+}  // extern "C"
