@@ -474,7 +474,8 @@ def gen_stub_table(model):
         req = ("CLIENT_REQ_qvbu_%s(c, static_cast<%s>(p))" % (n, pt)) if m["_param"] else \
             ("CLIENT_REQ_qvbu_%s(c)" % n)
         out.append("    {\"%s\",\n" % n)
-        out.append("     [](qvbu_context* c, void* p) { return %s; },\n" % req)
+        pname = "p" if m["_param"] else ""
+        out.append("     [](qvbu_context* c, void* %s) { return %s; },\n" % (pname, req))
         out.append("     [](qvbu_context* c, void* r) { return CLIENT_RESP_qvbu_%s(c, static_cast<%s>(r)); },\n"
                    % (n, rt))
         out.append("     [](qvbu_context* c, void* p, void* r) {\n"
