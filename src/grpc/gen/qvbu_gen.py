@@ -298,7 +298,7 @@ HEADER_TOP = """\
 
 #include <stdint.h>
 
-#include "qcsdk/qcsdk.h"
+#include <qcsdk/qcsdk.h>
 
 /* Catalogue version and method count this header was generated from, and
  * the descriptor layout the library's marshaller was built for. */
