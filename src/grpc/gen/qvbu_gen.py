@@ -278,8 +278,10 @@ HEADER_TOP = """\
  * QCSDK_GRPC_Begin once before the first call on a channel.
  *
  * Stub functions. For each method the library also exports the functions
- * the export is built from, working on an RPC context (qvbu_context), for
- * hosts and tools that run their own transport:
+ * the export is built from. They work on an RPC context (qvbu_context),
+ * which the exports above do not hand out: they serve tools built together
+ * with the SDK, such as a device-side server. Hosts use QCSDK_GRPC_<method>.
+ *
  *  - CLIENT_REQ_qvbu_<method>(ctx[, param]): builds and sends the request;
  *    0, or -1 when sending failed.
  *  - CLIENT_RESP_qvbu_<method>(ctx, result): reads the result of the last
