@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 
 namespace qcsdk {
@@ -17,6 +18,12 @@ void CopyCredential(char (&field)[kGrpcCredentialSize], const char* value) {
 GrpcContext* grpc_context_create(void* owner, GrpcSendFunc send, GrpcRecvFunc recv) {
   auto* context = static_cast<GrpcContext*>(std::calloc(1, sizeof(GrpcContext)));
   if (context == nullptr) return nullptr;
+  try {
+    context->call_lock = std::make_unique<std::mutex>().release();
+  } catch (const std::bad_alloc&) {
+    std::free(context);
+    return nullptr;
+  }
   context->owner = owner;
   context->send_func = send;
   context->recv_func = recv;
@@ -26,6 +33,7 @@ GrpcContext* grpc_context_create(void* owner, GrpcSendFunc send, GrpcRecvFunc re
 void grpc_context_destroy(GrpcContext* context) {
   if (context == nullptr) return;
   if (context->json != nullptr) cJSON_Delete(context->json);
+  std::unique_ptr<std::mutex> lock(context->call_lock);
   GrpcArenaBlock* block = context->arena;
   while (block != nullptr) {
     GrpcArenaBlock* next = block->next;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 
 namespace qcsdk {
 
@@ -41,12 +42,15 @@ struct GrpcContext {
   GrpcArenaBlock* arena;  // newest block first
   char username[kGrpcCredentialSize];
   char password[kGrpcCredentialSize];
+  // Serialises whole calls on this context (request to result). Owned; the
+  // context itself is a zero-filled C allocation, so the lock lives apart.
+  std::mutex* call_lock;
 };
 
 // A zero-filled context bound to its owner and transport functions; null
 // when memory is short.
 GrpcContext* grpc_context_create(void* owner, GrpcSendFunc send, GrpcRecvFunc recv);
-// Frees the JSON tree, every arena block (newest first) and the context.
+// Frees the JSON tree, the call lock, every arena block (newest first) and the context.
 void grpc_context_destroy(GrpcContext* context);
 // n bytes in a new arena block (not zero-filled); null when memory is short.
 void* grpc_alloc(GrpcContext* context, std::size_t n);
@@ -54,5 +58,23 @@ void* grpc_alloc(GrpcContext* context, std::size_t n);
 char* grpc_strdup(GrpcContext* context, const char* s);
 // Copies user name and password (each cut to 31 characters) into the context.
 void grpc_set_credentials(GrpcContext* context, const char* user, const char* password);
+
+// Holds a context's call lock for one whole call; does nothing for a null
+// context.
+class GrpcCallLock {
+ public:
+  explicit GrpcCallLock(GrpcContext* context)
+      : m_pLock(context != nullptr ? context->call_lock : nullptr) {
+    if (m_pLock != nullptr) m_pLock->lock();
+  }
+  ~GrpcCallLock() {
+    if (m_pLock != nullptr) m_pLock->unlock();
+  }
+  GrpcCallLock(const GrpcCallLock&) = delete;
+  GrpcCallLock& operator=(const GrpcCallLock&) = delete;
+
+ private:
+  std::mutex* m_pLock;
+};
 
 }  // namespace qcsdk

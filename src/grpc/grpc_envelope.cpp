@@ -1,0 +1,157 @@
+#include "grpc/grpc_envelope.h"
+
+#include <openssl/evp.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace qcsdk {
+namespace {
+
+struct CJsonTextFree {
+  void operator()(char* text) const { cJSON_free(text); }
+};
+struct EvpCtxFree {
+  void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
+};
+
+// The diagnostics go straight to standard output, flushed so that they keep
+// their order with the host's own output.
+template <class... Args>
+void Diagnostic(const char* format, Args... args) {
+  std::printf(format, args...);
+  std::fflush(stdout);
+}
+
+const char* ErrnoText(int error, char* buffer, std::size_t size) {
+#if defined(__GLIBC__) && defined(_GNU_SOURCE)
+  return strerror_r(error, buffer, size);
+#else
+  if (strerror_r(error, buffer, size) != 0) std::snprintf(buffer, size, "error %d", error);
+  return buffer;
+#endif
+}
+
+void SetMember(cJSON* root, const char* name, cJSON* item) {
+  if (item == nullptr) return;
+  if (cJSON_GetObjectItem(root, name) != nullptr) {
+    cJSON_ReplaceItemInObject(root, name, item);
+  } else {
+    cJSON_AddItemToObject(root, name, item);
+  }
+}
+
+void SetError(GrpcContext* context, const cJSON* error) {
+  const cJSON* message = cJSON_GetObjectItem(error, "message");
+  if (cJSON_IsString(message) && message->valuestring != nullptr) {
+    std::strncpy(context->errmsg, message->valuestring, sizeof context->errmsg - 1);
+    context->errmsg[sizeof context->errmsg - 1] = '\0';
+  }
+  const cJSON* errorcode = cJSON_GetObjectItem(error, "errorcode");
+  const cJSON* errcode = cJSON_GetObjectItem(error, "errcode");
+  int32_t code = cJSON_IsNumber(errorcode) ? errorcode->valueint : -1;
+  if (code == -1 && cJSON_IsNumber(errcode)) code = errcode->valueint;
+  context->errorcode = code;
+}
+
+}  // namespace
+
+void grpc_user_digest(const char* user, const char* method, const char* password, char (&hex)[33]) {
+  unsigned char digest[EVP_MAX_MD_SIZE] = {};
+  unsigned int length = 0;
+  std::unique_ptr<EVP_MD_CTX, EvpCtxFree> ctx(EVP_MD_CTX_new());
+  bool ok = ctx != nullptr && EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) == 1;
+  for (const char* piece : {user, method, password}) {
+    if (ok && piece != nullptr) ok = EVP_DigestUpdate(ctx.get(), piece, std::strlen(piece)) == 1;
+  }
+  if (ok) ok = EVP_DigestFinal_ex(ctx.get(), digest, &length) == 1;
+  if (!ok) length = 16;  // leaves the all-zero digest, which no device accepts
+  for (unsigned int i = 0; i < 16 && i < length; ++i) {
+    std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);
+  }
+  hex[32] = '\0';
+}
+
+int32_t grpc_send_request(GrpcContext* context) {
+  if (context == nullptr) return -1;
+  const cJSON* method = cJSON_GetObjectItem(context->json, "method");
+  const char* methodName =
+      cJSON_IsString(method) && method->valuestring != nullptr ? method->valuestring : nullptr;
+  ++context->sentcnt;
+  cJSON* root = context->json;
+  if (root == nullptr) return -1;
+
+  SetMember(root, "sentcnt", cJSON_CreateNumber(static_cast<double>(context->sentcnt)));
+  if (context->username[0] != '\0') {
+    char digest[33];
+    grpc_user_digest(context->username, methodName, context->password, digest);
+    cJSON* user = cJSON_CreateObject();
+    if (user != nullptr) {
+      cJSON_AddStringToObject(user, "name", context->username);
+      cJSON_AddStringToObject(user, "digest", digest);
+      SetMember(root, "user", user);
+    }
+  }
+
+  std::unique_ptr<char, CJsonTextFree> text(cJSON_PrintUnformatted(root));
+  int32_t length = text ? static_cast<int32_t>(std::strlen(text.get())) : 0;
+  int32_t count = 0;
+  if (context->send_func == nullptr) {
+    Diagnostic("send error: send func not setted\n");
+  } else {
+    count = context->send_func(context, text ? text.get() : "", length);
+  }
+  int error = errno;
+  text.reset();
+  if (count != length) {
+    char buffer[128];
+    Diagnostic("send error  : %s, ret: %d, tosend: %d\n", ErrnoText(error, buffer, sizeof buffer),
+               count, length);
+  }
+  return count;
+}
+
+int32_t grpc_recv_response(GrpcContext* context) {
+  if (context == nullptr) return -1;
+  int32_t elapsed = 0;
+  for (;;) {
+    if (context->recv_func == nullptr) {
+      Diagnostic("recv error: recv func not setted\n");
+      return -1;
+    }
+    int32_t n = context->recv_func(context, context->recvbuf, kGrpcRecvCapacity, &elapsed);
+    if (n < 1) return n;
+    // A transport can only have copied the capacity; never read past it.
+    if (n > kGrpcRecvCapacity) n = kGrpcRecvCapacity;
+    context->recvbuf[n] = '\0';
+
+    cJSON_Delete(context->json);
+    context->json = nullptr;
+    const char* start = context->recvbuf;
+    const char* end = context->recvbuf + n;
+    while (start < end && static_cast<unsigned char>(*start) <= 32) ++start;
+    context->json = cJSON_ParseWithLength(start, static_cast<std::size_t>(end - start));
+    if (context->json == nullptr) {
+      Diagnostic("ERROR: Failed parse json: %s\n", context->recvbuf);
+      return kGrpcParseError;
+    }
+
+    const cJSON* sentcnt = cJSON_GetObjectItem(context->json, "sentcnt");
+    double got = cJSON_IsNumber(sentcnt) ? sentcnt->valuedouble : -1.0;
+    if (got != static_cast<double>(context->sentcnt)) {
+      cJSON_Delete(context->json);
+      context->json = nullptr;
+      continue;  // the elapsed counter carries on: one budget for all attempts
+    }
+
+    context->errorcode = 0;
+    context->errmsg[0] = '\0';
+    const cJSON* error = cJSON_GetObjectItem(context->json, "error");
+    if (error != nullptr) SetError(context, error);
+    return 0;
+  }
+}
+
+}  // namespace qcsdk

@@ -1,0 +1,233 @@
+#include "rpc_test_support.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "grpc/grpc_marshal.h"
+
+namespace qcsdk::test {
+
+using grpc::FieldKind;
+using grpc::FieldRef;
+using grpc::ObjectDesc;
+
+std::string PrintJson(const cJSON* json) {
+  char* text = cJSON_PrintUnformatted(json);
+  std::string out = text != nullptr ? text : "";
+  cJSON_free(text);
+  return out;
+}
+
+ScriptedTransport::ScriptedTransport()
+    : m_context(grpc_context_create(this, &ScriptedTransport::Send, &ScriptedTransport::Recv)) {}
+
+int32_t ScriptedTransport::Send(GrpcContext* context, const char* text, int32_t length) {
+  auto* self = static_cast<ScriptedTransport*>(context->owner);
+  self->sent.emplace_back(text, static_cast<std::size_t>(length));
+  if (self->onSend) self->onSend(self->sent.back());
+  return self->sendResult == -100 ? length : self->sendResult;
+}
+
+int32_t ScriptedTransport::Recv(GrpcContext* context, char* buffer, int32_t capacity,
+                                int32_t* elapsed) {
+  auto* self = static_cast<ScriptedTransport*>(context->owner);
+  self->elapsedAtCall.push_back(*elapsed);
+  *elapsed += self->stepMs;
+  if (*elapsed > self->budgetMs) return -2;
+  if (self->responses.empty()) return -1;
+  std::string text = std::move(self->responses.front());
+  self->responses.pop_front();
+  // Copies only what fits, as a transport must.
+  std::size_t n = std::min(text.size(), static_cast<std::size_t>(capacity));
+  std::memcpy(buffer, text.data(), n);
+  return self->claimedLength >= 0 ? self->claimedLength : static_cast<int32_t>(n);
+}
+
+void* RandomBuilder::Block(std::size_t n) {
+  m_blocks.emplace_back((n + 7) / 8 + 1, 0);
+  return m_blocks.back().data();
+}
+
+int32_t RandomBuilder::Int() {
+  switch (m_rng() % 6) {
+    case 0:
+      return -1;
+    case 1:
+      return 0;
+    case 2:
+      return INT32_MAX;
+    case 3:
+      return INT32_MIN;
+    default:
+      return static_cast<int32_t>(m_rng());
+  }
+}
+
+const char* RandomBuilder::Text() {
+  static const char* const kPieces[] = {
+      "", "a", "Grüße", "q\"uote", "back\\slash", "line\nbreak", "tab\t", "0", "{\"x\":1}"};
+  std::string s = kPieces[m_rng() % (sizeof kPieces / sizeof kPieces[0])];
+  s += std::to_string(m_rng() % 1000);
+  m_strings.push_back(std::move(s));
+  return m_strings.back().c_str();
+}
+
+void RandomBuilder::Fill(const ObjectDesc& desc, void* base, int depth) {
+  for (uint32_t i = 0; i < desc.field_count; ++i) {
+    FieldRef ref(desc.fields[i], base);
+    const grpc::FieldDesc& f = ref.Desc();
+    switch (f.kind) {
+      case FieldKind::kNumber:
+        ref.Int() = Int();
+        break;
+      // Any non-zero value must be sent as true.
+      case FieldKind::kBool:
+        ref.Int() = m_rng() % 2 == 0 ? 0 : static_cast<int32_t>(m_rng() | 1);
+        break;
+      case FieldKind::kString:
+        ref.String() = m_rng() % 5 == 0 ? nullptr : Text();
+        break;
+      case FieldKind::kObject:
+        Fill(*f.nested, ref.Object(), depth + 1);
+        break;
+      case FieldKind::kNumberArray:
+      case FieldKind::kStringArray:
+      case FieldKind::kObjectArray: {
+        int32_t count = static_cast<int32_t>(m_rng() % 4);
+        if (m_rng() % 6 == 0) {
+          ref.Count() = count;  // a count without elements sends nothing
+          ref.Elements() = nullptr;
+          break;
+        }
+        ref.Count() = count;
+        ref.Elements() = Block(static_cast<std::size_t>(count) * f.element_size + 1);
+        for (int32_t e = 0; e < count; ++e) {
+          void* element = ref.Element(e);
+          if (f.kind == FieldKind::kNumberArray) {
+            *static_cast<int32_t*>(element) = Int();
+          } else if (f.kind == FieldKind::kStringArray) {
+            *static_cast<const char**>(element) = m_rng() % 4 == 0 ? nullptr : Text();
+          } else {
+            Fill(*f.nested, element, depth + 1);
+          }
+        }
+        break;
+      }
+    }
+  }
+}
+
+namespace {
+
+bool SameString(const char* a, const char* b) {
+  if (a == nullptr || b == nullptr) return a == b;
+  return std::strcmp(a, b) == 0;
+}
+
+}  // namespace
+
+void ExpectRoundTrip(const ObjectDesc& desc, const void* sent, const void* received,
+                     const std::string& path) {
+  for (uint32_t i = 0; i < desc.field_count; ++i) {
+    const grpc::FieldDesc& f = desc.fields[i];
+    FieldRef a(f, const_cast<void*>(sent));
+    FieldRef b(f, const_cast<void*>(received));
+    std::string where = path + "." + f.name;
+    switch (f.kind) {
+      case FieldKind::kNumber:
+        EXPECT_EQ(a.Int(), b.Int()) << where;
+        break;
+      case FieldKind::kBool:
+        EXPECT_EQ(a.Int() != 0 ? 1 : 0, b.Int()) << where;
+        break;
+      case FieldKind::kString:
+        EXPECT_TRUE(SameString(a.String(), b.String()))
+            << where << ": sent " << (a.String() ? a.String() : "(null)") << ", got "
+            << (b.String() ? b.String() : "(null)");
+        break;
+      case FieldKind::kObject:
+        ExpectRoundTrip(*f.nested, a.Object(), b.Object(), where);
+        break;
+      case FieldKind::kNumberArray:
+      case FieldKind::kStringArray:
+      case FieldKind::kObjectArray: {
+        std::vector<const void*> expected;
+        if (a.Elements() != nullptr) {
+          for (int32_t e = 0; e < a.Count(); ++e) {
+            const void* element = a.Element(e);
+            if (f.kind == FieldKind::kStringArray &&
+                *static_cast<const char* const*>(element) == nullptr) {
+              continue;
+            }
+            expected.push_back(element);
+          }
+        }
+        ASSERT_EQ(static_cast<int32_t>(expected.size()), b.Count()) << where;
+        if (expected.empty()) {
+          EXPECT_EQ(nullptr, b.Elements()) << where;
+          break;
+        }
+        ASSERT_NE(nullptr, b.Elements()) << where;
+        for (int32_t e = 0; e < b.Count(); ++e) {
+          std::string at = where + "[" + std::to_string(e) + "]";
+          const void* x = expected[static_cast<std::size_t>(e)];
+          const void* y = b.Element(e);
+          if (f.kind == FieldKind::kNumberArray) {
+            EXPECT_EQ(*static_cast<const int32_t*>(x), *static_cast<const int32_t*>(y)) << at;
+          } else if (f.kind == FieldKind::kStringArray) {
+            EXPECT_TRUE(SameString(*static_cast<const char* const*>(x),
+                                   *static_cast<const char* const*>(y)))
+                << at;
+          } else {
+            ExpectRoundTrip(*f.nested, x, y, at);
+          }
+        }
+        break;
+      }
+    }
+  }
+}
+
+void ExpectDefaults(const ObjectDesc& desc, const void* base, const std::string& path) {
+  for (uint32_t i = 0; i < desc.field_count; ++i) {
+    const grpc::FieldDesc& f = desc.fields[i];
+    FieldRef r(f, const_cast<void*>(base));
+    std::string where = path + "." + f.name;
+    switch (f.kind) {
+      case FieldKind::kNumber:
+        EXPECT_EQ(-1, r.Int()) << where;
+        break;
+      case FieldKind::kBool:
+        EXPECT_EQ(0, r.Int()) << where;
+        break;
+      case FieldKind::kString:
+        EXPECT_EQ(nullptr, r.String()) << where;
+        break;
+      case FieldKind::kObject:
+        ExpectAllZero(*f.nested, r.Object(), where);
+        break;
+      default:
+        EXPECT_EQ(0, r.Count()) << where;
+        EXPECT_EQ(nullptr, r.Elements()) << where;
+        break;
+    }
+  }
+}
+
+void ExpectAllZero(const ObjectDesc& desc, const void* base, const std::string& path) {
+  const auto* bytes = static_cast<const uint8_t*>(base);
+  for (uint32_t i = 0; i < desc.size; ++i) {
+    if (bytes[i] != 0) {
+      ADD_FAILURE() << path << ": byte " << i << " of " << desc.c_name << " is not 0";
+      return;
+    }
+  }
+}
+
+int TimeScale() {
+  const char* scale = std::getenv("QCSDK_TEST_TIME_SCALE");
+  int n = scale != nullptr ? std::atoi(scale) : 1;
+  return n > 0 ? n : 1;
+}
+
+}  // namespace qcsdk::test

@@ -1,0 +1,213 @@
+#!/usr/bin/env python3
+"""Invariants of the RPC method catalogue and the generator's checks.
+
+Usage: test_catalogue.py CATALOGUE GENERATOR
+"""
+
+import copy
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+CATALOGUE = None
+GENERATOR = None
+
+TIME_WINDOW = [("week", "string"), ("begin_hour", "number"), ("begin_min", "number"),
+               ("end_hour", "number"), ("end_min", "number")]
+ALARMOUT = [("almout_id", "number"), ("type", "string"), ("bNormallyClosed", "bool")]
+
+
+def flat(members):
+    """A member list as nested tuples, for comparisons."""
+    out = []
+    for m in members:
+        t = m["type"] if m["type"] != "array" else "array:" + m["items"]
+        if "members" in m:
+            out.append((m["name"], t, flat(m["members"])))
+        else:
+            out.append((m["name"], t))
+    return out
+
+
+def walk(members, path=""):
+    for m in members:
+        yield path + m["name"], m
+        if "members" in m:
+            yield from walk(m["members"], path + m["name"] + ".")
+
+
+class CatalogueTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        with open(CATALOGUE, encoding="utf-8") as f:
+            cls.cat = json.load(f)
+        cls.methods = cls.cat["methods"]
+        cls.by_name = {m["name"]: m for m in cls.methods}
+
+    def members_named(self, name):
+        """Every member called name, over all methods: (method, side, member)."""
+        for m in self.methods:
+            for side in ("param", "result"):
+                for path, member in walk(m[side] or []):
+                    if member["name"] == name:
+                        yield m["name"], side, member
+
+    def test_count_order_and_uniqueness(self):
+        names = [m["name"] for m in self.methods]
+        self.assertEqual(242, len(names))
+        self.assertEqual(len(names), len(set(names)))
+        self.assertEqual(len(names), len({n.lower() for n in names}))
+        self.assertEqual(["account_get_users", "account_add_user", "account_del_user"], names[:3])
+        # Names kept exactly as devices know them, letter case included.
+        for tricky in ("aduio_get_ability", "aduio_get_all_ability", "remoteOSD",
+                       "ptz_factory_af_2M_checklens", "dev_get_info"):
+            self.assertIn(tricky, names)
+        self.assertNotIn("audio_get_ability", names)
+        self.assertEqual(29, sum(1 for m in self.methods if m["param"] is None))
+        self.assertEqual(138, sum(1 for m in self.methods if m["result"] is None))
+
+    def test_members_are_well_formed(self):
+        for m in self.methods:
+            for side in ("param", "result"):
+                members = m[side]
+                if members is None:
+                    continue
+                self.assertTrue(members, m["name"])
+                for path, member in walk(members):
+                    where = "%s.%s.%s" % (m["name"], side, path)
+                    self.assertIn(member["type"], ("number", "bool", "string", "object", "array"),
+                                  where)
+                    if member["type"] == "array":
+                        self.assertIn(member["items"], ("number", "string", "object"), where)
+                    self.assertEqual(member["type"] == "object" or member.get("items") == "object",
+                                     "members" in member, where)
+                    if "members" in member:
+                        lowered = [x["name"].lower() for x in member["members"]]
+                        self.assertEqual(len(lowered), len(set(lowered)), where)
+
+    def test_known_methods(self):
+        info = self.by_name["dev_get_info"]
+        self.assertIsNone(info["param"])
+        self.assertEqual([("bDiscoverable", "bool"), ("hostname", "string"), ("name", "string"),
+                          ("rebootDay", "string"), ("rebootHour", "number"),
+                          ("syslanguage", "string")], flat(info["result"]))
+        users = self.by_name["account_get_users"]
+        self.assertEqual([("users", "array:object",
+                           [("name", "string"), ("level", "string"), ("description", "string")])],
+                         flat(users["result"]))
+        self.assertEqual([("name", "string"), ("passwd", "string"), ("level", "string"),
+                          ("description", "string")], flat(self.by_name["account_add_user"]["param"]))
+        self.assertIsNone(self.by_name["account_add_user"]["result"])
+        self.assertEqual(("data", "array:number"), flat(self.by_name["login"]["param"])[1])
+        for name in ("dev_update_check", "dev_update"):
+            self.assertEqual(("method", "string"), flat(self.by_name[name]["param"])[0])
+
+    def test_shared_shapes(self):
+        task = [("bsos", "bool"), ("bAllTime", "bool"), ("maxTime", "number"),
+                ("time", "array:object", TIME_WINDOW)]
+        tasks = [(m, s, flat(x["members"])) for m, s, x in self.members_named("task")
+                 if x["type"] == "object"]
+        self.assertEqual(30, sum(1 for _, _, shape in tasks if shape == task))
+        odd = {m: shape for m, _, shape in tasks if shape != task}
+        self.assertEqual({"record_get", "record_set"}, set(odd))
+        self.assertEqual([("time", "array:object", TIME_WINDOW)], odd["record_set"])
+        self.assertEqual([("maxTime", "number"), ("time", "array:object", TIME_WINDOW)],
+                         odd["record_get"])
+        for name in ("ptz_time_task_get", "ptz_time_task_set"):
+            found = [x for m, _, x in self.members_named("task") if m == name]
+            self.assertTrue(found and all(x["type"] == "array" for x in found), name)
+
+        alarmouts = [flat(x["members"]) for _, _, x in self.members_named("alarmout")]
+        self.assertEqual(30, len(alarmouts))
+        self.assertTrue(all(a == ALARMOUT for a in alarmouts))
+        rects = [flat(x["members"]) for _, _, x in self.members_named("rects")]
+        self.assertTrue(rects)
+        self.assertTrue(all(r == [("x", "number"), ("y", "number"), ("w", "number"),
+                                  ("h", "number")] for r in rects))
+        points = list(self.members_named("stPoints"))
+        self.assertTrue(points)
+        for method, side, p in points:
+            self.assertEqual("array", p["type"], method)
+            self.assertEqual([("x", "number"), ("y", "number")], flat(p["members"]), method)
+        # stPoints are held in the region elements of stRegion.
+        for method in {m for m, _, _ in points}:
+            paths = [path for side in ("param", "result")
+                     for path, x in walk(self.by_name[method][side] or []) if x["name"] == "stPoints"]
+            self.assertTrue(all(".stRegion." in "." + path for path in paths), (method, paths))
+
+    def test_declared_shapes_recur(self):
+        uses = {}
+        for m in self.methods:
+            for side in ("param", "result"):
+                for _, x in walk(m[side] or []):
+                    if "members" in x:
+                        key = json.dumps(x["members"], sort_keys=True)
+                        uses[key] = uses.get(key, 0) + 1
+        names = [s["name"] for s in self.cat["shapes"]]
+        self.assertEqual(len(names), len(set(names)))
+        declared = {json.dumps(s["members"], sort_keys=True): s["name"] for s in self.cat["shapes"]}
+        for key, name in declared.items():
+            self.assertGreaterEqual(uses.get(key, 0), 2, name)
+        for key, n in uses.items():
+            if n > 1:
+                self.assertIn(key, declared)
+        self.assertEqual(30, uses[json.dumps(
+            next(s for s in self.cat["shapes"] if s["name"] == "task")["members"], sort_keys=True)])
+
+
+class GeneratorTest(unittest.TestCase):
+    def run_generator(self, catalogue):
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "catalogue.json")
+            with open(path, "w", encoding="utf-8") as f:
+                json.dump(catalogue, f)
+            proc = subprocess.run([sys.executable, GENERATOR, path, os.path.join(tmp, "out")],
+                                  capture_output=True, text=True)
+            files = {}
+            for root, _, names in os.walk(os.path.join(tmp, "out")):
+                for n in names:
+                    with open(os.path.join(root, n), encoding="utf-8") as f:
+                        files[n] = f.read()
+            return proc, files
+
+    @classmethod
+    def setUpClass(cls):
+        with open(CATALOGUE, encoding="utf-8") as f:
+            cls.cat = json.load(f)
+
+    def test_generates_deterministically(self):
+        a, files_a = self.run_generator(self.cat)
+        b, files_b = self.run_generator(self.cat)
+        self.assertEqual(0, a.returncode, a.stderr)
+        self.assertEqual(files_a, files_b)
+        header = files_a["qcsdk_grpc.h"]
+        self.assertIn("#define QVBU_METHOD_COUNT 242", header)
+        self.assertEqual(242, header.count("QCSDK_API int32_t QCSDK_CALL QCSDK_GRPC_"))
+        self.assertEqual(1, header.count("typedef struct qvbu_shape_task {"))
+        self.assertIn("QCSDK_GRPC_remoteOSD(", header)
+
+    def test_rejects_bad_catalogues(self):
+        undeclared = copy.deepcopy(self.cat)
+        undeclared["shapes"] = [s for s in undeclared["shapes"] if s["name"] != "alarmout"]
+        bad_type = copy.deepcopy(self.cat)
+        bad_type["methods"][0]["result"][0]["members"][0]["type"] = "double"
+        repeated = copy.deepcopy(self.cat)
+        repeated["methods"].append(copy.deepcopy(repeated["methods"][0]))
+        case_clash = copy.deepcopy(self.cat)
+        case_clash["methods"][1]["param"].append({"name": "NAME", "type": "string"})
+        unused = copy.deepcopy(self.cat)
+        unused["shapes"].append({"name": "lonely", "members": [{"name": "q", "type": "bool"}]})
+        for label, catalogue in (("undeclared", undeclared), ("bad type", bad_type),
+                                 ("repeated", repeated), ("case clash", case_clash),
+                                 ("unused shape", unused)):
+            proc, _ = self.run_generator(catalogue)
+            self.assertEqual(1, proc.returncode, label)
+            self.assertTrue(proc.stderr, label)
+
+
+if __name__ == "__main__":
+    CATALOGUE, GENERATOR = sys.argv[1], sys.argv[2]
+    unittest.main(argv=sys.argv[:1], verbosity=1)
