@@ -1,0 +1,71 @@
+#include "player_table.h"
+
+#include <utility>
+#include <vector>
+
+namespace qvsp {
+
+PlayerTable& PlayerTable::Instance() {
+  static PlayerTable table;
+  return table;
+}
+
+PlayerTable::~PlayerTable() { Release(); }
+
+void PlayerTable::Init() {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_initialised = true;
+  }
+  m_reaper.JoinFinished();
+}
+
+void PlayerTable::Release() {
+  std::vector<std::shared_ptr<Player>> players;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_initialised = false;
+    for (auto& player : m_players) {
+      if (player) players.push_back(std::move(player));
+    }
+  }
+  for (auto& player : players) player->Shutdown();
+  players.clear();
+  m_reaper.JoinAll();
+}
+
+int32_t PlayerTable::Create() {
+  m_reaper.JoinFinished();
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (!m_initialised) return -1;
+  for (int32_t i = 0; i < kMaxPlayers; ++i) {
+    const int32_t handle = (m_next + i) % kMaxPlayers;
+    if (!m_players[static_cast<size_t>(handle)]) {
+      m_players[static_cast<size_t>(handle)] =
+          std::make_shared<Player>(handle, m_reaper, m_callback);
+      m_next = (handle + 1) % kMaxPlayers;
+      return handle;
+    }
+  }
+  return -1;
+}
+
+bool PlayerTable::Remove(int32_t handle) {
+  if (handle < 0 || handle >= kMaxPlayers) return false;
+  std::shared_ptr<Player> player;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    player = std::move(m_players[static_cast<size_t>(handle)]);
+  }
+  if (!player) return false;
+  player->Shutdown();
+  return true;
+}
+
+std::shared_ptr<Player> PlayerTable::Find(int32_t handle) const {
+  if (handle < 0 || handle >= kMaxPlayers) return nullptr;
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_players[static_cast<size_t>(handle)];
+}
+
+}  // namespace qvsp
