@@ -67,9 +67,8 @@ void DecodeSession::Run() {
     const VideoDecoder::PictureSink report = [this, &counters](FramePtr picture) {
       if (m_stop.load(std::memory_order_acquire)) return;
       QVSP_PictureCallback callback = m_setup.callback->load(std::memory_order_acquire);
-      if (m_setup.slot->Report(m_setup.generation, std::move(picture), m_setup.handle, callback)) {
-        StreamCounters::Add(counters.pictures);
-      }
+      m_setup.slot->Report(m_setup.generation, std::move(picture), m_setup.handle, callback,
+                           counters.pictures);
     };
     while (std::optional<QueuedFrame> frame = m_queue.Take()) {
       AVPacket* packet = frame->packet.get();

@@ -8,6 +8,7 @@
 // under its own lock keeps valid memory until it has seen the new ones.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 
@@ -22,9 +23,11 @@ class PictureSlot {
   // that the stream's pictures must carry to be reported.
   uint64_t Restart();
   // Reports a planar YUV 4:2:0 picture of generation `generation` to
-  // `callback` (when set) as the player `handle`, then holds it. A picture
-  // of an older generation is discarded. Returns true when it was reported.
-  bool Report(uint64_t generation, FramePtr picture, int32_t handle, QVSP_PictureCallback callback);
+  // `callback` (when set) as the player `handle`, then holds it; `reported`
+  // counts it as the call starts. A picture of an older generation is
+  // discarded.
+  void Report(uint64_t generation, FramePtr picture, int32_t handle, QVSP_PictureCallback callback,
+              std::atomic<uint64_t>& reported);
   // Size of the held (or currently reported) picture; false when none.
   bool Size(int32_t& width, int32_t& height) const;
   bool HasPicture() const;

@@ -51,12 +51,14 @@ void Player::CloseStream() {
   Retire(std::move(session), m_reaper);
 }
 
-void Player::Shutdown() {
+bool Player::Shutdown() {
+  bool first = false;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_shutdown = true;
+    first = !std::exchange(m_shutdown, true);
   }
   CloseStream();
+  return first;
 }
 
 bool Player::Write(const uint8_t* data, int32_t length) {

@@ -30,8 +30,8 @@ class Player {
   bool OpenStream(const uint8_t* info, int32_t length);
   void CloseStream();
   bool Write(const uint8_t* data, int32_t length);
-  // Closes the stream for good; later opens fail.
-  void Shutdown();
+  // Closes the stream for good; later opens fail. True for the first call.
+  bool Shutdown();
 
   void SetVideoPreview(void* window, const QVSP_Rect* rect, int32_t on);
   void SetAudioPreview(void* window, int32_t on);

@@ -1,5 +1,6 @@
 #include "player_table.h"
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -21,15 +22,23 @@ void PlayerTable::Init() {
 }
 
 void PlayerTable::Release() {
+  // The players stay in the table until their threads have ended, so that a
+  // last callback can still ask for its picture's size.
   std::vector<std::shared_ptr<Player>> players;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_initialised = false;
-    for (auto& player : m_players) {
-      if (player) players.push_back(std::move(player));
+    for (const auto& player : m_players) {
+      if (player) players.push_back(player);
     }
   }
-  for (auto& player : players) player->Shutdown();
+  for (const auto& player : players) player->Shutdown();
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (auto& slot : m_players) {
+      if (slot && std::find(players.begin(), players.end(), slot) != players.end()) slot.reset();
+    }
+  }
   players.clear();
   m_reaper.JoinAll();
 }
@@ -51,14 +60,11 @@ int32_t PlayerTable::Create() {
 }
 
 bool PlayerTable::Remove(int32_t handle) {
-  if (handle < 0 || handle >= kMaxPlayers) return false;
-  std::shared_ptr<Player> player;
-  {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    player = std::move(m_players[static_cast<size_t>(handle)]);
-  }
-  if (!player) return false;
-  player->Shutdown();
+  std::shared_ptr<Player> player = Find(handle);
+  if (!player || !player->Shutdown()) return false;
+  std::lock_guard<std::mutex> lock(m_mutex);
+  auto& slot = m_players[static_cast<size_t>(handle)];
+  if (slot == player) slot.reset();
   return true;
 }
 
