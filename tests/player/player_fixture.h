@@ -89,7 +89,8 @@ class PlayerTest : public ::testing::Test {
   void TearDown() override;
 
   static std::chrono::milliseconds Timeout(int seconds = 60);
-  static int ThreadCount();
+  // Decoding threads of the library now running in the process.
+  static int DecoderThreads();
   static std::vector<EncodedPacket> Encode(PatternCodec codec, int width, int height, int frames,
                                            int gop,
                                            std::optional<std::array<uint8_t, 3>> flat = {});
@@ -97,7 +98,6 @@ class PlayerTest : public ::testing::Test {
   static QVSP_Statistics Stats(int32_t player);
 
   PictureLog m_log;
-  int m_threadsAtStart = 0;
 };
 
 }  // namespace qvsp_test

@@ -18,7 +18,7 @@ TEST_F(PlayerThreads, ReleaseWithAStreamOpenJoinsItsThread) {
     players.push_back(QVSP_CreatePlayer());
     ASSERT_EQ(QVSP_OpenStream(players.back(), record.data(), 96), 1);
   }
-  EXPECT_EQ(ThreadCount(), m_threadsAtStart + 3);
+  EXPECT_EQ(DecoderThreads(), 3);
   for (int32_t player : players) WriteAll(player, packets);
   // Released while frames are still queued or being decoded.
   std::vector<size_t> countAtRelease;
@@ -26,7 +26,7 @@ TEST_F(PlayerThreads, ReleaseWithAStreamOpenJoinsItsThread) {
     ASSERT_EQ(QVSP_ReleasePlayer(player), 1);
     countAtRelease.push_back(m_log.Count(player));
   }
-  EXPECT_EQ(ThreadCount(), m_threadsAtStart);
+  EXPECT_EQ(DecoderThreads(), 0);
   // Two streams left open at ReleaseSDK are joined by it.
   const int32_t a = QVSP_CreatePlayer();
   const int32_t b = QVSP_CreatePlayer();
@@ -35,7 +35,7 @@ TEST_F(PlayerThreads, ReleaseWithAStreamOpenJoinsItsThread) {
   WriteAll(a, packets);
   WriteAll(b, packets);
   ASSERT_EQ(QVSP_ReleaseSDK(), 1);
-  EXPECT_EQ(ThreadCount(), m_threadsAtStart);
+  EXPECT_EQ(DecoderThreads(), 0);
   const size_t aAtRelease = m_log.Count(a);
   // No picture of a released player is reported after its release returned.
   ASSERT_EQ(QVSP_InitSDK(), 1);
@@ -105,10 +105,10 @@ TEST_F(PlayerThreads, ReleaseSdkFromInsideACallbackStopsEveryOtherThread) {
     if (player != a || m_log.Count(a) != 2) return;
     EXPECT_EQ(QVSP_ReleaseSDK(), 1);
     // Only this thread, which ends when the callback returns, is left.
-    threadsAfter.set_value(ThreadCount());
+    threadsAfter.set_value(DecoderThreads());
   });
   WriteAll(a, packets);
-  EXPECT_EQ(threadsAfter.get_future().get(), m_threadsAtStart + 1);
+  EXPECT_EQ(threadsAfter.get_future().get(), 1);
   EXPECT_EQ(QVSP_CreatePlayer(), -1) << "released";
   ASSERT_EQ(QVSP_InitSDK(), 1);
   m_log.SetHook(nullptr);

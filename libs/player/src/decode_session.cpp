@@ -1,5 +1,7 @@
 #include "decode_session.h"
 
+#include <pthread.h>
+
 #include <cstring>
 #include <utility>
 
@@ -23,7 +25,10 @@ DecodeSession::DecodeSession(Setup setup, std::unique_ptr<VideoDecoder> video,
       m_video(std::move(video)),
       m_audio(std::move(audio)),
       m_queue(m_setup.limits, *m_setup.counters),
-      m_thread([this] { Run(); }) {}
+      m_thread([this] { Run(); }) {
+  // Named so that the player's threads can be told apart in a debugger.
+  pthread_setname_np(m_thread.native_handle(), kThreadName);
+}
 
 DecodeSession::~DecodeSession() {
   Stop();

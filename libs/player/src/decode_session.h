@@ -19,6 +19,8 @@ namespace qvsp {
 
 class DecodeSession {
  public:
+  static constexpr const char* kThreadName = "qvsp-decode";
+
   struct Setup {
     int32_t handle = -1;
     StreamDescription stream;
