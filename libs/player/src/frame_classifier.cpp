@@ -3,10 +3,11 @@
 namespace qvsp {
 namespace {
 
+// What a unit after a start code is: other data, a picture, a picture a
+// decoder can start from, a sequence header, or not of this codec at all.
 enum class Unit { kSkip, kVcl, kKeyVcl, kKeyHeader, kInvalid };
 
-// What the unit whose header starts at `at` is, for each codec. `first`
-// marks the unit right after the frame's leading start code.
+// The unit whose header starts at `at` (n: frame length), for each codec.
 Unit H264Unit(const uint8_t* p, size_t at, size_t n) {
   if (at >= n) return Unit::kInvalid;
   const uint8_t h = p[at];
