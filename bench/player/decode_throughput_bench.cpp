@@ -50,16 +50,16 @@ struct Clip {
 // frame every 50, about 6 Mbit/s as a camera would send.
 const Clip& TheClip() {
   static const Clip clip = [] {
-    qcsdk::test::PatternSpec spec;
-    spec.codec = qcsdk::test::PatternCodec::kH264;
-    spec.width = kWidth;
-    spec.height = kHeight;
-    spec.frames = kFrames;
-    spec.gop = 50;
-    spec.bitRate = 6'000'000;
-    spec.preset = "veryfast";
+    qcsdk::test::PatternOptions options;
+    options.codec = qcsdk::test::PatternCodec::kH264;
+    options.width = kWidth;
+    options.height = kHeight;
+    options.frames = kFrames;
+    options.gop = 50;
+    options.bitRate = 6'000'000;
+    options.preset = "veryfast";
     Clip c;
-    c.packets = qcsdk::test::EncodePattern(spec);
+    c.packets = qcsdk::test::EncodePattern(options);
     c.file = std::filesystem::temp_directory_path() /
              ("qvsp_bench_" + std::to_string(getpid()) + ".h264");
     g_clipFile = c.file;

@@ -31,13 +31,13 @@ class ClassifierOnEncoderOutput : public ::testing::TestWithParam<PatternCodec> 
 
 TEST_P(ClassifierOnEncoderOutput, VideoFramesAndKeyFlagsMatchTheEncoder) {
   if (!qcsdk::test::PatternEncoderAvailable(GetParam())) GTEST_SKIP() << "encoder missing";
-  qcsdk::test::PatternSpec spec;
-  spec.codec = GetParam();
-  spec.width = 176;
-  spec.height = 144;
-  spec.frames = 12;
-  spec.gop = 4;
-  const auto packets = qcsdk::test::EncodePattern(spec);
+  qcsdk::test::PatternOptions options;
+  options.codec = GetParam();
+  options.width = 176;
+  options.height = 144;
+  options.frames = 12;
+  options.gop = 4;
+  const auto packets = qcsdk::test::EncodePattern(options);
   ASSERT_EQ(packets.size(), 12u);
   const FrameClassifier withAudio(ToVideo(GetParam()), true);
   const FrameClassifier withoutAudio(ToVideo(GetParam()), false);
@@ -57,10 +57,10 @@ TEST_P(ClassifierOnEncoderOutput, VideoFramesAndKeyFlagsMatchTheEncoder) {
   for (ToneCodec tone :
        {ToneCodec::kImaAdpcm, ToneCodec::kG711ALaw, ToneCodec::kG711MuLaw, ToneCodec::kAac}) {
     if (!qcsdk::test::ToneEncoderAvailable(tone)) continue;
-    qcsdk::test::ToneSpec toneSpec;
-    toneSpec.codec = tone;
-    toneSpec.packets = 20;
-    for (const auto& packet : qcsdk::test::EncodeTone(toneSpec)) {
+    qcsdk::test::ToneOptions toneOptions;
+    toneOptions.codec = tone;
+    toneOptions.packets = 20;
+    for (const auto& packet : qcsdk::test::EncodeTone(toneOptions)) {
       EXPECT_EQ(withAudio.Classify(packet.data(), packet.size()).kind, FrameKind::kAudio)
           << qcsdk::test::ToneEncoderName(tone);
     }

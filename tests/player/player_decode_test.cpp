@@ -100,14 +100,14 @@ using PlayerConvert = PlayerTest;
 
 TEST_F(PlayerConvert, OtherChromaSamplingArrivesAsYuv420) {
   for (auto chroma : {qcsdk::test::PatternChroma::k422, qcsdk::test::PatternChroma::k444}) {
-    qcsdk::test::PatternSpec spec;
-    spec.codec = PatternCodec::kH264;
-    spec.width = 96;
-    spec.height = 64;
-    spec.frames = 3;
-    spec.flat = std::array<uint8_t, 3>{160, 60, 200};
-    spec.chroma = chroma;
-    const auto packets = qcsdk::test::EncodePattern(spec);
+    qcsdk::test::PatternOptions options;
+    options.codec = PatternCodec::kH264;
+    options.width = 96;
+    options.height = 64;
+    options.frames = 3;
+    options.flat = std::array<uint8_t, 3>{160, 60, 200};
+    options.chroma = chroma;
+    const auto packets = qcsdk::test::EncodePattern(options);
     const int32_t player = QVSP_CreatePlayer();
     const StreamRecord record = MakeRecord(PatternCodec::kH264, 96, 64);
     ASSERT_EQ(QVSP_OpenStream(player, record.data(), 96), 1);
@@ -136,14 +136,14 @@ TEST_F(PlayerAudio, AudioFramesBesideVideoAreToldApartAndDecoded) {
                {ToneCodec::kAac, 3}};
   for (const auto& c : cases) {
     SCOPED_TRACE(qcsdk::test::ToneEncoderName(c.tone));
-    qcsdk::test::ToneSpec spec;
-    spec.codec = c.tone;
-    spec.sampleRate = c.tone == ToneCodec::kAac ? 16000 : 8000;
-    spec.packets = 24;
-    const auto audio = qcsdk::test::EncodeTone(spec);
+    qcsdk::test::ToneOptions options;
+    options.codec = c.tone;
+    options.sampleRate = c.tone == ToneCodec::kAac ? 16000 : 8000;
+    options.packets = 24;
+    const auto audio = qcsdk::test::EncodeTone(options);
     const int32_t player = QVSP_CreatePlayer();
     const StreamRecord record =
-        MakeRecord(PatternCodec::kH264, 160, 120, c.recordCodec, spec.sampleRate, 1);
+        MakeRecord(PatternCodec::kH264, 160, 120, c.recordCodec, options.sampleRate, 1);
     ASSERT_EQ(QVSP_OpenStream(player, record.data(), 96), 1);
     // Two audio frames before each video frame: all audio is decoded once
     // the last picture is reported.

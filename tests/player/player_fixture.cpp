@@ -209,14 +209,14 @@ int PlayerTest::DecoderThreads() {
 
 std::vector<EncodedPacket> PlayerTest::Encode(PatternCodec codec, int width, int height, int frames,
                                               int gop, std::optional<std::array<uint8_t, 3>> flat) {
-  qcsdk::test::PatternSpec spec;
-  spec.codec = codec;
-  spec.width = width;
-  spec.height = height;
-  spec.frames = frames;
-  spec.gop = gop;
-  spec.flat = flat;
-  return qcsdk::test::EncodePattern(spec);
+  qcsdk::test::PatternOptions options;
+  options.codec = codec;
+  options.width = width;
+  options.height = height;
+  options.frames = frames;
+  options.gop = gop;
+  options.flat = flat;
+  return qcsdk::test::EncodePattern(options);
 }
 
 void PlayerTest::WriteAll(int32_t player, const std::vector<EncodedPacket>& packets) {

@@ -37,21 +37,23 @@ AVPixelFormat PixelFormat(PatternChroma chroma) {
   return AV_PIX_FMT_YUV420P;
 }
 
-void FillPicture(AVFrame& frame, const PatternSpec& spec, int index) {
-  const int chromaWidth = spec.chroma == PatternChroma::k444 ? spec.width : (spec.width + 1) / 2;
-  const int chromaHeight = spec.chroma == PatternChroma::k420 ? (spec.height + 1) / 2 : spec.height;
-  for (int y = 0; y < spec.height; ++y) {
+void FillPicture(AVFrame& frame, const PatternOptions& options, int index) {
+  const int chromaWidth =
+      options.chroma == PatternChroma::k444 ? options.width : (options.width + 1) / 2;
+  const int chromaHeight =
+      options.chroma == PatternChroma::k420 ? (options.height + 1) / 2 : options.height;
+  for (int y = 0; y < options.height; ++y) {
     uint8_t* row = frame.data[0] + static_cast<ptrdiff_t>(y) * frame.linesize[0];
-    for (int x = 0; x < spec.width; ++x) {
-      row[x] = spec.flat ? (*spec.flat)[0] : PatternLuma(x, y, index);
+    for (int x = 0; x < options.width; ++x) {
+      row[x] = options.flat ? (*options.flat)[0] : PatternLuma(x, y, index);
     }
   }
   for (int plane = 1; plane <= 2; ++plane) {
     for (int y = 0; y < chromaHeight; ++y) {
       uint8_t* row = frame.data[plane] + static_cast<ptrdiff_t>(y) * frame.linesize[plane];
       for (int x = 0; x < chromaWidth; ++x) {
-        row[x] = spec.flat ? (*spec.flat)[static_cast<size_t>(plane)]
-                           : static_cast<uint8_t>(64 + ((x * plane + y + index * 2) & 127));
+        row[x] = options.flat ? (*options.flat)[static_cast<size_t>(plane)]
+                              : static_cast<uint8_t>(64 + ((x * plane + y + index * 2) & 127));
       }
     }
   }
@@ -97,33 +99,33 @@ uint8_t PatternLuma(int x, int y, int index) {
   return static_cast<uint8_t>(16 + 2 * (index % 64) + band * 70 + checker * 20);
 }
 
-std::vector<EncodedPacket> EncodePattern(const PatternSpec& spec) {
-  const AVCodec* codec = avcodec_find_encoder_by_name(PatternEncoderName(spec.codec));
+std::vector<EncodedPacket> EncodePattern(const PatternOptions& options) {
+  const AVCodec* codec = avcodec_find_encoder_by_name(PatternEncoderName(options.codec));
   if (codec == nullptr) throw std::runtime_error("pattern encoder: encoder missing");
   std::unique_ptr<AVCodecContext, ContextDeleter> context(avcodec_alloc_context3(codec));
   if (!context) throw std::runtime_error("pattern encoder: no memory");
-  context->width = spec.width;
-  context->height = spec.height;
-  context->pix_fmt = PixelFormat(spec.chroma);
-  context->time_base = AVRational{1, spec.fps};
-  context->framerate = AVRational{spec.fps, 1};
-  context->gop_size = spec.gop;
+  context->width = options.width;
+  context->height = options.height;
+  context->pix_fmt = PixelFormat(options.chroma);
+  context->time_base = AVRational{1, options.fps};
+  context->framerate = AVRational{options.fps, 1};
+  context->gop_size = options.gop;
   context->max_b_frames = 0;
   context->thread_count = 1;
-  if (spec.bitRate > 0) context->bit_rate = spec.bitRate;
-  switch (spec.codec) {
+  if (options.bitRate > 0) context->bit_rate = options.bitRate;
+  switch (options.codec) {
     case PatternCodec::kH264:
-      av_opt_set(context->priv_data, "preset", spec.preset.c_str(), 0);
+      av_opt_set(context->priv_data, "preset", options.preset.c_str(), 0);
       av_opt_set(context->priv_data, "tune", "zerolatency", 0);
       break;
     case PatternCodec::kH265:
-      av_opt_set(context->priv_data, "preset", spec.preset.c_str(), 0);
+      av_opt_set(context->priv_data, "preset", options.preset.c_str(), 0);
       av_opt_set(context->priv_data, "tune", "zerolatency", 0);
       av_opt_set(context->priv_data, "x265-params",
                  "log-level=error:bframes=0:pools=none:frame-threads=1", 0);
       break;
     case PatternCodec::kMpeg4:
-      if (spec.bitRate <= 0) {
+      if (options.bitRate <= 0) {
         context->flags |= AV_CODEC_FLAG_QSCALE;
         context->global_quality = FF_QP2LAMBDA * 3;
       }
@@ -135,14 +137,14 @@ std::vector<EncodedPacket> EncodePattern(const PatternSpec& spec) {
   std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
   if (!frame || !packet) throw std::runtime_error("pattern encoder: no memory");
   frame->format = context->pix_fmt;
-  frame->width = spec.width;
-  frame->height = spec.height;
+  frame->width = options.width;
+  frame->height = options.height;
   Check(av_frame_get_buffer(frame.get(), 0), "frame buffer");
 
   std::vector<EncodedPacket> out;
-  for (int i = 0; i < spec.frames; ++i) {
+  for (int i = 0; i < options.frames; ++i) {
     Check(av_frame_make_writable(frame.get()), "writable frame");
-    FillPicture(*frame, spec, i);
+    FillPicture(*frame, options, i);
     frame->pts = i;
     Check(avcodec_send_frame(context.get(), frame.get()), "send frame");
     Drain(*context, *packet, out);

@@ -17,7 +17,7 @@ enum class PatternCodec { kMpeg4, kH264, kH265 };
 // libx265).
 enum class PatternChroma { k420, k422, k444 };
 
-struct PatternSpec {
+struct PatternOptions {
   PatternCodec codec = PatternCodec::kH264;
   int width = 320;
   int height = 240;
@@ -43,7 +43,7 @@ bool PatternEncoderAvailable(PatternCodec codec);
 
 // One packet per picture, in decoding order, without B-frames. Throws
 // std::runtime_error when the encoder is missing or fails.
-std::vector<EncodedPacket> EncodePattern(const PatternSpec& spec);
+std::vector<EncodedPacket> EncodePattern(const PatternOptions& options);
 
 // The value of the moving pattern's Y plane at (x, y) in picture `index`.
 uint8_t PatternLuma(int x, int y, int index);

@@ -10,7 +10,7 @@ namespace qcsdk::test {
 
 enum class ToneCodec { kImaAdpcm, kG711ALaw, kG711MuLaw, kAac };
 
-struct ToneSpec {
+struct ToneOptions {
   ToneCodec codec = ToneCodec::kG711ALaw;
   int sampleRate = 8000;
   int channels = 1;
@@ -22,6 +22,6 @@ const char* ToneEncoderName(ToneCodec codec);
 bool ToneEncoderAvailable(ToneCodec codec);
 
 // Throws std::runtime_error when the encoder is missing or fails.
-std::vector<std::vector<uint8_t>> EncodeTone(const ToneSpec& spec);
+std::vector<std::vector<uint8_t>> EncodeTone(const ToneOptions& options);
 
 }  // namespace qcsdk::test
