@@ -1,0 +1,113 @@
+#include "player.h"
+
+#include <utility>
+
+namespace qvsp {
+
+Player::Player(int32_t handle, ThreadReaper& reaper,
+               const std::atomic<QVSP_PictureCallback>& callback)
+    : m_handle(handle), m_reaper(reaper), m_callback(callback) {}
+
+Player::~Player() { Shutdown(); }
+
+bool Player::OpenStream(const uint8_t* info, int32_t length) {
+  CloseStream();
+  const std::optional<StreamDescription> stream = ParseStreamInfo(info, length);
+  DecodeSession::Setup setup;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_shutdown || !stream) return false;
+    m_counters = std::make_shared<StreamCounters>();
+    setup.counters = m_counters;
+    setup.limits = m_limits;
+  }
+  setup.handle = m_handle;
+  setup.stream = *stream;
+  setup.slot = m_slot;
+  setup.callback = &m_callback;
+  setup.generation = m_slot->Restart();
+  std::shared_ptr<DecodeSession> session = DecodeSession::Start(std::move(setup));
+  if (!session) return false;
+  std::shared_ptr<DecodeSession> previous;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_shutdown) {
+      previous = std::move(session);
+    } else {
+      // A stream opened by a concurrent call gives way to this one.
+      previous = std::exchange(m_session, session);
+    }
+  }
+  Retire(std::move(previous), m_reaper);
+  return session != nullptr;
+}
+
+void Player::CloseStream() {
+  std::shared_ptr<DecodeSession> session;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    session = std::move(m_session);
+  }
+  Retire(std::move(session), m_reaper);
+}
+
+bool Player::Shutdown() {
+  bool first = false;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    first = !std::exchange(m_shutdown, true);
+  }
+  CloseStream();
+  return first;
+}
+
+bool Player::Write(const uint8_t* data, int32_t length) {
+  std::shared_ptr<DecodeSession> session;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    session = m_session;
+  }
+  return session && session->Write(data, length);
+}
+
+void Player::SetVideoPreview(void* window, const QVSP_Rect* rect, int32_t on) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_videoWindow = window;
+  m_videoRect = rect != nullptr ? *rect : QVSP_Rect{};
+  m_videoOn = on != 0;
+}
+
+void Player::SetAudioPreview(void* window, int32_t on) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_audioWindow = window;
+  m_audioOn = on != 0;
+}
+
+void Player::Statistics(QVSP_Statistics& out) const {
+  out = QVSP_Statistics{};
+  std::shared_ptr<DecodeSession> session;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_counters->Fill(out);
+    session = m_session;
+  }
+  if (session) {
+    size_t frames = 0;
+    size_t bytes = 0;
+    session->Depth(frames, bytes);
+    out.queuedFrames = static_cast<uint32_t>(frames);
+    out.queuedBytes = static_cast<uint32_t>(bytes);
+  }
+}
+
+void Player::SetQueueLimits(QueueLimits limits) {
+  std::shared_ptr<DecodeSession> session;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_limits = limits;
+    session = m_session;
+  }
+  if (session) session->SetLimits(limits);
+}
+
+}  // namespace qvsp

@@ -1,0 +1,61 @@
+// One player: at most one open decoder stream, the pictures it reported and
+// the display and sound settings the host gave.
+//
+// No lock of the player is held while a stream's thread is waited for or
+// while the decoded-picture callback runs, so the callback may call any
+// function of the library, for its own player too.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "decode_session.h"
+#include "picture_slot.h"
+#include "qvsp/qvsp.h"
+#include "qvsp/qvsp_ext.h"
+#include "thread_reaper.h"
+
+namespace qvsp {
+
+class Player {
+ public:
+  Player(int32_t handle, ThreadReaper& reaper, const std::atomic<QVSP_PictureCallback>& callback);
+  ~Player();
+  Player(const Player&) = delete;
+  Player& operator=(const Player&) = delete;
+
+  // Closes any open stream, then opens one described by the record.
+  bool OpenStream(const uint8_t* info, int32_t length);
+  void CloseStream();
+  bool Write(const uint8_t* data, int32_t length);
+  // Closes the stream for good; later opens fail. True for the first call.
+  bool Shutdown();
+
+  void SetVideoPreview(void* window, const QVSP_Rect* rect, int32_t on);
+  void SetAudioPreview(void* window, int32_t on);
+  bool HasPicture() const { return m_slot->HasPicture(); }
+  bool BitmapSize(int32_t& width, int32_t& height) const { return m_slot->Size(width, height); }
+  void Statistics(QVSP_Statistics& out) const;
+  void SetQueueLimits(QueueLimits limits);
+
+ private:
+  const int32_t m_handle;
+  ThreadReaper& m_reaper;
+  const std::atomic<QVSP_PictureCallback>& m_callback;
+  const std::shared_ptr<PictureSlot> m_slot = std::make_shared<PictureSlot>();
+
+  mutable std::mutex m_mutex;  // guards the members below; held only briefly
+  std::shared_ptr<DecodeSession> m_session;
+  std::shared_ptr<StreamCounters> m_counters = std::make_shared<StreamCounters>();
+  QueueLimits m_limits;
+  bool m_shutdown = false;
+  void* m_videoWindow = nullptr;
+  QVSP_Rect m_videoRect{};
+  bool m_videoOn = false;
+  void* m_audioWindow = nullptr;
+  bool m_audioOn = false;
+};
+
+}  // namespace qvsp

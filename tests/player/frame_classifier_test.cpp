@@ -1,0 +1,146 @@
+// Video/audio and key-frame classification on real encoder output and on
+// crafted frames that imitate start codes.
+#include "frame_classifier.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "support/pattern_encoder.h"
+#include "support/tone_encoder.h"
+
+namespace qvsp {
+namespace {
+
+using qcsdk::test::PatternCodec;
+using qcsdk::test::ToneCodec;
+
+VideoCodec ToVideo(PatternCodec codec) {
+  switch (codec) {
+    case PatternCodec::kMpeg4:
+      return VideoCodec::kMpeg4Part2;
+    case PatternCodec::kH264:
+      return VideoCodec::kH264;
+    case PatternCodec::kH265:
+      return VideoCodec::kH265;
+  }
+  return VideoCodec::kH264;
+}
+
+class ClassifierOnEncoderOutput : public ::testing::TestWithParam<PatternCodec> {};
+
+TEST_P(ClassifierOnEncoderOutput, VideoFramesAndKeyFlagsMatchTheEncoder) {
+  if (!qcsdk::test::PatternEncoderAvailable(GetParam())) GTEST_SKIP() << "encoder missing";
+  qcsdk::test::PatternOptions options;
+  options.codec = GetParam();
+  options.width = 176;
+  options.height = 144;
+  options.frames = 12;
+  options.gop = 4;
+  const auto packets = qcsdk::test::EncodePattern(options);
+  ASSERT_EQ(packets.size(), 12u);
+  const FrameClassifier withAudio(ToVideo(GetParam()), true);
+  const FrameClassifier withoutAudio(ToVideo(GetParam()), false);
+  int keys = 0;
+  for (const auto& packet : packets) {
+    const FrameClass c = withAudio.Classify(packet.data.data(), packet.data.size());
+    EXPECT_EQ(c.kind, FrameKind::kVideo);
+    EXPECT_EQ(c.key, packet.key);
+    EXPECT_EQ(withoutAudio.Classify(packet.data.data(), packet.data.size()).key, packet.key);
+    keys += packet.key ? 1 : 0;
+    // A frame cut short of its first header byte is not video.
+    EXPECT_FALSE(withAudio.IsVideo(packet.data.data(), 3));
+  }
+  EXPECT_EQ(keys, 3);
+
+  // Encoded audio of every codec is audio for this video codec.
+  for (ToneCodec tone :
+       {ToneCodec::kImaAdpcm, ToneCodec::kG711ALaw, ToneCodec::kG711MuLaw, ToneCodec::kAac}) {
+    if (!qcsdk::test::ToneEncoderAvailable(tone)) continue;
+    qcsdk::test::ToneOptions toneOptions;
+    toneOptions.codec = tone;
+    toneOptions.packets = 20;
+    for (const auto& packet : qcsdk::test::EncodeTone(toneOptions)) {
+      EXPECT_EQ(withAudio.Classify(packet.data(), packet.size()).kind, FrameKind::kAudio)
+          << qcsdk::test::ToneEncoderName(tone);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Codecs, ClassifierOnEncoderOutput,
+                         ::testing::Values(PatternCodec::kMpeg4, PatternCodec::kH264,
+                                           PatternCodec::kH265));
+
+TEST(FrameClassifier, AudioThatImitatesStartCodesStaysAudio) {
+  // An IMA ADPCM block with predictor 0 and step index 1 opens with
+  // 00 00 01 00; near-silent samples bring zero runs after it.
+  std::vector<uint8_t> adpcm = {0x00, 0x00, 0x01, 0x00, 0x01, 0x10, 0x00, 0x00, 0x00, 0x08};
+  for (VideoCodec codec : {VideoCodec::kH264, VideoCodec::kH265, VideoCodec::kMpeg4Part2}) {
+    const FrameClassifier classifier(codec, true);
+    EXPECT_EQ(classifier.Classify(adpcm.data(), adpcm.size()).kind, FrameKind::kAudio);
+  }
+  // Emulation-prevention rule: 00 00 02 never occurs inside H.264/H.265.
+  const std::vector<uint8_t> h264Like = {0, 0, 0, 1, 0x41, 0x9a, 0x00, 0x00, 0x02, 0x55};
+  EXPECT_FALSE(FrameClassifier(VideoCodec::kH264, true).IsVideo(h264Like.data(), h264Like.size()));
+  // ... but is ordinary data in MPEG-4 Part 2 (a P-VOP here).
+  const std::vector<uint8_t> vop = {0, 0, 1, 0xB6, 0x51, 0x00, 0x00, 0x02, 0x77};
+  const FrameClassifier mpeg4(VideoCodec::kMpeg4Part2, true);
+  EXPECT_TRUE(mpeg4.IsVideo(vop.data(), vop.size()));
+  EXPECT_FALSE(mpeg4.Classify(vop.data(), vop.size()).key);
+  // An MPEG-4 start code value that is not defined.
+  const std::vector<uint8_t> undefined = {0, 0, 1, 0x40, 0x12, 0x34};
+  EXPECT_FALSE(mpeg4.IsVideo(undefined.data(), undefined.size()));
+  // H.264: an IDR slice alone is a key frame, a non-IDR slice is not; NAL
+  // type 0 and a set forbidden bit are not video; trailing zeros are fine.
+  const FrameClassifier h264(VideoCodec::kH264, true);
+  const std::vector<uint8_t> idr = {0, 0, 1, 0x65, 0x88, 0x84, 0x00, 0x00};
+  const std::vector<uint8_t> type0 = {0, 0, 1, 0x00, 0x88};
+  const std::vector<uint8_t> forbidden = {0, 0, 1, 0xE5, 0x88};
+  EXPECT_TRUE(h264.Classify(idr.data(), idr.size()).key);
+  EXPECT_EQ(h264.Classify(type0.data(), type0.size()).kind, FrameKind::kAudio);
+  EXPECT_EQ(h264.Classify(forbidden.data(), forbidden.size()).kind, FrameKind::kAudio);
+  // H.265 needs a non-zero temporal id and layer 0 in its two-byte header.
+  const FrameClassifier h265(VideoCodec::kH265, true);
+  const std::vector<uint8_t> cra = {0, 0, 0, 1, 0x2A, 0x01, 0xAF};
+  const std::vector<uint8_t> noTid = {0, 0, 0, 1, 0x2A, 0x00, 0xAF};
+  EXPECT_TRUE(h265.Classify(cra.data(), cra.size()).key);
+  EXPECT_FALSE(h265.IsVideo(noTid.data(), noTid.size()));
+  // Without audio in the stream every frame is video, whatever it holds.
+  const FrameClassifier videoOnly(VideoCodec::kH264, false);
+  EXPECT_EQ(videoOnly.Classify(adpcm.data(), adpcm.size()).kind, FrameKind::kVideo);
+  EXPECT_FALSE(videoOnly.Classify(adpcm.data(), adpcm.size()).key);
+  EXPECT_EQ(videoOnly.Classify(nullptr, 0).kind, FrameKind::kAudio);
+}
+
+TEST(StreamDescription, RecordsThePlayerCannotDecodeAreRefused) {
+  std::vector<uint8_t> record(kStreamInfoSize, 0);
+  record[38] = 2;  // H.265
+  record[44] = 0x80;
+  record[45] = 0x07;  // 1920
+  record[40] = 1;     // audio present
+  record[52] = 3;     // AAC
+  record[54] = 0x80;
+  record[55] = 0xBB;  // 48000
+  record[56] = 2;
+  const auto d = ParseStreamInfo(record.data(), kStreamInfoSize);
+  ASSERT_TRUE(d.has_value());
+  EXPECT_EQ(d->video, VideoCodec::kH265);
+  EXPECT_EQ(d->width, 1920);
+  EXPECT_EQ(d->audio, AudioCodec::kAac);
+  EXPECT_EQ(d->sampleRate, 48000);
+  EXPECT_EQ(d->channels, 2);
+  EXPECT_FALSE(ParseStreamInfo(nullptr, kStreamInfoSize));
+  EXPECT_FALSE(ParseStreamInfo(record.data(), kStreamInfoSize - 1));
+  record[52] = 4;
+  EXPECT_FALSE(ParseStreamInfo(record.data(), kStreamInfoSize));
+  record[40] = 0;  // no audio: its codec field does not matter
+  EXPECT_TRUE(ParseStreamInfo(record.data(), kStreamInfoSize));
+  record[38] = 3;
+  EXPECT_FALSE(ParseStreamInfo(record.data(), kStreamInfoSize));
+  record[38] = 1;
+  record[39] = 1;  // 0x0101: the whole 16-bit field counts
+  EXPECT_FALSE(ParseStreamInfo(record.data(), kStreamInfoSize));
+}
+
+}  // namespace
+}  // namespace qvsp

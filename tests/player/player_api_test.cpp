@@ -1,0 +1,164 @@
+// Handles, records, the display and sound settings, and input that must
+// never crash the player.
+#include <climits>
+#include <random>
+
+#include "player_fixture.h"
+
+namespace qvsp_test {
+namespace {
+
+using PlayerApi = PlayerTest;
+
+TEST_F(PlayerApi, HandlesAreBoundedReusedAndInvalidAfterRelease) {
+  ASSERT_EQ(QVSP_ReleaseSDK(), 1);
+  EXPECT_LT(QVSP_CreatePlayer(), 0) << "no player before InitSDK";
+  ASSERT_EQ(QVSP_InitSDK(), 1);
+
+  std::vector<int32_t> handles;
+  for (int32_t h = QVSP_CreatePlayer(); h >= 0; h = QVSP_CreatePlayer()) handles.push_back(h);
+  ASSERT_EQ(handles.size(), 1024u);
+  std::sort(handles.begin(), handles.end());
+  EXPECT_EQ(std::unique(handles.begin(), handles.end()), handles.end());
+  EXPECT_EQ(handles.front(), 0);
+
+  // A released handle names nothing until it is given out again.
+  EXPECT_EQ(QVSP_ReleasePlayer(17), 1);
+  EXPECT_EQ(QVSP_ReleasePlayer(17), 0);
+  EXPECT_EQ(QVSP_CloseStream(17), 0);
+  EXPECT_EQ(QVSP_CreatePlayer(), 17);
+  EXPECT_LT(QVSP_CreatePlayer(), 0);
+
+  // ReleaseSDK releases every player.
+  ASSERT_EQ(QVSP_ReleaseSDK(), 1);
+  int32_t w = 5;
+  int32_t h = 6;
+  for (int32_t handle : {0, 17, 1023, -1, 1024, INT_MAX, INT_MIN}) {
+    EXPECT_EQ(QVSP_ReleasePlayer(handle), 0);
+    const StreamRecord record = MakeRecord(PatternCodec::kH264, 64, 64);
+    EXPECT_EQ(QVSP_OpenStream(handle, record.data(), 96), 0);
+    EXPECT_EQ(QVSP_WriteToStreamOneFrame(handle, record.data(), 96), 0);
+    EXPECT_EQ(QVSP_SetVideoPreview(handle, &w, nullptr, 1), 0);
+    EXPECT_EQ(QVSP_SetAudioPreview(handle, &w, 1), 0);
+    EXPECT_EQ(QVSP_RefreshWindow(handle), 0);
+    EXPECT_EQ(QVSP_GetBitmapSize(handle, &w, &h), 0);
+    QVSP_Statistics stats{};
+    EXPECT_EQ(QVSP_GetStatistics(handle, &stats), 0);
+    EXPECT_EQ(QVSP_SetQueueLimits(handle, 10, 1000), 0);
+  }
+  EXPECT_EQ(w, 5);
+  EXPECT_EQ(h, 6);
+  ASSERT_EQ(QVSP_InitSDK(), 1);
+}
+
+TEST_F(PlayerApi, PreviewSettingsAndAnswersWithoutAPicture) {
+  const int32_t player = QVSP_CreatePlayer();
+  ASSERT_GE(player, 0);
+  int window = 0;
+  const QVSP_Rect rect{0, 0, 320, 240};
+  EXPECT_EQ(QVSP_SetVideoPreview(player, &window, &rect, 1), 1);
+  EXPECT_EQ(QVSP_SetVideoPreview(player, &window, nullptr, 0), 1);
+  EXPECT_EQ(QVSP_SetAudioPreview(player, &window, 1), 1);
+  EXPECT_EQ(QVSP_SetAudioPreview(player, nullptr, 0), 1);
+  EXPECT_EQ(QVSP_RefreshWindow(player), 0);
+  int32_t w = 0;
+  int32_t h = 0;
+  EXPECT_EQ(QVSP_GetBitmapSize(player, &w, &h), 0);
+  EXPECT_EQ(QVSP_GetBitmapSize(player, nullptr, &h), 0);
+  EXPECT_EQ(w, 0);
+  EXPECT_EQ(QVSP_GetStatistics(player, nullptr), 0);
+  EXPECT_EQ(QVSP_SetQueueLimits(player, 0, 1000), 0);
+  EXPECT_EQ(QVSP_SetQueueLimits(player, 10, -1), 0);
+  // Frames without an open stream are refused.
+  const uint8_t frame[] = {0, 0, 0, 1, 0x65, 0x88};
+  EXPECT_EQ(QVSP_WriteToStreamOneFrame(player, frame, sizeof frame), 0);
+  EXPECT_EQ(QVSP_CloseStream(player), 1);
+}
+
+TEST_F(PlayerApi, UndecodableRecordsAreRefused) {
+  const int32_t player = QVSP_CreatePlayer();
+  ASSERT_GE(player, 0);
+  StreamRecord record = MakeRecord(PatternCodec::kH264, 320, 240);
+  EXPECT_EQ(QVSP_OpenStream(player, nullptr, 96), 0);
+  EXPECT_EQ(QVSP_OpenStream(player, record.data(), 95), 0);
+  EXPECT_EQ(QVSP_OpenStream(player, record.data(), 97), 0);
+  EXPECT_EQ(QVSP_OpenStream(player, record.data(), -96), 0);
+  record[38] = 3;  // no such video codec
+  EXPECT_EQ(QVSP_OpenStream(player, record.data(), 96), 0);
+  record = MakeRecord(PatternCodec::kH265, 320, 240, 4);  // no such audio codec
+  EXPECT_EQ(QVSP_OpenStream(player, record.data(), 96), 0);
+  const uint8_t frame[] = {0, 0, 0, 1, 0x65, 0x88};
+  EXPECT_EQ(QVSP_WriteToStreamOneFrame(player, frame, sizeof frame), 0) << "no stream open";
+  for (PatternCodec codec : {PatternCodec::kMpeg4, PatternCodec::kH264, PatternCodec::kH265}) {
+    for (int audio = 0; audio <= 3; ++audio) {
+      record = MakeRecord(codec, 320, 240, audio);
+      EXPECT_EQ(QVSP_OpenStream(player, record.data(), 96), 1);
+    }
+  }
+  // A refused record leaves no stream open.
+  record[38] = 7;
+  EXPECT_EQ(QVSP_OpenStream(player, record.data(), 96), 0);
+  EXPECT_EQ(QVSP_WriteToStreamOneFrame(player, frame, sizeof frame), 0);
+}
+
+TEST_F(PlayerApi, HostileFramesNeverCrashAndDecodingRecovers) {
+  const auto packets = Encode(PatternCodec::kH264, 160, 120, 10, 5);
+  for (bool withAudio : {false, true}) {
+    const int32_t player = QVSP_CreatePlayer();
+    ASSERT_GE(player, 0);
+    const StreamRecord record =
+        MakeRecord(PatternCodec::kH264, 160, 120, withAudio ? std::optional<int>(1) : std::nullopt);
+    ASSERT_EQ(QVSP_OpenStream(player, record.data(), 96), 1);
+    ASSERT_EQ(QVSP_SetQueueLimits(player, 1000, 1 << 20), 1);
+
+    // Refused outright: null data, no length, lengths beyond the limit.
+    const uint8_t byte = 0;
+    EXPECT_EQ(QVSP_WriteToStreamOneFrame(player, nullptr, 100), 0);
+    EXPECT_EQ(QVSP_WriteToStreamOneFrame(player, &byte, 0), 0);
+    EXPECT_EQ(QVSP_WriteToStreamOneFrame(player, &byte, -5), 0);
+    EXPECT_EQ(QVSP_WriteToStreamOneFrame(player, &byte, INT_MAX), 0);
+    EXPECT_EQ(QVSP_WriteToStreamOneFrame(player, &byte, (1 << 20) + 1), 0);
+
+    // Garbage, truncated frames, frames of the wrong codec and start codes
+    // with nothing after them: accepted, and the decoder copes.
+    std::mt19937 random(1234);
+    for (int i = 0; i < 40; ++i) {
+      std::vector<uint8_t> junk(1 + random() % 3000);
+      for (auto& b : junk) b = static_cast<uint8_t>(random());
+      if (i % 2 == 0) junk.insert(junk.begin(), {0, 0, 0, 1, static_cast<uint8_t>(0x61 + i % 5)});
+      QVSP_WriteToStreamOneFrame(player, junk.data(), static_cast<int32_t>(junk.size()));
+    }
+    for (const auto& packet : packets) {
+      for (size_t cut : {size_t{3}, size_t{5}, packet.data.size() / 2, packet.data.size() - 1}) {
+        QVSP_WriteToStreamOneFrame(player, packet.data.data(), static_cast<int32_t>(cut));
+      }
+    }
+    const auto hevc = Encode(PatternCodec::kH265, 160, 120, 2, 1);
+    for (const auto& packet : hevc) {
+      QVSP_WriteToStreamOneFrame(player, packet.data.data(),
+                                 static_cast<int32_t>(packet.data.size()));
+    }
+    const uint8_t startCodes[] = {0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0};
+    QVSP_WriteToStreamOneFrame(player, startCodes, sizeof startCodes);
+
+    // A clean group of pictures afterwards still decodes, to its last picture.
+    WriteAll(player, packets);
+    const int lastIndex = static_cast<int>(packets.size()) - 1;
+    ASSERT_TRUE(m_log.WaitUntil(
+        player,
+        [&](const std::vector<Picture>& pictures) {
+          double error = 0;
+          return !pictures.empty() && pictures.back().width == 160 &&
+                 PatternIndex(pictures.back(), lastIndex + 1, &error) == lastIndex && error < 12;
+        },
+        Timeout()));
+    const QVSP_Statistics stats = Stats(player);
+    EXPECT_EQ(stats.framesRefused, 5u);
+    EXPECT_EQ(stats.videoFramesDropped + stats.audioFramesDropped, 0u);
+    EXPECT_GT(stats.decodeErrors, 0u);
+    ASSERT_EQ(QVSP_ReleasePlayer(player), 1);
+  }
+}
+
+}  // namespace
+}  // namespace qvsp_test

@@ -1,0 +1,230 @@
+// Decoding through the C interface: every codec, sizes, pixel values, frame
+// order, plane lifetime, audio beside video and the overflow policy.
+#include <future>
+
+#include "player_fixture.h"
+#include "support/tone_encoder.h"
+
+namespace qvsp_test {
+namespace {
+
+class PlayerDecode : public PlayerTest, public ::testing::WithParamInterface<PatternCodec> {
+ protected:
+  void SetUp() override {
+    if (!qcsdk::test::PatternEncoderAvailable(GetParam())) GTEST_SKIP() << "encoder missing";
+    PlayerTest::SetUp();
+  }
+};
+
+TEST_P(PlayerDecode, EveryFrameInOrderAtItsSizeWithPlanesKeptUntilTheNext) {
+  const PatternCodec codec = GetParam();
+  const auto packets = Encode(codec, 320, 240, 30, 10);
+  ASSERT_EQ(packets.size(), 30u);
+  const int32_t player = QVSP_CreatePlayer();
+  ASSERT_GE(player, 0);
+  const StreamRecord record = MakeRecord(codec, 320, 240);
+  ASSERT_EQ(QVSP_OpenStream(player, record.data(), 96), 1);
+  WriteAll(player, packets);
+  ASSERT_TRUE(m_log.WaitFor(player, 30, Timeout()));
+
+  const auto pictures = m_log.Pictures(player);
+  ASSERT_EQ(pictures.size(), 30u);
+  for (size_t i = 0; i < pictures.size(); ++i) {
+    EXPECT_EQ(pictures[i].width, 320);
+    EXPECT_EQ(pictures[i].height, 240);
+    double error = 0;
+    EXPECT_EQ(PatternIndex(pictures[i], 30, &error), static_cast<int>(i));
+    EXPECT_LT(error, 12.0) << "picture " << i;
+  }
+  QVSP_Statistics stats = Stats(player);
+  EXPECT_EQ(stats.videoFramesQueued, 30u);
+  EXPECT_EQ(stats.picturesReported, 30u);
+  EXPECT_EQ(stats.audioFramesQueued + stats.videoFramesDropped + stats.overflows, 0u);
+  EXPECT_EQ(stats.decodeErrors + stats.framesRefused, 0u);
+  EXPECT_EQ(QVSP_RefreshWindow(player), 1);
+
+  // The last picture's planes outlive its callback, and the stream's close.
+  const Picture& last = pictures.back();
+  EXPECT_EQ(PlaneChecksum(last), last.checksum);
+  ASSERT_EQ(QVSP_CloseStream(player), 1);
+  EXPECT_EQ(PlaneChecksum(last), last.checksum);
+  int32_t w = 0;
+  int32_t h = 0;
+  EXPECT_EQ(QVSP_GetBitmapSize(player, &w, &h), 1);
+  EXPECT_EQ(w, 320);
+  EXPECT_EQ(h, 240);
+  EXPECT_EQ(Stats(player).picturesReported, 30u) << "counters kept after the close";
+
+  // A new stream starts without a picture and with fresh counters; a change
+  // of picture size inside a stream shows in the reported size.
+  m_log.Forget(player);
+  ASSERT_EQ(QVSP_OpenStream(player, record.data(), 96), 1);
+  EXPECT_EQ(QVSP_GetBitmapSize(player, &w, &h), 0);
+  EXPECT_EQ(QVSP_RefreshWindow(player), 0);
+  EXPECT_EQ(Stats(player).picturesReported, 0u);
+  WriteAll(player, Encode(codec, 176, 144, 3, 3));
+  WriteAll(player, Encode(codec, 320, 240, 3, 3));
+  ASSERT_TRUE(m_log.WaitFor(player, 36, Timeout()));
+  const auto more = m_log.Pictures(player);
+  EXPECT_EQ(more[30].width, 176);
+  EXPECT_EQ(more[32].height, 144);
+  EXPECT_EQ(more[33].width, 320);
+  EXPECT_EQ(QVSP_GetBitmapSize(player, &w, &h), 1);
+  EXPECT_EQ(h, 240);
+}
+
+TEST_P(PlayerDecode, FlatColourComesBackWithinTolerance) {
+  const std::array<uint8_t, 3> colour = {81, 90, 240};
+  const auto packets = Encode(GetParam(), 96, 64, 4, 2, colour);
+  const int32_t player = QVSP_CreatePlayer();
+  const StreamRecord record = MakeRecord(GetParam(), 96, 64);
+  ASSERT_EQ(QVSP_OpenStream(player, record.data(), 96), 1);
+  WriteAll(player, packets);
+  ASSERT_TRUE(m_log.WaitFor(player, packets.size(), Timeout()));
+  for (const Picture& p : m_log.Pictures(player)) {
+    ASSERT_FALSE(p.ySamples.empty());
+    for (uint8_t y : p.ySamples) EXPECT_NEAR(y, colour[0], 3);
+    for (uint8_t u : p.uSamples) EXPECT_NEAR(u, colour[1], 3);
+    for (uint8_t v : p.vSamples) EXPECT_NEAR(v, colour[2], 3);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Codecs, PlayerDecode,
+                         ::testing::Values(PatternCodec::kMpeg4, PatternCodec::kH264,
+                                           PatternCodec::kH265),
+                         [](const auto& info) {
+                           return std::string(qcsdk::test::PatternEncoderName(info.param));
+                         });
+
+using PlayerConvert = PlayerTest;
+
+TEST_F(PlayerConvert, OtherChromaSamplingArrivesAsYuv420) {
+  for (auto chroma : {qcsdk::test::PatternChroma::k422, qcsdk::test::PatternChroma::k444}) {
+    qcsdk::test::PatternOptions options;
+    options.codec = PatternCodec::kH264;
+    options.width = 96;
+    options.height = 64;
+    options.frames = 3;
+    options.flat = std::array<uint8_t, 3>{160, 60, 200};
+    options.chroma = chroma;
+    const auto packets = qcsdk::test::EncodePattern(options);
+    const int32_t player = QVSP_CreatePlayer();
+    const StreamRecord record = MakeRecord(PatternCodec::kH264, 96, 64);
+    ASSERT_EQ(QVSP_OpenStream(player, record.data(), 96), 1);
+    WriteAll(player, packets);
+    ASSERT_TRUE(m_log.WaitFor(player, 3, Timeout()));
+    for (const Picture& p : m_log.Pictures(player)) {
+      EXPECT_GE(p.uvStride, 48);
+      for (uint8_t y : p.ySamples) EXPECT_NEAR(y, 160, 3);
+      for (uint8_t u : p.uSamples) EXPECT_NEAR(u, 60, 3);
+      for (uint8_t v : p.vSamples) EXPECT_NEAR(v, 200, 3);
+    }
+  }
+}
+
+using PlayerAudio = PlayerTest;
+
+TEST_F(PlayerAudio, AudioFramesBesideVideoAreToldApartAndDecoded) {
+  using qcsdk::test::ToneCodec;
+  const auto video = Encode(PatternCodec::kH264, 160, 120, 12, 4);
+  const struct {
+    ToneCodec tone;
+    int recordCodec;
+  } cases[] = {{ToneCodec::kImaAdpcm, 0},
+               {ToneCodec::kG711ALaw, 1},
+               {ToneCodec::kG711MuLaw, 2},
+               {ToneCodec::kAac, 3}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(qcsdk::test::ToneEncoderName(c.tone));
+    qcsdk::test::ToneOptions options;
+    options.codec = c.tone;
+    options.sampleRate = c.tone == ToneCodec::kAac ? 16000 : 8000;
+    options.packets = 24;
+    const auto audio = qcsdk::test::EncodeTone(options);
+    const int32_t player = QVSP_CreatePlayer();
+    const StreamRecord record =
+        MakeRecord(PatternCodec::kH264, 160, 120, c.recordCodec, options.sampleRate, 1);
+    ASSERT_EQ(QVSP_OpenStream(player, record.data(), 96), 1);
+    // Two audio frames before each video frame: all audio is decoded once
+    // the last picture is reported.
+    for (size_t i = 0; i < video.size(); ++i) {
+      for (size_t a = 2 * i; a < 2 * i + 2; ++a) {
+        ASSERT_EQ(QVSP_WriteToStreamOneFrame(player, audio[a].data(),
+                                             static_cast<int32_t>(audio[a].size())),
+                  1);
+      }
+      ASSERT_EQ(QVSP_WriteToStreamOneFrame(player, video[i].data.data(),
+                                           static_cast<int32_t>(video[i].data.size())),
+                1);
+    }
+    ASSERT_TRUE(m_log.WaitFor(player, video.size(), Timeout()));
+    const QVSP_Statistics stats = Stats(player);
+    EXPECT_EQ(stats.videoFramesQueued, video.size());
+    EXPECT_EQ(stats.audioFramesQueued, audio.size());
+    EXPECT_EQ(stats.audioFramesDecoded, audio.size());
+    EXPECT_EQ(stats.decodeErrors, 0u);
+    EXPECT_EQ(stats.picturesReported, video.size());
+  }
+}
+
+using PlayerOverflow = PlayerTest;
+
+TEST_F(PlayerOverflow, ABlockedDecoderLosesWholeGroupsAndCountsThem) {
+  constexpr int kFrames = 40;
+  constexpr int kGop = 5;
+  const auto packets = Encode(PatternCodec::kH264, 160, 120, kFrames, kGop);
+  const int32_t player = QVSP_CreatePlayer();
+  const StreamRecord record = MakeRecord(PatternCodec::kH264, 160, 120);
+  ASSERT_EQ(QVSP_OpenStream(player, record.data(), 96), 1);
+  ASSERT_EQ(QVSP_SetQueueLimits(player, 8, 1 << 20), 1);
+
+  // The first picture's callback holds the decoding thread until released.
+  std::promise<void> entered;
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  bool first = true;
+  m_log.SetHook([&](int32_t, const Picture&) {
+    if (!first) return;
+    first = false;
+    entered.set_value();
+    released.wait();
+  });
+  WriteAll(player, {packets[0]});
+  entered.get_future().wait();
+  std::vector<EncodedPacket> rest(packets.begin() + 1, packets.end());
+  for (const auto& packet : rest) {
+    QVSP_WriteToStreamOneFrame(player, packet.data.data(),
+                               static_cast<int32_t>(packet.data.size()));
+  }
+  const QVSP_Statistics during = Stats(player);
+  EXPECT_LE(during.queuedFrames, 8u);
+  release.set_value();
+  m_log.SetHook(nullptr);
+
+  // Everything queued is decoded; what was dropped never reaches the decoder.
+  const size_t expected = 1 + during.queuedFrames;
+  ASSERT_TRUE(m_log.WaitFor(player, expected, Timeout()));
+  ASSERT_EQ(QVSP_CloseStream(player), 1);
+  const QVSP_Statistics stats = Stats(player);
+  const auto pictures = m_log.Pictures(player);
+  EXPECT_EQ(pictures.size(), expected);
+  EXPECT_GT(stats.overflows, 0u);
+  EXPECT_GT(stats.videoFramesDropped, 0u);
+  EXPECT_EQ(stats.videoFramesDropped + stats.picturesReported, static_cast<uint64_t>(kFrames));
+  EXPECT_EQ(stats.decodeErrors, 0u);
+  // Decoding resumed only at key frames: each picture follows the one before
+  // it, or starts a group.
+  int previous = -1;
+  for (const Picture& p : pictures) {
+    double error = 0;
+    const int index = PatternIndex(p, kFrames, &error);
+    EXPECT_LT(error, 12.0);
+    EXPECT_TRUE(index == previous + 1 || (index > previous && index % kGop == 0))
+        << "picture " << index << " after " << previous;
+    previous = index;
+  }
+  EXPECT_EQ(previous, kFrames - 1) << "the newest group is kept";
+}
+
+}  // namespace
+}  // namespace qvsp_test

@@ -1,0 +1,103 @@
+// Shared set-up of the player library tests: the library initialised with a
+// decoded-picture function that records what each player reported, and
+// helpers to build stream records and feed encoded frames.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <qvsp/qvsp.h>
+#include <qvsp/qvsp_ext.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "support/pattern_encoder.h"
+
+namespace qvsp_test {
+
+using qcsdk::test::EncodedPacket;
+using qcsdk::test::PatternCodec;
+
+using StreamRecord = std::array<uint8_t, 96>;
+
+// A stream-information record; audioCodec empty for a stream without audio.
+StreamRecord MakeRecord(PatternCodec video, int width, int height,
+                        std::optional<int> audioCodec = std::nullopt, int sampleRate = 8000,
+                        int channels = 1);
+
+// One reported picture as the decoded-picture function saw it.
+struct Picture {
+  int32_t width = 0;  // from QVSP_GetBitmapSize inside the callback
+  int32_t height = 0;
+  const uint8_t* y = nullptr;
+  const uint8_t* u = nullptr;
+  const uint8_t* v = nullptr;
+  int32_t yStride = 0;
+  int32_t uvStride = 0;
+  uint64_t checksum = 0;
+  // Every 3rd luma sample of every 3rd row, every 2nd chroma sample of every
+  // 2nd row (pictures up to 640x480 only).
+  std::vector<uint8_t> ySamples;
+  std::vector<uint8_t> uSamples;
+  std::vector<uint8_t> vSamples;
+};
+
+// The picture of the moving test pattern (index 0 to frames - 1) that the
+// decoded picture resembles most, and the mean absolute luma error to it.
+int PatternIndex(const Picture& p, int frames, double* meanError = nullptr);
+
+// Checksum of the three planes of a picture of the given size.
+uint64_t PlaneChecksum(const Picture& p);
+
+class PictureLog {
+ public:
+  void OnPicture(int32_t player, const uint8_t* y, const uint8_t* u, const uint8_t* v,
+                 int32_t yStride, int32_t uvStride);
+  // Waits until the player has reported at least n pictures.
+  bool WaitFor(int32_t player, size_t n, std::chrono::milliseconds timeout);
+  // Waits until the pictures of the player satisfy `done`.
+  bool WaitUntil(int32_t player, const std::function<bool(const std::vector<Picture>&)>& done,
+                 std::chrono::milliseconds timeout);
+  std::vector<Picture> Pictures(int32_t player) const;
+  size_t Count(int32_t player) const;
+  // Pictures whose planes had changed when the next picture arrived.
+  int LifetimeViolations() const { return m_violations.load(); }
+  // Stops checking the last picture of the player (its stream is reopened).
+  void Forget(int32_t player);
+  // Runs inside the decoded-picture function after the picture is logged.
+  void SetHook(std::function<void(int32_t player, const Picture&)> hook);
+
+ private:
+  mutable std::mutex m_mutex;
+  std::condition_variable m_changed;
+  std::map<int32_t, std::vector<Picture>> m_pictures;
+  std::map<int32_t, Picture> m_last;
+  std::function<void(int32_t, const Picture&)> m_hook;
+  std::atomic<int> m_violations{0};
+};
+
+class PlayerTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  static std::chrono::milliseconds Timeout(int seconds = 60);
+  // Decoding threads of the library now running in the process.
+  static int DecoderThreads();
+  static std::vector<EncodedPacket> Encode(PatternCodec codec, int width, int height, int frames,
+                                           int gop,
+                                           std::optional<std::array<uint8_t, 3>> flat = {});
+  static void WriteAll(int32_t player, const std::vector<EncodedPacket>& packets);
+  static QVSP_Statistics Stats(int32_t player);
+
+  PictureLog m_log;
+};
+
+}  // namespace qvsp_test
