@@ -151,6 +151,7 @@ TEST(AacTest, AudioSpecificConfigOfKnownSettings) {
   EXPECT_EQ(qp::AudioSpecificConfig({2, 48000, 8}), (std::vector<uint8_t>{0x11, 0xb8}));
   EXPECT_TRUE(qp::AudioSpecificConfig({2, 12345, 1}).empty());
   EXPECT_TRUE(qp::AudioSpecificConfig({2, 8000, 0}).empty());
+  EXPECT_TRUE(qp::AudioSpecificConfig({2, 8000, 7}).empty());  // no configuration for 7
   EXPECT_TRUE(qp::AudioSpecificConfig({0, 8000, 1}).empty());
 }
 

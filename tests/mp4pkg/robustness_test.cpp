@@ -76,6 +76,7 @@ TEST(RobustnessTest, OpenChecksEveryArgument) {
   EXPECT_EQ(QP_OpenPackage(&good, 1, 0, dir.File("no/such/dir.mp4").c_str(), nullptr, 0, 0),
             nullptr);
   EXPECT_EQ(QP_OpenPackage(&good, 1, 0, f, dir.File("no/dir.qdx").c_str(), 0, 0), nullptr);
+  EXPECT_FALSE(Exists(file));
 
   // Every valid combination opens, and a name with a colon is a file name.
   for (int32_t video : {0, QP_VIDEO_H264, QP_VIDEO_H265}) {

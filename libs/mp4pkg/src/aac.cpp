@@ -59,7 +59,8 @@ std::vector<uint8_t> AudioSpecificConfig(const AacConfig& config) {
   for (size_t i = 0; i < kSampleRates.size(); ++i) {
     if (kSampleRates[i] == config.sample_rate) rate_index = static_cast<int>(i);
   }
-  int channel_config = config.channels == 8 ? 7 : config.channels;
+  // Channel configuration 7 is 7.1 (eight channels); seven channels have none.
+  const int channel_config = config.channels == 8 ? 7 : config.channels == 7 ? 0 : config.channels;
   if (rate_index < 0 || config.object_type < 1 || config.object_type > 30 || channel_config < 1 ||
       channel_config > 7) {
     return {};

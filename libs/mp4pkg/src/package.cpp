@@ -1,5 +1,7 @@
 #include "package.h"
 
+#include <unistd.h>
+
 #include <cmath>
 
 namespace qp {
@@ -31,7 +33,12 @@ uint16_t QdxAudioCodec(const PackageSettings& s) {
 std::unique_ptr<Package> Package::Open(const PackageSettings& settings) {
   auto package = std::make_unique<Package>(Key{}, settings);
   if (!package->m_file.Open(settings.file)) return nullptr;
-  if (settings.index_file && !package->m_index.Open(*settings.index_file)) return nullptr;
+  if (settings.index_file && !package->m_index.Open(*settings.index_file)) {
+    // Leave no empty MP4 behind for a package that never existed.
+    package->m_file.Close();
+    ::unlink(settings.file.c_str());
+    return nullptr;
+  }
   return package;
 }
 
@@ -221,6 +228,8 @@ void Package::Close() {
   if (m_state == State::kWaitingAudioConfig) {
     if (StartMuxer()) {
       for (const PendingVideo& v : m_pending) WriteVideo(v.data, v.placement, v.key);
+    } else {
+      AbandonStart();
     }
     m_pending.clear();
   }
