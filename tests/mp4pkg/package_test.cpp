@@ -349,6 +349,36 @@ TEST_F(PackageTest, TimestampedAudioKeepsItsDistanceToTheVideo) {
   EXPECT_EQ(media->audio->end_ms, 200 + audio_frames * 20);
 }
 
+// ffprobe's streams of a file: one key=value map per stream, in file order.
+std::vector<std::map<std::string, std::string>> Ffprobe(const std::string& file) {
+  const std::string command =
+      "ffprobe -v error -count_frames -show_entries "
+      "stream=codec_type,codec_name,codec_tag_string,width,height,sample_rate,nb_read_frames "
+      "-of default=noprint_wrappers=1 '" +
+      file + "' 2>&1";
+  std::vector<std::map<std::string, std::string>> streams;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return streams;
+  std::string output;
+  char buffer[512];
+  while (fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
+  if (pclose(pipe) != 0) {
+    ADD_FAILURE() << "ffprobe failed: " << output;
+    return {};
+  }
+  std::istringstream lines(output);
+  for (std::string line; std::getline(lines, line);) {
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos || (streams.empty() && line.compare(0, eq, "codec_name") != 0)) {
+      ADD_FAILURE() << "unexpected ffprobe output: " << output;
+      return {};
+    }
+    if (line.compare(0, eq, "codec_name") == 0) streams.emplace_back();
+    streams.back()[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  return streams;
+}
+
 // ffprobe, as a user would run it, reads and decodes what we wrote.
 TEST_F(PackageTest, FfprobeReadsAndDecodesTheFiles) {
   if (std::system("command -v ffprobe > /dev/null 2>&1") != 0) GTEST_SKIP() << "no ffprobe";
@@ -360,37 +390,36 @@ TEST_F(PackageTest, FfprobeReadsAndDecodesTheFiles) {
     if (i < aac.frames.size()) Put(h, QP_FRAME_AUDIO, WithAdts(aac.frames[i], 16000, 1));
   }
   QP_ClosePackage(h);
-
-  const std::string command =
-      "ffprobe -v error -count_frames -show_entries "
-      "stream=codec_type,codec_name,width,height,sample_rate,nb_read_frames "
-      "-of default=noprint_wrappers=1 '" +
-      file + "' 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::string output;
-  char buffer[512];
-  while (fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
-  ASSERT_EQ(pclose(pipe), 0) << output;
-  // One key=value per line, the video stream first.
-  std::vector<std::map<std::string, std::string>> streams;
-  std::istringstream lines(output);
-  for (std::string line; std::getline(lines, line);) {
-    const size_t eq = line.find('=');
-    ASSERT_NE(eq, std::string::npos) << "unexpected ffprobe output: " << output;
-    if (line.compare(0, eq, "codec_name") == 0) streams.emplace_back();
-    ASSERT_FALSE(streams.empty()) << output;
-    streams.back()[line.substr(0, eq)] = line.substr(eq + 1);
-  }
-  ASSERT_EQ(streams.size(), 2u) << output;
+  auto streams = Ffprobe(file);
+  ASSERT_EQ(streams.size(), 2u);
   EXPECT_EQ(streams[0]["codec_name"], "h264");
   EXPECT_EQ(streams[0]["codec_type"], "video");
+  EXPECT_EQ(streams[0]["codec_tag_string"], "avc1");
   EXPECT_EQ(streams[0]["width"], std::to_string(kWidth));
   EXPECT_EQ(streams[0]["height"], std::to_string(kHeight));
   EXPECT_EQ(streams[0]["nb_read_frames"], "50");
   EXPECT_EQ(streams[1]["codec_name"], "aac");
   EXPECT_EQ(streams[1]["sample_rate"], "16000");
   EXPECT_EQ(streams[1]["nb_read_frames"], "30");
+
+  // H.265 with G.711 (the QuickTime structure).
+  if (H265().empty()) return;
+  const std::string hevc = dir_.File("probe265.mp4");
+  h = Open(hevc, nullptr, 25.0f, true, QP_VIDEO_H265 | QP_AUDIO_ULAW);
+  const std::vector<uint8_t> tone = G711Tone(320, false);
+  for (const VideoFrame& f : H265()) {
+    Put(h, QP_FRAME_VIDEO, f.data);
+    Put(h, QP_FRAME_AUDIO, tone);
+  }
+  QP_ClosePackage(h);
+  streams = Ffprobe(hevc);
+  ASSERT_EQ(streams.size(), 2u);
+  EXPECT_EQ(streams[0]["codec_name"], "hevc");
+  EXPECT_EQ(streams[0]["codec_tag_string"], "hvc1");
+  EXPECT_EQ(streams[0]["nb_read_frames"], std::to_string(H265().size()));
+  EXPECT_EQ(streams[1]["codec_name"], "pcm_mulaw");
+  EXPECT_EQ(streams[1]["codec_tag_string"], "ulaw");
+  EXPECT_EQ(streams[1]["sample_rate"], "8000");
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <climits>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <thread>
 
@@ -267,8 +268,13 @@ TEST(RobustnessTest, KilledRecorderLeavesAReadableFile) {
   EXPECT_FALSE(qdx->truncated);
   EXPECT_GE(qdx->entries.size(), 5u);
   const auto size = std::filesystem::file_size(file);
+  std::ifstream mp4(file, std::ios::binary);
   for (const qp::QdxEntry& e : qdx->entries) {
-    EXPECT_LT(e.offset, size);
+    ASSERT_LT(e.offset + 8, size);
+    char type[5] = {};
+    mp4.seekg(static_cast<std::streamoff>(e.offset + 4));
+    mp4.read(type, 4);
+    EXPECT_STREQ(type, "moof");
     ASSERT_LT(e.frame_number, frames);
     EXPECT_TRUE(media->video->keys[e.frame_number]);
     EXPECT_EQ(e.time_ms, static_cast<int64_t>(e.frame_number) * 40);
