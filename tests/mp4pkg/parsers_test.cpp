@@ -40,6 +40,12 @@ TEST(AnnexBTest, SplitsOnThreeAndFourByteStartCodes) {
   EXPECT_TRUE(qp::SplitAnnexB({}).empty());
   const std::vector<uint8_t> only_start = {0, 0, 1, 0, 0, 0, 1};
   EXPECT_TRUE(qp::SplitAnnexB(only_start).empty());
+  // A frame of nothing but tiny units is refused as a whole.
+  std::vector<uint8_t> flood;
+  for (size_t i = 0; i <= qp::kMaxNalUnits; ++i) flood.insert(flood.end(), {0, 0, 1, 0x41});
+  EXPECT_TRUE(qp::SplitAnnexB(flood).empty());
+  flood.resize(flood.size() - 4);
+  EXPECT_EQ(qp::SplitAnnexB(flood).size(), qp::kMaxNalUnits);
 }
 
 TEST(AnnexBTest, RecognisesEncodedStreamsAndTheirKeyFrames) {

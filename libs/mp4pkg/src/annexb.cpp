@@ -158,6 +158,7 @@ std::vector<Bytes> SplitAnnexB(Bytes frame) {
       // zeros before it trail the previous unit and are dropped.
       size_t end = pos - zeros;
       if (end > start) nals.push_back(frame.subspan(start, end - start));
+      if (nals.size() > kMaxNalUnits) return {};
       start = pos + 1;
       zeros = 0;
       continue;
@@ -167,6 +168,7 @@ std::vector<Bytes> SplitAnnexB(Bytes frame) {
   size_t end = frame.size();
   while (end > start && frame[end - 1] == 0) --end;
   if (end > start) nals.push_back(frame.subspan(start, end - start));
+  if (nals.size() > kMaxNalUnits) return {};
   return nals;
 }
 

@@ -15,9 +15,13 @@ enum class VideoCodec { kUnknown, kH264, kH265 };
 
 using Bytes = std::span<const uint8_t>;
 
+// More NAL units than this in one frame is not a picture but an attack on
+// memory (a frame of nothing but start codes).
+inline constexpr size_t kMaxNalUnits = 4096;
+
 // The NAL units of an Annex B frame, without their start codes and without
 // trailing zero bytes. Empty when the frame does not begin with a start code
-// (leading zero bytes are allowed).
+// (leading zero bytes are allowed) or holds more than kMaxNalUnits units.
 std::vector<Bytes> SplitAnnexB(Bytes frame);
 
 // The codec whose parameter sets and random access slice the NAL units hold:
