@@ -5,6 +5,7 @@
 // and a close racing a frame on the same handle is still safe.
 #include <qp/qp.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -12,6 +13,12 @@
 #include <unordered_map>
 
 #include "package.h"
+
+// The records' layout is part of the interface.
+static_assert(sizeof(QP_VideoDesc) == 28);
+static_assert(offsetof(QP_Frame, length) == 2 * sizeof(void*));
+static_assert(sizeof(void*) != 4 ||
+              (sizeof(QP_Frame) == 32 && offsetof(QP_Frame, timestamp) == 16));
 
 namespace {
 
