@@ -58,6 +58,14 @@ QP_API int32_t QP_PackageOneFrame(QP_Handle package, const QP_Frame* frame);
 /* Finishes and closes the files; the handle is invalid afterwards. */
 QP_API int32_t QP_ClosePackage(QP_Handle package);
 
+/* Extra to the operations above, for hosts that know their audio: the sample
+ * rate (8000-96000) and channel count (1-2 for G.711, 1-6 or 8 for AAC) of G.711
+ * and of raw AAC frames, which otherwise are 8000 Hz mono (ADTS frames carry
+ * their own). Call after QP_OpenPackage and before the first key frame.
+ * Returns 0 for an unknown handle, values out of range, or a package that
+ * already started writing. */
+QP_API int32_t QP_SetAudioFormat(QP_Handle package, int32_t sampleRate, int32_t channels);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,0 +1,285 @@
+// The library's parsers on their own: Annex B units, codec and key frame
+// recognition, ADTS, the time line and the index format.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <limits>
+
+#include "aac.h"
+#include "annexb.h"
+#include "media.h"
+#include "qdx_index.h"
+#include "timeline.h"
+
+namespace qp_test {
+namespace {
+
+using qp::Bytes;
+using qp::VideoCodec;
+
+std::vector<uint8_t> Cat(std::initializer_list<std::vector<uint8_t>> parts) {
+  std::vector<uint8_t> out;
+  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+std::vector<uint8_t> AsVector(Bytes b) { return {b.begin(), b.end()}; }
+
+TEST(AnnexBTest, SplitsOnThreeAndFourByteStartCodes) {
+  const std::vector<uint8_t> frame = {0, 0, 0, 1, 0x67, 1, 2, 0, 0, 1, 0x68, 3, 0,
+                                      0, 0, 0, 1, 0x65, 4, 0, 0, 3, 0, 0,    0};
+  const auto nals = qp::SplitAnnexB(frame);
+  ASSERT_EQ(nals.size(), 3u);
+  EXPECT_EQ(AsVector(nals[0]), (std::vector<uint8_t>{0x67, 1, 2}));
+  EXPECT_EQ(AsVector(nals[1]), (std::vector<uint8_t>{0x68, 3}));  // trailing zeros dropped
+  EXPECT_EQ(AsVector(nals[2]), (std::vector<uint8_t>{0x65, 4, 0, 0, 3}));
+  // Not Annex B: no start code at the front, a lone zero, nothing at all.
+  const std::vector<uint8_t> length_prefixed = {0, 0, 0, 5, 0x65, 1, 2, 3, 4};
+  EXPECT_TRUE(qp::SplitAnnexB(length_prefixed).empty());
+  const std::vector<uint8_t> zero_one = {0, 1, 0x65};
+  EXPECT_TRUE(qp::SplitAnnexB(zero_one).empty());
+  EXPECT_TRUE(qp::SplitAnnexB({}).empty());
+  const std::vector<uint8_t> only_start = {0, 0, 1, 0, 0, 0, 1};
+  EXPECT_TRUE(qp::SplitAnnexB(only_start).empty());
+  // A frame of nothing but tiny units is refused as a whole.
+  std::vector<uint8_t> flood;
+  for (size_t i = 0; i <= qp::kMaxNalUnits; ++i) flood.insert(flood.end(), {0, 0, 1, 0x41});
+  EXPECT_TRUE(qp::SplitAnnexB(flood).empty());
+  flood.resize(flood.size() - 4);
+  EXPECT_EQ(qp::SplitAnnexB(flood).size(), qp::kMaxNalUnits);
+}
+
+TEST(AnnexBTest, RecognisesEncodedStreamsAndTheirKeyFrames) {
+  struct Source {
+    const char* encoder;
+    VideoCodec codec;
+  };
+  for (const Source& s :
+       {Source{"libx264", VideoCodec::kH264}, Source{"libx265", VideoCodec::kH265}}) {
+    const auto frames = EncodeVideo(s.encoder, 160, 96, 25, 24, 10);
+    if (frames.empty()) {
+      ADD_FAILURE() << s.encoder << " is missing";
+      continue;
+    }
+    for (size_t i = 0; i < frames.size(); ++i) {
+      const auto nals = qp::SplitAnnexB(frames[i].data);
+      ASSERT_FALSE(nals.empty());
+      EXPECT_EQ(qp::IsKeyFrame(s.codec, nals), frames[i].key) << s.encoder << " " << i;
+      EXPECT_EQ(qp::RecogniseCodec(nals), frames[i].key ? s.codec : VideoCodec::kUnknown)
+          << s.encoder << " " << i;
+      // The other codec never sees a key frame in this stream.
+      const VideoCodec other = s.codec == VideoCodec::kH264 ? VideoCodec::kH265 : VideoCodec::kH264;
+      EXPECT_FALSE(qp::IsKeyFrame(other, nals));
+      if (frames[i].key) {
+        const auto ps = qp::ParameterSets(s.codec, nals);
+        const auto units = qp::SplitAnnexB(ps);
+        EXPECT_EQ(units.size(), s.codec == VideoCodec::kH264 ? 2u : 3u);
+        EXPECT_EQ(ps[3], 1);  // 4-byte start codes
+        EXPECT_TRUE(qp::ParameterSets(other, nals).empty());
+      }
+    }
+  }
+}
+
+TEST(AnnexBTest, IntraSlicesAfterAnSpsAreKeyFrames) {
+  const std::vector<uint8_t> sps = {0, 0, 0, 1, 0x67, 0x42, 0xc0, 0x1e, 0x95};
+  const std::vector<uint8_t> pps = {0, 0, 0, 1, 0x68, 0xce, 0x3c, 0x80};
+  // first_mb_in_slice 0 ('1'), slice_type 7 (I) or 5 (P).
+  const std::vector<uint8_t> i_slice = {0, 0, 0, 1, 0x61, 0x88, 0x84};
+  const std::vector<uint8_t> p_slice = {0, 0, 0, 1, 0x61, 0x98, 0x84};
+  // slice_type 7 again after a first_mb_in_slice of 65535 (16 leading zero
+  // bits) with an emulation prevention byte in the way.
+  const std::vector<uint8_t> i_slice_epb = {0,    0,    0,    1,    0x61, 0x00,
+                                            0x00, 0x03, 0x80, 0x00, 0x08, 0x80};
+  auto nals = [](const std::vector<uint8_t>& v) { return qp::SplitAnnexB(v); };
+  const auto with_sps = Cat({sps, pps, i_slice});
+  EXPECT_TRUE(qp::IsKeyFrame(VideoCodec::kH264, nals(with_sps)));
+  EXPECT_EQ(qp::RecogniseCodec(nals(with_sps)), VideoCodec::kH264);
+  EXPECT_FALSE(qp::IsKeyFrame(VideoCodec::kH264, nals(i_slice)));
+  EXPECT_FALSE(qp::IsKeyFrame(VideoCodec::kH264, nals(Cat({sps, pps, p_slice}))));
+  EXPECT_TRUE(qp::IsKeyFrame(VideoCodec::kH264, nals(Cat({sps, pps, i_slice_epb}))));
+  // An SPS too short for avcC gives no parameter sets.
+  const std::vector<uint8_t> short_sps = {0, 0, 1, 0x67, 0x42};
+  EXPECT_TRUE(qp::ParameterSets(VideoCodec::kH264, nals(Cat({short_sps, pps, i_slice}))).empty());
+  EXPECT_TRUE(qp::ParameterSets(VideoCodec::kH264, nals(Cat({sps, i_slice}))).empty());
+}
+
+TEST(AacTest, AdtsFramesAreSplitAndChecked) {
+  const std::vector<uint8_t> a = WithAdts({1, 2, 3, 4}, 16000, 2);
+  const std::vector<uint8_t> b = WithAdts({5, 6}, 16000, 2);
+  const std::vector<uint8_t> both = Cat({a, b});
+  ASSERT_TRUE(qp::LooksLikeAdts(both));
+  bool complete = false;
+  auto frames = qp::SplitAdts(both, &complete);
+  EXPECT_TRUE(complete);
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(AsVector(frames[0].payload), (std::vector<uint8_t>{1, 2, 3, 4}));
+  EXPECT_EQ(AsVector(frames[1].payload), (std::vector<uint8_t>{5, 6}));
+  EXPECT_EQ(frames[0].config, (qp::AacConfig{2, 16000, 2}));
+
+  // A header with a CRC is 9 bytes long.
+  std::vector<uint8_t> crc = a;
+  crc[1] &= 0xfe;
+  crc.insert(crc.begin() + 7, {0xaa, 0xbb});
+  const size_t length = crc.size();
+  crc[3] = static_cast<uint8_t>((crc[3] & 0xfc) | (length >> 11));
+  crc[4] = static_cast<uint8_t>(length >> 3);
+  crc[5] = static_cast<uint8_t>(((length & 7) << 5) | (crc[5] & 0x1f));
+  frames = qp::SplitAdts(crc);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(AsVector(frames[0].payload), (std::vector<uint8_t>{1, 2, 3, 4}));
+
+  // A frame running past the buffer stops the walk after what came before.
+  std::vector<uint8_t> cut = both;
+  cut.pop_back();
+  frames = qp::SplitAdts(cut, &complete);
+  EXPECT_EQ(frames.size(), 1u);
+  EXPECT_FALSE(complete);
+  // Sampling index 15, channel configuration 0, a length shorter than the
+  // header: not ADTS.
+  std::vector<uint8_t> bad = a;
+  bad[2] |= 0x3c;
+  EXPECT_FALSE(qp::LooksLikeAdts(bad));
+  bad = a;
+  bad[2] &= 0xfe;
+  bad[3] &= 0x3f;
+  EXPECT_FALSE(qp::LooksLikeAdts(bad));
+  bad = a;
+  bad[3] &= 0xfc;
+  bad[4] = 0;
+  bad[5] &= 0x1f;
+  EXPECT_FALSE(qp::LooksLikeAdts(bad));
+  EXPECT_FALSE(qp::LooksLikeAdts(std::vector<uint8_t>{0xff, 0xf1, 0x50}));
+}
+
+TEST(AacTest, AudioSpecificConfigOfKnownSettings) {
+  EXPECT_EQ(qp::AudioSpecificConfig({2, 44100, 2}), (std::vector<uint8_t>{0x12, 0x10}));
+  EXPECT_EQ(qp::AudioSpecificConfig({2, 8000, 1}), (std::vector<uint8_t>{0x15, 0x88}));
+  EXPECT_EQ(qp::AudioSpecificConfig({2, 48000, 8}), (std::vector<uint8_t>{0x11, 0xb8}));
+  EXPECT_TRUE(qp::AudioSpecificConfig({2, 12345, 1}).empty());
+  EXPECT_TRUE(qp::AudioSpecificConfig({2, 8000, 0}).empty());
+  EXPECT_TRUE(qp::AudioSpecificConfig({2, 8000, 7}).empty());  // no configuration for 7
+  EXPECT_TRUE(qp::AudioSpecificConfig({0, 8000, 1}).empty());
+}
+
+TEST(TimelineTest, DerivedAndStampedTimes) {
+  qp::TimeOrigin origin;
+  qp::Timeline video(origin, 90000, 0);
+  // Zero stamps: one frame interval apart.
+  for (int i = 0; i < 3; ++i) {
+    auto p = video.Place(0, 3600);
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->pts, 3600 * i);
+    EXPECT_EQ(p->duration, 3600);
+  }
+  // The first stamp continues where the derived times left off.
+  auto p = video.Place(1000, 3600);
+  EXPECT_EQ(p->pts, 10800);
+  EXPECT_EQ(origin.ms, 1000 - 120);
+  p = video.Place(1050, 3600);
+  EXPECT_EQ(p->pts, 10800 + 50 * 90);
+  EXPECT_EQ(p->duration, 50 * 90);  // the last step, not the frame rate
+  // A repeated stamp still moves forward (by a millisecond); a small step
+  // back too.
+  p = video.Place(1050, 3600);
+  EXPECT_EQ(p->pts, 10800 + 50 * 90 + 90);
+  EXPECT_EQ(p->duration, 50 * 90);
+  p = video.Place(900, 3600);
+  EXPECT_EQ(p->pts, 10800 + 50 * 90 + 180);
+  // More than a second back, or an hour ahead: a discontinuity, placed
+  // right after the previous frame, and later stamps follow from there.
+  int64_t next = video.Next();
+  p = video.Place(-5000, 3600);
+  EXPECT_EQ(p->pts, next);
+  EXPECT_NEAR(video.Place(-4960, 3600)->pts, next + 40 * 90, 90);
+  next = video.Next();
+  EXPECT_EQ(video.Place(4'000'000'000, 3600)->pts, next);
+  // Stamps that overflow any arithmetic are discontinuities as well.
+  for (int64_t extreme :
+       {std::numeric_limits<int64_t>::max(), std::numeric_limits<int64_t>::min()}) {
+    next = video.Next();
+    p = video.Place(extreme, 3600);
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->pts, next);
+  }
+  // An origin beyond reach leaves the frame at its derived place.
+  qp::TimeOrigin far;
+  qp::Timeline late(far, 90000, 0);
+  ASSERT_TRUE(late.Place(0, 3600));
+  p = late.Place(std::numeric_limits<int64_t>::min(), 3600);
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->pts, 3600);
+}
+
+TEST(TimelineTest, AudioSharesTheOriginAndSnapsSmallJitter) {
+  qp::TimeOrigin origin;
+  qp::Timeline video(origin, 90000, 0);
+  qp::Timeline audio(origin, 8000, 800);
+  ASSERT_TRUE(video.Place(10'000, 3600));
+  // Before the file's start: dropped while the stream has not started.
+  EXPECT_FALSE(audio.Place(9'990, 160));
+  auto a = audio.Place(10'100, 160);
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a->pts, 800);
+  EXPECT_EQ(a->duration, 160);
+  // 20 ms frames stamped with a millisecond of jitter stay back to back.
+  EXPECT_EQ(audio.Place(10'121, 160)->pts, 960);
+  EXPECT_EQ(audio.Place(10'139, 160)->pts, 1120);
+  // A real gap (half a second) is kept.
+  EXPECT_EQ(audio.Place(10'660, 160)->pts, 660 * 8);
+  // Zero stamps follow the sample count.
+  EXPECT_EQ(audio.Place(0, 160)->pts, 660 * 8 + 160);
+}
+
+TEST(QdxTest, RoundTripAndDamagedFiles) {
+  qp::QdxHeader header{2, 3, 1920, 1080, 29.97f};
+  std::vector<uint8_t> bytes = qp::EncodeQdxHeader(header);
+  ASSERT_EQ(bytes.size(), qp::kQdxHeaderSize);
+  const qp::QdxEntry entries[] = {{0, 1234, 0}, {2000, 98765, 50}, {1LL << 40, 1ULL << 35, 7}};
+  for (const auto& e : entries) {
+    auto encoded = qp::EncodeQdxEntry(e);
+    ASSERT_EQ(encoded.size(), qp::kQdxEntrySize);
+    bytes.insert(bytes.end(), encoded.begin(), encoded.end());
+  }
+  auto file = qp::ParseQdx(bytes);
+  ASSERT_TRUE(file);
+  EXPECT_EQ(file->header.video_codec, 2);
+  EXPECT_EQ(file->header.audio_codec, 3);
+  EXPECT_EQ(file->header.width, 1920u);
+  EXPECT_EQ(file->header.height, 1080u);
+  EXPECT_FLOAT_EQ(file->header.frame_rate, 29.97f);
+  ASSERT_EQ(file->entries.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(file->entries[i].time_ms, entries[i].time_ms);
+    EXPECT_EQ(file->entries[i].offset, entries[i].offset);
+    EXPECT_EQ(file->entries[i].frame_number, entries[i].frame_number);
+  }
+  EXPECT_FALSE(file->truncated);
+  // Little-endian on disk: the second entry's offset at bytes 32+24+8.
+  EXPECT_EQ(bytes[32 + 24 + 8], 98765 & 0xff);
+  EXPECT_EQ(std::memcmp(bytes.data(), "QDXI", 4), 0);
+
+  // A half-written last entry (a crash) is left out and reported.
+  auto cut = bytes;
+  cut.resize(cut.size() - 5);
+  file = qp::ParseQdx(cut);
+  ASSERT_TRUE(file);
+  EXPECT_EQ(file->entries.size(), 2u);
+  EXPECT_TRUE(file->truncated);
+  // Not an index: short, wrong magic, impossible sizes.
+  EXPECT_FALSE(qp::ParseQdx({}));
+  EXPECT_FALSE(qp::ParseQdx(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 31)));
+  auto bad = bytes;
+  bad[0] = 'X';
+  EXPECT_FALSE(qp::ParseQdx(bad));
+  bad = bytes;
+  bad[8] = 4;  // entry size 4
+  EXPECT_FALSE(qp::ParseQdx(bad));
+  bad = bytes;
+  bad[6] = 0xff;  // header larger than the file
+  bad[7] = 0xff;
+  EXPECT_FALSE(qp::ParseQdx(bad));
+  EXPECT_FALSE(qp::ReadQdx("/nonexistent/dir/x.qdx"));
+}
+
+}  // namespace
+}  // namespace qp_test
