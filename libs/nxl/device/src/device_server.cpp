@@ -205,10 +205,12 @@ class DeviceServer::Impl {
           Phase::kLogin, true);
   }
 
+  // Clients logged in or about to be (answer delayed). Loop thread only.
   int UpCount() const {
     std::lock_guard lock(mu_);
     return static_cast<int>(std::count_if(clients_.begin(), clients_.end(), [](const auto& e) {
-      return e.second->phase.load() == Phase::kUp;
+      const Client& c = *e.second;
+      return c.phase.load() == Phase::kUp || (c.reply && c.reply->next_phase == Phase::kUp);
     }));
   }
 
@@ -293,16 +295,25 @@ class DeviceServer::Impl {
     if (!client->reply || client->reply->due > now) return;
     PendingReply reply = std::move(*client->reply);
     client->reply.reset();
-    bool sent = SendTo(*client, reply.bytes);
     client->last_receive = now;
-    if (!sent) return;
-    if (reply.close_after) {
+    {
+      // The phase changes under the send lock before the answer goes out:
+      // no owner's message can overtake the login acceptance, and a client
+      // that has read the acceptance finds itself listed.
       std::lock_guard lock(client->send_mu);
-      if (!client->forced) client->forced = GoneReason::kClosed;
-      ::shutdown(client->fd.get(), SHUT_RDWR);
-      return;
+      if (client->closed) return;
+      if (!reply.close_after) client->phase.store(reply.next_phase);
+      if (!net::SendAll(client->fd.get(), reply.bytes.data(), reply.bytes.size())) {
+        if (!client->forced) client->forced = GoneReason::kSendFailed;
+        ::shutdown(client->fd.get(), SHUT_RDWR);
+        return;
+      }
+      if (reply.close_after) {
+        if (!client->forced) client->forced = GoneReason::kClosed;
+        ::shutdown(client->fd.get(), SHUT_RDWR);
+        return;
+      }
     }
-    client->phase.store(reply.next_phase);
     if (reply.next_phase == Phase::kUp && handlers_.on_login) handlers_.on_login(client->info);
   }
 
