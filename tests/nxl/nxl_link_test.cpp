@@ -96,8 +96,8 @@ class Device {
 
 int32_t ConnectTo(int32_t link, int port, const char* password = "s3cret", int32_t channel = 0,
                   int32_t type = 0, const char* user = "admin") {
-  return QVC_Connect(0, link, channel, "127.0.0.1", port, user, password, -1, nullptr, type, 0,
-                     0, 0, 0);
+  return QVC_Connect(0, link, channel, "127.0.0.1", port, user, password, -1, nullptr, type, 0, 0,
+                     0, 0);
 }
 
 std::vector<uint8_t> Bytes(std::initializer_list<uint8_t> b) { return b; }
@@ -131,14 +131,16 @@ TEST_F(NxlLinkTest, LinkCarriesEveryKindOfMessageBothWaysThenDisconnects) {
   ClientId client = device.WaitLogin();
   ASSERT_NE(0u, client);
   EXPECT_EQ(2, device.Login(0).device_channel);
-  EXPECT_EQ(0, QVC_Connect(0, 7, 0, "127.0.0.1", device.port(), "admin", "s3cret", -1, nullptr,
-                           0, 0, 0, 0, 0))
+  EXPECT_EQ(0, QVC_Connect(0, 7, 0, "127.0.0.1", device.port(), "admin", "s3cret", -1, nullptr, 0,
+                           0, 0, 0, 0))
       << "a link id in use is refused";
 
   DeviceServer& s = device.server();
   std::vector<uint8_t> frame = {0, 0, 0, 1, 0x65, 0x88};
-  for (uint8_t type : {1, 2, 3, 4, 8}) ASSERT_TRUE(s.SendLive(client, type, frame.data(), frame.size()));
-  for (uint8_t type : {uint8_t{1}, uint8_t{'2'}, uint8_t{'9'}, uint8_t{'w'}}) ASSERT_TRUE(s.SendPlayback(client, type, nullptr, 0));
+  for (uint8_t type : {1, 2, 3, 4, 8})
+    ASSERT_TRUE(s.SendLive(client, type, frame.data(), frame.size()));
+  for (uint8_t type : {uint8_t{1}, uint8_t{'2'}, uint8_t{'9'}, uint8_t{'w'}})
+    ASSERT_TRUE(s.SendPlayback(client, type, nullptr, 0));
   std::vector<uint8_t> list(23, 'C');
   ASSERT_TRUE(s.SendFileList(client, list.data(), list.size()));
   ASSERT_TRUE(s.SendFileList(client, nullptr, 0));
@@ -146,8 +148,8 @@ TEST_F(NxlLinkTest, LinkCarriesEveryKindOfMessageBothWaysThenDisconnects) {
   ASSERT_TRUE(s.SendTalk(client, 'A', frame.data(), 4));
   ASSERT_TRUE(s.SendTalk(client, 'C', nullptr, 0));
   std::string answer = "grpc:{\"result\":0}";
-  ASSERT_TRUE(s.SendText(client, 81, reinterpret_cast<const uint8_t*>(answer.data()),
-                         answer.size()));
+  ASSERT_TRUE(
+      s.SendText(client, 81, reinterpret_cast<const uint8_t*>(answer.data()), answer.size()));
   std::vector<uint8_t> big(3 * 1024 * 1024 + 17, 0x42);
   ASSERT_TRUE(s.SendDownload(client, 33, 123456, big.data(), big.size()));
   ASSERT_TRUE(s.SendDownload(client, 34, 123456, nullptr, 0));
@@ -310,22 +312,24 @@ TEST_F(NxlLinkTest, DeviceCloseDropAndMalformedStreamsEndTheLink) {
   Device device;
   // 1: closed by the device (7), 2: dropped (6), 3: malformed header (6),
   // 4: unknown type (6), 5: live frame without its type byte (6),
-  // 6: download shorter than its header (6), 7: client-only message (6).
-  for (int32_t link = 1; link <= 7; ++link) ASSERT_EQ(1, ConnectTo(link, device.port()));
-  for (int32_t link = 1; link <= 7; ++link) ASSERT_TRUE(WaitResult(recorder_, link, 1));
+  // 6: download shorter than its header (6), 7: client-only message (6),
+  // 8: a frame cut short by the end of the connection (6).
+  constexpr int32_t kLinks = 8;
+  for (int32_t link = 1; link <= kLinks; ++link) ASSERT_EQ(1, ConnectTo(link, device.port()));
+  for (int32_t link = 1; link <= kLinks; ++link) ASSERT_TRUE(WaitResult(recorder_, link, 1));
   std::map<int32_t, ClientId> clients;
-  for (size_t i = 0; i < 7; ++i) {
+  for (size_t i = 0; i < static_cast<size_t>(kLinks); ++i) {
     ClientId id = device.WaitLogin(i);
     ASSERT_NE(0u, id);
   }
   // Logins may complete in any order: map links to clients by sending a
   // live frame naming the client and reading which link got it.
-  for (size_t i = 0; i < 7; ++i) {
+  for (size_t i = 0; i < static_cast<size_t>(kLinks); ++i) {
     ClientId id = device.Login(i).id;
     uint8_t tag = static_cast<uint8_t>(id);
     ASSERT_TRUE(device.server().SendLive(id, 1, &tag, 1));
   }
-  ASSERT_TRUE(recorder_.WaitCount(Event::kLive, 7));
+  ASSERT_TRUE(recorder_.WaitCount(Event::kLive, kLinks));
   for (auto& e : recorder_.Events(Event::kLive)) clients[e.link] = e.data.at(0);
 
   DeviceServer& s = device.server();
@@ -340,12 +344,17 @@ TEST_F(NxlLinkTest, DeviceCloseDropAndMalformedStreamsEndTheLink) {
   ASSERT_TRUE(s.SendRaw(clients[6], short_download.data(), short_download.size()));
   auto challenge = Bytes({'N', 'X', 1, 2, 0, 0, 0, 0});
   ASSERT_TRUE(s.SendRaw(clients[7], challenge.data(), challenge.size()));
+  auto truncated = Bytes({'N', 'X', 1, 32, 100, 0, 0, 0, 1, 2, 3});
+  ASSERT_TRUE(s.SendRaw(clients[8], truncated.data(), truncated.size()));
+  ASSERT_TRUE(s.Drop(clients[8]));
 
-  for (int32_t link = 1; link <= 7; ++link) ASSERT_TRUE(WaitResult(recorder_, link, 2)) << link;
+  for (int32_t link = 1; link <= kLinks; ++link) {
+    ASSERT_TRUE(WaitResult(recorder_, link, 2)) << link;
+  }
   auto closed = Results(recorder_, 1);
   EXPECT_EQ(QVC_CONNECT_REMOTE_CLOSED, closed[1].code);
   EXPECT_EQ("device reboots", closed[1].text);
-  for (int32_t link = 2; link <= 7; ++link) {
+  for (int32_t link = 2; link <= kLinks; ++link) {
     auto r = Results(recorder_, link);
     ASSERT_EQ(2u, r.size()) << link;
     EXPECT_EQ(QVC_CONNECT_LOST, r[1].code) << link;
@@ -354,7 +363,7 @@ TEST_F(NxlLinkTest, DeviceCloseDropAndMalformedStreamsEndTheLink) {
     EXPECT_EQ(0, QVC_DisConnect(link)) << link;
   }
   // Nothing of the bad messages reached a data callback.
-  EXPECT_EQ(7u, recorder_.Events(Event::kLive).size());
+  EXPECT_EQ(static_cast<size_t>(kLinks), recorder_.Events(Event::kLive).size());
   EXPECT_TRUE(recorder_.Events(Event::kDownload).empty());
   // The id can be used again at once.
   ASSERT_EQ(1, ConnectTo(2, device.port()));
@@ -486,9 +495,9 @@ TEST_F(NxlLinkTest, HostileClientsNeverDisturbTheDevice) {
   };
   raw(Bytes({'G', 'E', 'T', ' ', '/'}));
   raw(Bytes({'N', 'X', 1, 1, 0xff, 0xff, 0xff, 0xff}));
-  raw(Bytes({'N', 'X', 1, 3, 4, 0, 0, 0, 1, 2, 3, 4}));          // login before hello
-  raw(Bytes({'N', 'X', 1, 16, 2, 0, 0, 0, 1, 2}));               // data before login
-  raw(Bytes({'N', 'X', 1, 1, 4, 0, 0, 0, 9, 0, 9, 0}));          // only version 9
+  raw(Bytes({'N', 'X', 1, 3, 4, 0, 0, 0, 1, 2, 3, 4}));  // login before hello
+  raw(Bytes({'N', 'X', 1, 16, 2, 0, 0, 0, 1, 2}));       // data before login
+  raw(Bytes({'N', 'X', 1, 1, 4, 0, 0, 0, 9, 0, 9, 0}));  // only version 9
   // Still serving.
   ASSERT_EQ(1, ConnectTo(1, device.port()));
   ASSERT_TRUE(WaitResult(recorder_, 1, 1));

@@ -62,8 +62,8 @@ bool BroadcastService::Broadcast(int32_t message_id, const void* message, int32_
       return false;
     }
   }
-  std::vector<uint8_t> datagram = wire::EncodeOkip(wire::DiscoveryKind::kRequest, id,
-                                                   static_cast<const uint8_t*>(message));
+  std::vector<uint8_t> datagram =
+      wire::EncodeOkip(wire::DiscoveryKind::kRequest, id, static_cast<const uint8_t*>(message));
   if (!state->session.SendToTarget(datagram)) {
     std::lock_guard lock(state->mu);
     state->pending.erase(id);

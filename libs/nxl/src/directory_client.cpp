@@ -28,8 +28,8 @@ LookupResult LookupDevice(const Settings& settings, const std::string& group, in
   }
   wire::DirLookup lookup{group, number};
   std::vector<uint8_t> payload = wire::Encode(lookup);
-  std::vector<uint8_t> frame = wire::EncodeFrame(wire::MsgType::kDirLookup, payload.data(),
-                                                 payload.size());
+  std::vector<uint8_t> frame =
+      wire::EncodeFrame(wire::MsgType::kDirLookup, payload.data(), payload.size());
   if (!net::SendAll(fd.get(), frame.data(), frame.size())) {
     *error = "directory service: send failed";
     return LookupResult::kFailed;

@@ -7,11 +7,11 @@
 #include <string>
 
 #include "broadcast_service.h"
+#include "directory_client.h"
 #include "frame.h"
 #include "library.h"
 #include "link.h"
 #include "messages.h"
-#include "directory_client.h"
 #include "netcard.h"
 #include "qvc/qvc.h"
 #include "qvc/qvc_config.h"
@@ -79,8 +79,8 @@ QVC_API int32_t QVC_SetLocalNetCard(int32_t card) {
 
 QVC_API int32_t QVC_Connect(int32_t byNumber, int32_t linkId, int32_t deviceChannel,
                             const char* address, int32_t port, const char* user,
-                            const char* password, int32_t number, const char* group,
-                            int32_t flag1, int32_t, int32_t, int32_t, int32_t) {
+                            const char* password, int32_t number, const char* group, int32_t flag1,
+                            int32_t, int32_t, int32_t, int32_t) {
   return Guarded<int32_t>(0, [&] {
     qvc::LinkParams params;
     params.link_id = linkId;
@@ -138,8 +138,7 @@ QVC_API int32_t QVC_WANGetChannelCount(const char* group, int32_t number, int32_
     std::string error;
     auto deadline = qvc::net::Clock::now() + std::chrono::milliseconds(timeout);
     if (qvc::LookupDevice(library.settings(), qvc::wire::NormalGroup(group ? group : ""), number,
-                          -1, deadline, &answer,
-                          &error) != qvc::LookupResult::kAnswered) {
+                          -1, deadline, &answer, &error) != qvc::LookupResult::kAnswered) {
       return 0;
     }
     return answer.found ? answer.channel_count : -1;
@@ -155,14 +154,14 @@ QVC_API void QVC_EnableSearchCache(int32_t enable) {
 
 QVC_API int32_t QVC_StartLANSerchServer(int32_t localPort, int32_t remotePort,
                                         QVC_SearchCallback onResult, int32_t) {
-  return Guarded<int32_t>(0, [&] {
-    return Library::Get().search().Start(localPort, remotePort, onResult) ? 1 : 0;
-  });
+  return Guarded<int32_t>(
+      0, [&] { return Library::Get().search().Start(localPort, remotePort, onResult) ? 1 : 0; });
 }
 
 QVC_API int32_t QVC_LANSerchDevice(const char*, int32_t, int32_t, int32_t, const char*,
                                    int32_t timeoutMs, int32_t maxAnswers) {
-  return Guarded<int32_t>(0, [&] { return Library::Get().search().Search(timeoutMs, maxAnswers) ? 1 : 0; });
+  return Guarded<int32_t>(
+      0, [&] { return Library::Get().search().Search(timeoutMs, maxAnswers) ? 1 : 0; });
 }
 
 QVC_API void QVC_StopLANSerchServer(void) {
@@ -174,9 +173,8 @@ QVC_API void QVC_StopLANSerchServer(void) {
 
 QVC_API int32_t QVC_StartBroadcastServer(int32_t localPort, int32_t remotePort,
                                          QVC_BroadcastCallback onAnswer) {
-  return Guarded<int32_t>(0, [&] {
-    return Library::Get().broadcast().Start(localPort, remotePort, onAnswer) ? 1 : 0;
-  });
+  return Guarded<int32_t>(
+      0, [&] { return Library::Get().broadcast().Start(localPort, remotePort, onAnswer) ? 1 : 0; });
 }
 
 QVC_API int32_t QVC_StopBroadcastServer(void) {
@@ -224,8 +222,7 @@ QVC_API int32_t QVC_SetBroadcastTarget(const char* address, int32_t port) {
   });
 }
 
-QVC_API int32_t QVC_SetLinkTimeouts(int32_t connectMs, int32_t pingIntervalMs,
-                                    int32_t silenceMs) {
+QVC_API int32_t QVC_SetLinkTimeouts(int32_t connectMs, int32_t pingIntervalMs, int32_t silenceMs) {
   return Guarded<int32_t>(0, [&] {
     if (connectMs < 0 || pingIntervalMs < 0 || silenceMs < 0) return 0;
     qvc::Settings settings = Library::Get().settings();

@@ -125,8 +125,8 @@ bool Link::Resolve(Outcome* failure) {
   if (params_.by_number) {
     wire::DirAnswer answer;
     std::string error;
-    switch (LookupDevice(settings_, params_.group, params_.number, wake_.fd(), deadline,
-                         &answer, &error)) {
+    switch (LookupDevice(settings_, params_.group, params_.number, wake_.fd(), deadline, &answer,
+                         &error)) {
       case LookupResult::kWoken:
         return false;
       case LookupResult::kFailed:
@@ -144,9 +144,9 @@ bool Link::Resolve(Outcome* failure) {
   }
   std::string error;
   net::UniqueFd fd;
-  net::ConnectResult result = net::ConnectTcp(address, htons(port), settings_.local_address,
-                                              wake_.fd(), deadline, settings_.connect_timeout_ms,
-                                              &fd, &error);
+  net::ConnectResult result =
+      net::ConnectTcp(address, htons(port), settings_.local_address, wake_.fd(), deadline,
+                      settings_.connect_timeout_ms, &fd, &error);
   switch (result) {
     case net::ConnectResult::kOk:
       break;
@@ -212,8 +212,8 @@ bool Link::Handshake(Outcome* failure) {
   std::vector<uint8_t> hello_payload = wire::Encode(wire::Hello{});
   {
     std::lock_guard lock(send_mu_);
-    if (!SendLocked(wire::EncodeFrame(MsgType::kHello, hello_payload.data(),
-                                      hello_payload.size()))) {
+    if (!SendLocked(
+            wire::EncodeFrame(MsgType::kHello, hello_payload.data(), hello_payload.size()))) {
       failure->text = "login failed: send error";
       return false;
     }
@@ -260,8 +260,7 @@ bool Link::Handshake(Outcome* failure) {
     }
     if (!challenged && frame.type == MsgType::kChallenge) {
       wire::Challenge challenge;
-      if (!wire::Decode(frame.payload, &challenge) ||
-          challenge.version != wire::kProtocolVersion) {
+      if (!wire::Decode(frame.payload, &challenge) || challenge.version != wire::kProtocolVersion) {
         failure->text = "login failed: malformed challenge";
         return false;
       }

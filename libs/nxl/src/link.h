@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "library.h"
 #include "frame.h"
+#include "library.h"
 #include "net.h"
 
 namespace qvc {

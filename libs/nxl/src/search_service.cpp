@@ -11,6 +11,8 @@
 
 namespace qvc {
 
+static_assert(sizeof(QVC_SearchResult) == 692, "the search result is 692 bytes");
+
 struct SearchService::State {
   UdpSession session;
   QVC_SearchCallback callback = nullptr;
@@ -26,8 +28,8 @@ struct SearchService::State {
 
 namespace {
 
-std::atomic<uint32_t> g_next_search_id{static_cast<uint32_t>(
-    std::chrono::steady_clock::now().time_since_epoch().count())};
+std::atomic<uint32_t> g_next_search_id{
+    static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count())};
 
 void CopyText(char* field, size_t size, const std::string& text) {
   size_t n = std::min(text.size(), size - 1);
@@ -110,8 +112,8 @@ void SearchService::Run(const std::shared_ptr<State>& state) {
     net::Clock::time_point deadline;
     {
       std::lock_guard lock(state->mu);
-      deadline = state->searching ? state->deadline
-                                  : net::Clock::now() + std::chrono::seconds(3600);
+      deadline =
+          state->searching ? state->deadline : net::Clock::now() + std::chrono::seconds(3600);
     }
     if (!state->session.Wait(deadline)) return;
     size_t size = 0;

@@ -10,7 +10,9 @@
 
 namespace qvc::wire {
 
-bool MakeNonce(Nonce* nonce) { return RAND_bytes(nonce->data(), static_cast<int>(nonce->size())) == 1; }
+bool MakeNonce(Nonce* nonce) {
+  return RAND_bytes(nonce->data(), static_cast<int>(nonce->size())) == 1;
+}
 
 bool ComputeDigest(const Nonce& nonce, const std::string& user, const std::string& password,
                    Digest* digest) {

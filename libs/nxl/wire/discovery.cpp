@@ -64,8 +64,7 @@ std::vector<uint8_t> EncodeSearchAnswer(uint32_t search_id, const SearchAnswer& 
   return out;
 }
 
-bool DecodeSearchAnswer(const uint8_t* data, size_t size, uint32_t* search_id,
-                        SearchAnswer* a) {
+bool DecodeSearchAnswer(const uint8_t* data, size_t size, uint32_t* search_id, SearchAnswer* a) {
   if (size != kSearchAnswerSize) return false;
   Reader r(data, size);
   if (!CheckHeader(r, kSearchMagic, DiscoveryKind::kAnswer, search_id)) return false;
@@ -84,8 +83,7 @@ bool DecodeSearchAnswer(const uint8_t* data, size_t size, uint32_t* search_id,
   return a->channel_count > 0 && a->channel_count <= 1024;
 }
 
-std::vector<uint8_t> EncodeOkip(DiscoveryKind kind, uint32_t message_id,
-                                const uint8_t* message) {
+std::vector<uint8_t> EncodeOkip(DiscoveryKind kind, uint32_t message_id, const uint8_t* message) {
   std::vector<uint8_t> out;
   Writer w(out);
   PutHeader(w, kOkipMagic, kind, message_id);

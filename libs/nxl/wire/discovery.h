@@ -48,14 +48,14 @@ namespace okip {
 inline constexpr uint32_t kFind = 1;
 inline constexpr uint32_t kSet = 3;
 inline constexpr size_t kType = 0;
-inline constexpr size_t kGroup = 4;      // 8 bytes, zero-padded letters
+inline constexpr size_t kGroup = 4;  // 8 bytes, zero-padded letters
 inline constexpr size_t kNumber = 12;
-inline constexpr size_t kWord16 = 16;    // answer word (status of a set)
-inline constexpr size_t kName = 20;      // 100 bytes
+inline constexpr size_t kWord16 = 16;  // answer word (status of a set)
+inline constexpr size_t kName = 20;    // 100 bytes
 inline constexpr size_t kCardType = 120;
-inline constexpr size_t kWord124 = 124;  // answer word
-inline constexpr size_t kText1 = 128;    // 32 bytes: user name of a set request
-inline constexpr size_t kText2 = 160;    // 32 bytes: password of a set request
+inline constexpr size_t kWord124 = 124;    // answer word
+inline constexpr size_t kText1 = 128;      // 32 bytes: user name of a set request
+inline constexpr size_t kText2 = 160;      // 32 bytes: password of a set request
 inline constexpr size_t kNetConfig = 192;  // five 32-bit words
 }  // namespace okip
 

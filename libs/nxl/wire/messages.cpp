@@ -86,8 +86,7 @@ bool Decode(const std::vector<uint8_t>& payload, LoginRefused* m) {
   return true;
 }
 
-std::vector<uint8_t> EncodeTyped(MsgType type, uint8_t sub_type, const uint8_t* data,
-                                 size_t size) {
+std::vector<uint8_t> EncodeTyped(MsgType type, uint8_t sub_type, const uint8_t* data, size_t size) {
   return EncodeFrame(type, &sub_type, 1, data, size);
 }
 

@@ -57,8 +57,7 @@ std::vector<uint8_t> EncodeTyped(MsgType type, uint8_t sub_type, const uint8_t* 
 std::vector<uint8_t> EncodeData(uint32_t type, const uint8_t* data, size_t size);
 
 // kDownload: download type, total size, bytes.
-std::vector<uint8_t> EncodeDownload(uint8_t type, uint32_t total, const uint8_t* data,
-                                    size_t size);
+std::vector<uint8_t> EncodeDownload(uint8_t type, uint32_t total, const uint8_t* data, size_t size);
 
 // Directory entries. Groups are kept in upper case, at most 7 letters.
 struct DirRegister {

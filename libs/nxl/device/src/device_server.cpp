@@ -47,8 +47,8 @@ struct Client {
   Clock::time_point last_receive;
   std::optional<PendingReply> reply;
   std::mutex send_mu;
-  bool closed = false;                          // guarded by send_mu
-  std::optional<GoneReason> forced;             // guarded by send_mu
+  bool closed = false;               // guarded by send_mu
+  std::optional<GoneReason> forced;  // guarded by send_mu
 };
 
 wire::Refusal ToWire(ForcedRefusal refusal) {
@@ -241,8 +241,7 @@ class DeviceServer::Impl {
   }
 
   // Handles one frame; false ends the client with `reason`.
-  bool Handle(const std::shared_ptr<Client>& client, const wire::Frame& frame,
-              GoneReason* reason) {
+  bool Handle(const std::shared_ptr<Client>& client, const wire::Frame& frame, GoneReason* reason) {
     *reason = GoneReason::kProtocolError;
     switch (frame.type) {
       case MsgType::kPing:
@@ -358,8 +357,8 @@ class DeviceServer::Impl {
         if (c->reply) {
           wake_at = std::min(wake_at, c->reply->due);
         } else {
-          wake_at =
-              std::min(wake_at, c->last_receive + std::chrono::milliseconds(config_.idle_timeout_ms));
+          wake_at = std::min(wake_at,
+                             c->last_receive + std::chrono::milliseconds(config_.idle_timeout_ms));
         }
       }
       fds.clear();
@@ -417,8 +416,7 @@ std::vector<ClientId> DeviceServer::Clients() const { return impl_->Clients(); }
 bool DeviceServer::SendLive(ClientId id, uint8_t frame_type, const uint8_t* data, size_t size) {
   return impl_->SendFrame(id, wire::EncodeTyped(MsgType::kLive, frame_type, data, size));
 }
-bool DeviceServer::SendPlayback(ClientId id, uint8_t frame_type, const uint8_t* data,
-                                size_t size) {
+bool DeviceServer::SendPlayback(ClientId id, uint8_t frame_type, const uint8_t* data, size_t size) {
   return impl_->SendFrame(id, wire::EncodeTyped(MsgType::kPlayback, frame_type, data, size));
 }
 bool DeviceServer::SendFileList(ClientId id, const uint8_t* data, size_t size) {

@@ -12,9 +12,8 @@
 
 namespace qvc::device {
 
-bool DirectoryRegistration::Register(const std::string& directory_address,
-                                     uint16_t directory_port, const DirectoryEntry& entry,
-                                     int timeout_ms) {
+bool DirectoryRegistration::Register(const std::string& directory_address, uint16_t directory_port,
+                                     const DirectoryEntry& entry, int timeout_ms) {
   Unregister();
   uint32_t address = 0;
   if (!net::ParseAddress(directory_address.c_str(), &address)) return false;
@@ -29,8 +28,8 @@ bool DirectoryRegistration::Register(const std::string& directory_address,
   auto deadline = net::Clock::now() + std::chrono::milliseconds(timeout_ms);
   net::UniqueFd fd;
   std::string error;
-  if (net::ConnectTcp(address, htons(directory_port), htonl(INADDR_ANY), -1, deadline,
-                      timeout_ms, &fd, &error) != net::ConnectResult::kOk) {
+  if (net::ConnectTcp(address, htons(directory_port), htonl(INADDR_ANY), -1, deadline, timeout_ms,
+                      &fd, &error) != net::ConnectResult::kOk) {
     return false;
   }
   std::vector<uint8_t> payload = wire::Encode(reg);

@@ -99,9 +99,8 @@ class DirectoryServer::Impl {
       c.key = {reg.group, reg.number};
       {
         std::lock_guard lock(mu_);
-        entries_[c.key] =
-            Entry{reg.address ? reg.address : PeerAddress(c.fd.get()), reg.port,
-                  reg.channel_count, &c};
+        entries_[c.key] = Entry{reg.address ? reg.address : PeerAddress(c.fd.get()), reg.port,
+                                reg.channel_count, &c};
       }
       return Send(c, MsgType::kDirRegistered, {0});
     }
@@ -113,8 +112,8 @@ class DirectoryServer::Impl {
         std::lock_guard lock(mu_);
         auto it = entries_.find({lookup.group, lookup.number});
         if (it != entries_.end()) {
-          answer = wire::DirAnswer{true, it->second.address, it->second.port,
-                                   it->second.channel_count};
+          answer =
+              wire::DirAnswer{true, it->second.address, it->second.port, it->second.channel_count};
         }
       }
       Send(c, MsgType::kDirAnswer, wire::Encode(answer));

@@ -182,7 +182,8 @@ class DiscoveryResponder::Impl {
   void Loop() {
     std::vector<uint8_t> buffer(2048);
     while (!stopping_.load()) {
-      pollfd fds[3] = {{wake_.fd(), POLLIN, 0}, {search_.get(), POLLIN, 0}, {okip_.get(), POLLIN, 0}};
+      pollfd fds[3] = {
+          {wake_.fd(), POLLIN, 0}, {search_.get(), POLLIN, 0}, {okip_.get(), POLLIN, 0}};
       int n = ::poll(fds, 3, 1000);
       if (n < 0 && errno != EINTR) return;
       if (fds[0].revents & POLLIN) wake_.Clear();

@@ -41,8 +41,7 @@ QVC_API int32_t QVC_SetBroadcastTarget(const char* address, int32_t port);
  * silenceMs: a link that received nothing for this long is lost (result 6;
  * default 8000). Refused: negative values, or a silence not longer than the
  * ping interval. */
-QVC_API int32_t QVC_SetLinkTimeouts(int32_t connectMs, int32_t pingIntervalMs,
-                                    int32_t silenceMs);
+QVC_API int32_t QVC_SetLinkTimeouts(int32_t connectMs, int32_t pingIntervalMs, int32_t silenceMs);
 
 #ifdef __cplusplus
 }

@@ -37,14 +37,14 @@ struct DeviceConfig {
 
 // Why a client went away (reported to on_gone).
 enum class GoneReason {
-  kBye,           // the client disconnected in order
-  kClosedByPeer,  // the connection ended without notice
-  kProtocolError, // the client sent something malformed
-  kIdle,          // silent for longer than idle_timeout_ms
-  kDropped,       // Drop was called
-  kClosed,        // Close was called
-  kSendFailed,    // a send to the client failed or stalled
-  kStopped,       // the server stopped
+  kBye,            // the client disconnected in order
+  kClosedByPeer,   // the connection ended without notice
+  kProtocolError,  // the client sent something malformed
+  kIdle,           // silent for longer than idle_timeout_ms
+  kDropped,        // Drop was called
+  kClosed,         // Close was called
+  kSendFailed,     // a send to the client failed or stalled
+  kStopped,        // the server stopped
 };
 
 // The refusal a server gives every login while it is set.

@@ -32,11 +32,11 @@ class DirectoryServer {
 };
 
 struct DirectoryEntry {
-  std::string group;       // letters; compared without regard to case
+  std::string group;  // letters; compared without regard to case
   int32_t number = 0;
-  uint16_t port = 0;       // the device's link port
+  uint16_t port = 0;  // the device's link port
   int32_t channel_count = 1;
-  std::string address;     // dotted; empty: the address the registration comes from
+  std::string address;  // dotted; empty: the address the registration comes from
 };
 
 class DirectoryRegistration {

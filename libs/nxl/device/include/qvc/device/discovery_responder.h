@@ -18,8 +18,8 @@ struct DiscoveryInfo {
   int32_t number = 1;
   int32_t card_type = 0;
   int32_t channel_count = 1;
-  uint16_t port = 0;     // the device's link port
-  std::string address;   // dotted; empty: receivers use the datagram's source
+  uint16_t port = 0;    // the device's link port
+  std::string address;  // dotted; empty: receivers use the datagram's source
   std::string name;
   // OKIP: the credentials a set request must carry (texts 1 and 2), the
   // network configuration words (word 1 the IPv4 address, first dotted
