@@ -63,7 +63,7 @@ TEST_F(NxlDiscoveryTest, SearchDeliversEveryDeviceThenOneEndRecord) {
   QVC_EnableSearchCache(0);
   ASSERT_EQ(1, QVC_StartLANSerchServer(local, first.search_port(), &OnSearch, 2));
   EXPECT_EQ(0, QVC_StartLANSerchServer(0, first.search_port(), &OnSearch, 2)) << "already started";
-  auto timeout = static_cast<int32_t>(Scaled(700).count());
+  auto timeout = static_cast<int32_t>(Scaled(1500).count());
   ASSERT_EQ(1, QVC_LANSerchDevice("", 0, 0, 0, "", timeout, 30));
   EXPECT_EQ(0, QVC_LANSerchDevice("", 0, 0, 0, "", timeout, 30)) << "a search is running";
   // Hostile datagrams at the search port are ignored.
@@ -121,7 +121,7 @@ TEST_F(NxlDiscoveryTest, SearchDeliversEveryDeviceThenOneEndRecord) {
 TEST_F(NxlDiscoveryTest, SearchFromInsideTheEndRecordStartsTheNextOne) {
   DiscoveryResponder device(Info("QV", 7, "cam"));
   ASSERT_TRUE(device.Start(0, -1));
-  auto timeout = static_cast<int32_t>(Scaled(300).count());
+  auto timeout = static_cast<int32_t>(Scaled(1000).count());
   std::atomic<int> restarted{0};
   recorder_.SetHook([&](const Event& e) {
     if (e.kind == Event::kSearch && e.end && restarted.load() == 0) {
@@ -149,7 +149,7 @@ TEST_F(NxlDiscoveryTest, OkipFindAndSetRoundTrip) {
   device.OnNetConfigSet([&](const DiscoveryInfo&) { ++applied; });
   uint16_t local = FreeUdpPort();
   ASSERT_EQ(1, QVC_StartBroadcastServer(local, device.okip_port(), &OnOkip));
-  auto timeout = static_cast<int32_t>(Scaled(500).count());
+  auto timeout = static_cast<int32_t>(Scaled(1500).count());
 
   auto find = OkipMessage(okip::kFind, "", 0);
   EXPECT_EQ(0, QVC_BroadcastOnce(11, find.data(), 743, timeout));
@@ -220,7 +220,7 @@ TEST_F(NxlDiscoveryTest, BroadcastTargetIsConfigurableAndNeverTheLimitedBroadcas
   // Unicast to the device's own port, whatever remote port the service has.
   ASSERT_EQ(1, QVC_SetBroadcastTarget("127.0.0.1", device.search_port()));
   ASSERT_EQ(1, QVC_StartLANSerchServer(0, 1, &OnSearch, 2));
-  ASSERT_EQ(1, QVC_LANSerchDevice("", 0, 0, 0, "", static_cast<int32_t>(Scaled(300).count()), 30));
+  ASSERT_EQ(1, QVC_LANSerchDevice("", 0, 0, 0, "", static_cast<int32_t>(Scaled(1000).count()), 30));
   ASSERT_TRUE(recorder_.WaitCount(Event::kSearch, 2));
   auto results = recorder_.Events(Event::kSearch);
   EXPECT_EQ(5, results[0].search.number);

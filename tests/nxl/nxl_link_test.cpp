@@ -11,6 +11,9 @@
 #include <atomic>
 #include <thread>
 
+#include "auth.h"
+#include "frame.h"
+#include "messages.h"
 #include "nxl_test_env.h"
 #include "qvc/device/device_server.h"
 #include "qvc/device/directory.h"
@@ -267,6 +270,97 @@ TEST_F(NxlLinkTest, EachRefusalReportsItsText) {
   EXPECT_TRUE(Results(recorder_, 10).empty());
 }
 
+// A device written by hand on a raw socket: it sees exactly what the client
+// sends during login.
+class RawDevice {
+ public:
+  RawDevice() {
+    listen_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(0, ::bind(listen_, reinterpret_cast<sockaddr*>(&sa), sizeof sa));
+    EXPECT_EQ(0, ::listen(listen_, 4));
+    socklen_t len = sizeof sa;
+    ::getsockname(listen_, reinterpret_cast<sockaddr*>(&sa), &len);
+    port_ = ntohs(sa.sin_port);
+  }
+  ~RawDevice() {
+    if (conn_ >= 0) ::close(conn_);
+    ::close(listen_);
+  }
+  int port() const { return port_; }
+  void Accept() { conn_ = ::accept(listen_, nullptr, nullptr); }
+  // Reads one frame, keeping every byte read in `seen`.
+  qvc::wire::Frame Read() {
+    qvc::wire::Frame frame;
+    uint8_t byte = 0;
+    while (parser_.Next(&frame) == qvc::wire::FrameParser::Status::kNeedMore &&
+           ::recv(conn_, &byte, 1, 0) == 1) {
+      seen_.push_back(byte);
+      parser_.Feed(&byte, 1);
+    }
+    return frame;
+  }
+  void Send(qvc::wire::MsgType type, const std::vector<uint8_t>& payload) {
+    auto frame = qvc::wire::EncodeFrame(type, payload.data(), payload.size());
+    ::send(conn_, frame.data(), frame.size(), MSG_NOSIGNAL);
+  }
+  const std::vector<uint8_t>& seen() const { return seen_; }
+
+ private:
+  int listen_ = -1;
+  int conn_ = -1;
+  int port_ = 0;
+  qvc::wire::FrameParser parser_;
+  std::vector<uint8_t> seen_;
+};
+
+TEST_F(NxlLinkTest, LoginSendsADigestNeverThePassword) {
+  struct Case {
+    qvc::wire::Refusal reason;
+    std::string device_text;
+    std::string reported;
+  };
+  std::vector<Case> cases = {
+      {qvc::wire::Refusal::kOther, "maintenance", "refused by the device: maintenance"},
+      {qvc::wire::Refusal::kVersion, "x", "protocol version not supported by the device"},
+      {qvc::wire::Refusal::kClientLimit, "whatever", "client count limit"},
+  };
+  int32_t link = 1;
+  for (const auto& c : cases) {
+    RawDevice device;
+    const std::string password = "correct horse battery";
+    ASSERT_EQ(1, ConnectTo(link, device.port(), password.c_str(), 3, 1, "operator"));
+    device.Accept();
+    auto hello = device.Read();
+    ASSERT_EQ(qvc::wire::MsgType::kHello, hello.type);
+    qvc::wire::Challenge challenge;
+    challenge.nonce.fill(0x11);
+    device.Send(qvc::wire::MsgType::kChallenge, qvc::wire::Encode(challenge));
+    auto login_frame = device.Read();
+    ASSERT_EQ(qvc::wire::MsgType::kLogin, login_frame.type);
+    qvc::wire::Login login;
+    ASSERT_TRUE(qvc::wire::Decode(login_frame.payload, &login));
+    EXPECT_EQ("operator", login.user);
+    EXPECT_EQ(3, login.device_channel);
+    EXPECT_EQ(1, login.connect_type);
+    qvc::wire::Digest expected;
+    ASSERT_TRUE(qvc::wire::ComputeDigest(challenge.nonce, "operator", password, &expected));
+    EXPECT_EQ(expected, login.digest);
+    const auto& seen = device.seen();
+    EXPECT_EQ(std::search(seen.begin(), seen.end(), password.begin(), password.end()), seen.end());
+    std::vector<uint8_t> refusal{static_cast<uint8_t>(c.reason)};
+    refusal.insert(refusal.end(), c.device_text.begin(), c.device_text.end());
+    device.Send(qvc::wire::MsgType::kLoginRefused, refusal);
+    ASSERT_TRUE(WaitResult(recorder_, link, 1));
+    auto r = Results(recorder_, link);
+    EXPECT_EQ(QVC_CONNECT_FAILED, r[0].code);
+    EXPECT_EQ(c.reported, r[0].text);
+    ++link;
+  }
+}
+
 TEST_F(NxlLinkTest, ConnectByNumberAndOnlineStatusGoThroughTheDirectory) {
   qvc::device::DirectoryServer directory;
   ASSERT_TRUE(directory.Start(0));
@@ -431,7 +525,6 @@ TEST_F(NxlLinkTest, CallbacksMayCallBackIntoTheLibrary) {
   });
   ASSERT_EQ(1, ConnectTo(1, device.port()));
   ASSERT_TRUE(WaitResult(recorder_, 2, 1));
-  EXPECT_EQ(1, connected_from_callback.load());
   EXPECT_EQ(2u, device.WaitMessages(2).size());
   ClientId first = device.WaitLogin(0);
   uint8_t key = 0;
@@ -440,6 +533,7 @@ TEST_F(NxlLinkTest, CallbacksMayCallBackIntoTheLibrary) {
   ASSERT_TRUE(WaitResult(recorder_, 2, 2));
   // Each link reports its end after its earlier callbacks have returned.
   EXPECT_EQ(2, sent_from_callback.load());
+  EXPECT_EQ(1, connected_from_callback.load());
   EXPECT_EQ(QVC_CONNECT_DISCONNECTED, Results(recorder_, 1)[1].code);
   EXPECT_EQ(QVC_CONNECT_DISCONNECTED, Results(recorder_, 2)[1].code);
   EXPECT_EQ(2u, device.WaitGone(2).size());
