@@ -45,15 +45,16 @@ class Writer {
   void Addr(uint32_t network_order) { Bytes(&network_order, 4); }
   void Bytes(const void* data, size_t n) {
     if (n == 0) return;
-    const auto* p = static_cast<const uint8_t*>(data);
-    out_.insert(out_.end(), p, p + n);
+    size_t at = out_.size();
+    out_.resize(at + n);
+    std::memcpy(out_.data() + at, data, n);
   }
   // A text in a zero-padded field of `size` bytes; it is cut to size - 1 so
   // the field always holds a terminator.
   void FixedText(std::string_view text, size_t size) {
     size_t n = text.size() < size ? text.size() : size - 1;
     Bytes(text.data(), n);
-    out_.insert(out_.end(), size - n, 0);
+    out_.resize(out_.size() + size - n, 0);
   }
 
  private:
