@@ -154,7 +154,7 @@ std::vector<uint8_t> WithAdts(const std::vector<uint8_t>& raw, int sample_rate, 
   int index = 0;
   while (kRates[index] != sample_rate) ++index;
   const size_t length = raw.size() + 7;
-  std::vector<uint8_t> out = {
+  const uint8_t header[7] = {
       0xff,
       0xf1,                                                             // MPEG-4, no CRC
       static_cast<uint8_t>((1 << 6) | (index << 2) | (channels >> 2)),  // AAC LC
@@ -162,7 +162,9 @@ std::vector<uint8_t> WithAdts(const std::vector<uint8_t>& raw, int sample_rate, 
       static_cast<uint8_t>((length >> 3) & 0xff),
       static_cast<uint8_t>(((length & 7) << 5) | 0x1f),
       0xfc};
-  out.insert(out.end(), raw.begin(), raw.end());
+  std::vector<uint8_t> out(length);
+  std::copy(std::begin(header), std::end(header), out.begin());
+  std::copy(raw.begin(), raw.end(), out.begin() + 7);
   return out;
 }
 

@@ -1,0 +1,206 @@
+// The directory service: one poll loop over registrations and look-ups.
+#include <arpa/inet.h>
+#include <errno.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "frame.h"
+#include "messages.h"
+#include "net.h"
+#include "qvc/device/directory.h"
+
+namespace qvc::device {
+namespace {
+
+using net::Clock;
+using wire::MsgType;
+
+constexpr size_t kMaxConnections = 4096;
+constexpr auto kFirstMessageTime = std::chrono::seconds(5);
+
+struct Connection {
+  net::UniqueFd fd;
+  wire::FrameParser parser{64};
+  Clock::time_point opened;
+  bool registered = false;
+  std::pair<std::string, int32_t> key;
+};
+
+struct Entry {
+  uint32_t address = 0;
+  uint16_t port = 0;
+  int32_t channel_count = 0;
+  const Connection* owner = nullptr;
+};
+
+uint32_t PeerAddress(int fd) {
+  sockaddr_in sa{};
+  socklen_t len = sizeof sa;
+  if (::getpeername(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return 0;
+  return sa.sin_addr.s_addr;
+}
+
+}  // namespace
+
+class DirectoryServer::Impl {
+ public:
+  ~Impl() { Stop(); }
+
+  bool Start(uint16_t port) {
+    if (thread_.joinable() || !wake_.valid()) return false;
+    std::string error;
+    listen_ = net::ListenTcp(htonl(INADDR_LOOPBACK), port, &error);
+    if (!listen_.valid()) return false;
+    port_ = net::LocalPort(listen_.get());
+    stopping_.store(false);
+    thread_ = std::thread([this] { Loop(); });
+    return true;
+  }
+
+  void Stop() {
+    if (!thread_.joinable()) return;
+    stopping_.store(true);
+    wake_.Signal();
+    thread_.join();
+    listen_.Reset();
+    std::lock_guard lock(mu_);
+    entries_.clear();
+  }
+
+  uint16_t port() const { return port_; }
+  size_t size() const {
+    std::lock_guard lock(mu_);
+    return entries_.size();
+  }
+
+ private:
+  static bool Send(Connection& c, MsgType type, const std::vector<uint8_t>& payload) {
+    std::vector<uint8_t> frame = wire::EncodeFrame(type, payload.data(), payload.size());
+    return net::SendAll(c.fd.get(), frame.data(), frame.size());
+  }
+
+  // Handles one frame; false closes the connection.
+  bool Handle(Connection& c, const wire::Frame& frame) {
+    if (frame.type == MsgType::kPing) return Send(c, MsgType::kPong, {});
+    if (c.registered) return false;
+    if (frame.type == MsgType::kDirRegister) {
+      wire::DirRegister reg;
+      if (!wire::Decode(frame.payload, &reg)) {
+        Send(c, MsgType::kDirRegistered, {1});
+        return false;
+      }
+      c.registered = true;
+      c.key = {reg.group, reg.number};
+      {
+        std::lock_guard lock(mu_);
+        entries_[c.key] = Entry{reg.address ? reg.address : PeerAddress(c.fd.get()), reg.port,
+                                reg.channel_count, &c};
+      }
+      return Send(c, MsgType::kDirRegistered, {0});
+    }
+    if (frame.type == MsgType::kDirLookup) {
+      wire::DirLookup lookup;
+      if (!wire::Decode(frame.payload, &lookup)) return false;
+      wire::DirAnswer answer;
+      {
+        std::lock_guard lock(mu_);
+        auto it = entries_.find({lookup.group, lookup.number});
+        if (it != entries_.end()) {
+          answer =
+              wire::DirAnswer{true, it->second.address, it->second.port, it->second.channel_count};
+        }
+      }
+      Send(c, MsgType::kDirAnswer, wire::Encode(answer));
+      return false;  // one look-up per connection
+    }
+    return false;
+  }
+
+  void Close(std::unique_ptr<Connection>& c) {
+    if (c->registered) {
+      std::lock_guard lock(mu_);
+      auto it = entries_.find(c->key);
+      if (it != entries_.end() && it->second.owner == c.get()) entries_.erase(it);
+    }
+    c.reset();
+  }
+
+  // False when the connection is to be closed.
+  bool Read(Connection& c) {
+    uint8_t buf[512];
+    ssize_t n = ::recv(c.fd.get(), buf, sizeof buf, MSG_DONTWAIT);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return false;
+    if (n < 0) return true;
+    c.parser.Feed(buf, static_cast<size_t>(n));
+    for (;;) {
+      wire::Frame frame;
+      switch (c.parser.Next(&frame)) {
+        case wire::FrameParser::Status::kNeedMore:
+          return true;
+        case wire::FrameParser::Status::kError:
+          return false;
+        case wire::FrameParser::Status::kFrame:
+          if (!Handle(c, frame)) return false;
+      }
+    }
+  }
+
+  void Loop() {
+    std::vector<std::unique_ptr<Connection>> conns;
+    std::vector<pollfd> fds;
+    while (!stopping_.load()) {
+      fds.clear();
+      fds.push_back({listen_.get(), POLLIN, 0});
+      fds.push_back({wake_.fd(), POLLIN, 0});
+      for (const auto& c : conns) fds.push_back({c->fd.get(), POLLIN, 0});
+      int n = ::poll(fds.data(), fds.size(), 1000);
+      if (n < 0 && errno != EINTR) break;
+      if (fds[1].revents & POLLIN) wake_.Clear();
+      auto now = Clock::now();
+      for (size_t i = 0; i < conns.size(); ++i) {
+        bool keep = true;
+        if (n > 0 && fds[i + 2].revents != 0) keep = Read(*conns[i]);
+        if (keep && !conns[i]->registered && now - conns[i]->opened > kFirstMessageTime) {
+          keep = false;
+        }
+        if (!keep) Close(conns[i]);
+      }
+      std::erase_if(conns, [](const auto& c) { return !c; });
+      if (fds[0].revents & POLLIN) {
+        int fd = ::accept4(listen_.get(), nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd >= 0) {
+          timeval tv{2, 0};
+          ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+          auto c = std::make_unique<Connection>();
+          c->fd.Reset(fd);
+          c->opened = now;
+          if (conns.size() < kMaxConnections) conns.push_back(std::move(c));
+        }
+      }
+    }
+    for (auto& c : conns) Close(c);
+  }
+
+  net::UniqueFd listen_;
+  net::WakeEvent wake_;
+  uint16_t port_ = 0;
+  std::atomic<bool> stopping_{false};
+  std::thread thread_;
+  mutable std::mutex mu_;
+  std::map<std::pair<std::string, int32_t>, Entry> entries_;
+};
+
+DirectoryServer::DirectoryServer() : impl_(std::make_unique<Impl>()) {}
+DirectoryServer::~DirectoryServer() = default;
+bool DirectoryServer::Start(uint16_t port) { return impl_->Start(port); }
+void DirectoryServer::Stop() { impl_->Stop(); }
+uint16_t DirectoryServer::port() const { return impl_->port(); }
+size_t DirectoryServer::size() const { return impl_->size(); }
+
+}  // namespace qvc::device

@@ -1,0 +1,236 @@
+// Answers to search probes and OKIP broadcasts.
+#include "qvc/device/discovery_responder.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <openssl/crypto.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "byte_io.h"
+#include "discovery.h"
+#include "messages.h"
+#include "net.h"
+
+namespace qvc::device {
+namespace {
+
+namespace okip = wire::okip;
+
+std::string FieldText(const uint8_t* message, size_t offset, size_t size) {
+  size_t n = 0;
+  while (n < size && message[offset + n] != 0) ++n;
+  return std::string(reinterpret_cast<const char*>(message + offset), n);
+}
+
+void PutText(uint8_t* message, size_t offset, size_t size, const std::string& text) {
+  std::memset(message + offset, 0, size);
+  std::memcpy(message + offset, text.data(), std::min(text.size(), size - 1));
+}
+
+bool SameText(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
+}
+
+}  // namespace
+
+class DiscoveryResponder::Impl {
+ public:
+  explicit Impl(DiscoveryInfo info) : info_(std::move(info)) {}
+  ~Impl() { Stop(); }
+
+  bool Start(int search_port, int okip_port) {
+    if (thread_.joinable() || !wake_.valid()) return false;
+    std::string error;
+    if (search_port >= 0) {
+      search_ = net::BindUdp(htonl(INADDR_ANY), static_cast<uint16_t>(search_port), true, &error);
+      if (!search_.valid()) return false;
+    }
+    if (okip_port >= 0) {
+      okip_ = net::BindUdp(htonl(INADDR_ANY), static_cast<uint16_t>(okip_port), true, &error);
+      if (!okip_.valid()) {
+        search_.Reset();
+        return false;
+      }
+    }
+    stopping_.store(false);
+    thread_ = std::thread([this] { Loop(); });
+    return true;
+  }
+
+  void Stop() {
+    if (!thread_.joinable()) return;
+    stopping_.store(true);
+    wake_.Signal();
+    thread_.join();
+    search_.Reset();
+    okip_.Reset();
+  }
+
+  uint16_t search_port() const { return search_.valid() ? net::LocalPort(search_.get()) : 0; }
+  uint16_t okip_port() const { return okip_.valid() ? net::LocalPort(okip_.get()) : 0; }
+
+  DiscoveryInfo info() const {
+    std::lock_guard lock(mu_);
+    return info_;
+  }
+  void SetInfo(const DiscoveryInfo& info) {
+    std::lock_guard lock(mu_);
+    info_ = info;
+  }
+  void OnNetConfigSet(std::function<void(const DiscoveryInfo&)> handler) {
+    std::lock_guard lock(mu_);
+    on_set_ = std::move(handler);
+  }
+
+  std::atomic<int> delay_ms{0};
+  std::atomic<bool> loopback_only{true};
+
+ private:
+  // Waits out the answer delay; false when the responder is stopping.
+  bool Delay() {
+    int ms = delay_ms.load();
+    if (ms <= 0) return true;
+    auto until = net::Clock::now() + std::chrono::milliseconds(ms);
+    while (!stopping_.load() && net::Clock::now() < until) {
+      pollfd fd{wake_.fd(), POLLIN, 0};
+      ::poll(&fd, 1, net::MillisUntil(until));
+    }
+    return !stopping_.load();
+  }
+
+  static void Answer(int fd, const sockaddr_in& to, const std::vector<uint8_t>& datagram) {
+    ::sendto(fd, datagram.data(), datagram.size(), MSG_NOSIGNAL,
+             reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  }
+
+  void HandleSearch(const uint8_t* data, size_t size, const sockaddr_in& from) {
+    auto id = wire::DecodeSearchProbe(data, size);
+    if (!id) return;
+    DiscoveryInfo info = this->info();
+    wire::SearchAnswer answer;
+    answer.group = info.group;
+    answer.number = info.number;
+    answer.card_type = info.card_type;
+    answer.channel_count = info.channel_count;
+    answer.port = info.port;
+    if (!info.address.empty()) net::ParseAddress(info.address.c_str(), &answer.address);
+    answer.name = info.name;
+    if (!Delay()) return;
+    Answer(search_.get(), from, wire::EncodeSearchAnswer(*id, answer));
+  }
+
+  void Describe(const DiscoveryInfo& info, uint8_t* message) {
+    PutText(message, okip::kGroup, 8, info.group);
+    wire::PutU32(message + okip::kNumber, static_cast<uint32_t>(info.number));
+    wire::PutU32(message + okip::kWord16, info.answer_word16);
+    PutText(message, okip::kName, 100, info.name);
+    wire::PutU32(message + okip::kCardType, static_cast<uint32_t>(info.card_type));
+    wire::PutU32(message + okip::kWord124, info.answer_word124);
+    for (size_t i = 0; i < 5; ++i) {
+      std::memcpy(message + okip::kNetConfig + 4 * i, &info.net_config[i], 4);
+    }
+  }
+
+  void HandleOkip(const uint8_t* data, size_t size, const sockaddr_in& from) {
+    uint32_t id = 0;
+    const uint8_t* request = nullptr;
+    if (!wire::DecodeOkip(data, size, wire::DiscoveryKind::kRequest, &id, &request)) return;
+    uint32_t type = wire::GetU32(request + okip::kType);
+    std::vector<uint8_t> answer(wire::kOkipMessageSize, 0);
+    std::function<void(const DiscoveryInfo&)> on_set;
+    DiscoveryInfo info;
+    if (type == okip::kFind) {
+      info = this->info();
+      wire::PutU32(answer.data() + okip::kType, okip::kFind);
+      Describe(info, answer.data());
+    } else if (type == okip::kSet) {
+      std::string group = wire::NormalGroup(FieldText(request, okip::kGroup, 8));
+      auto number = static_cast<int32_t>(wire::GetU32(request + okip::kNumber));
+      std::string user = FieldText(request, okip::kText1, 32);
+      std::string password = FieldText(request, okip::kText2, 32);
+      {
+        std::lock_guard lock(mu_);
+        if (group != wire::NormalGroup(info_.group) || number != info_.number) return;
+        bool allowed = SameText(user, info_.user) && SameText(password, info_.password);
+        if (allowed) {
+          for (size_t i = 0; i < 5; ++i) {
+            std::memcpy(&info_.net_config[i], request + okip::kNetConfig + 4 * i, 4);
+          }
+          on_set = on_set_;
+        }
+        info = info_;
+        wire::PutU32(answer.data() + okip::kType, okip::kSet);
+        Describe(info, answer.data());
+        // The status of the set: 0 applied, 1 refused credentials.
+        wire::PutU32(answer.data() + okip::kWord16, allowed ? 0 : 1);
+      }
+    } else {
+      return;
+    }
+    if (on_set) on_set(info);
+    if (!Delay()) return;
+    Answer(okip_.get(), from, wire::EncodeOkip(wire::DiscoveryKind::kAnswer, id, answer.data()));
+  }
+
+  void Loop() {
+    std::vector<uint8_t> buffer(2048);
+    while (!stopping_.load()) {
+      pollfd fds[3] = {
+          {wake_.fd(), POLLIN, 0}, {search_.get(), POLLIN, 0}, {okip_.get(), POLLIN, 0}};
+      int n = ::poll(fds, 3, 1000);
+      if (n < 0 && errno != EINTR) return;
+      if (fds[0].revents & POLLIN) wake_.Clear();
+      for (int i = 1; i < 3; ++i) {
+        if (!(fds[i].revents & POLLIN)) continue;
+        sockaddr_in from{};
+        socklen_t len = sizeof from;
+        ssize_t got = ::recvfrom(fds[i].fd, buffer.data(), buffer.size(), MSG_DONTWAIT,
+                                 reinterpret_cast<sockaddr*>(&from), &len);
+        if (got <= 0) continue;
+        if (loopback_only.load() && !net::IsLoopback(from.sin_addr.s_addr)) continue;
+        if (i == 1) {
+          HandleSearch(buffer.data(), static_cast<size_t>(got), from);
+        } else {
+          HandleOkip(buffer.data(), static_cast<size_t>(got), from);
+        }
+      }
+    }
+  }
+
+  mutable std::mutex mu_;
+  DiscoveryInfo info_;
+  std::function<void(const DiscoveryInfo&)> on_set_;
+  net::UniqueFd search_;
+  net::UniqueFd okip_;
+  net::WakeEvent wake_;
+  std::atomic<bool> stopping_{false};
+  std::thread thread_;
+};
+
+DiscoveryResponder::DiscoveryResponder(DiscoveryInfo info)
+    : impl_(std::make_unique<Impl>(std::move(info))) {}
+DiscoveryResponder::~DiscoveryResponder() = default;
+bool DiscoveryResponder::Start(int search_port, int okip_port) {
+  return impl_->Start(search_port, okip_port);
+}
+void DiscoveryResponder::Stop() { impl_->Stop(); }
+uint16_t DiscoveryResponder::search_port() const { return impl_->search_port(); }
+uint16_t DiscoveryResponder::okip_port() const { return impl_->okip_port(); }
+DiscoveryInfo DiscoveryResponder::info() const { return impl_->info(); }
+void DiscoveryResponder::SetInfo(const DiscoveryInfo& info) { impl_->SetInfo(info); }
+void DiscoveryResponder::SetAnswerDelay(int ms) { impl_->delay_ms.store(ms); }
+void DiscoveryResponder::SetLoopbackOnly(bool loopback_only) {
+  impl_->loopback_only.store(loopback_only);
+}
+void DiscoveryResponder::OnNetConfigSet(std::function<void(const DiscoveryInfo&)> handler) {
+  impl_->OnNetConfigSet(std::move(handler));
+}
+
+}  // namespace qvc::device

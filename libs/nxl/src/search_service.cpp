@@ -1,0 +1,160 @@
+// LAN search service.
+#include "search_service.h"
+
+#include <arpa/inet.h>
+
+#include <atomic>
+#include <cstring>
+#include <vector>
+
+#include "discovery.h"
+
+namespace qvc {
+
+static_assert(sizeof(QVC_SearchResult) == 692, "the search result is 692 bytes");
+
+struct SearchService::State {
+  UdpSession session;
+  QVC_SearchCallback callback = nullptr;
+  std::mutex mu;
+  bool searching = false;  // guarded by mu, as are the fields below
+  uint32_t search_id = 0;
+  net::Clock::time_point deadline;
+  int32_t max_answers = 0;
+  int32_t delivered = 0;
+  bool cache = false;
+  std::set<std::pair<std::string, int32_t>> seen;
+};
+
+namespace {
+
+std::atomic<uint32_t> g_next_search_id{
+    static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count())};
+
+void CopyText(char* field, size_t size, const std::string& text) {
+  size_t n = std::min(text.size(), size - 1);
+  std::memcpy(field, text.data(), n);
+  field[n] = 0;
+}
+
+}  // namespace
+
+bool SearchService::Start(int32_t local_port, int32_t remote_port, QVC_SearchCallback callback) {
+  std::lock_guard lock(mu_);
+  if (state_ || !library_.active()) return false;
+  auto state = std::make_shared<State>();
+  if (!state->session.Open(library_.settings().local_address, local_port, remote_port)) {
+    return false;
+  }
+  state->callback = callback;
+  uint64_t id = library_.threads().Spawn([this, state] { Run(state); });
+  if (id == 0) return false;
+  state->session.thread_id = id;
+  state_ = state;
+  return true;
+}
+
+void SearchService::Stop() {
+  std::shared_ptr<State> state;
+  {
+    std::lock_guard lock(mu_);
+    state = std::move(state_);
+  }
+  if (!state) return;
+  state->session.stop.store(true);
+  state->session.wake.Signal();
+  library_.threads().Join(state->session.thread_id);
+}
+
+void SearchService::EnableCache(bool enable) {
+  std::lock_guard lock(mu_);
+  cache_ = enable;
+}
+
+bool SearchService::Search(int32_t timeout_ms, int32_t max_answers) {
+  std::shared_ptr<State> state;
+  bool cache = false;
+  {
+    std::lock_guard lock(mu_);
+    state = state_;
+    cache = cache_;
+  }
+  if (!state || timeout_ms <= 0 || max_answers <= 0) return false;
+  uint32_t id = g_next_search_id.fetch_add(1);
+  {
+    std::lock_guard lock(state->mu);
+    if (state->searching) return false;
+    state->searching = true;
+    state->search_id = id;
+    state->deadline = net::Clock::now() + std::chrono::milliseconds(timeout_ms);
+    state->max_answers = max_answers;
+    state->delivered = 0;
+    state->cache = cache;
+    state->seen.clear();
+  }
+  if (!state->session.SendToTarget(wire::EncodeSearchProbe(id))) {
+    std::lock_guard lock(state->mu);
+    state->searching = false;
+    return false;
+  }
+  state->session.wake.Signal();
+  return true;
+}
+
+void SearchService::Run(const std::shared_ptr<State>& state) {
+  std::vector<uint8_t> buffer(2048);
+  auto deliver = [&](const QVC_SearchResult& result) {
+    if (state->callback && library_.active() && !state->session.stop.load()) {
+      state->callback(result);
+    }
+  };
+  for (;;) {
+    net::Clock::time_point deadline;
+    {
+      std::lock_guard lock(state->mu);
+      deadline =
+          state->searching ? state->deadline : net::Clock::now() + std::chrono::seconds(3600);
+    }
+    if (!state->session.Wait(deadline)) return;
+    size_t size = 0;
+    uint32_t source = 0;
+    while (state->session.Receive(&buffer, &size, &source)) {
+      uint32_t id = 0;
+      wire::SearchAnswer answer;
+      if (!wire::DecodeSearchAnswer(buffer.data(), size, &id, &answer)) continue;
+      QVC_SearchResult result{};
+      {
+        std::lock_guard lock(state->mu);
+        if (!state->searching || id != state->search_id) continue;
+        if (state->delivered >= state->max_answers) continue;
+        if (state->cache && !state->seen.emplace(answer.group, answer.number).second) continue;
+        ++state->delivered;
+      }
+      CopyText(result.group, sizeof result.group, answer.group);
+      result.number = answer.number;
+      result.cardType = answer.card_type;
+      result.channelCount = answer.channel_count;
+      result.port = answer.port;
+      CopyText(result.address, sizeof result.address,
+               net::FormatAddress(answer.address ? answer.address : source));
+      CopyText(result.name, sizeof result.name, answer.name);
+      deliver(result);
+      if (state->session.stop.load()) return;
+    }
+    bool ended = false;
+    {
+      std::lock_guard lock(state->mu);
+      if (state->searching && net::Clock::now() >= state->deadline) {
+        state->searching = false;
+        ended = true;
+      }
+    }
+    if (ended) {
+      QVC_SearchResult end{};
+      end.endOfSearch = 1;
+      deliver(end);
+    }
+  }
+}
+
+}  // namespace qvc
