@@ -202,12 +202,14 @@ const platform::OctApi kOct{
 
 }  // namespace
 
-FakeLibraries::FakeLibraries() {
+FakeLibraries::FakeLibraries(Scope scope) {
   g_current.store(this);
   platform::BindNxl(&kNxl);
-  platform::BindPlayer(&kPlayer);
-  platform::BindMp4Pkg(&kMp4);
   platform::BindOct(&kOct);
+  if (scope == Scope::kAll) {
+    platform::BindPlayer(&kPlayer);
+    platform::BindMp4Pkg(&kMp4);
+  }
 }
 
 FakeLibraries::~FakeLibraries() {

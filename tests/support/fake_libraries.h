@@ -23,7 +23,10 @@ namespace qcsdk::test {
 
 class FakeLibraries {
  public:
-  FakeLibraries();
+  // Which libraries the fake stands in for: all four, or only the two
+  // transports (the real player and packager stay bound).
+  enum class Scope { kAll, kTransportsOnly };
+  explicit FakeLibraries(Scope scope = Scope::kAll);
   ~FakeLibraries();
   FakeLibraries(const FakeLibraries&) = delete;
   FakeLibraries& operator=(const FakeLibraries&) = delete;
