@@ -172,6 +172,30 @@ TEST_F(OctTest, LostAndClosedLinksAreReported) {
   EXPECT_EQ(e.event, OCTC_CONN_CLOSED);
   EXPECT_EQ(e.result, OCTC_ERR_LINK_LOST);
   dev->SetSilent(false);
+  octc_close_conn(c);
+
+  // While frames flow in, the client still pings, so a device that drops
+  // silent clients keeps it.
+  device::DeviceConfig strict = config;
+  strict.keepalive_timeout_ms = Scaled(400);
+  device::DeviceEngine dev2(strict, nullptr);
+  ASSERT_TRUE(dev2.Start());
+  dev2.SetMediaInfo(1, 0, OctMediaInfo{});
+  ASSERT_EQ(octc_set_timeouts(100, Scaled(5000), 0), 0);
+  int32_t d = octc_connect_by_hostname("127.0.0.1", dev2.port(), "admin", "s3cret", 0, 0, 0);
+  ASSERT_EQ(WaitConn(7).result, 0);
+  octc_stream_open(d, 1, 0, 0, 1);
+  ASSERT_TRUE(rec.WaitFor([&] { return dev2.SessionCount() == 1 && !rec.data.empty(); }));
+  const uint8_t frame[] = {1, 2, 3};
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(Scaled(1200));
+  while (std::chrono::steady_clock::now() < until) {
+    dev2.PushFrame(1, 0, OCTC_FRAME_P, frame, sizeof frame, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_EQ(dev2.SessionCount(), 1u);
+  EXPECT_EQ(rec.Locked([&] { return rec.conns.size(); }), 7u);
+  octc_close_conn(d);
+  dev2.Stop();
 }
 
 TEST_F(OctTest, ReleaseJoinsEverythingAndSilencesCallbacks) {

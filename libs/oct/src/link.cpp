@@ -56,7 +56,7 @@ void Link::Start() {
 
 bool Link::OnOwnThread() const {
   std::thread::id self = std::this_thread::get_id();
-  return self == m_dispatcherId.load() || self == m_reader.get_id();
+  return self == m_dispatcherId.load() || self == m_readerId.load();
 }
 
 void Link::Close() {
@@ -171,6 +171,7 @@ int32_t Link::Establish(wire::DevInfoData* info) {
 }
 
 void Link::ReaderMain() {
+  m_readerId = std::this_thread::get_id();
   wire::DevInfoData info;
   int32_t rc = Establish(&info);
   auto finish = [this] {
@@ -219,13 +220,14 @@ void Link::ReaderMain() {
     net::ReadResult r = net::ReadFrame(conn->fd(), tick, f);
     if (m_closing) break;
     int64_t now = NowMs();
+    // A ping every interval, also while data flows in: the device only hears
+    // from us through pings and commands and drops a client that stays silent.
+    if (now - lastPing >= m_settings.keepalive_interval_ms) {
+      lastPing = now;
+      conn->Send(wire::Type::kPing, 0, 0, {});
+    }
     if (r == net::ReadResult::kIdle) {
       if (now - lastRx >= m_settings.keepalive_timeout_ms) break;
-      if (now - lastRx >= m_settings.keepalive_interval_ms &&
-          now - lastPing >= m_settings.keepalive_interval_ms) {
-        lastPing = now;
-        conn->Send(wire::Type::kPing, 0, 0, {});
-      }
       continue;
     }
     if (r == net::ReadResult::kClosed) {

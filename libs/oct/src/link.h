@@ -107,6 +107,7 @@ class Link {
   std::thread m_reader;
   std::thread m_dispatcher;
   std::atomic<std::thread::id> m_dispatcherId{};
+  std::atomic<std::thread::id> m_readerId{};
 };
 
 // Allocates sub-handle numbers, unique across links, always > 0.

@@ -33,13 +33,13 @@ extern "C" {
 /* Device information (octc_cmd_get_dev_info, connection callback). The three
  * texts are zero-terminated and owned by the library. */
 typedef struct OctDevInfo {
-  const char* device_id;   /* cloud number of the device */
-  const char* name;        /* device name */
-  int32_t device_type;     /* 1 camera, 2 DVR, 3/4 NVR, 5 other recorder */
-  int32_t channel_count;   /* video channels, numbered from 1 */
-  int32_t stream_count;    /* streams per channel, numbered from 0 */
-  int32_t client_limit;    /* simultaneous logins the device accepts */
-  const char* version;     /* firmware version text */
+  const char* device_id; /* cloud number of the device */
+  const char* name;      /* device name */
+  int32_t device_type;   /* 1 camera, 2 DVR, 3/4 NVR, 5 other recorder */
+  int32_t channel_count; /* video channels, numbered from 1 */
+  int32_t stream_count;  /* streams per channel, numbered from 0 */
+  int32_t client_limit;  /* simultaneous logins the device accepts */
+  const char* version;   /* firmware version text */
 } OctDevInfo;
 
 /* A date and time as seven 32-bit numbers. */
@@ -64,7 +64,7 @@ typedef struct OctRecItem {
   int32_t year;
   int32_t month;
   int32_t day;
-  int32_t hour;   /* start time of day */
+  int32_t hour; /* start time of day */
   int32_t minute;
   int32_t second;
   int32_t duration_s;
@@ -81,8 +81,8 @@ typedef struct OctRecList {
 } OctRecList;
 
 /* Media information of a live stream or a playback (36 bytes, byte-exact).
- * Codecs: video 0 MPEG-4 Part 2, 1 H.264, 2 H.265; audio 0 none, 1 G.711
- * mu-law, 2 AAC, 3 IMA ADPCM, 4 G.711 A-law. */
+ * Codecs: video 1 H.264, 2 H.265; audio 0 none, 1 G.711 mu-law, 2 AAC,
+ * 3 IMA ADPCM, 4 G.711 A-law. */
 typedef struct OctMediaInfo {
   int32_t video_codec;
   int32_t width;
@@ -159,17 +159,18 @@ typedef struct OctSearchInfo {
 
 /* Results besides those the SDK interprets. */
 #define OCTC_OK 0
-#define OCTC_ERR_FAILED (-1)       /* bad argument, unknown handle, not initialised */
-#define OCTC_ERR_UNREACHABLE (-2)  /* no TCP connection, or the cloud number is unknown */
-#define OCTC_ERR_TIMEOUT (-3)      /* no answer in time */
-#define OCTC_ERR_PROTOCOL (-4)     /* malformed or unexpected message */
-#define OCTC_ERR_VERSION (-5)      /* no common protocol version */
-#define OCTC_ERR_LINK_LOST (-6)    /* the connection broke or fell silent */
-#define OCTC_ERR_REFUSED (-7)      /* the device refused the request */
-#define OCTC_ERR_BUSY (-8)         /* a search is already running, or a port is in use */
+#define OCTC_ERR_FAILED (-1)      /* bad argument, unknown handle, not initialised */
+#define OCTC_ERR_UNREACHABLE (-2) /* no TCP connection, or the cloud number is unknown */
+#define OCTC_ERR_TIMEOUT (-3)     /* no answer in time */
+#define OCTC_ERR_PROTOCOL (-4)    /* malformed or unexpected message */
+#define OCTC_ERR_VERSION (-5)     /* no common protocol version */
+#define OCTC_ERR_LINK_LOST (-6)   /* the connection broke or fell silent */
+#define OCTC_ERR_REFUSED (-7)     /* the device refused the request */
+#define OCTC_ERR_BUSY (-8)        /* a search is already running, or a port is in use */
 
 /* Sub-handle states (second argument of the state callbacks). */
-#define OCTC_STATE_RESULT 0 /* stream/talk: open result; playback/download: ended (flag != 0: failed) */
+#define OCTC_STATE_RESULT \
+  0 /* stream/talk: open result; playback/download: ended (flag != 0: failed) */
 #define OCTC_STATE_CLOSED 1 /* closed by the device */
 
 #ifdef __cplusplus
