@@ -174,6 +174,7 @@ std::string TestHandler::OnRemoteConfig(uint64_t, const std::string& request) {
 }
 
 void OctTest::SetUp() {
+  std::thread([] {}).join();  // a sanitizer starts its helper thread with the first thread
   threads_before = ThreadCount();
   g_rec = &rec;
   ASSERT_EQ(octc_set_timeouts(2000, 10000, Scaled(5000)), 0);

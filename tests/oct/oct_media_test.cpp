@@ -96,7 +96,10 @@ TEST_F(OctTest, PlaybackFollowsSpeedSkipAndEndStates) {
   b.name = "1200.mp4";
   b.path = "/rec/2026-12-05/1200.mp4";
   b.hour = 12;
-  handler.records = {a, b};
+  handler.Locked([&] {
+    handler.records = {a, b};
+    return 0;
+  });
 
   OctRecQuery q{};
   q.channel = 1;
@@ -120,7 +123,10 @@ TEST_F(OctTest, PlaybackFollowsSpeedSkipAndEndStates) {
   q.channel = 9;
   EXPECT_EQ(octc_cmd_get_rec_file_list(conn, &q, &list), OCTC_ERR_NO_CHANNEL);
   q.channel = 1;
-  handler.records.clear();
+  handler.Locked([&] {
+    handler.records.clear();
+    return 0;
+  });
   ASSERT_EQ(octc_cmd_get_rec_file_list(conn, &q, &list), 0);
   EXPECT_EQ(list.count, 0);
   EXPECT_EQ(octc_cmd_free_rec_file_list_result(&list), 0);
