@@ -68,7 +68,7 @@ void BM_LiveFrames(benchmark::State& state) {
     int64_t target = g_frames.load() + batch;
     for (int i = 0; i < batch; ++i)
       s.dev.PushFrame(1, 0, OCTC_FRAME_P, frame.data(), frame.size(), 0);
-    while (g_frames.load() < target) std::this_thread::yield();
+    while (g_frames.load() < target) std::this_thread::sleep_for(std::chrono::microseconds(50));
   }
   state.SetItemsProcessed(state.iterations() * batch);
   state.SetBytesProcessed(state.iterations() * batch * state.range(0));

@@ -7,6 +7,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -44,6 +45,11 @@ void SetIoTimeouts(int fd, int ms) {
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
 }
 
+void SetNoDelay(int fd) {
+  int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
+
 Fd ConnectTcp(const std::string& host, uint16_t port, int timeout_ms, int io_timeout_ms,
               const std::atomic<bool>* cancel) {
   uint32_t addr = 0;
@@ -71,8 +77,7 @@ Fd ConnectTcp(const std::string& host, uint16_t port, int timeout_ms, int io_tim
   }
   int flags = ::fcntl(fd.get(), F_GETFL);
   ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
-  int one = 1;
-  ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  SetNoDelay(fd.get());
   SetIoTimeouts(fd.get(), io_timeout_ms);
   return fd;
 }
@@ -172,6 +177,46 @@ bool FrameConn::SendRaw(const std::vector<uint8_t>& bytes) {
     m_down = true;
     ::shutdown(m_fd.get(), SHUT_RDWR);
     return false;
+  }
+  return true;
+}
+
+bool FrameConn::SendGather(wire::Type type, int32_t handle, uint32_t seq,
+                           const std::vector<uint8_t>& prefix, const uint8_t* data, size_t size) {
+  if (prefix.size() + size > wire::kMaxPayload) return false;
+  std::vector<uint8_t> head(wire::kHeaderSize);
+  wire::Header h;
+  h.type = type;
+  h.length = static_cast<uint32_t>(prefix.size() + size);
+  h.handle = handle;
+  h.seq = seq;
+  wire::EncodeHeader(h, head.data());
+  head.insert(head.end(), prefix.begin(), prefix.end());
+  std::lock_guard<std::mutex> lock(m_sendLock);
+  if (m_down.load()) return false;
+  iovec iov[2] = {{head.data(), head.size()}, {const_cast<uint8_t*>(data), size}};
+  int count = size > 0 ? 2 : 1;
+  int first = 0;
+  while (first < count) {
+    msghdr msg{};
+    msg.msg_iov = iov + first;
+    msg.msg_iovlen = static_cast<size_t>(count - first);
+    ssize_t n = ::sendmsg(m_fd.get(), &msg, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      m_down = true;
+      ::shutdown(m_fd.get(), SHUT_RDWR);
+      return false;
+    }
+    size_t done = static_cast<size_t>(n);
+    while (first < count && done >= iov[first].iov_len) {
+      done -= iov[first].iov_len;
+      ++first;
+    }
+    if (first < count) {
+      iov[first].iov_base = static_cast<uint8_t*>(iov[first].iov_base) + done;
+      iov[first].iov_len -= done;
+    }
   }
   return true;
 }

@@ -53,6 +53,8 @@ Fd ListenTcp(const std::string& address, uint16_t port, uint16_t* bound);
 // Binds a UDP socket (broadcast allowed); reports the port bound.
 Fd BindUdp(const std::string& address, uint16_t port, uint16_t* bound);
 void SetIoTimeouts(int fd, int ms);
+// Sends small messages at once (no coalescing delay).
+void SetNoDelay(int fd);
 bool SendAll(int fd, const void* data, size_t size);
 
 enum class ReadResult { kFrame, kIdle, kClosed, kError, kMalformed };
@@ -66,6 +68,10 @@ class FrameConn {
   explicit FrameConn(Fd fd) : m_fd(std::move(fd)) {}
   bool Send(wire::Type type, int32_t handle, uint32_t seq, const std::vector<uint8_t>& payload);
   bool SendRaw(const std::vector<uint8_t>& bytes);
+  // Sends a message whose payload is prefix followed by size bytes at data,
+  // without copying the data.
+  bool SendGather(wire::Type type, int32_t handle, uint32_t seq, const std::vector<uint8_t>& prefix,
+                  const uint8_t* data, size_t size);
   // Wakes a blocked reader and makes further I/O fail.
   void Shutdown();
   // Closes abruptly (reset instead of an orderly end).

@@ -3,6 +3,8 @@
 // readers and writers. docs/oct-protocol.md describes every message.
 #pragma once
 
+#include <octc/octc.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -13,7 +15,7 @@
 namespace octc::wire {
 
 inline constexpr uint16_t kMagic = 0x544F;  // bytes 'O' 'T'
-inline constexpr uint16_t kVersion = 1;
+inline constexpr uint16_t kVersion = OCTC_PROTOCOL_VERSION;
 inline constexpr uint16_t kMinVersion = 1;
 inline constexpr size_t kHeaderSize = 16;
 inline constexpr uint32_t kMaxPayload = 4u * 1024u * 1024u;

@@ -217,6 +217,7 @@ void Link::ReaderMain() {
   int32_t reason = OCTC_ERR_LINK_LOST;
   wire::Frame f;
   while (!m_closing) {
+    if (f.payload.capacity() == 0) f.payload = TakeBuffer();
     net::ReadResult r = net::ReadFrame(conn->fd(), tick, f);
     if (m_closing) break;
     int64_t now = NowMs();
@@ -260,6 +261,20 @@ void Link::ReaderMain() {
     });
   }
   finish();
+}
+
+std::vector<uint8_t> Link::TakeBuffer() {
+  std::lock_guard<std::mutex> lock(m_spareLock);
+  if (m_spare.empty()) return {};
+  std::vector<uint8_t> b = std::move(m_spare.back());
+  m_spare.pop_back();
+  return b;
+}
+
+void Link::Recycle(std::vector<uint8_t>&& buffer) {
+  constexpr size_t kMaxSpare = 8;
+  std::lock_guard<std::mutex> lock(m_spareLock);
+  if (m_spare.size() < kMaxSpare) m_spare.push_back(std::move(buffer));
 }
 
 bool Link::FindSub(int32_t handle, SubKind* kind) {
@@ -398,11 +413,13 @@ bool Link::HandleData(wire::Frame& f, SubKind kind) {
       if (!media || !r.ok() || type < OCTC_FRAME_KEY || type > OCTC_FRAME_B) return false;
       size_t offset = f.payload.size() - r.remaining();
       Post([this, id = m_id, handle, kind, type, ts, offset, data = std::move(f.payload),
-            dataCallback] {
-        if (!HasSub(kind, handle)) return;
-        OctFrame fr{type, data.data() + offset, static_cast<int32_t>(data.size() - offset), ts};
-        if (OctRecordCallback cb = dataCallback(CurrentCallbacks()))
-          cb(id, handle, OCTC_DATA_VIDEO, &fr);
+            dataCallback]() mutable {
+        if (HasSub(kind, handle)) {
+          OctFrame fr{type, data.data() + offset, static_cast<int32_t>(data.size() - offset), ts};
+          if (OctRecordCallback cb = dataCallback(CurrentCallbacks()))
+            cb(id, handle, OCTC_DATA_VIDEO, &fr);
+        }
+        Recycle(std::move(data));
       });
       return true;
     }

@@ -78,6 +78,10 @@ class Link {
   void FailPending(int32_t result);
   void Post(std::function<void()> job);
   bool FindSub(int32_t handle, SubKind* kind);
+  // Payload buffers return here after their callback, so that large frames do
+  // not fault in fresh memory every time.
+  std::vector<uint8_t> TakeBuffer();
+  void Recycle(std::vector<uint8_t>&& buffer);
   void DropSub(int32_t handle);
 
   const int32_t m_id;
@@ -103,6 +107,9 @@ class Link {
   std::condition_variable m_queueCv;
   std::deque<std::function<void()>> m_queue;
   bool m_readerDone = false;
+
+  std::mutex m_spareLock;
+  std::vector<std::vector<uint8_t>> m_spare;
 
   std::thread m_reader;
   std::thread m_dispatcher;

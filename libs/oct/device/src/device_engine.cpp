@@ -16,17 +16,12 @@ std::vector<uint8_t> MediaPayload(const OctMediaInfo& m) {
   return w.Take();
 }
 
-std::vector<uint8_t> VideoPayload(int32_t type, const uint8_t* data, size_t size, uint32_t ts) {
-  wire::Writer w;
-  w.I32(type).U32(ts).Bytes(data, size);
-  return w.Take();
+// The fields before the bulk data of a video or audio message.
+std::vector<uint8_t> VideoPrefix(int32_t type, uint32_t ts) {
+  return wire::Writer().I32(type).U32(ts).Take();
 }
 
-std::vector<uint8_t> AudioPayload(const uint8_t* data, size_t size, uint32_t ts) {
-  wire::Writer w;
-  w.U32(ts).Bytes(data, size);
-  return w.Take();
-}
+std::vector<uint8_t> AudioPrefix(uint32_t ts) { return wire::Writer().U32(ts).Take(); }
 
 }  // namespace
 
@@ -83,6 +78,7 @@ void DeviceEngine::Impl::AcceptMain() {
     if (rc != 1 || stop) continue;
     net::Fd fd(::accept4(listen_fd.get(), nullptr, nullptr, SOCK_CLOEXEC));
     if (!fd.valid()) continue;
+    net::SetNoDelay(fd.get());
     std::shared_ptr<Session> s;
     {
       std::lock_guard<std::mutex> l(lock);
@@ -168,21 +164,21 @@ int DeviceEngine::SetMediaInfo(int32_t channel, int32_t stream, const OctMediaIn
 
 int DeviceEngine::PushFrame(int32_t channel, int32_t stream, int32_t type, const uint8_t* data,
                             size_t size, uint32_t timestamp_ms) {
-  std::vector<uint8_t> payload = VideoPayload(type, data, size, timestamp_ms);
+  std::vector<uint8_t> prefix = VideoPrefix(type, timestamp_ms);
   int n = 0;
   for (auto& s : m_impl->LiveSessions())
     for (int32_t h : s->StreamsOf(channel, stream))
-      n += s->SendOn(h, SubKind::kStream, Type::kVideo, payload) ? 1 : 0;
+      n += s->SendOnGather(h, SubKind::kStream, Type::kVideo, prefix, data, size) ? 1 : 0;
   return n;
 }
 
 int DeviceEngine::PushAudio(int32_t channel, int32_t stream, const uint8_t* data, size_t size,
                             uint32_t timestamp_ms) {
-  std::vector<uint8_t> payload = AudioPayload(data, size, timestamp_ms);
+  std::vector<uint8_t> prefix = AudioPrefix(timestamp_ms);
   int n = 0;
   for (auto& s : m_impl->LiveSessions())
     for (int32_t h : s->StreamsOf(channel, stream))
-      n += s->SendOn(h, SubKind::kStream, Type::kAudio, payload) ? 1 : 0;
+      n += s->SendOnGather(h, SubKind::kStream, Type::kAudio, prefix, data, size) ? 1 : 0;
   return n;
 }
 
@@ -206,15 +202,15 @@ bool DeviceEngine::PlaybackMediaInfo(SubRef ref, const OctMediaInfo& info) {
 bool DeviceEngine::PlaybackFrame(SubRef ref, int32_t type, const uint8_t* data, size_t size,
                                  uint32_t timestamp_ms) {
   auto s = m_impl->FindSession(ref.session);
-  return s && s->SendOn(ref.handle, SubKind::kVod, Type::kVideo,
-                        VideoPayload(type, data, size, timestamp_ms));
+  return s && s->SendOnGather(ref.handle, SubKind::kVod, Type::kVideo,
+                              VideoPrefix(type, timestamp_ms), data, size);
 }
 
 bool DeviceEngine::PlaybackAudio(SubRef ref, const uint8_t* data, size_t size,
                                  uint32_t timestamp_ms) {
   auto s = m_impl->FindSession(ref.session);
-  return s &&
-         s->SendOn(ref.handle, SubKind::kVod, Type::kAudio, AudioPayload(data, size, timestamp_ms));
+  return s && s->SendOnGather(ref.handle, SubKind::kVod, Type::kAudio, AudioPrefix(timestamp_ms),
+                              data, size);
 }
 
 bool DeviceEngine::EndPlayback(SubRef ref, int32_t status, int32_t flag) {
@@ -227,9 +223,8 @@ bool DeviceEngine::EndPlayback(SubRef ref, int32_t status, int32_t flag) {
 bool DeviceEngine::DownloadData(SubRef ref, const uint8_t* data, size_t size, uint64_t total,
                                 uint64_t received) {
   auto s = m_impl->FindSession(ref.session);
-  wire::Writer w;
-  w.U64(total).U64(received).Bytes(data, size);
-  return s && s->SendOn(ref.handle, SubKind::kDown, Type::kDownData, w.data());
+  return s && s->SendOnGather(ref.handle, SubKind::kDown, Type::kDownData,
+                              wire::Writer().U64(total).U64(received).Take(), data, size);
 }
 
 bool DeviceEngine::EndDownload(SubRef ref, int32_t status, int32_t flag) {
@@ -241,9 +236,8 @@ bool DeviceEngine::EndDownload(SubRef ref, int32_t status, int32_t flag) {
 
 bool DeviceEngine::TalkAudio(SubRef ref, const uint8_t* data, size_t size) {
   auto s = m_impl->FindSession(ref.session);
-  wire::Writer w;
-  w.U32(0).U32(0).Bytes(data, size);
-  return s && s->SendOn(ref.handle, SubKind::kChat, Type::kChatData, w.data());
+  return s && s->SendOnGather(ref.handle, SubKind::kChat, Type::kChatData,
+                              wire::Writer().U32(0).U32(0).Take(), data, size);
 }
 
 bool DeviceEngine::EndTalk(SubRef ref) {

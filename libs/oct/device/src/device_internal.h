@@ -32,6 +32,9 @@ class Session {
   // Sends on a sub-handle of the given kind; false when it is not open.
   bool SendOn(int32_t handle, SubKind kind, wire::Type type, const std::vector<uint8_t>& payload,
               bool close_after = false);
+  // The same with the payload's bulk (data, size) sent without a copy.
+  bool SendOnGather(int32_t handle, SubKind kind, wire::Type type,
+                    const std::vector<uint8_t>& prefix, const uint8_t* data, size_t size);
   // Handles of open live streams on channel/stream.
   std::vector<int32_t> StreamsOf(int32_t channel, int32_t stream);
 

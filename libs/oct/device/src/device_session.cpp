@@ -82,6 +82,13 @@ bool Session::SendOn(int32_t handle, SubKind kind, Type type, const std::vector<
   return m_conn->Send(type, handle, 0, payload);
 }
 
+bool Session::SendOnGather(int32_t handle, SubKind kind, Type type,
+                           const std::vector<uint8_t>& prefix, const uint8_t* data, size_t size) {
+  if (!HasSub(handle, kind)) return false;
+  if (m_engine.silent) return true;
+  return m_conn->SendGather(type, handle, 0, prefix, data, size);
+}
+
 std::vector<int32_t> Session::StreamsOf(int32_t channel, int32_t stream) {
   std::vector<int32_t> out;
   std::lock_guard<std::mutex> lock(m_lock);

@@ -2,12 +2,27 @@
  * sub-handles (live stream, playback, download, talk) and synchronous command
  * exchanges. Results >= 0 are success, negative values errors; calls that
  * open something return a handle that is valid while above 0. Callbacks come
- * on the library's own threads. */
+ * on the library's own threads.
+ *
+ * Lifecycle: octc_init_sdk, then the callbacks (octc_register_callbacks and the
+ * five *_init_module calls), then connections; octc_release_sdk closes every
+ * connection and joins every thread of the library, after which no callback
+ * runs. Each connection delivers its callbacks in order on its own dispatcher
+ * thread; a callback may call any function of the library (synchronous calls
+ * on its own connection and octc_close_conn included) except octc_release_sdk.
+ * Pointers handed to callbacks are valid only during the call; results of the
+ * synchronous calls belong to the library until their free function.
+ * docs/oct-protocol.md describes the calls, results and the wire protocol. */
 #ifndef OCTC_OCTC_H
 #define OCTC_OCTC_H
 
 #include <stddef.h>
 #include <stdint.h>
+
+/* Version of this interface and of the wire protocol it speaks. */
+#define OCTC_VERSION_MAJOR 1
+#define OCTC_VERSION_MINOR 0
+#define OCTC_PROTOCOL_VERSION 1
 
 #ifdef __cplusplus
 extern "C" {
