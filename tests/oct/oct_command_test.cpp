@@ -83,7 +83,6 @@ TEST_F(OctTest, CallbacksMayCallBackIntoTheLibrary) {
   // Inside the connection callback: a synchronous command on the same link,
   // a stream open, and finally closing the link from its own thread.
   std::atomic<int32_t> info_result{1};
-  std::atomic<int32_t> close_result{1};
   rec.on_conn = [&](const ConnEvent& e) {
     if (e.event != OCTC_CONN_RESULT || e.result != 0) return;
     OctDevInfo info{};
@@ -104,7 +103,34 @@ TEST_F(OctTest, CallbacksMayCallBackIntoTheLibrary) {
                           [](int32_t, int32_t, int32_t, const void*) {});
   octc_stream_open(conn, 1, 0, 0, 1);
   EXPECT_TRUE(rec.WaitFor([&] { return dev->SessionCount() == 0; }));
-  (void)close_result;
+  EXPECT_EQ(octc_cmd_get_dev_info(conn, nullptr), OCTC_ERR_FAILED);
+  // The link closed from its own thread is joined by the release (tear-down
+  // checks that no thread is left).
+}
+
+int32_t Xor(const uint8_t* in, int32_t length, uint8_t* out, int32_t capacity) {
+  if (length < 0 || capacity < length) return -1;
+  for (int32_t i = 0; i < length; ++i) out[i] = in[i] ^ 0x5A;
+  return length;
+}
+
+TEST_F(OctTest, PasswordsPassThroughTheConfiguredProcedures) {
+  const uint8_t in[] = {1, 2, 3, 4, 5};
+  uint8_t out[4] = {};
+  EXPECT_EQ(octc_default_encrypt_proc(in, 4, out, 4), 4);
+  EXPECT_EQ(std::memcmp(in, out, 4), 0);
+  EXPECT_EQ(octc_default_encrypt_proc(in, 5, out, 4), OCTC_ERR_FAILED);
+  EXPECT_EQ(octc_default_decrypt_proc(in, 0, nullptr, 0), 0);
+
+  // Sealed and unsealed by a real transform: the login still works.
+  ASSERT_EQ(octc_encrypt_config(Xor, Xor), 0);
+  ConnectOk();
+  // Unsealed by the wrong procedure: the device sees other bytes and refuses.
+  ASSERT_EQ(octc_encrypt_config(Xor, octc_default_decrypt_proc), 0);
+  octc_connect_by_hostname("127.0.0.1", dev->port(), "admin", "s3cret", 0, 0, 0);
+  EXPECT_EQ(WaitConn(2).result, OCTC_ERR_AUTH);
+  EXPECT_EQ(octc_encrypt_config(Xor, nullptr), OCTC_ERR_FAILED);
+  octc_encrypt_config(octc_default_encrypt_proc, octc_default_decrypt_proc);
 }
 
 }  // namespace

@@ -129,8 +129,11 @@ TEST_F(OctTest, ConnectByCloudNumberAndOnlineStatusUseTheDirectory) {
   EXPECT_EQ(status[0].online, 0);
   EXPECT_EQ(octc_free_dev_online_status(status), 0);
 
-  // Directory down: a negative result and nothing to free.
+  // Directory down: connects by number fail, the status query fails with
+  // nothing to free.
   dir.Stop();
+  octc_connect_by_nimbus(config.device_id.c_str(), "admin", "s3cret", 0, 0);
+  EXPECT_EQ(WaitConn(3).result, OCTC_ERR_UNREACHABLE);
   status = nullptr;
   EXPECT_LT(octc_get_dev_online_status(1, numbers, &status), 0);
   EXPECT_EQ(status, nullptr);

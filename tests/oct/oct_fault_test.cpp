@@ -138,6 +138,45 @@ TEST_F(OctTest, GarbageSentToTheDeviceEndsOnlyThatSession) {
     }
     ::close(fd);
   }
+  // A client that asks for a protocol version the device does not speak gets
+  // an ERROR message and the end of the connection.
+  {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(dev->port());
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+    std::vector<uint8_t> hello = Header(0x544F, 1, 6);
+    hello.insert(hello.end(), {9, 0, 9, 0, 0, 0});  // version 9, at least 9, empty name
+    ::send(fd, hello.data(), hello.size(), MSG_NOSIGNAL);
+    uint8_t head[16] = {};
+    ASSERT_EQ(::recv(fd, head, sizeof head, MSG_WAITALL), 16);
+    EXPECT_EQ(head[2], 8);  // ERROR
+    uint8_t buf[512];
+    while (::recv(fd, buf, sizeof buf, 0) > 0) {
+    }
+    ::close(fd);
+  }
+  // A client that connects and stays silent is dropped after the keep-alive
+  // time-out.
+  {
+    device::DeviceConfig strict = config;
+    strict.keepalive_timeout_ms = Scaled(300);
+    device::DeviceEngine dev2(strict, nullptr);
+    ASSERT_TRUE(dev2.Start());
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    timeval tv{Scaled(5000) / 1000, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(dev2.port());
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+    uint8_t b;
+    EXPECT_EQ(::recv(fd, &b, 1, 0), 0);  // closed by the device, not timed out here
+    ::close(fd);
+  }
   // The device still serves real clients.
   int32_t conn = ConnectOk();
   OctDevInfo info{};

@@ -10,6 +10,10 @@ namespace {
 
 using wire::Type;
 
+// Connections served at once, logged in or not: a flood of connections ends
+// here instead of in threads without bound.
+constexpr size_t kMaxSessions = 256;
+
 std::vector<uint8_t> MediaPayload(const OctMediaInfo& m) {
   wire::Writer w;
   wire::WriteMediaInfo(w, m);
@@ -82,6 +86,7 @@ void DeviceEngine::Impl::AcceptMain() {
     std::shared_ptr<Session> s;
     {
       std::lock_guard<std::mutex> l(lock);
+      if (sessions.size() >= kMaxSessions) continue;  // closes the connection at once
       s = std::make_shared<Session>(next_session++, std::move(fd), *this);
       sessions[s->id()] = s;
     }

@@ -12,6 +12,8 @@ namespace {
 
 using wire::Type;
 
+constexpr size_t kMaxClients = 1024;
+
 struct Entry {
   std::string address;
   uint16_t port = 0;
@@ -112,6 +114,7 @@ void DirectoryServer::Impl::AcceptMain() {
     if (!fd.valid()) continue;
     net::SetIoTimeouts(fd.get(), 5000);
     std::lock_guard<std::mutex> l(lock);
+    if (clients.size() >= kMaxClients) continue;  // closes the connection at once
     Client& c = clients.emplace_back();
     c.id = next_client++;
     c.conn = std::make_shared<net::FrameConn>(std::move(fd));
