@@ -128,7 +128,7 @@ void DeviceEngine::Stop() {
 }
 
 uint16_t DeviceEngine::port() const { return m_impl->port; }
-const DeviceConfig& DeviceEngine::config() const { return m_impl->config; }
+DeviceConfig DeviceEngine::config() const { return m_impl->Config(); }
 
 void DeviceEngine::SetCredentials(const std::string& user, const std::string& password) {
   std::lock_guard<std::mutex> l(m_impl->lock);

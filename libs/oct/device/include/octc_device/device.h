@@ -105,7 +105,7 @@ class DeviceEngine {
   // Ends every session, the search responder and the registration; joins all threads.
   void Stop();
   uint16_t port() const;
-  const DeviceConfig& config() const;
+  DeviceConfig config() const;  // a copy, with the settings changed since
 
   // Refusal modes, effective for the next login or stream open.
   void SetCredentials(const std::string& user, const std::string& password);
