@@ -1,0 +1,119 @@
+#include "search_service.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <chrono>
+#include <random>
+
+#include "messages.h"
+#include "settings.h"
+
+namespace octc {
+namespace {
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
+
+SearchService::~SearchService() { Stop(); }
+
+int32_t SearchService::Start(uint16_t local_port, uint16_t remote_port, OctSearchCallback cb) {
+  Settings s = CurrentSettings();
+  m_fd = net::BindUdp(s.search_local, local_port, nullptr);
+  if (!m_fd.valid()) return OCTC_ERR_BUSY;
+  m_remotePort = s.search_port != 0 ? s.search_port : remote_port;
+  m_cb = cb;
+  m_stop = false;
+  m_thread = std::thread([this] { Main(); });
+  return 0;
+}
+
+int32_t SearchService::Search(int32_t timeout_ms) {
+  if (timeout_ms < 0) return OCTC_ERR_FAILED;
+  Settings s = CurrentSettings();
+  uint32_t target = 0;
+  if (!net::ResolveIpv4(s.search_target, &target) || m_remotePort == 0) return OCTC_ERR_FAILED;
+  uint32_t id;
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (m_searching) return OCTC_ERR_BUSY;
+    static std::atomic<uint32_t> counter{std::random_device{}()};
+    id = counter.fetch_add(1) | 1u;
+    m_probeId = id;
+    m_searching = true;
+    m_deadline = NowMs() + timeout_ms;
+  }
+  wire::Writer w;
+  w.U16(wire::kVersion);
+  std::vector<uint8_t> msg = wire::BuildMessage(wire::Type::kSearchProbe, 0, id, w.data());
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(m_remotePort);
+  sa.sin_addr.s_addr = target;
+  if (::sendto(m_fd.get(), msg.data(), msg.size(), MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&sa),
+               sizeof sa) != static_cast<ssize_t>(msg.size())) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_searching = false;
+    return OCTC_ERR_FAILED;
+  }
+  return 0;
+}
+
+void SearchService::Stop() {
+  m_stop = true;
+  if (m_thread.joinable() && !OnOwnThread()) m_thread.join();
+  m_fd.Reset();
+}
+
+void SearchService::Main() {
+  std::vector<uint8_t> buf(wire::kMaxDatagram + wire::kHeaderSize);
+  while (!m_stop) {
+    pollfd p{m_fd.get(), POLLIN, 0};
+    int rc = ::poll(&p, 1, 20);
+    if (m_stop) break;
+    bool end = false;
+    {
+      std::lock_guard<std::mutex> lock(m_lock);
+      if (m_searching && NowMs() >= m_deadline) {
+        m_searching = false;
+        end = true;
+      }
+    }
+    if (end) {
+      if (m_cb) m_cb(OCTC_SEARCH_END, nullptr);
+      continue;
+    }
+    if (rc != 1) continue;
+    ssize_t n = ::recv(m_fd.get(), buf.data(), buf.size(), MSG_DONTWAIT);
+    if (n < static_cast<ssize_t>(wire::kHeaderSize)) continue;
+    wire::Header h;
+    if (!wire::DecodeHeader(buf.data(), h) || h.type != wire::Type::kSearchAnswer ||
+        h.length != static_cast<size_t>(n) - wire::kHeaderSize)
+      continue;
+    {
+      std::lock_guard<std::mutex> lock(m_lock);
+      if (!m_searching || h.seq != m_probeId) continue;
+    }
+    wire::Reader r(buf.data() + wire::kHeaderSize, h.length);
+    wire::SearchAnswerData d;
+    if (!wire::ReadSearchAnswer(r, d) || !r.AtEnd()) continue;
+    OctSearchInfo info{};
+    info.device_id = d.device_id.c_str();
+    info.name = d.name.c_str();
+    info.device_type = d.device_type;
+    info.channel_count = d.channel_count;
+    info.flags = d.flags;
+    info.address = d.address.c_str();
+    info.port = d.port;
+    if (m_cb) m_cb(OCTC_SEARCH_FOUND, &info);
+  }
+}
+
+}  // namespace octc

@@ -1,0 +1,240 @@
+#include "oct_fixture.h"
+
+#include <dirent.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+namespace octc::test {
+namespace {
+
+// The recorder of the running test; the library's callbacks carry no user value.
+Recorder* g_rec = nullptr;
+
+template <typename F>
+void Record(F f) {
+  Recorder* r = g_rec;
+  if (!r) return;
+  {
+    std::lock_guard<std::mutex> lock(r->mutex);
+    f(*r);
+  }
+  r->Notify();
+}
+
+void OnConn(int32_t conn, int32_t event, int32_t, int32_t result, int32_t, int32_t, int32_t,
+            const OctDevInfo* info) {
+  ConnEvent e{conn, event, result, info != nullptr, {}, {}, {}, 0, 0};
+  if (info) {
+    e.device_id = info->device_id ? info->device_id : "";
+    e.name = info->name ? info->name : "";
+    e.version = info->version ? info->version : "";
+    e.device_type = info->device_type;
+    e.channel_count = info->channel_count;
+  }
+  std::function<void(const ConnEvent&)> hook;
+  Record([&](Recorder& r) {
+    r.conns.push_back(e);
+    hook = r.on_conn;
+  });
+  if (hook) hook(e);
+}
+
+void OnNotice(int32_t conn, int32_t type, const void* data, int32_t length) {
+  Record([&](Recorder& r) {
+    r.notices.push_back({conn, type, std::string(static_cast<const char*>(data), length)});
+  });
+}
+
+template <char M>
+void OnState(int32_t conn, int32_t handle, int32_t status, int32_t result) {
+  Record([&](Recorder& r) { r.states.push_back({M, conn, handle, status, result}); });
+}
+
+template <char M>
+void OnData(int32_t, int32_t handle, int32_t kind, const void* record) {
+  DataEvent e{M, handle, kind, 0, {}, {}, 0};
+  if (kind == OCTC_DATA_MEDIA_INFO) {
+    e.media = *static_cast<const OctMediaInfo*>(record);
+  } else if (kind == OCTC_DATA_VIDEO) {
+    auto* f = static_cast<const OctFrame*>(record);
+    e.type = f->type;
+    e.bytes.assign(f->data, f->data + f->size);
+    e.timestamp = f->timestamp_ms;
+  } else if (kind == OCTC_DATA_AUDIO) {
+    auto* a = static_cast<const OctAudio*>(record);
+    e.bytes.assign(a->data, a->data + a->size);
+    e.timestamp = a->timestamp_ms;
+  }
+  Record([&](Recorder& r) { r.data.push_back(std::move(e)); });
+}
+
+void OnDown(int32_t, int32_t handle, const OctDownData* d) {
+  Record([&](Recorder& r) {
+    r.downs.push_back(
+        {handle, std::vector<uint8_t>(d->data, d->data + d->size), d->total, d->received});
+  });
+}
+
+void OnChat(int32_t, int32_t, const void* data, int32_t length) {
+  auto* p = static_cast<const uint8_t*>(data);
+  Record([&](Recorder& r) { r.chats.emplace_back(p, p + length); });
+}
+
+}  // namespace
+
+int Scaled(int ms) {
+  const char* s = std::getenv("QCSDK_TEST_TIME_SCALE");
+  double scale = s ? std::atof(s) : 1.0;
+  if (scale < 1.0) scale = 1.0;
+  return static_cast<int>(ms * scale);
+}
+
+size_t ThreadCount() {
+  size_t n = 0;
+  if (DIR* d = ::opendir("/proc/self/task")) {
+    while (dirent* e = ::readdir(d))
+      if (e->d_name[0] != '.') ++n;
+    ::closedir(d);
+  }
+  return n;
+}
+
+bool Recorder::WaitFor(const std::function<bool()>& pred, int ms) {
+  // Wakes on every report and also every 10 ms, for conditions on the device side.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(Scaled(ms));
+  std::unique_lock<std::mutex> lock(mutex);
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    cv.wait_for(lock, std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+void TestHandler::OnStreamOpened(device::SubRef ref, int32_t, int32_t) {
+  Locked([&] { streams.push_back(ref); });
+}
+int32_t TestHandler::OnKeyFrameRequest(device::SubRef) {
+  return Locked([&] { return ++keyframes; });
+}
+std::vector<device::RecordEntry> TestHandler::OnRecordList(const OctRecQuery& q) {
+  return Locked([&] {
+    last_query = q;
+    return records;
+  });
+}
+bool TestHandler::OnPlaybackOpen(device::SubRef ref, const std::string& path) {
+  return Locked([&] {
+    opened_paths.push_back(path);
+    if (path.rfind("/rec/", 0) != 0) return false;
+    playbacks.push_back(ref);
+    return true;
+  });
+}
+int32_t TestHandler::OnPlaybackSpeed(device::SubRef, int32_t speed) {
+  Locked([&] { speeds.push_back(speed); });
+  return 0;
+}
+int32_t TestHandler::OnPlaybackSkip(device::SubRef, int32_t ms) {
+  Locked([&] { skips.push_back(ms); });
+  return 0;
+}
+void TestHandler::OnPlaybackClosed(device::SubRef) {
+  Locked([&] { ++playback_closed; });
+}
+bool TestHandler::OnDownloadOpen(device::SubRef ref, const std::string& path) {
+  return Locked([&] {
+    opened_paths.push_back(path);
+    if (path.rfind("/rec/", 0) != 0) return false;
+    downloads.push_back(ref);
+    return true;
+  });
+}
+int32_t TestHandler::OnTalkOpen(device::SubRef ref) {
+  return Locked([&] {
+    if (talk_answer == 0) talks.push_back(ref);
+    return talk_answer;
+  });
+}
+void TestHandler::OnTalkData(device::SubRef, const uint8_t* data, size_t size, uint64_t ts) {
+  Locked([&] {
+    talk_data.emplace_back(data, data + size);
+    talk_timestamps.push_back(ts);
+  });
+}
+void TestHandler::OnTalkClosed(device::SubRef) {
+  Locked([&] { ++talk_closed; });
+}
+void TestHandler::OnNotice(uint64_t, int32_t type, const std::string& data) {
+  Locked([&] { notices.emplace_back(type, data); });
+}
+std::string TestHandler::OnRemoteConfig(uint64_t, const std::string& request) {
+  return "{\"answer\":" + request + "}";
+}
+
+void OctTest::SetUp() {
+  std::thread([] {}).join();  // a sanitizer starts its helper thread with the first thread
+  threads_before = ThreadCount();
+  g_rec = &rec;
+  ASSERT_EQ(octc_set_timeouts(2000, 10000, Scaled(5000)), 0);
+  ASSERT_GE(octc_init_sdk("/tmp", 0, "qcsdk", 0, 0), 0);
+  octc_encrypt_config(octc_default_encrypt_proc, octc_default_decrypt_proc);
+  octc_register_callbacks(OnConn);
+  ASSERT_EQ(octc_cmd_init_module(OnNotice), 0);
+  ASSERT_EQ(octc_stream_init_module(OnState<'s'>, OnData<'s'>), 0);
+  ASSERT_EQ(octc_vod_init_module(OnState<'v'>, OnData<'v'>), 0);
+  ASSERT_EQ(octc_down_init_module(OnState<'d'>, OnDown), 0);
+  ASSERT_EQ(octc_chat_init_module(OnState<'c'>, OnChat), 0);
+  config.channel_count = 2;
+  config.password = "s3cret";
+  dev = std::make_unique<device::DeviceEngine>(config, &handler);
+  ASSERT_TRUE(dev->Start());
+  ASSERT_NE(dev->port(), 0);
+}
+
+void OctTest::TearDown() {
+  octc_chat_release_module();
+  octc_down_release_module();
+  octc_vod_release_module();
+  octc_stream_release_module();
+  octc_cmd_release_module();
+  EXPECT_EQ(octc_release_sdk(), 0);
+  g_rec = nullptr;
+  dev->Stop();
+  dev.reset();
+  octc_set_timeouts(2000, 10000, 5000);
+  // Every thread of the library and the engine has been joined.
+  EXPECT_EQ(ThreadCount(), threads_before);
+}
+
+ConnEvent OctTest::WaitConn(size_t n) {
+  EXPECT_TRUE(rec.WaitFor([&] { return rec.conns.size() >= n; })) << "no connection event " << n;
+  return rec.Locked([&] { return rec.conns.size() >= n ? rec.conns[n - 1] : ConnEvent{}; });
+}
+
+int32_t OctTest::ConnectOk() {
+  size_t before = rec.Locked([&] { return rec.conns.size(); });
+  int32_t conn = octc_connect_by_hostname("127.0.0.1", dev->port(), "admin", "s3cret", 0, 0, 0);
+  EXPECT_GT(conn, 0);
+  ConnEvent e = WaitConn(before + 1);
+  EXPECT_EQ(e.conn, conn);
+  EXPECT_EQ(e.event, OCTC_CONN_RESULT);
+  EXPECT_EQ(e.result, 0);
+  return conn;
+}
+
+int32_t OctTest::OpenStream(int32_t conn) {
+  size_t before = rec.Locked([&] { return rec.states.size(); });
+  int32_t h = octc_stream_open(conn, 1, 0, 0, 1);
+  EXPECT_GT(h, 0);
+  EXPECT_TRUE(WaitStates(before + 1));
+  StateEvent s = rec.Locked([&] { return rec.states[before]; });
+  EXPECT_EQ(s.module, 's');
+  EXPECT_EQ(s.handle, h);
+  EXPECT_EQ(s.status, OCTC_STATE_RESULT);
+  EXPECT_EQ(s.result, 0);
+  return h;
+}
+
+}  // namespace octc::test
