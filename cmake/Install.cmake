@@ -13,9 +13,6 @@ foreach(lib qvsp qp qvc octc)
     install(TARGETS ${lib} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
   endif()
 endforeach()
-# The SDK finds the libraries installed beside it (and so does the linker of a
-# host that links only -lqcsdk).
-set_target_properties(qcsdk PROPERTIES INSTALL_RPATH "$ORIGIN")
 
 install(EXPORT qcsdkTargets NAMESPACE qcsdk:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/qcsdk)
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/qcsdkConfig.cmake.in

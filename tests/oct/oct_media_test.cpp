@@ -1,4 +1,6 @@
 // Live streams, playback, download and talk over one connection.
+#include <chrono>
+#include <thread>
 #include "oct_fixture.h"
 
 namespace octc::test {
@@ -31,6 +33,10 @@ TEST_F(OctTest, LiveStreamDeliversMediaInfoFramesAudioAndKeyFrameRequests) {
   EXPECT_EQ(m.media.height, 360);
   EXPECT_EQ(m.media.frame_rate_x10000, 250000);
   EXPECT_EQ(m.media.audio_codec, 4);
+  // The device records the open after it has sent the media information.
+  for (int i = 0; i < 500 && handler.Locked([&] { return handler.streams.empty(); }); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   ASSERT_TRUE(handler.Locked([&] { return handler.streams.size() == 1; }));
 
   const uint8_t key[] = {0, 0, 0, 1, 0x65, 1, 2, 3};
