@@ -45,6 +45,10 @@ FrameQueue::Push FrameQueue::Add(QueuedFrame frame) {
     StreamCounters::Add(m_counters.refused);
     return Push::kRefused;
   }
+  if (video && m_awaitFirstKey) {
+    if (!frame.type.key) return Push::kDropped;
+    m_awaitFirstKey = false;
+  }
   if (video && m_skipToKey) {
     if (!frame.type.key) {
       CountDrop(frame);

@@ -57,6 +57,9 @@ class FrameQueue {
   size_t m_bytes = 0;
   bool m_stopped = false;
   bool m_skipToKey = false;
+  // A decoder can start only at a key frame: video before the stream's
+  // first key frame is discarded (not counted as a drop).
+  bool m_awaitFirstKey = true;
   QueueLimits m_limits;
   StreamCounters& m_counters;
 };

@@ -1,0 +1,309 @@
+// qcdemo: a host that uses every part of the SDK. Without arguments it
+// starts the device simulator and works against its virtual devices; with
+// "ADDRESS PORT USER PASSWORD [CHANNEL]" it works against that device.
+// Files go to ./demo-out/. Exits 0 only when every step worked.
+#include <qcsdk/qcsdk.h>
+#include <qcsdk/qcsdk_grpc.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "demo_host.h"
+#include "png_writer.h"
+#include "simulator.h"
+
+namespace {
+
+using qcdemo::DemoHost;
+
+const char* kOut = "demo-out";
+
+struct Target {
+  std::string address;
+  int port = 0;
+  std::string user;
+  std::string password;
+  int channel = 0;
+};
+
+struct Step {
+  std::string name;
+  bool ok;
+  std::string detail;
+};
+
+void Sleep(int ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+std::string ExecutableDir() {
+  char path[4096];
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return ".";
+  path[n] = '\0';
+  std::string p(path);
+  return p.substr(0, p.rfind('/'));
+}
+
+long FileSize(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : -1;
+}
+
+class Demo {
+ public:
+  std::vector<Step> steps;
+  DemoHost host;
+
+  bool Run(const std::string& name, const std::function<bool(std::string&)>& body) {
+    std::printf("== %s\n", name.c_str());
+    std::fflush(stdout);
+    std::string detail;
+    bool ok = false;
+    try {
+      ok = body(detail);
+    } catch (...) {
+      detail = "exception";
+    }
+    steps.push_back({name, ok, detail});
+    std::printf("   %s%s%s\n", ok ? "ok" : "FAILED", detail.empty() ? "" : ": ", detail.c_str());
+    return ok;
+  }
+
+  int Connect(const Target& t) {
+    const int before = host.Locked([&] { return host.events[QCSDK_EVENT_CONNECTED]; });
+    const int32_t ch = QCSDK_Connect(t.address.c_str(), t.port, t.channel, t.user.c_str(),
+                                     t.password.c_str(), 0, nullptr);
+    if (ch < 0) return -1;
+    if (!host.WaitFor([&] { return host.events[QCSDK_EVENT_CONNECTED] > before; }, 10000))
+      return -1;
+    return ch;
+  }
+
+  bool Record(int32_t ch, const std::string& file, std::string& detail) {
+    if (QCSDK_StartRec(ch, file.c_str()) != 1) {
+      detail = "recording refused";
+      return false;
+    }
+    Sleep(3000);
+    QCSDK_StopRec(ch);
+    const long size = FileSize(file);
+    detail = file + ", " + std::to_string(size) + " bytes";
+    return size > 1000;
+  }
+
+  int Summary() const {
+    int failed = 0;
+    std::printf("\n%-28s %s\n", "step", "result");
+    std::printf("%-28s %s\n", "----", "------");
+    for (const Step& s : steps) {
+      std::printf("%-28s %s\n", s.name.c_str(), s.ok ? "ok" : "FAILED");
+      failed += s.ok ? 0 : 1;
+    }
+    std::printf("\n%zu steps, %d failed\n", steps.size(), failed);
+    return failed == 0 ? 0 : 1;
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  mkdir(kOut, 0755);
+  qcdemo::Simulator simulator;
+  Target a, b;
+  bool simulated = argc < 5;
+  if (simulated) {
+    const std::string program = ExecutableDir() + "/../vdevice/vdevice";
+    std::printf("Starting the device simulator (%s)\n", program.c_str());
+    if (!simulator.Start(
+            program, {"--until-stdin-closes", "--device",
+                      "type=2,channels=2,user=admin,password=secret,kind=3,codec=h264", "--device",
+                      "type=2,channels=1,user=admin,password=secret,kind=1,codec=h265"}) ||
+        simulator.devices().size() < 2) {
+      std::fprintf(stderr, "qcdemo: the device simulator did not start\n");
+      return 1;
+    }
+    a = {simulator.devices()[0].address, simulator.devices()[0].port, "admin", "secret", 0};
+    b = {simulator.devices()[1].address, simulator.devices()[1].port, "admin", "secret", 0};
+  } else {
+    a = {argv[1], std::atoi(argv[2]), argv[3], argv[4], argc > 5 ? std::atoi(argv[5]) : 0};
+  }
+
+  Demo demo;
+  DemoHost& host = demo.host;
+  int32_t chA = -1, chB = -1;
+  if (!demo.Run("initialise", [&](std::string& d) {
+        d = "work directory " + std::string(kOut);
+        return QCSDK_InitSDK(0, kOut) == 1;
+      })) {
+    return demo.Summary();
+  }
+  demo.Run("connect", [&](std::string& d) {
+    chA = demo.Connect(a);
+    d = a.address + ":" + std::to_string(a.port) + " -> channel " + std::to_string(chA);
+    return chA >= 0;
+  });
+  if (chA >= 0) {
+    demo.Run("live frames", [&](std::string& d) {
+      const bool ok = host.WaitFor([&] { return host.rawFrames >= 25; }, 10000);
+      d = std::to_string(host.Locked([&] { return host.rawFrames; })) + " frames";
+      return ok;
+    });
+    demo.Run("stream information", [&](std::string& d) {
+      StreamInfo info{};
+      int32_t type = 0;
+      if (QCSDK_GetStreamInfo(chA, &info) != 1 || QCSDK_GetDeviceInfo(chA, &type) != 1)
+        return false;
+      d = "device type " + std::to_string(type) + ", codec " + std::to_string(info.videoCodec) +
+          ", " + std::to_string(info.width) + "x" + std::to_string(info.height) + " at " +
+          std::to_string(info.frameRateNum) + "/" + std::to_string(info.frameRateDen) + " fps";
+      return info.width > 0;
+    });
+    demo.Run("decode and snapshot", [&](std::string& d) {
+      if (QCSDK_EnableDecoder(chA, 1) != 1) return false;
+      if (!host.WaitFor([&] { return host.decoded >= 5; }, 10000)) {
+        d = "no decoded pictures";
+        return false;
+      }
+      const std::string bmp = std::string(kOut) + "/snapshot.bmp";
+      const std::string png = std::string(kOut) + "/snapshot.png";
+      if (QCSDK_SaveBitmap(chA, bmp.c_str()) != 1) return false;
+      uint8_t* pixels = nullptr;
+      int32_t w = 0, h = 0;
+      if (QCSDK_SaveBitmapToBuffer(chA, &pixels, &w, &h) != 1) return false;
+      const bool ok = qcdemo::WritePng(png, pixels, w, h);
+      QCSDK_FreeBitmapBuffer(pixels);
+      d = bmp + " and " + png + " (" + std::to_string(w) + "x" + std::to_string(h) + ")";
+      return ok;
+    });
+    demo.Run("record MP4",
+             [&](std::string& d) { return demo.Record(chA, std::string(kOut) + "/live.mp4", d); });
+    if (simulated) {
+      demo.Run("record .sv5", [&](std::string& d) {
+        chB = demo.Connect(b);
+        if (chB < 0) {
+          d = "second device did not connect";
+          return false;
+        }
+        return demo.Record(chB, std::string(kOut) + "/live.sv5", d);
+      });
+    }
+    demo.Run("remote recording list", [&](std::string& d) {
+      const std::time_t now = std::time(nullptr);
+      std::tm today{};
+      localtime_r(&now, &today);
+      const int32_t dates[6] = {today.tm_year + 1900, today.tm_mon + 1, today.tm_mday,
+                                today.tm_year + 1900, today.tm_mon + 1, today.tm_mday};
+      if (QCSDK_GetRemoteRecFileList(chA, dates) != 1) return false;
+      const bool ok =
+          host.WaitFor([&] { return !host.recList.empty() || host.recListFailed; }, 10000);
+      const auto list = host.Locked([&] { return host.recList; });
+      for (const auto& entry : list) {
+        std::printf("   %s  (%s)\n", reinterpret_cast<const char*>(entry.data() + 16),
+                    reinterpret_cast<const char*>(entry.data() + 2064));
+      }
+      d = std::to_string(list.size()) + " recordings today";
+      return ok && !list.empty();
+    });
+    demo.Run("playback", [&](std::string& d) {
+      const int changed = host.Locked([&] { return host.events[QCSDK_EVENT_STREAM_CHANGED]; });
+      if (QCSDK_RemotePlay(chA, 0) != 1) return false;
+      const bool started =
+          host.WaitFor([&] { return host.events[QCSDK_EVENT_STREAM_CHANGED] > changed; }, 10000);
+      Sleep(500);
+      QCSDK_RemotePlayControl(chA, 2, 0);  // faster
+      Sleep(500);
+      QCSDK_RemotePlayControl(chA, 1, 0);  // pause
+      Sleep(300);
+      QCSDK_RemotePlayControl(chA, 0, 0);  // resume
+      Sleep(300);
+      QCSDK_RemotePlay(chA, -1);
+      d = started ? "played the first recording" : "no playback stream";
+      return started;
+    });
+    demo.Run("download", [&](std::string& d) {
+      const std::string file = std::string(kOut) + "/download.mp4";
+      host.Locked([&] { return host.downloadEnd = -1; });
+      if (QCSDK_DownloadRemoteFile(chA, 0, file.c_str()) != 1) return false;
+      const bool ended = host.WaitFor([&] { return host.downloadEnd >= 1; }, 30000);
+      d = file + ", " + std::to_string(FileSize(file)) + " bytes, end code " +
+          std::to_string(host.Locked([&] { return host.downloadEnd; }));
+      return ended && FileSize(file) > 1000;
+    });
+    demo.Run("talk", [&](std::string& d) {
+      if (QCSDK_StartTalk(chA) != 1) return false;
+      if (!host.WaitFor([&] { return host.talkAccepted > 0; }, 5000)) {
+        d = "not accepted";
+        return false;
+      }
+      std::vector<uint8_t> silence(320, 0xD5);  // G.711 A-law silence
+      for (int i = 0; i < 25; ++i) {
+        QCSDK_SendTalkData(chA, silence.data(), static_cast<int32_t>(silence.size()));
+        Sleep(40);
+      }
+      const bool echoed = host.WaitFor([&] { return host.talkAudio > 0; }, 3000);
+      QCSDK_StopTalk(chA);
+      d = std::to_string(host.Locked([&] { return host.talkAudio; })) + " audio blocks back";
+      return echoed;
+    });
+    demo.Run("PTZ", [&](std::string& d) {
+      d = "up, stop, zoom in, stop";
+      return QCSDK_SendPTZCommand(chA, 0, 1) == 1 && QCSDK_SendPTZCommand(chA, 0, 0) == 1 &&
+             QCSDK_SendPTZCommand(chA, 9, 1) == 1 && QCSDK_SendPTZCommand(chA, 9, 0) == 1;
+    });
+    demo.Run("user data", [&](std::string& d) {
+      const char hello[] = "hello device";
+      if (QCSDK_SendUserData(chA, hello, sizeof hello - 1) != 1) return false;
+      const bool back = host.WaitFor([&] { return host.userData > 0; }, 5000);
+      d = back ? "echoed" : "no answer";
+      return back;
+    });
+    demo.Run("device RPC", [&](std::string& d) {
+      if (QCSDK_GRPC_Begin(chA) != 1) {
+        d = "text exchange refused";
+        return false;
+      }
+      qvbu_dev_get_info_result info{};
+      const int32_t r = QCSDK_GRPC_dev_get_info(chA, nullptr, &info);
+      QCSDK_GRPC_End(chA);
+      d = "dev_get_info -> " + std::to_string(r) +
+          (info.name != nullptr ? std::string(", name \"") + info.name + "\"" : "");
+      return r == 0;
+    });
+  }
+  demo.Run("LAN search", [&](std::string& d) {
+    if (QCSDK_LanSeartchDevice(0, 1000) != 1) {
+      d = "no search could start";
+      return false;
+    }
+    const bool ended = host.WaitFor([&] { return host.searchEnded; }, 5000);
+    d = std::to_string(host.Locked([&] { return host.searchResults; })) + " devices";
+    return ended && host.Locked([&] { return host.searchResults; }) > 0;
+  });
+  demo.Run("disconnect", [&](std::string& d) {
+    const int before = host.Locked([&] { return host.events[QCSDK_EVENT_DISCONNECTED]; });
+    int expected = 0;
+    for (int32_t ch : {chA, chB}) {
+      if (ch >= 0 && QCSDK_Disconnect(ch) == 1) ++expected;
+    }
+    const bool ok = host.WaitFor(
+        [&] { return host.events[QCSDK_EVENT_DISCONNECTED] >= before + expected; }, 5000);
+    d = std::to_string(expected) + " channels";
+    return ok && expected > 0;
+  });
+  demo.Run("release", [&](std::string& d) {
+    d = "result " + std::to_string(QCSDK_ReleaseSDK());
+    return true;
+  });
+  simulator.Stop();
+  return demo.Summary();
+}
