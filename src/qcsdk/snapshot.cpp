@@ -31,7 +31,10 @@ inline void PutPixel(uint8_t* p, int32_t y, int32_t blue, int32_t green, int32_t
 
 // On x86 with ifunc support the row conversion is compiled for several
 // instruction sets and the best one is picked at load time.
-#if defined(__x86_64__) && defined(__GNUC__) && defined(__ELF__) && !defined(__clang__)
+// (Not in sanitizer builds: their runtimes are not ready when the loader
+// runs the resolver.)
+#if defined(__x86_64__) && defined(__GNUC__) && defined(__ELF__) && !defined(__clang__) && \
+    !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)
 #define QCSDK_VECTOR_CLONES __attribute__((target_clones("avx2", "sse4.1", "default")))
 #else
 #define QCSDK_VECTOR_CLONES
