@@ -5,15 +5,19 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <thread>
 
 namespace {
+// Device text can reach CmdProc while InitRCDlg still runs.
+std::mutex g_mutex;
 std::string g_dir;
 std::atomic<bool> g_exit{false};
 bool g_wait = false;
 
 void Log(const std::string& line) {
+  std::lock_guard<std::mutex> guard(g_mutex);
   if (std::FILE* f = std::fopen((g_dir + "/dialog.log").c_str(), "a")) {
     std::fprintf(f, "%s\n", line.c_str());
     std::fclose(f);
@@ -24,7 +28,10 @@ void Log(const std::string& line) {
 extern "C" {
 
 void InitRCDlg(int32_t linkId, int32_t value, const char* moduleDir) {
-  g_dir = moduleDir != nullptr ? moduleDir : ".";
+  {
+    std::lock_guard<std::mutex> guard(g_mutex);
+    g_dir = moduleDir != nullptr ? moduleDir : ".";
+  }
   g_exit = false;
   Log("InitRCDlg " + std::to_string(linkId) + " " + std::to_string(value));
 }
