@@ -99,6 +99,11 @@ bool Apply(const std::string& key, const std::string& value, DeviceSpec* spec) {
     if (value == "off") return !(spec->paced = false);
     return false;
   }
+  if (key == "live") {
+    if (value == "on") return spec->live = true;
+    if (value == "off") return !(spec->live = false);
+    return false;
+  }
   if (key == "end") {
     if (value.size() != 1 || (value[0] != '2' && value[0] != '9' && value[0] != 'w')) return false;
     spec->playback_end = value[0];
@@ -139,6 +144,7 @@ const char* DeviceSpecHelp() {
          "                     32-byte header with tag version V (4,5,6,7,9,10,16,17),\n"
          "                     plain or extended                      [qfh]\n"
          "  pace=on|off        pace frames at the frame rate          [on]\n"
+         "  live=on|off        live frames from login, or only once asked [on]\n"
          "  end=2|9|w          end kind of a playback that runs out   [2]\n"
          "  cfg=PATH           configuration library sent to clients (type 3)\n"
          "  cfgkind=N          parameter kind of the configuration message [1]\n"

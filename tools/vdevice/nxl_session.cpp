@@ -17,7 +17,7 @@ constexpr size_t kRawBlock = 64 * 1024;
 
 NxlSession::NxlSession(VirtualDevice& device, qvc::device::DeviceServer& server,
                        qvc::device::ClientInfo info)
-    : device_(device), server_(server), info_(std::move(info)) {}
+    : device_(device), server_(server), info_(std::move(info)), live_on_(device.spec().live) {}
 
 NxlSession::~NxlSession() { Stop(); }
 
@@ -230,6 +230,11 @@ void NxlSession::RunDownload(const Recording& r) {
 void NxlSession::Run() {
   const bool paced = device_.spec().paced;
   const auto period = std::chrono::microseconds(1000000 / device_.clip().fps);
+  if (!device_.spec().live) {
+    // Without live frames the client still learns the stream at login.
+    const std::vector<uint8_t> m = StreamHeaderMessage(device_.spec(), device_.clip(), 0, false);
+    server_.SendLive(info_.id, kControl, m.data(), m.size());
+  }
   std::unique_lock lock(mutex_);
   live_due_ = Clock::now();
   while (!stop_) {
