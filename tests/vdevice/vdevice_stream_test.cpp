@@ -1,5 +1,9 @@
 // Live streams of virtual devices: the header forms, frames that decode,
 // audio, control messages and user data both ways.
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
 #include <memory>
 #include <thread>
 
@@ -217,6 +221,39 @@ TEST_F(VdeviceTest, ControlMessagesAndUserDataBothWays) {
   EXPECT_EQ(controls('A')[1], (std::vector<uint8_t>{'A', 'L', 1, 2, 3}));
   ASSERT_TRUE(waitControls(1, 3));
   EXPECT_EQ(controls(1)[2], (std::vector<uint8_t>{1, 1}));
+}
+
+TEST_F(VdeviceTest, StreamsAMediaFileGivenByPath) {
+  // An elementary H.264 stream written from a pattern clip of another size.
+  const auto clip = vdevice::TestPatternClip(vdevice::VideoCodec::kH264, 208, 112, 25, 50, 25);
+  const std::string path =
+      ::testing::TempDir() + "vdevice_media_" + std::to_string(::getpid()) + ".h264";
+  {
+    std::ofstream out(path, std::ios::binary);
+    for (const auto& f : clip->frames) {
+      out.write(reinterpret_cast<const char*>(f.data.data()),
+                static_cast<std::streamsize>(f.data.size()));
+    }
+  }
+  AddDevice("type=2,file=" + path);
+  ASSERT_EQ(host_.device(0).clip().width, 208);
+  EXPECT_EQ(host_.device(0).clip().frames.size(), clip->frames.size());
+  EXPECT_TRUE(host_.device(0).clip().frames.front().key);
+  ASSERT_EQ(1, Connect(1, 0));
+  ASSERT_TRUE(WaitFor(Event::kLive, 1, 3, 3));
+  const auto live = Of(Event::kLive, 1);
+  EXPECT_EQ(Le16(live.front().data.data() + 2 + 44), 208);
+  const auto pictures = Decode(AV_CODEC_ID_H264, VideoUnits(live, true, 4));
+  ASSERT_GE(pictures.size(), 2u);
+  EXPECT_EQ(pictures.front().width, 208);
+  EXPECT_EQ(pictures.front().height, 112);
+  std::remove(path.c_str());
+  // A file that is not there is refused with a message.
+  vdevice::DeviceSpec spec;
+  spec.media_file = path + ".missing";
+  std::string error;
+  EXPECT_LT(host_.Add(spec, &error), 0);
+  EXPECT_FALSE(error.empty());
 }
 
 TEST_F(VdeviceTest, ManyChannelsShareOneEncodedClip) {
