@@ -196,6 +196,18 @@ TEST_F(RecordsTest, DownloadsRawAndAsChunks) {
   // An unknown recording fails with 35.
   Send(2, 32, std::string("./rec/00/20000101/none.mp4"));
   ASSERT_TRUE(WaitFor(Event::kDownload, 2, 35));
+
+  // The abort fault ends a download after its first block with 118.
+  AddDevice("type=1,kind=0,live=off,fault=abort-download");
+  ASSERT_EQ(1, Connect(3, 2));
+  const auto e3 = List(3, 7);
+  ASSERT_FALSE(e3.empty());
+  Send(3, 32, PathOf(e3[0], 0, today, "sv4"));
+  ASSERT_TRUE(WaitFor(Event::kDownload, 3, 118));
+  const auto aborted = Of(Event::kDownload, 3);
+  ASSERT_EQ(aborted.size(), 2u);
+  EXPECT_EQ(aborted[0].code, 33);
+  EXPECT_LT(aborted[0].data.size(), aborted[0].total);
 }
 
 }  // namespace

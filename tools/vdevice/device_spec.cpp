@@ -60,6 +60,7 @@ bool ParseFault(const std::string& value, Faults* faults) {
   if (name == "no-channel") return faults->no_channel = true;
   if (name == "client-limit") return faults->client_limit = true;
   if (name == "refuse-text") return faults->refuse_text = true;
+  if (name == "abort-download") return faults->abort_downloads = true;
   if (name == "drop-after") return ToInt(arg, 1, 1 << 30, &faults->drop_after_frames);
   if (name == "close-after") return ToInt(arg, 1, 1 << 30, &faults->close_after_frames);
   if (name == "malformed-after") return ToInt(arg, 1, 1 << 30, &faults->malformed_after_frames);
@@ -151,7 +152,8 @@ const char* DeviceSpecHelp() {
          "  number=A1001       directory group and number             [A<1001+index>]\n"
          "  port=N             link port                              [system picks]\n"
          "  fault=F            repeatable fault switch: refuse-password, no-channel,\n"
-         "                     client-limit, refuse-text, drop-after:N, close-after:N,\n"
+         "                     client-limit, refuse-text, abort-download, drop-after:N,\n"
+         "                     close-after:N,"
          "                     malformed-after:N (after N live frames), slow:MS\n";
 }
 

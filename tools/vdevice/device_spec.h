@@ -24,8 +24,9 @@ struct Faults {
   int drop_after_frames = 0;  // 0: off
   int close_after_frames = 0;
   int malformed_after_frames = 0;
-  int slow_ms = 0;           // delay of the login and of every answer
-  bool refuse_text = false;  // text exchanges are refused (83)
+  int slow_ms = 0;               // delay of the login and of every answer
+  bool refuse_text = false;      // text exchanges are refused (83)
+  bool abort_downloads = false;  // downloads end with 118 after their first block
 };
 
 struct DeviceSpec {

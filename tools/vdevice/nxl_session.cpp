@@ -10,7 +10,7 @@ namespace {
 
 constexpr uint8_t kKeyFrame = 1, kPFrame = 3, kAudioFrame = 4, kControl = 8;
 constexpr uint8_t kDownloadRaw = 33, kDownloadHeader = 37, kDownloadChunks = 41;
-constexpr uint8_t kDownloadDone = 34, kDownloadFailed = 35, kDownloadStopped = 36;
+constexpr uint8_t kDownloadDone = 34, kDownloadFailed = 35, kDownloadAborted = 118;
 constexpr size_t kRawBlock = 64 * 1024;
 
 }  // namespace
@@ -205,6 +205,7 @@ void NxlSession::RunDownload(const Recording& r) {
     return cancel_download_ || stop_;
   };
   bool ok = true;
+  const bool abortEarly = device_.spec().faults.abort_downloads;
   if (device_.ChunkedDownloads()) {
     const auto blocks = device_.ChunkedRecording(r, kRawBlock);
     uint32_t total = 0;
@@ -213,6 +214,7 @@ void NxlSession::RunDownload(const Recording& r) {
       if (cancelled()) return;
       ok = server_.SendDownload(info_.id, i == 0 ? kDownloadHeader : kDownloadChunks, total,
                                 blocks[i].data(), blocks[i].size());
+      if (abortEarly) break;
     }
   } else {
     const std::vector<uint8_t> file = device_.RawRecordingFile(r);
@@ -221,10 +223,13 @@ void NxlSession::RunDownload(const Recording& r) {
       if (cancelled()) return;
       ok = server_.SendDownload(info_.id, kDownloadRaw, total, file.data() + at,
                                 std::min(kRawBlock, file.size() - at));
+      if (abortEarly) break;
     }
   }
-  if (!cancelled())
-    server_.SendDownload(info_.id, ok ? kDownloadDone : kDownloadFailed, 0, nullptr, 0);
+  if (!cancelled()) {
+    const uint8_t end = !ok ? kDownloadFailed : abortEarly ? kDownloadAborted : kDownloadDone;
+    server_.SendDownload(info_.id, end, 0, nullptr, 0);
+  }
 }
 
 void NxlSession::Run() {
