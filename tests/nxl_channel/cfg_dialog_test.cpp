@@ -11,12 +11,13 @@
 #include "qcsdk/cfg_unpack.h"
 #include "qcsdk/config_dialog.h"
 #include "qcsdk/lifecycle.h"
-#include "support/cfg_pack.h"
+#include "vdevice/cfg_pack.h"
 
 namespace qcsdk::test {
 namespace {
 
 using ::testing::ElementsAre;
+using vdevice::CfgPack;
 
 std::vector<uint8_t> ReadAll(const std::filesystem::path& p) {
   std::ifstream in(p, std::ios::binary);

@@ -1,9 +1,9 @@
-#include "support/cfg_pack.h"
+#include "vdevice/cfg_pack.h"
 
 #include <algorithm>
 #include <cstddef>
 
-namespace qcsdk::test {
+namespace vdevice {
 namespace {
 
 constexpr std::size_t kWindow = 1024;
@@ -101,4 +101,4 @@ bool CfgPack(const std::vector<uint8_t>& input, std::vector<uint8_t>& stream) {
   return true;
 }
 
-}  // namespace qcsdk::test
+}  // namespace vdevice

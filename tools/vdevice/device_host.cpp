@@ -1,0 +1,73 @@
+#include "vdevice/device_host.h"
+
+#include <exception>
+
+namespace vdevice {
+
+DeviceHost::DeviceHost() = default;
+
+DeviceHost::~DeviceHost() { Stop(); }
+
+bool DeviceHost::RunDirectory(uint16_t port) {
+  directory_ = std::make_unique<qvc::device::DirectoryServer>();
+  if (!directory_->Start(port)) {
+    directory_.reset();
+    return false;
+  }
+  directory_port_ = directory_->port();
+  return true;
+}
+
+int DeviceHost::Add(DeviceSpec spec, std::string* error) {
+  const int index = static_cast<int>(devices_.size());
+  if (spec.number == 0) spec.number = 1001 + index;
+  Entry e;
+  try {
+    e.device = std::make_shared<VirtualDevice>(std::move(spec), index);
+  } catch (const std::exception& ex) {
+    if (error) *error = ex.what();
+    return -1;
+  }
+  const DeviceSpec& s = e.device->spec();
+  e.nxl = std::make_unique<NxlFrontEnd>(e.device);
+  if (!e.nxl->Start(static_cast<uint16_t>(s.port))) {
+    if (error) *error = "cannot listen on port " + std::to_string(s.port);
+    return -1;
+  }
+  if (directory_port_ != 0) {
+    qvc::device::DirectoryEntry entry;
+    entry.group = s.group;
+    entry.number = s.number;
+    entry.port = e.nxl->port();
+    entry.channel_count = s.channels;
+    entry.address = "127.0.0.1";
+    e.registration = std::make_unique<qvc::device::DirectoryRegistration>();
+    if (!e.registration->Register("127.0.0.1", directory_port_, entry)) {
+      if (error) *error = "cannot register with the directory";
+      e.nxl->Stop();
+      return -1;
+    }
+  }
+  devices_.push_back(std::move(e));
+  return index;
+}
+
+std::string DeviceHost::Describe(size_t i) const {
+  const Entry& e = devices_[i];
+  const DeviceSpec& s = e.device->spec();
+  return "device " + std::to_string(i) + " nxl=127.0.0.1:" + std::to_string(e.nxl->port()) +
+         " number=" + s.group + std::to_string(s.number) +
+         " type=" + std::to_string(s.device_type) + " channels=" + std::to_string(s.channels);
+}
+
+void DeviceHost::Stop() {
+  for (Entry& e : devices_) {
+    if (e.registration) e.registration->Unregister();
+    e.nxl->Stop();
+  }
+  devices_.clear();
+  if (directory_) directory_->Stop();
+  directory_.reset();
+}
+
+}  // namespace vdevice

@@ -1,0 +1,148 @@
+// vdevice: serves virtual devices on 127.0.0.1 until SIGINT/SIGTERM (or,
+// with --until-stdin-closes, until its standard input ends).
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+#include "vdevice/device_host.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: vdevice [options] --device SETTINGS [--device SETTINGS ...]\n"
+    "Serves virtual devices on 127.0.0.1 and prints one line per device:\n"
+    "  device <index> nxl=127.0.0.1:<port> number=<group><number> type=<t> channels=<n>\n"
+    "then 'ready'. Options:\n"
+    "  --device SETTINGS       one virtual device (settings below)\n"
+    "  --run-directory[=PORT]  run a directory service (port 0 or none: the system\n"
+    "                          picks) and register every device; prints\n"
+    "                          'directory 127.0.0.1:<port>'\n"
+    "  --directory-port N      register every device with the directory at\n"
+    "                          127.0.0.1:N\n"
+    "  --until-stdin-closes    exit when standard input ends\n"
+    "  --print-ports           accepted for compatibility (ports are always printed)\n"
+    "  --help                  this text\n\n";
+
+int g_signal_pipe[2] = {-1, -1};
+
+void OnSignal(int) {
+  const char c = 's';
+  [[maybe_unused]] const ssize_t n = write(g_signal_pipe[1], &c, 1);
+}
+
+bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<vdevice::DeviceSpec> specs;
+  bool runDirectory = false, untilStdin = false;
+  int directoryPort = 0;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= argc) return false;
+      *out = argv[++i];
+      return true;
+    };
+    std::string v, error;
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      std::fputs(vdevice::DeviceSpecHelp(), stdout);
+      return 0;
+    } else if (arg == "--device" && value(&v)) {
+      vdevice::DeviceSpec spec;
+      if (!vdevice::ParseDeviceSpec(v, &spec, &error)) {
+        std::fprintf(stderr, "vdevice: %s\n", error.c_str());
+        return 2;
+      }
+      specs.push_back(spec);
+    } else if (arg == "--run-directory" || StartsWith(arg, "--run-directory=")) {
+      runDirectory = true;
+      if (arg.size() > 16) directoryPort = std::atoi(arg.c_str() + 16);
+    } else if (arg == "--directory-port" && value(&v)) {
+      directoryPort = std::atoi(v.c_str());
+    } else if (arg == "--until-stdin-closes") {
+      untilStdin = true;
+    } else if (arg == "--print-ports") {
+    } else {
+      std::fprintf(stderr, "vdevice: unknown or incomplete option '%s'\n%s", arg.c_str(), kUsage);
+      return 2;
+    }
+  }
+  if (specs.empty()) {
+    std::fprintf(stderr, "vdevice: no --device given\n%s", kUsage);
+    return 2;
+  }
+  if (directoryPort < 0 || directoryPort > 65535) {
+    std::fprintf(stderr, "vdevice: bad directory port\n");
+    return 2;
+  }
+
+  // A program of its own: it may own signal handling. Signals only wake the
+  // main thread through a pipe.
+  if (pipe(g_signal_pipe) != 0) return 1;
+  struct sigaction sa {};
+  sa.sa_handler = OnSignal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  av_log_set_level(AV_LOG_ERROR);
+  vdevice::DeviceHost host;
+  if (runDirectory) {
+    if (!host.RunDirectory(static_cast<uint16_t>(directoryPort))) {
+      std::fprintf(stderr, "vdevice: cannot run the directory on port %d\n", directoryPort);
+      return 1;
+    }
+    std::printf("directory 127.0.0.1:%u\n", host.directory_port());
+  } else if (directoryPort != 0) {
+    host.UseDirectory(static_cast<uint16_t>(directoryPort));
+  }
+  for (auto& spec : specs) {
+    std::string error;
+    const int index = host.Add(spec, &error);
+    if (index < 0) {
+      std::fprintf(stderr, "vdevice: device %zu: %s\n", host.size(), error.c_str());
+      return 1;
+    }
+    std::printf("%s\n", host.Describe(static_cast<size_t>(index)).c_str());
+  }
+  std::printf("ready\n");
+  std::fflush(stdout);
+
+  pollfd fds[2] = {{g_signal_pipe[0], POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+  for (;;) {
+    const int n = poll(fds, untilStdin ? 2 : 1, -1);
+    if (n < 0) continue;
+    if (fds[0].revents) break;
+    if (untilStdin && fds[1].revents) {
+      char buf[256];
+      if (read(STDIN_FILENO, buf, sizeof buf) <= 0) break;
+    }
+  }
+  host.Stop();
+  std::printf("stopped\n");
+  return 0;
+}
+
+// libx265 keeps a few buffers of every encoder until the process ends and
+// runs helper threads the race checker cannot see synchronise; sanitizer
+// builds of the program are told to look past them.
+extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
+  return "leak:libx265.so\n";
+}
+extern "C" __attribute__((visibility("default"))) const char* __tsan_default_suppressions() {
+  return "race:libx265.so\n";
+}

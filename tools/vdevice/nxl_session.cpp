@@ -1,0 +1,282 @@
+#include "vdevice/nxl_session.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "vdevice/stream_header.h"
+
+namespace vdevice {
+namespace {
+
+constexpr uint8_t kKeyFrame = 1, kPFrame = 3, kAudioFrame = 4, kControl = 8;
+constexpr uint8_t kDownloadRaw = 33, kDownloadHeader = 37, kDownloadChunks = 41;
+constexpr uint8_t kDownloadDone = 34, kDownloadFailed = 35, kDownloadAborted = 118;
+constexpr size_t kRawBlock = 64 * 1024;
+
+}  // namespace
+
+NxlSession::NxlSession(VirtualDevice& device, qvc::device::DeviceServer& server,
+                       qvc::device::ClientInfo info)
+    : device_(device), server_(server), info_(std::move(info)), live_on_(device.spec().live) {}
+
+NxlSession::~NxlSession() { Stop(); }
+
+void NxlSession::Start() {
+  thread_ = std::thread([this] { Run(); });
+}
+
+void NxlSession::RequestStop() {
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+    cancel_download_ = true;
+  }
+  cv_.notify_all();
+}
+
+void NxlSession::Stop() {
+  RequestStop();
+  if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+}
+
+void NxlSession::SetLive(bool on) {
+  std::lock_guard lock(mutex_);
+  if (on && !live_on_) live_header_ = true;
+  live_on_ = on;
+  cv_.notify_all();
+}
+
+bool NxlSession::Play(const std::string& path) {
+  Recording r;
+  if (!device_.FindRecording(info_.device_channel, path, &r)) return false;
+  std::lock_guard lock(mutex_);
+  play_ = r;
+  play_header_ = true;
+  paused_ = false;
+  speed_ = 0;
+  play_pos_ = 0;
+  play_due_ = Clock::now();
+  cv_.notify_all();
+  return true;
+}
+
+void NxlSession::StopPlayback() {
+  std::lock_guard lock(mutex_);
+  play_.reset();
+}
+
+void NxlSession::Pause(bool paused) {
+  std::lock_guard lock(mutex_);
+  paused_ = paused;
+  if (!paused) play_due_ = Clock::now();
+  cv_.notify_all();
+}
+
+void NxlSession::ChangeSpeed(int step) {
+  std::lock_guard lock(mutex_);
+  speed_ = step == 0 ? 0 : std::clamp(speed_ + step, -4, 4);
+  cv_.notify_all();
+}
+
+void NxlSession::Seek(int32_t frame) {
+  std::lock_guard lock(mutex_);
+  if (!play_) return;
+  // Frames count from 1; playback goes on from the key frame at or before
+  // the one asked for, so that it decodes.
+  const uint32_t target = static_cast<uint32_t>(
+      std::clamp<int64_t>(int64_t{frame} - 1, 0, std::max<int64_t>(0, int64_t{play_->frames} - 1)));
+  const size_t clipSize = device_.clip().frames.size();
+  const uint32_t base = target - static_cast<uint32_t>(target % clipSize);
+  play_pos_ = base + static_cast<uint32_t>(device_.clip().KeyAtOrBefore(target % clipSize));
+  play_due_ = Clock::now();
+  cv_.notify_all();
+}
+
+bool NxlSession::Download(const std::string& path) {
+  Recording r;
+  if (!device_.FindRecording(info_.device_channel, path, &r)) return false;
+  std::lock_guard lock(mutex_);
+  download_ = r;
+  cancel_download_ = false;
+  cv_.notify_all();
+  return true;
+}
+
+bool NxlSession::CancelDownload() {
+  std::lock_guard lock(mutex_);
+  const bool running = downloading_ || download_.has_value();
+  download_.reset();
+  cancel_download_ = true;
+  return running;
+}
+
+bool NxlSession::SendFrame(bool playback, const MediaFrame& frame, uint64_t index) {
+  const uint8_t type = frame.key ? kKeyFrame : kPFrame;
+  const std::vector<uint8_t> audio = device_.AudioForFrame(index);
+  auto send = [&](uint8_t t, const std::vector<uint8_t>& payload) {
+    std::vector<uint8_t> m;
+    if (device_.spec().header == HeaderForm::kWhole) {
+      // With a whole record, frames carry an 8-byte "QVS" prefix: kind and
+      // 24-bit length.
+      m = {'Q',
+           'V',
+           'S',
+           0,
+           t,
+           static_cast<uint8_t>(payload.size()),
+           static_cast<uint8_t>(payload.size() >> 8),
+           static_cast<uint8_t>(payload.size() >> 16)};
+    }
+    m.insert(m.end(), payload.begin(), payload.end());
+    return playback ? server_.SendPlayback(info_.id, t, m.data(), m.size())
+                    : server_.SendLive(info_.id, t, m.data(), m.size());
+  };
+  return send(type, frame.data) && send(kAudioFrame, audio);
+}
+
+void NxlSession::SendLiveFrame() {
+  bool header = false;
+  uint64_t index = 0;
+  {
+    std::lock_guard lock(mutex_);
+    header = live_header_;
+    if (header) {
+      live_header_ = false;
+      // Start at a key frame after a (re)start of the stream.
+      live_index_ -= live_index_ % device_.clip().frames.size();
+    }
+    index = live_index_++;
+  }
+  const MediaClip& clip = device_.clip();
+  if (header) {
+    const std::vector<uint8_t> m = StreamHeaderMessage(device_.spec(), clip, 0, false);
+    server_.SendLive(info_.id, kControl, m.data(), m.size());
+  }
+  SendFrame(false, clip.frames[index % clip.frames.size()], index);
+  const Faults& f = device_.spec().faults;
+  auto hits = [](int limit, uint64_t n) { return limit > 0 && n == static_cast<uint64_t>(limit); };
+  uint64_t sent = 0;
+  {
+    std::lock_guard lock(mutex_);
+    sent = ++live_sent_;
+    if (hits(f.drop_after_frames, sent) || hits(f.close_after_frames, sent) ||
+        hits(f.malformed_after_frames, sent)) {
+      faulted_ = true;
+    }
+  }
+  if (hits(f.drop_after_frames, sent)) {
+    server_.Drop(info_.id);
+  } else if (hits(f.close_after_frames, sent)) {
+    server_.Close(info_.id, "device closes the link");
+  } else if (hits(f.malformed_after_frames, sent)) {
+    server_.SendMalformed(info_.id);
+  }
+}
+
+void NxlSession::SendPlaybackFrame() {
+  std::optional<Recording> r;
+  bool header = false;
+  uint32_t pos = 0;
+  {
+    std::lock_guard lock(mutex_);
+    if (!play_) return;
+    r = play_;
+    header = play_header_;
+    play_header_ = false;
+    pos = play_pos_++;
+    if (pos >= r->frames) play_.reset();
+  }
+  if (header) {
+    const std::vector<uint8_t> m =
+        StreamHeaderMessage(device_.spec(), device_.clip(), r->frames, true);
+    server_.SendPlayback(info_.id, kControl, m.data(), m.size());
+  }
+  if (pos >= r->frames) {
+    const uint8_t end = static_cast<uint8_t>(device_.spec().playback_end);
+    server_.SendPlayback(info_.id, end, nullptr, 0);
+    return;
+  }
+  SendFrame(true, device_.RecordingFrame(*r, pos), pos);
+}
+
+void NxlSession::RunDownload(const Recording& r) {
+  auto cancelled = [this] {
+    std::lock_guard lock(mutex_);
+    return cancel_download_ || stop_;
+  };
+  bool ok = true;
+  const bool abortEarly = device_.spec().faults.abort_downloads;
+  if (device_.ChunkedDownloads()) {
+    const auto blocks = device_.ChunkedRecording(r, kRawBlock);
+    uint32_t total = 0;
+    for (const auto& b : blocks) total += static_cast<uint32_t>(b.size());
+    for (size_t i = 0; i < blocks.size() && ok; ++i) {
+      if (cancelled()) return;
+      ok = server_.SendDownload(info_.id, i == 0 ? kDownloadHeader : kDownloadChunks, total,
+                                blocks[i].data(), blocks[i].size());
+      if (abortEarly) break;
+    }
+  } else {
+    const std::vector<uint8_t> file = device_.RawRecordingFile(r);
+    const auto total = static_cast<uint32_t>(file.size());
+    for (size_t at = 0; at < file.size() && ok; at += kRawBlock) {
+      if (cancelled()) return;
+      ok = server_.SendDownload(info_.id, kDownloadRaw, total, file.data() + at,
+                                std::min(kRawBlock, file.size() - at));
+      if (abortEarly) break;
+    }
+  }
+  if (!cancelled()) {
+    const uint8_t end = !ok ? kDownloadFailed : abortEarly ? kDownloadAborted : kDownloadDone;
+    server_.SendDownload(info_.id, end, 0, nullptr, 0);
+  }
+}
+
+void NxlSession::Run() {
+  const bool paced = device_.spec().paced;
+  const auto period = std::chrono::microseconds(1000000 / device_.clip().fps);
+  if (!device_.spec().live) {
+    // Without live frames the client still learns the stream at login.
+    const std::vector<uint8_t> m = StreamHeaderMessage(device_.spec(), device_.clip(), 0, false);
+    server_.SendLive(info_.id, kControl, m.data(), m.size());
+  }
+  std::unique_lock lock(mutex_);
+  live_due_ = Clock::now();
+  while (!stop_) {
+    if (download_) {
+      Recording r = *download_;
+      download_.reset();
+      downloading_ = true;
+      lock.unlock();
+      RunDownload(r);
+      lock.lock();
+      downloading_ = false;
+      continue;
+    }
+    const auto now = Clock::now();
+    const bool liveActive = live_on_ && !faulted_;
+    const bool playActive = play_.has_value() && !paused_;
+    if (liveActive && (!paced || now >= live_due_)) {
+      live_due_ = std::max(live_due_ + period, now - period);
+      lock.unlock();
+      SendLiveFrame();
+      lock.lock();
+      continue;
+    }
+    if (playActive && (!paced || now >= play_due_)) {
+      const auto scaled = speed_ >= 0 ? period / (1 << speed_) : period * (1 << -speed_);
+      play_due_ = std::max(play_due_ + scaled, now - scaled);
+      lock.unlock();
+      SendPlaybackFrame();
+      lock.lock();
+      continue;
+    }
+    auto until = now + std::chrono::seconds(1);
+    if (liveActive) until = std::min(until, live_due_);
+    if (playActive) until = std::min(until, play_due_);
+    cv_.wait_until(lock, until);
+  }
+  finished_ = true;
+}
+
+}  // namespace vdevice

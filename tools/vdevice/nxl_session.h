@@ -1,0 +1,87 @@
+// One logged-in Nxl client of a virtual device. Its thread sends the live
+// stream (header, then frames paced at the frame rate), the playback of a
+// recording (with pause, speeds and seek, then an end kind) and downloads;
+// the front end changes its state from the server's loop thread.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "qvc/device/device_server.h"
+#include "vdevice/virtual_device.h"
+
+namespace vdevice {
+
+class NxlSession {
+ public:
+  NxlSession(VirtualDevice& device, qvc::device::DeviceServer& server,
+             qvc::device::ClientInfo info);
+  ~NxlSession();  // stops and joins the thread
+  NxlSession(const NxlSession&) = delete;
+  NxlSession& operator=(const NxlSession&) = delete;
+
+  const qvc::device::ClientInfo& info() const { return info_; }
+  void Start();
+  // Asks the thread to end without waiting for it.
+  void RequestStop();
+  // Asks and waits (not from the session's own thread).
+  void Stop();
+  bool finished() const { return finished_; }
+
+  void SetLive(bool on);
+  // Playback: starts (false when the path names no recording), stops
+  // without an end message, and the controls.
+  bool Play(const std::string& path);
+  void StopPlayback();
+  void Pause(bool paused);
+  void ChangeSpeed(int step);  // +1 faster, -1 slower, 0 normal
+  void Seek(int32_t frame);
+  // Downloads: false when the path names no recording.
+  bool Download(const std::string& path);
+  // true when a download was running.
+  bool CancelDownload();
+
+ private:
+  void Run();
+  void SendLiveFrame();
+  void SendPlaybackFrame();
+  void RunDownload(const Recording& r);
+  bool SendFrame(bool playback, const MediaFrame& frame, uint64_t index);
+
+  using Clock = std::chrono::steady_clock;
+  VirtualDevice& device_;
+  qvc::device::DeviceServer& server_;
+  const qvc::device::ClientInfo info_;
+
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool stop_ = false;
+  bool live_on_ = true;
+  bool live_header_ = true;
+  uint64_t live_index_ = 0;
+  uint64_t live_sent_ = 0;
+  bool faulted_ = false;
+  Clock::time_point live_due_{};
+
+  std::optional<Recording> play_;
+  bool play_header_ = false;
+  bool paused_ = false;
+  int speed_ = 0;  // playback runs 2^speed times the frame rate
+  uint32_t play_pos_ = 0;
+  Clock::time_point play_due_{};
+
+  std::optional<Recording> download_;
+  bool cancel_download_ = false;
+  bool downloading_ = false;
+
+  std::atomic<bool> finished_{false};
+  std::thread thread_;
+};
+
+}  // namespace vdevice

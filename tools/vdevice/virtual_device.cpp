@@ -1,0 +1,221 @@
+#include "vdevice/virtual_device.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include "vdevice/cfg_pack.h"
+#include "vdevice/stream_header.h"
+
+namespace vdevice {
+namespace {
+
+constexpr const char* kExtensions[] = {"sv4", "sv5", "sv6", "mp4", "mp4"};
+constexpr const char* kNames[] = {"080000", "120000", "160000"};
+constexpr size_t kMaxFileFrames = 3000;
+
+bool ShortEntries(int device_type) { return device_type == 1 || device_type == 5; }
+
+}  // namespace
+
+Date Today() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return Date{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
+}
+
+VirtualDevice::VirtualDevice(DeviceSpec spec, int index)
+    : spec_(std::move(spec)),
+      index_(index),
+      rpc_({rpc::Account{spec_.user, spec_.password, "admin", ""}}, true) {
+  if (!spec_.media_file.empty()) {
+    clip_ = MediaFileClip(spec_.media_file, kMaxFileFrames);
+  } else {
+    // Two seconds with a key frame every second: one shared clip per
+    // (codec, size, rate) however many devices and channels use it.
+    clip_ = TestPatternClip(spec_.codec, spec_.width, spec_.height, spec_.fps, 2 * spec_.fps,
+                            spec_.fps);
+  }
+  if (!spec_.cfg_library.empty()) {
+    std::ifstream in(spec_.cfg_library, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read the configuration library " + spec_.cfg_library);
+    cfg_library_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+}
+
+VirtualDevice::~VirtualDevice() = default;
+
+std::vector<Recording> VirtualDevice::Recordings(int channel, const Date& date) const {
+  std::vector<Recording> out;
+  if (!(date == Today())) return out;
+  const char* ext = kExtensions[spec_.recording_kind];
+  for (size_t i = 0; i < std::size(kNames); ++i) {
+    Recording r;
+    r.channel = channel;
+    r.date = date;
+    r.name = kNames[i];
+    char prefix[8];
+    std::snprintf(prefix, sizeof prefix, "R%02d", channel % 100);
+    r.prefix = prefix;
+    r.drive = static_cast<char>('C' + i % 2);
+    r.frames = static_cast<uint32_t>(3 * clip_->fps);
+    char path[256];
+    if (ShortEntries(spec_.device_type)) {
+      std::snprintf(path, sizeof path, "%c:\\QdvrFile\\%04d%02d%02d\\%02d%s.%s", r.drive, date.year,
+                    date.month, date.day, channel, r.name.c_str(), ext);
+    } else {
+      std::snprintf(path, sizeof path, "./rec/%02d/%04d%02d%02d/%s%s.%s", r.drive - 'C', date.year,
+                    date.month, date.day, r.prefix.c_str(), r.name.c_str(), ext);
+    }
+    r.path = path;
+    out.push_back(std::move(r));
+  }
+  return out;
+}
+
+bool VirtualDevice::FindRecording(int channel, const std::string& path, Recording* out) const {
+  for (const Recording& r : Recordings(channel, Today())) {
+    if (r.path == path) {
+      *out = r;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::vector<uint8_t> VirtualDevice::FileListAnswer(int channel, const Date& date) const {
+  std::vector<uint8_t> out;
+  for (const Recording& r : Recordings(channel, date)) {
+    out.push_back(static_cast<uint8_t>(r.drive));
+    out.insert(out.end(), r.name.begin(), r.name.end());
+    if (!ShortEntries(spec_.device_type)) out.insert(out.end(), r.prefix.begin(), r.prefix.end());
+  }
+  return out;
+}
+
+const MediaFrame& VirtualDevice::RecordingFrame(const Recording&, uint32_t i) const {
+  return clip_->frames[i % clip_->frames.size()];
+}
+
+std::vector<uint8_t> VirtualDevice::AudioForFrame(uint64_t frame) const {
+  const size_t samples = static_cast<size_t>(8000 / clip_->fps);
+  return G711Tone(spec_.mu_law, frame * samples, samples);
+}
+
+std::vector<uint8_t> VirtualDevice::RawRecordingFile(const Recording& r) const {
+  // The ".sv" layout: the 32-byte header twice (the second with the frame
+  // count), then the frames as they travel, audio after each picture.
+  std::array<uint8_t, 32> head = ShortHeader(spec_, *clip_, 0);
+  std::vector<uint8_t> out(head.begin(), head.end());
+  PutLe32(head.data() + 12, r.frames);
+  out.insert(out.end(), head.begin(), head.end());
+  for (uint32_t i = 0; i < r.frames; ++i) {
+    const MediaFrame& f = RecordingFrame(r, i);
+    out.insert(out.end(), f.data.begin(), f.data.end());
+    const std::vector<uint8_t> audio = AudioForFrame(i);
+    out.insert(out.end(), audio.begin(), audio.end());
+  }
+  return out;
+}
+
+std::vector<std::vector<uint8_t>> VirtualDevice::ChunkedRecording(const Recording& r,
+                                                                  size_t block_size) const {
+  std::vector<std::vector<uint8_t>> blocks;
+  const std::array<uint8_t, 96> record = StreamRecord(spec_, *clip_, r.frames);
+  blocks.emplace_back(record.begin(), record.end());
+  std::vector<uint8_t> block;
+  auto chunk = [&](uint8_t kind, const std::vector<uint8_t>& payload, uint64_t ms) {
+    if (!block.empty() && block.size() + 16 + payload.size() > block_size) {
+      blocks.push_back(std::move(block));
+      block.clear();
+    }
+    uint8_t head[16] = {'Q', 'V', 'S', 0, kind};
+    head[5] = static_cast<uint8_t>(payload.size());
+    head[6] = static_cast<uint8_t>(payload.size() >> 8);
+    head[7] = static_cast<uint8_t>(payload.size() >> 16);
+    PutLe32(head + 8, static_cast<uint32_t>(ms));
+    PutLe32(head + 12, static_cast<uint32_t>(ms >> 32));
+    block.insert(block.end(), head, head + 16);
+    block.insert(block.end(), payload.begin(), payload.end());
+  };
+  for (uint32_t i = 0; i < r.frames; ++i) {
+    const MediaFrame& f = RecordingFrame(r, i);
+    const uint64_t ms = uint64_t{i} * 1000 / static_cast<uint64_t>(clip_->fps);
+    chunk(f.key ? 1 : 3, f.data, ms);
+    chunk(4, AudioForFrame(i), ms);
+  }
+  if (!block.empty()) blocks.push_back(std::move(block));
+  return blocks;
+}
+
+std::string VirtualDevice::HandleRpc(std::string_view request) { return rpc_.Handle(request); }
+
+uint32_t VirtualDevice::ConfigVersion() const {
+  if (cfg_library_.size() < 4) return 0;
+  return GetLe32(cfg_library_.data() + cfg_library_.size() - 4);
+}
+
+std::vector<uint8_t> VirtualDevice::ConfigMessage(uint32_t client_version) const {
+  std::vector<uint8_t> image;
+  if (!cfg_library_.empty() && client_version != ConfigVersion()) {
+    if (!CfgPack(cfg_library_, image)) image.clear();
+  }
+  char params[128];
+  const int n = std::snprintf(params, sizeof params, "type=%d;channels=%d;number=%s%d",
+                              spec_.device_type, spec_.channels, spec_.group.c_str(), spec_.number);
+  std::vector<uint8_t> m(8);
+  PutLe32(m.data(), 5u | (static_cast<uint32_t>(static_cast<uint8_t>(spec_.cfg_param_kind)) << 5));
+  PutLe32(m.data() + 4, static_cast<uint32_t>(4 + image.size()));
+  m.insert(m.end(), image.begin(), image.end());
+  m.insert(m.end(), params, params + n + 1);
+  return m;
+}
+
+void VirtualDevice::NoteControl(uint32_t code) {
+  std::lock_guard lock(mutex_);
+  controls_.push_back(code);
+}
+
+std::vector<uint32_t> VirtualDevice::Controls() const {
+  std::lock_guard lock(mutex_);
+  return controls_;
+}
+
+void VirtualDevice::PushUserData(const std::vector<uint8_t>& data) {
+  std::vector<DeviceSinks> sinks;
+  {
+    std::lock_guard lock(mutex_);
+    for (auto& [id, s] : sinks_) sinks.push_back(s);
+  }
+  for (auto& s : sinks) {
+    if (s.user_data) s.user_data(data);
+  }
+}
+
+void VirtualDevice::PushRecordingState(bool recording) {
+  std::vector<DeviceSinks> sinks;
+  {
+    std::lock_guard lock(mutex_);
+    for (auto& [id, s] : sinks_) sinks.push_back(s);
+  }
+  for (auto& s : sinks) {
+    if (s.recording_state) s.recording_state(recording);
+  }
+}
+
+int VirtualDevice::AddSinks(DeviceSinks sinks) {
+  std::lock_guard lock(mutex_);
+  sinks_[next_sink_] = std::move(sinks);
+  return next_sink_++;
+}
+
+void VirtualDevice::RemoveSinks(int id) {
+  std::lock_guard lock(mutex_);
+  sinks_.erase(id);
+}
+
+}  // namespace vdevice
