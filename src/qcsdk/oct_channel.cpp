@@ -180,6 +180,7 @@ void OctChannel::InsertKeyFrame() {
 
 bool OctChannel::StartTalk() {
   if (Status() != QCLS_Connected || m_bTalkRequested) return false;
+  const OctConnection::OpenScope opening(Conn());
   const int32_t handle = platform::Oct().chat_open(m_hConn);
   m_hChat = handle;
   if (handle > 0) {
@@ -262,6 +263,7 @@ bool OctChannel::RemotePlay(int32_t nIndex) {
   os::Sleep(50);
   std::lock_guard<os::RecursiveLock> guard(*m_pRecListLock);
   if (static_cast<std::size_t>(nIndex) >= m_recFileList.size()) return false;
+  const OctConnection::OpenScope opening(Conn());
   const int32_t handle = oct.vod_open(m_hConn, EntryPath(m_recFileList[nIndex]), 0);
   m_hVod = handle;
   if (handle > 0) AddHandle(handle);
@@ -304,6 +306,7 @@ bool OctChannel::DownloadRemoteFile(int32_t nIndex, const char* szFilename) {
   std::lock_guard<os::RecursiveLock> guard(*m_pRecListLock);
   m_bDownloadDone = false;
   if (nIndex < 0 || static_cast<std::size_t>(nIndex) >= m_recFileList.size()) return false;
+  const OctConnection::OpenScope opening(Conn());
   const int32_t handle = platform::Oct().down_open(m_hConn, EntryPath(m_recFileList[nIndex]), 0);
   m_hDown = handle;
   if (handle > 0) AddHandle(handle);

@@ -1,6 +1,7 @@
 #include "qcsdk/oct_conn.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -17,6 +18,8 @@ constexpr uint32_t kStepMs = 10;
 constexpr uint32_t kIdleMs = 100;
 constexpr int64_t kConnStopMs = 2000;
 constexpr int64_t kDisconnStopMs = 500;
+// Open calls return at once; this only bounds the wait should one not.
+constexpr int64_t kOpenWaitMs = 2000;
 
 // Module state. The connection table lock is taken before any connection's
 // own lock; the release-queue lock is never taken while the table lock is
@@ -185,8 +188,9 @@ void OctConnection::OnConnEvent(int32_t nType, int32_t nResult, const OctDevInfo
       for (const ChannelPtr& c : channels) {
         if (auto channel = AsOct(c)) channel->OnStreamState(Handle(), -1, 1, nResult);
       }
+      std::vector<ChannelPtr> dropped;  // released after the lock
       std::lock_guard<os::RecursiveLock> guard(*m_pLock);
-      m_pending.clear();
+      dropped.swap(m_pending);
     } else if (pInfo != nullptr) {
       StoreDevInfo(*pInfo);
       m_eState.store(kOctReady, std::memory_order_release);
@@ -199,9 +203,11 @@ void OctConnection::OnConnEvent(int32_t nType, int32_t nResult, const OctDevInfo
       if (auto channel = AsOct(c)) channel->OnStreamState(Handle(), -1, 3, nResult);
     }
     // The link is gone: nothing under it can be closed any more.
+    std::vector<ChannelPtr> dropped;  // released after the lock
+    std::map<int32_t, ChannelPtr> handles;
     std::lock_guard<os::RecursiveLock> guard(*m_pLock);
-    m_pending.clear();
-    m_handles.clear();
+    dropped.swap(m_pending);
+    handles.swap(m_handles);
   }
 }
 
@@ -230,15 +236,21 @@ void OctConnection::Process() {
         // A channel disconnected while it waited needs no stream.
         if (!channel || channel->Status() != QCLS_Connecting) continue;
         channel->SetDeviceKind(DeviceType());
-        const int32_t stream =
-            oct.stream_open(Handle(), channel->DeviceChannel(), channel->StreamIndex(), 0, 1);
+        int32_t stream;
+        {
+          const OpenScope opening(shared_from_this());
+          stream =
+              oct.stream_open(Handle(), channel->DeviceChannel(), channel->StreamIndex(), 0, 1);
+          if (stream >= 0) {
+            std::lock_guard<os::RecursiveLock> guard(*m_pLock);
+            m_handles[stream] = channel;
+          }
+        }
         if (stream < 0) {
+          // A failed open is not entered: it would keep the connection alive.
           channel->OnLinkEvent(6, nullptr);
           channel->CloseAllHandles();
-          continue;  // a failed open is not entered: it would keep the connection alive
         }
-        std::lock_guard<os::RecursiveLock> guard(*m_pLock);
-        m_handles[stream] = channel;
       }
       if (!Channels().empty()) return;
       OctConnectionPtr retired;
@@ -290,9 +302,34 @@ void OctConnection::RemoveHandle(int32_t hSub) {
 }
 
 ChannelPtr OctConnection::FindChannel(int32_t hSub) const {
-  std::lock_guard<os::RecursiveLock> guard(*m_pLock);
-  auto it = m_handles.find(hSub);
-  return it != m_handles.end() ? it->second : ChannelPtr();
+  auto find = [&] {
+    std::lock_guard<os::RecursiveLock> guard(*m_pLock);
+    auto it = m_handles.find(hSub);
+    return it != m_handles.end() ? it->second : ChannelPtr();
+  };
+  if (ChannelPtr found = find()) return found;
+  {
+    std::unique_lock<std::mutex> lock(m_openMutex);
+    if (m_nOpening == 0) return nullptr;
+    m_openDone.wait_for(lock, std::chrono::milliseconds(kOpenWaitMs),
+                        [this] { return m_nOpening == 0; });
+  }
+  return find();
+}
+
+OctConnection::OpenScope::OpenScope(std::shared_ptr<OctConnection> conn) : m_conn(std::move(conn)) {
+  if (!m_conn) return;
+  std::lock_guard<std::mutex> lock(m_conn->m_openMutex);
+  ++m_conn->m_nOpening;
+}
+
+OctConnection::OpenScope::~OpenScope() {
+  if (!m_conn) return;
+  {
+    std::lock_guard<std::mutex> lock(m_conn->m_openMutex);
+    --m_conn->m_nOpening;
+  }
+  m_conn->m_openDone.notify_all();
 }
 
 std::vector<ChannelPtr> OctConnection::Channels() const {

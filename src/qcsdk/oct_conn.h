@@ -6,9 +6,11 @@
 #include <octc/octc.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -29,7 +31,8 @@ enum OctConnState : int32_t {
 class OctConnection;
 using OctConnectionPtr = std::shared_ptr<OctConnection>;
 
-class OctConnection : public asl::NoCopyable {
+class OctConnection : public asl::NoCopyable,
+                      public std::enable_shared_from_this<OctConnection> {
  public:
   OctConnection();
   ~OctConnection();
@@ -44,6 +47,21 @@ class OctConnection : public asl::NoCopyable {
   void Process();
   // What the library reports about the connection itself.
   void OnConnEvent(int32_t nType, int32_t nResult, const OctDevInfo* pInfo);
+
+  // Open calls return the new sub-handle at once and the library may report
+  // on it before the caller has entered it. An open is made inside this
+  // scope; a report for an unknown sub-handle waits until no open is under
+  // way on the connection, then looks again.
+  class OpenScope {
+   public:
+    explicit OpenScope(std::shared_ptr<OctConnection> conn);
+    ~OpenScope();
+    OpenScope(const OpenScope&) = delete;
+    OpenScope& operator=(const OpenScope&) = delete;
+
+   private:
+    std::shared_ptr<OctConnection> m_conn;
+  };
 
   void AddHandle(int32_t nChannel, int32_t hSub);
   void RemoveHandle(int32_t hSub);
@@ -82,6 +100,9 @@ class OctConnection : public asl::NoCopyable {
   std::atomic<int32_t> m_nDeviceType{0};
   std::vector<ChannelPtr> m_pending;
   std::map<int32_t, ChannelPtr> m_handles;
+  mutable std::mutex m_openMutex;  // guards m_nOpening
+  mutable std::condition_variable m_openDone;
+  int32_t m_nOpening = 0;
 };
 
 // The connection registered under a library connection handle, or empty.

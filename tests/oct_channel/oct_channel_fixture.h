@@ -78,7 +78,10 @@ class OctFixture : public ::testing::Test {
   }
   // Waits for the n-th stream open and returns its handle.
   int32_t WaitStreamOpen(int n) {
-    EXPECT_TRUE(WaitUntil([&] { return fake.CountCalls("octc_stream_open") >= n; }));
+    // The fake records a call before it computes its result.
+    EXPECT_TRUE(WaitUntil([&] {
+      return fake.CountCalls("octc_stream_open") >= n && Subs().size() >= static_cast<size_t>(n);
+    }));
     // Stream opens are the only opens during connection set-up in these
     // tests, so the n-th sub-handle belongs to the n-th open.
     const std::vector<int32_t> subs = Subs();

@@ -337,6 +337,10 @@ TEST_F(OctFixture, UserDataAndRecordingNotices) {
               ElementsAre("octc_cmd_send_notify(1, 1029, ptr, 20)",
                           "octc_cmd_send_notify(1, 1029, ptr, 22)"));
 
+  {
+    std::lock_guard<std::mutex> guard(g_userMutex);
+    g_userData.clear();
+  }
   QCSDK_RegisterUserDataCallback(&OnUserData);
   auto notice = [&](int32_t type, const std::string& text) {
     Fire([&] { cb().notice(1, type, text.data(), static_cast<int32_t>(text.size())); });
