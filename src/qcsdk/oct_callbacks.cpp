@@ -161,8 +161,8 @@ void OctChannel::OnNotify(int32_t nType, const void* pData, int32_t nLength) {
   if (pData == nullptr || nLength < 0) return;
   const auto* bytes = static_cast<const uint8_t*>(pData);
   if (nType == kOctNoticeRecording) {
-    cJSON* root = cJSON_ParseWithLength(static_cast<const char*>(pData),
-                                        static_cast<std::size_t>(nLength));
+    cJSON* root =
+        cJSON_ParseWithLength(static_cast<const char*>(pData), static_cast<std::size_t>(nLength));
     if (root == nullptr) return;
     const cJSON* channel = cJSON_GetObjectItem(root, "channel");
     const int32_t number = cJSON_IsNumber(channel) ? channel->valueint : -1;

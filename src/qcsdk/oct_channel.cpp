@@ -84,8 +84,8 @@ StreamInfoRecord OctChannel::BuildStreamInfo(const OctMediaInfo& media, int32_t 
   StoreLe16(p + info::kHeight, static_cast<uint16_t>(media.height));
   // The rate as the fraction (rate x 10000) / 10000 in lowest terms. A rate
   // of 0 (or a negative one, taken as 0) gives 0/1.
-  const uint32_t rate = media.frame_rate_x10000 > 0 ? static_cast<uint32_t>(media.frame_rate_x10000)
-                                                    : 0u;
+  const uint32_t rate =
+      media.frame_rate_x10000 > 0 ? static_cast<uint32_t>(media.frame_rate_x10000) : 0u;
   const uint32_t g = Gcd(rate, 10000);
   StoreLe16(p + info::kRateNum, static_cast<uint16_t>(rate / g));
   StoreLe16(p + info::kRateDen, static_cast<uint16_t>(10000 / g));
@@ -134,8 +134,7 @@ bool OctChannel::Connect(const char* szAddress, int32_t nPort, int32_t nDeviceCh
   }
   m_nDeviceChannel = nDeviceChannel;
   m_nStreamIndex = nStream;
-  return OctConnection::ConnectChannel(m_nChannel, szAddress, nPort, szUser, szPassword,
-                                       bByNumber);
+  return OctConnection::ConnectChannel(m_nChannel, szAddress, nPort, szUser, szPassword, bByNumber);
 }
 
 void OctChannel::CloseAllHandles() {
@@ -206,8 +205,7 @@ bool OctChannel::SendTalkData(const uint8_t* pData, int32_t nLength) {
   const int32_t handle = m_hChat;
   if (handle < 0) return false;
   const uint64_t tick = os::TickCount64();
-  return platform::Oct().chat_write(m_hConn, handle, pData, nLength,
-                                    static_cast<uint32_t>(tick),
+  return platform::Oct().chat_write(m_hConn, handle, pData, nLength, static_cast<uint32_t>(tick),
                                     static_cast<uint32_t>(tick >> 32)) >= 0;
 }
 

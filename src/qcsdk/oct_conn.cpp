@@ -147,11 +147,10 @@ bool OctConnection::Attach(const OctConnectionPtr& self, int32_t nChannel, const
   if (Handle() < 0) {
     const platform::OctApi& oct = platform::Oct();
     const int32_t handle =
-        m_bByNimbus
-            ? oct.connect_by_nimbus(m_strHost.c_str(), m_strUser.c_str(), m_strPassword.c_str(), 0,
-                                    0)
-            : oct.connect_by_hostname(m_strHost.c_str(), m_nPort, m_strUser.c_str(),
-                                      m_strPassword.c_str(), 0, 0, 0);
+        m_bByNimbus ? oct.connect_by_nimbus(m_strHost.c_str(), m_strUser.c_str(),
+                                            m_strPassword.c_str(), 0, 0)
+                    : oct.connect_by_hostname(m_strHost.c_str(), m_nPort, m_strUser.c_str(),
+                                              m_strPassword.c_str(), 0, 0, 0);
     if (handle < 0) return false;
     m_hConn.store(handle, std::memory_order_release);
     m_eState.store(kOctConnecting, std::memory_order_release);
@@ -159,8 +158,10 @@ bool OctConnection::Attach(const OctConnectionPtr& self, int32_t nChannel, const
     g_octConnections[handle] = self;
   }
   if (std::shared_ptr<OctChannel> channel = AsOct(qcsdk::FindChannel(nChannel))) {
-    channel->SetConnection(self);
     std::lock_guard<os::RecursiveLock> guard(*m_pLock);
+    // The connection may have failed since the state was read above.
+    if (State() == kOctClosed) return false;
+    channel->SetConnection(self);
     m_pending.push_back(channel);
   }
   return true;
@@ -179,35 +180,33 @@ void OctConnection::StoreDevInfo(const OctDevInfo& info) {
 }
 
 void OctConnection::OnConnEvent(int32_t nType, int32_t nResult, const OctDevInfo* pInfo) {
-  const std::vector<ChannelPtr> channels = Channels();
-  if (nType == OCTC_CONN_RESULT) {
-    if (nResult != 0) {
-      // Refuse further channels first, then tell every channel, pending
-      // ones included; they all leave, so the connection can retire.
-      m_eState.store(kOctClosed, std::memory_order_release);
-      for (const ChannelPtr& c : channels) {
-        if (auto channel = AsOct(c)) channel->OnStreamState(Handle(), -1, 1, nResult);
-      }
-      std::vector<ChannelPtr> dropped;  // released after the lock
-      std::lock_guard<os::RecursiveLock> guard(*m_pLock);
-      dropped.swap(m_pending);
-    } else if (pInfo != nullptr) {
+  if (nType == OCTC_CONN_RESULT && nResult == 0) {
+    if (pInfo != nullptr) {
       StoreDevInfo(*pInfo);
       m_eState.store(kOctReady, std::memory_order_release);
     } else {
       m_eState.store(kOctConnected, std::memory_order_release);
     }
-  } else if (nType == OCTC_CONN_CLOSED) {
-    m_eState.store(kOctClosed, std::memory_order_release);
-    for (const ChannelPtr& c : channels) {
-      if (auto channel = AsOct(c)) channel->OnStreamState(Handle(), -1, 3, nResult);
-    }
-    // The link is gone: nothing under it can be closed any more.
-    std::vector<ChannelPtr> dropped;  // released after the lock
-    std::map<int32_t, ChannelPtr> handles;
+    return;
+  }
+  if (nType != OCTC_CONN_RESULT && nType != OCTC_CONN_CLOSED) return;
+  // The connection failed or ended. It takes no further channel from here
+  // (Attach looks at the state under the same lock), and every channel it
+  // has, pending ones included, is told and let go, so it can retire.
+  std::vector<ChannelPtr> channels;
+  std::vector<ChannelPtr> pending;
+  std::map<int32_t, ChannelPtr> handles;
+  {
     std::lock_guard<os::RecursiveLock> guard(*m_pLock);
-    dropped.swap(m_pending);
-    handles.swap(m_handles);
+    m_eState.store(kOctClosed, std::memory_order_release);
+    channels = Channels();
+    pending.swap(m_pending);
+    // A closed link has nothing left to close under it.
+    if (nType == OCTC_CONN_CLOSED) handles.swap(m_handles);
+  }
+  const int32_t kind = nType == OCTC_CONN_RESULT ? 1 : 3;
+  for (const ChannelPtr& c : channels) {
+    if (auto channel = AsOct(c)) channel->OnStreamState(Handle(), -1, kind, nResult);
   }
 }
 
@@ -255,9 +254,11 @@ void OctConnection::Process() {
       if (!Channels().empty()) return;
       OctConnectionPtr retired;
       {
+        // Looked at again under the table lock: a connect holds it while it
+        // attaches a channel, so none can join after this check.
         std::lock_guard<os::RecursiveLock> guard(g_octConnLock);
         auto it = g_octConnections.find(Handle());
-        if (it != g_octConnections.end() && it->second.get() == this) {
+        if (it != g_octConnections.end() && it->second.get() == this && Channels().empty()) {
           retired = std::move(it->second);
           g_octConnections.erase(it);
         }

@@ -31,8 +31,7 @@ enum OctConnState : int32_t {
 class OctConnection;
 using OctConnectionPtr = std::shared_ptr<OctConnection>;
 
-class OctConnection : public asl::NoCopyable,
-                      public std::enable_shared_from_this<OctConnection> {
+class OctConnection : public asl::NoCopyable, public std::enable_shared_from_this<OctConnection> {
  public:
   OctConnection();
   ~OctConnection();

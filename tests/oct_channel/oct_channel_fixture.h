@@ -43,8 +43,8 @@ class OctFixture : public ::testing::Test {
     // that never hands out one handle twice.
     fake.SetResultByFirstArg("octc_connect_by_hostname", [this](int64_t) { return NextConn(); });
     fake.SetResultByFirstArg("octc_connect_by_nimbus", [this](int64_t) { return NextConn(); });
-    for (const char* open : {"octc_stream_open", "octc_vod_open", "octc_down_open",
-                             "octc_chat_open"}) {
+    for (const char* open :
+         {"octc_stream_open", "octc_vod_open", "octc_down_open", "octc_chat_open"}) {
       fake.SetResultByFirstArg(open, [this](int64_t) { return NextSub(); });
     }
     ASSERT_EQ(QCSDK_InitSDK(0, nullptr), 1);

@@ -149,7 +149,9 @@ class OctEndToEnd : public ::testing::Test {
   int32_t ConnectLive(int count = 1) {
     const int32_t n = Connect();
     EXPECT_GE(n, 0);
-    EXPECT_TRUE(host->WaitFor(QCSDK_EVENT_CONNECTED, count)) << ::testing::PrintToString(host->Codes()) << " conns " << OctConnectionCount() << " sessions " << dev->SessionCount();
+    EXPECT_TRUE(host->WaitFor(QCSDK_EVENT_CONNECTED, count))
+        << ::testing::PrintToString(host->Codes()) << " conns " << OctConnectionCount()
+        << " sessions " << dev->SessionCount();
     EXPECT_TRUE(WaitUntil([&] {
       return handler.Locked([&] { return handler.streams.size() >= static_cast<size_t>(count); });
     }));
@@ -186,7 +188,8 @@ TEST_F(OctEndToEnd, LiveStreamPlaybackAndDownload) {
   ASSERT_EQ(QCSDK_RemotePlayControl(n, 1, 0), 1);
   ASSERT_EQ(QCSDK_RemotePlayControl(n, 3, 0), 1);
   ASSERT_EQ(QCSDK_RemotePlayControl(n, 4, 0), 1);
-  ASSERT_TRUE(WaitUntil([&] { return handler.Locked([&] { return handler.speeds.size() >= 8; }); }));
+  ASSERT_TRUE(
+      WaitUntil([&] { return handler.Locked([&] { return handler.speeds.size() >= 8; }); }));
   EXPECT_THAT(handler.Locked([&] { return handler.speeds; }),
               ElementsAre(2, 4, 8, 16, 16, 0, 8, 1));
   // Frame 50 at 25 frames per second is 2 seconds in.
@@ -199,16 +202,16 @@ TEST_F(OctEndToEnd, LiveStreamPlaybackAndDownload) {
   ASSERT_TRUE(host->WaitFor(QCSDK_EVENT_PLAYBACK_END_12));
 
   // Downloads: a complete one ends with 1, a cut one with 2.
-  const std::string path = (std::filesystem::temp_directory_path() /
-                            ("oct_e2e_down_" + std::to_string(::getpid())))
-                               .string();
+  const std::string path =
+      (std::filesystem::temp_directory_path() / ("oct_e2e_down_" + std::to_string(::getpid())))
+          .string();
   const std::vector<uint8_t> file(3000, 0x5A);
   auto endCode = [&](bool complete) {
     const size_t before = handler.Locked([&] { return handler.downloads.size(); });
     const size_t reports = host->Downloads().size();
     EXPECT_EQ(QCSDK_DownloadRemoteFile(n, 0, path.c_str()), 1);
-    EXPECT_TRUE(
-        WaitUntil([&] { return handler.Locked([&] { return handler.downloads.size(); }) > before; }));
+    EXPECT_TRUE(WaitUntil(
+        [&] { return handler.Locked([&] { return handler.downloads.size(); }) > before; }));
     const device::SubRef down = handler.Locked([&] { return handler.downloads.back(); });
     const size_t sent = complete ? file.size() : 1000;
     EXPECT_TRUE(dev->DownloadData(down, file.data(), sent, file.size(), sent));

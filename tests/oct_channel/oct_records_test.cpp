@@ -118,7 +118,8 @@ class OctPlayback : public OctFixture {
   int32_t vod = -1;
   void Start(int32_t deviceType = 2) {
     std::tie(n, stream) = ConnectLive(deviceType);
-    fake.SetOctRecList({{"first.mp4", "/rec/1.mp4", 8, 5, 9}, {"second.mp4", "/rec/2.mp4", 23, 59, 0}});
+    fake.SetOctRecList(
+        {{"first.mp4", "/rec/1.mp4", 8, 5, 9}, {"second.mp4", "/rec/2.mp4", 23, 59, 0}});
     const int32_t dates[6] = {2026, 12, 1, 2026, 12, 5};
     ASSERT_EQ(QCSDK_GetRemoteRecFileList(n, dates), 1);
     ASSERT_TRUE(host.WaitFor(QCSDK_EVENT_REC_LIST));
@@ -257,7 +258,8 @@ TEST_F(OctPlayback, LiveIsHeldBackDuringPlaybackAndReturnsAtItsEnd) {
 TEST_F(OctPlayback, DownloadEndCodes) {
   Start();
   const std::string path =
-      (std::filesystem::temp_directory_path() / ("oct_down_" + std::to_string(::getpid()))).string();
+      (std::filesystem::temp_directory_path() / ("oct_down_" + std::to_string(::getpid())))
+          .string();
   const uint8_t block[100] = {1, 2, 3};
   const struct {
     bool complete;
@@ -371,10 +373,9 @@ TEST_F(OctFixture, UserDataAndRecordingNotices) {
     if (e.code == QCSDK_EVENT_RECORDING_STATE) states.emplace_back(e.channel, e.data);
   }
   // Both channels watch device channel 1.
-  EXPECT_THAT(states, ElementsAre(std::pair<int32_t, intptr_t>{0, 1},
-                                  std::pair<int32_t, intptr_t>{1, 1},
-                                  std::pair<int32_t, intptr_t>{0, 0},
-                                  std::pair<int32_t, intptr_t>{1, 0}));
+  EXPECT_THAT(states,
+              ElementsAre(std::pair<int32_t, intptr_t>{0, 1}, std::pair<int32_t, intptr_t>{1, 1},
+                          std::pair<int32_t, intptr_t>{0, 0}, std::pair<int32_t, intptr_t>{1, 0}));
 }
 
 TEST_F(OctFixture, RpcTravelsAsOneSynchronousExchange) {
@@ -420,20 +421,18 @@ TEST_F(OctFixture, RemoteRecordingWritesTheCurrentSettingsBack) {
   EXPECT_EQ(QCSDK_RemoteRecording(n, 1), 1);
   const auto requests = fake.OctConfigRequests();
   ASSERT_EQ(requests.size(), 2u);
-  EXPECT_NE(requests[0].find(R"("method":"record_get","param":{"channelid":0})"),
-            std::string::npos)
+  EXPECT_NE(requests[0].find(R"("method":"record_get","param":{"channelid":0})"), std::string::npos)
       << requests[0];
-  EXPECT_NE(requests[1].find(
-                R"("param":{"record_params":[{"channelid":0,"normal_record":true,)"
-                R"("time_record":false,"disconnect_record":true,"packettimelen":30,)"
-                R"("task":{"time":[{"week":"mon","begin_hour":1,"begin_min":2,"end_hour":3,)"
-                R"("end_min":4}]}}]})"),
-            std::string::npos)
+  EXPECT_NE(
+      requests[1].find(R"("param":{"record_params":[{"channelid":0,"normal_record":true,)"
+                       R"("time_record":false,"disconnect_record":true,"packettimelen":30,)"
+                       R"("task":{"time":[{"week":"mon","begin_hour":1,"begin_min":2,"end_hour":3,)"
+                       R"("end_min":4}]}}]})"),
+      std::string::npos)
       << requests[1];
   // A device error on the write is a failure.
-  fake.QueueOctConfigResponses(
-      {R"({"sentcnt":3,"result":{"record_params":[{"channelid":0}]}})",
-       R"({"sentcnt":4,"error":{"errorcode":5}})"});
+  fake.QueueOctConfigResponses({R"({"sentcnt":3,"result":{"record_params":[{"channelid":0}]}})",
+                                R"({"sentcnt":4,"error":{"errorcode":5}})"});
   EXPECT_EQ(QCSDK_RemoteRecording(n, 0), 0);
 }
 
