@@ -2,6 +2,7 @@
 // media information, the record-list entries, playback speed and seek,
 // playback and download ends, talk, user data and recording notices, and
 // the synchronous RPC exchange.
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 
@@ -408,6 +409,49 @@ TEST_F(OctFixture, RpcTravelsAsOneSynchronousExchange) {
   EXPECT_EQ(channel->RecvGrpcResponse(nullptr, exact, 6, nullptr), -1);
   EXPECT_EQ(fake.CountCalls("octc_cmd_free_remote_config_result"), 2);
   EXPECT_EQ(QCSDK_GRPC_End(n), 1);
+}
+
+TEST_F(OctFixture, PtzCommandsBecomeRpcMethods) {
+  const auto [n, stream] = ConnectLive();
+  std::vector<std::string> answers;
+  for (int i = 1; i <= 30; ++i) answers.push_back("{\"sentcnt\":" + std::to_string(i) + "}");
+  fake.QueueOctConfigResponses(answers);
+  const char* move = R"("channelid":0,"panLeft":%d,"tiltUp":%d,"zoomIn":%d)";
+  const char* fi = R"("channelid":0,"focusFar":%d,"irisOpen":%d)";
+  auto format = [](const char* pattern, int a, int b, int c = 0) {
+    char text[128];
+    std::snprintf(text, sizeof text, pattern, a, b, c);
+    return std::string(text);
+  };
+  const std::vector<std::pair<std::string, std::string>> expected[15] = {
+      {{"ptz_move_start", format(move, 0, 127, 0)}, {"ptz_move_stop", R"({"channelid":0})"}},
+      {{"ptz_move_start", format(move, 0, -127, 0)}, {"ptz_move_stop", R"({"channelid":0})"}},
+      {{"ptz_move_start", format(move, 127, 0, 0)}, {"ptz_move_stop", R"({"channelid":0})"}},
+      {{"ptz_move_start", format(move, -127, 0, 0)}, {"ptz_move_stop", R"({"channelid":0})"}},
+      {{"ptz_patrol_locate", R"("channelid":0,"patrolid":0,"speed":0)"},
+       {"ptz_patrol_stop", R"("channelid":0,"patrolid":0)"}},
+      {{"ptz_fi_start", format(fi, 0, 254)}, {"ptz_fi_stop", R"({"channelid":0})"}},
+      {{"ptz_fi_start", format(fi, 0, -254)}, {"ptz_fi_stop", R"({"channelid":0})"}},
+      {{"ptz_fi_start", format(fi, 254, 0)}, {"ptz_fi_stop", R"({"channelid":0})"}},
+      {{"ptz_fi_start", format(fi, -254, 0)}, {"ptz_fi_stop", R"({"channelid":0})"}},
+      {{"ptz_move_start", format(move, 0, 0, 127)}, {"ptz_move_stop", R"({"channelid":0})"}},
+      {{"ptz_move_start", format(move, 0, 0, -127)}, {"ptz_move_stop", R"({"channelid":0})"}},
+      {{"ptz_aux_on", R"("channelid":0,"auxid":1)"}, {"ptz_aux_off", R"("channelid":0,"auxid":1)"}},
+      {{"ptz_aux_on", R"("channelid":0,"auxid":2)"}, {"ptz_aux_off", R"("channelid":0,"auxid":2)"}},
+      {{"ptz_aux_on", R"("channelid":0,"auxid":3)"}, {"ptz_aux_off", R"("channelid":0,"auxid":3)"}},
+      {{"ptz_aux_on", R"("channelid":0,"auxid":4)"}, {"ptz_aux_off", R"("channelid":0,"auxid":4)"}},
+  };
+  for (int32_t command = 0; command < 15; ++command) {
+    for (int32_t start : {1, 0}) {
+      SCOPED_TRACE(std::to_string(command) + (start ? " start" : " stop"));
+      EXPECT_EQ(QCSDK_SendPTZCommand(n, command, start), 1);
+      const std::string request = fake.OctConfigRequests().back();
+      const auto& [method, param] = expected[command][start ? 0 : 1];
+      EXPECT_NE(request.find("\"method\":\"" + method + "\""), std::string::npos) << request;
+      EXPECT_NE(request.find(param), std::string::npos) << request;
+    }
+  }
+  EXPECT_EQ(fake.OctConfigRequests().size(), 30u);
 }
 
 TEST_F(OctFixture, RemoteRecordingWritesTheCurrentSettingsBack) {
