@@ -68,6 +68,7 @@ void OctChannel::OnStreamState(int32_t hConn, int32_t hStream, int32_t nKind, in
       // The link ended before the stream was opened: the connect failed.
       OnLinkEvent(6, nullptr);
     }
+    CloseAllHandles();  // whatever the connection worker entered meanwhile
   }
 }
 

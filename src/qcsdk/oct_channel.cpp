@@ -164,6 +164,9 @@ bool OctChannel::Disconnect() {
   CloseAllHandles();
   if (Status() == QCLS_UnConnect) return true;
   OnLinkEvent(7, nullptr);
+  // A stream the connection worker entered meanwhile is closed here; one it
+  // enters from now on it closes itself, seeing the channel unconnected.
+  CloseAllHandles();
   return true;
 }
 

@@ -110,7 +110,7 @@ bool OctConnection::ConnectChannel(int32_t nChannel, const char* szHost, int32_t
                                    const char* szUser, const char* szPassword, bool bByNimbus) {
   std::lock_guard<os::RecursiveLock> guard(g_octConnLock);
   for (const auto& entry : g_octConnections) {
-    const OctConnectionPtr conn = entry.second;  // Attach may erase nothing, but keep it alive
+    const OctConnectionPtr& conn = entry.second;
     if (conn->Attach(conn, nChannel, szHost, nPort, szUser, szPassword, bByNimbus)) return true;
   }
   auto conn = std::make_shared<OctConnection>();
@@ -249,6 +249,10 @@ void OctConnection::Process() {
           // A failed open is not entered: it would keep the connection alive.
           channel->OnLinkEvent(6, nullptr);
           channel->CloseAllHandles();
+        } else if (channel->Status() == QCLS_UnConnect) {
+          // Disconnected while the stream was being opened.
+          RemoveHandle(stream);
+          oct.stream_close(Handle(), stream);
         }
       }
       if (!Channels().empty()) return;
