@@ -50,11 +50,4 @@ void ReleaseOct() {
   oct.release_sdk();
 }
 
-// The shared OCT connections and their two workers arrive with the OCT
-// transport; until then there is nothing to step.
-bool StartOctWorkers() {
-  return true;
-}
-void StopOctWorkers() {}
-
 }  // namespace qcsdk

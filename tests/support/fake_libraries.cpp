@@ -121,6 +121,63 @@ int32_t SendData(int32_t link, int32_t type, const void* data, int32_t length) {
   return FAKE(QVC_SendData, 1)(link, type, data, length);
 }
 
+int32_t OctRegister(OctConnCallback cb) {
+  FakeLibraries::Current().SetOct([&](FakeLibraries::OctCallbacks& c) { c.conn = cb; });
+  return FAKE(octc_register_callbacks, 0)(cb);
+}
+int32_t OctCmdInit(OctNoticeCallback cb) {
+  FakeLibraries::Current().SetOct([&](FakeLibraries::OctCallbacks& c) { c.notice = cb; });
+  return FAKE(octc_cmd_init_module, 0)(cb);
+}
+int32_t OctStreamInit(OctStateCallback state, OctRecordCallback data) {
+  FakeLibraries::Current().SetOct([&](FakeLibraries::OctCallbacks& c) {
+    c.streamState = state;
+    c.streamData = data;
+  });
+  return FAKE(octc_stream_init_module, 0)(state, data);
+}
+int32_t OctVodInit(OctStateCallback state, OctRecordCallback data) {
+  FakeLibraries::Current().SetOct([&](FakeLibraries::OctCallbacks& c) {
+    c.vodState = state;
+    c.vodData = data;
+  });
+  return FAKE(octc_vod_init_module, 0)(state, data);
+}
+int32_t OctDownInit(OctStateCallback state, OctDownDataCallback data) {
+  FakeLibraries::Current().SetOct([&](FakeLibraries::OctCallbacks& c) {
+    c.downState = state;
+    c.downData = data;
+  });
+  return FAKE(octc_down_init_module, 0)(state, data);
+}
+int32_t OctChatInit(OctStateCallback state, OctChatDataCallback data) {
+  FakeLibraries::Current().SetOct([&](FakeLibraries::OctCallbacks& c) {
+    c.chatState = state;
+    c.chatData = data;
+  });
+  return FAKE(octc_chat_init_module, 0)(state, data);
+}
+int32_t OctGetDevInfo(int32_t conn, OctDevInfo* info) {
+  const int32_t r = FAKE(octc_cmd_get_dev_info, 0)(conn, info);
+  if (r == 0) FakeLibraries::Current().FillDevInfo(info);
+  return r;
+}
+int32_t OctGetRecList(int32_t conn, const OctRecQuery* query, OctRecList* list) {
+  const int32_t r = FAKE(octc_cmd_get_rec_file_list, 0)(conn, query, list);
+  if (r >= 0) FakeLibraries::Current().FillRecList(query, list);
+  return r;
+}
+int32_t OctSendNotify(int32_t conn, int32_t type, const void* data, int32_t length) {
+  FakeLibraries::Current().RecordNotice(data, length);
+  return FAKE(octc_cmd_send_notify, 0)(conn, type, data, length);
+}
+int32_t OctRemoteConfig(int32_t conn, int32_t reserved, const OctBuffer* request,
+                        OctBuffer* response) {
+  const int32_t r = FAKE(octc_cmd_remote_config, 0)(conn, reserved, request, response);
+  if (r >= 0) FakeLibraries::Current().FillConfig(request, response);
+  return r;
+}
+
 const platform::NxlApi kNxl{
     FAKE(QVC_InitSDK, 1),
     FAKE(QVC_SetLocalFilePath, 1),
@@ -159,12 +216,12 @@ const platform::OctApi kOct{
     FAKE(octc_encrypt_config, 0),
     FAKE(octc_default_encrypt_proc, 0),
     FAKE(octc_default_decrypt_proc, 0),
-    FAKE(octc_register_callbacks, 0),
-    FAKE(octc_cmd_init_module, 0),
-    FAKE(octc_stream_init_module, 0),
-    FAKE(octc_vod_init_module, 0),
-    FAKE(octc_down_init_module, 0),
-    FAKE(octc_chat_init_module, 0),
+    &OctRegister,
+    &OctCmdInit,
+    &OctStreamInit,
+    &OctVodInit,
+    &OctDownInit,
+    &OctChatInit,
     FAKE(octc_chat_release_module, 0),
     FAKE(octc_down_release_module, 0),
     FAKE(octc_vod_release_module, 0),
@@ -174,7 +231,7 @@ const platform::OctApi kOct{
     FAKE(octc_connect_by_hostname, 1),
     FAKE(octc_connect_by_nimbus, 1),
     FAKE(octc_close_conn, 0),
-    FAKE(octc_cmd_get_dev_info, 0),
+    &OctGetDevInfo,
     FAKE(octc_cmd_free_dev_info, 0),
     FAKE(octc_stream_open, 1),
     FAKE(octc_stream_close, 0),
@@ -182,7 +239,7 @@ const platform::OctApi kOct{
     FAKE(octc_chat_open, 1),
     FAKE(octc_chat_close, 0),
     FAKE(octc_chat_write, 0),
-    FAKE(octc_cmd_get_rec_file_list, 0),
+    &OctGetRecList,
     FAKE(octc_cmd_free_rec_file_list_result, 0),
     FAKE(octc_vod_open, 1),
     FAKE(octc_vod_close, 0),
@@ -190,8 +247,8 @@ const platform::OctApi kOct{
     FAKE(octc_vod_skip_to, 0),
     FAKE(octc_down_open, 1),
     FAKE(octc_down_close, 0),
-    FAKE(octc_cmd_send_notify, 0),
-    FAKE(octc_cmd_remote_config, 0),
+    &OctSendNotify,
+    &OctRemoteConfig,
     FAKE(octc_cmd_free_remote_config_result, 0),
     FAKE(octc_get_dev_online_status, 0),
     FAKE(octc_free_dev_online_status, 0),
@@ -324,6 +381,101 @@ std::pair<int32_t, int32_t> FakeLibraries::BitmapSize() const {
 void FakeLibraries::SetPicture(QVSP_PictureCallback picture) {
   std::lock_guard<std::mutex> guard(m_mutex);
   m_picture = picture;
+}
+
+FakeLibraries::OctCallbacks FakeLibraries::oct() const {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  return m_oct;
+}
+
+void FakeLibraries::SetOct(const std::function<void(OctCallbacks&)>& edit) {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  edit(m_oct);
+}
+
+void FakeLibraries::SetOctDevInfo(int32_t deviceType) {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  m_devType = deviceType;
+}
+
+void FakeLibraries::FillDevInfo(OctDevInfo* info) const {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  if (info == nullptr || m_devType < 0) return;
+  info->device_id = "100200300";
+  info->name = "fake device";
+  info->version = nullptr;
+  info->device_type = m_devType;
+  info->channel_count = 4;
+}
+
+void FakeLibraries::SetOctRecList(std::vector<OctRecording> items) {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  m_recordings = std::move(items);
+}
+
+void FakeLibraries::FillRecList(const OctRecQuery* query, OctRecList* list) {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  if (query != nullptr) m_lastQuery = *query;
+  if (list == nullptr) return;
+  m_recItems.assign(m_recordings.size(), OctRecItem{});
+  for (std::size_t i = 0; i < m_recordings.size(); ++i) {
+    m_recItems[i].name = m_recordings[i].name.c_str();
+    m_recItems[i].path = m_recordings[i].path.c_str();
+    m_recItems[i].hour = m_recordings[i].hour;
+    m_recItems[i].minute = m_recordings[i].minute;
+    m_recItems[i].second = m_recordings[i].second;
+  }
+  list->count = static_cast<int32_t>(m_recItems.size());
+  list->items = m_recItems.empty() ? nullptr : m_recItems.data();
+}
+
+OctRecQuery FakeLibraries::OctLastQuery() const {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  return m_lastQuery;
+}
+
+void FakeLibraries::SetOctConfigResponse(std::string response) {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  m_configResponse = std::move(response);
+}
+
+void FakeLibraries::QueueOctConfigResponses(std::vector<std::string> responses) {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  m_queuedResponses = std::move(responses);
+}
+
+void FakeLibraries::FillConfig(const OctBuffer* request, OctBuffer* response) {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  if (request != nullptr && request->text != nullptr && request->length > 0) {
+    m_configRequests.emplace_back(request->text, static_cast<std::size_t>(request->length));
+  }
+  if (!m_queuedResponses.empty()) {
+    m_currentResponse = m_queuedResponses.front();
+    m_queuedResponses.erase(m_queuedResponses.begin());
+  } else {
+    m_currentResponse = m_configResponse;
+  }
+  if (response != nullptr) {
+    response->text = m_currentResponse.c_str();
+    response->length = static_cast<int32_t>(m_currentResponse.size());
+  }
+}
+
+void FakeLibraries::RecordNotice(const void* data, int32_t length) {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  m_notices.emplace_back();
+  if (bytes != nullptr && length > 0) m_notices.back().assign(bytes, bytes + length);
+}
+
+std::vector<std::vector<uint8_t>> FakeLibraries::OctNotices() const {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  return m_notices;
+}
+
+std::vector<std::string> FakeLibraries::OctConfigRequests() const {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  return m_configRequests;
 }
 
 }  // namespace qcsdk::test

@@ -75,12 +75,50 @@ class FakeLibraries {
   void RecordSent(Message message);
 
   NxlCallbacks nxl() const;
+
+  // The OCT callbacks the SDK registered.
+  struct OctCallbacks {
+    OctConnCallback conn = nullptr;
+    OctNoticeCallback notice = nullptr;
+    OctStateCallback streamState = nullptr;
+    OctRecordCallback streamData = nullptr;
+    OctStateCallback vodState = nullptr;
+    OctRecordCallback vodData = nullptr;
+    OctStateCallback downState = nullptr;
+    OctDownDataCallback downData = nullptr;
+    OctStateCallback chatState = nullptr;
+    OctChatDataCallback chatData = nullptr;
+  };
+  OctCallbacks oct() const;
+  // Out-parameters of the OCT calls: the device information of
+  // octc_cmd_get_dev_info, the list of octc_cmd_get_rec_file_list (texts
+  // copied and kept by the fake) and the answer of octc_cmd_remote_config.
+  struct OctRecording {
+    std::string name;
+    std::string path;
+    int32_t hour = 0, minute = 0, second = 0;
+  };
+  void SetOctDevInfo(int32_t deviceType);
+  void SetOctRecList(std::vector<OctRecording> items);
+  void SetOctConfigResponse(std::string response);
+  // Answers for the next exchanges, one each, before the fixed answer.
+  void QueueOctConfigResponses(std::vector<std::string> responses);
+  // Payloads of octc_cmd_send_notify and requests of octc_cmd_remote_config.
+  std::vector<std::vector<uint8_t>> OctNotices() const;
+  std::vector<std::string> OctConfigRequests() const;
+  // The last recording query.
+  OctRecQuery OctLastQuery() const;
   QVSP_PictureCallback picture() const;
 
   // Internal to the fake's operations.
   void Record(std::string name, std::string call, int64_t firstArg);
   int64_t ResultFor(const std::string& name, int64_t firstArg, int64_t fallback);
   void SetNxl(const NxlCallbacks& callbacks);
+  void SetOct(const std::function<void(OctCallbacks&)>& edit);
+  void FillDevInfo(OctDevInfo* info) const;
+  void FillRecList(const OctRecQuery* query, OctRecList* list);
+  void FillConfig(const OctBuffer* request, OctBuffer* response);
+  void RecordNotice(const void* data, int32_t length);
   void SetPicture(QVSP_PictureCallback picture);
   int64_t NextHandle() { return ++m_nextHandle; }
 
@@ -90,6 +128,16 @@ class FakeLibraries {
   std::map<std::string, int64_t> m_results;
   std::map<std::string, std::function<int64_t(int64_t)>> m_resultFns;
   NxlCallbacks m_nxl;
+  OctCallbacks m_oct;
+  int32_t m_devType = -1;  // -1: get_dev_info leaves the record alone
+  std::vector<OctRecording> m_recordings;
+  std::vector<OctRecItem> m_recItems;
+  std::string m_configResponse;
+  std::vector<std::string> m_queuedResponses;
+  std::string m_currentResponse;
+  std::vector<std::vector<uint8_t>> m_notices;
+  std::vector<std::string> m_configRequests;
+  OctRecQuery m_lastQuery{};
   QVSP_PictureCallback m_picture = nullptr;
   std::pair<int32_t, int32_t> m_bitmapSize{0, 0};
   std::vector<Message> m_sent;
