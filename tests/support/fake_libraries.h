@@ -61,6 +61,12 @@ class FakeLibraries {
     QVC_DownloadCallback download = nullptr;
     QVC_StreamCallback playback = nullptr;
   };
+  // Search and broadcast callbacks the SDK registered (the last of each).
+  struct DiscoveryCallbacks {
+    QVC_SearchCallback nxlSearch = nullptr;
+    OctSearchCallback octSearch = nullptr;
+    QVC_BroadcastCallback broadcast = nullptr;
+  };
   // The size the fake player reports for its last picture (default none).
   void SetBitmapSize(int32_t width, int32_t height);
   std::pair<int32_t, int32_t> BitmapSize() const;
@@ -75,12 +81,16 @@ class FakeLibraries {
   void RecordSent(Message message);
 
   NxlCallbacks nxl() const;
+  DiscoveryCallbacks discovery() const;
   QVSP_PictureCallback picture() const;
 
   // Internal to the fake's operations.
   void Record(std::string name, std::string call, int64_t firstArg);
   int64_t ResultFor(const std::string& name, int64_t firstArg, int64_t fallback);
   void SetNxl(const NxlCallbacks& callbacks);
+  void SetNxlSearch(QVC_SearchCallback callback);
+  void SetOctSearch(OctSearchCallback callback);
+  void SetBroadcast(QVC_BroadcastCallback callback);
   void SetPicture(QVSP_PictureCallback picture);
   int64_t NextHandle() { return ++m_nextHandle; }
 
@@ -90,6 +100,7 @@ class FakeLibraries {
   std::map<std::string, int64_t> m_results;
   std::map<std::string, std::function<int64_t(int64_t)>> m_resultFns;
   NxlCallbacks m_nxl;
+  DiscoveryCallbacks m_discovery;
   QVSP_PictureCallback m_picture = nullptr;
   std::pair<int32_t, int32_t> m_bitmapSize{0, 0};
   std::vector<Message> m_sent;
