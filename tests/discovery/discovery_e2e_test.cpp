@@ -235,10 +235,13 @@ class DiscoveryE2eTest : public ::testing::Test {
   std::unique_ptr<octc::device::DeviceEngine> octDevice;
   std::vector<std::unique_ptr<DiscoveryResponder>> nxl;
   std::map<uint64_t, uint16_t> before;
+  // They outlive the SDK's release in TearDown, which joins the threads
+  // that report to them.
+  SearchSink sink;
+  OkipSink okipSink;
 };
 
 TEST_F(DiscoveryE2eTest, OneSearchReportsEveryDeviceOnceOverBothTransports) {
-  SearchSink sink;
   ASSERT_EQ(QCSDK_LanSeartchDevice(0, ScaledMs(400)), 1);
   EXPECT_EQ(QCSDK_LanSeartchDevice(0, ScaledMs(400)), 0);
   ASSERT_TRUE(sink.WaitEnds(1, 10000));
@@ -298,7 +301,7 @@ TEST_F(DiscoveryE2eTest, OneSearchReportsEveryDeviceOnceOverBothTransports) {
 }
 
 TEST_F(DiscoveryE2eTest, OkipFindsDevicesAndSetsOneNetworkConfiguration) {
-  OkipSink sink;
+  OkipSink& sink = okipSink;
   ASSERT_EQ(QCSDK_OKIP_StartService(sink.Callback()), 1);
   ASSERT_EQ(QVC_SetBroadcastTarget("127.255.255.255", nxl[0]->okip_port()), 1);
   ASSERT_EQ(QCSDK_OKIP_FinDevs(ScaledMs(500)), 1);
@@ -342,7 +345,6 @@ TEST_F(DiscoveryE2eTest, OkipFindsDevicesAndSetsOneNetworkConfiguration) {
 }
 
 TEST_F(DiscoveryE2eTest, HostileDatagramsNeverHurtTheHost) {
-  OkipSink okipSink;
   ASSERT_EQ(QCSDK_OKIP_StartService(okipSink.Callback()), 1);
   std::vector<uint16_t> sdkPorts;
   for (const auto& [inode, port] : OwnUdpSockets()) {
@@ -374,7 +376,6 @@ TEST_F(DiscoveryE2eTest, HostileDatagramsNeverHurtTheHost) {
   }
 
   // A device answering a live search with broken answers.
-  SearchSink sink;
   HostileDevice hostileDevice(nxl[0]->search_port());
   ASSERT_TRUE(hostileDevice.bound());
   ASSERT_EQ(QCSDK_LanSeartchDevice(0, ScaledMs(400)), 1);

@@ -68,8 +68,9 @@ void SearchSink::Record(const QCSDK_SearchResult* record) {
       ++m_ends;
     }
     fn = m_onReport;
+    // Under the lock: a waiter that wakes may destroy the sink at once.
+    m_cv.notify_all();
   }
-  m_cv.notify_all();
   if (fn) fn(record);
 }
 
@@ -109,8 +110,8 @@ void OkipSink::Record(const QCSDK_OkipResult* record) {
     } else {
       ++m_ends;
     }
+    m_cv.notify_all();
   }
-  m_cv.notify_all();
 }
 
 }  // namespace qcsdk::test
