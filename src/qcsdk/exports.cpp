@@ -178,20 +178,6 @@ QCSDK_API int32_t QCSDK_CALL QCSDK_LanSeartchDevice(int32_t deviceType, int32_t 
   return LanSearchDevice(deviceType, timeoutMs) ? 1 : 0;
 }
 
-// The OKIP service arrives with discovery; until then it reports failure.
-QCSDK_API int32_t QCSDK_CALL QCSDK_OKIP_StartService(OkipCallback) {
-  return 0;
-}
-QCSDK_API int32_t QCSDK_CALL QCSDK_OKIP_StopService(void) {
-  return 0;
-}
-QCSDK_API int32_t QCSDK_CALL QCSDK_OKIP_FinDevs(int32_t) {
-  return 0;
-}
-QCSDK_API int32_t QCSDK_CALL QCSDK_OKIP_SetNetCfg(const char*, const char*, const char*,
-                                                  const int32_t*) {
-  return 0;
-}
 QCSDK_API int32_t QCSDK_CALL QCSDK_GetNxlOnlineStatus(const char* szDeviceNumber,
                                                       int32_t timeoutMs) {
   try {

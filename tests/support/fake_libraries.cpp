@@ -90,6 +90,22 @@ int32_t RegisterNxl(QVC_ConnectCallback a, QVC_StreamCallback b, QVC_FileListCal
   return FAKE(QVC_RegisterCallBack, 1)(a, b, c, d, e, f, g);
 }
 
+int32_t StartLanSearch(int32_t localPort, int32_t remotePort, QVC_SearchCallback cb, int32_t mode) {
+  FakeLibraries::Current().SetNxlSearch(cb);
+  return FAKE(QVC_StartLANSerchServer, 1)(localPort, remotePort, cb, mode);
+}
+
+int32_t StartBroadcast(int32_t localPort, int32_t remotePort, QVC_BroadcastCallback cb) {
+  FakeLibraries::Current().SetBroadcast(cb);
+  return FAKE(QVC_StartBroadcastServer, 1)(localPort, remotePort, cb);
+}
+
+int32_t StartOctSearch(int32_t localPort, int32_t remotePort, int32_t reserved,
+                       OctSearchCallback cb) {
+  FakeLibraries::Current().SetOctSearch(cb);
+  return FAKE(octc_start_search_device_service, 0)(localPort, remotePort, reserved, cb);
+}
+
 int32_t SetPictureCallback(QVSP_PictureCallback cb, void* r1, void* r2, void* r3) {
   FakeLibraries::Current().SetPicture(cb);
   return FAKE(QVSP_SetCallBack, 1)(cb, r1, r2, r3);
@@ -190,10 +206,10 @@ const platform::NxlApi kNxl{
     &SendData,
     FAKE(QVC_WANGetChannelCount, 1),
     FAKE(QVC_EnableSearchCache, 0),
-    FAKE(QVC_StartLANSerchServer, 1),
+    &StartLanSearch,
     FAKE(QVC_LANSerchDevice, 1),
     FAKE(QVC_StopLANSerchServer, 0),
-    FAKE(QVC_StartBroadcastServer, 1),
+    &StartBroadcast,
     FAKE(QVC_StopBroadcastServer, 1),
     FAKE(QVC_BroadcastOnce, 1),
 };
@@ -252,7 +268,7 @@ const platform::OctApi kOct{
     FAKE(octc_cmd_free_remote_config_result, 0),
     FAKE(octc_get_dev_online_status, 0),
     FAKE(octc_free_dev_online_status, 0),
-    FAKE(octc_start_search_device_service, 0),
+    &StartOctSearch,
     FAKE(octc_search_device, 0),
     FAKE(octc_stop_search_device_service, 0),
 };
@@ -326,6 +342,26 @@ void FakeLibraries::RunOnLibraryThread(const std::function<void()>& fn) {
 FakeLibraries::NxlCallbacks FakeLibraries::nxl() const {
   std::lock_guard<std::mutex> guard(m_mutex);
   return m_nxl;
+}
+
+FakeLibraries::DiscoveryCallbacks FakeLibraries::discovery() const {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  return m_discovery;
+}
+
+void FakeLibraries::SetNxlSearch(QVC_SearchCallback callback) {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  m_discovery.nxlSearch = callback;
+}
+
+void FakeLibraries::SetOctSearch(OctSearchCallback callback) {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  m_discovery.octSearch = callback;
+}
+
+void FakeLibraries::SetBroadcast(QVC_BroadcastCallback callback) {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  m_discovery.broadcast = callback;
 }
 
 QVSP_PictureCallback FakeLibraries::picture() const {

@@ -61,6 +61,12 @@ class FakeLibraries {
     QVC_DownloadCallback download = nullptr;
     QVC_StreamCallback playback = nullptr;
   };
+  // Search and broadcast callbacks the SDK registered (the last of each).
+  struct DiscoveryCallbacks {
+    QVC_SearchCallback nxlSearch = nullptr;
+    OctSearchCallback octSearch = nullptr;
+    QVC_BroadcastCallback broadcast = nullptr;
+  };
   // The size the fake player reports for its last picture (default none).
   void SetBitmapSize(int32_t width, int32_t height);
   std::pair<int32_t, int32_t> BitmapSize() const;
@@ -108,6 +114,7 @@ class FakeLibraries {
   std::vector<std::string> OctConfigRequests() const;
   // The last recording query.
   OctRecQuery OctLastQuery() const;
+  DiscoveryCallbacks discovery() const;
   QVSP_PictureCallback picture() const;
 
   // Internal to the fake's operations.
@@ -119,6 +126,9 @@ class FakeLibraries {
   void FillRecList(const OctRecQuery* query, OctRecList* list);
   void FillConfig(const OctBuffer* request, OctBuffer* response);
   void RecordNotice(const void* data, int32_t length);
+  void SetNxlSearch(QVC_SearchCallback callback);
+  void SetOctSearch(OctSearchCallback callback);
+  void SetBroadcast(QVC_BroadcastCallback callback);
   void SetPicture(QVSP_PictureCallback picture);
   int64_t NextHandle() { return ++m_nextHandle; }
 
@@ -138,6 +148,7 @@ class FakeLibraries {
   std::vector<std::vector<uint8_t>> m_notices;
   std::vector<std::string> m_configRequests;
   OctRecQuery m_lastQuery{};
+  DiscoveryCallbacks m_discovery;
   QVSP_PictureCallback m_picture = nullptr;
   std::pair<int32_t, int32_t> m_bitmapSize{0, 0};
   std::vector<Message> m_sent;

@@ -1,0 +1,249 @@
+// The OKIP service against the scripted Nxl library: requests are read back
+// from the broadcast call, answers are fired through the callback the SDK
+// registered.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <qcsdk/qcsdk.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "discovery/discovery_sinks.h"
+#include "qcsdk/bytes.h"
+#include "support/fake_libraries.h"
+
+namespace qcsdk::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+// Every message handed to QVC_BroadcastOnce, copied before the scripted
+// library answers.
+struct Broadcast {
+  int32_t id;
+  std::vector<uint8_t> message;
+  int32_t length;
+  int32_t timeoutMs;
+};
+std::mutex g_mutex;
+std::vector<Broadcast> g_broadcasts;
+decltype(&QVC_BroadcastOnce) g_fakeBroadcastOnce = nullptr;
+
+int32_t CaptureBroadcastOnce(int32_t id, const void* message, int32_t length, int32_t timeoutMs) {
+  Broadcast b{id, {}, length, timeoutMs};
+  if (message != nullptr && length > 0) {
+    const auto* bytes = static_cast<const uint8_t*>(message);
+    b.message.assign(bytes, bytes + length);
+  }
+  {
+    std::lock_guard<std::mutex> guard(g_mutex);
+    g_broadcasts.push_back(std::move(b));
+  }
+  return g_fakeBroadcastOnce(id, message, length, timeoutMs);
+}
+
+std::vector<Broadcast> Broadcasts() {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  return g_broadcasts;
+}
+
+std::string Text(const std::vector<uint8_t>& m, size_t offset, size_t size) {
+  std::string text(reinterpret_cast<const char*>(m.data() + offset), size);
+  return text.substr(0, text.find('\0'));
+}
+
+// An answer as a device sends it.
+std::vector<uint8_t> Answer(const char* group, int32_t number, uint32_t cardType,
+                            size_t length = 744) {
+  std::vector<uint8_t> a(std::max<size_t>(length, 744), 0);
+  StoreLe32(a.data(), 1);
+  std::memcpy(a.data() + 4, group, std::min<size_t>(std::strlen(group), 8));
+  StoreLe32(a.data() + 12, static_cast<uint32_t>(number));
+  StoreLe32(a.data() + 16, 0x11223344);
+  std::strcpy(reinterpret_cast<char*>(a.data() + 20), "okip camera");
+  StoreLe32(a.data() + 120, cardType);
+  StoreLe32(a.data() + 124, 0xFFFFFFFE);
+  const uint8_t address[4] = {192, 168, 1, 10};
+  std::memcpy(a.data() + 196, address, 4);
+  a.resize(length);
+  return a;
+}
+
+class OkipTest : public ::testing::Test {
+ protected:
+  FakeLibraries fake;
+  OkipSink sink;
+  platform::NxlApi table{};
+
+  void SetUp() override {
+    {
+      std::lock_guard<std::mutex> guard(g_mutex);
+      g_broadcasts.clear();
+    }
+    // The fake's table, with the broadcast copied on its way in.
+    table = platform::Nxl();
+    g_fakeBroadcastOnce = table.BroadcastOnce;
+    table.BroadcastOnce = &CaptureBroadcastOnce;
+    platform::BindNxl(&table);
+  }
+  void TearDown() override { QCSDK_OKIP_StopService(); }
+
+  void Fire(const uint8_t* data, int32_t length, int32_t end = 0) {
+    const QVC_BroadcastCallback cb = fake.discovery().broadcast;
+    ASSERT_NE(cb, nullptr);
+    FakeLibraries::RunOnLibraryThread([&] { cb(77, data, length, 0x0100007F, end); });
+  }
+  void Fire(const std::vector<uint8_t>& answer) {
+    Fire(answer.data(), static_cast<int32_t>(answer.size()));
+  }
+};
+
+TEST_F(OkipTest, ServiceTakesTheFirstFreePort) {
+  fake.SetResultByFirstArg("QVC_StartBroadcastServer", [](int64_t port) { return port >= 9503; });
+  EXPECT_EQ(QCSDK_OKIP_StartService(sink.Callback()), 1);
+  EXPECT_THAT(fake.Calls(), ElementsAre("QVC_StartBroadcastServer(9500, 9106, ptr)",
+                                        "QVC_StartBroadcastServer(9501, 9106, ptr)",
+                                        "QVC_StartBroadcastServer(9502, 9106, ptr)",
+                                        "QVC_StartBroadcastServer(9503, 9106, ptr)"));
+  fake.ClearCalls();
+  // Only the low byte of the library's result counts.
+  fake.SetResultByFirstArg("QVC_StartBroadcastServer", [](int64_t) { return 0x200; });
+  EXPECT_EQ(QCSDK_OKIP_StartService(sink.Callback()), 0);
+  const auto calls = fake.Calls();
+  ASSERT_EQ(calls.size(), 100u);
+  EXPECT_EQ(calls.back(), "QVC_StartBroadcastServer(9599, 9106, ptr)");
+
+  fake.SetResult("QVC_StopBroadcastServer", 0);
+  EXPECT_EQ(QCSDK_OKIP_StopService(), 0);
+  fake.SetResult("QVC_StopBroadcastServer", 1);
+  EXPECT_EQ(QCSDK_OKIP_StopService(), 1);
+}
+
+TEST_F(OkipTest, FindIsATypeOneMessageAndReturnsTheLibraryResult) {
+  ASSERT_EQ(QCSDK_OKIP_StartService(sink.Callback()), 1);
+  EXPECT_EQ(QCSDK_OKIP_FinDevs(2500), 1);
+  fake.SetResult("QVC_BroadcastOnce", 0);
+  EXPECT_EQ(QCSDK_OKIP_FinDevs(-4), 0);
+  const auto sent = Broadcasts();
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[0].length, 744);
+  EXPECT_EQ(sent[0].timeoutMs, 2500);
+  EXPECT_EQ(sent[1].timeoutMs, -4);
+  ASSERT_EQ(sent[0].message.size(), 744u);
+  std::vector<uint8_t> expected(744, 0);
+  expected[0] = 1;
+  EXPECT_EQ(sent[0].message, expected);
+  EXPECT_EQ(sent[1].message, expected);
+}
+
+TEST_F(OkipTest, SetNetCfgChecksItsArgumentsAndLaysOutTheMessage) {
+  const int32_t config[5] = {1, 0x0A01A8C0, 0x00FFFFFF, -2, 0x7F};
+  const std::string max(31, 'u');
+  const std::string over(32, 'u');
+  EXPECT_EQ(QCSDK_OKIP_SetNetCfg(nullptr, "admin", "pw", config), 0);
+  EXPECT_EQ(QCSDK_OKIP_SetNetCfg("ab123", nullptr, "pw", config), 0);
+  EXPECT_EQ(QCSDK_OKIP_SetNetCfg("ab123", "admin", nullptr, config), 0);
+  EXPECT_EQ(QCSDK_OKIP_SetNetCfg("ab123", over.c_str(), "pw", config), 0);
+  EXPECT_EQ(QCSDK_OKIP_SetNetCfg("ab123", "admin", over.c_str(), config), 0);
+  EXPECT_EQ(QCSDK_OKIP_SetNetCfg("ab123", "admin", "pw", nullptr), 0);
+  EXPECT_THAT(Broadcasts(), IsEmpty()) << "rejected arguments send nothing";
+
+  ASSERT_EQ(QCSDK_OKIP_SetNetCfg("ab123", max.c_str(), max.c_str(), config), 1);
+  auto sent = Broadcasts();
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].length, 744);
+  EXPECT_EQ(sent[0].timeoutMs, 1000);
+  const std::vector<uint8_t>& m = sent[0].message;
+  ASSERT_EQ(m.size(), 744u);
+  std::vector<uint8_t> expected(744, 0);
+  StoreLe32(expected.data(), 3);
+  expected[4] = 'a';
+  expected[5] = 'b';
+  StoreLe32(expected.data() + 12, 123);
+  std::memcpy(expected.data() + 128, max.data(), 31);
+  std::memcpy(expected.data() + 160, max.data(), 31);
+  for (int i = 0; i < 5; ++i) StoreLe32(expected.data() + 192 + 4 * i, config[i]);
+  EXPECT_EQ(m, expected);
+  EXPECT_EQ(m[196], 192);  // the address word, first dotted number lowest
+  EXPECT_EQ(m[199], 10);
+
+  // Group letters: at most four, case kept; the number from the digits
+  // right after them.
+  const struct {
+    const char* number;
+    const char* group;
+    uint32_t value;
+  } cases[] = {{"QVab77", "QVab", 77}, {"ABCDE12", "ABCD", 0},  {"12", "", 12}, {"", "", 0},
+               {"x9y8", "x", 9},       {"Z4294967297", "Z", 1}, {"é5", "", 0}};
+  for (const auto& c : cases) {
+    ASSERT_EQ(QCSDK_OKIP_SetNetCfg(c.number, "", "", config), 1) << c.number;
+    sent = Broadcasts();
+    const std::vector<uint8_t>& msg = sent.back().message;
+    EXPECT_EQ(Text(msg, 4, 8), c.group) << c.number;
+    EXPECT_TRUE(std::all_of(msg.begin() + 4 + std::strlen(c.group), msg.begin() + 12,
+                            [](uint8_t b) { return b == 0; }))
+        << c.number;
+    EXPECT_EQ(LoadLe32(msg.data() + 12), c.value) << c.number;
+    EXPECT_EQ(Text(msg, 128, 32), "");
+  }
+  fake.SetResult("QVC_BroadcastOnce", 0);
+  EXPECT_EQ(QCSDK_OKIP_SetNetCfg("ab1", "a", "b", config), 0);
+}
+
+TEST_F(OkipTest, AnswersBecome160ByteRecordsThenOneNull) {
+  ASSERT_EQ(QCSDK_OKIP_StartService(sink.Callback()), 1);
+  Fire(Answer("ab", 123, 0xE0));
+  Fire(Answer("QV", 7, 0xB1, 200));  // the shortest answer still read
+  Fire(Answer("QV", 8, 0xB1, 199));  // too short
+  Fire(nullptr, 744);
+  std::vector<uint8_t> foreign = Answer("QV", 9, 0xB1);
+  StoreLe32(foreign.data(), 3);  // a set answer
+  Fire(foreign);
+  StoreLe32(foreign.data(), 0x0100);
+  Fire(foreign);
+  // Texts filling their fields without a terminator are cut.
+  std::vector<uint8_t> full = Answer("", -1, 0xD);
+  std::memset(full.data() + 4, 'G', 8);
+  std::memset(full.data() + 20, 'n', 100);
+  std::memset(full.data() + 196, 255, 4);
+  Fire(full);
+
+  auto records = sink.Records();
+  ASSERT_EQ(records.size(), 3u);
+  const QCSDK_OkipResult& r = records[0];
+  EXPECT_STREQ(r.deviceNumber, "ab123");
+  EXPECT_STREQ(r.address, "192.168.1.10");
+  EXPECT_EQ(static_cast<uint32_t>(r.word16), 0x11223344u);
+  EXPECT_EQ(r.word124, -2);
+  EXPECT_STREQ(r.name, "okip camera");
+  EXPECT_EQ(r.deviceType, 3);
+  const auto* bytes = reinterpret_cast<const uint8_t*>(&r);
+  for (size_t i = 6; i < 32; ++i) ASSERT_EQ(bytes[i], 0) << i;
+  EXPECT_STREQ(records[1].deviceNumber, "QV7");
+  EXPECT_EQ(records[1].deviceType, 4);
+  EXPECT_STREQ(records[2].deviceNumber, "GGGGGGGG-1");
+  EXPECT_STREQ(records[2].address, "255.255.255.255");
+  EXPECT_EQ(std::string(records[2].name), std::string(99, 'n'));
+  EXPECT_EQ(records[2].deviceType, 2);
+  EXPECT_EQ(sink.Ends(), 0);
+
+  Fire(nullptr, 0, 1);
+  EXPECT_EQ(sink.Ends(), 1);
+  EXPECT_EQ(sink.Records().size(), 3u);
+}
+
+TEST_F(OkipTest, WithoutAHostCallbackAnswersAreDropped) {
+  ASSERT_EQ(QCSDK_OKIP_StartService(sink.Callback()), 1);
+  ASSERT_EQ(QCSDK_OKIP_StartService(nullptr), 1);
+  Fire(Answer("ab", 1, 0xE0));
+  Fire(nullptr, 0, 1);
+  EXPECT_THAT(sink.Records(), IsEmpty());
+  EXPECT_EQ(sink.Ends(), 0);
+}
+
+}  // namespace
+}  // namespace qcsdk::test
