@@ -23,7 +23,7 @@ using ::testing::IsEmpty;
 QVC_SearchResult NxlAnswer(const char* group, int32_t number, int32_t cardType,
                            int32_t channels = 4) {
   QVC_SearchResult r{};
-  std::strncpy(r.group, group, sizeof r.group);
+  std::memcpy(r.group, group, strnlen(group, sizeof r.group));  // unterminated when full
   r.number = number;
   r.cardType = cardType;
   r.channelCount = channels;

@@ -167,11 +167,12 @@ std::vector<uint8_t> VirtualDevice::ConfigMessage(uint32_t client_version) const
   char params[128];
   const int n = std::snprintf(params, sizeof params, "type=%d;channels=%d;number=%s%d",
                               spec_.device_type, spec_.channels, spec_.group.c_str(), spec_.number);
-  std::vector<uint8_t> m(8);
+  const std::size_t text = n > 0 ? static_cast<std::size_t>(n) + 1 : 1;
+  std::vector<uint8_t> m(8 + image.size() + text, 0);
   PutLe32(m.data(), 5u | (static_cast<uint32_t>(static_cast<uint8_t>(spec_.cfg_param_kind)) << 5));
   PutLe32(m.data() + 4, static_cast<uint32_t>(4 + image.size()));
-  m.insert(m.end(), image.begin(), image.end());
-  m.insert(m.end(), params, params + n + 1);
+  std::copy(image.begin(), image.end(), m.begin() + 8);
+  if (n > 0) std::copy(params, params + n, m.begin() + 8 + static_cast<std::ptrdiff_t>(image.size()));
   return m;
 }
 
