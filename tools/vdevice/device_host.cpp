@@ -48,6 +48,28 @@ int DeviceHost::Add(DeviceSpec spec, std::string* error) {
       return -1;
     }
   }
+  if (search_port_ >= 0 || okip_port_ >= 0) {
+    qvc::device::DiscoveryInfo info;
+    info.group = s.group;
+    info.number = s.number;
+    info.card_type = s.device_type;
+    info.channel_count = s.channels;
+    info.port = e.nxl->port();
+    info.address = "127.0.0.1";
+    info.name = "vdevice " + std::to_string(index);
+    info.user = s.user;
+    info.password = s.password;
+    info.net_config[0] = 0x0100007F;  // 127.0.0.1
+    e.discovery = std::make_unique<qvc::device::DiscoveryResponder>(info);
+    if (!e.discovery->Start(search_port_, okip_port_)) {
+      if (error) *error = "cannot open the discovery ports";
+      e.nxl->Stop();
+      return -1;
+    }
+    // Later devices share the ports the first one got.
+    if (search_port_ == 0) search_port_ = e.discovery->search_port();
+    if (okip_port_ == 0) okip_port_ = e.discovery->okip_port();
+  }
   devices_.push_back(std::move(e));
   return index;
 }
@@ -57,12 +79,19 @@ std::string DeviceHost::Describe(size_t i) const {
   const DeviceSpec& s = e.device->spec();
   return "device " + std::to_string(i) + " nxl=127.0.0.1:" + std::to_string(e.nxl->port()) +
          " number=" + s.group + std::to_string(s.number) +
-         " type=" + std::to_string(s.device_type) + " channels=" + std::to_string(s.channels);
+         " type=" + std::to_string(s.device_type) + " channels=" + std::to_string(s.channels) +
+         (e.discovery && e.discovery->search_port() != 0
+              ? " search=" + std::to_string(e.discovery->search_port())
+              : "") +
+         (e.discovery && e.discovery->okip_port() != 0
+              ? " okip=" + std::to_string(e.discovery->okip_port())
+              : "");
 }
 
 void DeviceHost::Stop() {
   for (Entry& e : devices_) {
     if (e.registration) e.registration->Unregister();
+    if (e.discovery) e.discovery->Stop();
     e.nxl->Stop();
   }
   devices_.clear();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "qvc/device/directory.h"
+#include "qvc/device/discovery_responder.h"
 #include "vdevice/nxl_front_end.h"
 #include "vdevice/virtual_device.h"
 
@@ -28,6 +29,14 @@ class DeviceHost {
   void UseDirectory(uint16_t port) { directory_port_ = port; }
   uint16_t directory_port() const { return directory_port_; }
 
+  // Devices added afterwards answer LAN search probes and OKIP broadcasts
+  // from loopback on these UDP ports (-1: that service off; 0: the first
+  // device lets the system pick and the others share its port).
+  void EnableDiscovery(int search_port, int okip_port) {
+    search_port_ = search_port;
+    okip_port_ = okip_port;
+  }
+
   // Creates, starts and (with a directory) registers a device; its index,
   // or -1 with a message.
   int Add(DeviceSpec spec, std::string* error);
@@ -44,9 +53,12 @@ class DeviceHost {
     std::shared_ptr<VirtualDevice> device;
     std::unique_ptr<NxlFrontEnd> nxl;
     std::unique_ptr<qvc::device::DirectoryRegistration> registration;
+    std::unique_ptr<qvc::device::DiscoveryResponder> discovery;
   };
   std::unique_ptr<qvc::device::DirectoryServer> directory_;
   uint16_t directory_port_ = 0;
+  int search_port_ = -1;
+  int okip_port_ = -1;
   std::vector<Entry> devices_;
 };
 

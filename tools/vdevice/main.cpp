@@ -29,6 +29,9 @@ const char kUsage[] =
     "                          'directory 127.0.0.1:<port>'\n"
     "  --directory-port N      register every device with the directory at\n"
     "                          127.0.0.1:N\n"
+    "  --search-port N         answer LAN search probes from loopback on UDP port N\n"
+    "                          (0: the system picks; all devices share it)\n"
+    "  --okip-port N           answer OKIP broadcasts from loopback on UDP port N\n"
     "  --until-stdin-closes    exit when standard input ends\n"
     "  --print-ports           accepted for compatibility (ports are always printed)\n"
     "  --help                  this text\n\n";
@@ -47,7 +50,7 @@ bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefi
 int main(int argc, char** argv) {
   std::vector<vdevice::DeviceSpec> specs;
   bool runDirectory = false, untilStdin = false;
-  int directoryPort = 0;
+  int directoryPort = 0, searchPort = -1, okipPort = -1;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     auto value = [&](std::string* out) {
@@ -72,6 +75,10 @@ int main(int argc, char** argv) {
       if (arg.size() > 16) directoryPort = std::atoi(arg.c_str() + 16);
     } else if (arg == "--directory-port" && value(&v)) {
       directoryPort = std::atoi(v.c_str());
+    } else if (arg == "--search-port" && value(&v)) {
+      searchPort = std::atoi(v.c_str());
+    } else if (arg == "--okip-port" && value(&v)) {
+      okipPort = std::atoi(v.c_str());
     } else if (arg == "--until-stdin-closes") {
       untilStdin = true;
     } else if (arg == "--print-ports") {
@@ -84,8 +91,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vdevice: no --device given\n%s", kUsage);
     return 2;
   }
-  if (directoryPort < 0 || directoryPort > 65535) {
-    std::fprintf(stderr, "vdevice: bad directory port\n");
+  if (directoryPort < 0 || directoryPort > 65535 || searchPort < -1 || searchPort > 65535 ||
+      okipPort < -1 || okipPort > 65535) {
+    std::fprintf(stderr, "vdevice: bad port\n");
     return 2;
   }
 
@@ -110,6 +118,7 @@ int main(int argc, char** argv) {
   } else if (directoryPort != 0) {
     host.UseDirectory(static_cast<uint16_t>(directoryPort));
   }
+  host.EnableDiscovery(searchPort, okipPort);
   for (auto& spec : specs) {
     std::string error;
     const int index = host.Add(spec, &error);
