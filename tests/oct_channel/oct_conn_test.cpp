@@ -163,7 +163,8 @@ TEST_F(OctFixture, FailedStreamOpenEndsOnlyThatChannel) {
   fake.SetResultByFirstArg("octc_stream_open", [](int64_t) { return -1; });
   const int32_t b = Connect();
   ASSERT_TRUE(host.WaitFor(QCSDK_EVENT_CONNECT_FAILED));
-  EXPECT_EQ(FindChannel(b), nullptr);
+  // The worker raises the event, then the channel leaves the registry.
+  EXPECT_TRUE(WaitUntil([&] { return FindChannel(b) == nullptr; }));
   EXPECT_NE(FindChannel(a), nullptr);
   // The failed open is not entered, so the connection retires with a.
   EXPECT_EQ(QCSDK_Disconnect(a), 1);

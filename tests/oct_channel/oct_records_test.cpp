@@ -232,7 +232,8 @@ TEST_F(OctPlayback, LiveIsHeldBackDuringPlaybackAndReturnsAtItsEnd) {
   const uint8_t data[16] = {};
   OctFrame frame{OCTC_FRAME_KEY, data, 16, 0};
   Fire([&] { cb().streamData(1, stream, OCTC_DATA_VIDEO, &frame); });
-  Fire([&] { cb().streamData(1, stream, OCTC_DATA_MEDIA_INFO, &frame); });
+  const OctMediaInfo media = Media();
+  Fire([&] { cb().streamData(1, stream, OCTC_DATA_MEDIA_INFO, &media); });
   EXPECT_EQ(host.Raw().size(), 0u);
   EXPECT_EQ(host.Count(QCSDK_EVENT_STREAM_CHANGED), 0);
   Fire([&] { cb().vodData(1, vod, OCTC_DATA_VIDEO, &frame); });
