@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <ctime>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -39,6 +41,21 @@ struct Step {
   bool ok;
   std::string detail;
 };
+
+// OKIP answers: device number -> address.
+std::mutex g_okipMutex;
+std::map<std::string, std::string> g_okip;
+bool g_okipEnded = false;
+
+void OnOkip(const QCSDK_OkipResult* result) {
+  std::lock_guard<std::mutex> guard(g_okipMutex);
+  if (result == nullptr) {
+    g_okipEnded = true;
+    return;
+  }
+  std::printf("  OKIP: %s at %s, \"%s\"\n", result->deviceNumber, result->address, result->name);
+  g_okip[result->deviceNumber] = result->address;
+}
 
 void Sleep(int ms) {
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -124,10 +141,13 @@ int main(int argc, char** argv) {
   if (simulated) {
     const std::string program = ExecutableDir() + "/../vdevice/vdevice";
     std::printf("Starting the device simulator (%s)\n", program.c_str());
+    // It also answers search probes and OKIP broadcasts on the ports the
+    // SDK's services send to (loopback only).
     if (!simulator.Start(
-            program, {"--until-stdin-closes", "--device",
-                      "type=2,channels=2,user=admin,password=secret,kind=3,codec=h264", "--device",
-                      "type=2,channels=1,user=admin,password=secret,kind=1,codec=h265"}) ||
+            program,
+            {"--until-stdin-closes", "--search-port", "6666", "--okip-port", "9106", "--device",
+             "type=2,channels=2,user=admin,password=secret,kind=3,codec=h264", "--device",
+             "type=2,channels=1,user=admin,password=secret,kind=1,codec=h265"}) ||
         simulator.devices().size() < 2) {
       std::fprintf(stderr, "qcdemo: the device simulator did not start\n");
       return 1;
@@ -275,9 +295,10 @@ int main(int argc, char** argv) {
       qvbu_dev_get_info_result info{};
       const int32_t r = QCSDK_GRPC_dev_get_info(chA, nullptr, &info);
       QCSDK_GRPC_End(chA);
-      d = "dev_get_info -> " + std::to_string(r) +
-          (info.name != nullptr ? std::string(", name \"") + info.name + "\"" : "");
-      return r == 0;
+      // The export answers 1 when the whole call succeeded.
+      d = std::string("dev_get_info ") + (r == 1 ? "answered" : "failed") +
+          (info.name != nullptr ? std::string(", device name \"") + info.name + "\"" : "");
+      return r == 1;
     });
   }
   demo.Run("LAN search", [&](std::string& d) {
@@ -289,6 +310,45 @@ int main(int argc, char** argv) {
     d = std::to_string(host.Locked([&] { return host.searchResults; })) + " devices";
     return ended && host.Locked([&] { return host.searchResults; }) > 0;
   });
+  if (simulated) {
+    demo.Run("OKIP find and re-address", [&](std::string& d) {
+      if (QCSDK_OKIP_StartService(&OnOkip) != 1) {
+        d = "no OKIP service";
+        return false;
+      }
+      // Broadcasts are told apart by an id that changes every second.
+      auto find = [&] {
+        Sleep(1100);
+        {
+          std::lock_guard<std::mutex> guard(g_okipMutex);
+          g_okip.clear();
+          g_okipEnded = false;
+        }
+        QCSDK_OKIP_FinDevs(1000);
+        for (int i = 0; i < 100; ++i) {
+          {
+            std::lock_guard<std::mutex> guard(g_okipMutex);
+            if (g_okipEnded) break;
+          }
+          Sleep(30);
+        }
+        std::lock_guard<std::mutex> guard(g_okipMutex);
+        return g_okip;
+      };
+      const auto before = find();
+      const std::string number = simulator.devices()[0].number;
+      // Word 1 is the new IPv4 address, first dotted number in the lowest byte.
+      const int32_t config[5] = {0, static_cast<int32_t>(0x0900007F), 0x00FFFFFF, 0x0100007F, 0};
+      Sleep(1100);
+      const int32_t set = QCSDK_OKIP_SetNetCfg(number.c_str(), "admin", "secret", config);
+      const auto after = find();
+      QCSDK_OKIP_StopService();
+      const auto it = after.find(number);
+      d = std::to_string(before.size()) + " devices answered; " + number + " now at " +
+          (it != after.end() ? it->second : std::string("?"));
+      return !before.empty() && set != 0 && it != after.end() && it->second == "127.0.0.9";
+    });
+  }
   demo.Run("disconnect", [&](std::string& d) {
     const int before = host.Locked([&] { return host.events[QCSDK_EVENT_DISCONNECTED]; });
     int expected = 0;

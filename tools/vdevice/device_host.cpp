@@ -59,7 +59,7 @@ int DeviceHost::Add(DeviceSpec spec, std::string* error) {
     info.name = "vdevice " + std::to_string(index);
     info.user = s.user;
     info.password = s.password;
-    info.net_config[0] = 0x0100007F;  // 127.0.0.1
+    info.net_config[1] = 0x0100007F;  // word 1 is the address: 127.0.0.1
     e.discovery = std::make_unique<qvc::device::DiscoveryResponder>(info);
     if (!e.discovery->Start(search_port_, okip_port_)) {
       if (error) *error = "cannot open the discovery ports";

@@ -1,0 +1,182 @@
+// The SDK end to end over the Nxl transport: the real libraries and a
+// virtual device of the simulator on loopback.
+#include <gtest/gtest.h>
+#include <qcsdk/qcsdk.h>
+#include <qcsdk/qcsdk_grpc.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "support/host_recorder.h"
+#include "vdevice/device_host.h"
+
+namespace qcsdk::test {
+namespace {
+
+class NxlE2eTest : public ::testing::Test {
+ protected:
+  vdevice::DeviceHost devices;
+  std::unique_ptr<HostRecorder> host;
+  std::filesystem::path dir;
+
+  void SetUp() override {
+    host = std::make_unique<HostRecorder>();
+    ASSERT_EQ(QCSDK_InitSDK(0, nullptr), 1);
+    dir = std::filesystem::temp_directory_path() /
+          ("qcsdk_nxl_e2e_" + std::to_string(::getpid()) + "_" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(dir);
+  }
+  void TearDown() override {
+    QCSDK_ReleaseSDK();
+    devices.Stop();
+    host.reset();
+    std::filesystem::remove_all(dir);
+  }
+  int Device(vdevice::DeviceSpec spec) {
+    spec.user = "admin";
+    if (spec.password == "admin") spec.password = "secret";
+    std::string error;
+    const int index = devices.Add(spec, &error);
+    EXPECT_GE(index, 0) << error;
+    return devices.nxl(static_cast<size_t>(index)).port();
+  }
+  int32_t Connect(int port, const char* password = "secret") {
+    return QCSDK_Connect("127.0.0.1", port, 0, "admin", password, 0, nullptr);
+  }
+  bool Wait(const std::function<bool()>& pred, int ms = 10000) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ScaledMs(ms));
+    while (!pred()) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+  }
+};
+
+TEST_F(NxlE2eTest, RefusalsEndTheChannelWithTheirEvent) {
+  vdevice::DeviceSpec spec;
+  const int ok = Device(spec);
+  spec.faults.no_channel = true;
+  const int noChannel = Device(spec);
+  spec.faults.no_channel = false;
+  spec.faults.client_limit = true;
+  const int limit = Device(spec);
+  const struct {
+    int port;
+    const char* password;
+    int event;
+  } cases[] = {{ok, "wrong", QCSDK_EVENT_AUTH_FAILED},
+               {noChannel, "secret", QCSDK_EVENT_NO_CHANNEL},
+               {limit, "secret", QCSDK_EVENT_CLIENT_LIMIT},
+               {1, "secret", QCSDK_EVENT_CONNECT_FAILED}};  // nothing listens on port 1
+  for (const auto& c : cases) {
+    const int32_t n = Connect(c.port, c.password);
+    ASSERT_EQ(n, 0);
+    ASSERT_TRUE(host->WaitFor(c.event)) << c.event;
+    EXPECT_EQ(QCSDK_GetStreamInfo(n, nullptr), 0);
+    EXPECT_TRUE(Wait([&] { return QCSDK_Disconnect(n) == 0; }));  // the number is free
+  }
+  EXPECT_EQ(host->Count(QCSDK_EVENT_CONNECTED), 0);
+}
+
+TEST_F(NxlE2eTest, LiveStreamDecodesAndLinkEndings) {
+  vdevice::DeviceSpec spec;
+  const int port = Device(spec);
+  const int32_t n = Connect(port);
+  ASSERT_TRUE(host->WaitFor(QCSDK_EVENT_CONNECTED));
+  StreamInfo info{};
+  ASSERT_EQ(QCSDK_GetStreamInfo(n, &info), 1);
+  EXPECT_EQ(info.width, 320);
+  EXPECT_EQ(info.height, 240);
+  ASSERT_TRUE(Wait([&] { return host->Raw().size() >= 10; }));
+  ASSERT_EQ(QCSDK_EnableDecoder(n, 1), 1);
+  ASSERT_TRUE(Wait([&] { return host->Decoded().size() >= 3; }));
+  EXPECT_EQ(host->Decoded().back().width, 320);
+  EXPECT_EQ(QCSDK_Disconnect(n), 1);
+  ASSERT_TRUE(host->WaitFor(QCSDK_EVENT_DISCONNECTED));
+
+  vdevice::DeviceSpec drop;
+  drop.faults.drop_after_frames = 20;
+  const int32_t a = Connect(Device(drop));
+  ASSERT_GE(a, 0);
+  EXPECT_TRUE(host->WaitFor(QCSDK_EVENT_LINK_LOST));
+  vdevice::DeviceSpec close;
+  close.faults.close_after_frames = 20;
+  Connect(Device(close));
+  EXPECT_TRUE(host->WaitFor(QCSDK_EVENT_REMOTE_CLOSED));
+  vdevice::DeviceSpec hostile;
+  hostile.faults.malformed_after_frames = 10;
+  Connect(Device(hostile));
+  EXPECT_TRUE(host->WaitFor(QCSDK_EVENT_LINK_LOST, 2));
+}
+
+TEST_F(NxlE2eTest, ListPlaybackAndDownloads) {
+  for (int kind : {1, 3}) {
+    vdevice::DeviceSpec spec;
+    spec.recording_kind = kind;
+    const int32_t n = Connect(Device(spec));
+    ASSERT_TRUE(host->WaitFor(QCSDK_EVENT_CONNECTED));
+    const std::time_t now = std::time(nullptr);
+    std::tm today{};
+    localtime_r(&now, &today);
+    const int32_t dates[6] = {today.tm_year + 1900, today.tm_mon + 1, today.tm_mday,
+                              today.tm_year + 1900, today.tm_mon + 1, today.tm_mday};
+    ASSERT_EQ(QCSDK_GetRemoteRecFileList(n, dates), 1);
+    ASSERT_TRUE(host->WaitFor(QCSDK_EVENT_REC_LIST));
+    EXPECT_GT(host->Events().back().value, 0);
+
+    const int changed = host->Count(QCSDK_EVENT_STREAM_CHANGED);
+    ASSERT_EQ(QCSDK_RemotePlay(n, 0), 1);
+    ASSERT_TRUE(Wait([&] { return host->Count(QCSDK_EVENT_STREAM_CHANGED) > changed; }));
+    // The recording runs out: a playback end, then the live header again.
+    ASSERT_TRUE(
+        Wait([&] { return host->Count(13) + host->Count(14) + host->Count(15) >= 1; }, 30000));
+    EXPECT_TRUE(Wait([&] { return host->Count(QCSDK_EVENT_STREAM_CHANGED) >= changed + 2; }));
+
+    const std::string file = (dir / ("download" + std::to_string(kind))).string();
+    ASSERT_EQ(QCSDK_DownloadRemoteFile(n, 0, file.c_str()), 1);
+    ASSERT_TRUE(Wait(
+        [&] {
+          for (const auto& d : host->Downloads()) {
+            if (d.code >= 1) return true;
+          }
+          return false;
+        },
+        30000));
+    auto downloads = host->Downloads();
+    EXPECT_EQ(downloads.back().code, 1);
+    EXPECT_EQ(downloads[downloads.size() - 2].progress, 10000);
+    EXPECT_GT(std::filesystem::file_size(file), 1000u);
+    host.reset();  // fresh counts for the next device (the old one unregisters first)
+    host = std::make_unique<HostRecorder>();
+  }
+}
+
+TEST_F(NxlE2eTest, DeviceRpc) {
+  vdevice::DeviceSpec spec;
+  const int32_t n = Connect(Device(spec));
+  ASSERT_TRUE(host->WaitFor(QCSDK_EVENT_CONNECTED));
+  ASSERT_EQ(QCSDK_GRPC_Begin(n), 1);
+  qvbu_dev_get_info_result info{};
+  ASSERT_EQ(QCSDK_GRPC_dev_get_info(n, nullptr, &info), 1);  // true: the whole call succeeded
+  qvbu_dev_set_info_param set{};
+  set.name = "front door";
+  set.hostname = info.hostname;
+  set.rebootDay = info.rebootDay;
+  set.syslanguage = info.syslanguage;
+  int32_t placeholder = -1;
+  ASSERT_EQ(QCSDK_GRPC_dev_set_info(n, &set, &placeholder), 1);
+  EXPECT_EQ(placeholder, 0);
+  qvbu_dev_get_info_result again{};
+  ASSERT_EQ(QCSDK_GRPC_dev_get_info(n, nullptr, &again), 1);
+  ASSERT_NE(again.name, nullptr);
+  EXPECT_STREQ(again.name, "front door");
+  EXPECT_EQ(QCSDK_GRPC_End(n), 1);
+}
+
+}  // namespace
+}  // namespace qcsdk::test
