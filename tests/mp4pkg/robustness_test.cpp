@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <filesystem>
@@ -302,6 +303,7 @@ TEST(RobustnessTest, PackagesOnManyThreads) {
   // frames are refused, nothing breaks.
   QP_Handle shared = Open(dir.File("shared.mp4"), nullptr, false, 0);
   std::atomic<bool> closed{false};
+  std::atomic<int> accepted{0};
   std::thread feeder([&] {
     for (size_t i = 0; i < H264().size(); ++i) {
       const bool was_closed = closed.load();
@@ -309,9 +311,15 @@ TEST(RobustnessTest, PackagesOnManyThreads) {
       if (was_closed) {
         EXPECT_EQ(r, 0);
       }
+      if (r != 0) accepted.fetch_add(1);
     }
   });
   std::thread closer([&] {
+    // Close once the file has a few frames (a package without any is
+    // legitimately empty), while the feeder is still going.
+    for (int i = 0; i < 5000 && accepted.load() < 3; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     EXPECT_EQ(QP_ClosePackage(shared), 1);
     closed.store(true);
   });
