@@ -110,9 +110,10 @@ std::vector<uint8_t> VirtualDevice::RawRecordingFile(const Recording& r) const {
   // The ".sv" layout: the 32-byte header twice (the second with the frame
   // count), then the frames as they travel, audio after each picture.
   std::array<uint8_t, 32> head = ShortHeader(spec_, *clip_, 0);
-  std::vector<uint8_t> out(head.begin(), head.end());
+  std::vector<uint8_t> out(64);
+  std::copy(head.begin(), head.end(), out.begin());
   PutLe32(head.data() + 12, r.frames);
-  out.insert(out.end(), head.begin(), head.end());
+  std::copy(head.begin(), head.end(), out.begin() + 32);
   for (uint32_t i = 0; i < r.frames; ++i) {
     const MediaFrame& f = RecordingFrame(r, i);
     out.insert(out.end(), f.data.begin(), f.data.end());
