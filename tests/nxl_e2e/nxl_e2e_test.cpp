@@ -5,16 +5,75 @@
 #include <qcsdk/qcsdk_grpc.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 
+#include "qcsdk/channel.h"
+#include "qcsdk/config_dialog.h"
+#include "qcsdk/lifecycle.h"
+#include "qcsdk/registry.h"
+#include "qvc/device/device_server.h"
 #include "support/host_recorder.h"
 #include "vdevice/device_host.h"
+#include "vdevice/media_clip.h"
+#include "vdevice/stream_header.h"
 
 namespace qcsdk::test {
 namespace {
+
+std::vector<uint8_t> ReadAll(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<std::string> Lines(const std::filesystem::path& p) {
+  std::ifstream in(p);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// A device that logs clients in, sends them the live stream header (with
+// the RPC-support byte), accepts text exchanges and then never answers an
+// RPC request: the silent case the simulator's faults do not produce (its
+// slow switch delays the login and the text acceptance too).
+class SilentRpcDevice {
+ public:
+  SilentRpcDevice() {
+    qvc::device::DeviceConfig config;
+    config.user = "admin";
+    config.password = "secret";
+    qvc::device::DeviceHandlers handlers;
+    handlers.on_login = [this](const qvc::device::ClientInfo& info) {
+      vdevice::DeviceSpec spec;
+      spec.width = 160;
+      spec.height = 120;
+      const auto clip =
+          vdevice::TestPatternClip(spec.codec, spec.width, spec.height, spec.fps, 1, 1);
+      const auto m = vdevice::StreamHeaderMessage(spec, *clip, 0, false);
+      server_->SendLive(info.id, 8, m.data(), m.size());
+    };
+    handlers.on_message = [this](qvc::device::ClientId id, uint32_t type, const uint8_t* data,
+                                 size_t size) {
+      if (type == 80) server_->SendText(id, 82, nullptr, 0);  // text exchange accepted
+      if (type == 81 && size >= 5 && std::memcmp(data, "grpc:", 5) == 0) ++requests_;
+    };
+    server_ = std::make_unique<qvc::device::DeviceServer>(config, std::move(handlers));
+  }
+  ~SilentRpcDevice() { server_->Stop(); }
+  bool Start() { return server_->Start(0); }
+  int port() const { return server_->port(); }
+  int requests() const { return requests_; }
+
+ private:
+  std::unique_ptr<qvc::device::DeviceServer> server_;
+  std::atomic<int> requests_{0};
+};
 
 class NxlE2eTest : public ::testing::Test {
  protected:
@@ -175,6 +234,78 @@ TEST_F(NxlE2eTest, DeviceRpc) {
   ASSERT_EQ(QCSDK_GRPC_dev_get_info(n, nullptr, &again), 1);
   ASSERT_NE(again.name, nullptr);
   EXPECT_STREQ(again.name, "front door");
+  EXPECT_EQ(QCSDK_GRPC_End(n), 1);
+}
+
+TEST_F(NxlE2eTest, ConfigDialogLibraryComesFromTheDeviceAndRuns) {
+  // The device's library carries a version stamp in its last four bytes
+  // (the loader ignores them); a client without the library reports 0.
+  std::vector<uint8_t> library = ReadAll(TEST_CFG_DIALOG);
+  ASSERT_FALSE(library.empty());
+  library.insert(library.end(), {0x01, 0x00, 0x02, 0x07});
+  const auto source = dir / "device_library";
+  std::ofstream(source, std::ios::binary)
+      .write(reinterpret_cast<const char*>(library.data()),
+             static_cast<std::streamsize>(library.size()));
+  const auto moduleDir = dir / "module";
+  std::filesystem::create_directories(moduleDir);
+  char savedDir[kModuleDirCapacity];
+  std::memcpy(savedDir, g_szModuleDir, sizeof savedDir);
+  std::snprintf(g_szModuleDir, sizeof g_szModuleDir, "%s", moduleDir.c_str());
+
+  vdevice::DeviceSpec spec;
+  spec.device_type = 3;
+  spec.cfg_library = source.string();
+  spec.number = 4711;
+  const int32_t n = Connect(Device(spec));
+  ASSERT_TRUE(host->WaitFor(QCSDK_EVENT_CONNECTED));
+  EXPECT_EQ(GetInstalledCfgVersion(), 0u);
+  int32_t result = -1;
+  std::thread hostThread([&] { result = QCSDK_RemoteConfig(n, 1); });
+  hostThread.join();
+  const uint32_t installedVersion = GetInstalledCfgVersion();
+  std::memcpy(g_szModuleDir, savedDir, sizeof savedDir);
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(ReadAll(moduleDir / kCfgLibraryName), library);
+  EXPECT_EQ(installedVersion, 0x07020001u);
+  // The installed library ran with the link, the host's value and the
+  // device's parameter text.
+  const std::vector<std::string> expected = {"InitRCDlg " + std::to_string(n + 1) + " 1",
+                                             "SetParam 1 type=3;channels=1;number=A4711", "DoModal",
+                                             "DoModal end"};
+  EXPECT_EQ(Lines(moduleDir / "dialog.log"), expected);
+}
+
+TEST_F(NxlE2eTest, SilentDeviceRpcEndsAfterItsBudget) {
+  SilentRpcDevice device;
+  ASSERT_TRUE(device.Start());
+  const int32_t n = Connect(device.port());
+  ASSERT_TRUE(host->WaitFor(QCSDK_EVENT_CONNECTED));
+  ASSERT_EQ(QCSDK_GRPC_Begin(n), 1);
+  using Clock = std::chrono::steady_clock;
+  auto start = Clock::now();
+  qvbu_dev_get_info_result info{};
+  EXPECT_EQ(QCSDK_GRPC_dev_get_info(n, nullptr, &info), 0);
+  auto waited = Clock::now() - start;
+  EXPECT_EQ(device.requests(), 1);
+  // The whole budget passes before the call gives up (lower bound only:
+  // a loaded machine may take longer).
+  EXPECT_GE(waited, std::chrono::milliseconds(4900));
+
+  // The receive itself: a request goes out, nothing comes back, -2.
+  ChannelPtr channel = FindChannel(n);
+  ASSERT_TRUE(channel);
+  const char request[] = "{}";
+  ASSERT_EQ(channel->SendGrpcRequest(nullptr, request, 2), 2);
+  char buffer[64];
+  int32_t elapsed = 0;
+  start = Clock::now();
+  EXPECT_EQ(channel->RecvGrpcResponse(nullptr, buffer, sizeof buffer, &elapsed), -2);
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(4900));
+  // A budget already spent ends at once with the same result.
+  elapsed = 5000;
+  EXPECT_EQ(channel->RecvGrpcResponse(nullptr, buffer, sizeof buffer, &elapsed), -2);
+  channel.reset();
   EXPECT_EQ(QCSDK_GRPC_End(n), 1);
 }
 

@@ -1,0 +1,108 @@
+// Latency from a device's send to the SDK's raw-data callback. The device
+// is the Nxl device engine in this process: it sends the live stream header
+// of the simulator, then paced frames of the test pattern whose last four
+// bytes carry a sequence number; the steady-clock time is taken just before
+// each send and compared with the time the callback sees that number.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "qvc/device/device_server.h"
+#include "sdk_probe.h"
+#include "vdevice/media_clip.h"
+#include "vdevice/stream_header.h"
+
+namespace nxl_e2e {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kFrames = 1000;
+constexpr auto kInterval = std::chrono::milliseconds(4);  // 250 frames/s
+
+void BM_SendToRawCallbackLatency(benchmark::State& state) {
+  for (auto _ : state) {
+    vdevice::DeviceSpec spec;  // whole stream record, H.264 320 x 240
+    const auto clip =
+        vdevice::TestPatternClip(spec.codec, spec.width, spec.height, spec.fps, 50, 25);
+    std::atomic<qvc::device::ClientId> client{0};
+    qvc::device::DeviceConfig config;
+    config.password = "secret";
+    qvc::device::DeviceHandlers handlers;
+    handlers.on_login = [&](const qvc::device::ClientInfo& info) { client = info.id; };
+    qvc::device::DeviceServer server(config, std::move(handlers));
+    if (!server.Start(0)) {
+      state.SkipWithError("device did not start");
+      return;
+    }
+    std::vector<Clock::time_point> sent(kFrames);
+    std::vector<int64_t> latency_ns(kFrames, -1);
+    std::optional<SdkProbe> sdk;
+    sdk.emplace();
+    sdk->SetRawHook([&](const RawFrame& f) {
+      const auto now = Clock::now();
+      if (f.type == QCSDK_FRAME_AUDIO || f.length < 4) return;
+      uint32_t index = 0;
+      std::memcpy(&index, f.data + f.length - 4, 4);
+      if (index < static_cast<uint32_t>(kFrames))
+        latency_ns[index] =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(now - sent[index]).count();
+    });
+    QCSDK_Connect("127.0.0.1", server.port(), 0, "admin", "secret", 0, nullptr);
+    while (client == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const auto header = vdevice::StreamHeaderMessage(spec, *clip, 0, false);
+    server.SendLive(client, 8, header.data(), header.size());
+    if (!sdk->WaitConnected(1, 10000)) {
+      state.SkipWithError("no event 1");
+      return;
+    }
+    auto due = Clock::now();
+    for (uint32_t i = 0; i < static_cast<uint32_t>(kFrames); ++i) {
+      const vdevice::MediaFrame& frame = clip->frames[i % clip->frames.size()];
+      const uint8_t type = frame.key ? 1 : 3;
+      const uint32_t size = static_cast<uint32_t>(frame.data.size() + 4);
+      std::vector<uint8_t> m = {'Q',
+                                'V',
+                                'S',
+                                0,
+                                type,
+                                static_cast<uint8_t>(size),
+                                static_cast<uint8_t>(size >> 8),
+                                static_cast<uint8_t>(size >> 16)};
+      m.insert(m.end(), frame.data.begin(), frame.data.end());
+      m.resize(m.size() + 4);
+      std::memcpy(m.data() + m.size() - 4, &i, 4);
+      due += kInterval;
+      std::this_thread::sleep_until(due);
+      sent[i] = Clock::now();
+      server.SendLive(client, type, m.data(), m.size());
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    sdk.reset();  // releases the SDK: no callback runs past this point
+    server.Stop();
+    std::vector<int64_t> seen;
+    for (int64_t ns : latency_ns)
+      if (ns >= 0) seen.push_back(ns);
+    std::sort(seen.begin(), seen.end());
+    auto at = [&](double q) {
+      return seen.empty()
+                 ? 0.0
+                 : static_cast<double>(
+                       seen[static_cast<size_t>(q * static_cast<double>(seen.size() - 1))]) /
+                       1e3;
+    };
+    state.counters["frames_seen"] = static_cast<double>(seen.size());
+    state.counters["p50_us"] = at(0.5);
+    state.counters["p99_us"] = at(0.99);
+    state.counters["max_us"] = at(1.0);
+  }
+}
+BENCHMARK(BM_SendToRawCallbackLatency)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+}  // namespace
+}  // namespace nxl_e2e

@@ -1,0 +1,65 @@
+#include "sdk_probe.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+namespace nxl_e2e {
+namespace {
+
+SdkCounters g_counters;
+std::function<void(const RawFrame&)> g_hook;
+
+void OnEvent(int32_t, int32_t event, const char*, int32_t, void*) {
+  if (event == QCSDK_EVENT_CONNECTED) ++g_counters.connected;
+  if (event >= 2 && event <= 6) ++g_counters.failed;
+}
+
+void OnRaw(int32_t, const RawFrame* frame, void*) {
+  g_counters.frames.fetch_add(1, std::memory_order_relaxed);
+  g_counters.bytes.fetch_add(static_cast<uint64_t>(frame->length), std::memory_order_relaxed);
+  if (g_hook) g_hook(*frame);
+}
+
+}  // namespace
+
+SdkProbe::SdkProbe() {
+  g_counters.frames = 0;
+  g_counters.bytes = 0;
+  g_counters.connected = 0;
+  g_counters.failed = 0;
+  QCSDK_RegisterCallback(&OnEvent, &OnRaw, nullptr, nullptr, nullptr);
+  ok_ = QCSDK_InitSDK(0, nullptr) == 1;
+}
+
+SdkProbe::~SdkProbe() {
+  QCSDK_ReleaseSDK();
+  QCSDK_RegisterCallback(nullptr, nullptr, nullptr, nullptr, nullptr);
+  g_hook = nullptr;
+}
+
+SdkCounters& SdkProbe::counters() { return g_counters; }
+
+void SdkProbe::SetRawHook(std::function<void(const RawFrame&)> hook) { g_hook = std::move(hook); }
+
+bool SdkProbe::WaitConnected(int count, int ms) const {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (g_counters.connected < count) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+uint64_t ResidentBytes() {
+  std::FILE* f = std::fopen("/proc/self/statm", "r");
+  if (f == nullptr) return 0;
+  unsigned long size = 0, resident = 0;
+  const int n = std::fscanf(f, "%lu %lu", &size, &resident);
+  std::fclose(f);
+  return n == 2 ? resident * static_cast<uint64_t>(::sysconf(_SC_PAGESIZE)) : 0;
+}
+
+}  // namespace nxl_e2e

@@ -1,0 +1,45 @@
+// What the benchmarks see of the SDK: the SDK initialised for the scope of
+// one benchmark, with callbacks that count raw frames and bytes, note which
+// channels have connected, and pass raw frames to an optional hook.
+#pragma once
+
+#include <qcsdk/qcsdk.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+namespace nxl_e2e {
+
+struct SdkCounters {
+  std::atomic<uint64_t> frames{0};
+  std::atomic<uint64_t> bytes{0};
+  std::atomic<int> connected{0};  // channels that reported event 1
+  std::atomic<int> failed{0};     // channels that reported events 2..6
+};
+
+class SdkProbe {
+ public:
+  // Registers the callbacks and initialises the SDK.
+  SdkProbe();
+  // Releases the SDK and registers null callbacks.
+  ~SdkProbe();
+  SdkProbe(const SdkProbe&) = delete;
+  SdkProbe& operator=(const SdkProbe&) = delete;
+
+  bool ok() const { return ok_; }
+  SdkCounters& counters();
+  // Called for every raw frame on the SDK's reporting thread; set it before
+  // connecting.
+  void SetRawHook(std::function<void(const RawFrame&)> hook);
+  // Waits until `count` channels have connected; false after `ms`.
+  bool WaitConnected(int count, int ms) const;
+
+ private:
+  bool ok_ = false;
+};
+
+// Resident set size of this process, in bytes.
+uint64_t ResidentBytes();
+
+}  // namespace nxl_e2e
