@@ -31,7 +31,9 @@ struct Client {
   ScriptedTransport t;
 };
 
-std::vector<Account> Admin() { return {Account{"admin", "pw", "admin", "owner"}}; }
+std::vector<Account> Admin() {
+  return {Account{"admin", "pw", "admin", "owner"}};
+}
 
 TEST(VdeviceRpc, SetThenGetReturnsTheStoredState) {
   RpcStateStore store(Admin());
@@ -120,6 +122,44 @@ TEST(VdeviceRpc, AccountsAndDigests) {
   EXPECT_EQ(vdevice::rpc::kBadParam, CLIENT_qvbu_account_del_user(*admin, &del, &placeholder));
   ASSERT_EQ(0, CLIENT_qvbu_account_get_users(*admin, nullptr, &users));
   EXPECT_EQ(1, users.users_count);
+}
+
+TEST(VdeviceRpc, PtzHeadMovesAndKeepsPresets) {
+  RpcStateStore store(Admin());
+  Client c(store);
+  int32_t placeholder = 0;
+  qvbu_ptz_move_stat_get_param channel = {1};
+  qvbu_ptz_move_stat_get_result stat{};
+  ASSERT_EQ(0, CLIENT_qvbu_ptz_move_stat_get(*c, &channel, &stat));
+  EXPECT_EQ(0, stat.movespeed);
+  qvbu_ptz_move_start_param move = {1, -3, 5, 0};
+  ASSERT_EQ(0, CLIENT_qvbu_ptz_move_start(*c, &move, &placeholder));
+  ASSERT_EQ(0, CLIENT_qvbu_ptz_move_stat_get(*c, &channel, &stat));
+  EXPECT_EQ(5, stat.movespeed);
+  qvbu_ptz_move_stop_param stop = {1};
+  ASSERT_EQ(0, CLIENT_qvbu_ptz_move_stop(*c, &stop, &placeholder));
+  ASSERT_EQ(0, CLIENT_qvbu_ptz_move_stat_get(*c, &channel, &stat));
+  EXPECT_EQ(0, stat.movespeed);
+
+  // Presets keep the head's position and name, per channel.
+  qvbu_ptz_preset_set_param set = {1, 4, "gate"};
+  ASSERT_EQ(0, CLIENT_qvbu_ptz_preset_set(*c, &set, &placeholder));
+  qvbu_ptz_preset_set_param other = {2, 7, "yard"};
+  ASSERT_EQ(0, CLIENT_qvbu_ptz_preset_set(*c, &other, &placeholder));
+  qvbu_ptz_presets_get_param which = {1};
+  qvbu_ptz_presets_get_result presets{};
+  ASSERT_EQ(0, CLIENT_qvbu_ptz_presets_get(*c, &which, &presets));
+  ASSERT_EQ(1, presets.presetsList_count);
+  EXPECT_EQ(4, presets.presetsList[0].presetno);
+  EXPECT_STREQ("gate", presets.presetsList[0].name);
+  qvbu_ptz_preset_locate_param locate = {1, 4};
+  EXPECT_EQ(0, CLIENT_qvbu_ptz_preset_locate(*c, &locate, &placeholder));
+  qvbu_ptz_preset_locate_param missing = {1, 9};
+  EXPECT_EQ(0, CLIENT_qvbu_ptz_preset_locate(*c, &missing, &placeholder));  // stays put
+  qvbu_ptz_preset_delete_param del = {1, 4};
+  ASSERT_EQ(0, CLIENT_qvbu_ptz_preset_delete(*c, &del, &placeholder));
+  ASSERT_EQ(0, CLIENT_qvbu_ptz_presets_get(*c, &which, &presets));
+  EXPECT_EQ(0, presets.presetsList_count);
 }
 
 TEST(VdeviceRpc, IpAccessList) {

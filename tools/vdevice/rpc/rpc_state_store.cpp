@@ -1,4 +1,5 @@
 #include "rpc/rpc_state_store.h"
+#include <cstdlib>
 
 #include <strings.h>
 
@@ -198,6 +199,11 @@ RpcStateStore::Json RpcStateStore::Dispatch(int32_t index, const cJSON* request,
   if (!cJSON_IsObject(param)) param = nullptr;
   std::string name = method.name;
   if (name.rfind("account_", 0) == 0) return Accounts(method.name, param, code, message);
+  if (name == "ptz_move_start" || name == "ptz_move_stop" || name == "ptz_move_stat_get" ||
+      name == "ptz_preset_set" || name == "ptz_preset_locate" || name == "ptz_preset_delete" ||
+      name == "ptz_presets_get") {
+    return Ptz(method.name, param, code, message);
+  }
   if (name.rfind("iplist_", 0) == 0 && name.find("limit_type") == std::string::npos) {
     return IpList(method.name, param);
   }
@@ -265,6 +271,71 @@ void RpcStateStore::Set(int32_t index, int32_t getter, const cJSON* param) {
     }
     Put(state.get(), item->string, owned.release());
   }
+}
+
+namespace {
+int32_t NumberOf(const cJSON* object, const char* name) {
+  const cJSON* item = cJSON_GetObjectItem(object, name);
+  return cJSON_IsNumber(item) ? static_cast<int32_t>(item->valuedouble) : 0;
+}
+}  // namespace
+
+RpcStateStore::Json RpcStateStore::Ptz(const char* name, const cJSON* param, int* code,
+                                       std::string* message) {
+  const qcsdk::grpc::MethodDesc& method = kMethods[qcsdk::grpc::FindMethod(name)];
+  const std::string op = name;
+  PtzHead& head = m_ptz[NumberOf(param, "channelid")];
+  if (op == "ptz_move_start") {
+    head.moving = {NumberOf(param, "panLeft"), NumberOf(param, "tiltUp"),
+                   NumberOf(param, "zoomIn")};
+    return Result(method, nullptr);
+  }
+  if (op == "ptz_move_stop") {
+    // The head stops where one step of the move took it.
+    head.position.pan += head.moving.pan;
+    head.position.tilt += head.moving.tilt;
+    head.position.zoom += head.moving.zoom;
+    head.moving = {};
+    return Result(method, nullptr);
+  }
+  if (op == "ptz_move_stat_get") {
+    Json value(cJSON_CreateObject());
+    const int32_t speed = std::max(
+        {std::abs(head.moving.pan), std::abs(head.moving.tilt), std::abs(head.moving.zoom)});
+    cJSON_AddNumberToObject(value.get(), "movespeed", speed);
+    return Result(method, value.get());
+  }
+  if (op == "ptz_presets_get") {
+    Json value(cJSON_CreateObject());
+    cJSON* list = cJSON_AddArrayToObject(value.get(), "presetsList");
+    for (const auto& [number, preset] : head.presets) {
+      cJSON* item = cJSON_CreateObject();
+      cJSON_AddNumberToObject(item, "presetno", number);
+      cJSON_AddStringToObject(item, "name", preset.first.c_str());
+      cJSON_AddItemToArray(list, item);
+    }
+    return Result(method, value.get());
+  }
+  const int32_t number = NumberOf(param, "presetno");
+  if (op == "ptz_preset_set") {
+    const char* label = StringOf(param, "name");
+    head.presets[number] = {label != nullptr ? label : "", head.position};
+    return Result(method, nullptr);
+  }
+  // A preset that does not exist is neither located nor deleted; the call
+  // still succeeds, as deleting twice does.
+  auto found = head.presets.find(number);
+  if (found != head.presets.end()) {
+    if (op == "ptz_preset_locate") {
+      head.position = found->second.second;
+      head.moving = {};
+    } else {
+      head.presets.erase(found);
+    }
+  }
+  (void)code;
+  (void)message;
+  return Result(method, nullptr);
 }
 
 RpcStateStore::Json RpcStateStore::Accounts(const char* name, const cJSON* param, int* code,

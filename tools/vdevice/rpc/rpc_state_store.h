@@ -71,6 +71,8 @@ class RpcStateStore {
   void Set(int32_t index, int32_t getter, const cJSON* param);
   Json Accounts(const char* method, const cJSON* param, int* code, std::string* message);
   Json IpList(const char* method, const cJSON* param);
+  // The simulated pan/tilt/zoom head of each channel: moves, presets.
+  Json Ptz(const char* method, const cJSON* param, int* code, std::string* message);
   std::string StateKey(int32_t getter, const cJSON* param) const;
 
   mutable std::mutex m_mutex;
@@ -79,6 +81,15 @@ class RpcStateStore {
   Json m_ipList;                        // array of ipinfo objects
   std::map<std::string, Json> m_state;  // getter key -> stored members
   std::set<std::string> m_notImplemented;
+  struct PtzPosition {
+    int32_t pan = 0, tilt = 0, zoom = 0;
+  };
+  struct PtzHead {
+    PtzPosition position;
+    PtzPosition moving;  // speeds of the running move; all 0 when still
+    std::map<int32_t, std::pair<std::string, PtzPosition>> presets;
+  };
+  std::map<int32_t, PtzHead> m_ptz;  // by channel
   std::vector<std::string> m_calls;
 };
 
