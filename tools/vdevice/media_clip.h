@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "vdevice/device_spec.h"
+#include "vdevice/device_settings.h"
 
 namespace vdevice {
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "vdevice/device_spec.h"
+#include "vdevice/device_settings.h"
 #include "vdevice/media_clip.h"
 
 namespace vdevice {

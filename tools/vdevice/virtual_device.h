@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "rpc/rpc_state_store.h"
-#include "vdevice/device_spec.h"
+#include "vdevice/device_settings.h"
 #include "vdevice/media_clip.h"
 
 namespace vdevice {

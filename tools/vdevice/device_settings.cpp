@@ -1,4 +1,4 @@
-#include "vdevice/device_spec.h"
+#include "vdevice/device_settings.h"
 
 #include <cctype>
 #include <cstdlib>
