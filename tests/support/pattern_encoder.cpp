@@ -1,5 +1,7 @@
 #include "support/pattern_encoder.h"
 
+#include "support/av_handles.h"
+
 #include <memory>
 #include <stdexcept>
 
@@ -11,19 +13,7 @@ extern "C" {
 namespace qcsdk::test {
 namespace {
 
-struct ContextDeleter {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameDeleter {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketDeleter {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-
-void Check(int result, const char* what) {
-  if (result < 0) throw std::runtime_error(std::string("pattern encoder: ") + what);
-}
+void Check(int result, const char* what) { CheckAv(result, "pattern encoder", what); }
 
 AVPixelFormat PixelFormat(PatternChroma chroma) {
   switch (chroma) {

@@ -1,5 +1,7 @@
 #include "support/tone_encoder.h"
 
+#include "support/av_handles.h"
+
 #include <cmath>
 #include <memory>
 #include <numbers>
@@ -14,19 +16,7 @@ extern "C" {
 namespace qcsdk::test {
 namespace {
 
-struct ContextDeleter {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameDeleter {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketDeleter {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-
-void Check(int result, const char* what) {
-  if (result < 0) throw std::runtime_error(std::string("tone encoder: ") + what);
-}
+void Check(int result, const char* what) { CheckAv(result, "tone encoder", what); }
 
 constexpr int kG711Samples = 160;
 
