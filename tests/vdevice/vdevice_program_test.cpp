@@ -77,17 +77,19 @@ TEST_F(VdeviceTest, ProgramServesPrintedPortsAndExitsCleanly) {
     ASSERT_GT(c.pid, 0);
     ASSERT_NE(c.out, nullptr);
     const auto lines = ReadUntilReady(c.out);
-    ASSERT_EQ(lines.size(), 4u);
+    ASSERT_EQ(lines.size(), 5u);
     std::smatch m;
     ASSERT_TRUE(std::regex_match(lines[0], m, std::regex(R"(directory 127\.0\.0\.1:(\d+))")));
     const int directory = std::stoi(m[1]);
+    ASSERT_TRUE(std::regex_match(lines[1], std::regex(R"(oct-directory 127\.0\.0\.1:\d+)")));
     ASSERT_TRUE(std::regex_match(
-        lines[1], m,
-        std::regex(R"(device 0 nxl=127\.0\.0\.1:(\d+) number=B77 type=2 channels=2)")));
+        lines[2], m,
+        std::regex(
+            R"(device 0 nxl=127\.0\.0\.1:(\d+) oct=127\.0\.0\.1:\d+ number=B77 type=2 channels=2)")));
     const int port0 = std::stoi(m[1]);
-    ASSERT_TRUE(std::regex_match(lines[2], m,
-                                 std::regex(R"(device 1 nxl=127\.0\.0\.1:(\d+) number=A1002 .*)")));
-    EXPECT_EQ(lines[3], "ready");
+    ASSERT_TRUE(std::regex_match(
+        lines[3], m, std::regex(R"(device 1 nxl=127\.0\.0\.1:(\d+) oct=\S+ number=A1002 .*)")));
+    EXPECT_EQ(lines[4], "ready");
     // By address, and by number through the directory it runs.
     const int32_t link = bySignal ? 1 : 3;
     QVC_Connect(0, link, 1, "127.0.0.1", port0, "admin", "admin", -1, nullptr, 0, 0, 0, 0, 0);

@@ -6,15 +6,44 @@ namespace vdevice {
 
 DeviceHost::DeviceHost() = default;
 
-DeviceHost::~DeviceHost() { Stop(); }
+DeviceHost::~DeviceHost() {
+  Stop();
+}
 
-bool DeviceHost::RunDirectory(uint16_t port) {
+bool DeviceHost::RunDirectory(uint16_t port, uint16_t oct_port) {
   directory_ = std::make_unique<qvc::device::DirectoryServer>();
-  if (!directory_->Start(port)) {
+  oct_directory_ = std::make_unique<octc::device::DirectoryServer>();
+  if (!directory_->Start(port) || !oct_directory_->Start("127.0.0.1", oct_port)) {
     directory_.reset();
+    oct_directory_.reset();
     return false;
   }
   directory_port_ = directory_->port();
+  oct_directory_port_ = oct_directory_->port();
+  return true;
+}
+
+bool DeviceHost::StartOct(Entry& e, std::string* error) {
+  const DeviceSpec& s = e.device->spec();
+  if (s.oct_port < 0) return true;
+  e.oct = std::make_unique<OctFrontEnd>(e.device);
+  if (!e.oct->Start(static_cast<uint16_t>(s.oct_port))) {
+    if (error) *error = "cannot listen on OCT port " + std::to_string(s.oct_port);
+    return false;
+  }
+  if (oct_directory_port_ != 0 &&
+      !e.oct->engine().RegisterWithDirectory("127.0.0.1", oct_directory_port_)) {
+    if (error) *error = "cannot register with the OCT directory";
+    return false;
+  }
+  if (oct_search_port_ >= 0) {
+    if (!e.oct->engine().StartSearchResponder("127.255.255.255",
+                                              static_cast<uint16_t>(oct_search_port_))) {
+      if (error) *error = "cannot open the OCT search port";
+      return false;
+    }
+    if (oct_search_port_ == 0) oct_search_port_ = e.oct->engine().search_port();
+  }
   return true;
 }
 
@@ -48,6 +77,11 @@ int DeviceHost::Add(DeviceSpec spec, std::string* error) {
       return -1;
     }
   }
+  if (!StartOct(e, error)) {
+    if (e.oct) e.oct->Stop();
+    e.nxl->Stop();
+    return -1;
+  }
   if (search_port_ >= 0 || okip_port_ >= 0) {
     qvc::device::DiscoveryInfo info;
     info.group = s.group;
@@ -63,6 +97,7 @@ int DeviceHost::Add(DeviceSpec spec, std::string* error) {
     e.discovery = std::make_unique<qvc::device::DiscoveryResponder>(info);
     if (!e.discovery->Start(search_port_, okip_port_)) {
       if (error) *error = "cannot open the discovery ports";
+      if (e.oct) e.oct->Stop();
       e.nxl->Stop();
       return -1;
     }
@@ -78,13 +113,17 @@ std::string DeviceHost::Describe(size_t i) const {
   const Entry& e = devices_[i];
   const DeviceSpec& s = e.device->spec();
   return "device " + std::to_string(i) + " nxl=127.0.0.1:" + std::to_string(e.nxl->port()) +
-         " number=" + s.group + std::to_string(s.number) +
-         " type=" + std::to_string(s.device_type) + " channels=" + std::to_string(s.channels) +
+         (e.oct ? " oct=127.0.0.1:" + std::to_string(e.oct->port()) : "") + " number=" + s.group +
+         std::to_string(s.number) + " type=" + std::to_string(s.device_type) +
+         " channels=" + std::to_string(s.channels) +
          (e.discovery && e.discovery->search_port() != 0
               ? " search=" + std::to_string(e.discovery->search_port())
               : "") +
          (e.discovery && e.discovery->okip_port() != 0
               ? " okip=" + std::to_string(e.discovery->okip_port())
+              : "") +
+         (e.oct && e.oct->engine().search_port() != 0
+              ? " oct-search=" + std::to_string(e.oct->engine().search_port())
               : "");
 }
 
@@ -92,11 +131,14 @@ void DeviceHost::Stop() {
   for (Entry& e : devices_) {
     if (e.registration) e.registration->Unregister();
     if (e.discovery) e.discovery->Stop();
+    if (e.oct) e.oct->Stop();
     e.nxl->Stop();
   }
   devices_.clear();
   if (directory_) directory_->Stop();
   directory_.reset();
+  if (oct_directory_) oct_directory_->Stop();
+  oct_directory_.reset();
 }
 
 }  // namespace vdevice

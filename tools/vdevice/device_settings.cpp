@@ -83,6 +83,7 @@ bool Apply(const std::string& key, const std::string& value, DeviceSpec* spec) {
   if (key == "cfgkind") return ToInt(value, -128, 127, &spec->cfg_param_kind);
   if (key == "number") return ParseNumber(value, spec);
   if (key == "port") return ToInt(value, 0, 65535, &spec->port);
+  if (key == "oct_port") return ToInt(value, -1, 65535, &spec->oct_port);
   if (key == "header") return ParseHeader(value, spec);
   if (key == "fault") return ParseFault(value, &spec->faults);
   if (key == "codec") {
@@ -150,7 +151,8 @@ const char* DeviceSpecHelp() {
          "  cfg=PATH           configuration library sent to clients (type 3)\n"
          "  cfgkind=N          parameter kind of the configuration message [1]\n"
          "  number=A1001       directory group and number             [A<1001+index>]\n"
-         "  port=N             link port                              [system picks]\n"
+         "  port=N             Nxl link port                          [system picks]\n"
+         "  oct_port=N         OCT link port; -1: no OCT side         [system picks]\n"
          "  fault=F            repeatable fault switch: refuse-password, no-channel,\n"
          "                     client-limit, refuse-text, abort-download, drop-after:N,\n"
          "                     close-after:N,"

@@ -51,7 +51,8 @@ struct DeviceSpec {
   char playback_end = '2';  // end kind of a playback that runs out: '2', '9', 'w'
   std::string group = "A";  // device number: group letters + number
   int32_t number = 0;       // 0: 1001 + device index
-  int port = 0;             // link port; 0: the system picks
+  int port = 0;             // Nxl link port; 0: the system picks
+  int oct_port = 0;         // OCT link port; 0: the system picks, -1: no OCT side
   Faults faults;
 };
 

@@ -21,17 +21,24 @@ namespace {
 const char kUsage[] =
     "usage: vdevice [options] --device SETTINGS [--device SETTINGS ...]\n"
     "Serves virtual devices on 127.0.0.1 and prints one line per device:\n"
-    "  device <index> nxl=127.0.0.1:<port> number=<group><number> type=<t> channels=<n>\n"
+    "  device <index> nxl=127.0.0.1:<port> oct=127.0.0.1:<port> number=<group><number>\n"
+    "         type=<t> channels=<n> [search=<port>] [okip=<port>] [oct-search=<port>]\n"
     "then 'ready'. Options:\n"
     "  --device SETTINGS       one virtual device (settings below)\n"
-    "  --run-directory[=PORT]  run a directory service (port 0 or none: the system\n"
-    "                          picks) and register every device; prints\n"
-    "                          'directory 127.0.0.1:<port>'\n"
-    "  --directory-port N      register every device with the directory at\n"
+    "  --run-directory[=PORT]  run the Nxl directory service on PORT and the OCT one\n"
+    "                          on a port the system picks (port 0 or none: the\n"
+    "                          system picks both) and register every device; prints\n"
+    "                          'directory 127.0.0.1:<port>' and\n"
+    "                          'oct-directory 127.0.0.1:<port>'\n"
+    "  --directory-port N      register every device with the Nxl directory at\n"
+    "                          127.0.0.1:N\n"
+    "  --oct-directory-port N  register every device with the OCT directory at\n"
     "                          127.0.0.1:N\n"
     "  --search-port N         answer LAN search probes from loopback on UDP port N\n"
     "                          (0: the system picks; all devices share it)\n"
     "  --okip-port N           answer OKIP broadcasts from loopback on UDP port N\n"
+    "  --oct-search-port N     answer OCT search probes sent to 127.255.255.255 on\n"
+    "                          UDP port N (0: the system picks; all devices share it)\n"
     "  --until-stdin-closes    exit when standard input ends\n"
     "  --print-ports           accepted for compatibility (ports are always printed)\n"
     "  --help                  this text\n\n";
@@ -43,14 +50,16 @@ void OnSignal(int) {
   [[maybe_unused]] const ssize_t n = write(g_signal_pipe[1], &c, 1);
 }
 
-bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+bool StartsWith(const std::string& s, const char* prefix) {
+  return s.rfind(prefix, 0) == 0;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<vdevice::DeviceSpec> specs;
   bool runDirectory = false, untilStdin = false;
-  int directoryPort = 0, searchPort = -1, okipPort = -1;
+  int directoryPort = 0, octDirectoryPort = 0, searchPort = -1, okipPort = -1, octSearchPort = -1;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     auto value = [&](std::string* out) {
@@ -75,6 +84,10 @@ int main(int argc, char** argv) {
       if (arg.size() > 16) directoryPort = std::atoi(arg.c_str() + 16);
     } else if (arg == "--directory-port" && value(&v)) {
       directoryPort = std::atoi(v.c_str());
+    } else if (arg == "--oct-directory-port" && value(&v)) {
+      octDirectoryPort = std::atoi(v.c_str());
+    } else if (arg == "--oct-search-port" && value(&v)) {
+      octSearchPort = std::atoi(v.c_str());
     } else if (arg == "--search-port" && value(&v)) {
       searchPort = std::atoi(v.c_str());
     } else if (arg == "--okip-port" && value(&v)) {
@@ -92,7 +105,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (directoryPort < 0 || directoryPort > 65535 || searchPort < -1 || searchPort > 65535 ||
-      okipPort < -1 || okipPort > 65535) {
+      okipPort < -1 || okipPort > 65535 || octDirectoryPort < 0 || octDirectoryPort > 65535 ||
+      octSearchPort < -1 || octSearchPort > 65535) {
     std::fprintf(stderr, "vdevice: bad port\n");
     return 2;
   }
@@ -115,10 +129,13 @@ int main(int argc, char** argv) {
       return 1;
     }
     std::printf("directory 127.0.0.1:%u\n", host.directory_port());
-  } else if (directoryPort != 0) {
-    host.UseDirectory(static_cast<uint16_t>(directoryPort));
+    std::printf("oct-directory 127.0.0.1:%u\n", host.oct_directory_port());
+  } else {
+    host.UseDirectory(static_cast<uint16_t>(directoryPort),
+                      static_cast<uint16_t>(octDirectoryPort));
   }
   host.EnableDiscovery(searchPort, okipPort);
+  host.EnableOctSearch(octSearchPort);
   for (auto& spec : specs) {
     std::string error;
     const int index = host.Add(spec, &error);

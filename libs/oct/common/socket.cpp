@@ -101,13 +101,14 @@ Fd ListenTcp(const std::string& address, uint16_t port, uint16_t* bound) {
   return fd;
 }
 
-Fd BindUdp(const std::string& address, uint16_t port, uint16_t* bound) {
+Fd BindUdp(const std::string& address, uint16_t port, uint16_t* bound, bool shared) {
   uint32_t addr = 0;
   if (!ResolveIpv4(address, &addr)) return Fd();
   Fd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
   if (!fd.valid()) return Fd();
   int one = 1;
   ::setsockopt(fd.get(), SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
+  if (shared) ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
   sa.sin_port = htons(port);

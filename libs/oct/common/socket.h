@@ -50,8 +50,10 @@ Fd ConnectTcp(const std::string& host, uint16_t port, int timeout_ms, int io_tim
               const std::atomic<bool>* cancel = nullptr);
 // Listens on address:port (port 0 = any); reports the port bound.
 Fd ListenTcp(const std::string& address, uint16_t port, uint16_t* bound);
-// Binds a UDP socket (broadcast allowed); reports the port bound.
-Fd BindUdp(const std::string& address, uint16_t port, uint16_t* bound);
+// Binds a UDP socket (broadcast allowed); reports the port bound. A shared
+// socket lets other shared sockets bind the same address and port (devices
+// answering the same broadcast probe).
+Fd BindUdp(const std::string& address, uint16_t port, uint16_t* bound, bool shared = false);
 void SetIoTimeouts(int fd, int ms);
 // Sends small messages at once (no coalescing delay).
 void SetNoDelay(int fd);

@@ -25,7 +25,9 @@ std::vector<uint8_t> VideoPrefix(int32_t type, uint32_t ts) {
   return wire::Writer().I32(type).U32(ts).Take();
 }
 
-std::vector<uint8_t> AudioPrefix(uint32_t ts) { return wire::Writer().U32(ts).Take(); }
+std::vector<uint8_t> AudioPrefix(uint32_t ts) {
+  return wire::Writer().U32(ts).Take();
+}
 
 }  // namespace
 
@@ -97,7 +99,9 @@ void DeviceEngine::Impl::AcceptMain() {
 DeviceEngine::DeviceEngine(DeviceConfig config, DeviceHandler* handler)
     : m_impl(std::make_unique<Impl>(std::move(config), handler)) {}
 
-DeviceEngine::~DeviceEngine() { Stop(); }
+DeviceEngine::~DeviceEngine() {
+  Stop();
+}
 
 bool DeviceEngine::Start() {
   Impl& d = *m_impl;
@@ -127,8 +131,12 @@ void DeviceEngine::Stop() {
   d.listen_fd.Reset();
 }
 
-uint16_t DeviceEngine::port() const { return m_impl->port; }
-DeviceConfig DeviceEngine::config() const { return m_impl->Config(); }
+uint16_t DeviceEngine::port() const {
+  return m_impl->port;
+}
+DeviceConfig DeviceEngine::config() const {
+  return m_impl->Config();
+}
 
 void DeviceEngine::SetCredentials(const std::string& user, const std::string& password) {
   std::lock_guard<std::mutex> l(m_impl->lock);
@@ -146,8 +154,12 @@ void DeviceEngine::SetChannelCount(int32_t count) {
   m_impl->config.channel_count = count;
 }
 
-void DeviceEngine::SetAnswerDelay(int ms) { m_impl->delay_ms = ms; }
-void DeviceEngine::SetSilent(bool silent) { m_impl->silent = silent; }
+void DeviceEngine::SetAnswerDelay(int ms) {
+  m_impl->delay_ms = ms;
+}
+void DeviceEngine::SetSilent(bool silent) {
+  m_impl->silent = silent;
+}
 
 size_t DeviceEngine::SessionCount() const {
   std::lock_guard<std::mutex> l(m_impl->lock);
@@ -259,6 +271,14 @@ int DeviceEngine::SendNotice(int32_t type, const void* data, size_t size) {
   return n;
 }
 
+bool DeviceEngine::SendNoticeTo(uint64_t session, int32_t type, const void* data, size_t size) {
+  auto s = m_impl->FindSession(session);
+  if (!s || !s->logged_in()) return false;
+  wire::Writer w;
+  w.I32(type).Blob(data, size);
+  return s->conn().Send(Type::kNotice, 0, 0, w.data());
+}
+
 void DeviceEngine::DropLinks() {
   std::lock_guard<std::mutex> l(m_impl->lock);
   for (auto& [id, s] : m_impl->sessions) s->conn().Abort();
@@ -289,12 +309,8 @@ int DeviceEngine::SendMalformed(Malformed kind) {
       wire::EncodeHeader(h, msg.data());
       break;
     }
-    case Malformed::kTruncatedBody:
-      msg = wire::BuildMessage(Type::kNotice, 0, 0, {1, 4, 0});
-      break;
-    case Malformed::kUnknownType:
-      msg = wire::BuildMessage(static_cast<Type>(999), 0, 0, {});
-      break;
+    case Malformed::kTruncatedBody: msg = wire::BuildMessage(Type::kNotice, 0, 0, {1, 4, 0}); break;
+    case Malformed::kUnknownType: msg = wire::BuildMessage(static_cast<Type>(999), 0, 0, {}); break;
     case Malformed::kBadCount: {
       std::lock_guard<std::mutex> l(m_impl->lock);
       m_impl->corrupt_next_list = true;

@@ -9,7 +9,7 @@ namespace octc::device {
 SearchResponder::~SearchResponder() { Stop(); }
 
 bool SearchResponder::Start(const std::string& address, uint16_t port) {
-  m_fd = net::BindUdp(address, port, &m_port);
+  m_fd = net::BindUdp(address, port, &m_port, true);
   if (!m_fd.valid()) return false;
   m_stop = false;
   m_thread = std::thread([this] { Main(); });

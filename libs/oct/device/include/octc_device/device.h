@@ -144,6 +144,8 @@ class DeviceEngine {
 
   // Sends a notice to every logged-in session; returns how many.
   int SendNotice(int32_t type, const void* data, size_t size);
+  // Sends a notice to one session; false when it is not logged in.
+  bool SendNoticeTo(uint64_t session, int32_t type, const void* data, size_t size);
 
   // Faults: drop every link abruptly, close every link in order (the client
   // reports a close by the device), or send a malformed message to every session.

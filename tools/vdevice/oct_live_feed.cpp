@@ -1,0 +1,151 @@
+#include "vdevice/oct_live_feed.h"
+
+#include <algorithm>
+#include <chrono>
+#include <vector>
+
+#include "vdevice/oct_media_info.h"
+
+namespace vdevice {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+std::pair<uint64_t, int32_t> RefKey(octc::device::SubRef ref) {
+  return {ref.session, ref.handle};
+}
+
+}  // namespace
+
+OctLiveFeed::OctLiveFeed(VirtualDevice& device, octc::device::DeviceEngine& engine)
+    : device_(device), engine_(engine) {}
+
+OctLiveFeed::~OctLiveFeed() {
+  Stop();
+}
+
+void OctLiveFeed::Start() {
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = false;
+  }
+  thread_ = std::thread([this] { Run(); });
+}
+
+void OctLiveFeed::Stop() {
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  cv_.notify_all();
+  if (thread_.joinable()) thread_.join();
+}
+
+void OctLiveFeed::AddViewer(octc::device::SubRef ref, int32_t channel, int32_t stream) {
+  std::lock_guard lock(mutex_);
+  const Key key{channel, stream};
+  if (!viewers_.emplace(RefKey(ref), key).second) return;
+  Feed& feed = feeds_[key];
+  ++feed.viewers;
+  feed.key_next = true;
+  cv_.notify_all();
+}
+
+void OctLiveFeed::RemoveViewer(octc::device::SubRef ref) {
+  std::lock_guard lock(mutex_);
+  auto it = viewers_.find(RefKey(ref));
+  if (it == viewers_.end()) return;
+  auto feed = feeds_.find(it->second);
+  if (feed != feeds_.end() && --feed->second.viewers <= 0) feeds_.erase(feed);
+  viewers_.erase(it);
+}
+
+bool OctLiveFeed::RequestKeyFrame(octc::device::SubRef ref) {
+  std::lock_guard lock(mutex_);
+  auto it = viewers_.find(RefKey(ref));
+  if (it == viewers_.end()) return false;
+  feeds_[it->second].key_next = true;
+  return true;
+}
+
+uint64_t OctLiveFeed::pictures_sent() const {
+  std::lock_guard lock(mutex_);
+  return sent_;
+}
+
+uint64_t OctLiveFeed::NextKeyFrom(uint64_t index) const {
+  const auto& frames = device_.clip().frames;
+  const uint64_t n = frames.size();
+  for (uint64_t step = 0; step < n; ++step) {
+    if (frames[(index + step) % n].key) return index + step;
+  }
+  return index;
+}
+
+void OctLiveFeed::Send(const Picture& p) {
+  const MediaClip& clip = device_.clip();
+  const MediaFrame& frame = clip.frames[p.index % clip.frames.size()];
+  const uint32_t ms = OctTimestampMs(device_, p.index);
+  const int reached =
+      engine_.PushFrame(p.key.first, p.key.second, frame.key ? OCTC_FRAME_KEY : OCTC_FRAME_P,
+                        frame.data.data(), frame.data.size(), ms);
+  if (reached == 0) return;
+  const std::vector<uint8_t> audio = device_.AudioForFrame(p.index);
+  engine_.PushAudio(p.key.first, p.key.second, audio.data(), audio.size(), ms);
+  CountAndFault();
+}
+
+// The fault switches count pictures across all viewers; after a fault the
+// count starts again, so every later link meets the same fault.
+void OctLiveFeed::CountAndFault() {
+  const Faults& f = device_.spec().faults;
+  uint64_t n = 0;
+  {
+    std::lock_guard lock(mutex_);
+    ++sent_;
+    n = ++since_fault_;
+  }
+  auto hits = [n](int limit) { return limit > 0 && n == static_cast<uint64_t>(limit); };
+  const bool drop = hits(f.drop_after_frames);
+  const bool close = !drop && hits(f.close_after_frames);
+  const bool malformed = !drop && !close && hits(f.malformed_after_frames);
+  if (!drop && !close && !malformed) return;
+  {
+    std::lock_guard lock(mutex_);
+    since_fault_ = 0;
+  }
+  if (drop) engine_.DropLinks();
+  if (close) engine_.CloseLinks();
+  if (malformed) engine_.SendMalformed(octc::device::Malformed::kBadMagic);
+}
+
+void OctLiveFeed::Run() {
+  const bool paced = device_.spec().paced;
+  const auto period = std::chrono::microseconds(1000000 / device_.clip().fps);
+  std::vector<Picture> batch;
+  std::unique_lock lock(mutex_);
+  auto due = Clock::now();
+  while (!stop_) {
+    if (feeds_.empty()) {
+      cv_.wait(lock);
+      due = Clock::now();
+      continue;
+    }
+    const auto now = Clock::now();
+    if (paced && now < due) {
+      cv_.wait_until(lock, due);
+      continue;
+    }
+    due = std::max(due + period, now - period);
+    batch.clear();
+    for (auto& [key, feed] : feeds_) {
+      if (feed.key_next) feed.index = NextKeyFrom(feed.index);
+      feed.key_next = false;
+      batch.push_back({key, feed.index++});
+    }
+    lock.unlock();
+    for (const Picture& p : batch) Send(p);
+    lock.lock();
+  }
+}
+
+}  // namespace vdevice
