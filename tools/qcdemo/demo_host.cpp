@@ -12,8 +12,8 @@ std::atomic<DemoHost*> g_host{nullptr};
 void Event(int32_t channel, int32_t event, const char* data, int32_t value, void*) {
   if (DemoHost* h = g_host.load()) h->OnEvent(channel, event, data, value);
 }
-void Raw(int32_t, const RawFrame*, void*) {
-  if (DemoHost* h = g_host.load()) h->OnRaw();
+void Raw(int32_t channel, const RawFrame*, void*) {
+  if (DemoHost* h = g_host.load()) h->OnRaw(channel);
 }
 void Download(int32_t, int32_t code, int32_t progress, int32_t, void*) {
   if (DemoHost* h = g_host.load()) h->OnDownload(code, progress);
@@ -97,9 +97,10 @@ void DemoHost::OnEvent(int32_t channel, int32_t event, const char* data, int32_t
   m_cv.notify_all();
 }
 
-void DemoHost::OnRaw() {
+void DemoHost::OnRaw(int32_t channel) {
   std::lock_guard<std::mutex> guard(m_mutex);
   ++rawFrames;
+  ++rawByChannel[channel];
   m_cv.notify_all();
 }
 
@@ -145,6 +146,7 @@ void DemoHost::OnSearch(const QCSDK_SearchResult* result) {
     searchEnded = true;
   } else {
     ++searchResults;
+    ++searchByTransport[result->transport];
     std::printf("  found %s at %s:%d, \"%s\", type %d, %d channels, transport %d\n",
                 result->deviceNumber, result->address, result->port, result->name,
                 result->deviceType, result->channelCount, result->transport);

@@ -26,6 +26,7 @@ class DemoHost {
   std::map<int32_t, int> events;  // event code -> count
   int lastEvent = 0;
   int rawFrames = 0;
+  std::map<int32_t, int> rawByChannel;  // channel -> raw frames
   int decoded = 0;
   int talkAccepted = 0;
   int talkAudio = 0;
@@ -35,6 +36,7 @@ class DemoHost {
   std::vector<std::vector<uint8_t>> recList;  // the last list's entries
   bool recListFailed = false;
   int searchResults = 0;
+  std::map<int32_t, int> searchByTransport;  // QCSDK_TRANSPORT_* -> answers
   bool searchEnded = false;
 
   template <class F>
@@ -44,7 +46,7 @@ class DemoHost {
   }
 
   void OnEvent(int32_t channel, int32_t event, const char* data, int32_t value);
-  void OnRaw();
+  void OnRaw(int32_t channel);
   void OnDecoded(const DecodedFrame* frame);
   void OnDownload(int32_t code, int32_t progress);
   void OnTalk(int32_t event);

@@ -144,10 +144,10 @@ int main(int argc, char** argv) {
     // It also answers search probes and OKIP broadcasts on the ports the
     // SDK's services send to (loopback only).
     if (!simulator.Start(
-            program,
-            {"--until-stdin-closes", "--search-port", "6666", "--okip-port", "9106", "--device",
-             "type=2,channels=2,user=admin,password=secret,kind=3,codec=h264", "--device",
-             "type=2,channels=1,user=admin,password=secret,kind=1,codec=h265"}) ||
+            program, {"--until-stdin-closes", "--search-port", "6666", "--okip-port", "9106",
+                      "--oct-search-port", "29999", "--device",
+                      "type=2,channels=2,user=admin,password=secret,kind=3,codec=h264", "--device",
+                      "type=2,channels=1,user=admin,password=secret,kind=1,codec=h265"}) ||
         simulator.devices().size() < 2) {
       std::fprintf(stderr, "qcdemo: the device simulator did not start\n");
       return 1;
@@ -160,7 +160,7 @@ int main(int argc, char** argv) {
 
   Demo demo;
   DemoHost& host = demo.host;
-  int32_t chA = -1, chB = -1;
+  int32_t chA = -1, chB = -1, octA = -1, octB = -1;
   if (!demo.Run("initialise", [&](std::string& d) {
         d = "work directory " + std::string(kOut);
         return QCSDK_InitSDK(0, kOut) == 1;
@@ -301,14 +301,78 @@ int main(int argc, char** argv) {
       return r == 1;
     });
   }
+  if (simulated && simulator.devices()[0].oct_port > 0) {
+    const int octPort = simulator.devices()[0].oct_port;
+    demo.Run("OCT live, shared link", [&](std::string& d) {
+      // Two channels of one device with the same credentials travel over
+      // one OCT connection: device channel 1 main stream, channel 2 sub stream.
+      octA = QCSDK_Connect2(QCSDK_TRANSPORT_OCT, a.address.c_str(), octPort, 1, 0, "admin",
+                            "secret", 0, nullptr);
+      octB = QCSDK_Connect2(QCSDK_TRANSPORT_OCT, a.address.c_str(), octPort, 2, 1, "admin",
+                            "secret", 0, nullptr);
+      if (octA < 0 || octB < 0) return false;
+      const bool ok = host.WaitFor(
+          [&] { return host.rawByChannel[octA] >= 25 && host.rawByChannel[octB] >= 25; }, 10000);
+      StreamInfo info{};
+      QCSDK_GetStreamInfo(octA, &info);
+      d = "channels " + std::to_string(octA) + " and " + std::to_string(octB) + ", " +
+          std::to_string(host.Locked([&] { return host.rawByChannel[octA]; })) + " and " +
+          std::to_string(host.Locked([&] { return host.rawByChannel[octB]; })) + " frames, " +
+          std::to_string(info.width) + "x" + std::to_string(info.height);
+      return ok;
+    });
+    demo.Run("OCT recordings", [&](std::string& d) {
+      const std::time_t now = std::time(nullptr);
+      std::tm today{};
+      localtime_r(&now, &today);
+      const int32_t dates[6] = {today.tm_year + 1900, today.tm_mon + 1, today.tm_mday,
+                                today.tm_year + 1900, today.tm_mon + 1, today.tm_mday};
+      host.Locked([&] {
+        host.recList.clear();
+        host.recListFailed = false;
+        return 0;
+      });
+      if (QCSDK_GetRemoteRecFileList(octA, dates) != 1) return false;
+      if (!host.WaitFor([&] { return !host.recList.empty() || host.recListFailed; }, 10000) ||
+          host.Locked([&] { return host.recList.empty(); })) {
+        d = "no list";
+        return false;
+      }
+      const std::string file = std::string(kOut) + "/oct-download.mp4";
+      host.Locked([&] { return host.downloadEnd = -1; });
+      if (QCSDK_DownloadRemoteFile(octA, 0, file.c_str()) != 1) return false;
+      const bool ended = host.WaitFor([&] { return host.downloadEnd >= 1; }, 30000);
+      d = std::to_string(host.Locked([&] { return host.recList.size(); })) + " recordings; " +
+          file + ", " + std::to_string(FileSize(file)) + " bytes, end code " +
+          std::to_string(host.Locked([&] { return host.downloadEnd; }));
+      return ended && host.Locked([&] { return host.downloadEnd; }) == QCSDK_DOWNLOAD_END_1 &&
+             FileSize(file) > 1000;
+    });
+    demo.Run("OCT device RPC", [&](std::string& d) {
+      qvbu_dev_get_info_result info{};
+      const bool begun = QCSDK_GRPC_Begin(octA) == 1;
+      const int32_t r = begun ? QCSDK_GRPC_dev_get_info(octA, nullptr, &info) : 0;
+      if (begun) QCSDK_GRPC_End(octA);
+      d = std::string("dev_get_info ") + (r == 1 ? "answered" : "failed") + "; PTZ up/stop " +
+          (QCSDK_SendPTZCommand(octA, 0, 1) == 1 && QCSDK_SendPTZCommand(octA, 0, 0) == 1
+               ? "sent"
+               : "failed");
+      return r == 1;
+    });
+  }
   demo.Run("LAN search", [&](std::string& d) {
     if (QCSDK_LanSeartchDevice(0, 1000) != 1) {
       d = "no search could start";
       return false;
     }
     const bool ended = host.WaitFor([&] { return host.searchEnded; }, 5000);
-    d = std::to_string(host.Locked([&] { return host.searchResults; })) + " devices";
-    return ended && host.Locked([&] { return host.searchResults; }) > 0;
+    const int nxl = host.Locked([&] { return host.searchByTransport[QCSDK_TRANSPORT_NXL]; });
+    const int oct = host.Locked([&] { return host.searchByTransport[QCSDK_TRANSPORT_OCT]; });
+    // A device answering on both transports is reported once, by whichever
+    // answer came first.
+    d = std::to_string(nxl + oct) + " devices (" + std::to_string(nxl) + " first over Nxl, " +
+        std::to_string(oct) + " over OCT)";
+    return ended && nxl + oct >= (simulated ? 2 : 1);
   });
   if (simulated) {
     demo.Run("OKIP find and re-address", [&](std::string& d) {
@@ -352,7 +416,7 @@ int main(int argc, char** argv) {
   demo.Run("disconnect", [&](std::string& d) {
     const int before = host.Locked([&] { return host.events[QCSDK_EVENT_DISCONNECTED]; });
     int expected = 0;
-    for (int32_t ch : {chA, chB}) {
+    for (int32_t ch : {chA, chB, octA, octB}) {
       if (ch >= 0 && QCSDK_Disconnect(ch) == 1) ++expected;
     }
     const bool ok = host.WaitFor(

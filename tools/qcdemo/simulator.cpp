@@ -61,6 +61,8 @@ bool Simulator::Start(const std::string& program, const std::vector<std::string>
           const auto colon = value.rfind(':');
           device.address = value.substr(0, colon);
           device.port = std::atoi(value.c_str() + colon + 1);
+        } else if (key == "oct") {
+          device.oct_port = std::atoi(value.c_str() + value.rfind(':') + 1);
         } else if (key == "number") {
           device.number = value;
         } else if (key == "type") {

@@ -11,7 +11,8 @@ namespace qcdemo {
 
 struct SimDevice {
   std::string address;
-  int port = 0;
+  int port = 0;      // Nxl link
+  int oct_port = 0;  // OCT link (0: none)
   std::string number;
   int type = 0;
 };
