@@ -75,7 +75,7 @@ TEST_F(VdeviceTest, DevicesAnswerLanSearchWithTheirPorts) {
   EXPECT_EQ(found[501].port, Port(0));
   EXPECT_EQ(found[501].channelCount, 3);
   EXPECT_EQ(found[502].port, Port(1));
-  EXPECT_EQ(found[502].cardType, 4);
+  EXPECT_EQ(found[502].cardType, 0xB1);  // read as device type 4
   EXPECT_STREQ(found[502].address, "127.0.0.1");
 }
 

@@ -3,6 +3,25 @@
 #include <exception>
 
 namespace vdevice {
+namespace {
+
+// The card type a device of this type announces in search answers: hosts
+// read the device type from its leading hexadecimal digit (D: 2, E: 3,
+// B: 4, anything else: 1).
+int32_t CardType(int device_type) {
+  switch (device_type) {
+    case 2:
+      return 0xD2;
+    case 3:
+      return 0xE1;
+    case 4:
+      return 0xB1;
+    default:
+      return 0x11;
+  }
+}
+
+}  // namespace
 
 DeviceHost::DeviceHost() = default;
 
@@ -86,7 +105,7 @@ int DeviceHost::Add(DeviceSpec spec, std::string* error) {
     qvc::device::DiscoveryInfo info;
     info.group = s.group;
     info.number = s.number;
-    info.card_type = s.device_type;
+    info.card_type = CardType(s.device_type);
     info.channel_count = s.channels;
     info.port = e.nxl->port();
     info.address = "127.0.0.1";
