@@ -86,6 +86,7 @@ QCSDK_API int32_t QCSDK_CALL QCSDK_ReleaseSDK(void) {
   platform::Player().ReleaseSDK();
   platform::Oct().stop_search_device_service();
   platform::Nxl().StopLANSerchServer();
+  ResetSearch();
   ReleaseOct();
   return platform::Nxl().ReleaseSDK();
 }

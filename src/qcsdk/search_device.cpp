@@ -186,6 +186,12 @@ bool StartOctSearchService() {
   return false;
 }
 
+void ResetSearch() {
+  std::lock_guard<os::RecursiveLock> guard(g_search.lock);
+  g_search.nOutstanding = 0;
+  g_search.seen.clear();
+}
+
 bool LanSearchDevice(int32_t deviceType, int32_t timeoutMs) {
   std::lock_guard<os::RecursiveLock> guard(g_search.lock);
   if (g_search.nOutstanding > 0) return false;

@@ -21,6 +21,10 @@ bool StartOctSearchService();
 // QCSDK_LanSeartchDevice: one search over both transports. False when a
 // search is still running or neither transport could start one.
 bool LanSearchDevice(int32_t deviceType, int32_t timeoutMs);
+// After both search services stopped: a search still outstanding can no
+// longer end, so the state goes back to idle (without a host report) and
+// the next start of the SDK can search again.
+void ResetSearch();
 
 // Host device type from an Nxl card type, judged by its leading
 // hexadecimal digit: 11 -> 4, 13 -> 2, 14 -> 3, anything else -> 1.

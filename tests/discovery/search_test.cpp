@@ -248,6 +248,19 @@ TEST_F(SearchTest, OneSearchAtATimeAndTheNextMayStartFromTheEnd) {
   EXPECT_EQ(sink.Ends(), 2);
 }
 
+TEST_F(SearchTest, ReleaseInTheMiddleOfASearchLeavesTheNextStartFreeToSearch) {
+  ASSERT_EQ(QCSDK_LanSeartchDevice(0, 800), 1);
+  QCSDK_ReleaseSDK();
+  ASSERT_EQ(QCSDK_InitSDK(0, nullptr), 1);
+  cb = fake.discovery();
+  fake.ClearCalls();
+  EXPECT_EQ(QCSDK_LanSeartchDevice(0, 800), 1) << "the stopped search still counted as running";
+  Nxl(NxlAnswer("QV", 7, 0xD));
+  EndBoth();
+  EXPECT_THAT(sink.Numbers(), ElementsAre("QV7"));
+  EXPECT_EQ(sink.Ends(), 1);
+}
+
 TEST_F(SearchTest, OutstandingCountFollowsTheTransportsThatStarted) {
   LogCapture log;
   // Only OCT starts (Nxl's low byte is 0): its end alone ends the search.
