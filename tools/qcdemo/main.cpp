@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -68,6 +69,15 @@ std::string ExecutableDir() {
   path[n] = '\0';
   std::string p(path);
   return p.substr(0, p.rfind('/'));
+}
+
+// The date range of a recording query: from today to today.
+std::array<int32_t, 6> TodayToToday() {
+  const std::time_t now = std::time(nullptr);
+  std::tm today{};
+  localtime_r(&now, &today);
+  return {today.tm_year + 1900, today.tm_mon + 1, today.tm_mday,
+          today.tm_year + 1900, today.tm_mon + 1, today.tm_mday};
 }
 
 long FileSize(const std::string& path) {
@@ -218,12 +228,8 @@ int main(int argc, char** argv) {
       });
     }
     demo.Run("remote recording list", [&](std::string& d) {
-      const std::time_t now = std::time(nullptr);
-      std::tm today{};
-      localtime_r(&now, &today);
-      const int32_t dates[6] = {today.tm_year + 1900, today.tm_mon + 1, today.tm_mday,
-                                today.tm_year + 1900, today.tm_mon + 1, today.tm_mday};
-      if (QCSDK_GetRemoteRecFileList(chA, dates) != 1) return false;
+      const std::array<int32_t, 6> dates = TodayToToday();
+      if (QCSDK_GetRemoteRecFileList(chA, dates.data()) != 1) return false;
       const bool ok =
           host.WaitFor([&] { return !host.recList.empty() || host.recListFailed; }, 10000);
       const auto list = host.Locked([&] { return host.recList; });
@@ -322,17 +328,13 @@ int main(int argc, char** argv) {
       return ok;
     });
     demo.Run("OCT recordings", [&](std::string& d) {
-      const std::time_t now = std::time(nullptr);
-      std::tm today{};
-      localtime_r(&now, &today);
-      const int32_t dates[6] = {today.tm_year + 1900, today.tm_mon + 1, today.tm_mday,
-                                today.tm_year + 1900, today.tm_mon + 1, today.tm_mday};
+      const std::array<int32_t, 6> dates = TodayToToday();
       host.Locked([&] {
         host.recList.clear();
         host.recListFailed = false;
         return 0;
       });
-      if (QCSDK_GetRemoteRecFileList(octA, dates) != 1) return false;
+      if (QCSDK_GetRemoteRecFileList(octA, dates.data()) != 1) return false;
       if (!host.WaitFor([&] { return !host.recList.empty() || host.recListFailed; }, 10000) ||
           host.Locked([&] { return host.recList.empty(); })) {
         d = "no list";
