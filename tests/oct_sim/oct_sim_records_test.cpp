@@ -1,0 +1,238 @@
+// Recordings of the simulator over OCT: the list, playback with its speeds,
+// pause, seek and end kinds, and downloads as ".sv" bytes or converted to
+// MP4.
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include "oct_sim/oct_sim_fixture.h"
+
+namespace qcsdk::test {
+namespace {
+
+using Control = vdevice::OctPlaybackControl;
+
+// Video and audio packets of a file, as libavformat reads them.
+struct Probe {
+  bool opened = false;
+  std::string videoCodec;
+  int width = 0, height = 0, videoPackets = 0, audioPackets = 0;
+};
+
+Probe Demux(const std::string& path) {
+  Probe p;
+  AVFormatContext* raw = nullptr;
+  if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return p;
+  std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> ctx(
+      raw, [](AVFormatContext* c) { avformat_close_input(&c); });
+  if (avformat_find_stream_info(ctx.get(), nullptr) < 0) return p;
+  p.opened = true;
+  std::vector<AVMediaType> kinds;
+  for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+    const AVCodecParameters* par = ctx->streams[i]->codecpar;
+    kinds.push_back(par->codec_type);
+    if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
+      p.videoCodec = avcodec_get_name(par->codec_id);
+      p.width = par->width;
+      p.height = par->height;
+    }
+  }
+  AVPacket* pkt = av_packet_alloc();
+  while (av_read_frame(ctx.get(), pkt) >= 0) {
+    const AVMediaType kind = kinds[static_cast<size_t>(pkt->stream_index)];
+    p.videoPackets += kind == AVMEDIA_TYPE_VIDEO ? 1 : 0;
+    p.audioPackets += kind == AVMEDIA_TYPE_AUDIO ? 1 : 0;
+    av_packet_unref(pkt);
+  }
+  av_packet_free(&pkt);
+  return p;
+}
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class OctSimRecords : public OctSimTest {
+ protected:
+  // Connects to a new device and lists today's recordings.
+  int32_t Listed(size_t device) {
+    const int32_t n = ConnectLive(device);
+    EXPECT_EQ(ListToday(n), 3);
+    return n;
+  }
+  // Downloads entry 0 to `path`; the end code.
+  int32_t Download(int32_t n, const std::string& path) {
+    EXPECT_EQ(QCSDK_DownloadRemoteFile(n, 0, path.c_str()), 1);
+    int32_t code = -1;
+    EXPECT_TRUE(WaitUntil([&] {
+      for (const auto& r : host->Downloads()) {
+        if (r.channel == n && r.code != QCSDK_DOWNLOAD_PROGRESS) code = r.code;
+      }
+      return code >= 0;
+    }));
+    return code;
+  }
+  std::vector<HostRecorder::DownloadRecord> Progress(int32_t n) const {
+    std::vector<HostRecorder::DownloadRecord> out;
+    for (const auto& r : host->Downloads()) {
+      if (r.channel == n && r.code == QCSDK_DOWNLOAD_PROGRESS) out.push_back(r);
+    }
+    return out;
+  }
+  // Makes a playback run at 16 times its rate.
+  static void Fastest(int32_t n) {
+    for (int i = 0; i < 4; ++i) ASSERT_EQ(QCSDK_RemotePlayControl(n, 2, 0), 1);
+  }
+};
+
+TEST_F(OctSimRecords, ListPlaybackSpeedsPauseAndSeek) {
+  const size_t d = Add("kind=3");
+  const int32_t n = Listed(d);
+  const auto recordings = Recordings(d);
+  const auto list = EventsOf(n, QCSDK_EVENT_REC_LIST);
+  ASSERT_FALSE(list.empty());
+  const auto* entries = reinterpret_cast<const uint8_t*>(list.back().data);
+  for (int32_t i = 0; i < 3; ++i) {
+    const uint8_t* e = entries + static_cast<size_t>(i) * QCSDK_REC_ENTRY_SIZE;
+    int32_t index = 0, kind = 0;
+    std::memcpy(&index, e, 4);
+    std::memcpy(&kind, e + 4, 4);
+    EXPECT_EQ(index, i);
+    EXPECT_EQ(kind, 4);
+    EXPECT_STREQ(reinterpret_cast<const char*>(e + 8), recordings[i].name.c_str());
+    EXPECT_STREQ(reinterpret_cast<const char*>(e + 2064), recordings[i].path.c_str());
+  }
+
+  const int described = Count(n, QCSDK_EVENT_STREAM_CHANGED);
+  ASSERT_EQ(QCSDK_RemotePlay(n, 1), 1);
+  ASSERT_TRUE(WaitEvent(n, QCSDK_EVENT_STREAM_CHANGED, described + 1)) << Codes(n);
+  StreamInfo info{};
+  ASSERT_EQ(QCSDK_GetStreamInfo(n, &info), 1);
+  EXPECT_EQ(static_cast<uint32_t>(info.totalFrames), recordings[1].frames);
+  ASSERT_TRUE(WaitFrames(n, 3));
+
+  // Slower down to 1/16 and no further, pause, resume at the kept speed,
+  // then normal and faster up to 16 and no further, and pause again.
+  for (int i = 0; i < 5; ++i) ASSERT_EQ(QCSDK_RemotePlayControl(n, 3, 0), 1);
+  ASSERT_EQ(QCSDK_RemotePlayControl(n, 1, 0), 1);
+  ASSERT_EQ(QCSDK_RemotePlayControl(n, 0, 0), 1);
+  ASSERT_EQ(QCSDK_RemotePlayControl(n, 4, 0), 1);
+  for (int i = 0; i < 5; ++i) ASSERT_EQ(QCSDK_RemotePlayControl(n, 2, 0), 1);
+  ASSERT_EQ(QCSDK_RemotePlayControl(n, 1, 0), 1);
+  // Frame 50 at 25 frames per second: 2000 ms, a key frame of the clip.
+  ASSERT_EQ(QCSDK_RemotePlayControl(n, 5, 50), 1);
+  ASSERT_EQ(QCSDK_RemotePlayControl(n, 0, 0), 1);
+  const std::vector<Control> expected = {
+      {'s', -2}, {'s', -4}, {'s', -8}, {'s', -16}, {'s', -16}, {'s', 0}, {'s', -16},  {'s', 1},
+      {'s', 2},  {'s', 4},  {'s', 8},  {'s', 16},  {'s', 16},  {'s', 0}, {'k', 2000}, {'s', 16}};
+  EXPECT_EQ(Oct(d).playback_controls(), expected);
+
+  // The playback goes on from frame 50 to the end of the recording: the
+  // pictures before the end event are frames 50 to 74, in order.
+  std::vector<int32_t> tail;
+  for (uint32_t i = 50; i < recordings[1].frames; ++i) {
+    tail.push_back(
+        static_cast<int32_t>(devices.device(d).RecordingFrame(recordings[1], i).data.size()));
+  }
+  auto landed = [&] {
+    for (const PlaybackEnd& end : Ends()) {
+      if (end.channel == n && end.code == QCSDK_EVENT_PLAYBACK_END_12 &&
+          end.videoSizes.size() >= tail.size() &&
+          std::equal(tail.begin(), tail.end(), end.videoSizes.end() - tail.size())) {
+        return true;
+      }
+    }
+    return false;
+  };
+  EXPECT_TRUE(WaitUntil(landed)) << Codes(n);
+  // The end of kind '2' keeps the playback: a seek plays on.
+  const int ended = Count(n, QCSDK_EVENT_PLAYBACK_END_12);
+  EXPECT_EQ(QCSDK_RemotePlayControl(n, 5, 70), 1);
+  EXPECT_TRUE(WaitEvent(n, QCSDK_EVENT_PLAYBACK_END_12, ended + 1));
+  // Stopping the playback returns to the live pictures.
+  ASSERT_EQ(QCSDK_RemotePlay(n, -1), 1);
+  EXPECT_TRUE(WaitFrames(n));
+}
+
+TEST_F(OctSimRecords, EachEndKindRaisesItsEventAndLiveResumes) {
+  struct Case {
+    const char* settings;
+    int32_t event;
+  };
+  const Case cases[] = {{"end=2", QCSDK_EVENT_PLAYBACK_END_12},
+                        {"end=9", QCSDK_EVENT_PLAYBACK_END_14},
+                        {"end=w", QCSDK_EVENT_PLAYBACK_END_13}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.settings);
+    const size_t d = Add(c.settings);
+    const int32_t n = Listed(d);
+    const int described = Count(n, QCSDK_EVENT_STREAM_CHANGED);
+    ASSERT_EQ(QCSDK_RemotePlay(n, 0), 1);
+    Fastest(n);
+    ASSERT_TRUE(WaitEvent(n, c.event)) << Codes(n);
+    // After the end the live description is applied again.
+    EXPECT_TRUE(WaitEvent(n, QCSDK_EVENT_STREAM_CHANGED, described + 2)) << Codes(n);
+    if (c.event == QCSDK_EVENT_PLAYBACK_END_12) {
+      ASSERT_EQ(QCSDK_RemotePlay(n, -1), 1);
+    } else {
+      // The device ended the playback: its handle is gone.
+      EXPECT_EQ(QCSDK_RemotePlayControl(n, 4, 0), 0);
+    }
+    EXPECT_TRUE(WaitFrames(n));
+    ASSERT_EQ(QCSDK_Disconnect(n), 1);
+  }
+}
+
+TEST_F(OctSimRecords, DownloadsAsSvBytesOrConvertedToMp4) {
+  // ".sv5" recordings travel as the file's bytes.
+  const size_t raw = Add("kind=1");
+  const int32_t a = Listed(raw);
+  const std::string svPath = TempPath("down.sv5");
+  EXPECT_EQ(Download(a, svPath), QCSDK_DOWNLOAD_END_1);
+  const std::vector<uint8_t> expected = devices.device(raw).RawRecordingFile(Recordings(raw)[0]);
+  EXPECT_EQ(ReadFile(svPath), expected);
+  const auto progress = Progress(a);
+  ASSERT_FALSE(progress.empty());
+  EXPECT_EQ(progress.back().progress, 10000);
+  EXPECT_EQ(static_cast<size_t>(progress.back().total), expected.size());
+  for (size_t i = 1; i < progress.size(); ++i) {
+    EXPECT_GE(progress[i].progress, progress[i - 1].progress);
+  }
+  std::filesystem::remove(svPath);
+
+  // ".mp4" recordings travel as the description and chunks and are
+  // packaged into an MP4 file.
+  const size_t mp4 = Add("kind=3");
+  const int32_t b = Listed(mp4);
+  const std::string mp4Path = TempPath("down.mp4");
+  EXPECT_EQ(Download(b, mp4Path), QCSDK_DOWNLOAD_END_1);
+  const Probe probe = Demux(mp4Path);
+  ASSERT_TRUE(probe.opened);
+  EXPECT_EQ(probe.videoCodec, "h264");
+  EXPECT_EQ(probe.width, 160);
+  EXPECT_EQ(probe.height, 120);
+  EXPECT_EQ(static_cast<uint32_t>(probe.videoPackets), Recordings(mp4)[0].frames);
+  EXPECT_GT(probe.audioPackets, 0);
+  ASSERT_FALSE(Progress(b).empty());
+  EXPECT_EQ(Progress(b).back().progress, 10000);
+  std::filesystem::remove(mp4Path);
+
+  // A device that gives up early: code 2, whichever form.
+  for (const char* kind : {"kind=1", "kind=3"}) {
+    SCOPED_TRACE(kind);
+    const size_t d = Add(std::string(kind) + ",fault=abort-download");
+    const int32_t n = Listed(d);
+    const std::string path = TempPath("aborted");
+    EXPECT_EQ(Download(n, path), QCSDK_DOWNLOAD_END_2);
+    std::filesystem::remove(path);
+    ASSERT_EQ(QCSDK_Disconnect(n), 1);
+  }
+}
+
+}  // namespace
+}  // namespace qcsdk::test
