@@ -112,6 +112,16 @@ TEST_F(OctSimTest, RpcCallsAreAnsweredByTheDeviceStateStore) {
   EXPECT_EQ(std::count(calls.begin(), calls.end(), "ptz_move_start"), 1);
   EXPECT_EQ(std::count(calls.begin(), calls.end(), "ptz_move_stop"), 1);
   EXPECT_EQ(QCSDK_GRPC_End(n), 1);
+
+  // A device that refuses text exchanges: the call fails, the link stays.
+  const size_t mute = Add("fault=refuse-text");
+  const int32_t m = ConnectLive(mute);
+  ASSERT_EQ(QCSDK_GRPC_Begin(m), 1);
+  qvbu_dev_get_info_result none{};
+  EXPECT_EQ(QCSDK_GRPC_dev_get_info(m, nullptr, &none), 0);
+  EXPECT_EQ(QCSDK_SendPTZCommand(m, 2, 1), 0);
+  EXPECT_TRUE(WaitFrames(m));
+  EXPECT_EQ(QCSDK_GRPC_End(m), 1);
 }
 
 }  // namespace
