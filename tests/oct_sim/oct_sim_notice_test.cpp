@@ -81,13 +81,22 @@ TEST_F(OctSimTest, UserDataAndRecordingStateReachTheRightChannels) {
   ASSERT_TRUE(WaitEvent(b, QCSDK_EVENT_RECORDING_STATE));
   EXPECT_EQ(States(EventsOf(b, QCSDK_EVENT_RECORDING_STATE)), std::vector<intptr_t>{1});
 
+  // The SDK's remote-recording export writes a channel's settings back
+  // unchanged: device channel 1 has none (not recording), device channel 2
+  // those just set.
+  ASSERT_EQ(QCSDK_RemoteRecording(a, 1), 1);
+  ASSERT_TRUE(WaitEvent(a, QCSDK_EVENT_RECORDING_STATE));
+  EXPECT_EQ(States(EventsOf(a, QCSDK_EVENT_RECORDING_STATE)), std::vector<intptr_t>{0});
+  ASSERT_EQ(QCSDK_RemoteRecording(b, 1), 1);
+  ASSERT_TRUE(WaitEvent(b, QCSDK_EVENT_RECORDING_STATE, 2));
+
   // A state the device pushes concerns all its channels.
   devices.device(d).PushRecordingState(true);
-  ASSERT_TRUE(WaitEvent(a, QCSDK_EVENT_RECORDING_STATE, 1));
-  ASSERT_TRUE(WaitEvent(b, QCSDK_EVENT_RECORDING_STATE, 2));
+  ASSERT_TRUE(WaitEvent(a, QCSDK_EVENT_RECORDING_STATE, 2));
+  ASSERT_TRUE(WaitEvent(b, QCSDK_EVENT_RECORDING_STATE, 3));
   ASSERT_TRUE(Barrier(b, "sync again"));
-  EXPECT_EQ(States(EventsOf(a, QCSDK_EVENT_RECORDING_STATE)), (std::vector<intptr_t>{1}));
-  EXPECT_EQ(States(EventsOf(b, QCSDK_EVENT_RECORDING_STATE)), (std::vector<intptr_t>{1, 1}));
+  EXPECT_EQ(States(EventsOf(a, QCSDK_EVENT_RECORDING_STATE)), (std::vector<intptr_t>{0, 1}));
+  EXPECT_EQ(States(EventsOf(b, QCSDK_EVENT_RECORDING_STATE)), (std::vector<intptr_t>{1, 1, 1}));
   EXPECT_EQ(QCSDK_GRPC_End(b), 1);
 }
 
