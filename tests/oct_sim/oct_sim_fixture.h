@@ -19,6 +19,7 @@
 
 #include "qcsdk/registry.h"
 #include "support/host_recorder.h"
+#include "support/pattern_encoder.h"
 #include "vdevice/device_host.h"
 
 namespace qcsdk::test {
@@ -44,6 +45,12 @@ class OctSimTest : public ::testing::Test {
   };
 
   void SetUp() override {
+    // The simulator encodes its pictures with these encoders. (This also
+    // brings in the sanitizer suppressions for libx265 of the support code.)
+    if (!PatternEncoderAvailable(PatternCodec::kH264) ||
+        !PatternEncoderAvailable(PatternCodec::kH265)) {
+      GTEST_SKIP() << "libx264/libx265 encoders are not available";
+    }
     octc_set_timeouts(0, 0, ScaledMs(5000));
     host = std::make_unique<HostRecorder>();
     // Installed before the SDK starts its threads, read only by them.
