@@ -89,8 +89,12 @@ class OctSimTest : public ::testing::Test {
   }
   // Connects and waits for the event 1 of this connection.
   int32_t ConnectLive(size_t device, int32_t deviceChannel = 1) {
+    return Live([&] { return Connect(device, deviceChannel); });
+  }
+  // Runs a connect export and waits for the event 1 of the channel it made.
+  int32_t Live(const std::function<int32_t()>& connect) {
     const size_t from = host->Events().size();
-    const int32_t n = Connect(device, deviceChannel);
+    const int32_t n = connect();
     EXPECT_GE(n, 0);
     EXPECT_TRUE(WaitUntil([&] {
       const auto events = host->Events();

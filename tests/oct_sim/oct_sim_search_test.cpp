@@ -68,5 +68,41 @@ TEST_F(OctSimTest, SearchFindsTheSimulatorsDevicesAndAResultConnects) {
   octc_set_search_target("127.255.255.255", 0, "127.0.0.1");
 }
 
+TEST_F(OctSimTest, CloudNumbersReachDevicesThroughTheDirectory) {
+  ASSERT_TRUE(devices.RunDirectory(0, 0));
+  devices.UseDirectory(0, devices.oct_directory_port());  // the OCT directory only
+  ASSERT_EQ(octc_set_directory("127.0.0.1", devices.oct_directory_port()), 0);
+  // A cloud number of digits: its online status is asked over OCT.
+  vdevice::DeviceSpec spec;
+  std::string error;
+  ASSERT_TRUE(vdevice::ParseDeviceSpec("width=160,height=120,channels=2", &spec, &error));
+  spec.group.clear();
+  spec.number = 700000 + ::getpid() % 100000;
+  const std::string id = std::to_string(spec.number);
+  const int d = devices.Add(spec, &error);
+  ASSERT_GE(d, 0) << error;
+  EXPECT_EQ(QCSDK_GetNxlOnlineStatus(id.c_str(), ScaledMs(3000)), 1);
+  EXPECT_EQ(QCSDK_GetNxlOnlineStatus((id + "9").c_str(), ScaledMs(3000)), 0);
+
+  // Channels to one cloud number with the same credentials share one
+  // session, whatever port they give.
+  const int32_t a = Live([&] {
+    return QCSDK_Connect2(QCSDK_TRANSPORT_OCT, id.c_str(), 0, 1, 0, "admin", "admin", 1, nullptr);
+  });
+  const int32_t b = Live([&] {
+    return QCSDK_Connect2(QCSDK_TRANSPORT_OCT, id.c_str(), 4321, 2, 0, "admin", "admin", 1,
+                          nullptr);
+  });
+  EXPECT_EQ(Oct(static_cast<size_t>(d)).client_count(), 1u);
+  EXPECT_TRUE(WaitFrames(a));
+  EXPECT_TRUE(WaitFrames(b));
+  // A number nobody registered fails to connect.
+  const int32_t unknown = QCSDK_Connect2(QCSDK_TRANSPORT_OCT, (id + "9").c_str(), 0, 1, 0, "admin",
+                                         "admin", 1, nullptr);
+  ASSERT_GE(unknown, 0);
+  EXPECT_TRUE(WaitEvent(unknown, QCSDK_EVENT_CONNECT_FAILED)) << Codes(unknown);
+  octc_set_directory("127.0.0.1", 29800);
+}
+
 }  // namespace
 }  // namespace qcsdk::test
