@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "qcsdk/oct_conn.h"
 #include "qcsdk/registry.h"
 #include "support/host_recorder.h"
 #include "support/pattern_encoder.h"

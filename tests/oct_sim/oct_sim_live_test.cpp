@@ -2,7 +2,6 @@
 // description built from the device's media information, decoding, and the
 // refusal and link faults of the device.
 #include "oct_sim/oct_sim_fixture.h"
-#include "qcsdk/oct_conn.h"
 
 namespace qcsdk::test {
 namespace {

@@ -3,6 +3,7 @@
 #include <qcsdk/qcsdk_grpc.h>
 
 #include <algorithm>
+#include <atomic>
 
 #include "oct_sim/oct_sim_fixture.h"
 
@@ -131,6 +132,33 @@ TEST_F(OctSimTest, RpcCallsAreAnsweredByTheDeviceStateStore) {
   EXPECT_EQ(QCSDK_SendPTZCommand(m, 2, 1), 0);
   EXPECT_TRUE(WaitFrames(m));
   EXPECT_EQ(QCSDK_GRPC_End(m), 1);
+}
+
+// Two host threads make RPC calls at once through two channels of one
+// session: each gets its own answers.
+TEST_F(OctSimTest, ConcurrentRpcCallsOverOneSessionKeepTheirAnswers) {
+  const size_t d = Add("channels=2");
+  const int32_t a = ConnectLive(d, 1);
+  const int32_t b = ConnectLive(d, 2);
+  ASSERT_EQ(QCSDK_GRPC_Begin(a), 1);
+  ASSERT_EQ(QCSDK_GRPC_Begin(b), 1);
+  std::atomic<int> bad{0};
+  auto run = [&](int32_t n, int32_t id) {
+    for (int i = 0; i < 50; ++i) {
+      qvbu_record_get_param get{id};
+      qvbu_record_get_result r{};
+      if (QCSDK_GRPC_record_get(n, &get, &r) != 1 || r.record_params_count != 1 ||
+          r.record_params[0].channelid != id) {
+        ++bad;
+      }
+    }
+  };
+  std::thread t1(run, a, 0), t2(run, b, 1);
+  t1.join();
+  t2.join();
+  EXPECT_EQ(bad.load(), 0);
+  EXPECT_EQ(QCSDK_GRPC_End(a), 1);
+  EXPECT_EQ(QCSDK_GRPC_End(b), 1);
 }
 
 }  // namespace

@@ -238,5 +238,19 @@ TEST_F(OctSimRecords, DownloadsAsSvBytesOrConvertedToMp4) {
   }
 }
 
+// The device goes away during a playback: every channel of the session is
+// told, and the SDK keeps no connection.
+TEST_F(OctSimRecords, DeviceStoppingMidPlaybackEndsEveryChannel) {
+  const size_t d = Add("kind=1,channels=2");
+  const int32_t n = Listed(d);
+  const int32_t m = ConnectLive(d, 2);
+  ASSERT_EQ(QCSDK_RemotePlay(n, 0), 1);
+  ASSERT_TRUE(WaitFrames(n, 3));
+  Oct(d).Stop();
+  EXPECT_TRUE(WaitEvent(n, QCSDK_EVENT_REMOTE_CLOSED)) << Codes(n);
+  EXPECT_TRUE(WaitEvent(m, QCSDK_EVENT_REMOTE_CLOSED)) << Codes(m);
+  EXPECT_TRUE(WaitUntil([] { return OctConnectionCount() == 0; }));
+}
+
 }  // namespace
 }  // namespace qcsdk::test
