@@ -111,6 +111,16 @@ TEST_F(OctSimTest, RefusalsRaiseTheirEventsAndFreeTheChannelNumber) {
   const int32_t n = ConnectLive(slow);
   EXPECT_EQ(n, 0);
   EXPECT_TRUE(WaitFrames(n));
+  ASSERT_EQ(QCSDK_Disconnect(n), 1);
+  EXPECT_TRUE(WaitUntil([&] { return Oct(slow).client_count() == 0; }));
+  // A channel given up while its login is still under way leaves nothing
+  // behind: the session that logs in later is closed.
+  const int32_t early = Connect(slow);
+  ASSERT_EQ(early, 0);
+  ASSERT_EQ(QCSDK_Disconnect(early), 1);
+  EXPECT_EQ(FindChannel(early), nullptr);
+  EXPECT_TRUE(WaitUntil([] { return OctConnectionCount() == 0; }));
+  EXPECT_TRUE(WaitUntil([&] { return Oct(slow).client_count() == 0; }));
 }
 
 TEST_F(OctSimTest, LinkFaultsEndEveryChannelOfTheSessionCleanly) {
