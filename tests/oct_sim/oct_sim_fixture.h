@@ -108,9 +108,7 @@ class OctSimTest : public ::testing::Test {
   }
 
   int Count(int32_t channel, int32_t code) const {
-    int n = 0;
-    for (const HostEvent& e : host->Events()) n += e.channel == channel && e.code == code ? 1 : 0;
-    return n;
+    return static_cast<int>(EventsOf(channel, code).size());
   }
   bool WaitEvent(int32_t channel, int32_t code, int count = 1) const {
     return WaitUntil([&] { return Count(channel, code) >= count; });

@@ -117,43 +117,47 @@ TEST_F(OctSimRecords, ListPlaybackSpeedsPauseAndSeek) {
   ASSERT_TRUE(WaitFrames(n, 3));
 
   // Slower down to 1/16 and no further, pause, resume at the kept speed,
-  // then normal and faster up to 16 and no further, and pause again.
+  // then normal and faster up to 16 and no further, pause, and resume at 16
+  // up to the end.
   for (int i = 0; i < 5; ++i) ASSERT_EQ(QCSDK_RemotePlayControl(n, 3, 0), 1);
   ASSERT_EQ(QCSDK_RemotePlayControl(n, 1, 0), 1);
   ASSERT_EQ(QCSDK_RemotePlayControl(n, 0, 0), 1);
   ASSERT_EQ(QCSDK_RemotePlayControl(n, 4, 0), 1);
   for (int i = 0; i < 5; ++i) ASSERT_EQ(QCSDK_RemotePlayControl(n, 2, 0), 1);
   ASSERT_EQ(QCSDK_RemotePlayControl(n, 1, 0), 1);
-  // Frame 50 at 25 frames per second: 2000 ms, a key frame of the clip.
-  ASSERT_EQ(QCSDK_RemotePlayControl(n, 5, 50), 1);
   ASSERT_EQ(QCSDK_RemotePlayControl(n, 0, 0), 1);
-  const std::vector<Control> expected = {
-      {'s', -2}, {'s', -4}, {'s', -8}, {'s', -16}, {'s', -16}, {'s', 0}, {'s', -16},  {'s', 1},
-      {'s', 2},  {'s', 4},  {'s', 8},  {'s', 16},  {'s', 16},  {'s', 0}, {'k', 2000}, {'s', 16}};
-  EXPECT_EQ(Oct(d).playback_controls(), expected);
-
-  // The playback goes on from frame 50 to the end of the recording: the
-  // pictures before the end event are frames 50 to 74, in order.
-  std::vector<int32_t> tail;
-  for (uint32_t i = 50; i < recordings[1].frames; ++i) {
-    tail.push_back(
-        static_cast<int32_t>(devices.device(d).RecordingFrame(recordings[1], i).data.size()));
-  }
-  auto landed = [&] {
-    for (const PlaybackEnd& end : Ends()) {
-      if (end.channel == n && end.code == QCSDK_EVENT_PLAYBACK_END_12 &&
-          end.videoSizes.size() >= tail.size() &&
-          std::equal(tail.begin(), tail.end(), end.videoSizes.end() - tail.size())) {
-        return true;
-      }
+  auto ends = [&] {
+    std::vector<std::vector<int32_t>> out;
+    for (const PlaybackEnd& e : Ends()) {
+      if (e.channel == n && e.code == QCSDK_EVENT_PLAYBACK_END_12) out.push_back(e.videoSizes);
     }
-    return false;
+    return out;
   };
-  EXPECT_TRUE(WaitUntil(landed)) << Codes(n);
-  // The end of kind '2' keeps the playback: a seek plays on.
-  const int ended = Count(n, QCSDK_EVENT_PLAYBACK_END_12);
-  EXPECT_EQ(QCSDK_RemotePlayControl(n, 5, 70), 1);
-  EXPECT_TRUE(WaitEvent(n, QCSDK_EVENT_PLAYBACK_END_12, ended + 1));
+  ASSERT_TRUE(WaitUntil([&] { return ends().size() == 1; })) << Codes(n);
+
+  // The end of kind '2' keeps the playback: a seek plays on from the key
+  // frame at or before the frame asked for (key frames every 25 frames).
+  // The pictures between two end events are those from there to the end.
+  for (const auto& [frame, key] : {std::pair<int32_t, uint32_t>{50, 50}, {30, 25}}) {
+    SCOPED_TRACE(frame);
+    const size_t seen = ends().size();
+    ASSERT_EQ(QCSDK_RemotePlayControl(n, 5, frame), 1);
+    ASSERT_TRUE(WaitUntil([&] { return ends().size() == seen + 1; })) << Codes(n);
+    const auto all = ends();
+    const std::vector<int32_t> played(all[seen].begin() + all[seen - 1].size(), all[seen].end());
+    std::vector<int32_t> expected;
+    for (uint32_t i = key; i < recordings[1].frames; ++i) {
+      expected.push_back(
+          static_cast<int32_t>(devices.device(d).RecordingFrame(recordings[1], i).data.size()));
+    }
+    EXPECT_EQ(played, expected);
+  }
+  // Frame numbers travel as milliseconds at 25 frames per second.
+  const std::vector<Control> controls = {{'s', -2},   {'s', -4},  {'s', -8}, {'s', -16}, {'s', -16},
+                                         {'s', 0},    {'s', -16}, {'s', 1},  {'s', 2},   {'s', 4},
+                                         {'s', 8},    {'s', 16},  {'s', 16}, {'s', 0},   {'s', 16},
+                                         {'k', 2000}, {'k', 1200}};
+  EXPECT_EQ(Oct(d).playback_controls(), controls);
   // Stopping the playback returns to the live pictures.
   ASSERT_EQ(QCSDK_RemotePlay(n, -1), 1);
   EXPECT_TRUE(WaitFrames(n));
