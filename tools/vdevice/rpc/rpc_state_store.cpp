@@ -221,7 +221,7 @@ RpcStateStore::Json RpcStateStore::Dispatch(int32_t index, const cJSON* request,
 // while nothing was set for it.
 RpcStateStore::Json RpcStateStore::Records(int32_t index, const cJSON* param) {
   const qcsdk::grpc::MethodDesc& method = kMethods[index];
-  if (method.param == nullptr) return Result(method, nullptr);
+  if (method.param == nullptr || param == nullptr) return Result(method, nullptr);
   if (std::strcmp(method.name, "record_set") == 0) {
     const Json set = Normalise(param, *method.param);
     const cJSON* element = nullptr;

@@ -6,6 +6,9 @@
 //    stored state answers zeros.
 //  - Accounts and the IP access list keep lists: add, modify, delete and
 //    clear change them and the list getters return them.
+//  - Recording settings are kept per channel: "record_set" stores each
+//    element of its array under its "channelid", "record_get" answers the
+//    element of the channel it names (not recording until one was set).
 //  - Every other catalogued method succeeds (with a zero result where it has
 //    result members).
 //  - Each request must carry a "user" block whose digest matches a known
