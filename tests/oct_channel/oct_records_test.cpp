@@ -405,10 +405,14 @@ TEST_F(OctFixture, RpcTravelsAsOneSynchronousExchange) {
   EXPECT_EQ(channel->RecvGrpcResponse(nullptr, exact, 6, nullptr), 6);
   EXPECT_EQ(std::string(exact, 6), "abcdef");
   EXPECT_EQ(channel->RecvGrpcResponse(nullptr, exact, 6, nullptr), -1);
+  // An empty answer is no response.
+  fake.SetOctConfigResponse("");
+  EXPECT_EQ(channel->SendGrpcRequest(nullptr, "xyz", 3), 3);
+  EXPECT_EQ(channel->RecvGrpcResponse(nullptr, exact, 6, nullptr), -1);
   fake.SetResult("octc_cmd_remote_config", -3);
   EXPECT_EQ(channel->SendGrpcRequest(nullptr, "xyz", 3), -1);
   EXPECT_EQ(channel->RecvGrpcResponse(nullptr, exact, 6, nullptr), -1);
-  EXPECT_EQ(fake.CountCalls("octc_cmd_free_remote_config_result"), 2);
+  EXPECT_EQ(fake.CountCalls("octc_cmd_free_remote_config_result"), 3);
   EXPECT_EQ(QCSDK_GRPC_End(n), 1);
 }
 

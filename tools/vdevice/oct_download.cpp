@@ -42,8 +42,11 @@ void OctDownload::Run() {
   bool alive = true;
   for (const auto& b : blocks) {
     if (stop_) break;
-    received += b.size();
-    alive = engine_.DownloadData(ref_, b.data(), b.size(), total, received);
+    // Under the abort fault the device gives up after its first block and
+    // always short of the whole: a recording of one block is cut in half.
+    const size_t size = abortEarly && b.size() == total ? b.size() / 2 : b.size();
+    received += size;
+    alive = engine_.DownloadData(ref_, b.data(), size, total, received);
     if (!alive || abortEarly) break;
   }
   // The device closes the download when it has sent everything (or gives

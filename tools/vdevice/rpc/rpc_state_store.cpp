@@ -204,6 +204,7 @@ RpcStateStore::Json RpcStateStore::Dispatch(int32_t index, const cJSON* request,
       name == "ptz_presets_get") {
     return Ptz(method.name, param, code, message);
   }
+  if (name == "record_set" || name == "record_get") return Records(index, param);
   if (name.rfind("iplist_", 0) == 0 && name.find("limit_type") == std::string::npos) {
     return IpList(method.name, param);
   }
@@ -213,6 +214,39 @@ RpcStateStore::Json RpcStateStore::Dispatch(int32_t index, const cJSON* request,
   }
   if (Partner(method.name, "get", "set") >= 0) return Get(index, param);
   return Result(method, nullptr);
+}
+
+// "record_set" carries one element per channel in its array; "record_get"
+// asks for one channel and answers that channel's element, not recording
+// while nothing was set for it.
+RpcStateStore::Json RpcStateStore::Records(int32_t index, const cJSON* param) {
+  const qcsdk::grpc::MethodDesc& method = kMethods[index];
+  if (method.param == nullptr || param == nullptr) return Result(method, nullptr);
+  if (std::strcmp(method.name, "record_set") == 0) {
+    const Json set = Normalise(param, *method.param);
+    const cJSON* element = nullptr;
+    cJSON_ArrayForEach(element, cJSON_GetObjectItem(set.get(), "record_params")) {
+      const cJSON* id = cJSON_GetObjectItem(element, "channelid");
+      if (cJSON_IsNumber(id)) m_records[id->valueint].reset(cJSON_Duplicate(element, 1));
+    }
+    return Result(method, nullptr);
+  }
+  const cJSON* id = cJSON_GetObjectItem(param, "channelid");
+  const int32_t channel = cJSON_IsNumber(id) ? id->valueint : 0;
+  Json value(cJSON_CreateObject());
+  cJSON* list = cJSON_AddArrayToObject(value.get(), "record_params");
+  cJSON* element = cJSON_CreateObject();
+  cJSON_AddItemToArray(list, element);
+  auto stored = m_records.find(channel);
+  if (stored != m_records.end()) {
+    for (const cJSON* item = stored->second->child; item != nullptr; item = item->next) {
+      Put(element, item->string, cJSON_Duplicate(item, 1));
+    }
+  }
+  Put(element, "channelid", cJSON_CreateNumber(channel));
+  Put(element, "brecording",
+      cJSON_CreateBool(cJSON_IsTrue(cJSON_GetObjectItem(element, "normal_record"))));
+  return Result(method, value.get());
 }
 
 std::string RpcStateStore::StateKey(int32_t getter, const cJSON* param) const {

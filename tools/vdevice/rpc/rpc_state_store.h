@@ -6,6 +6,9 @@
 //    stored state answers zeros.
 //  - Accounts and the IP access list keep lists: add, modify, delete and
 //    clear change them and the list getters return them.
+//  - Recording settings are kept per channel: "record_set" stores each
+//    element of its array under its "channelid", "record_get" answers the
+//    element of the channel it names (not recording until one was set).
 //  - Every other catalogued method succeeds (with a zero result where it has
 //    result members).
 //  - Each request must carry a "user" block whose digest matches a known
@@ -73,6 +76,8 @@ class RpcStateStore {
   Json IpList(const char* method, const cJSON* param);
   // The simulated pan/tilt/zoom head of each channel: moves, presets.
   Json Ptz(const char* method, const cJSON* param, int* code, std::string* message);
+  // Recording settings per channel ("record_set", "record_get").
+  Json Records(int32_t index, const cJSON* param);
   std::string StateKey(int32_t getter, const cJSON* param) const;
 
   mutable std::mutex m_mutex;
@@ -90,6 +95,7 @@ class RpcStateStore {
     std::map<int32_t, std::pair<std::string, PtzPosition>> presets;
   };
   std::map<int32_t, PtzHead> m_ptz;  // by channel
+  std::map<int32_t, Json> m_records;  // recording settings by channel
   std::vector<std::string> m_calls;
 };
 

@@ -1,0 +1,108 @@
+// The SDK's device search finds the simulator's devices over OCT: the
+// probe goes to the loopback broadcast address on the port the devices'
+// search responders got from the system, so no fixed port is shared with
+// other tests.
+#include <map>
+
+#include "discovery/discovery_sinks.h"
+#include "oct_sim/oct_sim_fixture.h"
+
+namespace qcsdk::test {
+namespace {
+
+TEST_F(OctSimTest, SearchFindsTheSimulatorsDevicesAndAResultConnects) {
+  // The SDK's search service starts with it: set the probe's target first.
+  QCSDK_ReleaseSDK();
+  devices.EnableOctSearch(0);
+  // Device numbers of this process only.
+  const std::string number = "OS" + std::to_string(::getpid() % 100000 * 10);
+  const size_t nvr = Add("type=3,channels=4,number=" + number + "1");
+  const size_t other = Add("type=5,channels=1,number=" + number + "2");
+  ASSERT_EQ(octc_set_search_target("127.255.255.255", Oct(nvr).engine().search_port(), "127.0.0.1"),
+            0);
+  SearchSink sink;
+  ASSERT_EQ(QCSDK_InitSDK(0, nullptr), 1);
+
+  auto ours = [&] {
+    std::map<std::string, std::vector<QCSDK_SearchResult>> found;
+    for (const QCSDK_SearchResult& r : sink.Records()) {
+      const std::string n = r.deviceNumber;
+      if (n.rfind(number, 0) == 0) found[n].push_back(r);
+    }
+    return found;
+  };
+  ASSERT_EQ(QCSDK_LanSeartchDevice(0, ScaledMs(400)), 1);
+  ASSERT_TRUE(sink.WaitEnds(1, ScaledMs(10000)));
+  auto found = ours();
+  ASSERT_EQ(found.size(), 2u);
+  ASSERT_EQ(found[number + "1"].size(), 1u);
+  ASSERT_EQ(found[number + "2"].size(), 1u);
+  const QCSDK_SearchResult a = found[number + "1"][0];
+  const QCSDK_SearchResult b = found[number + "2"][0];
+  EXPECT_STREQ(a.address, "127.0.0.1");
+  EXPECT_EQ(a.port, Oct(nvr).port());
+  EXPECT_STREQ(a.name, "vdevice 0");
+  EXPECT_EQ(a.deviceType, 3);
+  EXPECT_EQ(a.channelCount, 4);
+  EXPECT_EQ(a.transport, QCSDK_TRANSPORT_OCT);
+  EXPECT_EQ(b.port, Oct(other).port());
+  EXPECT_EQ(b.deviceType, 4);  // device type 5: other kinds
+  EXPECT_EQ(b.channelCount, 1);
+
+  // A search for one type reports only devices of it.
+  ASSERT_EQ(QCSDK_LanSeartchDevice(4, ScaledMs(400)), 1);
+  ASSERT_TRUE(sink.WaitEnds(2, ScaledMs(10000)));
+  found = ours();
+  EXPECT_EQ(found[number + "1"].size(), 1u);
+  EXPECT_EQ(found[number + "2"].size(), 2u);
+
+  // What a result says is enough to connect.
+  const int32_t n =
+      QCSDK_Connect2(b.transport, b.address, b.port, 1, 0, "admin", "admin", 0, nullptr);
+  ASSERT_GE(n, 0);
+  EXPECT_TRUE(WaitUntil([&] { return Oct(other).live_pictures() > 0; }));
+  EXPECT_EQ(Oct(other).client_count(), 1u);
+  EXPECT_EQ(Oct(nvr).client_count(), 0u);
+
+  QCSDK_ReleaseSDK();  // the search threads end before the sink goes
+  octc_set_search_target("127.255.255.255", 0, "127.0.0.1");
+}
+
+TEST_F(OctSimTest, CloudNumbersReachDevicesThroughTheDirectory) {
+  ASSERT_TRUE(devices.RunDirectory(0, 0));
+  devices.UseDirectory(0, devices.oct_directory_port());  // the OCT directory only
+  ASSERT_EQ(octc_set_directory("127.0.0.1", devices.oct_directory_port()), 0);
+  // A cloud number of digits: its online status is asked over OCT.
+  vdevice::DeviceSpec spec;
+  std::string error;
+  ASSERT_TRUE(vdevice::ParseDeviceSpec("width=160,height=120,channels=2", &spec, &error));
+  spec.group.clear();
+  spec.number = 700000 + ::getpid() % 100000;
+  const std::string id = std::to_string(spec.number);
+  const int d = devices.Add(spec, &error);
+  ASSERT_GE(d, 0) << error;
+  EXPECT_EQ(QCSDK_GetNxlOnlineStatus(id.c_str(), ScaledMs(3000)), 1);
+  EXPECT_EQ(QCSDK_GetNxlOnlineStatus((id + "9").c_str(), ScaledMs(3000)), 0);
+
+  // Channels to one cloud number with the same credentials share one
+  // session, whatever port they give.
+  const int32_t a = Live([&] {
+    return QCSDK_Connect2(QCSDK_TRANSPORT_OCT, id.c_str(), 0, 1, 0, "admin", "admin", 1, nullptr);
+  });
+  const int32_t b = Live([&] {
+    return QCSDK_Connect2(QCSDK_TRANSPORT_OCT, id.c_str(), 4321, 2, 0, "admin", "admin", 1,
+                          nullptr);
+  });
+  EXPECT_EQ(Oct(static_cast<size_t>(d)).client_count(), 1u);
+  EXPECT_TRUE(WaitFrames(a));
+  EXPECT_TRUE(WaitFrames(b));
+  // A number nobody registered fails to connect.
+  const int32_t unknown = QCSDK_Connect2(QCSDK_TRANSPORT_OCT, (id + "9").c_str(), 0, 1, 0, "admin",
+                                         "admin", 1, nullptr);
+  ASSERT_GE(unknown, 0);
+  EXPECT_TRUE(WaitEvent(unknown, QCSDK_EVENT_CONNECT_FAILED)) << Codes(unknown);
+  octc_set_directory("127.0.0.1", 29800);
+}
+
+}  // namespace
+}  // namespace qcsdk::test
