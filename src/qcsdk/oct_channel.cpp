@@ -479,16 +479,9 @@ int32_t OctChannel::SendGrpcRequest(GrpcContext*, const char* szText, int32_t nL
 int32_t OctChannel::RecvGrpcResponse(GrpcContext*, char* pBuffer, int32_t nCapacity, int32_t*) {
   std::lock_guard<std::mutex> guard(m_respMutex);
   if (!m_bGrpcRespHeld) return -1;
-  // An empty answer is no response: the receive step would take 0 for a
-  // matched one and hand the request tree and the last call's error code to
-  // the result stub as if the device had answered.
-  if (m_grpcResp.empty()) {
-    m_bGrpcRespHeld = false;
-    return -1;
-  }
   const int32_t n = static_cast<int32_t>(m_grpcResp.size());
-  if (nCapacity < n || pBuffer == nullptr) return -1;
-  std::memcpy(pBuffer, m_grpcResp.data(), static_cast<std::size_t>(n));
+  if (nCapacity < n || (pBuffer == nullptr && n > 0)) return -1;
+  if (n > 0) std::memcpy(pBuffer, m_grpcResp.data(), static_cast<std::size_t>(n));
   m_bGrpcRespHeld = false;
   return n;
 }

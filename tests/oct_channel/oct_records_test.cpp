@@ -405,9 +405,10 @@ TEST_F(OctFixture, RpcTravelsAsOneSynchronousExchange) {
   EXPECT_EQ(channel->RecvGrpcResponse(nullptr, exact, 6, nullptr), 6);
   EXPECT_EQ(std::string(exact, 6), "abcdef");
   EXPECT_EQ(channel->RecvGrpcResponse(nullptr, exact, 6, nullptr), -1);
-  // An empty answer is no response.
+  // An empty answer is handed over as 0 bytes, once.
   fake.SetOctConfigResponse("");
   EXPECT_EQ(channel->SendGrpcRequest(nullptr, "xyz", 3), 3);
+  EXPECT_EQ(channel->RecvGrpcResponse(nullptr, exact, 6, nullptr), 0);
   EXPECT_EQ(channel->RecvGrpcResponse(nullptr, exact, 6, nullptr), -1);
   fake.SetResult("octc_cmd_remote_config", -3);
   EXPECT_EQ(channel->SendGrpcRequest(nullptr, "xyz", 3), -1);

@@ -66,6 +66,7 @@ void OctFrontEnd::MakeEngine(uint16_t port) {
   if (f.client_limit) engine_->SetClientLimit(0);
   if (f.no_channel) engine_->SetChannelCount(0);
   if (f.slow_ms > 0) engine_->SetAnswerDelay(f.slow_ms);
+  if (f.refuse_text) engine_->SetConfigRefused(true);
 }
 
 bool OctFrontEnd::Start(uint16_t port) {
@@ -266,8 +267,6 @@ void OctFrontEnd::OnNotice(uint64_t session, int32_t type, const std::string& da
 }
 
 std::string OctFrontEnd::OnRemoteConfig(uint64_t, const std::string& request) {
-  // A device refusing text exchanges answers with nothing.
-  if (device_->spec().faults.refuse_text) return {};
   std::string answer = device_->HandleRpc(request);
   NoteRecordSet(request, answer);
   return answer;

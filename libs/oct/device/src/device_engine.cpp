@@ -161,6 +161,10 @@ void DeviceEngine::SetSilent(bool silent) {
   m_impl->silent = silent;
 }
 
+void DeviceEngine::SetConfigRefused(bool refused) {
+  m_impl->config_refused = refused;
+}
+
 size_t DeviceEngine::SessionCount() const {
   std::lock_guard<std::mutex> l(m_impl->lock);
   return m_impl->logged_in;

@@ -90,6 +90,7 @@ struct DeviceEngine::Impl {
   std::atomic<bool> stop{false};
   std::atomic<int> delay_ms{0};
   std::atomic<bool> silent{false};
+  std::atomic<bool> config_refused{false};
   net::Fd registration;
   std::atomic<bool> registered{false};
   std::unique_ptr<SearchResponder> responder;

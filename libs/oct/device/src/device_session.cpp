@@ -32,7 +32,9 @@ wire::DevInfoData InfoOf(const DeviceConfig& c) {
 Session::Session(uint64_t id, net::Fd fd, DeviceEngine::Impl& engine)
     : m_id(id), m_engine(engine), m_conn(std::make_shared<net::FrameConn>(std::move(fd))) {}
 
-Session::~Session() { Join(); }
+Session::~Session() {
+  Join();
+}
 
 void Session::Start() {
   m_thread = std::thread([this] { Main(); });
@@ -107,18 +109,10 @@ void Session::CloseAllSubs() {
   for (auto& [handle, s] : subs) {
     SubRef ref{m_id, handle};
     switch (s.kind) {
-      case SubKind::kStream:
-        h.OnStreamClosed(ref);
-        break;
-      case SubKind::kVod:
-        h.OnPlaybackClosed(ref);
-        break;
-      case SubKind::kDown:
-        h.OnDownloadClosed(ref);
-        break;
-      case SubKind::kChat:
-        h.OnTalkClosed(ref);
-        break;
+      case SubKind::kStream: h.OnStreamClosed(ref); break;
+      case SubKind::kVod: h.OnPlaybackClosed(ref); break;
+      case SubKind::kDown: h.OnDownloadClosed(ref); break;
+      case SubKind::kChat: h.OnTalkClosed(ref); break;
     }
   }
 }
@@ -207,13 +201,10 @@ bool Session::Serve(wire::Frame& f) {
     return false;
   };
   switch (f.header.type) {
-    case Type::kPing:
-      return Answer(Type::kPong, seq, 0, {});
+    case Type::kPing: return Answer(Type::kPong, seq, 0, {});
     case Type::kPong:
-    case Type::kError:
-      return true;
-    case Type::kBye:
-      return false;
+    case Type::kError: return true;
+    case Type::kBye: return false;
     case Type::kDevInfoReq: {
       if (!r.AtEnd()) return bad();
       Delay();
@@ -262,10 +253,11 @@ bool Session::Serve(wire::Frame& f) {
     case Type::kConfigReq: {
       std::string_view text = r.Blob();
       if (!r.AtEnd()) return bad();
-      std::string answer = h.OnRemoteConfig(m_id, std::string(text));
+      const bool refused = m_engine.config_refused;
+      std::string answer = refused ? std::string() : h.OnRemoteConfig(m_id, std::string(text));
       Delay();
       wire::Writer w;
-      w.I32(0).Blob(answer.data(), answer.size());
+      w.I32(refused ? OCTC_ERR_REFUSED : 0).Blob(answer.data(), answer.size());
       return Answer(Type::kConfigResp, seq, 0, w.data());
     }
     case Type::kNotice: {
@@ -363,8 +355,7 @@ bool Session::Serve(wire::Frame& f) {
     case Type::kChatClose:
       if (RemoveSub(handle, SubKind::kChat)) h.OnTalkClosed({m_id, handle});
       return true;
-    default:
-      return bad();
+    default: return bad();
   }
 }
 

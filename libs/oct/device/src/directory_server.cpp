@@ -123,7 +123,9 @@ void DirectoryServer::Impl::AcceptMain() {
 }
 
 DirectoryServer::DirectoryServer() : m_impl(std::make_unique<Impl>()) {}
-DirectoryServer::~DirectoryServer() { Stop(); }
+DirectoryServer::~DirectoryServer() {
+  Stop();
+}
 
 bool DirectoryServer::Start(const std::string& address, uint16_t port) {
   Impl& d = *m_impl;
@@ -151,7 +153,9 @@ void DirectoryServer::Stop() {
   d.listen_fd.Reset();
 }
 
-uint16_t DirectoryServer::port() const { return m_impl->port; }
+uint16_t DirectoryServer::port() const {
+  return m_impl->port;
+}
 
 size_t DirectoryServer::RegisteredCount() const {
   std::lock_guard<std::mutex> l(m_impl->lock);

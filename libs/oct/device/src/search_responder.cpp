@@ -6,7 +6,9 @@
 
 namespace octc::device {
 
-SearchResponder::~SearchResponder() { Stop(); }
+SearchResponder::~SearchResponder() {
+  Stop();
+}
 
 bool SearchResponder::Start(const std::string& address, uint16_t port) {
   m_fd = net::BindUdp(address, port, &m_port, true);

@@ -115,6 +115,9 @@ class DeviceEngine {
   void SetAnswerDelay(int ms);
   // true: pings go unanswered and nothing is sent (a dead peer).
   void SetSilent(bool silent);
+  // true: remote-configuration requests are refused (OCTC_ERR_REFUSED, no
+  // text) without asking the handler.
+  void SetConfigRefused(bool refused);
   size_t SessionCount() const;
 
   // Live streams: the media information is stored per channel and stream and
