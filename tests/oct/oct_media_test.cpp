@@ -1,4 +1,6 @@
 // Live streams, playback, download and talk over one connection.
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <thread>
 #include "oct_fixture.h"
@@ -81,6 +83,31 @@ TEST_F(OctTest, LiveStreamDeliversMediaInfoFramesAudioAndKeyFrameRequests) {
   EXPECT_FALSE(rec.WaitFor([&] { return rec.data.size() > frames + 1; }, 200));
   rec.Locked([&] {
     for (size_t i = frames; i < rec.data.size(); ++i) EXPECT_NE(rec.data[i].kind, OCTC_DATA_VIDEO);
+    return 0;
+  });
+}
+
+// Pictures pushed while streams open never overtake a stream's open result
+// and media information: a new viewer always learns the stream first.
+TEST_F(OctTest, StreamsOpenedDuringPushesStartWithTheirMediaInformation) {
+  dev->SetMediaInfo(1, 0, Media(0));
+  int32_t conn = ConnectOk();
+  std::atomic<bool> stop{false};
+  std::thread pusher([&] {
+    const uint8_t p[] = {0, 0, 0, 1, 0x41, 9};
+    while (!stop) dev->PushFrame(1, 0, OCTC_FRAME_P, p, sizeof p, 0);
+  });
+  std::vector<int32_t> handles;
+  for (int i = 0; i < 20; ++i) handles.push_back(OpenStream(conn));
+  stop = true;
+  pusher.join();
+  rec.Locked([&] {
+    for (int32_t h : handles) {
+      auto first = std::find_if(rec.data.begin(), rec.data.end(),
+                                [h](const DataEvent& e) { return e.handle == h; });
+      if (first == rec.data.end()) continue;  // no picture reached it before the end
+      EXPECT_EQ(first->kind, OCTC_DATA_MEDIA_INFO) << "handle " << h;
+    }
     return 0;
   });
 }

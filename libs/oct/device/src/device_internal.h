@@ -43,6 +43,9 @@ class Session {
     SubKind kind;
     int32_t channel = 0;
     int32_t stream = 0;
+    // A live stream takes pushed pictures only once its open result and
+    // media information are out.
+    bool ready = true;
   };
   void Main();
   bool Login();
@@ -53,6 +56,7 @@ class Session {
   bool AddSub(int32_t handle, Sub sub);
   bool RemoveSub(int32_t handle, SubKind kind);
   bool HasSub(int32_t handle, SubKind kind);
+  void MarkReady(int32_t handle);
   void CloseAllSubs();
 
   const uint64_t m_id;

@@ -77,6 +77,12 @@ bool Session::HasSub(int32_t handle, SubKind kind) {
   return it != m_subs.end() && it->second.kind == kind;
 }
 
+void Session::MarkReady(int32_t handle) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  auto it = m_subs.find(handle);
+  if (it != m_subs.end()) it->second.ready = true;
+}
+
 bool Session::SendOn(int32_t handle, SubKind kind, Type type, const std::vector<uint8_t>& payload,
                      bool close_after) {
   if (close_after ? !RemoveSub(handle, kind) : !HasSub(handle, kind)) return false;
@@ -95,7 +101,8 @@ std::vector<int32_t> Session::StreamsOf(int32_t channel, int32_t stream) {
   std::vector<int32_t> out;
   std::lock_guard<std::mutex> lock(m_lock);
   for (auto& [h, s] : m_subs)
-    if (s.kind == SubKind::kStream && s.channel == channel && s.stream == stream) out.push_back(h);
+    if (s.kind == SubKind::kStream && s.ready && s.channel == channel && s.stream == stream)
+      out.push_back(h);
   return out;
 }
 
@@ -293,7 +300,7 @@ bool Session::Serve(wire::Frame& f) {
       Delay();
       if (channel < 1 || channel > c.channel_count || stream < 0 || stream >= c.stream_count)
         return State(handle, OCTC_STATE_RESULT, OCTC_ERR_NO_CHANNEL);
-      if (!AddSub(handle, {SubKind::kStream, channel, stream})) return bad();
+      if (!AddSub(handle, {SubKind::kStream, channel, stream, false})) return bad();
       if (!State(handle, OCTC_STATE_RESULT, 0)) return false;
       OctMediaInfo m{};
       bool have = false;
@@ -310,6 +317,7 @@ bool Session::Serve(wire::Frame& f) {
         wire::WriteMediaInfo(w, m);
         SendOn(handle, SubKind::kStream, Type::kMediaInfo, w.data());
       }
+      MarkReady(handle);
       h.OnStreamOpened({m_id, handle}, channel, stream);
       return true;
     }
