@@ -216,9 +216,10 @@ void Link::ReaderMain() {
   const int tick = std::max(10, std::min(250, m_settings.keepalive_interval_ms / 2));
   int32_t reason = OCTC_ERR_LINK_LOST;
   wire::Frame f;
+  net::FrameReader reader;
   while (!m_closing) {
     if (f.payload.capacity() == 0) f.payload = TakeBuffer();
-    net::ReadResult r = net::ReadFrame(conn->fd(), tick, f);
+    net::ReadResult r = reader.Read(conn->fd(), tick, f);
     if (m_closing) break;
     int64_t now = NowMs();
     // A ping every interval, also while data flows in: the device only hears
