@@ -31,6 +31,7 @@ namespace {
 
 using qcsdk::bench::ProcessCpuSeconds;
 using qcsdk::bench::ResidentBytes;
+using qcsdk::bench::SdkCounters;
 using qcsdk::bench::SdkProbe;
 using Clock = std::chrono::steady_clock;
 
@@ -113,6 +114,17 @@ bool ConnectShared(benchmark::State& state, OctFleet& fleet, SdkProbe& sdk) {
   return false;
 }
 
+// After the window: still one connection, and no channel lost.
+bool StillShared(benchmark::State& state, OctFleet& fleet, SdkProbe& sdk) {
+  const SdkCounters& c = sdk.counters();
+  if (fleet.oct_connections() == 1 && c.failed == 0 && c.lost == 0) return true;
+  const std::string error = "after the window: " + std::to_string(fleet.oct_connections()) +
+                            " OCT connections, " + std::to_string(c.failed + c.lost) +
+                            " channels failed or lost";
+  state.SkipWithError(error.c_str());
+  return false;
+}
+
 void BM_OctUnpaced(benchmark::State& state) {
   for (auto _ : state) {
     OctFleet fleet;
@@ -120,6 +132,7 @@ void BM_OctUnpaced(benchmark::State& state) {
     if (!StartDevice(state, false, fleet, sdk) || !ConnectShared(state, fleet, sdk)) return;
     std::this_thread::sleep_for(kSettle);
     const Window w = Measure(sdk, fleet, kRateWindow);
+    if (!StillShared(state, fleet, sdk)) return;
     state.counters["connect_all_s"] = fleet.connect_seconds();
     state.counters["frames_per_s"] = static_cast<double>(w.frames) / w.wall_s;
     state.counters["min_channel_fps"] = static_cast<double>(w.min_channel) / w.wall_s;
@@ -146,6 +159,7 @@ void BM_OctPaced25(benchmark::State& state) {
     if (!ConnectShared(state, fleet, sdk)) return;
     std::this_thread::sleep_for(kSettle);
     const Window w = Measure(sdk, fleet, kCpuWindow);
+    if (!StillShared(state, fleet, sdk)) return;
     const uint64_t rss1 = ResidentBytes();
     state.counters["connect_all_s"] = fleet.connect_seconds();
     state.counters["cpu_percent"] = 100.0 * w.cpu_s / w.wall_s;

@@ -16,6 +16,7 @@ std::function<void(const RawFrame&)> g_hook;
 void OnEvent(int32_t, int32_t event, const char*, int32_t, void*) {
   if (event == QCSDK_EVENT_CONNECTED) ++g_counters.connected;
   if (event >= 2 && event <= 6) ++g_counters.failed;
+  if (event == QCSDK_EVENT_LINK_LOST || event == QCSDK_EVENT_REMOTE_CLOSED) ++g_counters.lost;
 }
 
 void OnRaw(int32_t channel, const RawFrame* frame, void*) {
@@ -39,6 +40,7 @@ SdkProbe::SdkProbe() {
   g_counters.bytes = 0;
   g_counters.connected = 0;
   g_counters.failed = 0;
+  g_counters.lost = 0;
   for (auto& n : g_counters.channel_video_frames) n = 0;
   QCSDK_RegisterCallback(&OnEvent, &OnRaw, nullptr, nullptr, nullptr);
   ok_ = QCSDK_InitSDK(0, nullptr) == 1;

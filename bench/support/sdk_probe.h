@@ -21,6 +21,7 @@ struct SdkCounters {
   std::atomic<uint64_t> bytes{0};
   std::atomic<int> connected{0};  // channels that reported event 1
   std::atomic<int> failed{0};     // channels that reported events 2..6
+  std::atomic<int> lost{0};       // channels that reported events 8 or 9
   std::array<std::atomic<uint64_t>, kMaxChannels> channel_video_frames{};
 };
 
