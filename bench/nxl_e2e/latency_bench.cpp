@@ -21,6 +21,8 @@
 namespace nxl_e2e {
 namespace {
 
+using qcsdk::bench::SdkProbe;
+
 using Clock = std::chrono::steady_clock;
 constexpr int kFrames = 1000;
 constexpr auto kInterval = std::chrono::milliseconds(4);  // 250 frames/s

@@ -4,7 +4,6 @@
 // per channel. The devices run in this process, so the CPU time and the
 // memory include their side of every link.
 #include <benchmark/benchmark.h>
-#include <sys/resource.h>
 
 #include <chrono>
 #include <string>
@@ -16,17 +15,14 @@
 namespace nxl_e2e {
 namespace {
 
+using qcsdk::bench::ProcessCpuSeconds;
+using qcsdk::bench::ResidentBytes;
+using qcsdk::bench::SdkProbe;
+
 using Clock = std::chrono::steady_clock;
 constexpr int kChannels = 512;
 constexpr int kDevices = 8;
 constexpr auto kCpuWindow = std::chrono::seconds(5);
-
-double CpuSeconds() {
-  rusage u{};
-  ::getrusage(RUSAGE_SELF, &u);
-  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 void BM_ManyChannels(benchmark::State& state) {
   for (auto _ : state) {
@@ -61,11 +57,11 @@ void BM_ManyChannels(benchmark::State& state) {
     }
     std::this_thread::sleep_for(std::chrono::seconds(1));  // settle
     const uint64_t frames0 = sdk.counters().frames;
-    const double cpu0 = CpuSeconds();
+    const double cpu0 = ProcessCpuSeconds();
     const auto window_start = Clock::now();
     std::this_thread::sleep_for(kCpuWindow);
     const double wall = std::chrono::duration<double>(Clock::now() - window_start).count();
-    const double cpu = CpuSeconds() - cpu0;
+    const double cpu = ProcessCpuSeconds() - cpu0;
     const uint64_t after = ResidentBytes();
     state.counters["connect_all_s"] = connect_s;
     state.counters["cpu_percent"] = 100.0 * cpu / wall;  // of one core

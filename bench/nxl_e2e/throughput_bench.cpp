@@ -24,6 +24,9 @@
 namespace nxl_e2e {
 namespace {
 
+using qcsdk::bench::SdkCounters;
+using qcsdk::bench::SdkProbe;
+
 using Clock = std::chrono::steady_clock;
 constexpr auto kWindow = std::chrono::seconds(3);
 constexpr size_t kSizesKept = 4096;

@@ -165,6 +165,38 @@ ReadResult ReadFrame(int fd, int wait_ms, wire::Frame& out) {
   return ReadResult::kFrame;
 }
 
+ReadResult FrameReader::Read(int fd, int wait_ms, wire::Frame& out) {
+  if (m_begin == m_end) {
+    m_begin = m_end = 0;
+    pollfd p{fd, POLLIN, 0};
+    int rc = ::poll(&p, 1, wait_ms);
+    if (rc == 0) return ReadResult::kIdle;
+    if (rc < 0) return errno == EINTR ? ReadResult::kIdle : ReadResult::kError;
+  }
+  if (m_end - m_begin < wire::kHeaderSize) {
+    std::memmove(m_buf.data(), m_buf.data() + m_begin, m_end - m_begin);
+    m_end -= m_begin;
+    m_begin = 0;
+    while (m_end < wire::kHeaderSize) {
+      ssize_t n = ::recv(fd, m_buf.data() + m_end, m_buf.size() - m_end, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n == 0) return m_end == 0 ? ReadResult::kClosed : ReadResult::kError;
+      if (n < 0) return ReadResult::kError;
+      m_end += static_cast<size_t>(n);
+    }
+  }
+  if (!wire::DecodeHeader(m_buf.data() + m_begin, out.header)) return ReadResult::kMalformed;
+  m_begin += wire::kHeaderSize;
+  const size_t length = out.header.length;
+  out.payload.resize(length);
+  const size_t have = std::min(length, m_end - m_begin);
+  if (have > 0) std::memcpy(out.payload.data(), m_buf.data() + m_begin, have);
+  m_begin += have;
+  if (have < length && RecvExact(fd, out.payload.data() + have, length - have) != 1)
+    return ReadResult::kError;
+  return ReadResult::kFrame;
+}
+
 bool FrameConn::Send(wire::Type type, int32_t handle, uint32_t seq,
                      const std::vector<uint8_t>& payload) {
   if (payload.size() > wire::kMaxPayload) return false;

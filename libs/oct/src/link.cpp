@@ -216,9 +216,10 @@ void Link::ReaderMain() {
   const int tick = std::max(10, std::min(250, m_settings.keepalive_interval_ms / 2));
   int32_t reason = OCTC_ERR_LINK_LOST;
   wire::Frame f;
+  net::FrameReader reader;
   while (!m_closing) {
     if (f.payload.capacity() == 0) f.payload = TakeBuffer();
-    net::ReadResult r = net::ReadFrame(conn->fd(), tick, f);
+    net::ReadResult r = reader.Read(conn->fd(), tick, f);
     if (m_closing) break;
     int64_t now = NowMs();
     // A ping every interval, also while data flows in: the device only hears
@@ -299,10 +300,11 @@ bool Link::Complete(wire::Frame& f) {
   std::lock_guard<std::mutex> lock(m_pendingLock);
   auto it = m_pending.find(f.header.seq);
   if (it == m_pending.end()) return true;  // late answer to a request that timed out
-  it->second->done = true;
-  it->second->reply = std::move(f.payload);
+  const std::shared_ptr<Pending> p = std::move(it->second);
   m_pending.erase(it);
-  m_pendingCv.notify_all();
+  p->done = true;
+  p->reply = std::move(f.payload);
+  p->cv.notify_one();
   return true;
 }
 
@@ -312,9 +314,9 @@ void Link::FailPending(int32_t result) {
   for (auto& [seq, p] : m_pending) {
     p->done = true;
     p->result = result;
+    p->cv.notify_one();
   }
   m_pending.clear();
-  m_pendingCv.notify_all();
 }
 
 bool Link::Handle(wire::Frame& f) {
@@ -492,8 +494,8 @@ int32_t Link::Request(wire::Type type, int32_t handle, const std::vector<uint8_t
     return OCTC_ERR_LINK_LOST;
   }
   std::unique_lock<std::mutex> lock(m_pendingLock);
-  if (!m_pendingCv.wait_for(lock, std::chrono::milliseconds(m_settings.request_timeout_ms),
-                            [&] { return p->done; })) {
+  if (!p->cv.wait_for(lock, std::chrono::milliseconds(m_settings.request_timeout_ms),
+                      [&] { return p->done; })) {
     m_pending.erase(seq);
     return OCTC_ERR_TIMEOUT;
   }

@@ -60,7 +60,10 @@ class Link {
   bool Send(wire::Type type, int32_t handle, const std::vector<uint8_t>& payload);
 
  private:
+  // One waiting request; its own condition variable, so that an answer
+  // wakes only the caller that waits for it.
   struct Pending {
+    std::condition_variable cv;
     bool done = false;
     int32_t result = 0;
     std::vector<uint8_t> reply;
@@ -98,7 +101,6 @@ class Link {
   std::map<int32_t, SubKind> m_subs;
 
   std::mutex m_pendingLock;
-  std::condition_variable m_pendingCv;
   std::map<uint32_t, std::shared_ptr<Pending>> m_pending;
   uint32_t m_seq = 0;
   bool m_pendingOpen = true;

@@ -1,12 +1,13 @@
 #include "sdk_probe.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <thread>
 
-namespace nxl_e2e {
+namespace qcsdk::bench {
 namespace {
 
 SdkCounters g_counters;
@@ -15,11 +16,19 @@ std::function<void(const RawFrame&)> g_hook;
 void OnEvent(int32_t, int32_t event, const char*, int32_t, void*) {
   if (event == QCSDK_EVENT_CONNECTED) ++g_counters.connected;
   if (event >= 2 && event <= 6) ++g_counters.failed;
+  if (event == QCSDK_EVENT_LINK_LOST || event == QCSDK_EVENT_REMOTE_CLOSED) ++g_counters.lost;
 }
 
-void OnRaw(int32_t, const RawFrame* frame, void*) {
+void OnRaw(int32_t channel, const RawFrame* frame, void*) {
   g_counters.frames.fetch_add(1, std::memory_order_relaxed);
   g_counters.bytes.fetch_add(static_cast<uint64_t>(frame->length), std::memory_order_relaxed);
+  if (frame->type != QCSDK_FRAME_AUDIO) {
+    g_counters.video_frames.fetch_add(1, std::memory_order_relaxed);
+    if (channel >= 0 && channel < kMaxChannels) {
+      g_counters.channel_video_frames[static_cast<size_t>(channel)].fetch_add(
+          1, std::memory_order_relaxed);
+    }
+  }
   if (g_hook) g_hook(*frame);
 }
 
@@ -27,9 +36,12 @@ void OnRaw(int32_t, const RawFrame* frame, void*) {
 
 SdkProbe::SdkProbe() {
   g_counters.frames = 0;
+  g_counters.video_frames = 0;
   g_counters.bytes = 0;
   g_counters.connected = 0;
   g_counters.failed = 0;
+  g_counters.lost = 0;
+  for (auto& n : g_counters.channel_video_frames) n = 0;
   QCSDK_RegisterCallback(&OnEvent, &OnRaw, nullptr, nullptr, nullptr);
   ok_ = QCSDK_InitSDK(0, nullptr) == 1;
 }
@@ -62,4 +74,11 @@ uint64_t ResidentBytes() {
   return n == 2 ? resident * static_cast<uint64_t>(::sysconf(_SC_PAGESIZE)) : 0;
 }
 
-}  // namespace nxl_e2e
+double ProcessCpuSeconds() {
+  rusage u{};
+  ::getrusage(RUSAGE_SELF, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+}  // namespace qcsdk::bench
