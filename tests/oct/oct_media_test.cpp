@@ -95,7 +95,11 @@ TEST_F(OctTest, StreamsOpenedDuringPushesStartWithTheirMediaInformation) {
   std::atomic<bool> stop{false};
   std::thread pusher([&] {
     const uint8_t p[] = {0, 0, 0, 1, 0x41, 9};
-    while (!stop) dev->PushFrame(1, 0, OCTC_FRAME_P, p, sizeof p, 0);
+    // Paced lightly, so that a slow (instrumented) client is not flooded.
+    while (!stop) {
+      dev->PushFrame(1, 0, OCTC_FRAME_P, p, sizeof p, 0);
+      std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
   });
   std::vector<int32_t> handles;
   for (int i = 0; i < 20; ++i) handles.push_back(OpenStream(conn));
