@@ -5,52 +5,13 @@
 #include <fstream>
 #include <iterator>
 
-extern "C" {
-#include <libavformat/avformat.h>
-}
-
 #include "oct_sim/oct_sim_fixture.h"
+#include "support/media_probe.h"
 
 namespace qcsdk::test {
 namespace {
 
 using Control = vdevice::OctPlaybackControl;
-
-// Video and audio packets of a file, as libavformat reads them.
-struct Probe {
-  bool opened = false;
-  std::string videoCodec;
-  int width = 0, height = 0, videoPackets = 0, audioPackets = 0;
-};
-
-Probe Demux(const std::string& path) {
-  Probe p;
-  AVFormatContext* raw = nullptr;
-  if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return p;
-  std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> ctx(
-      raw, [](AVFormatContext* c) { avformat_close_input(&c); });
-  if (avformat_find_stream_info(ctx.get(), nullptr) < 0) return p;
-  p.opened = true;
-  std::vector<AVMediaType> kinds;
-  for (unsigned i = 0; i < ctx->nb_streams; ++i) {
-    const AVCodecParameters* par = ctx->streams[i]->codecpar;
-    kinds.push_back(par->codec_type);
-    if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
-      p.videoCodec = avcodec_get_name(par->codec_id);
-      p.width = par->width;
-      p.height = par->height;
-    }
-  }
-  AVPacket* pkt = av_packet_alloc();
-  while (av_read_frame(ctx.get(), pkt) >= 0) {
-    const AVMediaType kind = kinds[static_cast<size_t>(pkt->stream_index)];
-    p.videoPackets += kind == AVMEDIA_TYPE_VIDEO ? 1 : 0;
-    p.audioPackets += kind == AVMEDIA_TYPE_AUDIO ? 1 : 0;
-    av_packet_unref(pkt);
-  }
-  av_packet_free(&pkt);
-  return p;
-}
 
 std::vector<uint8_t> ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -220,13 +181,13 @@ TEST_F(OctSimRecords, DownloadsAsSvBytesOrConvertedToMp4) {
   EXPECT_EQ(EndCode(reports), QCSDK_DOWNLOAD_END_1);
   ASSERT_GE(reports.size(), 2u);
   EXPECT_EQ(reports[reports.size() - 2].progress, 10000);
-  const Probe probe = Demux(mp4Path);
+  const MediaProbe probe = ProbeMedia(mp4Path);
   ASSERT_TRUE(probe.opened);
   EXPECT_EQ(probe.videoCodec, "h264");
   EXPECT_EQ(probe.width, 160);
   EXPECT_EQ(probe.height, 120);
-  EXPECT_EQ(static_cast<uint32_t>(probe.videoPackets), Recordings(mp4)[0].frames);
-  EXPECT_GT(probe.audioPackets, 0);
+  EXPECT_EQ(static_cast<uint32_t>(probe.videoFrames), Recordings(mp4)[0].frames);
+  EXPECT_GT(probe.audioFrames, 0);
   std::filesystem::remove(mp4Path);
 
   // A device that gives up early: code 2, whichever the form and however

@@ -4,10 +4,6 @@
 #include <qcsdk/qcsdk.h>
 #include <unistd.h>
 
-extern "C" {
-#include <libavformat/avformat.h>
-}
-
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -19,62 +15,13 @@ extern "C" {
 #include "qcsdk/bytes.h"
 #include "support/fake_libraries.h"
 #include "support/host_recorder.h"
+#include "support/media_probe.h"
 #include "support/pattern_encoder.h"
 #include "support/test_channel.h"
 #include "support/tone_encoder.h"
 
 namespace qcsdk::test {
 namespace {
-
-struct Probe {
-  std::string videoCodec;
-  std::string audioCodec;
-  int width = 0;
-  int height = 0;
-  int videoFrames = 0;
-  int audioFrames = 0;
-  double videoSeconds = 0;
-};
-
-// Demuxes a file with libavformat and counts its packets.
-Probe Demux(const std::string& path) {
-  Probe p;
-  AVFormatContext* raw = nullptr;
-  if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return p;
-  std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> ctx(
-      raw, [](AVFormatContext* c) { avformat_close_input(&c); });
-  if (avformat_find_stream_info(ctx.get(), nullptr) < 0) return p;
-  int video = -1, audio = -1;
-  for (unsigned i = 0; i < ctx->nb_streams; ++i) {
-    const AVCodecParameters* par = ctx->streams[i]->codecpar;
-    if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
-      video = static_cast<int>(i);
-      p.videoCodec = avcodec_get_name(par->codec_id);
-      p.width = par->width;
-      p.height = par->height;
-    } else if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
-      audio = static_cast<int>(i);
-      p.audioCodec = avcodec_get_name(par->codec_id);
-    }
-  }
-  AVPacket* pkt = av_packet_alloc();
-  int64_t first = AV_NOPTS_VALUE, last = AV_NOPTS_VALUE;
-  while (av_read_frame(ctx.get(), pkt) >= 0) {
-    if (pkt->stream_index == video) {
-      ++p.videoFrames;
-      if (first == AV_NOPTS_VALUE) first = pkt->pts;
-      last = pkt->pts;
-    } else if (pkt->stream_index == audio) {
-      ++p.audioFrames;
-    }
-    av_packet_unref(pkt);
-  }
-  av_packet_free(&pkt);
-  if (video >= 0 && first != AV_NOPTS_VALUE) {
-    p.videoSeconds = static_cast<double>(last - first) * av_q2d(ctx->streams[video]->time_base);
-  }
-  return p;
-}
 
 class StreamE2eTest : public ::testing::Test {
  protected:
@@ -85,7 +32,8 @@ class StreamE2eTest : public ::testing::Test {
   std::filesystem::path dir;
 
   void SetUp() override {
-    if (!PatternEncoderAvailable(PatternCodec::kH264) || !PatternEncoderAvailable(PatternCodec::kH265)) {
+    if (!PatternEncoderAvailable(PatternCodec::kH264) ||
+        !PatternEncoderAvailable(PatternCodec::kH265)) {
       GTEST_SKIP() << "libx264/libx265 encoders are not available";
     }
     dir = std::filesystem::temp_directory_path() /
@@ -119,7 +67,8 @@ class StreamE2eTest : public ::testing::Test {
     return r;
   }
   bool WaitDecoded(std::size_t count) const {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ScaledMs(10000));
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(ScaledMs(10000));
     while (host.Decoded().size() < count) {
       if (std::chrono::steady_clock::now() > deadline) return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -140,7 +89,8 @@ TEST_F(StreamE2eTest, DecodedPicturesAndSnapshotOfRealFrames) {
   ch->OnStreamInfo(r.data());
   ASSERT_EQ(QCSDK_EnableDecoder(0, 1), 1);
   for (const auto& f : frames) {
-    ch->OnFrame(f.key ? QCSDK_FRAME_KEY : QCSDK_FRAME_P, f.data.data(), static_cast<int32_t>(f.data.size()));
+    ch->OnFrame(f.key ? QCSDK_FRAME_KEY : QCSDK_FRAME_P, f.data.data(),
+                static_cast<int32_t>(f.data.size()));
   }
   ASSERT_TRUE(WaitDecoded(frames.size()));
   const auto decoded = host.Decoded();
@@ -181,7 +131,7 @@ TEST_F(StreamE2eTest, Mp4RecordingReadsBack) {
     ch->OnFrame(QCSDK_FRAME_AUDIO, audio[i].data(), static_cast<int32_t>(audio[i].size()));
   }
   ASSERT_EQ(QCSDK_StopRec(0), 1);
-  const Probe p = Demux(file);
+  const MediaProbe p = ProbeMedia(file);
   EXPECT_EQ(p.videoCodec, "h264");
   EXPECT_EQ(p.width, 320);
   EXPECT_EQ(p.height, 240);
@@ -192,8 +142,10 @@ TEST_F(StreamE2eTest, Mp4RecordingReadsBack) {
   EXPECT_TRUE(std::filesystem::exists(file + ".qdx"));
 
   // The same file through ffprobe, as a player would see it.
-  const std::string command = "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-                              "stream=codec_name,nb_read_frames -of csv=p=0 '" + file + "' 2>&1";
+  const std::string command =
+      "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+      "stream=codec_name,nb_read_frames -of csv=p=0 '" +
+      file + "' 2>&1";
   std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
   ASSERT_TRUE(pipe);
   char line[256] = {};
@@ -231,7 +183,7 @@ TEST_F(StreamE2eTest, DownloadConvertedToMp4) {
   std::vector<int32_t> progress;
   for (const auto& d : host.Downloads()) progress.push_back(d.code == 0 ? d.progress : -d.code);
   EXPECT_EQ(progress, (std::vector<int32_t>{2500, 5000, 7500, 10000, -1}));
-  const Probe p = Demux(file);
+  const MediaProbe p = ProbeMedia(file);
   EXPECT_EQ(p.videoCodec, "hevc");
   EXPECT_EQ(p.videoFrames, 40);
   EXPECT_NEAR(p.videoSeconds, 39 * 0.040, 0.01);
