@@ -18,12 +18,9 @@ double UsableFrameRate(float rate) {
 uint16_t QdxAudioCodec(const PackageSettings& s) {
   if (!s.has_audio) return 0;
   switch (s.audio_codec) {
-    case AudioCodec::kAlaw:
-      return 1;
-    case AudioCodec::kUlaw:
-      return 2;
-    case AudioCodec::kAac:
-      return 3;
+    case AudioCodec::kAlaw: return 1;
+    case AudioCodec::kUlaw: return 2;
+    case AudioCodec::kAac: return 3;
   }
   return 0;
 }
@@ -47,7 +44,9 @@ Package::Package(const Key&, const PackageSettings& settings)
       m_frame_rate(UsableFrameRate(settings.frame_rate)),
       m_video_time(m_origin, Muxer::kVideoUnits, 0) {}
 
-Package::~Package() { Close(); }
+Package::~Package() {
+  Close();
+}
 
 bool Package::SetAudioFormat(int sample_rate, int channels) {
   const int max_channels = m_settings.audio_codec == AudioCodec::kAac ? 8 : 2;
@@ -64,7 +63,9 @@ bool Package::SetAudioFormat(int sample_rate, int channels) {
   return true;
 }
 
-AacConfig Package::ConfiguredAac() const { return {2, m_sample_rate, m_channels}; }
+AacConfig Package::ConfiguredAac() const {
+  return {2, m_sample_rate, m_channels};
+}
 
 bool Package::StartMuxer() {
   VideoTrack video{m_codec, m_settings.width, m_settings.height, m_frame_rate, m_parameter_sets};
@@ -103,6 +104,17 @@ void Package::AbandonStart() {
   m_origin = {};
   m_video_time = Timeline(m_origin, Muxer::kVideoUnits, 0);
   m_state = State::kWaitingKey;
+}
+
+bool Package::StartWithPendingVideo() {
+  if (!StartMuxer()) {
+    AbandonStart();
+    return false;
+  }
+  for (const PendingVideo& v : m_pending) WriteVideo(v.data, v.placement, v.key);
+  m_pending.clear();
+  m_pending_bytes = 0;
+  return true;
 }
 
 void Package::WriteFlushedIndexEntry() {
@@ -160,13 +172,7 @@ bool Package::AddVideo(std::span<const uint8_t> frame, int64_t timestamp_ms) {
   if (span >= kMaxPendingUnits || m_pending.size() >= kMaxPendingFrames ||
       m_pending_bytes >= kMaxPendingBytes) {
     // No audio came to tell the AAC configuration: use the configured one.
-    if (!StartMuxer()) {
-      AbandonStart();
-      return false;
-    }
-    for (const PendingVideo& v : m_pending) WriteVideo(v.data, v.placement, v.key);
-    m_pending.clear();
-    m_pending_bytes = 0;
+    if (!StartWithPendingVideo()) return false;
   }
   return true;
 }
@@ -199,13 +205,7 @@ bool Package::AddAudio(std::span<const uint8_t> frame, int64_t timestamp_ms) {
   // tell the AAC configuration.
   if (m_state == State::kWaitingKey) return false;
   if (m_state == State::kWaitingAudioConfig) {
-    if (!StartMuxer()) {
-      AbandonStart();
-      return false;
-    }
-    for (const PendingVideo& v : m_pending) WriteVideo(v.data, v.placement, v.key);
-    m_pending.clear();
-    m_pending_bytes = 0;
+    if (!StartWithPendingVideo()) return false;
   }
   return WriteAudioFrames(frames, timestamp_ms, samples_each);
 }

@@ -80,6 +80,8 @@ class Package {
 
   bool StartMuxer();
   void AbandonStart();
+  // Starts the muxer and writes the video held back until then.
+  bool StartWithPendingVideo();
   bool WriteVideo(std::span<const uint8_t> data, const Placement& placement, bool key);
   bool WriteAudioFrames(const std::vector<std::span<const uint8_t>>& frames, int64_t timestamp_ms,
                         int64_t samples_each);
