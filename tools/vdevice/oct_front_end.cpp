@@ -196,7 +196,7 @@ std::vector<octc::device::RecordEntry> OctFrontEnd::OnRecordList(const OctRecQue
     const int64_t start = Stamp(e.year, e.month, e.day, e.hour, e.minute, e.second);
     if (start < from || start > to) continue;
     e.duration_s = static_cast<int32_t>(r.frames / static_cast<uint32_t>(fps));
-    e.size = device_->RawRecordingFile(r).size();
+    e.size = device_->RawRecordingSize(r);
     out.push_back(std::move(e));
   }
   return out;

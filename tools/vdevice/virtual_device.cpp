@@ -17,7 +17,9 @@ constexpr const char* kExtensions[] = {"sv4", "sv5", "sv6", "mp4", "mp4"};
 constexpr const char* kNames[] = {"080000", "120000", "160000"};
 constexpr size_t kMaxFileFrames = 3000;
 
-bool ShortEntries(int device_type) { return device_type == 1 || device_type == 5; }
+bool ShortEntries(int device_type) {
+  return device_type == 1 || device_type == 5;
+}
 
 }  // namespace
 
@@ -102,8 +104,20 @@ const MediaFrame& VirtualDevice::RecordingFrame(const Recording&, uint32_t i) co
 }
 
 std::vector<uint8_t> VirtualDevice::AudioForFrame(uint64_t frame) const {
-  const size_t samples = static_cast<size_t>(8000 / clip_->fps);
+  const size_t samples = AudioBytesPerFrame();  // one byte a sample
   return G711Tone(spec_.mu_law, frame * samples, samples);
+}
+
+size_t VirtualDevice::AudioBytesPerFrame() const {
+  return static_cast<size_t>(8000 / clip_->fps);
+}
+
+size_t VirtualDevice::RawRecordingSize(const Recording& r) const {
+  size_t size = 64;
+  for (uint32_t i = 0; i < r.frames; ++i) {
+    size += RecordingFrame(r, i).data.size() + AudioBytesPerFrame();
+  }
+  return size;
 }
 
 std::vector<uint8_t> VirtualDevice::RawRecordingFile(const Recording& r) const {
@@ -153,7 +167,9 @@ std::vector<std::vector<uint8_t>> VirtualDevice::ChunkedRecording(const Recordin
   return blocks;
 }
 
-std::string VirtualDevice::HandleRpc(std::string_view request) { return rpc_.Handle(request); }
+std::string VirtualDevice::HandleRpc(std::string_view request) {
+  return rpc_.Handle(request);
+}
 
 uint32_t VirtualDevice::ConfigVersion() const {
   if (cfg_library_.size() < 4) return 0;
@@ -173,7 +189,8 @@ std::vector<uint8_t> VirtualDevice::ConfigMessage(uint32_t client_version) const
   PutLe32(m.data(), 5u | (static_cast<uint32_t>(static_cast<uint8_t>(spec_.cfg_param_kind)) << 5));
   PutLe32(m.data() + 4, static_cast<uint32_t>(4 + image.size()));
   std::copy(image.begin(), image.end(), m.begin() + 8);
-  if (n > 0) std::copy(params, params + n, m.begin() + 8 + static_cast<std::ptrdiff_t>(image.size()));
+  if (n > 0)
+    std::copy(params, params + n, m.begin() + 8 + static_cast<std::ptrdiff_t>(image.size()));
   return m;
 }
 

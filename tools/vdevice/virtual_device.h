@@ -74,6 +74,8 @@ class VirtualDevice {
   // 96-byte "QFH" record followed by blocks of "QVS" chunks (each block
   // holds whole chunks of at most about block_size bytes).
   std::vector<uint8_t> RawRecordingFile(const Recording& r) const;
+  // Its size, without building it.
+  size_t RawRecordingSize(const Recording& r) const;
   std::vector<std::vector<uint8_t>> ChunkedRecording(const Recording& r, size_t block_size) const;
   // Downloads use the chunked form for the MP4 recording kinds.
   bool ChunkedDownloads() const { return spec_.recording_kind >= 3; }
@@ -99,6 +101,9 @@ class VirtualDevice {
   void RemoveSinks(int id);
 
  private:
+  // G.711 at 8 kHz: the audio bytes that go with one picture.
+  size_t AudioBytesPerFrame() const;
+
   DeviceSpec spec_;
   int index_;
   std::shared_ptr<const MediaClip> clip_;
