@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cstdio>
 
+#include "hostlib/event_names.h"
+
 namespace qcdemo {
 namespace {
 
@@ -31,29 +33,6 @@ void UserData(int32_t, const uint8_t*, int32_t length) {
   if (DemoHost* h = g_host.load()) h->OnUserData(length);
 }
 
-const char* EventName(int32_t event) {
-  switch (event) {
-    case 1: return "connected";
-    case 2: return "password refused";
-    case 3: return "no such channel";
-    case 4: return "connection type refused";
-    case 5: return "client limit reached";
-    case 6: return "connect failed";
-    case 7: return "disconnected";
-    case 8: return "link lost";
-    case 9: return "closed by the device";
-    case 10: return "recording list";
-    case 11: return "recording list failed";
-    case 12:
-    case 13:
-    case 14:
-    case 15: return "playback ended";
-    case 16: return "stream changed";
-    case 17: return "device recording state";
-    default: return "event";
-  }
-}
-
 }  // namespace
 
 DemoHost::DemoHost() {
@@ -76,7 +55,7 @@ bool DemoHost::WaitFor(const std::function<bool()>& pred, int timeoutMs) {
 }
 
 void DemoHost::OnEvent(int32_t channel, int32_t event, const char* data, int32_t value) {
-  std::printf("  [channel %d] event %d: %s", channel, event, EventName(event));
+  std::printf("  [channel %d] event %d: %s", channel, event, hostlib::EventName(event));
   if (event == QCSDK_EVENT_CONNECTED && data != nullptr && data[0] != '\0')
     std::printf(" (\"%s\")", data);
   if (event == QCSDK_EVENT_REC_LIST) std::printf(", %d recordings", value);

@@ -5,7 +5,6 @@
 #include <qcsdk/qcsdk.h>
 #include <qcsdk/qcsdk_grpc.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <array>
 #include <chrono>
@@ -20,8 +19,8 @@
 #include <vector>
 
 #include "demo_host.h"
-#include "png_writer.h"
-#include "simulator.h"
+#include "hostlib/png_writer.h"
+#include "hostlib/simulator.h"
 
 namespace {
 
@@ -60,15 +59,6 @@ void OnOkip(const QCSDK_OkipResult* result) {
 
 void Sleep(int ms) {
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
-std::string ExecutableDir() {
-  char path[4096];
-  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return ".";
-  path[n] = '\0';
-  std::string p(path);
-  return p.substr(0, p.rfind('/'));
 }
 
 // The date range of a recording query: from today to today.
@@ -145,11 +135,11 @@ class Demo {
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   mkdir(kOut, 0755);
-  qcdemo::Simulator simulator;
+  hostlib::Simulator simulator;
   Target a, b;
   bool simulated = argc < 5;
   if (simulated) {
-    const std::string program = ExecutableDir() + "/../vdevice/vdevice";
+    const std::string program = hostlib::SiblingProgram("vdevice");
     std::printf("Starting the device simulator (%s)\n", program.c_str());
     // It also answers search probes and OKIP broadcasts on the ports the
     // SDK's services send to (loopback only).
@@ -210,7 +200,7 @@ int main(int argc, char** argv) {
       uint8_t* pixels = nullptr;
       int32_t w = 0, h = 0;
       if (QCSDK_SaveBitmapToBuffer(chA, &pixels, &w, &h) != 1) return false;
-      const bool ok = qcdemo::WritePng(png, pixels, w, h);
+      const bool ok = hostlib::WritePng(png, pixels, w, h);
       QCSDK_FreeBitmapBuffer(pixels);
       d = bmp + " and " + png + " (" + std::to_string(w) + "x" + std::to_string(h) + ")";
       return ok;

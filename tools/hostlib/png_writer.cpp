@@ -8,9 +8,9 @@ extern "C" {
 #include <cstdio>
 #include <memory>
 
-namespace qcdemo {
+namespace hostlib {
 
-bool WritePng(const std::string& path, const uint8_t* bgra, int width, int height) {
+bool WritePng(const std::string& path, const uint8_t* bgra, int width, int height, bool bottomUp) {
   const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_PNG);
   if (codec == nullptr || bgra == nullptr || width <= 0 || height <= 0) return false;
   std::unique_ptr<AVCodecContext, void (*)(AVCodecContext*)> ctx(
@@ -30,7 +30,8 @@ bool WritePng(const std::string& path, const uint8_t* bgra, int width, int heigh
   frame->height = height;
   if (av_frame_get_buffer(frame.get(), 0) < 0) return false;
   for (int y = 0; y < height; ++y) {
-    const uint8_t* src = bgra + static_cast<std::size_t>(height - 1 - y) * width * 4;  // bottom-up
+    const int row = bottomUp ? height - 1 - y : y;
+    const uint8_t* src = bgra + static_cast<std::size_t>(row) * width * 4;
     uint8_t* dst = frame->data[0] + static_cast<std::ptrdiff_t>(y) * frame->linesize[0];
     for (int x = 0; x < width; ++x) {
       dst[x * 3 + 0] = src[x * 4 + 2];
@@ -48,4 +49,4 @@ bool WritePng(const std::string& path, const uint8_t* bgra, int width, int heigh
   return std::fclose(file) == 0 && ok;
 }
 
-}  // namespace qcdemo
+}  // namespace hostlib

@@ -2,12 +2,12 @@
 // serves from its output.
 #pragma once
 
-#include <sys/types.h>
-
 #include <string>
 #include <vector>
 
-namespace qcdemo {
+#include "child_process.h"
+
+namespace hostlib {
 
 struct SimDevice {
   std::string address;
@@ -19,17 +19,15 @@ struct SimDevice {
 
 class Simulator {
  public:
-  ~Simulator();
   // Starts `program` with `args`; false when it does not report ready.
   bool Start(const std::string& program, const std::vector<std::string>& args);
   // Ends the simulator (closes its input) and waits for it.
-  void Stop();
+  void Stop() { m_process.Stop(); }
   const std::vector<SimDevice>& devices() const { return m_devices; }
 
  private:
-  pid_t m_pid = -1;
-  int m_in = -1;  // its standard input
+  ChildProcess m_process;
   std::vector<SimDevice> m_devices;
 };
 
-}  // namespace qcdemo
+}  // namespace hostlib
