@@ -1,0 +1,173 @@
+// qcview: a viewer host. It shows device channels in a grid in one X11
+// window through the SDK's display, with a status line per tile. Without
+// devices on the command line it starts the device simulator and shows its
+// channels. Headless, it writes a PNG of its window and ends.
+#include <qcsdk/qcsdk.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "device_source.h"
+#include "hostlib/child_process.h"
+#include "hostlib/simulator.h"
+#include "viewer.h"
+#include "virtual_display.h"
+#include "x_window.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: qcview [options] [DEVICE ...]\n"
+    "Shows device channels in a grid in one window. Without DEVICE it starts the\n"
+    "device simulator and shows one of its channels per tile, alternately over Nxl\n"
+    "(H.264) and OCT (H.265).\n"
+    "DEVICE: nxl://[USER[:PASSWORD]@]HOST[:PORT][/CHANNEL]\n"
+    "        oct://[USER[:PASSWORD]@]HOST[:PORT][/CHANNEL[/STREAM]]\n"
+    "  HOST: a loopback address (127.x.x.x, with PORT) or a device or cloud number\n"
+    "  (looked up in the transport's directory); user and password default to\n"
+    "  admin/admin, the channel to 0 (Nxl) or 1 (OCT).\n"
+    "Options:\n"
+    "  --grid CxR         columns and rows (default: room for every device, or 2x2)\n"
+    "  --size WxH         window size (default: 320x240 of video per tile)\n"
+    "  --out DIR          where snapshots and recordings go (default .)\n"
+    "  --xvfb             start a private virtual X server (Xvfb) and show the\n"
+    "                     window there instead of on DISPLAY\n"
+    "  --screenshot FILE  headless: write a PNG of the window and end, once every\n"
+    "                     tile has shown pictures for --after SECONDS (default 2)\n"
+    "                     or --timeout SECONDS (default 30) have passed; the exit\n"
+    "                     status is then 3 when some tile showed none\n"
+    "Keys: Tab / Shift+Tab, Control+arrows or a click select a tile; arrows pan and\n"
+    "tilt it while held; s snapshot; r start/stop recording; a sound on/off; q quit.\n";
+
+bool ParsePair(const char* text, char separator, int& a, int& b) {
+  char* end = nullptr;
+  a = static_cast<int>(std::strtol(text, &end, 10));
+  if (end == text || *end != separator) return false;
+  const char* second = end + 1;
+  b = static_cast<int>(std::strtol(second, &end, 10));
+  return end != second && *end == '\0' && a > 0 && b > 0;
+}
+
+bool ParseSeconds(const char* text, double& seconds) {
+  char* end = nullptr;
+  seconds = std::strtod(text, &end);
+  return end != text && *end == '\0' && seconds >= 0 && seconds < 86400;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  qcview::ViewerOptions options;
+  std::vector<qcview::DeviceSource> sources;
+  bool gridGiven = false, xvfb = false;
+  int width = 0, height = 0;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+    bool ok = true;
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "--xvfb") {
+      xvfb = true;
+      continue;
+    } else if (arg.rfind("--", 0) != 0) {
+      qcview::DeviceSource source;
+      std::string error;
+      if (!qcview::ParseDeviceSource(arg, source, error)) {
+        std::fprintf(stderr, "qcview: %s\n", error.c_str());
+        return 2;
+      }
+      sources.push_back(source);
+      continue;
+    } else if (value == nullptr) {
+      ok = false;
+    } else if (arg == "--grid") {
+      ok = gridGiven = ParsePair(value, 'x', options.columns, options.rows);
+    } else if (arg == "--size") {
+      ok = ParsePair(value, 'x', width, height) && width <= 8192 && height <= 8192;
+    } else if (arg == "--out") {
+      options.outDir = value;
+    } else if (arg == "--screenshot") {
+      options.screenshot = value;
+    } else if (arg == "--after") {
+      ok = ParseSeconds(value, options.after);
+    } else if (arg == "--timeout") {
+      ok = ParseSeconds(value, options.timeout);
+    } else {
+      ok = false;
+    }
+    if (!ok) {
+      std::fprintf(stderr, "qcview: bad option %s\n%s", arg.c_str(), kUsage);
+      return 2;
+    }
+    ++i;
+  }
+  const std::size_t given = sources.size();
+  if (!gridGiven && given > 0) {
+    options.columns = static_cast<int>(std::ceil(std::sqrt(static_cast<double>(given))));
+    options.rows = static_cast<int>((given + options.columns - 1) / options.columns);
+  }
+  const std::size_t cells = static_cast<std::size_t>(options.columns) * options.rows;
+  if (given > cells || cells > 64) {
+    std::fprintf(stderr, "qcview: %zu devices do not fit a %dx%d grid (at most 64 tiles)\n", given,
+                 options.columns, options.rows);
+    return 2;
+  }
+  if (width == 0) {
+    width = options.columns * (320 + 2 * qcview::kFrameWidth);
+    height = options.rows * (240 + qcview::kStatusHeight + 2 * qcview::kFrameWidth);
+  }
+
+  hostlib::Simulator simulator;
+  if (given == 0) {
+    // Two devices: tiles take their channels in turn, the first device's
+    // over Nxl, the second's over OCT.
+    const std::string channels = "channels=" + std::to_string((cells + 1) / 2);
+    const std::string program = hostlib::SiblingProgram("vdevice");
+    if (!simulator.Start(
+            program,
+            {"--until-stdin-closes", "--device", "type=2,limit=128,codec=h264," + channels,
+             "--device", "type=2,limit=128,codec=h265,width=384,height=216," + channels}) ||
+        simulator.devices().size() < 2) {
+      std::fprintf(stderr, "qcview: the device simulator (%s) did not start\n", program.c_str());
+      return 1;
+    }
+    for (std::size_t i = 0; i < cells; ++i) {
+      const hostlib::SimDevice& device = simulator.devices()[i % 2];
+      qcview::DeviceSource source;
+      source.host = device.address;
+      source.channel = static_cast<int32_t>(i / 2);
+      source.port = device.port;
+      if (i % 2 == 1) {
+        source.transport = QCSDK_TRANSPORT_OCT;
+        source.port = device.oct_port;
+        source.channel += 1;
+      }
+      sources.push_back(source);
+    }
+  }
+
+  qcview::VirtualDisplay display;
+  std::string error;
+  if (xvfb) {
+    if (!display.Start(width, height, error)) {
+      std::fprintf(stderr, "qcview: %s\n", error.c_str());
+      return 1;
+    }
+    // The SDK's player reaches the X server through DISPLAY as well.
+    setenv("DISPLAY", display.name().c_str(), 1);
+  }
+  qcview::XWindow window;
+  if (!window.Open(width, height, "qcview", error)) {
+    std::fprintf(stderr, "qcview: %s\n", error.c_str());
+    return 1;
+  }
+  qcview::Viewer viewer(window, sources, options);
+  return viewer.Run(width, height);
+}
