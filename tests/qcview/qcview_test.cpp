@@ -1,0 +1,129 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "hostlib/child_process.h"
+#include "support/av_handles.h"
+#include "support/host_recorder.h"
+
+namespace {
+
+using qcsdk::test::ContextDeleter;
+using qcsdk::test::FrameDeleter;
+using qcsdk::test::PacketDeleter;
+
+struct Picture {
+  int width = 0, height = 0;
+  std::vector<uint8_t> rgb;
+  uint32_t At(int x, int y) const {
+    const uint8_t* p = &rgb[(static_cast<std::size_t>(y) * width + x) * 3];
+    return uint32_t{p[0]} << 16 | p[1] << 8 | p[2];
+  }
+};
+
+Picture ReadPng(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  const std::vector<char> bytes{std::istreambuf_iterator<char>(file), {}};
+  Picture picture;
+  const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_PNG);
+  std::unique_ptr<AVCodecContext, ContextDeleter> ctx(avcodec_alloc_context3(codec));
+  std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+  std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
+  if (bytes.empty() || avcodec_open2(ctx.get(), codec, nullptr) < 0 ||
+      av_new_packet(packet.get(), static_cast<int>(bytes.size())) < 0) {
+    return picture;
+  }
+  std::copy(bytes.begin(), bytes.end(), packet->data);
+  if (avcodec_send_packet(ctx.get(), packet.get()) < 0 ||
+      avcodec_receive_frame(ctx.get(), frame.get()) < 0 || frame->format != AV_PIX_FMT_RGB24) {
+    return picture;
+  }
+  picture.width = frame->width;
+  picture.height = frame->height;
+  for (int y = 0; y < frame->height; ++y) {
+    const uint8_t* row = frame->data[0] + static_cast<std::ptrdiff_t>(y) * frame->linesize[0];
+    picture.rgb.insert(picture.rgb.end(), row, row + frame->width * 3);
+  }
+  return picture;
+}
+
+struct Tile {
+  int video[4], status[4];  // left, top, right, bottom
+  std::string text;
+};
+
+struct ViewerRun {
+  int exitStatus = -1;
+  int width = 0, height = 0;
+  std::vector<Tile> tiles;
+  Picture picture;
+};
+
+// qcview headless under its own Xvfb, with what it says of its window.
+ViewerRun RunViewer(const std::string& name, std::vector<std::string> args) {
+  const std::string png = ::testing::TempDir() + name + ".png";
+  std::remove(png.c_str());
+  // Options given later take precedence.
+  args.insert(args.begin(), {"--xvfb", "--screenshot", png, "--after", "1", "--timeout",
+                             std::to_string(qcsdk::test::ScaledMs(30000) / 1000)});
+  ViewerRun run;
+  hostlib::ChildProcess viewer;
+  if (!viewer.Start(QCVIEW_PROGRAM, args)) return run;
+  for (std::string line; viewer.ReadLine(line);) {
+    Tile t;
+    int n = 0, used = 0;
+    if (std::sscanf(line.c_str(), "window %dx%d", &run.width, &run.height) == 2) continue;
+    if (std::sscanf(line.c_str(), "tile %d video %d,%d,%d,%d status %d,%d,%d,%d: %n", &n,
+                    &t.video[0], &t.video[1], &t.video[2], &t.video[3], &t.status[0], &t.status[1],
+                    &t.status[2], &t.status[3], &used) == 9) {
+      t.text = line.substr(static_cast<std::size_t>(used));
+      run.tiles.push_back(t);
+    }
+  }
+  run.exitStatus = viewer.Wait(qcsdk::test::ScaledMs(60000));
+  run.picture = ReadPng(png);
+  return run;
+}
+
+// Distinct colours in a box of the picture.
+std::set<uint32_t> Colours(const Picture& p, const int box[4]) {
+  std::set<uint32_t> colours;
+  for (int y = box[1]; y < box[3]; ++y) {
+    for (int x = box[0]; x < box[2]; ++x) colours.insert(p.At(x, y));
+  }
+  return colours;
+}
+
+// A 2x2 grid of the simulator's channels: the PNG is the window, each status
+// line holds text and names a connected link. A device that refuses the
+// connect still gets its screenshot, with the failure in its status line
+// and an exit status that tells it.
+TEST(QcviewTest, ScreenshotShowsTheWindowWithEveryTilesStatus) {
+  if (hostlib::FindProgram("Xvfb").empty()) GTEST_SKIP() << "Xvfb is not installed";
+  const ViewerRun grid = RunViewer("grid", {"--grid", "2x2", "--size", "500x400"});
+  ASSERT_EQ(grid.exitStatus, 0);
+  EXPECT_EQ(grid.width, 500);
+  EXPECT_EQ(grid.height, 400);
+  ASSERT_EQ(grid.picture.width, 500);
+  ASSERT_EQ(grid.picture.height, 400);
+  ASSERT_EQ(grid.tiles.size(), 4u);
+  for (const Tile& t : grid.tiles) {
+    SCOPED_TRACE(t.text);
+    EXPECT_NE(t.text.find("connected"), std::string::npos);
+    EXPECT_NE(t.text.find(" fps"), std::string::npos);
+    EXPECT_GE(Colours(grid.picture, t.status).size(), 2u) << "no text in the status line";
+  }
+
+  const ViewerRun refused = RunViewer("refused", {"--timeout", "1", "nxl://127.0.0.1:1/0"});
+  EXPECT_EQ(refused.exitStatus, 3);
+  ASSERT_EQ(refused.tiles.size(), 1u);
+  EXPECT_NE(refused.tiles[0].text.find("connect failed"), std::string::npos);
+  EXPECT_EQ(refused.picture.width, refused.width);
+}
+
+}  // namespace
