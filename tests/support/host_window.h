@@ -21,6 +21,7 @@ class HostWindow {
   bool Ok() const { return m_window != 0; }
   // The window as a host hands it to the SDK.
   void* Handle() const { return reinterpret_cast<void*>(static_cast<uintptr_t>(m_window)); }
+  xcb_window_t Id() const { return m_window; }
   // Paints the whole window in 0xRRGGBB and waits until the server has.
   void Fill(uint32_t rgb);
   // The window's pixels as 0xRRGGBB, row by row.

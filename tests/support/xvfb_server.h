@@ -22,6 +22,7 @@ class XvfbServer {
 
   // ":N", for DISPLAY.
   const std::string& Display() const { return m_display; }
+  pid_t Pid() const { return m_pid; }
   // Ends the server at once, as a crash would.
   void Kill();
 
