@@ -212,12 +212,16 @@ typedef struct StreamInfo {
   int32_t framesReceived; /* video frames since this description arrived */
 } StreamInfo;
 
-/* Display rectangle for QCSDK_SetVideoPreview, in window coordinates. */
+/* Display rectangle for QCSDK_SetVideoPreview, in the pixel coordinates of
+ * the window it is given with (0, 0 is the window's top-left corner). Right
+ * and bottom are exclusive: {10, 20, 330, 200} is 320 x 180 pixels. Each
+ * value must lie within -32768 to 32767 and each side from 1 to 8192 pixels.
+ * Parts outside the window are clipped. */
 typedef struct QCSDK_Rect {
   int32_t left;
   int32_t top;
-  int32_t right;
-  int32_t bottom;
+  int32_t right;  /* first column after the rectangle */
+  int32_t bottom; /* first row after the rectangle */
 } QCSDK_Rect;
 
 /* One device found by QCSDK_LanSeartchDevice, 404 bytes. */
@@ -336,8 +340,29 @@ QCSDK_API int32_t QCSDK_CALL QCSDK_GetDeviceInfo(int32_t channel, int32_t* pDevi
  * needs the stream description (event 1) and asks the device for a key
  * frame. Decoded pictures then reach the DecodedFrameCallback. */
 QCSDK_API int32_t QCSDK_CALL QCSDK_EnableDecoder(int32_t channel, int32_t bEnable);
-/* Shows the decoded video in a host window; a null window or rectangle
- * switches display off. */
+/* Shows the channel's decoded video in a host window, scaled into pRect.
+ * Pictures appear once the decoder is on (QCSDK_EnableDecoder).
+ *
+ * On Linux hWnd is an X11 window id (an XID, cast to a pointer) on the X
+ * server named by the DISPLAY environment variable. The SDK opens its own
+ * connection to that server per displaying channel and draws each picture
+ * into the rectangle from the decoding thread, using shared memory when the
+ * server offers it. It never takes the window over: it selects no events on
+ * it and never maps, moves, resizes or reparents it. Several channels may
+ * draw into different rectangles of one window; pixels outside the
+ * rectangles are left as the host painted them. To move or resize the
+ * picture, call again with the new rectangle; after an Expose or a resize,
+ * call QCSDK_Refresh to draw the last picture again.
+ *
+ * Returns 1 when display is on (or, with a null window or rectangle, when it
+ * was switched off: that always succeeds, and nothing is drawn after it
+ * returns). Returns 0, with display off, when the number names no channel,
+ * DISPLAY is unset or its server cannot be reached, the window does not
+ * exist or has a visual other than true colour at 15, 16, 24 or 32 bits, or
+ * the rectangle is outside the ranges given at QCSDK_Rect. If the host
+ * destroys the window or the X server goes away later, drawing stops
+ * quietly (QCSDK_Refresh then returns 0) while decoding, snapshots and the
+ * DecodedFrameCallback go on; call this again to display anew. */
 QCSDK_API int32_t QCSDK_CALL QCSDK_SetVideoPreview(int32_t channel, void* hWnd,
                                                    const QCSDK_Rect* pRect);
 /* Plays the channel's audio; a null window switches sound off. */
@@ -364,7 +389,12 @@ QCSDK_API int32_t QCSDK_CALL QCSDK_RemotePlay(int32_t channel, int32_t index);
  * 5 seek to `value`. */
 QCSDK_API int32_t QCSDK_CALL QCSDK_RemotePlayControl(int32_t channel, int32_t command,
                                                      int32_t value);
-/* Redraws the last picture in the preview window. */
+/* Draws the last decoded picture again into the display rectangle, without
+ * decoding anything (for example after an Expose or a resize of the host's
+ * window). Returns 1 when it was drawn, or when display is off and there is
+ * a picture; 0 when the number names no channel, no picture has been decoded
+ * since the decoder was switched on, or drawing failed (window destroyed,
+ * X server gone). */
 QCSDK_API int32_t QCSDK_CALL QCSDK_Refresh(int32_t channel);
 /* Stops any running download, then downloads entry `index` of the last list
  * to szFilename, reporting through the DownloadCallback. A negative index

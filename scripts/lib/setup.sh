@@ -7,7 +7,7 @@ QCSDK_PACKAGES=(
   libcjson-dev libssl-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
   libgtest-dev libgmock-dev libbenchmark-dev
-  libxcb1-dev xvfb xfonts-base
+  libxcb1-dev libxcb-shm0-dev xvfb xfonts-base
 )
 
 qcsdk_install_packages() {

@@ -71,6 +71,12 @@ void DecodeSession::Run() {
   try {
     const VideoDecoder::PictureSink report = [this, &counters](FramePtr picture) {
       if (m_stop.load(std::memory_order_acquire)) return;
+      // Drawn first: the window shows the picture as soon as it exists.
+      switch (m_setup.display->Show(*picture)) {
+        case VideoOutput::Shown::kDrawn: StreamCounters::Add(counters.drawn); break;
+        case VideoOutput::Shown::kFailed: StreamCounters::Add(counters.drawFailures); break;
+        case VideoOutput::Shown::kOff: break;
+      }
       QVSP_PictureCallback callback = m_setup.callback->load(std::memory_order_acquire);
       m_setup.slot->Report(m_setup.generation, std::move(picture), m_setup.handle, callback,
                            counters.pictures);

@@ -14,6 +14,7 @@
 #include "stream_counters.h"
 #include "stream_description.h"
 #include "video_decoder.h"
+#include "video_output.h"
 
 namespace qvsp {
 
@@ -26,6 +27,7 @@ class DecodeSession {
     StreamDescription stream;
     QueueLimits limits;
     std::shared_ptr<PictureSlot> slot;
+    std::shared_ptr<VideoOutput> display;
     std::shared_ptr<StreamCounters> counters;
     uint64_t generation = 0;
     const std::atomic<QVSP_PictureCallback>* callback = nullptr;

@@ -84,10 +84,8 @@ QVSP_API int32_t QVSP_WriteToStreamOneFrame(int32_t player, const uint8_t* data,
 
 QVSP_API int32_t QVSP_SetVideoPreview(int32_t player, void* window, const QVSP_Rect* rect,
                                       int32_t on) {
-  return WithPlayer(player, 0, [&](Player& p) {
-    p.SetVideoPreview(window, rect, on);
-    return 1;
-  });
+  return WithPlayer(player, 0,
+                    [&](Player& p) { return p.SetVideoPreview(window, rect, on) ? 1 : 0; });
 }
 
 QVSP_API int32_t QVSP_SetAudioPreview(int32_t player, void* window, int32_t on) {
@@ -98,7 +96,7 @@ QVSP_API int32_t QVSP_SetAudioPreview(int32_t player, void* window, int32_t on) 
 }
 
 QVSP_API int32_t QVSP_RefreshWindow(int32_t player) {
-  return WithPlayer(player, 0, [](Player& p) { return p.HasPicture() ? 1 : 0; });
+  return WithPlayer(player, 0, [](Player& p) { return p.Refresh(); });
 }
 
 QVSP_API int32_t QVSP_GetBitmapSize(int32_t player, int32_t* width, int32_t* height) {
@@ -111,6 +109,13 @@ QVSP_API int32_t QVSP_GetStatistics(int32_t player, QVSP_Statistics* stats) {
   return WithPlayer(player, 0, [&](Player& p) {
     p.Statistics(*stats);
     return 1;
+  });
+}
+
+QVSP_API int32_t QVSP_GetDrawTimes(int32_t player, uint32_t* micros, int32_t capacity) {
+  if (micros == nullptr || capacity < 1) return 0;
+  return WithPlayer(player, 0, [&](Player& p) {
+    return static_cast<int32_t>(p.DrawTimes(micros, static_cast<size_t>(capacity)));
   });
 }
 

@@ -44,6 +44,12 @@ bool PictureSlot::Size(int32_t& width, int32_t& height) const {
   return true;
 }
 
+FramePtr PictureSlot::Last() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (!m_shown) return nullptr;
+  return FramePtr(av_frame_clone(m_shown.get()));
+}
+
 bool PictureSlot::HasPicture() const {
   std::lock_guard<std::mutex> lock(m_mutex);
   return m_has;

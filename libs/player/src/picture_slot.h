@@ -31,6 +31,9 @@ class PictureSlot {
   // Size of the held (or currently reported) picture; false when none.
   bool Size(int32_t& width, int32_t& height) const;
   bool HasPicture() const;
+  // A new reference to the held picture (the last one whose callback has
+  // returned); empty when none.
+  FramePtr Last() const;
 
  private:
   mutable std::mutex m_mutex;

@@ -8,7 +8,9 @@ Player::Player(int32_t handle, ThreadReaper& reaper,
                const std::atomic<QVSP_PictureCallback>& callback)
     : m_handle(handle), m_reaper(reaper), m_callback(callback) {}
 
-Player::~Player() { Shutdown(); }
+Player::~Player() {
+  Shutdown();
+}
 
 bool Player::OpenStream(const uint8_t* info, int32_t length) {
   CloseStream();
@@ -24,6 +26,7 @@ bool Player::OpenStream(const uint8_t* info, int32_t length) {
   setup.handle = m_handle;
   setup.stream = *stream;
   setup.slot = m_slot;
+  setup.display = m_display;
   setup.callback = &m_callback;
   setup.generation = m_slot->Restart();
   std::shared_ptr<DecodeSession> session = DecodeSession::Start(std::move(setup));
@@ -70,11 +73,19 @@ bool Player::Write(const uint8_t* data, int32_t length) {
   return session && session->Write(data, length);
 }
 
-void Player::SetVideoPreview(void* window, const QVSP_Rect* rect, int32_t on) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_videoWindow = window;
-  m_videoRect = rect != nullptr ? *rect : QVSP_Rect{};
-  m_videoOn = on != 0;
+bool Player::SetVideoPreview(void* window, const QVSP_Rect* rect, int32_t on) {
+  return m_display->Set(window, rect, on != 0);
+}
+
+int32_t Player::Refresh() {
+  if (!m_slot->HasPicture()) return 0;
+  switch (m_display->Current()) {
+    case VideoOutput::State::kOff: return 1;  // nothing to draw into
+    case VideoOutput::State::kFailed: return 0;
+    case VideoOutput::State::kOn: break;
+  }
+  const FramePtr last = m_slot->Last();
+  return last && m_display->Show(*last) == VideoOutput::Shown::kDrawn ? 1 : 0;
 }
 
 void Player::SetAudioPreview(void* window, int32_t on) {

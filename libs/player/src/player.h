@@ -16,6 +16,7 @@
 #include "qvsp/qvsp.h"
 #include "qvsp/qvsp_ext.h"
 #include "thread_reaper.h"
+#include "video_output.h"
 
 namespace qvsp {
 
@@ -33,9 +34,15 @@ class Player {
   // Closes the stream for good; later opens fail. True for the first call.
   bool Shutdown();
 
-  void SetVideoPreview(void* window, const QVSP_Rect* rect, int32_t on);
+  bool SetVideoPreview(void* window, const QVSP_Rect* rect, int32_t on);
   void SetAudioPreview(void* window, int32_t on);
-  bool HasPicture() const { return m_slot->HasPicture(); }
+  // Draws the last picture again when the display is on. 1 when there is a
+  // picture and it was drawn, or the display is off; 0 without a picture or
+  // when drawing failed.
+  int32_t Refresh();
+  size_t DrawTimes(uint32_t* out, size_t capacity) const {
+    return m_display->DrawTimes(out, capacity);
+  }
   bool BitmapSize(int32_t& width, int32_t& height) const { return m_slot->Size(width, height); }
   void Statistics(QVSP_Statistics& out) const;
   void SetQueueLimits(QueueLimits limits);
@@ -45,15 +52,13 @@ class Player {
   ThreadReaper& m_reaper;
   const std::atomic<QVSP_PictureCallback>& m_callback;
   const std::shared_ptr<PictureSlot> m_slot = std::make_shared<PictureSlot>();
+  const std::shared_ptr<VideoOutput> m_display = std::make_shared<VideoOutput>();
 
   mutable std::mutex m_mutex;  // guards the members below; held only briefly
   std::shared_ptr<DecodeSession> m_session;
   std::shared_ptr<StreamCounters> m_counters = std::make_shared<StreamCounters>();
   QueueLimits m_limits;
   bool m_shutdown = false;
-  void* m_videoWindow = nullptr;
-  QVSP_Rect m_videoRect{};
-  bool m_videoOn = false;
   void* m_audioWindow = nullptr;
   bool m_audioOn = false;
 };

@@ -20,6 +20,8 @@ struct StreamCounters {
   std::atomic<uint64_t> pictures{0};
   std::atomic<uint64_t> audioDecoded{0};
   std::atomic<uint64_t> decodeErrors{0};
+  std::atomic<uint64_t> drawn{0};
+  std::atomic<uint64_t> drawFailures{0};
 
   static void Add(std::atomic<uint64_t>& counter, uint64_t n = 1) {
     counter.fetch_add(n, std::memory_order_relaxed);
@@ -36,6 +38,8 @@ struct StreamCounters {
     out.picturesReported = pictures.load(std::memory_order_relaxed);
     out.audioFramesDecoded = audioDecoded.load(std::memory_order_relaxed);
     out.decodeErrors = decodeErrors.load(std::memory_order_relaxed);
+    out.picturesDrawn = drawn.load(std::memory_order_relaxed);
+    out.drawFailures = drawFailures.load(std::memory_order_relaxed);
   }
 };
 

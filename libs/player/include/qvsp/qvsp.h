@@ -20,7 +20,8 @@ extern "C" {
 #define QVSP_API __attribute__((visibility("default")))
 #endif
 
-/* Display rectangle in window coordinates. */
+/* Display rectangle in the window's pixel coordinates; right and bottom are
+ * exclusive. Values within -32768..32767, sides from 1 to 8192 pixels. */
 typedef struct QVSP_Rect {
   int32_t left;
   int32_t top;
@@ -53,11 +54,23 @@ QVSP_API int32_t QVSP_CloseStream(int32_t player);
  * the caller's buffer may be reused as soon as the call returns. */
 QVSP_API int32_t QVSP_WriteToStreamOneFrame(int32_t player, const uint8_t* data, int32_t length);
 
-/* Display and sound. `on` is 1 to show or play, 0 to stop. Non-zero on success. */
+/* Display and sound. `on` is 1 to show or play, 0 to stop. Non-zero on success.
+ *
+ * Video: `window` is an X11 window id (XID) cast to a pointer, on the server
+ * named by DISPLAY. While on, every decoded picture is scaled into `rect` of
+ * that window and drawn, on the decoding thread, before it is reported; the
+ * player uses a connection of its own (MIT-SHM when offered) and never
+ * changes the window itself. Switching on answers 0 (display off) when
+ * DISPLAY is unset or unreachable, the window does not exist or has an
+ * unsupported visual, or the rectangle is out of range; switching off
+ * answers 1 and nothing is drawn after it returns. A destroyed window or a
+ * vanished server stops drawing (counted in drawFailures, see qvsp_ext.h);
+ * decoding goes on. */
 QVSP_API int32_t QVSP_SetVideoPreview(int32_t player, void* window, const QVSP_Rect* rect,
                                       int32_t on);
 QVSP_API int32_t QVSP_SetAudioPreview(int32_t player, void* window, int32_t on);
-/* Redraws the last picture; above 0 on success. */
+/* Draws the last picture again: 1 when drawn, or when display is off and a
+ * picture exists; 0 without a picture or when drawing failed. */
 QVSP_API int32_t QVSP_RefreshWindow(int32_t player);
 /* Width and height of the last decoded picture (left unchanged when none). */
 QVSP_API int32_t QVSP_GetBitmapSize(int32_t player, int32_t* width, int32_t* height);

@@ -28,6 +28,8 @@ typedef struct QVSP_Statistics {
   uint64_t decodeErrors;       /* frames the decoders rejected */
   uint32_t queuedFrames;       /* frames waiting in the queue now */
   uint32_t queuedBytes;        /* their bytes */
+  uint64_t picturesDrawn;      /* pictures drawn into the host's window */
+  uint64_t drawFailures;       /* draws that failed and switched the display off */
 } QVSP_Statistics;
 
 /* Fills *stats for the player. Returns 1, or 0 when the handle names no
@@ -39,6 +41,13 @@ QVSP_API int32_t QVSP_GetStatistics(int32_t player, QVSP_Statistics* stats);
  * than maxBytes is refused. Defaults: 128 frames, 32 MiB. Returns 1, or 0
  * when the handle names no player or a bound is below 1. */
 QVSP_API int32_t QVSP_SetQueueLimits(int32_t player, int32_t maxFrames, int32_t maxBytes);
+
+/* Copies the durations of the player's latest draws (at most the last 4096),
+ * in microseconds, oldest first, into `micros`: each runs from the moment the
+ * decoder handed the picture over to the X server's acknowledgement that it
+ * has put the picture into the window. Returns how many were copied (0 when
+ * the handle names no player, micros is null or capacity is below 1). */
+QVSP_API int32_t QVSP_GetDrawTimes(int32_t player, uint32_t* micros, int32_t capacity);
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,230 @@
+// Display into a host's X11 window, under a private Xvfb: what lands in the
+// window, where, and what happens when the window or the server goes away.
+#include <algorithm>
+#include <cstdlib>
+
+#include "player_fixture.h"
+#include "support/host_window.h"
+#include "support/xvfb_server.h"
+
+namespace qvsp_test {
+namespace {
+
+using qcsdk::test::HostWindow;
+using qcsdk::test::XvfbServer;
+
+constexpr uint32_t kHostColour = 0x336699;
+// Slack for the scaler's fixed-point rounding, in 8-bit levels.
+constexpr int kTolerance = 8;
+
+struct Rgb {
+  int r, g, b;
+};
+
+// BT.601 studio-range YUV to RGB, unclamped.
+Rgb ToRgb(double y, double u, double v) {
+  const double c = 1.164 * (y - 16);
+  return {static_cast<int>(c + 1.596 * (v - 128)),
+          static_cast<int>(c - 0.813 * (v - 128) - 0.391 * (u - 128)),
+          static_cast<int>(c + 2.018 * (u - 128))};
+}
+
+int Channel(uint32_t pixel, int shift) {
+  return static_cast<int>((pixel >> shift) & 0xFF);
+}
+
+bool Within(int value, int low, int high) {
+  return value >= std::clamp(low, 0, 255) - kTolerance &&
+         value <= std::clamp(high, 0, 255) + kTolerance;
+}
+
+class Display : public PlayerTest {
+ protected:
+  void StartServer(bool shm = true) {
+    m_server = XvfbServer::Start(640, 480, shm);
+    if (!m_server) GTEST_SKIP() << "Xvfb is not installed";
+    setenv("DISPLAY", m_server->Display().c_str(), 1);
+  }
+  void TearDown() override {
+    PlayerTest::TearDown();
+    unsetenv("DISPLAY");
+  }
+
+  // Every pixel of `rect` in the window must lie within the colour range of
+  // the source pixels around the point it was scaled from (a neighbourhood
+  // of one luma and one chroma sample each way): any interpolating scaler
+  // passes, a wrong picture, offset, size or colour conversion does not.
+  static int Mismatches(const std::vector<uint32_t>& window, int windowWidth, const QVSP_Rect& r,
+                        const Picture& p) {
+    int bad = 0;
+    const int w = r.right - r.left;
+    const int h = r.bottom - r.top;
+    for (int dy = 0; dy < h; ++dy) {
+      for (int dx = 0; dx < w; ++dx) {
+        const double sx = (dx + 0.5) * p.width / w - 0.5;
+        const double sy = (dy + 0.5) * p.height / h - 0.5;
+        int yLow = 255, yHigh = 0, uLow = 255, uHigh = 0, vLow = 255, vHigh = 0;
+        for (int y = static_cast<int>(sy) - 1; y <= static_cast<int>(sy) + 2; ++y) {
+          for (int x = static_cast<int>(sx) - 1; x <= static_cast<int>(sx) + 2; ++x) {
+            const int cx = std::clamp(x, 0, p.width - 1);
+            const int cy = std::clamp(y, 0, p.height - 1);
+            const int luma = p.y[cy * p.yStride + cx];
+            yLow = std::min(yLow, luma);
+            yHigh = std::max(yHigh, luma);
+            for (int c = -1; c <= 1; ++c) {
+              const int ux = std::clamp(cx / 2 + c, 0, (p.width + 1) / 2 - 1);
+              const int uy = std::clamp(cy / 2 + c, 0, (p.height + 1) / 2 - 1);
+              const int u = p.u[uy * p.uvStride + ux];
+              const int v = p.v[uy * p.uvStride + ux];
+              uLow = std::min(uLow, u);
+              uHigh = std::max(uHigh, u);
+              vLow = std::min(vLow, v);
+              vHigh = std::max(vHigh, v);
+            }
+          }
+        }
+        const Rgb low = {ToRgb(yLow, 0, vLow).r, ToRgb(yLow, uHigh, vHigh).g,
+                         ToRgb(yLow, uLow, 0).b};
+        const Rgb high = {ToRgb(yHigh, 0, vHigh).r, ToRgb(yHigh, uLow, vLow).g,
+                          ToRgb(yHigh, uHigh, 0).b};
+        const uint32_t px = window[(r.top + dy) * windowWidth + r.left + dx];
+        if (!Within(Channel(px, 16), low.r, high.r) || !Within(Channel(px, 8), low.g, high.g) ||
+            !Within(Channel(px, 0), low.b, high.b)) {
+          ++bad;
+        }
+      }
+    }
+    return bad;
+  }
+
+  // Pixels outside every rectangle that are not the host's colour.
+  static int Touched(const std::vector<uint32_t>& window, int width,
+                     std::initializer_list<QVSP_Rect> rects) {
+    int touched = 0;
+    for (size_t i = 0; i < window.size(); ++i) {
+      const int x = static_cast<int>(i) % width;
+      const int y = static_cast<int>(i) / width;
+      const bool inside = std::any_of(rects.begin(), rects.end(), [&](const QVSP_Rect& r) {
+        return x >= r.left && x < r.right && y >= r.top && y < r.bottom;
+      });
+      if (!inside && window[i] != kHostColour) ++touched;
+    }
+    return touched;
+  }
+
+  std::unique_ptr<XvfbServer> m_server;
+};
+
+class DisplayInto : public Display, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(DisplayInto, EachPlayerDrawsItsPictureScaledIntoItsOwnRectangleOnly) {
+  StartServer(GetParam());
+  constexpr int kWidth = 320;
+  constexpr int kHeight = 240;
+  HostWindow window(m_server->Display(), kWidth, kHeight);
+  ASSERT_TRUE(window.Ok());
+  window.Fill(kHostColour);
+
+  // One pattern shrunk into one rectangle, one flat colour enlarged into
+  // another, side by side in one window.
+  const int32_t a = QVSP_CreatePlayer();
+  const int32_t b = QVSP_CreatePlayer();
+  const QVSP_Rect rectA{10, 10, 110, 90};
+  const QVSP_Rect rectB{150, 30, 310, 230};
+  ASSERT_EQ(QVSP_SetVideoPreview(a, window.Handle(), &rectA, 1), 1);
+  ASSERT_EQ(QVSP_SetVideoPreview(b, window.Handle(), &rectB, 1), 1);
+  ASSERT_EQ(QVSP_OpenStream(a, MakeRecord(PatternCodec::kH264, 160, 120).data(), 96), 1);
+  ASSERT_EQ(QVSP_OpenStream(b, MakeRecord(PatternCodec::kH264, 64, 48).data(), 96), 1);
+  const std::array<uint8_t, 3> flat = {41, 240, 110};
+  WriteAll(a, Encode(PatternCodec::kH264, 160, 120, 5, 5));
+  WriteAll(b, Encode(PatternCodec::kH264, 64, 48, 2, 2, flat));
+  // A picture is drawn before it is reported.
+  ASSERT_TRUE(m_log.WaitFor(a, 5, Timeout()));
+  ASSERT_TRUE(m_log.WaitFor(b, 2, Timeout()));
+
+  std::vector<uint32_t> pixels = window.Pixels();
+  ASSERT_EQ(pixels.size(), static_cast<size_t>(kWidth * kHeight));
+  const Picture lastA = m_log.Pictures(a).back();
+  EXPECT_EQ(Mismatches(pixels, kWidth, rectA, lastA), 0);
+  EXPECT_EQ(Mismatches(pixels, kWidth, rectB, m_log.Pictures(b).back()), 0);
+  EXPECT_EQ(Touched(pixels, kWidth, {rectA, rectB}), 0);
+  EXPECT_EQ(Stats(a).picturesDrawn, 5u);
+  EXPECT_EQ(Stats(b).picturesDrawn, 2u);
+  uint32_t times[8] = {};
+  EXPECT_EQ(QVSP_GetDrawTimes(a, times, 8), 5);
+
+  // The host clears its window and moves the rectangle: a refresh draws the
+  // last picture at the new place without decoding anything.
+  window.Fill(kHostColour);
+  const QVSP_Rect movedA{20, 130, 120, 210};
+  ASSERT_EQ(QVSP_SetVideoPreview(a, window.Handle(), &movedA, 1), 1);
+  EXPECT_EQ(QVSP_RefreshWindow(a), 1);
+  pixels = window.Pixels();
+  EXPECT_EQ(Mismatches(pixels, kWidth, movedA, lastA), 0);
+  EXPECT_EQ(Touched(pixels, kWidth, {movedA}), 0);
+  EXPECT_EQ(Stats(a).picturesReported, 5u);
+
+  // Off: later pictures are decoded and reported but not drawn.
+  ASSERT_EQ(QVSP_SetVideoPreview(a, nullptr, nullptr, 0), 1);
+  window.Fill(kHostColour);
+  WriteAll(a, Encode(PatternCodec::kH264, 160, 120, 3, 3));
+  ASSERT_TRUE(m_log.WaitFor(a, 8, Timeout()));
+  EXPECT_EQ(Touched(window.Pixels(), kWidth, {}), 0);
+  EXPECT_EQ(Stats(a).picturesDrawn, 5u);
+  EXPECT_EQ(QVSP_RefreshWindow(a), 1) << "nothing to draw while off";
+}
+
+INSTANTIATE_TEST_SUITE_P(SharedMemoryOrNot, DisplayInto, ::testing::Bool());
+
+TEST_F(Display, RefusalsAndLostWindowsOrServersStopDrawingButNotDecoding) {
+  const QVSP_Rect rect{0, 0, 64, 48};
+  const int32_t player = QVSP_CreatePlayer();
+  ASSERT_EQ(QVSP_OpenStream(player, MakeRecord(PatternCodec::kH264, 64, 48).data(), 96), 1);
+  const auto packets = Encode(PatternCodec::kH264, 64, 48, 4, 4);
+  unsetenv("DISPLAY");
+  EXPECT_EQ(QVSP_SetVideoPreview(player, reinterpret_cast<void*>(1), &rect, 1), 0);
+
+  StartServer();
+  HostWindow window(m_server->Display(), 64, 48);
+  ASSERT_TRUE(window.Ok());
+  const auto noSuchWindow = reinterpret_cast<void*>(uintptr_t{0x7FFFFFF});
+  EXPECT_EQ(QVSP_SetVideoPreview(player, noSuchWindow, &rect, 1), 0);
+  EXPECT_EQ(QVSP_SetVideoPreview(player, window.Handle(), nullptr, 1), 0);
+  for (const QVSP_Rect& bad : {QVSP_Rect{10, 10, 10, 40}, QVSP_Rect{10, 10, 40, 9},
+                               QVSP_Rect{0, 0, 40000, 10}, QVSP_Rect{-40000, 0, 10, 10}}) {
+    EXPECT_EQ(QVSP_SetVideoPreview(player, window.Handle(), &bad, 1), 0);
+  }
+
+  ASSERT_EQ(QVSP_SetVideoPreview(player, window.Handle(), &rect, 1), 1);
+  WriteAll(player, packets);
+  ASSERT_TRUE(m_log.WaitFor(player, 4, Timeout()));
+  EXPECT_EQ(Stats(player).picturesDrawn, 4u);
+
+  // The host destroys its window: one failed draw, then no more drawing.
+  window.Destroy();
+  WriteAll(player, packets);
+  ASSERT_TRUE(m_log.WaitFor(player, 8, Timeout()));
+  QVSP_Statistics stats = Stats(player);
+  EXPECT_EQ(stats.picturesDrawn, 4u);
+  EXPECT_EQ(stats.drawFailures, 1u);
+  EXPECT_EQ(QVSP_RefreshWindow(player), 0);
+
+  // A new window draws again; then the server dies mid-stream.
+  HostWindow second(m_server->Display(), 64, 48);
+  ASSERT_EQ(QVSP_SetVideoPreview(player, second.Handle(), &rect, 1), 1);
+  WriteAll(player, packets);
+  ASSERT_TRUE(m_log.WaitFor(player, 12, Timeout()));
+  EXPECT_EQ(Stats(player).picturesDrawn, 8u);
+  m_server->Kill();
+  WriteAll(player, packets);
+  ASSERT_TRUE(m_log.WaitFor(player, 16, Timeout()));
+  stats = Stats(player);
+  EXPECT_EQ(stats.picturesDrawn, 8u);
+  EXPECT_EQ(stats.drawFailures, 2u);
+  EXPECT_EQ(stats.picturesReported, 16u);
+  EXPECT_EQ(QVSP_RefreshWindow(player), 0);
+  EXPECT_EQ(QVSP_SetVideoPreview(player, second.Handle(), &rect, 1), 0);
+}
+
+}  // namespace
+}  // namespace qvsp_test
