@@ -21,6 +21,7 @@ constexpr uint32_t kTab = 0xff09, kEscape = 0xff1b, kLeft = 0xff51, kUp = 0xff52
 constexpr uint32_t kFrameColour = 0x303030, kSelectedColour = 0xf0c000,
                    kStatusBackground = 0x202020, kStatusText = 0xe0e0e0;
 constexpr auto kTickPeriod = std::chrono::seconds(1);
+constexpr int32_t kLinkEnded = -2;  // a tile's channel after its link ended
 
 std::string TimeStamp() {
   const std::time_t now = std::time(nullptr);
@@ -47,7 +48,7 @@ struct Viewer::Tile {
   int index = 0;
   DeviceSource source;
   // Written by the SDK's threads.
-  std::atomic<int32_t> channel{-1};
+  std::atomic<int32_t> channel{-1};  // -1 before the connect returns
   std::atomic<int32_t> event{0};     // the last link event, 0 before any
   std::atomic<bool> linkUp{false};   // connected, display not switched on yet
   std::atomic<uint32_t> decoded{0};  // pictures decoded
@@ -92,13 +93,15 @@ Viewer::~Viewer() {
 
 void Viewer::OnEvent(int32_t channel, int32_t event, const char*, int32_t, void* user) {
   Tile* tile = static_cast<Tile*>(user);
-  if (tile == nullptr) return;
+  // Only link events change a tile's state (lists, playback and recording
+  // reports do not).
+  if (tile == nullptr || event < QCSDK_EVENT_CONNECTED || event > QCSDK_EVENT_REMOTE_CLOSED) return;
   tile->event.store(event);
   if (event == QCSDK_EVENT_CONNECTED) {
     tile->channel.store(channel);
     tile->linkUp.store(true);
-  } else if (event >= QCSDK_EVENT_AUTH_FAILED && event <= QCSDK_EVENT_REMOTE_CLOSED) {
-    tile->channel.store(-1);  // the link has ended and its number is given back
+  } else {
+    tile->channel.store(kLinkEnded);  // the number is given back: never use it again
   }
   tile->owner->Wake();
 }
@@ -126,8 +129,10 @@ int Viewer::Run(int width, int height) {
       std::printf("tile %d (%s): the connect was refused\n", tile->index + 1,
                   tile->source.Label().c_str());
       tile->event.store(QCSDK_EVENT_CONNECT_FAILED);
-    } else if (tile->channel.load() < 0) {
-      tile->channel.store(channel);
+    } else {
+      // Unless the outcome has already arrived on another thread.
+      int32_t none = -1;
+      tile->channel.compare_exchange_strong(none, channel);
     }
   }
   const bool headless = !m_options.screenshot.empty();
@@ -328,7 +333,7 @@ std::string Viewer::StatusText(const Tile& tile) const {
   const int32_t event = tile.event.load();
   std::string text = std::to_string(tile.index + 1) + " " + tile.source.Label() + "  ";
   text += event == 0 ? "connecting" : hostlib::EventName(event);
-  if (event == QCSDK_EVENT_CONNECTED || event == QCSDK_EVENT_STREAM_CHANGED) {
+  if (event == QCSDK_EVENT_CONNECTED) {
     char figures[64];
     std::snprintf(figures, sizeof figures, "  %dx%d  %.0f fps", tile.info.width, tile.info.height,
                   tile.fps);
