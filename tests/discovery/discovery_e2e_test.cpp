@@ -1,8 +1,8 @@
 // Search and OKIP end to end: the SDK over the real transport libraries,
-// virtual devices of both kinds answering on loopback. The libraries'
-// broadcast targets point at this process's own devices (OS-chosen ports),
-// so parallel test processes never hear each other; device numbers carry
-// the process id for the same reason.
+// virtual devices of both kinds answering on loopback. Whatever address the
+// SDK hands the libraries, the probes go to this process's own devices'
+// ports there (OS-chosen), so parallel test processes never hear each
+// other; device numbers carry the process id for the same reason.
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <gmock/gmock.h>
@@ -30,6 +30,8 @@
 #include "discovery.h"
 #include "discovery/discovery_sinks.h"
 #include "octc_device/device.h"
+#include "platform/nxl_api.h"
+#include "platform/oct_api.h"
 #include "qvc/device/discovery_responder.h"
 #include "support/host_recorder.h"
 
@@ -39,11 +41,30 @@ namespace {
 using qvc::device::DiscoveryInfo;
 using qvc::device::DiscoveryResponder;
 using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::UnorderedElementsAre;
+
+// The devices listen on OS-chosen ports: the target the SDK gives each
+// library keeps its address and takes the port of this process's devices.
+std::atomic<int32_t> g_nxlPort{0};
+std::atomic<int32_t> g_octPort{0};
+
+int32_t NxlTargetAtOurPort(const char* address, int32_t) {
+  return QVC_SetBroadcastTarget(address, g_nxlPort.load());
+}
+
+int32_t OctTargetAtOurPort(const char* target, int32_t, const char* local) {
+  return octc_set_search_target(target, g_octPort.load(), local);
+}
 
 // Device numbers unique to this process.
-int32_t Number(int32_t n) { return static_cast<int32_t>(getpid() % 100000) * 100 + n; }
+int32_t Number(int32_t n) {
+  return static_cast<int32_t>(getpid() % 100000) * 100 + n;
+}
 
-std::string Text(const std::string& group, int32_t n) { return group + std::to_string(Number(n)); }
+std::string Text(const std::string& group, int32_t n) {
+  return group + std::to_string(Number(n));
+}
 
 DiscoveryInfo NxlInfo(const std::string& group, int32_t n, int32_t cardType, const char* name) {
   DiscoveryInfo info;
@@ -191,21 +212,26 @@ class DiscoveryE2eTest : public ::testing::Test {
     config.channel_count = 4;
     octDevice = std::make_unique<octc::device::DeviceEngine>(config, nullptr);
     ASSERT_TRUE(octDevice->Start());
-    ASSERT_TRUE(octDevice->StartSearchResponder("127.255.255.255", 0));
-    // Before the SDK starts its OCT search service, which takes the port.
-    ASSERT_EQ(octc_set_search_target("127.255.255.255", octDevice->search_port(), "127.0.0.1"), 0);
+    ASSERT_TRUE(octDevice->StartSearchResponder(kBroadcast, 0));
 
     // Several Nxl devices on one pair of ports, as on one machine; two of
-    // them answer with the same device number.
+    // them answer with the same device number. Like the OCT device they hear
+    // only the loopback broadcast.
     nxl.push_back(std::make_unique<DiscoveryResponder>(NxlInfo("QV", 1, 0xB1, "front door")));
     nxl.push_back(std::make_unique<DiscoveryResponder>(NxlInfo("QV", 1, 0xB1, "front door")));
     nxl.push_back(std::make_unique<DiscoveryResponder>(NxlInfo("", 2, 0xD, "recorder")));
     nxl.push_back(std::make_unique<DiscoveryResponder>(NxlInfo("OC", 3, 0xE0, "nvr over nxl")));
-    ASSERT_TRUE(nxl[0]->Start(0, 0));
+    ASSERT_TRUE(nxl[0]->Start(0, 0, kBroadcast));
     for (size_t i = 1; i < nxl.size(); ++i) {
-      ASSERT_TRUE(nxl[i]->Start(nxl[0]->search_port(), nxl[0]->okip_port()));
+      ASSERT_TRUE(nxl[i]->Start(nxl[0]->search_port(), nxl[0]->okip_port(), kBroadcast));
     }
-    ASSERT_EQ(QVC_SetBroadcastTarget("127.255.255.255", nxl[0]->search_port()), 1);
+    // The SDK hands its target to both libraries when it starts.
+    g_nxlPort.store(nxl[0]->search_port());
+    g_octPort.store(octDevice->search_port());
+    nxlTable.SetBroadcastTarget = &NxlTargetAtOurPort;
+    platform::BindNxl(&nxlTable);
+    octTable.set_search_target = &OctTargetAtOurPort;
+    platform::BindOct(&octTable);
     before = OwnUdpSockets();
     ASSERT_EQ(QCSDK_InitSDK(0, nullptr), 1);
   }
@@ -213,8 +239,9 @@ class DiscoveryE2eTest : public ::testing::Test {
   void TearDown() override {
     QCSDK_OKIP_StopService();
     QCSDK_ReleaseSDK();
-    QVC_SetBroadcastTarget(nullptr, 0);
-    octc_set_search_target("127.255.255.255", 0, "127.0.0.1");
+    platform::BindNxl(nullptr);
+    platform::BindOct(nullptr);
+    QCSDK_SetBroadcastTarget(nullptr);
     for (auto& device : nxl) device->Stop();
     octDevice->Stop();
   }
@@ -232,6 +259,9 @@ class DiscoveryE2eTest : public ::testing::Test {
     return ours;
   }
 
+  static constexpr const char* kBroadcast = "127.255.255.255";
+  platform::NxlApi nxlTable = platform::DefaultNxl();
+  platform::OctApi octTable = platform::DefaultOct();
   std::unique_ptr<octc::device::DeviceEngine> octDevice;
   std::vector<std::unique_ptr<DiscoveryResponder>> nxl;
   std::map<uint64_t, uint16_t> before;
@@ -303,7 +333,8 @@ TEST_F(DiscoveryE2eTest, OneSearchReportsEveryDeviceOnceOverBothTransports) {
 TEST_F(DiscoveryE2eTest, OkipFindsDevicesAndSetsOneNetworkConfiguration) {
   OkipSink& sink = okipSink;
   ASSERT_EQ(QCSDK_OKIP_StartService(sink.Callback()), 1);
-  ASSERT_EQ(QVC_SetBroadcastTarget("127.255.255.255", nxl[0]->okip_port()), 1);
+  g_nxlPort.store(nxl[0]->okip_port());
+  ASSERT_EQ(QCSDK_SetBroadcastTarget(nullptr), 1);
   ASSERT_EQ(QCSDK_OKIP_FinDevs(ScaledMs(500)), 1);
   ASSERT_TRUE(sink.WaitEnds(1, 10000));
   std::map<std::string, std::vector<QCSDK_OkipResult>> found;
@@ -342,6 +373,63 @@ TEST_F(DiscoveryE2eTest, OkipFindsDevicesAndSetsOneNetworkConfiguration) {
 
   EXPECT_EQ(QCSDK_OKIP_StopService(), 1);
   EXPECT_EQ(QCSDK_OKIP_FinDevs(ScaledMs(500)), 0) << "no service to send from";
+}
+
+TEST_F(DiscoveryE2eTest, TheHostsTargetMovesSearchAndOkipAlike) {
+  // One device per transport that hears only datagrams sent to 127.0.0.1,
+  // on the others' ports.
+  DiscoveryResponder nxlUnicast(NxlInfo("UN", 5, 0xD, "unicast camera"));
+  ASSERT_TRUE(nxlUnicast.Start(nxl[0]->search_port(), nxl[0]->okip_port(), "127.0.0.1"));
+  octc::device::DeviceConfig config;
+  config.device_id = Text("OU", 6);
+  octc::device::DeviceEngine octUnicast(config, nullptr);
+  ASSERT_TRUE(octUnicast.StartSearchResponder("127.0.0.1", octDevice->search_port()));
+  // This process's devices one search finds, with the transport of each.
+  auto search = [&] {
+    const auto from = static_cast<ptrdiff_t>(sink.Records().size());
+    const int ends = sink.Ends();
+    EXPECT_EQ(QCSDK_LanSeartchDevice(0, ScaledMs(400)), 1);
+    EXPECT_TRUE(sink.WaitEnds(ends + 1, 10000));
+    const auto records = sink.Records();
+    std::map<std::string, int32_t> found;
+    for (const auto& [number, copies] : Ours({records.begin() + from, records.end()})) {
+      found[number] = copies[0].transport;
+    }
+    return found;
+  };
+  const std::map<std::string, int32_t> unicast = {{Text("UN", 5), QCSDK_TRANSPORT_NXL},
+                                                  {Text("OU", 6), QCSDK_TRANSPORT_OCT}};
+  ASSERT_EQ(QCSDK_SetBroadcastTarget("127.0.0.1"), 1);
+  EXPECT_EQ(search(), unicast);
+  for (const char* bad : {"localhost", "127.0.0", "127.1", "127.0.0.256", "0x7f.0.0.1",
+                          " 127.0.0.2", "127.0.0.2 ", "::1", "127.0.0.1.1"}) {
+    EXPECT_EQ(QCSDK_SetBroadcastTarget(bad), 0) << bad;
+  }
+  EXPECT_EQ(search(), unicast) << "a refused address changes nothing";
+  ASSERT_EQ(QCSDK_SetBroadcastTarget("127.0.0.2"), 1);
+  EXPECT_THAT(search(), IsEmpty()) << "no device listens there";
+  ASSERT_EQ(QCSDK_SetBroadcastTarget(nullptr), 1);
+  const auto everyone = search();
+  EXPECT_EQ(everyone.size(), 3u);
+  EXPECT_EQ(
+      everyone.count(Text("QV", 1)) + everyone.count(Text("A", 2)) + everyone.count(Text("OC", 3)),
+      3u);
+
+  // OKIP messages go where the search probes go.
+  g_nxlPort.store(nxl[0]->okip_port());
+  ASSERT_EQ(QCSDK_OKIP_StartService(okipSink.Callback()), 1);
+  auto find = [&] {
+    okipSink.Clear();
+    EXPECT_EQ(QCSDK_OKIP_FinDevs(ScaledMs(500)), 1);
+    EXPECT_TRUE(okipSink.WaitEnds(1, 10000));
+    std::set<std::string> numbers;
+    for (const auto& r : okipSink.Records()) numbers.insert(r.deviceNumber);
+    return numbers;
+  };
+  ASSERT_EQ(QCSDK_SetBroadcastTarget("127.0.0.1"), 1);
+  EXPECT_THAT(find(), ElementsAre(Text("UN", 5)));
+  ASSERT_EQ(QCSDK_SetBroadcastTarget(""), 1);
+  EXPECT_THAT(find(), UnorderedElementsAre(Text("QV", 1), Text("", 2), Text("OC", 3)));
 }
 
 TEST_F(DiscoveryE2eTest, HostileDatagramsNeverHurtTheHost) {
@@ -398,7 +486,8 @@ TEST_F(DiscoveryE2eTest, HostileDatagramsNeverHurtTheHost) {
   }
   ASSERT_EQ(QCSDK_LanSeartchDevice(0, ScaledMs(400)), 1);
   ASSERT_TRUE(sink.WaitEnds(2, 10000));
-  ASSERT_EQ(QVC_SetBroadcastTarget("127.255.255.255", nxl[0]->okip_port()), 1);
+  g_nxlPort.store(nxl[0]->okip_port());
+  ASSERT_EQ(QCSDK_SetBroadcastTarget(nullptr), 1);
   ASSERT_EQ(QCSDK_OKIP_FinDevs(ScaledMs(500)), 1);
   ASSERT_TRUE(okipSink.WaitEnds(1, 10000));
   std::set<std::string> answered;
