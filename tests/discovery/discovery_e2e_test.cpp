@@ -1,17 +1,14 @@
 // Search and OKIP end to end: the SDK over the real transport libraries,
-// virtual devices of both kinds answering on loopback. Whatever address the
-// SDK hands the libraries, the probes go to this process's own devices'
-// ports there (OS-chosen), so parallel test processes never hear each
-// other; device numbers carry the process id for the same reason.
+// virtual devices of both kinds answering on loopback at the SDK's target,
+// on ports of their own (support/device_ports.h); device numbers carry the
+// process id so that parallel test processes never mix their devices.
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <octc/octc.h>
 #include <poll.h>
 #include <qcsdk/qcsdk.h>
-#include <qvc/qvc_config.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -30,9 +27,8 @@
 #include "discovery.h"
 #include "discovery/discovery_sinks.h"
 #include "octc_device/device.h"
-#include "platform/nxl_api.h"
-#include "platform/oct_api.h"
 #include "qvc/device/discovery_responder.h"
+#include "support/device_ports.h"
 #include "support/host_recorder.h"
 
 namespace qcsdk::test {
@@ -43,19 +39,6 @@ using qvc::device::DiscoveryResponder;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::UnorderedElementsAre;
-
-// The devices listen on OS-chosen ports: the target the SDK gives each
-// library keeps its address and takes the port of this process's devices.
-std::atomic<int32_t> g_nxlPort{0};
-std::atomic<int32_t> g_octPort{0};
-
-int32_t NxlTargetAtOurPort(const char* address, int32_t) {
-  return QVC_SetBroadcastTarget(address, g_nxlPort.load());
-}
-
-int32_t OctTargetAtOurPort(const char* target, int32_t, const char* local) {
-  return octc_set_search_target(target, g_octPort.load(), local);
-}
 
 // Device numbers unique to this process.
 int32_t Number(int32_t n) {
@@ -225,13 +208,7 @@ class DiscoveryE2eTest : public ::testing::Test {
     for (size_t i = 1; i < nxl.size(); ++i) {
       ASSERT_TRUE(nxl[i]->Start(nxl[0]->search_port(), nxl[0]->okip_port(), kBroadcast));
     }
-    // The SDK hands its target to both libraries when it starts.
-    g_nxlPort.store(nxl[0]->search_port());
-    g_octPort.store(octDevice->search_port());
-    nxlTable.SetBroadcastTarget = &NxlTargetAtOurPort;
-    platform::BindNxl(&nxlTable);
-    octTable.set_search_target = &OctTargetAtOurPort;
-    platform::BindOct(&octTable);
+    ports = std::make_unique<DevicePorts>(nxl[0]->search_port(), octDevice->search_port());
     before = OwnUdpSockets();
     ASSERT_EQ(QCSDK_InitSDK(0, nullptr), 1);
   }
@@ -239,9 +216,7 @@ class DiscoveryE2eTest : public ::testing::Test {
   void TearDown() override {
     QCSDK_OKIP_StopService();
     QCSDK_ReleaseSDK();
-    platform::BindNxl(nullptr);
-    platform::BindOct(nullptr);
-    QCSDK_SetBroadcastTarget(nullptr);
+    ports.reset();
     for (auto& device : nxl) device->Stop();
     octDevice->Stop();
   }
@@ -260,8 +235,7 @@ class DiscoveryE2eTest : public ::testing::Test {
   }
 
   static constexpr const char* kBroadcast = "127.255.255.255";
-  platform::NxlApi nxlTable = platform::DefaultNxl();
-  platform::OctApi octTable = platform::DefaultOct();
+  std::unique_ptr<DevicePorts> ports;
   std::unique_ptr<octc::device::DeviceEngine> octDevice;
   std::vector<std::unique_ptr<DiscoveryResponder>> nxl;
   std::map<uint64_t, uint16_t> before;
@@ -333,7 +307,7 @@ TEST_F(DiscoveryE2eTest, OneSearchReportsEveryDeviceOnceOverBothTransports) {
 TEST_F(DiscoveryE2eTest, OkipFindsDevicesAndSetsOneNetworkConfiguration) {
   OkipSink& sink = okipSink;
   ASSERT_EQ(QCSDK_OKIP_StartService(sink.Callback()), 1);
-  g_nxlPort.store(nxl[0]->okip_port());
+  ports->SetNxlPort(nxl[0]->okip_port());
   ASSERT_EQ(QCSDK_SetBroadcastTarget(nullptr), 1);
   ASSERT_EQ(QCSDK_OKIP_FinDevs(ScaledMs(500)), 1);
   ASSERT_TRUE(sink.WaitEnds(1, 10000));
@@ -416,7 +390,7 @@ TEST_F(DiscoveryE2eTest, TheHostsTargetMovesSearchAndOkipAlike) {
       3u);
 
   // OKIP messages go where the search probes go.
-  g_nxlPort.store(nxl[0]->okip_port());
+  ports->SetNxlPort(nxl[0]->okip_port());
   ASSERT_EQ(QCSDK_OKIP_StartService(okipSink.Callback()), 1);
   auto find = [&] {
     okipSink.Clear();
@@ -486,7 +460,7 @@ TEST_F(DiscoveryE2eTest, HostileDatagramsNeverHurtTheHost) {
   }
   ASSERT_EQ(QCSDK_LanSeartchDevice(0, ScaledMs(400)), 1);
   ASSERT_TRUE(sink.WaitEnds(2, 10000));
-  g_nxlPort.store(nxl[0]->okip_port());
+  ports->SetNxlPort(nxl[0]->okip_port());
   ASSERT_EQ(QCSDK_SetBroadcastTarget(nullptr), 1);
   ASSERT_EQ(QCSDK_OKIP_FinDevs(ScaledMs(500)), 1);
   ASSERT_TRUE(okipSink.WaitEnds(1, 10000));
