@@ -383,11 +383,7 @@ TEST_F(DiscoveryE2eTest, TheHostsTargetMovesSearchAndOkipAlike) {
   ASSERT_EQ(QCSDK_SetBroadcastTarget("127.0.0.2"), 1);
   EXPECT_THAT(search(), IsEmpty()) << "no device listens there";
   ASSERT_EQ(QCSDK_SetBroadcastTarget(nullptr), 1);
-  const auto everyone = search();
-  EXPECT_EQ(everyone.size(), 3u);
-  EXPECT_EQ(
-      everyone.count(Text("QV", 1)) + everyone.count(Text("A", 2)) + everyone.count(Text("OC", 3)),
-      3u);
+  EXPECT_EQ(search().size(), 3u) << "QV1, A2 and OC3 hear the default again";
 
   // OKIP messages go where the search probes go.
   ports->SetNxlPort(nxl[0]->okip_port());

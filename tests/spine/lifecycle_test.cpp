@@ -160,8 +160,7 @@ TEST(LifecycleTest, PlayerRefusalAndReleaseResult) {
   EXPECT_EQ(fake.CountCalls("QVSP_SetCallBack"), 0);
   fake.SetResult("QVC_ReleaseSDK", 42);
   EXPECT_EQ(QCSDK_ReleaseSDK(), 42);
-  // A card the Nxl library refuses changes nothing else; one it accepts is
-  // also the OCT search service's (card 0: any local address).
+  // A refused card changes nothing else; an accepted one moves OCT search.
   fake.SetResult("QVC_SetLocalNetCard", 0x100);
   EXPECT_EQ(QCSDK_SetNetCard(3), 0x100);
   EXPECT_EQ(fake.Calls().back(), "QVC_SetLocalNetCard(3)");

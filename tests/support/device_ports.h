@@ -1,9 +1,7 @@
-// Points the SDK's search and OKIP probes at this process's virtual devices.
-// While a DevicePorts lives, the target the SDK hands each transport library
-// keeps its address but takes the port the devices got from the system, so
+// While it lives, the target the SDK hands each transport library keeps its
+// address but takes the port of this process's devices (OS-chosen), so that
 // parallel test processes never hear each other. Create it before
-// QCSDK_InitSDK (the OCT search service takes its port when it starts);
-// destroying it restores the default tables and the SDK's default target.
+// QCSDK_InitSDK: the OCT search service takes its port when it starts.
 #pragma once
 
 #include <cstdint>
@@ -21,8 +19,7 @@ class DevicePorts {
   DevicePorts(const DevicePorts&) = delete;
   DevicePorts& operator=(const DevicePorts&) = delete;
 
-  // The Nxl library has one target for search and OKIP: the port the next
-  // QCSDK_SetBroadcastTarget hands it.
+  // Nxl search and OKIP share one target: the port of the next one set.
   void SetNxlPort(uint16_t port);
 
  private:
