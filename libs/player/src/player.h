@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 
+#include "audio_output.h"
 #include "decode_session.h"
 #include "picture_slot.h"
 #include "qvsp/qvsp.h"
@@ -21,7 +22,8 @@ namespace qvsp {
 
 class Player {
  public:
-  Player(int32_t handle, ThreadReaper& reaper, const std::atomic<QVSP_PictureCallback>& callback);
+  Player(int32_t handle, ThreadReaper& reaper, const std::atomic<QVSP_PictureCallback>& callback,
+         AudioOutput& output);
   ~Player();
   Player(const Player&) = delete;
   Player& operator=(const Player&) = delete;
@@ -34,7 +36,9 @@ class Player {
   bool Shutdown();
 
   void SetVideoPreview(void* window, const QVSP_Rect* rect, int32_t on);
-  void SetAudioPreview(void* window, int32_t on);
+  // On: the player's decoded audio joins the sound output; false when no
+  // audio device can be opened. Off: it leaves the mix before this returns.
+  bool SetAudioPreview(void* window, int32_t on);
   bool HasPicture() const { return m_slot->HasPicture(); }
   bool BitmapSize(int32_t& width, int32_t& height) const { return m_slot->Size(width, height); }
   void Statistics(QVSP_Statistics& out) const;
@@ -45,6 +49,8 @@ class Player {
   ThreadReaper& m_reaper;
   const std::atomic<QVSP_PictureCallback>& m_callback;
   const std::shared_ptr<PictureSlot> m_slot = std::make_shared<PictureSlot>();
+  AudioOutput& m_output;
+  const std::shared_ptr<AudioTrack> m_sound = std::make_shared<AudioTrack>();
 
   mutable std::mutex m_mutex;  // guards the members below; held only briefly
   std::shared_ptr<DecodeSession> m_session;

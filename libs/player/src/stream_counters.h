@@ -20,6 +20,7 @@ struct StreamCounters {
   std::atomic<uint64_t> pictures{0};
   std::atomic<uint64_t> audioDecoded{0};
   std::atomic<uint64_t> decodeErrors{0};
+  std::atomic<bool> audioAbsent{false};
 
   static void Add(std::atomic<uint64_t>& counter, uint64_t n = 1) {
     counter.fetch_add(n, std::memory_order_relaxed);
@@ -36,6 +37,7 @@ struct StreamCounters {
     out.picturesReported = pictures.load(std::memory_order_relaxed);
     out.audioFramesDecoded = audioDecoded.load(std::memory_order_relaxed);
     out.decodeErrors = decodeErrors.load(std::memory_order_relaxed);
+    out.audioAbsent = audioAbsent.load(std::memory_order_relaxed) ? 1 : 0;
   }
 };
 

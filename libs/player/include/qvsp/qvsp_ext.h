@@ -28,6 +28,10 @@ typedef struct QVSP_Statistics {
   uint64_t decodeErrors;       /* frames the decoders rejected */
   uint32_t queuedFrames;       /* frames waiting in the queue now */
   uint32_t queuedBytes;        /* their bytes */
+  /* 1 when the record announces audio the player cannot decode (an unknown
+   * audio codec number, or a decoder that does not open): the video plays,
+   * the audio frames are queued and discarded. 0 otherwise. */
+  uint32_t audioAbsent;
 } QVSP_Statistics;
 
 /* Fills *stats for the player. Returns 1, or 0 when the handle names no
