@@ -373,7 +373,13 @@ QCSDK_API int32_t QCSDK_CALL QCSDK_EnableDecoder(int32_t channel, int32_t bEnabl
  * DecodedFrameCallback go on; call this again to display anew. */
 QCSDK_API int32_t QCSDK_CALL QCSDK_SetVideoPreview(int32_t channel, void* hWnd,
                                                    const QCSDK_Rect* pRect);
-/* Plays the channel's audio; a null window switches sound off. */
+/* Plays the channel's decoded audio (a non-null hWnd; on Linux the window is
+ * not otherwise used) or stops it (null: silent before the call returns).
+ * All playing channels are mixed into one sound device. Returns 0 when the
+ * channel number names no channel or no audio device can be opened (sound
+ * stays off; decoding and pictures go on). The audio lags the pictures
+ * decoded with it by at most about 172 ms (a 150 ms queue that drops its
+ * oldest sound, plus one 21 ms device buffer). */
 QCSDK_API int32_t QCSDK_CALL QCSDK_SetAudioPreview(int32_t channel, void* hWnd);
 /* Asks the device to send (non-zero) or pause (0) video. Nxl only; 0 on OCT. */
 QCSDK_API int32_t QCSDK_CALL QCSDK_EnableVideoData(int32_t channel, int32_t bEnable);
