@@ -302,7 +302,15 @@ QCSDK_API void QCSDK_CALL QCSDK_RegisterTalkCallback(TalkCallback onTalk);
 QCSDK_API void QCSDK_CALL QCSDK_RegisterUserDataCallback(UserDataCallback onUserData);
 
 /* Selects the local network adapter of the Nxl transport (passed on
- * unchanged); returns the transport's result. May be called at any time. */
+ * unchanged); returns the transport's result. card 0: any local address;
+ * n >= 1: the n-th IPv4 address of the machine's interfaces that are up, in
+ * the system's order, loopback included; 0 is returned for a card that does
+ * not exist, and nothing changes then. May be called at any time: links,
+ * search and OKIP services started afterwards use the adapter, and when the
+ * transport accepts the card the OCT search service follows it too. On a
+ * host with several interfaces this decides which one the discovery probes
+ * leave from; call it before QCSDK_InitSDK (search) and before
+ * QCSDK_OKIP_StartService (OKIP). */
 QCSDK_API int32_t QCSDK_CALL QCSDK_SetNetCard(int32_t card);
 
 /* ---------------------------------------------------------------------- */
@@ -365,7 +373,13 @@ QCSDK_API int32_t QCSDK_CALL QCSDK_EnableDecoder(int32_t channel, int32_t bEnabl
  * DecodedFrameCallback go on; call this again to display anew. */
 QCSDK_API int32_t QCSDK_CALL QCSDK_SetVideoPreview(int32_t channel, void* hWnd,
                                                    const QCSDK_Rect* pRect);
-/* Plays the channel's audio; a null window switches sound off. */
+/* Plays the channel's decoded audio (a non-null hWnd; on Linux the window is
+ * not otherwise used) or stops it (null: silent before the call returns).
+ * All playing channels are mixed into one sound device. Returns 0 when the
+ * channel number names no channel or no audio device can be opened (sound
+ * stays off; decoding and pictures go on). The audio lags the pictures
+ * decoded with it by at most about 172 ms (a 150 ms queue that drops its
+ * oldest sound, plus one 21 ms device buffer). */
 QCSDK_API int32_t QCSDK_CALL QCSDK_SetAudioPreview(int32_t channel, void* hWnd);
 /* Asks the device to send (non-zero) or pause (0) video. Nxl only; 0 on OCT. */
 QCSDK_API int32_t QCSDK_CALL QCSDK_EnableVideoData(int32_t channel, int32_t bEnable);
@@ -431,7 +445,26 @@ QCSDK_API int32_t QCSDK_CALL QCSDK_GRPC_End(int32_t channel);
 QCSDK_API void QCSDK_CALL QCSDK_FreeBitmapBuffer(uint8_t* pBuffer);
 
 /* ---------------------------------------------------------------------- */
-/* Discovery without a channel. */
+/* Discovery without a channel.
+ *
+ * LAN search probes (both transports) and OKIP messages are sent to one
+ * broadcast target, by default the loopback broadcast address
+ * 127.255.255.255: the SDK never broadcasts on a network unless the host
+ * asks. A host that searches a real network names its target once, for
+ * example QCSDK_SetBroadcastTarget("192.168.1.255") for that network's
+ * directed broadcast; QCSDK_SetNetCard chooses the interface the probes
+ * leave from. Answers arrive on the search and OKIP services' threads. */
+
+/* Sets the IPv4 address that LAN search probes of both transports and OKIP
+ * messages are sent to, e.g. a network's directed broadcast address
+ * "192.168.1.255", or "255.255.255.255" (sent out of the adapter chosen with
+ * QCSDK_SetNetCard, else the one the system routes it to). The ports stay
+ * those of the services. A null or empty address restores the default,
+ * 127.255.255.255. May be called before or after QCSDK_InitSDK, from any
+ * thread; applies to the next search and the next OKIP message. Returns 1,
+ * or 0 for anything that is not a dotted IPv4 address (four numbers of
+ * 0..255 joined by dots, no names), and nothing changes then. */
+QCSDK_API int32_t QCSDK_CALL QCSDK_SetBroadcastTarget(const char* szAddress);
 
 /* Searches the local network over both transports. deviceType 0 reports
  * every device, otherwise only that type. Results arrive through the

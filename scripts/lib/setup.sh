@@ -6,6 +6,7 @@ QCSDK_PACKAGES=(
   cmake ninja-build g++ gcc-multilib g++-multilib pkg-config python3
   libcjson-dev libssl-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
+  libsdl2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libxcb1-dev libxcb-shm0-dev xvfb xfonts-base
 )

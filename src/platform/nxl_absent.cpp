@@ -23,6 +23,7 @@ const NxlApi& DefaultNxl() {
       QCSDK_REFUSE(QVC_StartBroadcastServer, 0),
       QCSDK_REFUSE(QVC_StopBroadcastServer, 0),
       QCSDK_REFUSE(QVC_BroadcastOnce, 0),
+      QCSDK_REFUSE(QVC_SetBroadcastTarget, 0),
   };
   return api;
 }

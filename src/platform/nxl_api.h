@@ -2,6 +2,7 @@
 #pragma once
 
 #include <qvc/qvc.h>
+#include <qvc/qvc_config.h>
 
 namespace qcsdk::platform {
 
@@ -23,6 +24,8 @@ struct NxlApi {
   decltype(&QVC_StartBroadcastServer) StartBroadcastServer;
   decltype(&QVC_StopBroadcastServer) StopBroadcastServer;
   decltype(&QVC_BroadcastOnce) BroadcastOnce;
+  // Where search probes and OKIP broadcasts go.
+  decltype(&QVC_SetBroadcastTarget) SetBroadcastTarget;
 };
 
 const NxlApi& Nxl();

@@ -22,6 +22,7 @@ const NxlApi& DefaultNxl() {
       &QVC_StartBroadcastServer,
       &QVC_StopBroadcastServer,
       &QVC_BroadcastOnce,
+      &QVC_SetBroadcastTarget,
   };
   return api;
 }

@@ -50,6 +50,7 @@ const OctApi& DefaultOct() {
       QCSDK_REFUSE(octc_start_search_device_service, -1),
       QCSDK_REFUSE(octc_search_device, -1),
       QCSDK_REFUSE(octc_stop_search_device_service, -1),
+      QCSDK_REFUSE(octc_set_search_target, -1),
   };
   return api;
 }

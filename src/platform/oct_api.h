@@ -51,6 +51,8 @@ struct OctApi {
   decltype(&octc_start_search_device_service) start_search_device_service;
   decltype(&octc_search_device) search_device;
   decltype(&octc_stop_search_device_service) stop_search_device_service;
+  // Where search probes go and the local address the search service binds.
+  decltype(&octc_set_search_target) set_search_target;
 };
 
 const OctApi& Oct();

@@ -49,6 +49,7 @@ const OctApi& DefaultOct() {
       octc_start_search_device_service,
       octc_search_device,
       octc_stop_search_device_service,
+      octc_set_search_target,
   };
   return api;
 }

@@ -114,5 +114,12 @@ class SharedLibrary {
 // Dotted IPv4 text to a 32-bit address in network order; 0xFFFFFFFF for text
 // that is not an address (as inet_addr answers).
 uint32_t InetAddr(const char* text);
+// Whether text is exactly a dotted IPv4 address: four decimal numbers of
+// 0..255 joined by dots, nothing before or after.
+bool IsDottedIpv4(const char* text);
+// The dotted address of network adapter `card`, counted as the Nxl transport
+// counts them: 1 is the first IPv4 address of the interfaces that are up, in
+// the system's order, loopback included. False when there is no such card.
+bool AdapterAddress(int32_t card, std::string* dotted);
 
 }  // namespace qcsdk::os

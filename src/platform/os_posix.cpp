@@ -3,12 +3,17 @@
 
 #include <arpa/inet.h>
 #include <dlfcn.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
 #include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstring>
+#include <memory>
+#include <string>
 
 namespace qcsdk::os {
 
@@ -138,6 +143,31 @@ void* SharedLibrary::Symbol(const char* name) const {
 uint32_t InetAddr(const char* text) {
   if (text == nullptr) return 0xFFFFFFFFu;
   return static_cast<uint32_t>(inet_addr(text));
+}
+
+bool IsDottedIpv4(const char* text) {
+  in_addr address{};
+  return text != nullptr && inet_pton(AF_INET, text, &address) == 1;
+}
+
+bool AdapterAddress(int32_t card, std::string* dotted) {
+  if (card < 1) return false;
+  ifaddrs* first = nullptr;
+  if (getifaddrs(&first) != 0) return false;
+  const std::unique_ptr<ifaddrs, decltype(&freeifaddrs)> list(first, &freeifaddrs);
+  bool found = false;
+  int32_t index = 0;
+  for (const ifaddrs* it = first; it != nullptr && !found; it = it->ifa_next) {
+    if (it->ifa_addr == nullptr || it->ifa_addr->sa_family != AF_INET ||
+        (it->ifa_flags & IFF_UP) == 0 || ++index != card) {
+      continue;
+    }
+    char text[INET_ADDRSTRLEN] = {};
+    const in_addr& address = reinterpret_cast<const sockaddr_in*>(it->ifa_addr)->sin_addr;
+    found = inet_ntop(AF_INET, &address, text, sizeof text) != nullptr;
+    if (found) *dotted = text;
+  }
+  return found;
 }
 
 }  // namespace qcsdk::os

@@ -11,6 +11,7 @@
 #include "platform/oct_api.h"
 #include "platform/os.h"
 #include "platform/player_api.h"
+#include "qcsdk/broadcast_target.h"
 #include "qcsdk/callbacks.h"
 #include "qcsdk/nxl_callbacks.h"
 #include "qcsdk/oct_init.h"
@@ -70,6 +71,8 @@ QCSDK_API int32_t QCSDK_CALL QCSDK_InitSDK(int32_t nInitParam, const char* szWor
     const std::string octLog = prefix + "oct_log";
     const std::string octTmp = prefix + "oct_tmp";
     if (!InitOct(octTmp.c_str(), octLog.c_str())) return 0;
+    // Before the OCT search service binds its local address.
+    ApplyBroadcastTarget();
     if (!StartNxlSearchService()) return 0;
     if (!StartOctSearchService()) return 0;
     const platform::PlayerApi& player = platform::Player();
@@ -113,7 +116,9 @@ QCSDK_API void QCSDK_CALL QCSDK_RegisterUserDataCallback(UserDataCallback onUser
 // On 32-bit Windows this export keeps its decorated name, _QCSDK_SetNetCard@4,
 // in the export table (hosts import it under that name).
 QCSDK_API int32_t QCSDK_CALL QCSDK_SetNetCard(int32_t card) {
-  return platform::Nxl().SetLocalNetCard(card);
+  const int32_t result = platform::Nxl().SetLocalNetCard(card);
+  if (Succeeded(result)) UseNetCardForSearch(card);
+  return result;
 }
 
 QCSDK_API int32_t QCSDK_CALL QCSDK_GetVersion(void) {

@@ -1,17 +1,14 @@
 // Search and OKIP end to end: the SDK over the real transport libraries,
-// virtual devices of both kinds answering on loopback. The libraries'
-// broadcast targets point at this process's own devices (OS-chosen ports),
-// so parallel test processes never hear each other; device numbers carry
-// the process id for the same reason.
+// virtual devices of both kinds answering on loopback at the SDK's target,
+// on ports of their own (support/device_ports.h); device numbers carry the
+// process id so that parallel test processes never mix their devices.
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <octc/octc.h>
 #include <poll.h>
 #include <qcsdk/qcsdk.h>
-#include <qvc/qvc_config.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -31,6 +28,7 @@
 #include "discovery/discovery_sinks.h"
 #include "octc_device/device.h"
 #include "qvc/device/discovery_responder.h"
+#include "support/device_ports.h"
 #include "support/host_recorder.h"
 
 namespace qcsdk::test {
@@ -39,11 +37,17 @@ namespace {
 using qvc::device::DiscoveryInfo;
 using qvc::device::DiscoveryResponder;
 using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::UnorderedElementsAre;
 
 // Device numbers unique to this process.
-int32_t Number(int32_t n) { return static_cast<int32_t>(getpid() % 100000) * 100 + n; }
+int32_t Number(int32_t n) {
+  return static_cast<int32_t>(getpid() % 100000) * 100 + n;
+}
 
-std::string Text(const std::string& group, int32_t n) { return group + std::to_string(Number(n)); }
+std::string Text(const std::string& group, int32_t n) {
+  return group + std::to_string(Number(n));
+}
 
 DiscoveryInfo NxlInfo(const std::string& group, int32_t n, int32_t cardType, const char* name) {
   DiscoveryInfo info;
@@ -191,21 +195,20 @@ class DiscoveryE2eTest : public ::testing::Test {
     config.channel_count = 4;
     octDevice = std::make_unique<octc::device::DeviceEngine>(config, nullptr);
     ASSERT_TRUE(octDevice->Start());
-    ASSERT_TRUE(octDevice->StartSearchResponder("127.255.255.255", 0));
-    // Before the SDK starts its OCT search service, which takes the port.
-    ASSERT_EQ(octc_set_search_target("127.255.255.255", octDevice->search_port(), "127.0.0.1"), 0);
+    ASSERT_TRUE(octDevice->StartSearchResponder(kBroadcast, 0));
 
     // Several Nxl devices on one pair of ports, as on one machine; two of
-    // them answer with the same device number.
+    // them answer with the same device number. Like the OCT device they hear
+    // only the loopback broadcast.
     nxl.push_back(std::make_unique<DiscoveryResponder>(NxlInfo("QV", 1, 0xB1, "front door")));
     nxl.push_back(std::make_unique<DiscoveryResponder>(NxlInfo("QV", 1, 0xB1, "front door")));
     nxl.push_back(std::make_unique<DiscoveryResponder>(NxlInfo("", 2, 0xD, "recorder")));
     nxl.push_back(std::make_unique<DiscoveryResponder>(NxlInfo("OC", 3, 0xE0, "nvr over nxl")));
-    ASSERT_TRUE(nxl[0]->Start(0, 0));
+    ASSERT_TRUE(nxl[0]->Start(0, 0, kBroadcast));
     for (size_t i = 1; i < nxl.size(); ++i) {
-      ASSERT_TRUE(nxl[i]->Start(nxl[0]->search_port(), nxl[0]->okip_port()));
+      ASSERT_TRUE(nxl[i]->Start(nxl[0]->search_port(), nxl[0]->okip_port(), kBroadcast));
     }
-    ASSERT_EQ(QVC_SetBroadcastTarget("127.255.255.255", nxl[0]->search_port()), 1);
+    ports = std::make_unique<DevicePorts>(nxl[0]->search_port(), octDevice->search_port());
     before = OwnUdpSockets();
     ASSERT_EQ(QCSDK_InitSDK(0, nullptr), 1);
   }
@@ -213,8 +216,7 @@ class DiscoveryE2eTest : public ::testing::Test {
   void TearDown() override {
     QCSDK_OKIP_StopService();
     QCSDK_ReleaseSDK();
-    QVC_SetBroadcastTarget(nullptr, 0);
-    octc_set_search_target("127.255.255.255", 0, "127.0.0.1");
+    ports.reset();
     for (auto& device : nxl) device->Stop();
     octDevice->Stop();
   }
@@ -232,6 +234,8 @@ class DiscoveryE2eTest : public ::testing::Test {
     return ours;
   }
 
+  static constexpr const char* kBroadcast = "127.255.255.255";
+  std::unique_ptr<DevicePorts> ports;
   std::unique_ptr<octc::device::DeviceEngine> octDevice;
   std::vector<std::unique_ptr<DiscoveryResponder>> nxl;
   std::map<uint64_t, uint16_t> before;
@@ -303,7 +307,8 @@ TEST_F(DiscoveryE2eTest, OneSearchReportsEveryDeviceOnceOverBothTransports) {
 TEST_F(DiscoveryE2eTest, OkipFindsDevicesAndSetsOneNetworkConfiguration) {
   OkipSink& sink = okipSink;
   ASSERT_EQ(QCSDK_OKIP_StartService(sink.Callback()), 1);
-  ASSERT_EQ(QVC_SetBroadcastTarget("127.255.255.255", nxl[0]->okip_port()), 1);
+  ports->SetNxlPort(nxl[0]->okip_port());
+  ASSERT_EQ(QCSDK_SetBroadcastTarget(nullptr), 1);
   ASSERT_EQ(QCSDK_OKIP_FinDevs(ScaledMs(500)), 1);
   ASSERT_TRUE(sink.WaitEnds(1, 10000));
   std::map<std::string, std::vector<QCSDK_OkipResult>> found;
@@ -342,6 +347,59 @@ TEST_F(DiscoveryE2eTest, OkipFindsDevicesAndSetsOneNetworkConfiguration) {
 
   EXPECT_EQ(QCSDK_OKIP_StopService(), 1);
   EXPECT_EQ(QCSDK_OKIP_FinDevs(ScaledMs(500)), 0) << "no service to send from";
+}
+
+TEST_F(DiscoveryE2eTest, TheHostsTargetMovesSearchAndOkipAlike) {
+  // One device per transport that hears only datagrams sent to 127.0.0.1,
+  // on the others' ports.
+  DiscoveryResponder nxlUnicast(NxlInfo("UN", 5, 0xD, "unicast camera"));
+  ASSERT_TRUE(nxlUnicast.Start(nxl[0]->search_port(), nxl[0]->okip_port(), "127.0.0.1"));
+  octc::device::DeviceConfig config;
+  config.device_id = Text("OU", 6);
+  octc::device::DeviceEngine octUnicast(config, nullptr);
+  ASSERT_TRUE(octUnicast.StartSearchResponder("127.0.0.1", octDevice->search_port()));
+  // This process's devices one search finds, with the transport of each.
+  auto search = [&] {
+    const auto from = static_cast<ptrdiff_t>(sink.Records().size());
+    const int ends = sink.Ends();
+    EXPECT_EQ(QCSDK_LanSeartchDevice(0, ScaledMs(400)), 1);
+    EXPECT_TRUE(sink.WaitEnds(ends + 1, 10000));
+    const auto records = sink.Records();
+    std::map<std::string, int32_t> found;
+    for (const auto& [number, copies] : Ours({records.begin() + from, records.end()})) {
+      found[number] = copies[0].transport;
+    }
+    return found;
+  };
+  const std::map<std::string, int32_t> unicast = {{Text("UN", 5), QCSDK_TRANSPORT_NXL},
+                                                  {Text("OU", 6), QCSDK_TRANSPORT_OCT}};
+  ASSERT_EQ(QCSDK_SetBroadcastTarget("127.0.0.1"), 1);
+  EXPECT_EQ(search(), unicast);
+  for (const char* bad : {"localhost", "127.0.0", "127.1", "127.0.0.256", "0x7f.0.0.1",
+                          " 127.0.0.2", "127.0.0.2 ", "::1", "127.0.0.1.1"}) {
+    EXPECT_EQ(QCSDK_SetBroadcastTarget(bad), 0) << bad;
+  }
+  EXPECT_EQ(search(), unicast) << "a refused address changes nothing";
+  ASSERT_EQ(QCSDK_SetBroadcastTarget("127.0.0.2"), 1);
+  EXPECT_THAT(search(), IsEmpty()) << "no device listens there";
+  ASSERT_EQ(QCSDK_SetBroadcastTarget(nullptr), 1);
+  EXPECT_EQ(search().size(), 3u) << "QV1, A2 and OC3 hear the default again";
+
+  // OKIP messages go where the search probes go.
+  ports->SetNxlPort(nxl[0]->okip_port());
+  ASSERT_EQ(QCSDK_OKIP_StartService(okipSink.Callback()), 1);
+  auto find = [&] {
+    okipSink.Clear();
+    EXPECT_EQ(QCSDK_OKIP_FinDevs(ScaledMs(500)), 1);
+    EXPECT_TRUE(okipSink.WaitEnds(1, 10000));
+    std::set<std::string> numbers;
+    for (const auto& r : okipSink.Records()) numbers.insert(r.deviceNumber);
+    return numbers;
+  };
+  ASSERT_EQ(QCSDK_SetBroadcastTarget("127.0.0.1"), 1);
+  EXPECT_THAT(find(), ElementsAre(Text("UN", 5)));
+  ASSERT_EQ(QCSDK_SetBroadcastTarget(""), 1);
+  EXPECT_THAT(find(), UnorderedElementsAre(Text("QV", 1), Text("", 2), Text("OC", 3)));
 }
 
 TEST_F(DiscoveryE2eTest, HostileDatagramsNeverHurtTheHost) {
@@ -398,7 +456,8 @@ TEST_F(DiscoveryE2eTest, HostileDatagramsNeverHurtTheHost) {
   }
   ASSERT_EQ(QCSDK_LanSeartchDevice(0, ScaledMs(400)), 1);
   ASSERT_TRUE(sink.WaitEnds(2, 10000));
-  ASSERT_EQ(QVC_SetBroadcastTarget("127.255.255.255", nxl[0]->okip_port()), 1);
+  ports->SetNxlPort(nxl[0]->okip_port());
+  ASSERT_EQ(QCSDK_SetBroadcastTarget(nullptr), 1);
   ASSERT_EQ(QCSDK_OKIP_FinDevs(ScaledMs(500)), 1);
   ASSERT_TRUE(okipSink.WaitEnds(1, 10000));
   std::set<std::string> answered;

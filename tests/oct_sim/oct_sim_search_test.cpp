@@ -1,11 +1,12 @@
 // The SDK's device search finds the simulator's devices over OCT: the
 // probe goes to the loopback broadcast address on the port the devices'
-// search responders got from the system, so no fixed port is shared with
-// other tests.
+// search responders got from the system (support/device_ports.h), so no
+// fixed port is shared with other tests.
 #include <map>
 
 #include "discovery/discovery_sinks.h"
 #include "oct_sim/oct_sim_fixture.h"
+#include "support/device_ports.h"
 
 namespace qcsdk::test {
 namespace {
@@ -18,8 +19,7 @@ TEST_F(OctSimTest, SearchFindsTheSimulatorsDevicesAndAResultConnects) {
   const std::string number = "OS" + std::to_string(::getpid() % 100000 * 10);
   const size_t nvr = Add("type=3,channels=4,number=" + number + "1");
   const size_t other = Add("type=5,channels=1,number=" + number + "2");
-  ASSERT_EQ(octc_set_search_target("127.255.255.255", Oct(nvr).engine().search_port(), "127.0.0.1"),
-            0);
+  DevicePorts ports(0, Oct(nvr).engine().search_port());
   SearchSink sink;
   ASSERT_EQ(QCSDK_InitSDK(0, nullptr), 1);
 
@@ -65,7 +65,6 @@ TEST_F(OctSimTest, SearchFindsTheSimulatorsDevicesAndAResultConnects) {
   EXPECT_EQ(Oct(nvr).client_count(), 0u);
 
   QCSDK_ReleaseSDK();  // the search threads end before the sink goes
-  octc_set_search_target("127.255.255.255", 0, "127.0.0.1");
 }
 
 TEST_F(OctSimTest, CloudNumbersReachDevicesThroughTheDirectory) {

@@ -33,6 +33,8 @@ TEST(LifecycleTest, InitSetsUpEveryLibraryInOrder) {
       "octc_vod_init_module(ptr, ptr)",
       "octc_down_init_module(ptr, ptr)",
       "octc_chat_init_module(ptr, ptr)",
+      "QVC_SetBroadcastTarget(\"127.255.255.255\", 0)",
+      "octc_set_search_target(\"127.255.255.255\", 0, \"0.0.0.0\")",
       "QVC_EnableSearchCache(0)",
       "QVC_StartLANSerchServer(9400, 6666, ptr, 2)",
       "octc_start_search_device_service(26666, 29999, 0, ptr)",
@@ -158,9 +160,13 @@ TEST(LifecycleTest, PlayerRefusalAndReleaseResult) {
   EXPECT_EQ(fake.CountCalls("QVSP_SetCallBack"), 0);
   fake.SetResult("QVC_ReleaseSDK", 42);
   EXPECT_EQ(QCSDK_ReleaseSDK(), 42);
-  fake.SetResult("QVC_SetLocalNetCard", 9);
-  EXPECT_EQ(QCSDK_SetNetCard(3), 9);
+  // A refused card changes nothing else; an accepted one moves OCT search.
+  fake.SetResult("QVC_SetLocalNetCard", 0x100);
+  EXPECT_EQ(QCSDK_SetNetCard(3), 0x100);
   EXPECT_EQ(fake.Calls().back(), "QVC_SetLocalNetCard(3)");
+  fake.SetResult("QVC_SetLocalNetCard", 9);
+  EXPECT_EQ(QCSDK_SetNetCard(0), 9);
+  EXPECT_EQ(fake.Calls().back(), "octc_set_search_target(\"127.255.255.255\", 0, \"0.0.0.0\")");
 }
 
 }  // namespace

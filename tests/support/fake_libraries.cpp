@@ -212,6 +212,7 @@ const platform::NxlApi kNxl{
     &StartBroadcast,
     FAKE(QVC_StopBroadcastServer, 1),
     FAKE(QVC_BroadcastOnce, 1),
+    FAKE(QVC_SetBroadcastTarget, 1),
 };
 
 const platform::PlayerApi kPlayer{
@@ -271,6 +272,7 @@ const platform::OctApi kOct{
     &StartOctSearch,
     FAKE(octc_search_device, 0),
     FAKE(octc_stop_search_device_service, 0),
+    FAKE(octc_set_search_target, 0),
 };
 
 }  // namespace

@@ -1,7 +1,10 @@
 // qcdemo: a host that uses every part of the SDK. Without arguments it
 // starts the device simulator and works against its virtual devices; with
 // "ADDRESS PORT USER PASSWORD [CHANNEL]" it works against that device.
-// Files go to ./demo-out/. Exits 0 only when every step worked.
+// "--broadcast-target ADDRESS" sends the LAN search and OKIP probes there
+// instead of the loopback broadcast address (for example a network's
+// directed broadcast address). Files go to ./demo-out/. Exits 0 only when
+// every step worked.
 #include <qcsdk/qcsdk.h>
 #include <qcsdk/qcsdk_grpc.h>
 #include <sys/stat.h>
@@ -138,8 +141,21 @@ int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   mkdir(kOut, 0755);
   hostlib::Simulator simulator;
+  std::vector<std::string> args;
+  std::string broadcastTarget;  // empty: the SDK's loopback default
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--broadcast-target" && i + 1 < argc) {
+      broadcastTarget = argv[++i];
+    } else {
+      args.emplace_back(argv[i]);
+    }
+  }
+  if (!broadcastTarget.empty() && QCSDK_SetBroadcastTarget(broadcastTarget.c_str()) != 1) {
+    std::fprintf(stderr, "qcdemo: %s is not a dotted IPv4 address\n", broadcastTarget.c_str());
+    return 2;
+  }
   Target a, b;
-  bool simulated = argc < 5;
+  const bool simulated = args.size() < 4;
   if (simulated) {
     const std::string program = hostlib::SiblingProgram("vdevice");
     std::printf("Starting the device simulator (%s)\n", program.c_str());
@@ -157,7 +173,8 @@ int main(int argc, char** argv) {
     a = {simulator.devices()[0].address, simulator.devices()[0].port, "admin", "secret", 0};
     b = {simulator.devices()[1].address, simulator.devices()[1].port, "admin", "secret", 0};
   } else {
-    a = {argv[1], std::atoi(argv[2]), argv[3], argv[4], argc > 5 ? std::atoi(argv[5]) : 0};
+    a = {args[0], std::atoi(args[1].c_str()), args[2], args[3],
+         args.size() > 4 ? std::atoi(args[4].c_str()) : 0};
   }
 
   Demo demo;
@@ -394,9 +411,13 @@ int main(int argc, char** argv) {
     // answer came first.
     d = std::to_string(nxl + oct) + " devices (" + std::to_string(nxl) + " first over Nxl, " +
         std::to_string(oct) + " over OCT)";
-    return ended && nxl + oct >= (simulated ? 2 : 1);
+    // The simulator's devices share their search ports: only a broadcast
+    // reaches them all.
+    return ended && nxl + oct >= (simulated && broadcastTarget.empty() ? 2 : 1);
   });
-  if (simulated) {
+  // Re-addressing a device is tried on the simulator only, where every
+  // device hears the loopback broadcast.
+  if (simulated && broadcastTarget.empty()) {
     demo.Run("OKIP find and re-address", [&](std::string& d) {
       if (QCSDK_OKIP_StartService(&OnOkip) != 1) {
         d = "no OKIP service";

@@ -212,9 +212,6 @@ QVC_API int32_t QVC_SetBroadcastTarget(const char* address, int32_t port) {
     if (!qvc::net::ParseAddress(address ? address : QVC_DEFAULT_BROADCAST_ADDRESS, &target)) {
       return 0;
     }
-    // The limited broadcast address would reach every network the machine
-    // is on; a host names the one network it means instead.
-    if (target == htonl(INADDR_BROADCAST)) return 0;
     settings.broadcast_address = target;
     settings.broadcast_port = static_cast<uint16_t>(address ? port : 0);
     Library::Get().UpdateSettings(settings);

@@ -68,12 +68,13 @@ std::unique_ptr<AudioDecoder> AudioDecoder::Open(const StreamDescription& stream
 AudioDecoder::AudioDecoder(CodecContextPtr context)
     : m_context(std::move(context)), m_decoded(av_frame_alloc()) {}
 
-int AudioDecoder::Decode(AVPacket* packet) {
+int AudioDecoder::Decode(AVPacket* packet, const SampleSink& sink) {
   if (!m_decoded) return -1;
   const bool accepted = avcodec_send_packet(m_context.get(), packet) >= 0;
   int frames = 0;
   while (avcodec_receive_frame(m_context.get(), m_decoded.get()) >= 0) {
     ++frames;
+    sink(*m_decoded);
     av_frame_unref(m_decoded.get());
   }
   return accepted ? frames : -1;

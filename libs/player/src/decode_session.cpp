@@ -5,15 +5,24 @@
 #include <cstring>
 #include <utility>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 namespace qvsp {
 
 std::shared_ptr<DecodeSession> DecodeSession::Start(Setup setup) {
   std::unique_ptr<VideoDecoder> video = VideoDecoder::Open(setup.stream);
   if (!video) return nullptr;
-  std::unique_ptr<AudioDecoder> audio;
-  if (setup.stream.audio) {
-    audio = AudioDecoder::Open(setup.stream);
-    if (!audio) return nullptr;
+  std::unique_ptr<AudioDecoder> audio = AudioDecoder::Open(setup.stream);
+  if (setup.stream.audioPresent && !audio) {
+    setup.counters->audioAbsent.store(true, std::memory_order_relaxed);
+    // The library has no log of its own: this goes where libavcodec's own
+    // decoder messages go (standard error unless the host redirects them
+    // with av_log_set_callback), once per stream.
+    av_log(nullptr, AV_LOG_WARNING,
+           "qvsp: player %d: audio codec %d cannot be decoded; the stream plays without sound\n",
+           static_cast<int>(setup.handle), setup.stream.audioCodecNumber);
   }
   return std::make_shared<DecodeSession>(std::move(setup), std::move(video), std::move(audio));
 }
@@ -21,7 +30,7 @@ std::shared_ptr<DecodeSession> DecodeSession::Start(Setup setup) {
 DecodeSession::DecodeSession(Setup setup, std::unique_ptr<VideoDecoder> video,
                              std::unique_ptr<AudioDecoder> audio)
     : m_setup(std::move(setup)),
-      m_classifier(m_setup.stream.video, m_setup.stream.audio.has_value()),
+      m_classifier(m_setup.stream.video, m_setup.stream.audioPresent),
       m_video(std::move(video)),
       m_audio(std::move(audio)),
       m_queue(m_setup.limits, *m_setup.counters),
@@ -81,12 +90,17 @@ void DecodeSession::Run() {
       m_setup.slot->Report(m_setup.generation, std::move(picture), m_setup.handle, callback,
                            counters.pictures);
     };
+    const AudioDecoder::SampleSink play = [this](const AVFrame& samples) {
+      if (m_setup.sound && !m_stop.load(std::memory_order_acquire)) {
+        m_resampler.Feed(samples, *m_setup.sound);
+      }
+    };
     while (std::optional<QueuedFrame> frame = m_queue.Take()) {
       AVPacket* packet = frame->packet.get();
       if (frame->type.kind == FrameKind::kVideo) {
         if (!m_video->Decode(packet, report)) StreamCounters::Add(counters.decodeErrors);
       } else if (m_audio) {
-        const int decoded = m_audio->Decode(packet);
+        const int decoded = m_audio->Decode(packet, play);
         if (decoded < 0) {
           StreamCounters::Add(counters.decodeErrors);
         } else {

@@ -8,6 +8,8 @@
 #include <thread>
 
 #include "audio_decoder.h"
+#include "audio_resampler.h"
+#include "audio_track.h"
 #include "frame_classifier.h"
 #include "frame_queue.h"
 #include "picture_slot.h"
@@ -31,10 +33,12 @@ class DecodeSession {
     std::shared_ptr<StreamCounters> counters;
     uint64_t generation = 0;
     const std::atomic<QVSP_PictureCallback>* callback = nullptr;
+    std::shared_ptr<AudioTrack> sound;  // the player's sound queue
   };
 
   // Opens the decoders on the calling thread, then starts the decoding
-  // thread. Empty when a decoder the stream needs cannot be opened.
+  // thread. Empty when the video decoder cannot be opened; audio the player
+  // cannot decode is reported once and left out.
   static std::shared_ptr<DecodeSession> Start(Setup setup);
 
   DecodeSession(Setup setup, std::unique_ptr<VideoDecoder> video,
@@ -63,6 +67,7 @@ class DecodeSession {
   FrameClassifier m_classifier;
   std::unique_ptr<VideoDecoder> m_video;
   std::unique_ptr<AudioDecoder> m_audio;
+  AudioResampler m_resampler;  // used on the decoding thread only
   FrameQueue m_queue;
   std::atomic<bool> m_stop{false};
   std::atomic<bool> m_finished{false};

@@ -89,10 +89,7 @@ QVSP_API int32_t QVSP_SetVideoPreview(int32_t player, void* window, const QVSP_R
 }
 
 QVSP_API int32_t QVSP_SetAudioPreview(int32_t player, void* window, int32_t on) {
-  return WithPlayer(player, 0, [&](Player& p) {
-    p.SetAudioPreview(window, on);
-    return 1;
-  });
+  return WithPlayer(player, 0, [&](Player& p) { return p.SetAudioPreview(window, on) ? 1 : 0; });
 }
 
 QVSP_API int32_t QVSP_RefreshWindow(int32_t player) {

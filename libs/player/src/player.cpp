@@ -5,8 +5,8 @@
 namespace qvsp {
 
 Player::Player(int32_t handle, ThreadReaper& reaper,
-               const std::atomic<QVSP_PictureCallback>& callback)
-    : m_handle(handle), m_reaper(reaper), m_callback(callback) {}
+               const std::atomic<QVSP_PictureCallback>& callback, AudioOutput& output)
+    : m_handle(handle), m_reaper(reaper), m_callback(callback), m_output(output) {}
 
 Player::~Player() {
   Shutdown();
@@ -28,6 +28,7 @@ bool Player::OpenStream(const uint8_t* info, int32_t length) {
   setup.slot = m_slot;
   setup.display = m_display;
   setup.callback = &m_callback;
+  setup.sound = m_sound;
   setup.generation = m_slot->Restart();
   std::shared_ptr<DecodeSession> session = DecodeSession::Start(std::move(setup));
   if (!session) return false;
@@ -60,6 +61,8 @@ bool Player::Shutdown() {
     std::lock_guard<std::mutex> lock(m_mutex);
     first = !std::exchange(m_shutdown, true);
   }
+  m_sound->Retire();
+  m_output.Stop(m_sound);
   CloseStream();
   return first;
 }
@@ -88,10 +91,13 @@ int32_t Player::Refresh() {
   return last && m_display->Show(*last) == VideoOutput::Shown::kDrawn ? 1 : 0;
 }
 
-void Player::SetAudioPreview(void* window, int32_t on) {
+bool Player::SetAudioPreview(void* window, int32_t on) {
+  const bool playing = on != 0 && m_output.Play(m_sound);
+  if (on == 0) m_output.Stop(m_sound);
   std::lock_guard<std::mutex> lock(m_mutex);
   m_audioWindow = window;
-  m_audioOn = on != 0;
+  m_audioOn = playing;
+  return playing || on == 0;
 }
 
 void Player::Statistics(QVSP_Statistics& out) const {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 
+#include "audio_output.h"
 #include "decode_session.h"
 #include "picture_slot.h"
 #include "qvsp/qvsp.h"
@@ -22,7 +23,8 @@ namespace qvsp {
 
 class Player {
  public:
-  Player(int32_t handle, ThreadReaper& reaper, const std::atomic<QVSP_PictureCallback>& callback);
+  Player(int32_t handle, ThreadReaper& reaper, const std::atomic<QVSP_PictureCallback>& callback,
+         AudioOutput& output);
   ~Player();
   Player(const Player&) = delete;
   Player& operator=(const Player&) = delete;
@@ -35,7 +37,9 @@ class Player {
   bool Shutdown();
 
   bool SetVideoPreview(void* window, const QVSP_Rect* rect, int32_t on);
-  void SetAudioPreview(void* window, int32_t on);
+  // On: the player's decoded audio joins the sound output; false when no
+  // audio device can be opened. Off: it leaves the mix before this returns.
+  bool SetAudioPreview(void* window, int32_t on);
   // Draws the last picture again when the display is on. 1 when there is a
   // picture and it was drawn, or the display is off; 0 without a picture or
   // when drawing failed.
@@ -53,6 +57,8 @@ class Player {
   const std::atomic<QVSP_PictureCallback>& m_callback;
   const std::shared_ptr<PictureSlot> m_slot = std::make_shared<PictureSlot>();
   const std::shared_ptr<VideoOutput> m_display = std::make_shared<VideoOutput>();
+  AudioOutput& m_output;
+  const std::shared_ptr<AudioTrack> m_sound = std::make_shared<AudioTrack>();
 
   mutable std::mutex m_mutex;  // guards the members below; held only briefly
   std::shared_ptr<DecodeSession> m_session;

@@ -40,6 +40,7 @@ void PlayerTable::Release() {
     }
   }
   players.clear();
+  m_output.Shutdown();
   m_reaper.JoinAll();
 }
 
@@ -51,7 +52,7 @@ int32_t PlayerTable::Create() {
     const int32_t handle = (m_next + i) % kMaxPlayers;
     if (!m_players[static_cast<size_t>(handle)]) {
       m_players[static_cast<size_t>(handle)] =
-          std::make_shared<Player>(handle, m_reaper, m_callback);
+          std::make_shared<Player>(handle, m_reaper, m_callback, m_output);
       m_next = (handle + 1) % kMaxPlayers;
       return handle;
     }

@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 
+#include "audio_output.h"
 #include "player.h"
 #include "thread_reaper.h"
 
@@ -44,6 +45,7 @@ class PlayerTable {
 
  private:
   ThreadReaper m_reaper;  // first: outlives every player
+  AudioOutput m_output;   // outlives every player too
   std::atomic<QVSP_PictureCallback> m_callback{nullptr};
   mutable std::mutex m_mutex;
   bool m_initialised = false;

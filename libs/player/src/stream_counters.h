@@ -22,6 +22,7 @@ struct StreamCounters {
   std::atomic<uint64_t> decodeErrors{0};
   std::atomic<uint64_t> drawn{0};
   std::atomic<uint64_t> drawFailures{0};
+  std::atomic<bool> audioAbsent{false};
 
   static void Add(std::atomic<uint64_t>& counter, uint64_t n = 1) {
     counter.fetch_add(n, std::memory_order_relaxed);
@@ -40,6 +41,7 @@ struct StreamCounters {
     out.decodeErrors = decodeErrors.load(std::memory_order_relaxed);
     out.picturesDrawn = drawn.load(std::memory_order_relaxed);
     out.drawFailures = drawFailures.load(std::memory_order_relaxed);
+    out.audioAbsent = audioAbsent.load(std::memory_order_relaxed) ? 1 : 0;
   }
 };
 

@@ -42,21 +42,14 @@ std::optional<StreamDescription> ParseStreamInfo(const uint8_t* info, int32_t le
   d.rateNum = Le16(info, kRateNumAt);
   d.rateDen = Le16(info, kRateDenAt) == 0 ? 1 : Le16(info, kRateDenAt);
   if (Le16(info, kAudioPresentAt) != 1) return d;
-  switch (Le16(info, kAudioCodecAt)) {
-    case 0:
-      d.audio = AudioCodec::kImaAdpcm;
-      break;
-    case 1:
-      d.audio = AudioCodec::kG711ALaw;
-      break;
-    case 2:
-      d.audio = AudioCodec::kG711MuLaw;
-      break;
-    case 3:
-      d.audio = AudioCodec::kAac;
-      break;
-    default:
-      return std::nullopt;
+  d.audioPresent = true;
+  d.audioCodecNumber = Le16(info, kAudioCodecAt);
+  switch (d.audioCodecNumber) {
+    case 0: d.audio = AudioCodec::kImaAdpcm; break;
+    case 1: d.audio = AudioCodec::kG711ALaw; break;
+    case 2: d.audio = AudioCodec::kG711MuLaw; break;
+    case 3: d.audio = AudioCodec::kAac; break;
+    default: return d;
   }
   // Missing or implausible audio parameters fall back to 8 kHz mono 16 bit.
   const int rate = Le16(info, kSampleRateAt);

@@ -17,15 +17,19 @@ struct StreamDescription {
   int height = 0;
   int rateNum = 0;
   int rateDen = 1;
-  std::optional<AudioCodec> audio;  // empty when the stream carries no audio
+  // The record says the stream carries audio: its frames are told apart
+  // from the video even when the player has no decoder for them.
+  bool audioPresent = false;
+  int audioCodecNumber = -1;        // the record's audio codec field when audio is present
+  std::optional<AudioCodec> audio;  // empty without audio or for a codec number the player lacks
   int sampleRate = 8000;
   int channels = 1;
   int bitsPerSample = 16;
 };
 
 // Reads the record; empty when it is null, not exactly 96 bytes long, or
-// names a video codec (or, with audio present, an audio codec) the player
-// cannot decode.
+// names a video codec the player cannot decode. An unknown audio codec
+// leaves `audio` empty with `audioPresent` set: the video still plays.
 std::optional<StreamDescription> ParseStreamInfo(const uint8_t* info, int32_t length);
 
 }  // namespace qvsp

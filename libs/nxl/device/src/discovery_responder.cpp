@@ -45,15 +45,17 @@ class DiscoveryResponder::Impl {
   explicit Impl(DiscoveryInfo info) : info_(std::move(info)) {}
   ~Impl() { Stop(); }
 
-  bool Start(int search_port, int okip_port) {
+  bool Start(int search_port, int okip_port, const std::string& address) {
     if (thread_.joinable() || !wake_.valid()) return false;
+    uint32_t local = htonl(INADDR_ANY);
+    if (!address.empty() && !net::ParseAddress(address.c_str(), &local)) return false;
     std::string error;
     if (search_port >= 0) {
-      search_ = net::BindUdp(htonl(INADDR_ANY), static_cast<uint16_t>(search_port), true, &error);
+      search_ = net::BindUdp(local, static_cast<uint16_t>(search_port), true, &error);
       if (!search_.valid()) return false;
     }
     if (okip_port >= 0) {
-      okip_ = net::BindUdp(htonl(INADDR_ANY), static_cast<uint16_t>(okip_port), true, &error);
+      okip_ = net::BindUdp(local, static_cast<uint16_t>(okip_port), true, &error);
       if (!okip_.valid()) {
         search_.Reset();
         return false;
@@ -217,8 +219,8 @@ class DiscoveryResponder::Impl {
 DiscoveryResponder::DiscoveryResponder(DiscoveryInfo info)
     : impl_(std::make_unique<Impl>(std::move(info))) {}
 DiscoveryResponder::~DiscoveryResponder() = default;
-bool DiscoveryResponder::Start(int search_port, int okip_port) {
-  return impl_->Start(search_port, okip_port);
+bool DiscoveryResponder::Start(int search_port, int okip_port, const std::string& address) {
+  return impl_->Start(search_port, okip_port, address);
 }
 void DiscoveryResponder::Stop() { impl_->Stop(); }
 uint16_t DiscoveryResponder::search_port() const { return impl_->search_port(); }

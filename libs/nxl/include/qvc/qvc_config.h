@@ -29,10 +29,11 @@ extern "C" {
  * port. Refused: an address that is not dotted IPv4, a port outside 1..65535. */
 QVC_API int32_t QVC_SetDirectoryServer(const char* address, int32_t port);
 
-/* The target of search probes and OKIP broadcasts. address null: back to the
- * default. port 0: the remote port given to QVC_StartLANSerchServer or
- * QVC_StartBroadcastServer. Refused: an address that is not dotted IPv4, a
- * port outside 0..65535. */
+/* The target of search probes and OKIP broadcasts: any dotted IPv4 address,
+ * the limited broadcast address included (only a host's explicit request
+ * sends beyond loopback). address null: back to the default. port 0: the
+ * remote port given to QVC_StartLANSerchServer or QVC_StartBroadcastServer.
+ * Refused: an address that is not dotted IPv4, a port outside 0..65535. */
 QVC_API int32_t QVC_SetBroadcastTarget(const char* address, int32_t port);
 
 /* Time limits of links, in milliseconds; 0 selects the default.

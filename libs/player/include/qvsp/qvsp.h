@@ -68,6 +68,15 @@ QVSP_API int32_t QVSP_WriteToStreamOneFrame(int32_t player, const uint8_t* data,
  * decoding goes on. */
 QVSP_API int32_t QVSP_SetVideoPreview(int32_t player, void* window, const QVSP_Rect* rect,
                                       int32_t on);
+/* Sound: with `on` non-zero the player's decoded audio plays through the
+ * library's one audio device (SDL2), mixed with every other playing player;
+ * 0 when no audio device can be opened (decoding goes on). With `on` 0 the
+ * player's sound stops at once: its queue is emptied and it leaves the mix
+ * before the call returns. Each player queues at most 150 ms of sound and
+ * drops the oldest when more arrives, so its audio lags the pictures decoded
+ * with it by at most 150 ms + one device buffer (1024 frames, 21.3 ms at
+ * 48 kHz): about 172 ms, plus what the sound server adds. The window is
+ * recorded and not used. */
 QVSP_API int32_t QVSP_SetAudioPreview(int32_t player, void* window, int32_t on);
 /* Draws the last picture again: 1 when drawn, or when display is off and a
  * picture exists; 0 without a picture or when drawing failed. */

@@ -30,6 +30,10 @@ typedef struct QVSP_Statistics {
   uint32_t queuedBytes;        /* their bytes */
   uint64_t picturesDrawn;      /* pictures drawn into the host's window */
   uint64_t drawFailures;       /* draws that failed and switched the display off */
+  /* 1 when the record announces audio the player cannot decode (an unknown
+   * audio codec number, or a decoder that does not open): the video plays,
+   * the audio frames are queued and discarded. 0 otherwise. */
+  uint32_t audioAbsent;
 } QVSP_Statistics;
 
 /* Fills *stats for the player. Returns 1, or 0 when the handle names no

@@ -1,8 +1,8 @@
 // A device's answers to LAN search probes and OKIP broadcasts (find and
 // set network configuration). Listens on UDP ports of all local addresses
-// (broadcasts reach only such sockets) but answers only datagrams from
-// loopback sources unless told otherwise. Several responders may share a
-// port, as several devices on one machine do.
+// unless given one, but answers only datagrams from loopback sources unless
+// told otherwise. Several responders may share a port, as several devices on
+// one machine do.
 #pragma once
 
 #include <array>
@@ -39,8 +39,10 @@ class DiscoveryResponder {
   DiscoveryResponder& operator=(const DiscoveryResponder&) = delete;
 
   // Binds the search port and the OKIP port (each 0: the system picks; -1:
-  // that service is off) and starts the thread.
-  bool Start(int search_port, int okip_port);
+  // that service is off) on `address` (dotted; empty: every local address;
+  // a broadcast address hears only broadcasts, a unicast one only datagrams
+  // sent to it) and starts the thread.
+  bool Start(int search_port, int okip_port, const std::string& address = "");
   void Stop();
   uint16_t search_port() const;
   uint16_t okip_port() const;
