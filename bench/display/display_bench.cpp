@@ -25,10 +25,10 @@
 #include <thread>
 #include <vector>
 
+#include "hostlib/virtual_display.h"
 #include "plain_draw_loop.h"
 #include "sdk_probe.h"
 #include "support/host_window.h"
-#include "support/xvfb_server.h"
 #include "vdevice/device_host.h"
 
 extern "C" {
@@ -118,13 +118,13 @@ std::vector<AVFrame*> Decode(const std::vector<std::vector<uint8_t>>& frames) {
 void BM_ChannelsIntoOneWindow(benchmark::State& state) {
   const int kChannels = static_cast<int>(state.range(0));
   for (auto _ : state) {
-    auto server = qcsdk::test::XvfbServer::Start(1280, 720);
-    if (!server) {
-      state.SkipWithError("Xvfb is not installed");
+    hostlib::VirtualDisplay server;
+    if (std::string why; !server.Start(1280, 720, why)) {
+      state.SkipWithError(why.c_str());
       return;
     }
-    setenv("DISPLAY", server->Display().c_str(), 1);
-    qcsdk::test::HostWindow window(server->Display(), 1280, 720);
+    setenv("DISPLAY", server.name().c_str(), 1);
+    qcsdk::test::HostWindow window(server.name(), 1280, 720);
     window.Fill(0x000000);
 
     vdevice::DeviceHost devices;
@@ -185,12 +185,12 @@ void BM_ChannelsIntoOneWindow(benchmark::State& state) {
     std::this_thread::sleep_for(std::chrono::seconds(1));
     t0 = Totals(false);
     cpu0 = ProcessCpuSeconds();
-    const double server0 = OtherProcessCpuSeconds(server->Pid());
+    const double server0 = OtherProcessCpuSeconds(server.pid());
     start = Clock::now();
     std::this_thread::sleep_for(kWindow);
     wall = std::chrono::duration<double>(Clock::now() - start).count();
     const double showCpu = (ProcessCpuSeconds() - cpu0) / wall;
-    const double serverCpu = (OtherProcessCpuSeconds(server->Pid()) - server0) / wall;
+    const double serverCpu = (OtherProcessCpuSeconds(server.pid()) - server0) / wall;
     const PlayerTotals t1 = Totals(true);
     const double drawn = static_cast<double>(t1.drawn - t0.drawn);
     const double reported = static_cast<double>(t1.reported - t0.reported);
@@ -207,8 +207,8 @@ void BM_ChannelsIntoOneWindow(benchmark::State& state) {
       origins.emplace_back((i % 4) * kTileWidth, (i / 4) * kTileHeight);
     }
     const std::vector<const AVFrame*> views(pictures.begin(), pictures.end());
-    const LoopResult plain = RunPlainDrawLoop(server->Display(), window.Id(), views, origins,
-                                              kTileWidth, kTileHeight, 2000);
+    const LoopResult plain =
+        RunPlainDrawLoop(server.name(), window.Id(), views, origins, kTileWidth, kTileHeight, 2000);
     for (AVFrame* p : pictures) av_frame_free(&p);
     if (!plain.ok) {
       state.SkipWithError("plain loop failed");
@@ -233,7 +233,12 @@ void BM_ChannelsIntoOneWindow(benchmark::State& state) {
     for (int32_t ch : channels) QCSDK_Disconnect(ch);
   }
 }
-BENCHMARK(BM_ChannelsIntoOneWindow)->Arg(1)->Arg(16)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_ChannelsIntoOneWindow)
+    ->Arg(1)
+    ->Arg(16)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
 
 }  // namespace
 }  // namespace display_bench

@@ -3,15 +3,14 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "hostlib/virtual_display.h"
 #include "player_fixture.h"
 #include "support/host_window.h"
-#include "support/xvfb_server.h"
 
 namespace qvsp_test {
 namespace {
 
 using qcsdk::test::HostWindow;
-using qcsdk::test::XvfbServer;
 
 constexpr uint32_t kHostColour = 0x336699;
 // Slack for the scaler's fixed-point rounding, in 8-bit levels.
@@ -41,9 +40,9 @@ bool Within(int value, int low, int high) {
 class Display : public PlayerTest {
  protected:
   void StartServer(bool shm = true) {
-    m_server = XvfbServer::Start(640, 480, shm);
-    if (!m_server) GTEST_SKIP() << "Xvfb is not installed";
-    setenv("DISPLAY", m_server->Display().c_str(), 1);
+    std::string error;
+    if (!m_server.Start(640, 480, error, shm)) GTEST_SKIP() << error;
+    setenv("DISPLAY", m_server.name().c_str(), 1);
   }
   void TearDown() override {
     PlayerTest::TearDown();
@@ -112,7 +111,7 @@ class Display : public PlayerTest {
     return touched;
   }
 
-  std::unique_ptr<XvfbServer> m_server;
+  hostlib::VirtualDisplay m_server;
 };
 
 class DisplayInto : public Display, public ::testing::WithParamInterface<bool> {};
@@ -121,7 +120,7 @@ TEST_P(DisplayInto, EachPlayerDrawsItsPictureScaledIntoItsOwnRectangleOnly) {
   StartServer(GetParam());
   constexpr int kWidth = 320;
   constexpr int kHeight = 240;
-  HostWindow window(m_server->Display(), kWidth, kHeight);
+  HostWindow window(m_server.name(), kWidth, kHeight);
   ASSERT_TRUE(window.Ok());
   window.Fill(kHostColour);
 
@@ -185,7 +184,7 @@ TEST_F(Display, RefusalsAndLostWindowsOrServersStopDrawingButNotDecoding) {
   EXPECT_EQ(QVSP_SetVideoPreview(player, reinterpret_cast<void*>(1), &rect, 1), 0);
 
   StartServer();
-  HostWindow window(m_server->Display(), 64, 48);
+  HostWindow window(m_server.name(), 64, 48);
   ASSERT_TRUE(window.Ok());
   const auto noSuchWindow = reinterpret_cast<void*>(uintptr_t{0x7FFFFFF});
   EXPECT_EQ(QVSP_SetVideoPreview(player, noSuchWindow, &rect, 1), 0);
@@ -210,12 +209,12 @@ TEST_F(Display, RefusalsAndLostWindowsOrServersStopDrawingButNotDecoding) {
   EXPECT_EQ(QVSP_RefreshWindow(player), 0);
 
   // A new window draws again; then the server dies mid-stream.
-  HostWindow second(m_server->Display(), 64, 48);
+  HostWindow second(m_server.name(), 64, 48);
   ASSERT_EQ(QVSP_SetVideoPreview(player, second.Handle(), &rect, 1), 1);
   WriteAll(player, packets);
   ASSERT_TRUE(m_log.WaitFor(player, 12, Timeout()));
   EXPECT_EQ(Stats(player).picturesDrawn, 8u);
-  m_server->Kill();
+  m_server.Kill();
   WriteAll(player, packets);
   ASSERT_TRUE(m_log.WaitFor(player, 16, Timeout()));
   stats = Stats(player);

@@ -32,6 +32,7 @@ class ChildProcess {
   // Closes its input, sends `signal` (none for 0) and waits up to 5 s.
   int Stop(int signal = 0);
   bool running() const { return m_pid > 0; }
+  pid_t pid() const { return m_pid; }
 
  private:
   pid_t m_pid = -1;

@@ -15,7 +15,7 @@
 #include "hostlib/child_process.h"
 #include "hostlib/simulator.h"
 #include "viewer.h"
-#include "virtual_display.h"
+#include "hostlib/virtual_display.h"
 #include "x_window.h"
 
 namespace {
@@ -153,7 +153,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  qcview::VirtualDisplay display;
+  hostlib::VirtualDisplay display;
   std::string error;
   if (xvfb) {
     if (!display.Start(width, height, error)) {

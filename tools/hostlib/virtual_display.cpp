@@ -1,15 +1,15 @@
-#include "virtual_display.h"
+#include "hostlib/virtual_display.h"
 
 #include <signal.h>
 
-namespace qcview {
+namespace hostlib {
 
 VirtualDisplay::~VirtualDisplay() {
   m_server.Stop(SIGTERM);
 }
 
-bool VirtualDisplay::Start(int width, int height, std::string& error) {
-  const std::string program = hostlib::FindProgram("Xvfb");
+bool VirtualDisplay::Start(int width, int height, std::string& error, bool shm) {
+  const std::string program = FindProgram("Xvfb");
   if (program.empty()) {
     error = "Xvfb is not installed (Debian package xvfb)";
     return false;
@@ -17,8 +17,9 @@ bool VirtualDisplay::Start(int width, int height, std::string& error) {
   // -displayfd: the server takes the first free display number and writes
   // it to our pipe once it accepts connections.
   const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-  if (!m_server.Start(program, {"-displayfd", "1", "-screen", "0", screen, "-nolisten", "tcp"},
-                      true)) {
+  std::vector<std::string> args = {"-displayfd", "1", "-screen", "0", screen, "-nolisten", "tcp"};
+  if (!shm) args.insert(args.end(), {"-extension", "MIT-SHM"});
+  if (!m_server.Start(program, args, true)) {
     error = "Xvfb did not start";
     return false;
   }
@@ -33,4 +34,4 @@ bool VirtualDisplay::Start(int width, int height, std::string& error) {
   return true;
 }
 
-}  // namespace qcview
+}  // namespace hostlib
