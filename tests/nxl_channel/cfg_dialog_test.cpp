@@ -114,7 +114,8 @@ class CfgDialogTest : public NxlFixture {
   }
 
   // Runs QCSDK_RemoteConfig on a host thread while this thread plays the
-  // device: accept, then send `message`.
+  // device: accept, stray text that must change nothing (an 80, an 83 and
+  // an RPC answer), then `message`.
   int32_t Handshake(int32_t n, int32_t value, const std::vector<uint8_t>& message,
                     const std::function<void()>& whileOpen = {}) {
     int32_t result = -1;
@@ -123,9 +124,15 @@ class CfgDialogTest : public NxlFixture {
     while (Sent().empty()) std::this_thread::yield();
     Fire([&] { cb().text(n + 1, 82, nullptr, 0); });
     while (Sent().size() < 2) std::this_thread::yield();
+    Fire([&] {
+      cb().text(n + 1, 80, nullptr, 0);
+      cb().text(n + 1, 83, nullptr, 0);
+      cb().text(n + 1, 81, reinterpret_cast<const uint8_t*>("grpc:{}"), 7);
+    });
     Fire([&] { cb().text(n + 1, 81, message.data(), static_cast<int32_t>(message.size())); });
     if (whileOpen) whileOpen();
     hostThread.join();
+    EXPECT_EQ(Sent().size(), 2u) << "the version reply was sent again";
     return result;
   }
 };

@@ -94,6 +94,14 @@ TEST_F(NxlMessagesTest, FileListEntriesPlayAndDownload) {
   EXPECT_STREQ(reinterpret_cast<const char*>(entry + 16), "01123456.sv4");
   EXPECT_STREQ(reinterpret_cast<const char*>(entry + 2064), "C:\\QdvrFile\\20240506\\01123456.sv4");
   EXPECT_EQ(LoadLe32(entry + kRecEntrySize), 1u);
+  // Nothing but zeros follows the texts of either entry.
+  for (const uint8_t* e : {entry, entry + kRecEntrySize}) {
+    for (const auto& [offset, size] : {std::pair{8, 8}, {16, 2048}, {2064, 2048}}) {
+      const auto* text = reinterpret_cast<const char*>(e + offset);
+      for (std::size_t i = strnlen(text, size); i < static_cast<std::size_t>(size); ++i)
+        ASSERT_EQ(e[offset + i], 0) << offset << " + " << i;
+    }
+  }
 
   fake.ClearCalls();
   EXPECT_EQ(QCSDK_RemotePlay(n, -1), 1);
@@ -119,6 +127,11 @@ TEST_F(NxlMessagesTest, FileListEntriesPlayAndDownload) {
   EXPECT_EQ(downloads[1].progress, 5000);
   EXPECT_EQ(downloads[2].code, 4);
   std::remove(file.c_str());
+  // Dates out of range do not lengthen the query.
+  fake.ClearCalls();
+  const int32_t odd[6] = {12024, 5, 6, 2024, -1, 7};
+  ASSERT_EQ(QCSDK_GetRemoteRecFileList(n, odd), 1);
+  EXPECT_THAT(Sent(), ElementsAre("16:1202405060000002024-10700000"));
 }
 
 TEST_F(NxlMessagesTest, TenByteEntriesAndUndecodableLists) {
