@@ -178,8 +178,10 @@ bool StartOctSearchService() {
 
 void ResetSearch() {
   std::lock_guard<os::RecursiveLock> guard(g_search.lock);
-  g_search.nOutstanding = 0;
   g_search.seen.clear();
+  if (g_search.nOutstanding <= 0) return;
+  g_search.nOutstanding = 0;
+  CallHost(nullptr);
 }
 
 bool LanSearchDevice(int32_t deviceType, int32_t timeoutMs) {
