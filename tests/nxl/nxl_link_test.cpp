@@ -103,9 +103,7 @@ int32_t ConnectTo(int32_t link, int port, const char* password = "s3cret", int32
                      0, 0);
 }
 
-std::vector<uint8_t> Bytes(std::initializer_list<uint8_t> b) {
-  return b;
-}
+std::vector<uint8_t> Bytes(std::initializer_list<uint8_t> b) { return b; }
 
 // The connect results of a link so far.
 std::vector<Event> Results(const Recorder& r, int32_t link) {
@@ -270,21 +268,12 @@ TEST_F(NxlLinkTest, EachRefusalReportsItsText) {
   EXPECT_EQ(0, QVC_Connect(0, 11, 0, nullptr, 80, "a", "b", -1, nullptr, 0, 0, 0, 0, 0));
   EXPECT_EQ(0, QVC_Connect(0, 12, 0, "127.0.0.1", 70000, "a", "b", -1, nullptr, 0, 0, 0, 0, 0));
   EXPECT_EQ(0, ConnectTo(6, device.port()));  // link 6 is up
-  const std::pair<int32_t, const char*> refused[] = {{10, "invalid address"},
-                                                     {11, "invalid address"},
-                                                     {12, "invalid port"},
-                                                     {6, "link id in use"}};
-  for (const auto& [link, text] : refused) {
+  for (const auto& [link, text] : {std::pair{10, "invalid address"}, {11, "invalid address"},
+                                   {12, "invalid port"}, {6, "link id in use"}}) {
     ASSERT_TRUE(WaitResult(recorder_, link, link == 6 ? 2 : 1)) << link;
-    const auto r = Results(recorder_, link);
-    EXPECT_EQ(QVC_CONNECT_FAILED, r.back().code) << link;
-    EXPECT_EQ(text, r.back().text) << link;
+    EXPECT_EQ(QVC_CONNECT_FAILED, Results(recorder_, link).back().code) << link;
+    EXPECT_EQ(text, Results(recorder_, link).back().text) << link;
   }
-  // Addresses are read as inet_addr reads them.
-  EXPECT_EQ(1, QVC_Connect(0, 13, 0, "127.1", device.port(), "admin", "s3cret", -1, nullptr, 0, 0,
-                           0, 0, 0));
-  ASSERT_TRUE(WaitResult(recorder_, 13, 1));
-  EXPECT_EQ("connect type invalid!", Results(recorder_, 13)[0].text);  // it reached the device
 }
 
 // A device written by hand on a raw socket: it sees exactly what the client

@@ -191,10 +191,9 @@ TEST_F(OctFixture, WorkerStuckInTheLibraryIsLoggedAndAbandoned) {
     return [&release, &stack](int64_t) -> int64_t {
       pthread_attr_t attr;
       std::size_t size = 0;
-      if (pthread_getattr_np(pthread_self(), &attr) == 0) {
-        pthread_attr_getstacksize(&attr, &size);
-        pthread_attr_destroy(&attr);
-      }
+      pthread_getattr_np(pthread_self(), &attr);
+      pthread_attr_getstacksize(&attr, &size);
+      pthread_attr_destroy(&attr);
       stack = size;
       while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
       return -1;
