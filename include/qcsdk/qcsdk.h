@@ -288,7 +288,8 @@ QCSDK_API int32_t QCSDK_CALL QCSDK_GetVersion(void);
 QCSDK_API int32_t QCSDK_CALL QCSDK_InitSDK(int32_t nInitParam, const char* szWorkDir);
 
 /* Destroys every channel that no call still holds, then shuts the libraries
- * down. Returns the Nxl transport's release result. Registered callbacks
+ * down; a search still running ends during the call with its one null
+ * result. Returns the Nxl transport's release result. Registered callbacks
  * stay registered. */
 QCSDK_API int32_t QCSDK_CALL QCSDK_ReleaseSDK(void);
 

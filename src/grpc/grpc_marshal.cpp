@@ -6,7 +6,9 @@
 namespace qcsdk::grpc {
 namespace {
 
-cJSON* NewNumber(int32_t value) { return cJSON_CreateNumber(static_cast<double>(value)); }
+cJSON* NewNumber(int32_t value) {
+  return cJSON_CreateNumber(static_cast<double>(value));
+}
 
 cJSON* NewObjectOf(const ObjectDesc& desc, const void* base) {
   cJSON* object = cJSON_CreateObject();
@@ -22,27 +24,24 @@ cJSON* NewArray(const FieldRef& ref) {
     void* element = ref.Element(i);
     cJSON* item = nullptr;
     switch (field.kind) {
-      case FieldKind::kNumberArray:
-        item = NewNumber(*static_cast<const int32_t*>(element));
-        break;
+      case FieldKind::kNumberArray: item = NewNumber(*static_cast<const int32_t*>(element)); break;
       case FieldKind::kStringArray: {
         const char* s = *static_cast<const char* const*>(element);
         if (s == nullptr) continue;
         item = cJSON_CreateString(s);
         break;
       }
-      case FieldKind::kObjectArray:
-        item = NewObjectOf(*field.nested, element);
-        break;
-      default:
-        break;
+      case FieldKind::kObjectArray: item = NewObjectOf(*field.nested, element); break;
+      default: break;
     }
     if (item != nullptr) cJSON_AddItemToArray(array, item);
   }
   return array;
 }
 
-int32_t ReadNumber(const cJSON* item) { return cJSON_IsNumber(item) ? item->valueint : -1; }
+int32_t ReadNumber(const cJSON* item) {
+  return cJSON_IsNumber(item) ? item->valueint : -1;
+}
 
 const char* ReadString(GrpcContext* context, const cJSON* item) {
   if (!cJSON_IsString(item) || item->valuestring == nullptr) return nullptr;
@@ -73,17 +72,12 @@ void ReadArray(GrpcContext* context, const cJSON* array, const FieldRef& ref) {
   for (const cJSON* item = array->child; item != nullptr; item = item->next, ++i) {
     void* element = ref.Element(i);
     switch (field.kind) {
-      case FieldKind::kNumberArray:
-        *static_cast<int32_t*>(element) = ReadNumber(item);
-        break;
+      case FieldKind::kNumberArray: *static_cast<int32_t*>(element) = ReadNumber(item); break;
       case FieldKind::kStringArray:
         *static_cast<const char**>(element) = ReadString(context, item);
         break;
-      case FieldKind::kObjectArray:
-        if (cJSON_IsObject(item)) ReadMembers(context, item, *field.nested, element);
-        break;
-      default:
-        break;
+      case FieldKind::kObjectArray: ReadMembers(context, item, *field.nested, element); break;
+      default: break;
     }
   }
 }
@@ -97,18 +91,12 @@ void WriteMembers(cJSON* object, const ObjectDesc& desc, const void* base) {
     FieldRef ref(field, const_cast<void*>(base));
     cJSON* item = nullptr;
     switch (field.kind) {
-      case FieldKind::kNumber:
-        item = NewNumber(ref.Int());
-        break;
-      case FieldKind::kBool:
-        item = cJSON_CreateBool(ref.Int() != 0);
-        break;
+      case FieldKind::kNumber: item = NewNumber(ref.Int()); break;
+      case FieldKind::kBool: item = cJSON_CreateBool(ref.Int() != 0); break;
       case FieldKind::kString:
         if (ref.String() != nullptr) item = cJSON_CreateString(ref.String());
         break;
-      case FieldKind::kObject:
-        item = NewObjectOf(*field.nested, ref.Object());
-        break;
+      case FieldKind::kObject: item = NewObjectOf(*field.nested, ref.Object()); break;
       case FieldKind::kNumberArray:
       case FieldKind::kStringArray:
       case FieldKind::kObjectArray:
@@ -124,26 +112,20 @@ void ReadMembers(GrpcContext* context, const cJSON* object, const ObjectDesc& de
   for (uint32_t i = 0; i < desc.field_count; ++i) {
     const FieldDesc& field = desc.fields[i];
     FieldRef ref(field, base);
-    // The lookup ignores letter case, as the JSON library's does.
-    const cJSON* item = cJSON_GetObjectItem(object, field.name);
+    // The lookup ignores letter case, as the JSON library's does; a value
+    // that is no object has no members.
+    const cJSON* item = cJSON_IsObject(object) ? cJSON_GetObjectItem(object, field.name) : nullptr;
     switch (field.kind) {
-      case FieldKind::kNumber:
-        ref.Int() = ReadNumber(item);
-        break;
-      case FieldKind::kBool:
-        ref.Int() = cJSON_IsTrue(item) ? 1 : 0;
-        break;
-      case FieldKind::kString:
-        ref.String() = ReadString(context, item);
-        break;
+      case FieldKind::kNumber: ref.Int() = ReadNumber(item); break;
+      case FieldKind::kBool: ref.Int() = cJSON_IsTrue(item) ? 1 : 0; break;
+      case FieldKind::kString: ref.String() = ReadString(context, item); break;
       case FieldKind::kObject:
-        if (cJSON_IsObject(item)) ReadMembers(context, item, *field.nested, ref.Object());
+        // Only a missing object leaves its fields as they are.
+        if (item != nullptr) ReadMembers(context, item, *field.nested, ref.Object());
         break;
       case FieldKind::kNumberArray:
       case FieldKind::kStringArray:
-      case FieldKind::kObjectArray:
-        ReadArray(context, item, ref);
-        break;
+      case FieldKind::kObjectArray: ReadArray(context, item, ref); break;
     }
   }
 }

@@ -42,8 +42,11 @@ void WriteMembers(cJSON* object, const ObjectDesc& desc, const void* base);
 
 // Reads every field of *base from object: wrongly typed or missing members
 // take their type's default (-1, 0, null, count 0 with null); a missing
-// object leaves its fields as they are. Strings and element blocks are
-// taken from the context's arena; element blocks start zero-filled.
+// object leaves its fields as they are. A value that is no object (an
+// object member or an array element of another type, or `object` itself)
+// has no members: its fields take their defaults. Strings and element
+// blocks are taken from the context's arena; element blocks start
+// zero-filled.
 void ReadMembers(GrpcContext* context, const cJSON* object, const ObjectDesc& desc, void* base);
 
 }  // namespace qcsdk::grpc

@@ -61,8 +61,9 @@ int32_t Response(qvbu_context* c, const MethodDesc& method, void* result) {
   }
   if (result != nullptr) std::memset(result, 0, method.result->size);
   if (context->errorcode != 0) return context->errorcode;
+  // Only a missing "result" leaves the result all zeros.
   const cJSON* object = cJSON_GetObjectItem(context->json, "result");
-  if (result == nullptr || !cJSON_IsObject(object)) return 0;
+  if (result == nullptr || object == nullptr) return 0;
   ReadMembers(context, object, *method.result, result);
   return 0;
 }

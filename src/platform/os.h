@@ -48,20 +48,23 @@ class ManualResetEvent {
 // A joinable thread with a timed join, as the worker shutdowns need.
 class Thread {
  public:
-  Thread() = default;
+  Thread();
   ~Thread();
   Thread(const Thread&) = delete;
   Thread& operator=(const Thread&) = delete;
 
-  bool Start(std::function<void()> body);
+  // Starts body on a new thread whose stack is stackSize bytes (0: the
+  // platform's default). False when no thread could be started.
+  bool Start(std::function<void()> body, std::size_t stackSize = 0);
   // Waits up to timeoutMs (negative: forever) for the body to finish; true
   // when it did. A thread that did not finish is detached by the destructor.
   bool Join(int64_t timeoutMs);
-  bool Running() const { return m_thread.joinable(); }
-  bool IsCurrent() const { return m_thread.get_id() == std::this_thread::get_id(); }
+  bool Running() const { return m_native != nullptr; }
+  bool IsCurrent() const;
 
  private:
-  std::thread m_thread;
+  struct Native;  // the platform's thread handle
+  std::unique_ptr<Native> m_native;
   std::shared_ptr<ManualResetEvent> m_done;
 };
 

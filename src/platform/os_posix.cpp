@@ -6,6 +6,7 @@
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <pthread.h>
 #include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
@@ -44,35 +45,65 @@ bool ManualResetEvent::Wait(int64_t timeoutMs) {
   return m_cv.wait_for(guard, std::chrono::milliseconds(timeoutMs), [this] { return m_signalled; });
 }
 
+struct Thread::Native {
+  pthread_t id;
+};
+
+namespace {
+
+// What a new thread runs; the thread owns it.
+struct ThreadStart {
+  std::function<void()> body;
+  std::shared_ptr<ManualResetEvent> done;
+};
+
+void* RunThread(void* arg) {
+  std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(arg));
+  start->body();
+  start->done->Set();
+  return nullptr;
+}
+
+}  // namespace
+
+Thread::Thread() = default;
+
 Thread::~Thread() {
-  if (!m_thread.joinable()) return;
+  if (!m_native) return;
   if (IsCurrent() || !m_done->IsSet()) {
-    m_thread.detach();
+    pthread_detach(m_native->id);
   } else {
-    m_thread.join();
+    pthread_join(m_native->id, nullptr);
   }
 }
 
-bool Thread::Start(std::function<void()> body) {
-  if (m_thread.joinable()) return false;
-  m_done = std::make_shared<ManualResetEvent>();
-  auto done = m_done;
-  try {
-    m_thread = std::thread([body = std::move(body), done] {
-      body();
-      done->Set();
-    });
-  } catch (...) {
-    return false;
-  }
+bool Thread::IsCurrent() const {
+  return m_native && pthread_equal(m_native->id, pthread_self()) != 0;
+}
+
+bool Thread::Start(std::function<void()> body, std::size_t stackSize) {
+  if (m_native) return false;
+  pthread_attr_t attr;
+  if (pthread_attr_init(&attr) != 0) return false;
+  auto done = std::make_shared<ManualResetEvent>();
+  auto start = std::make_unique<ThreadStart>(ThreadStart{std::move(body), done});
+  pthread_t id{};
+  const bool started = (stackSize == 0 || pthread_attr_setstacksize(&attr, stackSize) == 0) &&
+                       pthread_create(&id, &attr, &RunThread, start.get()) == 0;
+  pthread_attr_destroy(&attr);
+  if (!started) return false;
+  start.release();  // the new thread owns it now
+  m_native = std::make_unique<Native>(Native{id});
+  m_done = std::move(done);
   return true;
 }
 
 bool Thread::Join(int64_t timeoutMs) {
-  if (!m_thread.joinable()) return true;
+  if (!m_native) return true;
   if (IsCurrent()) return false;
   if (!m_done->Wait(timeoutMs)) return false;
-  m_thread.join();
+  pthread_join(m_native->id, nullptr);
+  m_native.reset();
   return true;
 }
 

@@ -7,13 +7,17 @@ namespace {
 
 constexpr std::size_t kWindow = 1024;
 
+// Items start while the position is below the bit count; an item that
+// starts below it may run on into the padding of the last byte, so reads
+// are bounded by the input's bytes only.
 class BitReader {
  public:
-  BitReader(const uint8_t* data, uint64_t bitCount) : m_data(data), m_count(bitCount) {}
+  BitReader(const uint8_t* data, std::size_t size, uint64_t bitCount)
+      : m_data(data), m_end(static_cast<uint64_t>(size) * 8), m_count(bitCount) {}
   bool More() const { return m_pos < m_count; }
-  // Reads n bits, least significant first; false past the end.
+  // Reads n bits, least significant first; false past the input.
   bool Read(int n, uint32_t& value) {
-    if (m_count - m_pos < static_cast<uint64_t>(n) || m_pos > m_count) return false;
+    if (m_end - m_pos < static_cast<uint64_t>(n)) return false;
     value = 0;
     for (int i = 0; i < n; ++i, ++m_pos) {
       value |= static_cast<uint32_t>((m_data[m_pos / 8] >> (m_pos % 8)) & 1u) << i;
@@ -23,6 +27,7 @@ class BitReader {
 
  private:
   const uint8_t* m_data;
+  uint64_t m_end;
   uint64_t m_count;
   uint64_t m_pos = 0;
 };
@@ -32,9 +37,8 @@ class BitReader {
 bool CfgUnpack(const uint8_t* input, std::size_t inputSize, uint64_t bitCount,
                std::vector<uint8_t>& output, std::size_t limit) {
   output.clear();
-  if (input == nullptr && bitCount > 0) return false;
-  if (bitCount > static_cast<uint64_t>(inputSize) * 8) return false;
-  BitReader bits(input, bitCount);
+  if (input == nullptr) inputSize = 0;
+  BitReader bits(input, inputSize, bitCount);
   while (bits.More()) {
     uint32_t flag = 0;
     if (!bits.Read(1, flag)) return false;

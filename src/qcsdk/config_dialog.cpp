@@ -53,9 +53,11 @@ uint32_t GetInstalledCfgVersion() {
   CfgLibraryPath(path);
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
   if (!file) return 0;
+  // A file shorter than four bytes cannot be positioned before its end: the
+  // read then starts at the beginning and fills what it can of the value.
   uint8_t stamp[4] = {};
-  if (std::fseek(file.get(), -4, SEEK_END) != 0) return 0;
-  if (std::fread(stamp, 1, sizeof stamp, file.get()) != sizeof stamp) return 0;
+  std::fseek(file.get(), -4, SEEK_END);
+  if (std::fread(stamp, 1, sizeof stamp, file.get()) == 0) return 0;
   return LoadLe32(stamp);
 }
 

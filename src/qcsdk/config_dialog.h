@@ -22,7 +22,7 @@ extern std::atomic<CfgExitProc> g_pfnExitRCDlg;
 void CfgLibraryPath(char (&path)[260]);
 
 // The last four bytes of the installed library (little-endian), 0 when
-// there is none.
+// there is none; of a shorter file, the bytes it has.
 uint32_t GetInstalledCfgVersion();
 
 // Installs the library the device sent (if any), loads it and runs its

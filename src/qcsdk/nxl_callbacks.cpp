@@ -12,6 +12,7 @@
 #include "platform/nxl_api.h"
 #include "platform/oct_api.h"
 #include "qcsdk/bytes.h"
+#include "qcsdk/callback_edge.h"
 #include "qcsdk/callbacks.h"
 #include "qcsdk/nxl_channel.h"
 #include "qcsdk/registry.h"
@@ -187,7 +188,7 @@ void NxlChannel::HandleStreamData(uint8_t frameType, const uint8_t* data, int32_
     case '2':
     case '9':
     case 'w': {
-      if (!playback) return;
+      // A playback end may come on either callback.
       const int32_t event = frameType == '2' ? 13 : frameType == '9' ? 14 : 15;
       m_bPlayInfoActive = false;
       RaiseEvent(m_nChannel, event, nullptr, 0, m_pUserData);
@@ -226,10 +227,12 @@ void NxlChannel::HandleFileList(const uint8_t* data, int32_t length) {
     uint8_t* out = entries.data() + static_cast<std::size_t>(i) * kRecEntrySize;
     StoreLe32(out, static_cast<uint32_t>(i));
     StoreLe32(out + 4, kind + 1u);
-    char name[8];
+    // Copied whole into the entry: zeroed, so that nothing but zeros
+    // follows each terminator.
+    char name[8] = {};
     std::snprintf(name, sizeof name, "%c%c%c%c%c%c", e[1], e[2], e[3], e[4], e[5], e[6]);
-    char fileName[64];  // at most 11 + 6 + 4 characters
-    char path[128];
+    char fileName[64] = {};  // at most 11 + 6 + 4 characters
+    char path[128] = {};
     if (entrySize == 7) {
       std::snprintf(fileName, sizeof fileName, "%02d%s.%s", m_nDeviceChannel.load(), name,
                     kExt[kind]);
@@ -256,15 +259,14 @@ void NxlChannel::HandleText(uint8_t type, const uint8_t* data, int32_t length) {
       m_pGrpcResp.assign(data + 5, data + length);
       m_eGrpcState = kGrpcAnswered;  // after the answer is stored
     }
-    m_hTextEvent.Set();
+    m_hGrpcEvent.Set();
     return;
   }
-  if (type == nxlmsg::kTextAccepted) m_eGrpcState = kGrpcAccepted;
-  if (type == nxlmsg::kTextClose) m_eGrpcState = kGrpcRefused;
-  if (InfoWord(info::kDeviceType) != 3) {
-    m_hTextEvent.Set();  // wakes a waiting RPC call
-    return;
+  if (type == nxlmsg::kTextAccepted || type == nxlmsg::kTextClose) {
+    m_eGrpcState = type == nxlmsg::kTextAccepted ? kGrpcAccepted : kGrpcRefused;
+    m_hGrpcEvent.Set();
   }
+  if (InfoWord(info::kDeviceType) != 3) return;
   switch (type) {
     case nxlmsg::kText: {
       std::vector<uint8_t> copy;
@@ -294,28 +296,37 @@ void NxlChannel::HandleText(uint8_t type, const uint8_t* data, int32_t length) {
       return;
     case nxlmsg::kTextClose:
       if (CfgExitProc exit = g_pfnExitRCDlg.load()) exit(2);
-      m_hTextEvent.Set();
       return;
-    default: m_hTextEvent.Set(); return;
+    default: return;
   }
 }
 
 namespace nxl {
 
+constexpr const char* kSource = "nxl_callbacks";
+
 void OnConnectResult(int32_t linkId, uint8_t result, const char* text) {
-  if (auto ch = FindNxl(linkId)) ch->HandleConnectResult(result, text);
+  AtCallbackEdge(kSource, [&] {
+    if (auto ch = FindNxl(linkId)) ch->HandleConnectResult(result, text);
+  });
 }
 
 void OnLiveData(int32_t linkId, uint8_t frameType, const uint8_t* data, int32_t length) {
-  if (auto ch = FindNxl(linkId)) ch->HandleStreamData(frameType, data, length, false);
+  AtCallbackEdge(kSource, [&] {
+    if (auto ch = FindNxl(linkId)) ch->HandleStreamData(frameType, data, length, false);
+  });
 }
 
 void OnPlaybackData(int32_t linkId, uint8_t frameType, const uint8_t* data, int32_t length) {
-  if (auto ch = FindNxl(linkId)) ch->HandleStreamData(frameType, data, length, true);
+  AtCallbackEdge(kSource, [&] {
+    if (auto ch = FindNxl(linkId)) ch->HandleStreamData(frameType, data, length, true);
+  });
 }
 
 void OnFileList(int32_t linkId, const uint8_t* data, int32_t length) {
-  if (auto ch = FindNxl(linkId)) ch->HandleFileList(data, length);
+  AtCallbackEdge(kSource, [&] {
+    if (auto ch = FindNxl(linkId)) ch->HandleFileList(data, length);
+  });
 }
 
 void OnTalkData(int32_t linkId, uint8_t kind, const uint8_t* data, int32_t length) {
@@ -324,11 +335,15 @@ void OnTalkData(int32_t linkId, uint8_t kind, const uint8_t* data, int32_t lengt
   if (kind == 'B') code = 0;
   if (kind == 'C') code = 2;
   if (code < 0) return;
-  if (auto ch = FindNxl(linkId)) ch->OnTalkEvent(code, data, length);
+  AtCallbackEdge(kSource, [&] {
+    if (auto ch = FindNxl(linkId)) ch->OnTalkEvent(code, data, length);
+  });
 }
 
 void OnTextData(int32_t linkId, uint8_t type, const uint8_t* data, int32_t length) {
-  if (auto ch = FindNxl(linkId)) ch->HandleText(type, data, length);
+  AtCallbackEdge(kSource, [&] {
+    if (auto ch = FindNxl(linkId)) ch->HandleText(type, data, length);
+  });
 }
 
 void OnDownloadData(int32_t linkId, uint8_t type, const uint8_t* data, int32_t length,
@@ -344,7 +359,9 @@ void OnDownloadData(int32_t linkId, uint8_t type, const uint8_t* data, int32_t l
     case 118: code = 4; break;
     default: return;  // no defined code: not passed on
   }
-  if (auto ch = FindNxl(linkId)) ch->OnDownloadData(code, data, length, total);
+  AtCallbackEdge(kSource, [&] {
+    if (auto ch = FindNxl(linkId)) ch->OnDownloadData(code, data, length, total);
+  });
 }
 
 }  // namespace nxl

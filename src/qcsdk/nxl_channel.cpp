@@ -14,6 +14,7 @@ namespace {
 constexpr int64_t kTextWaitMs = 5000;
 constexpr uint32_t kGrpcBudgetMs = 5000;
 constexpr uint32_t kPollMs = 10;
+constexpr int32_t kFileListQueryLength = 28;
 
 // PTZ codes on start and on stop, by command.
 constexpr int32_t kPtzStart[15] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 32, 34, 36, 38};
@@ -104,8 +105,9 @@ bool NxlChannel::GetRemoteRecFileList(const int32_t* pDates) {
   }
   std::snprintf(query, sizeof query, "%04d%02d%02d000000%04d%02d%02d000000", pDates[0], pDates[1],
                 pDates[2], pDates[3], pDates[4], pDates[5]);
-  // 28 characters for dates in range; the text is sent as formatted.
-  Send(nxlmsg::kFileList, query, static_cast<int32_t>(std::strlen(query)));
+  // Always the first 28 characters: a date out of range formats longer
+  // (never shorter) but does not lengthen the query.
+  Send(nxlmsg::kFileList, query, kFileListQueryLength);
   return true;
 }
 
@@ -205,7 +207,8 @@ bool NxlChannel::RemoteConfig(int32_t nValue) {
       return false;
     }
     m_hTextEvent.Reset();
-    const int32_t type = m_nTextType;
+    // Taken, so that only a new message makes the exchange act again.
+    const int32_t type = m_nTextType.exchange(0);
     if (type == nxlmsg::kTextAccepted) {
       std::vector<uint8_t> reply(kTextBufferSize, 0);
       StoreLe32(reply.data(), 5);
@@ -240,8 +243,8 @@ bool NxlChannel::GrpcBegin() {
     const int32_t state = m_eGrpcState;
     if (state == kGrpcAccepted) return true;
     if (state == kGrpcRefused) return false;
-    m_hTextEvent.Wait(kPollMs);  // woken early by every text message
-    m_hTextEvent.Reset();
+    m_hGrpcEvent.Wait(kPollMs);  // woken early by every change of the RPC state
+    m_hGrpcEvent.Reset();
   }
   return false;
 }
@@ -286,8 +289,8 @@ int32_t NxlChannel::RecvGrpcResponse(GrpcContext*, char* pBuffer, int32_t nCapac
     }
     if (state != kGrpcAwaiting) return -1;
     const uint64_t left = budget - waited;
-    m_hTextEvent.Wait(static_cast<int64_t>(std::min<uint64_t>(left, kPollMs)));
-    m_hTextEvent.Reset();
+    m_hGrpcEvent.Wait(static_cast<int64_t>(std::min<uint64_t>(left, kPollMs)));
+    m_hGrpcEvent.Reset();
   }
 }
 

@@ -100,13 +100,16 @@ class NxlChannel : public Channel {
   StreamInfoRecord m_playInfo{};
   int32_t m_queryDate[6] = {};
   std::atomic<int32_t> m_eGrpcState{0};
+  // Set at every change of the RPC state by the text callback: the RPC
+  // waits never consume the configuration exchange's wake-ups.
+  os::ManualResetEvent m_hGrpcEvent;
   std::mutex m_respMutex;  // guards the held answer
   std::vector<char> m_pGrpcResp;
   std::atomic<bool> m_bTextBusy{false};
   std::vector<uint8_t> m_textBuf;
   std::atomic<int32_t> m_nTextType{0};
   os::RecursiveLock m_csText;
-  os::ManualResetEvent m_hTextEvent;
+  os::ManualResetEvent m_hTextEvent;  // set only for the configuration exchange's 81 and 82
   std::unique_ptr<os::Thread> m_hDlgThread;
 };
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 
+#include "qcsdk/callback_edge.h"
 #include "qcsdk/callbacks.h"
 #include "qcsdk/oct_channel.h"
 #include "qcsdk/oct_conn.h"
@@ -186,62 +187,82 @@ void OctChannel::OnNotify(int32_t nType, const void* pData, int32_t nLength) {
 
 namespace oct {
 
+constexpr const char* kSource = "oct_callbacks";
+
 void OnConnection(int32_t conn, int32_t event, int32_t, int32_t result, int32_t, int32_t, int32_t,
                   const OctDevInfo* info) {
-  if (const OctConnectionPtr connection = FindConnection(conn)) {
-    connection->OnConnEvent(event, result, info);
-  }
+  AtCallbackEdge(kSource, [&] {
+    if (const OctConnectionPtr connection = FindConnection(conn)) {
+      connection->OnConnEvent(event, result, info);
+    }
+  });
 }
 
 void OnNotice(int32_t conn, int32_t type, const void* data, int32_t length) {
-  const OctConnectionPtr connection = FindConnection(conn);
-  if (!connection) return;
-  for (const ChannelPtr& c : connection->Channels()) {
-    if (auto channel = std::dynamic_pointer_cast<OctChannel>(c)) {
-      channel->OnNotify(type, data, length);
+  AtCallbackEdge(kSource, [&] {
+    const OctConnectionPtr connection = FindConnection(conn);
+    if (!connection) return;
+    for (const ChannelPtr& c : connection->Channels()) {
+      if (auto channel = std::dynamic_pointer_cast<OctChannel>(c)) {
+        channel->OnNotify(type, data, length);
+      }
     }
-  }
+  });
 }
 
 void OnStreamState(int32_t conn, int32_t handle, int32_t status, int32_t result) {
-  const OctConnectionPtr connection = FindConnection(conn);
-  if (!connection) return;
-  auto channel = std::dynamic_pointer_cast<OctChannel>(connection->FindChannel(handle));
-  if (!channel) return;
-  if (status == OCTC_STATE_RESULT) {
-    channel->OnStreamState(connection->Handle(), handle, 1, result);
-  } else if (status == OCTC_STATE_CLOSED) {
-    channel->OnStreamState(connection->Handle(), handle, 3, 0);
-  }
+  AtCallbackEdge(kSource, [&] {
+    const OctConnectionPtr connection = FindConnection(conn);
+    if (!connection) return;
+    auto channel = std::dynamic_pointer_cast<OctChannel>(connection->FindChannel(handle));
+    if (!channel) return;
+    if (status == OCTC_STATE_RESULT) {
+      channel->OnStreamState(connection->Handle(), handle, 1, result);
+    } else if (status == OCTC_STATE_CLOSED) {
+      channel->OnStreamState(connection->Handle(), handle, 3, 0);
+    }
+  });
 }
 
 void OnStreamData(int32_t conn, int32_t handle, int32_t kind, const void* record) {
-  if (auto channel = Owner(conn, handle)) channel->OnStreamData(kind, record, false);
+  AtCallbackEdge(kSource, [&] {
+    if (auto channel = Owner(conn, handle)) channel->OnStreamData(kind, record, false);
+  });
 }
 
 void OnVodState(int32_t conn, int32_t handle, int32_t status, int32_t flag) {
-  if (auto channel = Owner(conn, handle)) channel->OnVodState(status, flag);
+  AtCallbackEdge(kSource, [&] {
+    if (auto channel = Owner(conn, handle)) channel->OnVodState(status, flag);
+  });
 }
 
 void OnVodData(int32_t conn, int32_t handle, int32_t kind, const void* record) {
-  if (auto channel = Owner(conn, handle)) channel->OnStreamData(kind, record, true);
+  AtCallbackEdge(kSource, [&] {
+    if (auto channel = Owner(conn, handle)) channel->OnStreamData(kind, record, true);
+  });
 }
 
 void OnDownState(int32_t conn, int32_t handle, int32_t status, int32_t flag) {
-  if (auto channel = Owner(conn, handle)) channel->OnDownState(status, flag);
+  AtCallbackEdge(kSource, [&] {
+    if (auto channel = Owner(conn, handle)) channel->OnDownState(status, flag);
+  });
 }
 
 void OnDownData(int32_t conn, int32_t handle, const OctDownData* data) {
-  if (auto channel = Owner(conn, handle)) channel->OnDownData(data);
+  AtCallbackEdge(kSource, [&] {
+    if (auto channel = Owner(conn, handle)) channel->OnDownData(data);
+  });
 }
 
 void OnChatState(int32_t conn, int32_t handle, int32_t status, int32_t result) {
-  if (auto channel = Owner(conn, handle)) channel->OnChatState(status, result);
+  AtCallbackEdge(kSource, [&] {
+    if (auto channel = Owner(conn, handle)) channel->OnChatState(status, result);
+  });
 }
 
 // Audio from the device is not delivered on this transport.
 void OnChatData(int32_t conn, int32_t handle, const void*, int32_t) {
-  Owner(conn, handle);
+  AtCallbackEdge(kSource, [&] { Owner(conn, handle); });
 }
 
 }  // namespace oct

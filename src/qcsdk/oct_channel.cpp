@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "grpc/grpc_envelope.h"
 #include "grpc/grpc_stubs.h"
 #include "platform/oct_api.h"
 #include "qcsdk/bytes.h"
@@ -330,18 +331,28 @@ bool OctChannel::RemoteRecording(bool) {
   qvbu_record_get_param get{};
   get.channelid = m_nDeviceChannel - 1;
   qvbu_record_get_result current{};
-  if (CLIENT_qvbu_record_get(ctx, &get, &current) != 0) return false;
-  if (current.record_params_count < 1 || current.record_params == nullptr) return false;
-  // The device's current settings are written back unchanged.
-  const qvbu_record_get_result_record_params& from = current.record_params[0];
+  {
+    // The read needs only to be sent, answered and parsed: an error answer
+    // (whose result reads as zeros) still leads to the write.
+    GrpcCallLock lock(context);
+    if (CLIENT_REQ_qvbu_record_get(ctx, &get) != 0 || grpc_recv_response(context) != 0) {
+      return false;
+    }
+    CLIENT_RESP_qvbu_record_get(ctx, &current);
+  }
+  // The device's current settings are written back unchanged: the first
+  // element of the answer, zeros when it has none.
   qvbu_record_set_param_record_params element{};
-  element.channelid = from.channelid;
-  element.normal_record = from.normal_record;
-  element.time_record = from.time_record;
-  element.disconnect_record = from.disconnect_record;
-  element.packettimelen = from.packettimelen;
-  element.task.time_count = from.task.time_count;
-  element.task.time = from.task.time;  // the array lives in the channel's arena
+  if (current.record_params_count >= 1 && current.record_params != nullptr) {
+    const qvbu_record_get_result_record_params& from = current.record_params[0];
+    element.channelid = from.channelid;
+    element.normal_record = from.normal_record;
+    element.time_record = from.time_record;
+    element.disconnect_record = from.disconnect_record;
+    element.packettimelen = from.packettimelen;
+    element.task.time_count = from.task.time_count;
+    element.task.time = from.task.time;  // the array lives in the channel's arena
+  }
   qvbu_record_set_param set{};
   set.record_params_count = 1;
   set.record_params = &element;

@@ -18,6 +18,7 @@ constexpr uint32_t kStepMs = 10;
 constexpr uint32_t kIdleMs = 100;
 constexpr int64_t kConnStopMs = 2000;
 constexpr int64_t kDisconnStopMs = 500;
+constexpr std::size_t kWorkerStackSize = 524288;
 // Open calls return at once; this only bounds the wait should one not.
 constexpr int64_t kOpenWaitMs = 2000;
 
@@ -42,11 +43,22 @@ bool KeepRunning(uint32_t generation) {
          g_nWorkerGeneration.load(std::memory_order_acquire) == generation;
 }
 
+// The generation of the connection worker on this thread; 0 elsewhere.
+thread_local uint32_t t_workerGeneration = 0;
+
+// A connection worker abandoned by a stop: once its blocked library call
+// returns it steps and reports nothing more, so no host callback runs
+// after the SDK's release.
+bool Abandoned() {
+  return t_workerGeneration != 0 && !KeepRunning(t_workerGeneration);
+}
+
 std::shared_ptr<OctChannel> AsOct(const ChannelPtr& channel) {
   return std::dynamic_pointer_cast<OctChannel>(channel);
 }
 
 void ConnWorker(uint32_t generation) {
+  t_workerGeneration = generation;
   while (KeepRunning(generation)) {
     std::vector<OctConnectionPtr> snapshot;
     {
@@ -54,7 +66,10 @@ void ConnWorker(uint32_t generation) {
       snapshot.reserve(g_octConnections.size());
       for (const auto& entry : g_octConnections) snapshot.push_back(entry.second);
     }
-    for (const OctConnectionPtr& conn : snapshot) conn->Process();
+    for (const OctConnectionPtr& conn : snapshot) {
+      if (Abandoned()) break;
+      conn->Process();
+    }
     os::Sleep(kStepMs);
   }
   g_nWorkersAlive.fetch_sub(1);
@@ -82,7 +97,7 @@ void DisconnWorker(uint32_t generation) {
 bool StartWorker(std::unique_ptr<os::Thread>& slot, void (*body)(uint32_t), uint32_t generation) {
   auto thread = std::make_unique<os::Thread>();
   g_nWorkersAlive.fetch_add(1);
-  if (!thread->Start([body, generation] { body(generation); })) {
+  if (!thread->Start([body, generation] { body(generation); }, kWorkerStackSize)) {
     g_nWorkersAlive.fetch_sub(1);
     return false;
   }
@@ -224,6 +239,7 @@ void OctConnection::Process() {
     }
     case kOctReady: {
       for (;;) {
+        if (Abandoned()) return;
         ChannelPtr next;
         {
           std::lock_guard<os::RecursiveLock> guard(*m_pLock);
@@ -245,6 +261,7 @@ void OctConnection::Process() {
             m_handles[stream] = channel;
           }
         }
+        if (Abandoned()) return;
         if (stream < 0) {
           // A failed open is not entered: it would keep the connection alive.
           channel->OnLinkEvent(6, nullptr);

@@ -10,6 +10,7 @@
 
 #include "platform/nxl_api.h"
 #include "qcsdk/bytes.h"
+#include "qcsdk/callback_edge.h"
 #include "qcsdk/search_device.h"
 
 namespace qcsdk::okip {
@@ -20,9 +21,13 @@ void IgnoreAnswer(const QCSDK_OkipResult*) {}
 // The host's answer callback; written by QCSDK_OKIP_StartService only.
 std::atomic<OkipCallback> g_pfnOkip{&IgnoreAnswer};
 
-bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool IsAsciiLetter(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 // Whether text fits a 32-byte field with its terminator.
 bool FitsTextField(const char* text) {
@@ -31,13 +36,15 @@ bool FitsTextField(const char* text) {
 
 void OnAnswer(int32_t /*messageId*/, const uint8_t* data, int32_t length, uint32_t /*source*/,
               int32_t end) {
-  const OkipCallback host = g_pfnOkip.load(std::memory_order_acquire);
-  if (end != 0) {
-    host(nullptr);
-    return;
-  }
-  QCSDK_OkipResult result;
-  if (BuildResult(data, length, &result)) host(&result);
+  AtCallbackEdge("okip", [&] {
+    const OkipCallback host = g_pfnOkip.load(std::memory_order_acquire);
+    if (end != 0) {
+      host(nullptr);
+      return;
+    }
+    QCSDK_OkipResult result;
+    if (BuildResult(data, length, &result)) host(&result);
+  });
 }
 
 }  // namespace

@@ -53,8 +53,11 @@ void SVXRecFile::Close() {
 bool SVXRecFile::WriteFrame(const uint8_t* pData, int32_t dataSize, bool key, bool audio) {
   if (key) m_bKeyFrameSeen = true;
   if (!m_bKeyFrameSeen) return true;
-  if (m_pFile == nullptr || pData == nullptr || dataSize <= 0) return true;
-  std::fwrite(pData, 1, static_cast<std::size_t>(dataSize), m_pFile);
+  if (m_pFile == nullptr) return true;
+  if (pData != nullptr && dataSize > 0) {
+    std::fwrite(pData, 1, static_cast<std::size_t>(dataSize), m_pFile);
+  }
+  // Every video frame counts, an empty one too.
   if (!audio) StoreLe32(m_header + 12, LoadLe32(m_header + 12) + 1);
   return true;
 }

@@ -11,6 +11,7 @@
 #include "platform/nxl_api.h"
 #include "platform/oct_api.h"
 #include "platform/os.h"
+#include "qcsdk/callback_edge.h"
 #include "qcsdk/callbacks.h"
 
 namespace qcsdk {
@@ -63,29 +64,27 @@ void Deliver(const QCSDK_SearchResult* record) {
   CallHost(record);
 }
 
+// Out of memory for the seen list loses that answer, never the thread.
 void OnNxlResult(QVC_SearchResult result) {
-  try {
+  AtCallbackEdge("search_device", [&] {
     if (result.endOfSearch != 0) {
       Deliver(nullptr);
     } else if (result.channelCount >= 1 && result.channelCount <= kMaxChannelCount) {
       const QCSDK_SearchResult record = SearchRecordFromNxl(result);
       Deliver(&record);
     }
-  } catch (...) {
-    // Out of memory for the seen list: the answer is lost, the thread lives.
-  }
+  });
 }
 
 void OnOctResult(int32_t event, const OctSearchInfo* info) {
-  try {
+  AtCallbackEdge("search_device", [&] {
     if (event == OCTC_SEARCH_FOUND && info != nullptr) {
       const QCSDK_SearchResult record = SearchRecordFromOct(*info);
       Deliver(&record);
     } else if (event == OCTC_SEARCH_END) {
       Deliver(nullptr);
     }
-  } catch (...) {
-  }
+  });
 }
 
 }  // namespace
@@ -103,30 +102,21 @@ void CopyTextField(char* field, size_t capacity, const char* text, size_t source
 int32_t DeviceTypeFromCardType(int32_t cardType) {
   while (cardType > 15) cardType >>= 4;
   switch (cardType) {
-    case 11:
-      return 4;
-    case 13:
-      return 2;
-    case 14:
-      return 3;
-    default:
-      return 1;
+    case 11: return 4;
+    case 13: return 2;
+    case 14: return 3;
+    default: return 1;
   }
 }
 
 int32_t DeviceTypeFromOctType(int32_t octType) {
   switch (octType) {
-    case 1:
-      return 1;
-    case 2:
-      return 2;
+    case 1: return 1;
+    case 2: return 2;
     case 3:
-    case 4:
-      return 3;
-    case 5:
-      return 4;
-    default:
-      return 0;
+    case 4: return 3;
+    case 5: return 4;
+    default: return 0;
   }
 }
 
@@ -188,8 +178,10 @@ bool StartOctSearchService() {
 
 void ResetSearch() {
   std::lock_guard<os::RecursiveLock> guard(g_search.lock);
-  g_search.nOutstanding = 0;
   g_search.seen.clear();
+  if (g_search.nOutstanding <= 0) return;
+  g_search.nOutstanding = 0;
+  CallHost(nullptr);
 }
 
 bool LanSearchDevice(int32_t deviceType, int32_t timeoutMs) {

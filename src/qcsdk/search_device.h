@@ -22,8 +22,8 @@ bool StartOctSearchService();
 // search is still running or neither transport could start one.
 bool LanSearchDevice(int32_t deviceType, int32_t timeoutMs);
 // After both search services stopped: a search still outstanding can no
-// longer end, so the state goes back to idle (without a host report) and
-// the next start of the SDK can search again.
+// longer end by its transports, so it ends here with its one null pointer
+// to the host, and the next start of the SDK can search again.
 void ResetSearch();
 
 // Host device type from an Nxl card type, judged by its leading

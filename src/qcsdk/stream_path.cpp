@@ -6,6 +6,7 @@
 
 #include "platform/player_api.h"
 #include "qcsdk/bytes.h"
+#include "qcsdk/callback_edge.h"
 #include "qcsdk/callbacks.h"
 #include "qcsdk/channel.h"
 #include "qcsdk/registry.h"
@@ -182,9 +183,11 @@ void Channel::OnDecodedPicture(const uint8_t* y, const uint8_t* u, const uint8_t
 
 void OnPlayerPicture(int32_t player, const uint8_t* y, const uint8_t* u, const uint8_t* v,
                      int32_t yStride, int32_t uvStride) {
-  if (ChannelPtr channel = FindChannelByPlayer(player)) {
-    channel->OnDecodedPicture(y, u, v, yStride, uvStride);
-  }
+  AtCallbackEdge("stream_path", [&] {
+    if (ChannelPtr channel = FindChannelByPlayer(player)) {
+      channel->OnDecodedPicture(y, u, v, yStride, uvStride);
+    }
+  });
 }
 
 }  // namespace qcsdk

@@ -36,7 +36,8 @@ TEST_F(RecordingTest, SvxFileLayoutAndFrameCount) {
   ch->OnFrame(QCSDK_FRAME_P, p, 3);  // before the gate: not recorded
   ch->OnFrame(QCSDK_FRAME_KEY, key, 5);
   expected.insert(expected.end(), key, key + 5);
-  for (int i = 0; i < 99; ++i) {
+  ch->OnFrame(QCSDK_FRAME_P, p, 0);  // an empty frame counts too
+  for (int i = 0; i < 98; ++i) {
     ch->OnFrame(QCSDK_FRAME_P, p, 3);
     expected.insert(expected.end(), p, p + 3);
     if (i % 10 == 0) {

@@ -134,9 +134,6 @@ TEST_F(NxlLinkTest, LinkCarriesEveryKindOfMessageBothWaysThenDisconnects) {
   ClientId client = device.WaitLogin();
   ASSERT_NE(0u, client);
   EXPECT_EQ(2, device.Login(0).device_channel);
-  EXPECT_EQ(0, QVC_Connect(0, 7, 0, "127.0.0.1", device.port(), "admin", "s3cret", -1, nullptr, 0,
-                           0, 0, 0, 0))
-      << "a link id in use is refused";
 
   DeviceServer& s = device.server();
   std::vector<uint8_t> frame = {0, 0, 0, 1, 0x65, 0x88};
@@ -263,11 +260,17 @@ TEST_F(NxlLinkTest, EachRefusalReportsItsText) {
   EXPECT_EQ(QVC_CONNECT_FAILED, Results(recorder_, 9)[0].code);
   EXPECT_EQ("connection refused", Results(recorder_, 9)[0].text);
 
-  // Arguments refused at once, without a report.
+  // Connects refused at once are reported all the same, each once.
   EXPECT_EQ(0, QVC_Connect(0, 10, 0, "300.1.1.1", 80, "a", "b", -1, nullptr, 0, 0, 0, 0, 0));
-  EXPECT_EQ(0, QVC_Connect(0, 10, 0, nullptr, 80, "a", "b", -1, nullptr, 0, 0, 0, 0, 0));
-  EXPECT_EQ(0, QVC_Connect(0, 10, 0, "127.0.0.1", 70000, "a", "b", -1, nullptr, 0, 0, 0, 0, 0));
-  EXPECT_TRUE(Results(recorder_, 10).empty());
+  EXPECT_EQ(0, QVC_Connect(0, 11, 0, nullptr, 80, "a", "b", -1, nullptr, 0, 0, 0, 0, 0));
+  EXPECT_EQ(0, QVC_Connect(0, 12, 0, "127.0.0.1", 70000, "a", "b", -1, nullptr, 0, 0, 0, 0, 0));
+  EXPECT_EQ(0, ConnectTo(6, device.port()));  // link 6 is up
+  for (const auto& [link, text] : {std::pair{10, "invalid address"}, {11, "invalid address"},
+                                   {12, "invalid port"}, {6, "link id in use"}}) {
+    ASSERT_TRUE(WaitResult(recorder_, link, link == 6 ? 2 : 1)) << link;
+    EXPECT_EQ(QVC_CONNECT_FAILED, Results(recorder_, link).back().code) << link;
+    EXPECT_EQ(text, Results(recorder_, link).back().text) << link;
+  }
 }
 
 // A device written by hand on a raw socket: it sees exactly what the client

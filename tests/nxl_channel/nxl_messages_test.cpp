@@ -1,4 +1,6 @@
 // The typed messages each channel operation sends, and remote lists.
+#include <algorithm>
+
 #include "nxl_fixture.h"
 
 namespace qcsdk::test {
@@ -94,6 +96,12 @@ TEST_F(NxlMessagesTest, FileListEntriesPlayAndDownload) {
   EXPECT_STREQ(reinterpret_cast<const char*>(entry + 16), "01123456.sv4");
   EXPECT_STREQ(reinterpret_cast<const char*>(entry + 2064), "C:\\QdvrFile\\20240506\\01123456.sv4");
   EXPECT_EQ(LoadLe32(entry + kRecEntrySize), 1u);
+  // Nothing but zeros follows the texts (name, file name, path) of either entry.
+  for (const uint8_t* e : {entry, entry + kRecEntrySize}) {
+    const auto length = [e](int at) { return strlen(reinterpret_cast<const char*>(e + at)); };
+    EXPECT_EQ(kRecEntrySize - 8 - std::count(e + 8, e + kRecEntrySize, 0),
+              length(8) + length(16) + length(2064));
+  }
 
   fake.ClearCalls();
   EXPECT_EQ(QCSDK_RemotePlay(n, -1), 1);
@@ -119,6 +127,11 @@ TEST_F(NxlMessagesTest, FileListEntriesPlayAndDownload) {
   EXPECT_EQ(downloads[1].progress, 5000);
   EXPECT_EQ(downloads[2].code, 4);
   std::remove(file.c_str());
+  // Dates out of range do not lengthen the query.
+  fake.ClearCalls();
+  const int32_t odd[6] = {12024, 5, 6, 2024, -1, 7};
+  ASSERT_EQ(QCSDK_GetRemoteRecFileList(n, odd), 1);
+  EXPECT_THAT(Sent(), ElementsAre("16:1202405060000002024-10700000"));
 }
 
 TEST_F(NxlMessagesTest, TenByteEntriesAndUndecodableLists) {

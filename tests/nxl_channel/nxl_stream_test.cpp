@@ -131,11 +131,16 @@ TEST_F(NxlStreamTest, PlaybackHeadersAndEnds) {
   EXPECT_EQ(info.recordingKind, 3);  // the held live header (version 0x06)
   Fire([&] {
     cb().playback(n + 1, '2', nullptr, 0);
-    cb().playback(n + 1, 'w', nullptr, 0);
-    cb().live(n + 1, '2', nullptr, 0);  // only the playback callback ends playback
+    cb().playback(n + 1, 8, play.data(), 32);
+    cb().live(n + 1, 'w', nullptr, 0);  // the live callback ends a playback too
   });
   EXPECT_EQ(host.Count(13), 1);
   EXPECT_EQ(host.Count(15), 1);
+  // The playback is over: the next live header is applied.
+  LiveHeader(n, 0x04);
+  ASSERT_EQ(QCSDK_GetStreamInfo(n, &info), 1);
+  EXPECT_EQ(info.width, 704);
+  EXPECT_EQ(info.recordingKind, 1);
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 // The RPC text exchange over Nxl: opening it, sending requests and taking
 // answers within the time budget.
+#include <atomic>
+#include <cstdlib>
+#include <new>
 #include <thread>
 
 #include "nxl_fixture.h"
@@ -9,6 +12,10 @@ namespace {
 
 using ::testing::ElementsAre;
 using NxlTextTest = NxlFixture;
+
+// While set, an allocation of exactly this many bytes fails.
+constexpr std::size_t kFailingSize = 77777;
+std::atomic<std::size_t> g_failingSize{0};
 
 void Text(const FakeLibraries::NxlCallbacks& cb, int32_t n, uint8_t type, const std::string& text) {
   cb.text(n + 1, type, reinterpret_cast<const uint8_t*>(text.data()),
@@ -83,8 +90,13 @@ TEST_F(NxlTextTest, RequestsAndAnswers) {
   EXPECT_GE(elapsed, 0);
   EXPECT_LT(elapsed, 5000);
 
-  // A request whose budget is spent times out at once.
+  // An answer that cannot be buffered is dropped; the library's thread
+  // lives on. A request whose budget is spent times out at once.
   ch->SendGrpcRequest(nullptr, "{}", 2);
+  const std::string huge = "grpc:" + std::string(kFailingSize, 'x');
+  g_failingSize = kFailingSize;
+  Fire([&] { Text(cb(), n, 81, huge); });
+  g_failingSize = 0;
   elapsed = 5000;
   const uint64_t start = os::TickCount64();
   EXPECT_EQ(ch->RecvGrpcResponse(nullptr, buffer, 64, &elapsed), -2);
@@ -105,3 +117,20 @@ TEST_F(NxlTextTest, SilentDeviceTimesOut) {
 
 }  // namespace
 }  // namespace qcsdk::test
+
+// This test program's allocation functions: malloc and free, failing the
+// size above while it is set.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void* operator new(std::size_t size) {
+  if (size == qcsdk::test::g_failingSize.load()) throw std::bad_alloc();
+  if (void* p = std::malloc(size != 0 ? size : 1)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+#pragma GCC diagnostic pop

@@ -1,6 +1,8 @@
 // Shared connections: who shares, how a refused or closed connection ends
 // its channels, how the last channel retires the connection, and the
 // workers' stop time-outs.
+#include <pthread.h>
+
 #include <atomic>
 
 #include "oct_channel_fixture.h"
@@ -183,12 +185,22 @@ TEST_F(OctFixture, WorkersStoppedInTimeLogNothing) {
 
 TEST_F(OctFixture, WorkerStuckInTheLibraryIsLoggedAndAbandoned) {
   std::atomic<bool> release{false};
-  auto block = [&release](int64_t) -> int64_t {
-    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return -1;
+  std::atomic<std::size_t> connStack{0}, disconnStack{0};
+  // Blocks the calling worker until released, after noting its stack size.
+  auto block = [&release](std::atomic<std::size_t>& stack) {
+    return [&release, &stack](int64_t) -> int64_t {
+      pthread_attr_t attr;
+      std::size_t size = 0;
+      pthread_getattr_np(pthread_self(), &attr);
+      pthread_attr_getstacksize(&attr, &size);
+      pthread_attr_destroy(&attr);
+      stack = size;
+      while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      return -1;
+    };
   };
-  fake.SetResultByFirstArg("octc_close_conn", block);
-  fake.SetResultByFirstArg("octc_cmd_get_dev_info", block);
+  fake.SetResultByFirstArg("octc_close_conn", block(disconnStack));
+  fake.SetResultByFirstArg("octc_cmd_get_dev_info", block(connStack));
   // Connection 1 retires: the disconn worker blocks closing it.
   const int32_t a = Connect();
   OctDevInfo info{};
@@ -196,17 +208,27 @@ TEST_F(OctFixture, WorkerStuckInTheLibraryIsLoggedAndAbandoned) {
   WaitStreamOpen(1);
   EXPECT_EQ(QCSDK_Disconnect(a), 1);
   ASSERT_TRUE(WaitUntil([&] { return fake.CountCalls("octc_close_conn") == 1; }));
-  // Connection 2 has no device information: the conn worker blocks fetching it.
+  // Connection 2 has no device information: the conn worker blocks fetching
+  // it. Connection 3, next in its list, becomes ready meanwhile with a
+  // channel whose stream cannot be opened.
   Connect("127.0.0.1", 6001);
+  Connect("127.0.0.1", 6002);
   ConnResult(2, 0, nullptr);
   ASSERT_TRUE(WaitUntil([&] { return fake.CountCalls("octc_cmd_get_dev_info") == 1; }));
+  ConnResult(3, 0, &info);
+  fake.SetResultByFirstArg("octc_stream_open", [](int64_t) { return -1; });
 
   LogCapture log;
-  StopOctWorkers();
+  QCSDK_ReleaseSDK();
   EXPECT_TRUE(log.Contains("wait conn worker thread timeout"));
   EXPECT_TRUE(log.Contains("wait disconn worker thread timeout"));
   release = true;
   ASSERT_TRUE(WaitUntil([] { return OctWorkersAlive() == 0; }));
+  // The abandoned worker stepped nothing further: no report after release.
+  EXPECT_EQ(fake.CountCalls("octc_stream_open"), 1);
+  EXPECT_EQ(host.Count(QCSDK_EVENT_CONNECT_FAILED), 0);
+  EXPECT_EQ(connStack, 524288u);
+  EXPECT_EQ(disconnStack, 524288u);
 }
 
 }  // namespace

@@ -484,6 +484,12 @@ TEST_F(OctFixture, RemoteRecordingWritesTheCurrentSettingsBack) {
   fake.QueueOctConfigResponses({R"({"sentcnt":3,"result":{"record_params":[{"channelid":0}]}})",
                                 R"({"sentcnt":4,"error":{"errorcode":5}})"});
   EXPECT_EQ(QCSDK_RemoteRecording(n, 0), 0);
+  // A device error on the read still leads to the write, of zeros.
+  fake.QueueOctConfigResponses({R"({"sentcnt":5,"error":{"errorcode":5}})", R"({"sentcnt":6})"});
+  EXPECT_EQ(QCSDK_RemoteRecording(n, 1), 1);
+  EXPECT_NE(fake.OctConfigRequests().back().find(R"("record_params":[{"channelid":0,)"
+                                                 R"("normal_record":false,)"),
+            std::string::npos);
 }
 
 }  // namespace

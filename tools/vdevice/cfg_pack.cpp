@@ -14,11 +14,6 @@ struct Item {
   std::size_t length;
 };
 
-std::size_t Bits(const Item& item) {
-  if (!item.copy) return 9;
-  return 15 + (item.length - 1) / 8;  // 1 + 10 + (k + 4), k = (length - 1) / 8
-}
-
 class BitWriter {
  public:
   void Put(uint32_t value, int n) {
@@ -36,7 +31,7 @@ class BitWriter {
 
 }  // namespace
 
-bool CfgPack(const std::vector<uint8_t>& input, std::vector<uint8_t>& stream) {
+std::vector<uint8_t> CfgPack(const std::vector<uint8_t>& input) {
   // Greedy matching: the longest earlier run in the window that ends
   // before the current position.
   std::vector<Item> items;
@@ -63,21 +58,6 @@ bool CfgPack(const std::vector<uint8_t>& input, std::vector<uint8_t>& stream) {
       ++n;
     }
   }
-  // The stream must be 1 bit past a whole byte: splitting a copy into a
-  // shorter copy and a literal adds 9 bits (1 modulo 8).
-  std::size_t total = 0;
-  for (const Item& item : items) total += Bits(item);
-  for (std::size_t i = items.size(); total % 8 != 1 && i-- > 0;) {
-    while (total % 8 != 1 && items[i].copy && items[i].length >= 2 &&
-           (items[i].length - 1) % 8 != 0) {
-      --items[i].length;
-      std::size_t end = 0;
-      for (std::size_t j = 0; j <= i; ++j) end += items[j].length;
-      items.insert(items.begin() + static_cast<std::ptrdiff_t>(i) + 1, Item{false, input[end], 1});
-      total += 9;
-    }
-  }
-  if (total % 8 != 1) return false;
   BitWriter out;
   for (const Item& item : items) {
     if (!item.copy) {
@@ -97,8 +77,8 @@ bool CfgPack(const std::vector<uint8_t>& input, std::vector<uint8_t>& stream) {
     }
     out.Put(static_cast<uint32_t>((item.length - 1) % 8), 3);
   }
-  stream = std::move(out.Bytes());
-  return true;
+  // The last byte is padded with zero bits.
+  return std::move(out.Bytes());
 }
 
 }  // namespace vdevice

@@ -7,9 +7,9 @@
 
 namespace vdevice {
 
-// Packs `input`; the stream's bit count is always 8 x bytes - 7, as the
-// message's size field implies. Returns false when no such stream exists
-// for this input (the bit count cannot be met).
-bool CfgPack(const std::vector<uint8_t>& input, std::vector<uint8_t>& stream);
+// Packs `input`; the last byte is padded with zero bits. The stream's bit
+// count is 8 x bytes - 7, as the message's size field implies: no item
+// starts in the padding.
+std::vector<uint8_t> CfgPack(const std::vector<uint8_t>& input);
 
 }  // namespace vdevice

@@ -178,9 +178,7 @@ uint32_t VirtualDevice::ConfigVersion() const {
 
 std::vector<uint8_t> VirtualDevice::ConfigMessage(uint32_t client_version) const {
   std::vector<uint8_t> image;
-  if (!cfg_library_.empty() && client_version != ConfigVersion()) {
-    if (!CfgPack(cfg_library_, image)) image.clear();
-  }
+  if (!cfg_library_.empty() && client_version != ConfigVersion()) image = CfgPack(cfg_library_);
   char params[128];
   const int n = std::snprintf(params, sizeof params, "type=%d;channels=%d;number=%s%d",
                               spec_.device_type, spec_.channels, spec_.group.c_str(), spec_.number);

@@ -40,7 +40,9 @@ QVC_API int32_t QVC_InitSDK(int32_t, int32_t) {
   return Guarded<int32_t>(0, [] { return Library::Get().Init() ? 1 : 0; });
 }
 
-QVC_API int32_t QVC_SetLocalFilePath(const char* path) { return path ? 1 : 0; }
+QVC_API int32_t QVC_SetLocalFilePath(const char* path) {
+  return path ? 1 : 0;
+}
 
 QVC_API int32_t QVC_RegisterCallBack(QVC_ConnectCallback onConnect, QVC_StreamCallback onLive,
                                      QVC_FileListCallback onFileList, QVC_TalkCallback onTalk,
@@ -57,7 +59,9 @@ QVC_API int32_t QVC_RegisterCallBack(QVC_ConnectCallback onConnect, QVC_StreamCa
   return 1;
 }
 
-QVC_API int32_t QVC_EnableHelp(int32_t, int32_t) { return 1; }
+QVC_API int32_t QVC_EnableHelp(int32_t, int32_t) {
+  return 1;
+}
 
 QVC_API int32_t QVC_ReleaseSDK(void) {
   return Guarded<int32_t>(0, [] {
@@ -81,7 +85,8 @@ QVC_API int32_t QVC_Connect(int32_t byNumber, int32_t linkId, int32_t deviceChan
                             const char* address, int32_t port, const char* user,
                             const char* password, int32_t number, const char* group, int32_t flag1,
                             int32_t, int32_t, int32_t, int32_t) {
-  return Guarded<int32_t>(0, [&] {
+  const char* refusal = "out of resources";
+  const int32_t started = Guarded<int32_t>(0, [&] {
     qvc::LinkParams params;
     params.link_id = linkId;
     params.by_number = byNumber != 0;
@@ -89,8 +94,17 @@ QVC_API int32_t QVC_Connect(int32_t byNumber, int32_t linkId, int32_t deviceChan
       params.group = qvc::wire::NormalGroup(group ? group : "");
       params.number = number;
     } else {
-      if (!qvc::net::ParseAddress(address, &params.address)) return 0;
-      if (port <= 0 || port > 65535) return 0;
+      // Read as the caller's own address check reads it (inet_addr), so an
+      // address the caller accepted is never refused here.
+      params.address = address != nullptr ? ::inet_addr(address) : INADDR_NONE;
+      if (params.address == INADDR_NONE) {
+        refusal = "invalid address";
+        return 0;
+      }
+      if (port <= 0 || port > 65535) {
+        refusal = "invalid port";
+        return 0;
+      }
       params.port = static_cast<uint16_t>(port);
     }
     params.device_channel = deviceChannel;
@@ -99,8 +113,12 @@ QVC_API int32_t QVC_Connect(int32_t byNumber, int32_t linkId, int32_t deviceChan
     params.password = password ? password : "";
     Library& library = Library::Get();
     auto link = std::make_shared<qvc::Link>(library, std::move(params));
-    return library.StartLink(link) ? 1 : 0;
+    refusal = library.StartLink(link);
+    return refusal == nullptr ? 1 : 0;
   });
+  // Every outcome arrives through the connect callback, a refusal too.
+  if (started == 0) Library::Get().ReportRefusedConnect(linkId, refusal);
+  return started;
 }
 
 QVC_API int32_t QVC_DisConnect(int32_t linkId) {

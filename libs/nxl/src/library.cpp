@@ -27,7 +27,9 @@ Library::Library()
   settings_.local_address = htonl(INADDR_ANY);
 }
 
-Library::~Library() { Release(); }
+Library::~Library() {
+  Release();
+}
 
 bool Library::Init() {
   std::lock_guard lock(mu_);
@@ -62,18 +64,31 @@ void Library::UpdateSettings(const Settings& settings) {
   settings_ = settings;
 }
 
-bool Library::StartLink(const std::shared_ptr<Link>& link) {
+const char* Library::StartLink(const std::shared_ptr<Link>& link) {
   threads_.ReapFinished();
   std::lock_guard lock(mu_);
-  if (!initialised_ || links_.count(link->id()) != 0) return false;
+  if (!initialised_) return "library not initialised";
+  if (links_.count(link->id()) != 0) return "link id in use";
   links_.emplace(link->id(), link);
   uint64_t thread = threads_.Spawn([link] { link->Run(); });
   if (thread == 0) {
     links_.erase(link->id());
-    return false;
+    return "no thread for the link";
   }
   link->set_thread_id(thread);
-  return true;
+  return nullptr;
+}
+
+void Library::ReportRefusedConnect(int32_t link_id, const char* text) noexcept {
+  auto report = [this, link_id, text] {
+    if (!active()) return;
+    if (auto cb = callbacks_.on_connect.load()) cb(link_id, QVC_CONNECT_FAILED, text);
+  };
+  try {
+    if (threads_.Spawn(report) != 0) return;
+  } catch (...) {
+  }
+  report();
 }
 
 std::shared_ptr<Link> Library::FindLink(int32_t link_id) const {

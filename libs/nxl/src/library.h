@@ -59,9 +59,14 @@ class Library {
   Settings settings() const;
   void UpdateSettings(const Settings& settings);
 
-  // Registers the link under its id and starts its thread; false when the
-  // library is not initialised, the id is taken or no thread can start.
-  bool StartLink(const std::shared_ptr<Link>& link);
+  // Registers the link under its id and starts its thread. Null when it
+  // started, else the reason: the library is not initialised, the id is
+  // taken or no thread can start.
+  const char* StartLink(const std::shared_ptr<Link>& link);
+  // Reports a connect refused before its link started (result 4 with the
+  // text) from a thread of the library, or from the caller's thread when
+  // none can start.
+  void ReportRefusedConnect(int32_t link_id, const char* text) noexcept;
   std::shared_ptr<Link> FindLink(int32_t link_id) const;
   // Removes and returns the link of that id.
   std::shared_ptr<Link> TakeLink(int32_t link_id);

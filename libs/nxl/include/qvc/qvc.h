@@ -70,9 +70,10 @@ QVC_API int32_t QVC_EnableHelp(int32_t a, int32_t b);
 QVC_API int32_t QVC_ReleaseSDK(void);
 QVC_API int32_t QVC_SetLocalNetCard(int32_t card);
 
-/* Links. byNumber 0: connect to `address`:`port`; 1: look the device up by
- * `group` + `number` in the directory. The outcome arrives through the
- * connect callback. */
+/* Links. byNumber 0: connect to `address`:`port` (read as inet_addr reads
+ * it); 1: look the device up by `group` + `number` in the directory. The
+ * outcome arrives through the connect callback, also for a connect refused
+ * at once (result 0). */
 QVC_API int32_t QVC_Connect(int32_t byNumber, int32_t linkId, int32_t deviceChannel,
                             const char* address, int32_t port, const char* user,
                             const char* password, int32_t number, const char* group, int32_t flag1,
