@@ -198,11 +198,7 @@ TEST_F(PlayerOverflow, ABlockedDecoderLosesWholeGroupsAndCountsThem) {
   });
   WriteAll(player, {packets[0]});
   entered.get_future().wait();
-  std::vector<EncodedPacket> rest(packets.begin() + 1, packets.end());
-  for (const auto& packet : rest) {
-    QVSP_WriteToStreamOneFrame(player, packet.data.data(),
-                               static_cast<int32_t>(packet.data.size()));
-  }
+  WriteAll(player, {packets.begin() + 1, packets.end()}, /*mayBeRefused=*/true);
   const QVSP_Statistics during = Stats(player);
   EXPECT_LE(during.queuedFrames, 8u);
   release.set_value();

@@ -94,7 +94,10 @@ class PlayerTest : public ::testing::Test {
   static std::vector<EncodedPacket> Encode(PatternCodec codec, int width, int height, int frames,
                                            int gop,
                                            std::optional<std::array<uint8_t, 3>> flat = {});
-  static void WriteAll(int32_t player, const std::vector<EncodedPacket>& packets);
+  // Writes every packet; each must be accepted unless `mayBeRefused` (a
+  // callback may close the stream while the writes are still going on).
+  static void WriteAll(int32_t player, const std::vector<EncodedPacket>& packets,
+                       bool mayBeRefused = false);
   static QVSP_Statistics Stats(int32_t player);
 
   PictureLog m_log;

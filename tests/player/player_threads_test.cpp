@@ -72,14 +72,8 @@ TEST_F(PlayerThreads, ACallbackMayCloseReopenOrReleaseItsOwnPlayer) {
       reopened.set_value();
     }
   });
-  // The callback's close may come while frames are still being written, so
-  // the later writes may be refused: their results are not the point here.
-  for (int32_t p : {closer, releaser, reopener}) {
-    for (size_t i = 0; i < 5; ++i) {
-      QVSP_WriteToStreamOneFrame(p, packets[i].data.data(),
-                                 static_cast<int32_t>(packets[i].data.size()));
-    }
-  }
+  for (int32_t p : {closer, releaser, reopener})
+    WriteAll(p, {packets.begin(), packets.begin() + 5}, /*mayBeRefused=*/true);
   closed.get_future().wait();
   released.get_future().wait();
   reopened.get_future().wait();
@@ -113,7 +107,7 @@ TEST_F(PlayerThreads, ReleaseSdkFromInsideACallbackStopsEveryOtherThread) {
     // Only this thread, which ends when the callback returns, is left.
     threadsAfter.set_value(DecoderThreads());
   });
-  WriteAll(a, packets);
+  WriteAll(a, packets, /*mayBeRefused=*/true);
   EXPECT_EQ(threadsAfter.get_future().get(), 1);
   EXPECT_EQ(QVSP_CreatePlayer(), -1) << "released";
   ASSERT_EQ(QVSP_InitSDK(), 1);
