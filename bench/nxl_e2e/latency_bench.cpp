@@ -90,16 +90,17 @@ void BM_SendToRawCallbackLatency(benchmark::State& state) {
       const vdevice::MediaFrame& frame = clip->frames[i % clip->frames.size()];
       const uint8_t type = frame.key ? 1 : 3;
       const uint32_t size = static_cast<uint32_t>(frame.data.size() + 4);
-      std::vector<uint8_t> m = {'Q',
-                                'V',
-                                'S',
-                                0,
-                                type,
-                                static_cast<uint8_t>(size),
-                                static_cast<uint8_t>(size >> 8),
-                                static_cast<uint8_t>(size >> 16)};
-      m.insert(m.end(), frame.data.begin(), frame.data.end());
-      m.resize(m.size() + 4);
+      const uint8_t head[8] = {'Q',
+                               'V',
+                               'S',
+                               0,
+                               type,
+                               static_cast<uint8_t>(size),
+                               static_cast<uint8_t>(size >> 8),
+                               static_cast<uint8_t>(size >> 16)};
+      std::vector<uint8_t> m(sizeof head + frame.data.size() + 4);
+      std::memcpy(m.data(), head, sizeof head);
+      std::memcpy(m.data() + sizeof head, frame.data.data(), frame.data.size());
       std::memcpy(m.data() + m.size() - 4, &i, 4);
       due += kInterval;
       std::this_thread::sleep_until(due);

@@ -662,6 +662,8 @@ TEST_F(NxlLinkTest, ManyLinksShareAFewLoopThreadsAndKeepTheirOrder) {
   EXPECT_TRUE(recorder_.WaitCount(Event::kLive, more));
   streaming.store(false);
   for (auto& t : senders) t.join();
+  // No callback reaches the hook's state once it goes out of scope.
+  ASSERT_EQ(1, QVC_ReleaseSDK());
   std::lock_guard lock(mu);
   EXPECT_EQ(0, disorder);
   EXPECT_EQ(0, thread_hops);
@@ -713,6 +715,7 @@ TEST_F(NxlLinkTest, ABlockedCallbackHoldsBackOnlyTheLinksOfItsThread) {
   }
   cv.notify_all();
   EXPECT_TRUE(recorder_.WaitCount(Event::kLive, kLinks));
+  ASSERT_EQ(1, QVC_ReleaseSDK());
 }
 
 TEST_F(NxlLinkTest, HostileClientsNeverDisturbTheDevice) {

@@ -14,7 +14,7 @@ constexpr uint64_t kWakeKey = 0;
 constexpr int kEventsPerWait = 128;
 // Time limits are checked at most this often, so a loop with hundreds of
 // links does not scan them all on every keep-alive.
-constexpr auto kTimerGrain = std::chrono::milliseconds(5);
+constexpr auto kTimerGrain = std::chrono::milliseconds(20);
 
 }  // namespace
 
@@ -81,10 +81,11 @@ void EventLoop::RunTasks() {
 void EventLoop::TimerRound(net::Clock::time_point now) {
   last_round_ = now;
   next_round_ = net::Clock::time_point::max();
-  std::vector<std::shared_ptr<Handler>> handlers;
-  handlers.reserve(handlers_.size());
-  for (const auto& [key, handler] : handlers_) handlers.push_back(handler);
-  for (const auto& handler : handlers) next_round_ = std::min(next_round_, handler->OnTimer(now));
+  // Handlers are only attached by tasks and detached after the round, so
+  // the map does not change while it is walked.
+  for (const auto& [key, handler] : handlers_) {
+    next_round_ = std::min(next_round_, handler->OnTimer(now));
+  }
 }
 
 void EventLoop::Run() {
