@@ -3,6 +3,8 @@
 // of the simulator, then paced frames of the test pattern whose last four
 // bytes carry a sequence number; the steady-clock time is taken just before
 // each send and compared with the time the callback sees that number.
+// Argument: how many other channels stream at 25 frames/s meanwhile, from
+// devices in a simulator process.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -10,11 +12,13 @@
 #include <chrono>
 #include <cstring>
 #include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "qvc/device/device_server.h"
 #include "sdk_probe.h"
+#include "simulator_process.h"
 #include "vdevice/media_clip.h"
 #include "vdevice/stream_header.h"
 
@@ -28,7 +32,17 @@ constexpr int kFrames = 1000;
 constexpr auto kInterval = std::chrono::milliseconds(4);  // 250 frames/s
 
 void BM_SendToRawCallbackLatency(benchmark::State& state) {
+  const int others = static_cast<int>(state.range(0));
+  constexpr int kOtherDevices = 8;
   for (auto _ : state) {
+    qcsdk::bench::SimulatorProcess simulator;
+    std::string error;
+    const std::string settings = "password=secret,width=160,height=120,fps=25,oct_port=-1,limit=" +
+                                 std::to_string(others / kOtherDevices + 1);
+    if (others > 0 && !simulator.Start(std::vector<std::string>(kOtherDevices, settings), &error)) {
+      state.SkipWithError(error.c_str());
+      return;
+    }
     vdevice::DeviceSpec spec;  // whole stream record, H.264 320 x 240
     const auto clip =
         vdevice::TestPatternClip(spec.codec, spec.width, spec.height, spec.fps, 50, 25);
@@ -55,11 +69,19 @@ void BM_SendToRawCallbackLatency(benchmark::State& state) {
         latency_ns[index] =
             std::chrono::duration_cast<std::chrono::nanoseconds>(now - sent[index]).count();
     });
+    for (int i = 0; i < others; ++i) {
+      QCSDK_Connect("127.0.0.1", simulator.nxl_ports()[static_cast<size_t>(i % kOtherDevices)], 0,
+                    "admin", "secret", 0, nullptr);
+    }
+    if (!sdk->WaitConnected(others, 60000)) {
+      state.SkipWithError("the other channels did not connect");
+      return;
+    }
     QCSDK_Connect("127.0.0.1", server.port(), 0, "admin", "secret", 0, nullptr);
     while (client == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     const auto header = vdevice::StreamHeaderMessage(spec, *clip, 0, false);
     server.SendLive(client, 8, header.data(), header.size());
-    if (!sdk->WaitConnected(1, 10000)) {
+    if (!sdk->WaitConnected(others + 1, 10000)) {
       state.SkipWithError("no event 1");
       return;
     }
@@ -68,16 +90,17 @@ void BM_SendToRawCallbackLatency(benchmark::State& state) {
       const vdevice::MediaFrame& frame = clip->frames[i % clip->frames.size()];
       const uint8_t type = frame.key ? 1 : 3;
       const uint32_t size = static_cast<uint32_t>(frame.data.size() + 4);
-      std::vector<uint8_t> m = {'Q',
-                                'V',
-                                'S',
-                                0,
-                                type,
-                                static_cast<uint8_t>(size),
-                                static_cast<uint8_t>(size >> 8),
-                                static_cast<uint8_t>(size >> 16)};
-      m.insert(m.end(), frame.data.begin(), frame.data.end());
-      m.resize(m.size() + 4);
+      const uint8_t head[8] = {'Q',
+                               'V',
+                               'S',
+                               0,
+                               type,
+                               static_cast<uint8_t>(size),
+                               static_cast<uint8_t>(size >> 8),
+                               static_cast<uint8_t>(size >> 16)};
+      std::vector<uint8_t> m(sizeof head + frame.data.size() + 4);
+      std::memcpy(m.data(), head, sizeof head);
+      std::memcpy(m.data() + sizeof head, frame.data.data(), frame.data.size());
       std::memcpy(m.data() + m.size() - 4, &i, 4);
       due += kInterval;
       std::this_thread::sleep_until(due);
@@ -104,7 +127,13 @@ void BM_SendToRawCallbackLatency(benchmark::State& state) {
     state.counters["max_us"] = at(1.0);
   }
 }
-BENCHMARK(BM_SendToRawCallbackLatency)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_SendToRawCallbackLatency)
+    ->ArgName("others")
+    ->Arg(0)
+    ->Arg(511)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
 
 }  // namespace
 }  // namespace nxl_e2e

@@ -1,15 +1,19 @@
 // 512 channels at once against several virtual devices streaming 160 x 120
 // at 25 frames/s: the time until every channel has reported event 1, the CPU
-// time the process uses over a 5 s window, and the resident memory added
-// per channel. The devices run in this process, so the CPU time and the
-// memory include their side of every link.
+// time the process uses over a 5 s window, the resident memory added per
+// channel and the threads of the process. Argument 0: the devices run in
+// this process, so the figures include their side of every link; 1: they
+// run in a simulator process, so the figures are the client's alone.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "sdk_probe.h"
+#include "simulator_process.h"
 #include "vdevice/device_host.h"
 
 namespace nxl_e2e {
@@ -18,34 +22,57 @@ namespace {
 using qcsdk::bench::ProcessCpuSeconds;
 using qcsdk::bench::ResidentBytes;
 using qcsdk::bench::SdkProbe;
+using qcsdk::bench::SimulatorProcess;
 
 using Clock = std::chrono::steady_clock;
 constexpr int kChannels = 512;
 constexpr int kDevices = 8;
 constexpr auto kCpuWindow = std::chrono::seconds(5);
 
+// Starts the devices in this process or in a simulator process; their
+// Nxl ports, or an error.
+std::vector<uint16_t> StartDevices(bool out_of_process, vdevice::DeviceHost* host,
+                                   SimulatorProcess* simulator, std::string* error) {
+  std::vector<uint16_t> ports;
+  if (out_of_process) {
+    const std::string settings = "password=secret,width=160,height=120,fps=25,oct_port=-1,limit=" +
+                                 std::to_string(kChannels / kDevices);
+    if (simulator->Start(std::vector<std::string>(kDevices, settings), error)) {
+      ports = simulator->nxl_ports();
+    }
+    return ports;
+  }
+  for (int d = 0; d < kDevices; ++d) {
+    vdevice::DeviceSpec spec;
+    spec.password = "secret";
+    spec.width = 160;
+    spec.height = 120;
+    spec.fps = 25;
+    spec.client_limit = kChannels / kDevices;
+    const int index = host->Add(spec, error);
+    if (index < 0) return {};
+    ports.push_back(host->nxl(static_cast<size_t>(index)).port());
+  }
+  return ports;
+}
+
 void BM_ManyChannels(benchmark::State& state) {
+  const bool out_of_process = state.range(0) != 0;
   for (auto _ : state) {
     vdevice::DeviceHost devices;
+    SimulatorProcess simulator;
     std::string error;
-    for (int d = 0; d < kDevices; ++d) {
-      vdevice::DeviceSpec spec;
-      spec.password = "secret";
-      spec.width = 160;
-      spec.height = 120;
-      spec.fps = 25;
-      spec.client_limit = kChannels / kDevices;
-      if (devices.Add(spec, &error) < 0) {
-        state.SkipWithError(error.c_str());
-        return;
-      }
+    const std::vector<uint16_t> ports = StartDevices(out_of_process, &devices, &simulator, &error);
+    if (ports.empty()) {
+      state.SkipWithError(error.c_str());
+      return;
     }
     SdkProbe sdk;
     const uint64_t before = ResidentBytes();
     const auto start = Clock::now();
     for (int i = 0; i < kChannels; ++i) {
-      const int port = devices.nxl(static_cast<size_t>(i % kDevices)).port();
-      QCSDK_Connect("127.0.0.1", port, 0, "admin", "secret", 0, nullptr);
+      QCSDK_Connect("127.0.0.1", ports[static_cast<size_t>(i % kDevices)], 0, "admin", "secret", 0,
+                    nullptr);
     }
     const bool all = sdk.WaitConnected(kChannels, 120000);
     const double connect_s = std::chrono::duration<double>(Clock::now() - start).count();
@@ -69,9 +96,16 @@ void BM_ManyChannels(benchmark::State& state) {
         static_cast<double>(sdk.counters().frames - frames0) / wall;
     state.counters["rss_KiB_per_channel"] =
         after > before ? static_cast<double>(after - before) / 1024.0 / kChannels : 0;
+    state.counters["threads"] = qcsdk::bench::ThreadCount();
   }
 }
-BENCHMARK(BM_ManyChannels)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_ManyChannels)
+    ->ArgName("out_of_process")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
 
 }  // namespace
 }  // namespace nxl_e2e

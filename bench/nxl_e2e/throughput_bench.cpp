@@ -1,7 +1,9 @@
 // One channel streaming from an unpaced virtual device through the SDK to
 // the raw-data callback, beside a plain TCP socket pair on loopback moving
 // the same frames (the sizes the callback saw, in the same order) in the
-// same run.
+// same run. The TCP pair writes a length word and the frame with one send
+// per frame and reads each with two receives. Argument 0: the device runs in
+// this process; 1: in a simulator process.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
@@ -19,6 +21,7 @@
 #include <vector>
 
 #include "sdk_probe.h"
+#include "simulator_process.h"
 #include "vdevice/device_host.h"
 
 namespace nxl_e2e {
@@ -109,13 +112,21 @@ Rate TcpRate(const std::vector<int32_t>& sizes) {
 }
 
 void BM_UnpacedStreamVersusTcp(benchmark::State& state) {
+  const bool out_of_process = state.range(0) != 0;
   for (auto _ : state) {
     vdevice::DeviceHost devices;
+    qcsdk::bench::SimulatorProcess simulator;
     vdevice::DeviceSpec spec;
     spec.paced = false;
     spec.password = "secret";
     std::string error;
-    if (devices.Add(spec, &error) < 0) {
+    int port = 0;
+    if (out_of_process && simulator.Start({"password=secret,pace=off,oct_port=-1"}, &error)) {
+      port = simulator.nxl_ports()[0];
+    } else if (!out_of_process && devices.Add(spec, &error) >= 0) {
+      port = devices.nxl(0).port();
+    }
+    if (port == 0) {
       state.SkipWithError(error.c_str());
       return;
     }
@@ -126,8 +137,7 @@ void BM_UnpacedStreamVersusTcp(benchmark::State& state) {
       std::lock_guard lock(sizes_mutex);
       if (sizes.size() < kSizesKept) sizes.push_back(f.length);
     });
-    const int32_t n =
-        QCSDK_Connect("127.0.0.1", devices.nxl(0).port(), 0, "admin", "secret", 0, nullptr);
+    const int32_t n = QCSDK_Connect("127.0.0.1", port, 0, "admin", "secret", 0, nullptr);
     if (!sdk.WaitConnected(1, 10000)) {
       state.SkipWithError("no event 1");
       return;
@@ -158,7 +168,13 @@ void BM_UnpacedStreamVersusTcp(benchmark::State& state) {
     state.counters["mean_frame_B"] = kept.empty() ? 0 : mean / static_cast<double>(kept.size());
   }
 }
-BENCHMARK(BM_UnpacedStreamVersusTcp)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_UnpacedStreamVersusTcp)
+    ->ArgName("out_of_process")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
 
 }  // namespace
 }  // namespace nxl_e2e

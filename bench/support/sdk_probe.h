@@ -50,5 +50,7 @@ class SdkProbe {
 uint64_t ResidentBytes();
 // User plus system CPU time this process has used, in seconds.
 double ProcessCpuSeconds();
+// Threads of this process now.
+int ThreadCount();
 
 }  // namespace qcsdk::bench

@@ -8,7 +8,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
+#include <map>
 #include <thread>
 
 #include "auth.h"
@@ -103,7 +106,9 @@ int32_t ConnectTo(int32_t link, int port, const char* password = "s3cret", int32
                      0, 0);
 }
 
-std::vector<uint8_t> Bytes(std::initializer_list<uint8_t> b) { return b; }
+std::vector<uint8_t> Bytes(std::initializer_list<uint8_t> b) {
+  return b;
+}
 
 // The connect results of a link so far.
 std::vector<Event> Results(const Recorder& r, int32_t link) {
@@ -545,6 +550,8 @@ TEST_F(NxlLinkTest, CallbacksMayCallBackIntoTheLibrary) {
 
 TEST_F(NxlLinkTest, ReleaseStopsEveryThreadAndEveryCallback) {
   Device device;
+  Device slow;
+  slow.server().SetResponseDelay(static_cast<int>(Scaled(60000).count()));
   int baseline = ThreadCount();
   ASSERT_EQ(1, QVC_StartLANSerchServer(0, FreeUdpPort(), &OnSearch, 2));
   ASSERT_EQ(1, QVC_StartBroadcastServer(0, FreeUdpPort(), &OnOkip));
@@ -560,6 +567,8 @@ TEST_F(NxlLinkTest, ReleaseStopsEveryThreadAndEveryCallback) {
   });
   ASSERT_TRUE(recorder_.WaitCount(Event::kLive, 100));
   EXPECT_GT(ThreadCount(), baseline);
+  // Links still logging in when the library is released.
+  for (int32_t link = 5; link <= 40; ++link) ASSERT_EQ(1, ConnectTo(link, slow.port()));
   ASSERT_EQ(1, QVC_ReleaseSDK());
   size_t after_release = recorder_.Events().size();
   EXPECT_EQ(baseline + 1, ThreadCount());  // the streamer
@@ -569,10 +578,160 @@ TEST_F(NxlLinkTest, ReleaseStopsEveryThreadAndEveryCallback) {
   EXPECT_EQ(after_release, recorder_.Events().size());
   // Release reports nothing, not even the ends of the links.
   for (int32_t link = 1; link <= 4; ++link) EXPECT_EQ(1u, Results(recorder_, link).size());
+  for (int32_t link = 5; link <= 40; ++link) EXPECT_TRUE(Results(recorder_, link).empty());
   // Not initialised: nothing starts.
   EXPECT_EQ(0, ConnectTo(1, device.port()));
   EXPECT_EQ(0, QVC_StartLANSerchServer(0, 9, &OnSearch, 2));
   ASSERT_EQ(1, QVC_InitSDK(0, 0));  // TearDown releases once more
+}
+
+// Live frames whose payload is a 32-bit sequence number, `count` of them in
+// one buffer, so that the client reads many frames at once.
+std::vector<uint8_t> NumberedFrames(uint32_t first, uint32_t count) {
+  std::vector<uint8_t> out;
+  for (uint32_t seq = first; seq < first + count; ++seq) {
+    auto frame = qvc::wire::EncodeTyped(qvc::wire::MsgType::kLive, 3,
+                                        reinterpret_cast<const uint8_t*>(&seq), sizeof seq);
+    out.insert(out.end(), frame.begin(), frame.end());
+  }
+  return out;
+}
+
+TEST_F(NxlLinkTest, ManyLinksShareAFewLoopThreadsAndKeepTheirOrder) {
+  DeviceConfig config = Device::Config();
+  constexpr int32_t kLinks = 48;
+  constexpr uint32_t kBurst = 10;
+  constexpr uint32_t kBursts = 5;
+  config.max_clients = kLinks;
+  Device device(config);
+  struct Seen {
+    std::thread::id thread;
+    uint32_t next = 0;
+    bool disconnected = false;
+  };
+  std::mutex mu;
+  std::condition_variable cv;
+  std::map<int32_t, Seen> seen;
+  size_t live = 0;
+  int disorder = 0, thread_hops = 0, late = 0;
+  // Counted here rather than by the recorder, whose waits scan every event.
+  auto wait_live = [&](size_t count) {
+    std::unique_lock lock(mu);
+    return cv.wait_for(lock, Scaled(20000), [&] { return live >= count; });
+  };
+  recorder_.SetHook([&](const Event& e) {
+    std::lock_guard lock(mu);
+    Seen& s = seen[e.link];
+    if (e.kind == Event::kConnect && e.code == QVC_CONNECT_OK)
+      s.thread = std::this_thread::get_id();
+    if (e.kind != Event::kLive) return;
+    late += s.disconnected ? 1 : 0;
+    thread_hops += s.thread != std::this_thread::get_id() ? 1 : 0;
+    uint32_t seq = 0;
+    std::memcpy(&seq, e.data.data(), sizeof seq);
+    disorder += seq != s.next ? 1 : 0;
+    s.next = seq + 1;
+    ++live;
+    cv.notify_all();
+  });
+  const int baseline = ThreadCount();
+  for (int32_t link = 1; link <= kLinks; ++link) ASSERT_EQ(1, ConnectTo(link, device.port()));
+  ASSERT_NE(0u, device.WaitLogin(kLinks - 1));
+  for (int32_t link = 1; link <= kLinks; ++link) ASSERT_TRUE(WaitResult(recorder_, link, 1));
+  // At most eight loop threads serve every link.
+  EXPECT_LE(ThreadCount() - baseline, 8);
+
+  // Four device threads stream numbered bursts to every client at once;
+  // later rounds are paced, beside the disconnects below.
+  std::vector<ClientId> clients = device.server().Clients();
+  ASSERT_EQ(static_cast<size_t>(kLinks), clients.size());
+  std::atomic<bool> paced{false};
+  std::atomic<bool> streaming{true};
+  std::vector<std::thread> senders;
+  for (size_t t = 0; t < 4; ++t) {
+    senders.emplace_back([&, t] {
+      for (uint32_t b = 0; streaming.load(); ++b) {
+        for (size_t c = t; c < clients.size(); c += 4) {
+          auto burst = NumberedFrames(b * kBurst, kBurst);
+          device.server().SendRaw(clients[c], burst.data(), burst.size());
+        }
+        if (b + 1 >= kBursts) paced.wait(false);
+        if (b + 1 > kBursts) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+    });
+  }
+  ASSERT_TRUE(wait_live(kLinks * kBurst * kBursts));
+  paced.store(true);
+  paced.notify_all();
+  // Half the links are disconnected while the others stream on: none of
+  // them makes a callback once QVC_DisConnect has returned.
+  for (int32_t link = 1; link <= kLinks / 2; ++link) {
+    ASSERT_EQ(1, QVC_DisConnect(link)) << Results(recorder_, link).back().text;
+    std::lock_guard lock(mu);
+    seen[link].disconnected = true;
+  }
+  size_t more = 0;
+  {
+    std::lock_guard lock(mu);
+    more = live + kLinks * kBurst;
+  }
+  EXPECT_TRUE(wait_live(more));
+  streaming.store(false);
+  for (auto& t : senders) t.join();
+  // No callback reaches the hook's state once it goes out of scope.
+  ASSERT_EQ(1, QVC_ReleaseSDK());
+  std::lock_guard lock(mu);
+  EXPECT_EQ(0, disorder);
+  EXPECT_EQ(0, thread_hops);
+  EXPECT_EQ(0, late);
+  for (int32_t link = 1; link <= kLinks / 2; ++link) {
+    EXPECT_EQ(QVC_CONNECT_DISCONNECTED, Results(recorder_, link).back().code);
+  }
+}
+
+TEST_F(NxlLinkTest, ABlockedCallbackHoldsBackOnlyTheLinksOfItsThread) {
+  Device device;
+  constexpr int32_t kLinks = 6;
+  std::mutex mu;
+  std::condition_variable cv;
+  bool unblock = false;
+  std::map<int32_t, std::thread::id> thread_of;
+  recorder_.SetHook([&](const Event& e) {
+    std::unique_lock lock(mu);
+    if (e.kind == Event::kConnect) thread_of[e.link] = std::this_thread::get_id();
+    if (e.kind == Event::kLive && e.link == 1)
+      cv.wait_for(lock, Scaled(10000), [&] { return unblock; });
+  });
+  for (int32_t link = 1; link <= kLinks; ++link) ASSERT_EQ(1, ConnectTo(link, device.port()));
+  for (int32_t link = 1; link <= kLinks; ++link) ASSERT_TRUE(WaitResult(recorder_, link, 1));
+  std::vector<int32_t> elsewhere;
+  {
+    std::lock_guard lock(mu);
+    for (auto& [link, thread] : thread_of) {
+      if (thread != thread_of.at(1)) elsewhere.push_back(link);
+    }
+  }
+  if (std::thread::hardware_concurrency() > 1) {
+    EXPECT_FALSE(elsewhere.empty());
+  }
+  uint8_t key = 1;
+  for (ClientId id : device.server().Clients()) {
+    ASSERT_TRUE(device.server().SendLive(id, 1, &key, 1));
+  }
+  // Link 1 is stuck in its callback; the links of the other threads flow.
+  EXPECT_TRUE(recorder_.WaitFor([&](const std::vector<Event>& events) {
+    size_t n = 0;
+    for (const auto& e : events)
+      n += e.kind == Event::kLive && std::count(elsewhere.begin(), elsewhere.end(), e.link);
+    return n == elsewhere.size();
+  }));
+  {
+    std::lock_guard lock(mu);
+    unblock = true;
+  }
+  cv.notify_all();
+  EXPECT_TRUE(recorder_.WaitCount(Event::kLive, kLinks));
+  ASSERT_EQ(1, QVC_ReleaseSDK());
 }
 
 TEST_F(NxlLinkTest, HostileClientsNeverDisturbTheDevice) {

@@ -2,6 +2,7 @@
 // fed with valid, split, truncated, oversized and random input.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "auth.h"
@@ -13,30 +14,60 @@
 namespace qvc::wire {
 namespace {
 
-std::vector<uint8_t> Text(const std::string& s) { return {s.begin(), s.end()}; }
+std::vector<uint8_t> Text(const std::string& s) {
+  return {s.begin(), s.end()};
+}
 
-TEST(NxlWire, FramesSurviveAnySplitOfTheStream) {
+std::vector<uint8_t> StreamOf(const std::vector<std::vector<uint8_t>>& payloads) {
   std::vector<uint8_t> stream;
-  std::vector<std::vector<uint8_t>> payloads = {{}, Text("x"), std::vector<uint8_t>(70000, 0xAB)};
   for (const auto& p : payloads) {
     auto frame = EncodeFrame(MsgType::kFileList, p.data(), p.size());
     stream.insert(stream.end(), frame.begin(), frame.end());
   }
-  for (size_t chunk : {size_t{1}, size_t{3}, size_t{8}, size_t{4096}, stream.size()}) {
-    FrameParser parser;
-    std::vector<std::vector<uint8_t>> got;
-    for (size_t at = 0; at < stream.size(); at += chunk) {
-      parser.Feed(stream.data() + at, std::min(chunk, stream.size() - at));
-      Frame f;
-      FrameParser::Status s;
-      while ((s = parser.Next(&f)) == FrameParser::Status::kFrame) {
-        EXPECT_EQ(MsgType::kFileList, f.type);
-        got.push_back(f.payload);
-      }
-      ASSERT_EQ(FrameParser::Status::kNeedMore, s) << "chunk " << chunk;
+  return stream;
+}
+
+// Reads `stream` the way a link does, straight into the parser's space: the
+// first read takes `first` bytes, the others up to `chunk`; every frame
+// whole after a read is taken out at once.
+std::vector<std::vector<uint8_t>> ReadThrough(const std::vector<uint8_t>& stream, size_t first,
+                                              size_t chunk) {
+  FrameParser parser;
+  std::vector<std::vector<uint8_t>> got;
+  for (size_t at = 0, n = first; at < stream.size(); at += n, n = chunk) {
+    auto [room, size] = parser.Space(16);
+    n = std::min({n, size, stream.size() - at});
+    std::copy_n(stream.data() + at, n, room);
+    parser.Commit(n);
+    FrameView f;
+    FrameParser::Status s;
+    while ((s = parser.Next(&f)) == FrameParser::Status::kFrame) {
+      EXPECT_EQ(MsgType::kFileList, f.type);
+      got.emplace_back(f.payload, f.payload + f.size);
     }
-    EXPECT_EQ(payloads, got) << "chunk " << chunk;
+    EXPECT_EQ(FrameParser::Status::kNeedMore, s) << "at " << at;
   }
+  return got;
+}
+
+TEST(NxlWire, FramesSurviveAnySplitOfTheStream) {
+  std::vector<std::vector<uint8_t>> small = {{}, Text("x"), Text("hello"), {}, Text("yz")};
+  std::vector<uint8_t> stream = StreamOf(small);
+  for (size_t cut = 0; cut <= stream.size(); ++cut) {
+    EXPECT_EQ(small, ReadThrough(stream, cut, stream.size())) << "cut at " << cut;
+  }
+  std::vector<std::vector<uint8_t>> large = {Text("a"), std::vector<uint8_t>(70000, 0xAB), {}};
+  stream = StreamOf(large);
+  for (size_t chunk : {size_t{1}, size_t{3}, size_t{8}, size_t{4096}, stream.size()}) {
+    EXPECT_EQ(large, ReadThrough(stream, chunk, chunk)) << "chunk " << chunk;
+  }
+  // Once a header has announced a frame, one read can take the rest of it.
+  FrameParser parser;
+  parser.Feed(stream.data(), 9 + 8 + 10);
+  Frame f;
+  ASSERT_EQ(FrameParser::Status::kFrame, parser.Next(&f));
+  ASSERT_EQ(FrameParser::Status::kNeedMore, parser.Next(&f));
+  EXPECT_GE(parser.Space(16).second, 70000u - 10u);
 }
 
 TEST(NxlWire, ParserRefusesBadHeadersAtOnce) {

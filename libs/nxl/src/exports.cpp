@@ -127,9 +127,9 @@ QVC_API int32_t QVC_DisConnect(int32_t linkId) {
     std::shared_ptr<qvc::Link> link = library.TakeLink(linkId);
     if (!link) return 0;
     link->RequestStop(qvc::Link::Stop::kDisconnect);
-    // From a library thread (a callback) the link ends on its own; joining
-    // there could wait on a thread that waits on this one.
-    if (qvc::ThreadSet::Current() == 0) library.threads().Join(link->thread_id());
+    // From a library thread (a callback) the link ends on its own; waiting
+    // there could wait on a loop that waits on this one.
+    if (qvc::ThreadSet::Current() == 0) link->WaitEnded();
     return 1;
   });
 }

@@ -3,9 +3,12 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
+#include <thread>
 #include <vector>
 
 #include "broadcast_service.h"
+#include "event_loop.h"
 #include "link.h"
 #include "net.h"
 #include "qvc/qvc_config.h"
@@ -43,14 +46,17 @@ void Library::Release() {
   // From here on no callback starts; the joins below wait for those running.
   active_.store(false);
   std::map<int32_t, std::shared_ptr<Link>> links;
+  std::vector<std::shared_ptr<EventLoop>> loops;
   {
     std::lock_guard lock(mu_);
     initialised_ = false;
     links.swap(links_);
+    loops.swap(loops_);
   }
   for (auto& [id, link] : links) link->RequestStop(Link::Stop::kRelease);
   search_->Stop();
   broadcast_->Stop();
+  for (auto& loop : loops) loop->Stop();
   threads_.JoinAll();
 }
 
@@ -64,18 +70,31 @@ void Library::UpdateSettings(const Settings& settings) {
   settings_ = settings;
 }
 
+int Library::LoopCount() {
+  constexpr int kMaxLoops = 8;
+  return std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kMaxLoops);
+}
+
 const char* Library::StartLink(const std::shared_ptr<Link>& link) {
   threads_.ReapFinished();
   std::lock_guard lock(mu_);
   if (!initialised_) return "library not initialised";
   if (links_.count(link->id()) != 0) return "link id in use";
-  links_.emplace(link->id(), link);
-  uint64_t thread = threads_.Spawn([link] { link->Run(); });
-  if (thread == 0) {
-    links_.erase(link->id());
+  for (int i = static_cast<int>(loops_.size()); i < LoopCount(); ++i) {
+    auto loop = std::make_shared<EventLoop>();
+    if (!loop->valid() || threads_.Spawn([loop] { loop->Run(); }) == 0) break;
+    loops_.push_back(std::move(loop));
+  }
+  if (loops_.empty()) return "no thread for the link";
+  auto& loop = *std::min_element(loops_.begin(), loops_.end(), [](const auto& a, const auto& b) {
+    return a->load().load() < b->load().load();
+  });
+  loop->load().fetch_add(1);
+  if (!link->Start(loop)) {
+    loop->load().fetch_sub(1);
     return "no thread for the link";
   }
-  link->set_thread_id(thread);
+  links_.emplace(link->id(), link);
   return nullptr;
 }
 

@@ -1,5 +1,6 @@
 // The library's process-wide state: registered callbacks, settings, the
-// links by id, the search and broadcast services and every thread started.
+// links by id, the event loops that serve them, the search and broadcast
+// services and every thread started.
 #pragma once
 
 #include <atomic>
@@ -8,12 +9,14 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "qvc/qvc.h"
 #include "thread_set.h"
 
 namespace qvc {
 
+class EventLoop;
 class Link;
 class SearchService;
 class BroadcastService;
@@ -59,14 +62,17 @@ class Library {
   Settings settings() const;
   void UpdateSettings(const Settings& settings);
 
-  // Registers the link under its id and starts its thread. Null when it
-  // started, else the reason: the library is not initialised, the id is
-  // taken or no thread can start.
+  // Registers the link under its id and hands it to the least busy event
+  // loop (the loops start with the first link). Null when it started, else
+  // the reason: the library is not initialised, the id is taken or no loop
+  // thread can start.
   const char* StartLink(const std::shared_ptr<Link>& link);
   // Reports a connect refused before its link started (result 4 with the
   // text) from a thread of the library, or from the caller's thread when
   // none can start.
   void ReportRefusedConnect(int32_t link_id, const char* text) noexcept;
+  // Event loop threads: one per processor core, at least 1, at most 8.
+  static int LoopCount();
   std::shared_ptr<Link> FindLink(int32_t link_id) const;
   // Removes and returns the link of that id.
   std::shared_ptr<Link> TakeLink(int32_t link_id);
@@ -83,6 +89,7 @@ class Library {
   Settings settings_;
   bool initialised_ = false;
   std::map<int32_t, std::shared_ptr<Link>> links_;
+  std::vector<std::shared_ptr<EventLoop>> loops_;
   std::unique_ptr<SearchService> search_;
   std::unique_ptr<BroadcastService> broadcast_;
   // Declared last: destroyed first, joining every thread while the state

@@ -1,17 +1,17 @@
-// The link thread: resolve, connect, log in, receive, report the end.
+// A link on its event loop: look-up, connect, login, receive, report the end.
 #include "link.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
 #include <openssl/crypto.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 
 #include <algorithm>
 
 #include "auth.h"
 #include "byte_io.h"
-#include "directory_client.h"
 #include "messages.h"
 
 namespace qvc {
@@ -19,25 +19,23 @@ namespace {
 
 using wire::MsgType;
 using Status = wire::FrameParser::Status;
+using net::Clock;
 
+// Each read asks for at least this much (more when a frame under way needs
+// it); a wake-up reads at most kReadsPerWake times before other links run.
 constexpr size_t kReadChunk = 64 * 1024;
+constexpr int kReadsPerWake = 4;
 constexpr size_t kMaxCloseText = 255;
 
-// The texts of the four refusals the SDK tells apart.
+// The texts of the refusals the SDK tells apart.
 const char* RefusalText(wire::Refusal reason) {
   switch (reason) {
-    case wire::Refusal::kWrongPassword:
-      return "Passwords is wrong";
-    case wire::Refusal::kNoChannel:
-      return "No Channel service!";
-    case wire::Refusal::kConnectType:
-      return "connect type invalid!";
-    case wire::Refusal::kClientLimit:
-      return "client count limit";
-    case wire::Refusal::kVersion:
-      return "protocol version not supported by the device";
-    case wire::Refusal::kOther:
-      break;
+    case wire::Refusal::kWrongPassword: return "Passwords is wrong";
+    case wire::Refusal::kNoChannel: return "No Channel service!";
+    case wire::Refusal::kConnectType: return "connect type invalid!";
+    case wire::Refusal::kClientLimit: return "client count limit";
+    case wire::Refusal::kVersion: return "protocol version not supported by the device";
+    case wire::Refusal::kOther: break;
   }
   return nullptr;
 }
@@ -55,30 +53,27 @@ std::string DeviceText(const uint8_t* data, size_t size, size_t limit) {
 Link::Link(Library& library, LinkParams params)
     : library_(library), params_(std::move(params)), settings_(library.settings()) {}
 
-Link::~Link() { OPENSSL_cleanse(params_.password.data(), params_.password.size()); }
+Link::~Link() {
+  OPENSSL_cleanse(params_.password.data(), params_.password.size());
+}
+
+bool Link::Start(std::shared_ptr<EventLoop> loop) {
+  loop_ = std::move(loop);
+  return loop_->Post([self = shared_from_this()] { self->Begin(); });
+}
 
 void Link::RequestStop(Stop why) {
   Stop expected = Stop::kNone;
   stop_.compare_exchange_strong(expected, why);
   // A release overrides a disconnect: nothing is reported after release.
   if (why == Stop::kRelease) stop_.store(Stop::kRelease);
-  wake_.Signal();
+  // When the loop has ended it has abandoned the link already.
+  loop_->Post([self = shared_from_this()] { self->End({QVC_CONNECT_DISCONNECTED, ""}); });
 }
 
-bool Link::Send(const std::vector<uint8_t>& frame) {
-  std::lock_guard lock(send_mu_);
-  if (!up_ || broken_ || stop_.load() != Stop::kNone) return false;
-  return SendLocked(frame);
-}
-
-bool Link::SendLocked(const std::vector<uint8_t>& frame) {
-  if (broken_ || !fd_.valid()) return false;
-  if (net::SendAll(fd_.get(), frame.data(), frame.size())) return true;
-  // A partial or failed send leaves the stream unusable: break the link so
-  // the receive loop reports it lost.
-  broken_ = true;
-  ::shutdown(fd_.get(), SHUT_RDWR);
-  return false;
+void Link::WaitEnded() {
+  std::unique_lock lock(send_mu_);
+  ended_cv_.wait(lock, [this] { return ended_; });
 }
 
 void Link::Report(uint8_t result, const std::string& text) {
@@ -86,182 +81,255 @@ void Link::Report(uint8_t result, const std::string& text) {
   if (auto cb = library_.callbacks().on_connect.load()) cb(params_.link_id, result, text.c_str());
 }
 
-void Link::Run() {
-  Outcome outcome = Session();
-  {
-    std::lock_guard lock(send_mu_);
-    if (up_ && !broken_ && fd_.valid() && stop_.load() == Stop::kDisconnect) {
-      std::vector<uint8_t> bye = wire::EncodeFrame(MsgType::kBye, nullptr, 0);
-      SendLocked(bye);
+// ---- sending ---------------------------------------------------------------
+
+void Link::QueueLocked(const std::vector<uint8_t>& frame) {
+  out_.push_back(frame);
+  queued_ += frame.size();
+}
+
+void Link::FlushLocked() {
+  while (!out_.empty() && !broken_) {
+    const std::vector<uint8_t>& front = out_.front();
+    ssize_t n = ::send(fd_.get(), front.data() + out_offset_, front.size() - out_offset_,
+                       MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) break;
+      BreakLocked();
+      break;
     }
-    up_ = false;
-    if (fd_.valid()) ::shutdown(fd_.get(), SHUT_RDWR);
+    out_offset_ += static_cast<size_t>(n);
+    queued_ -= static_cast<size_t>(n);
+    if (out_offset_ == front.size()) {
+      out_.pop_front();
+      out_offset_ = 0;
+    }
   }
-  library_.ForgetLink(params_.link_id, this);
-  switch (stop_.load()) {
-    case Stop::kRelease:
-      return;
-    case Stop::kDisconnect:
-      Report(QVC_CONNECT_DISCONNECTED, "");
-      return;
-    case Stop::kNone:
-      Report(outcome.result, outcome.text);
-      return;
+  WatchLocked();
+}
+
+// A failed or stalled send leaves the stream unusable: the shutdown makes
+// the loop see the connection end and report the link lost.
+void Link::BreakLocked() {
+  broken_ = true;
+  out_.clear();
+  out_offset_ = 0;
+  queued_ = 0;
+  if (fd_.valid()) ::shutdown(fd_.get(), SHUT_RDWR);
+}
+
+void Link::WatchLocked() {
+  if (!fd_.valid()) return;
+  uint32_t events = base_events_ | (queued_ > 0 ? EPOLLOUT : 0u);
+  if (events == watching_) return;
+  if (events == 0) {
+    loop_->Unwatch(fd_.get());
+    watching_ = 0;
+  } else if (loop_->Watch(fd_.get(), key_, events)) {
+    watching_ = events;
   }
 }
 
-Link::Outcome Link::Session() {
-  Outcome failure{QVC_CONNECT_FAILED, ""};
-  if (!wake_.valid()) return {QVC_CONNECT_FAILED, "out of resources"};
-  if (!Resolve(&failure)) return failure;
-  if (!Handshake(&failure)) return failure;
-  return Receive();
+void Link::SendFromLoop(const std::vector<uint8_t>& frame) {
+  std::lock_guard lock(send_mu_);
+  if (broken_ || !fd_.valid()) return;
+  QueueLocked(frame);
+  FlushLocked();
 }
 
-bool Link::Resolve(Outcome* failure) {
-  auto deadline = net::Clock::now() + std::chrono::milliseconds(settings_.connect_timeout_ms);
-  uint32_t address = params_.address;
-  uint16_t port = params_.port;
-  if (params_.by_number) {
-    wire::DirAnswer answer;
-    std::string error;
-    switch (LookupDevice(settings_, params_.group, params_.number, wake_.fd(), deadline, &answer,
-                         &error)) {
-      case LookupResult::kWoken:
-        return false;
-      case LookupResult::kFailed:
-        failure->text = error;
-        return false;
-      case LookupResult::kAnswered:
-        break;
+bool Link::Send(const std::vector<uint8_t>& frame) {
+  const auto deadline = Clock::now() + kSendBudget;
+  std::unique_lock lock(send_mu_);
+  for (;;) {
+    if (!up_ || broken_ || stop_.load() != Stop::kNone) return false;
+    if (queued_ == 0 || queued_ + frame.size() <= kSendQueueLimit) {
+      QueueLocked(frame);
+      FlushLocked();
+      return !broken_;
     }
-    if (!answer.found) {
-      failure->text = "device is offline";
+    FlushLocked();
+    if (broken_ || queued_ + frame.size() <= kSendQueueLimit) continue;
+    if (Clock::now() >= deadline) {
+      BreakLocked();
       return false;
     }
-    address = answer.address;
-    port = answer.port;
+    // Wait for room without the lock, so the loop keeps serving the link.
+    // The descriptor stays open while this link exists.
+    pollfd p{fd_.get(), POLLOUT, 0};
+    lock.unlock();
+    ::poll(&p, 1, net::MillisUntil(deadline));
+    lock.lock();
   }
+}
+
+// ---- connecting ------------------------------------------------------------
+
+void Link::Begin() {
+  if (stop_.load() != Stop::kNone) return End({QVC_CONNECT_DISCONNECTED, ""});
+  key_ = loop_->Attach(shared_from_this());
+  deadline_ = Clock::now() + std::chrono::milliseconds(settings_.connect_timeout_ms);
+  loop_->WakeAt(deadline_);
+  if (!params_.by_number) return BeginConnect(params_.address, htons(params_.port));
+  phase_ = Phase::kLookup;
+  LookupProgress(lookup_.Begin(settings_, params_.group, params_.number));
+}
+
+void Link::LookupProgress(DirectoryQuery::State state) {
+  switch (state) {
+    case DirectoryQuery::State::kPending:
+      loop_->Watch(lookup_.fd(), key_, lookup_.connecting() ? EPOLLOUT : EPOLLIN);
+      return;
+    case DirectoryQuery::State::kFailed: return Fail(lookup_.error());
+    case DirectoryQuery::State::kAnswered: break;
+  }
+  // The look-up closed its socket, which took it out of the loop.
+  const wire::DirAnswer& answer = lookup_.answer();
+  if (!answer.found) return Fail("device is offline");
+  BeginConnect(answer.address, htons(answer.port));
+}
+
+void Link::BeginConnect(uint32_t address, uint16_t port) {
+  phase_ = Phase::kConnect;
   std::string error;
   net::UniqueFd fd;
   net::ConnectResult result =
-      net::ConnectTcp(address, htons(port), settings_.local_address, wake_.fd(), deadline,
-                      settings_.connect_timeout_ms, &fd, &error);
-  switch (result) {
-    case net::ConnectResult::kOk:
-      break;
-    case net::ConnectResult::kRefused:
-      failure->text = "connection refused";
-      return false;
-    case net::ConnectResult::kTimeout:
-      failure->text = "connection timed out";
-      return false;
-    case net::ConnectResult::kWoken:
-      return false;
-    case net::ConnectResult::kError:
-      failure->text = error;
-      return false;
-  }
-  std::lock_guard lock(send_mu_);
-  fd_ = std::move(fd);
-  return true;
-}
-
-Link::Read Link::ReadFrame(wire::Frame* frame, net::Clock::time_point deadline,
-                           std::string* error) {
-  uint8_t buf[kReadChunk];
-  for (;;) {
-    if (stop_.load() != Stop::kNone) return Read::kStopped;
-    switch (parser_.Next(frame)) {
-      case Status::kFrame:
-        return Read::kFrame;
-      case Status::kError:
-        *error = "malformed message (" + parser_.error() + ")";
-        return Read::kFailed;
-      case Status::kNeedMore:
-        break;
-    }
-    switch (net::WaitFor(fd_.get(), POLLIN, wake_.fd(), deadline)) {
-      case net::WaitResult::kReady:
-        break;
-      case net::WaitResult::kWoken:
-        return Read::kStopped;
-      case net::WaitResult::kTimeout:
-        return Read::kTimeout;
-      case net::WaitResult::kError:
-        *error = "poll failed";
-        return Read::kFailed;
-    }
-    ssize_t n = ::recv(fd_.get(), buf, sizeof buf, MSG_DONTWAIT);
-    if (n == 0) {
-      *error = "connection closed without notice";
-      return Read::kFailed;
-    }
-    if (n < 0) {
-      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
-      *error = "connection broken";
-      return Read::kFailed;
-    }
-    last_receive_ = net::Clock::now();
-    parser_.Feed(buf, static_cast<size_t>(n));
-  }
-}
-
-bool Link::Handshake(Outcome* failure) {
-  auto deadline = net::Clock::now() + std::chrono::milliseconds(settings_.connect_timeout_ms);
-  std::vector<uint8_t> hello_payload = wire::Encode(wire::Hello{});
+      net::StartConnect(address, port, settings_.local_address, &fd, &error);
   {
     std::lock_guard lock(send_mu_);
-    if (!SendLocked(
-            wire::EncodeFrame(MsgType::kHello, hello_payload.data(), hello_payload.size()))) {
-      failure->text = "login failed: send error";
-      return false;
+    fd_ = std::move(fd);
+    if (result == net::ConnectResult::kPending) {
+      base_events_ = EPOLLOUT;
+      WatchLocked();
     }
   }
-  // Expects kChallenge, then kLoginOk; a refusal may come instead of either.
-  bool challenged = false;
+  switch (result) {
+    case net::ConnectResult::kOk: return Connected();
+    case net::ConnectResult::kPending: return;
+    case net::ConnectResult::kRefused: return Fail("connection refused");
+    default: return Fail(error);
+  }
+}
+
+void Link::Connected() {
+  // Events of the look-up socket may still arrive in the batch that closed
+  // it: go on only when the device socket itself is ready.
+  pollfd p{fd_.get(), POLLOUT, 0};
+  if (::poll(&p, 1, 0) == 0) return;
+  std::string error;
+  switch (net::FinishConnect(fd_.get(), &error)) {
+    case net::ConnectResult::kOk: break;
+    case net::ConnectResult::kRefused: return Fail("connection refused");
+    default: return Fail(error);
+  }
+  phase_ = Phase::kLogin;
+  last_receive_ = Clock::now();
+  std::vector<uint8_t> hello = wire::Encode(wire::Hello{});
+  bool sent = false;
+  {
+    std::lock_guard lock(send_mu_);
+    base_events_ = EPOLLIN;
+    QueueLocked(wire::EncodeFrame(MsgType::kHello, hello.data(), hello.size()));
+    FlushLocked();
+    sent = !broken_;
+  }
+  if (!sent) Fail("login failed: send error");
+}
+
+// ---- receiving -------------------------------------------------------------
+
+void Link::OnEvents(uint32_t events) {
+  switch (phase_) {
+    case Phase::kLookup: return LookupProgress(lookup_.Progress());
+    case Phase::kConnect: return Connected();
+    case Phase::kLogin:
+    case Phase::kUp:
+      if (events & EPOLLOUT) {
+        std::lock_guard lock(send_mu_);
+        FlushLocked();
+      }
+      if (events & (EPOLLIN | EPOLLHUP | EPOLLERR)) ReadDevice();
+      return;
+    case Phase::kDraining: {
+      bool done = false;
+      {
+        std::lock_guard lock(send_mu_);
+        FlushLocked();
+        done = queued_ == 0 || broken_ || (events & (EPOLLHUP | EPOLLERR));
+      }
+      if (done) Finish();
+      return;
+    }
+    case Phase::kWaiting:
+    case Phase::kEnded: return;
+  }
+}
+
+void Link::ReadDevice() {
+  const bool login = phase_ == Phase::kLogin;
+  auto broken = [&](const char* what) {
+    login ? Fail(std::string("login failed: ") + what) : Lose(what);
+  };
+  for (int reads = 0; reads < kReadsPerWake; ++reads) {
+    auto [room, size] = parser_.Space(kReadChunk);
+    ssize_t n = ::recv(fd_.get(), room, size, MSG_DONTWAIT);
+    if (n == 0) return broken("connection closed without notice");
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) return;
+      return broken("connection broken");
+    }
+    last_receive_ = Clock::now();
+    parser_.Commit(static_cast<size_t>(n));
+    if (!DecodeAll()) return;
+    if (static_cast<size_t>(n) < size) return;  // the socket is empty
+  }
+}
+
+bool Link::DecodeAll() {
   for (;;) {
-    wire::Frame frame;
-    std::string error;
-    switch (ReadFrame(&frame, deadline, &error)) {
-      case Read::kFrame:
+    // A link asked to end delivers nothing more.
+    if (stop_.load() != Stop::kNone || phase_ == Phase::kEnded) return false;
+    wire::FrameView frame;
+    switch (parser_.Next(&frame)) {
+      case Status::kNeedMore: return true;
+      case Status::kError: {
+        std::string text = "malformed message (" + parser_.error() + ")";
+        phase_ == Phase::kLogin ? Fail("login failed: " + text) : Lose(text);
+        return false;
+      }
+      case Status::kFrame:
+        if (!(phase_ == Phase::kLogin ? HandleLogin(frame) : Dispatch(frame))) return false;
         break;
-      case Read::kStopped:
-        return false;
-      case Read::kTimeout:
-        failure->text = "login timed out";
-        return false;
-      case Read::kFailed:
-        failure->text = "login failed: " + error;
-        return false;
     }
-    if (frame.type == MsgType::kPing) {
-      std::lock_guard lock(send_mu_);
-      SendLocked(wire::EncodeFrame(MsgType::kPong, nullptr, 0));
-      continue;
-    }
-    if (frame.type == MsgType::kPong) continue;
-    if (frame.type == MsgType::kLoginRefused) {
+  }
+}
+
+// Expects kChallenge, then kLoginOk; a refusal may come instead of either.
+bool Link::HandleLogin(const wire::FrameView& frame) {
+  const std::vector<uint8_t> payload(frame.payload, frame.payload + frame.size);
+  switch (frame.type) {
+    case MsgType::kPing: SendFromLoop(wire::EncodeFrame(MsgType::kPong, nullptr, 0)); return true;
+    case MsgType::kPong: return true;
+    case MsgType::kLoginRefused: {
       wire::LoginRefused refused;
-      if (!wire::Decode(frame.payload, &refused)) {
-        failure->text = "login failed: malformed refusal";
+      if (!wire::Decode(payload, &refused)) {
+        Fail("login failed: malformed refusal");
         return false;
       }
       const char* known = RefusalText(refused.reason);
-      failure->text = known ? known
-                            : "refused by the device: " +
-                                  DeviceText(reinterpret_cast<const uint8_t*>(refused.text.data()),
-                                             refused.text.size(), wire::kMaxRefusalText);
+      Fail(known ? known
+                 : "refused by the device: " +
+                       DeviceText(reinterpret_cast<const uint8_t*>(refused.text.data()),
+                                  refused.text.size(), wire::kMaxRefusalText));
       return false;
     }
-    if (frame.type == MsgType::kClose) {
-      failure->text = "login failed: the device closed the link";
-      return false;
-    }
-    if (!challenged && frame.type == MsgType::kChallenge) {
+    case MsgType::kClose: Fail("login failed: the device closed the link"); return false;
+    case MsgType::kChallenge: {
       wire::Challenge challenge;
-      if (!wire::Decode(frame.payload, &challenge) || challenge.version != wire::kProtocolVersion) {
-        failure->text = "login failed: malformed challenge";
+      if (challenged_) break;
+      if (!wire::Decode(payload, &challenge) || challenge.version != wire::kProtocolVersion) {
+        Fail("login failed: malformed challenge");
         return false;
       }
       wire::Login login;
@@ -269,89 +337,51 @@ bool Link::Handshake(Outcome* failure) {
       login.connect_type = params_.connect_type;
       login.user = params_.user.substr(0, wire::kMaxUserName);
       if (!wire::ComputeDigest(challenge.nonce, login.user, params_.password, &login.digest)) {
-        failure->text = "login failed: digest error";
+        Fail("login failed: digest error");
         return false;
       }
-      std::vector<uint8_t> payload = wire::Encode(login);
-      std::lock_guard lock(send_mu_);
-      if (!SendLocked(wire::EncodeFrame(MsgType::kLogin, payload.data(), payload.size()))) {
-        failure->text = "login failed: send error";
-        return false;
-      }
-      challenged = true;
-      continue;
+      std::vector<uint8_t> body = wire::Encode(login);
+      SendFromLoop(wire::EncodeFrame(MsgType::kLogin, body.data(), body.size()));
+      challenged_ = true;
+      return true;
     }
-    if (challenged && frame.type == MsgType::kLoginOk) {
-      if (frame.payload.size() > wire::kMaxGreeting) {
-        failure->text = "login failed: malformed greeting";
+    case MsgType::kLoginOk: {
+      if (!challenged_) break;
+      if (frame.size > wire::kMaxGreeting) {
+        Fail("login failed: malformed greeting");
         return false;
       }
       {
         std::lock_guard lock(send_mu_);
-        up_ = true;
+        up_ = !broken_;
       }
-      Report(QVC_CONNECT_OK,
-             DeviceText(frame.payload.data(), frame.payload.size(), wire::kMaxGreeting));
+      phase_ = Phase::kUp;
+      next_ping_ = Clock::now() + std::chrono::milliseconds(settings_.ping_interval_ms);
+      loop_->WakeAt(next_ping_);
+      Report(QVC_CONNECT_OK, DeviceText(frame.payload, frame.size, wire::kMaxGreeting));
       return true;
     }
-    failure->text = "login failed: unexpected message";
-    return false;
+    default: break;
   }
+  Fail("login failed: unexpected message");
+  return false;
 }
 
-Link::Outcome Link::Receive() {
-  const auto ping_every = std::chrono::milliseconds(settings_.ping_interval_ms);
-  const auto silence = std::chrono::milliseconds(settings_.silence_timeout_ms);
-  auto next_ping = net::Clock::now() + ping_every;
-  for (;;) {
-    auto now = net::Clock::now();
-    if (now >= next_ping) {
-      std::lock_guard lock(send_mu_);
-      SendLocked(wire::EncodeFrame(MsgType::kPing, nullptr, 0));
-      next_ping = now + ping_every;
-    }
-    auto silent_at = last_receive_ + silence;
-    if (now >= silent_at) return {QVC_CONNECT_LOST, "keep-alive time-out"};
-    wire::Frame frame;
-    std::string error;
-    switch (ReadFrame(&frame, std::min(next_ping, silent_at), &error)) {
-      case Read::kFrame: {
-        Outcome end{QVC_CONNECT_LOST, ""};
-        if (!Dispatch(frame, &end)) return end;
-        break;
-      }
-      case Read::kStopped:
-        return {QVC_CONNECT_DISCONNECTED, ""};
-      case Read::kTimeout:
-        break;
-      case Read::kFailed:
-        return {QVC_CONNECT_LOST, error};
-    }
-  }
-}
-
-bool Link::Dispatch(const wire::Frame& frame, Outcome* end) {
+bool Link::Dispatch(const wire::FrameView& frame) {
   Callbacks& cb = library_.callbacks();
   const int32_t id = params_.link_id;
-  const uint8_t* p = frame.payload.data();
-  const size_t size = frame.payload.size();
+  const uint8_t* p = frame.payload;
+  const size_t size = frame.size;
   const bool active = library_.active();
   auto malformed = [&] {
-    end->result = QVC_CONNECT_LOST;
-    end->text = "malformed message";
+    Lose("malformed message");
     return false;
   };
   switch (frame.type) {
-    case MsgType::kPing: {
-      std::lock_guard lock(send_mu_);
-      SendLocked(wire::EncodeFrame(MsgType::kPong, nullptr, 0));
-      return true;
-    }
-    case MsgType::kPong:
-      return true;
+    case MsgType::kPing: SendFromLoop(wire::EncodeFrame(MsgType::kPong, nullptr, 0)); return true;
+    case MsgType::kPong: return true;
     case MsgType::kClose:
-      end->result = QVC_CONNECT_REMOTE_CLOSED;
-      end->text = DeviceText(p, size, kMaxCloseText);
+      End({QVC_CONNECT_REMOTE_CLOSED, DeviceText(p, size, kMaxCloseText)});
       return false;
     case MsgType::kLive:
     case MsgType::kPlayback: {
@@ -362,7 +392,7 @@ bool Link::Dispatch(const wire::Frame& frame, Outcome* end) {
     }
     case MsgType::kFileList:
       if (auto fn = cb.on_file_list.load(); fn && active) {
-        fn(id, p, static_cast<int32_t>(size));
+        fn(id, size ? p : nullptr, static_cast<int32_t>(size));
       }
       return true;
     case MsgType::kTalk:
@@ -383,11 +413,109 @@ bool Link::Dispatch(const wire::Frame& frame, Outcome* end) {
         fn(id, p[0], p + 5, static_cast<int32_t>(size - 5), wire::GetU32(p + 1));
       }
       return true;
-    default:
-      end->result = QVC_CONNECT_LOST;
-      end->text = "unexpected message";
-      return false;
+    default: Lose("unexpected message"); return false;
   }
+}
+
+// ---- time limits and the end -------------------------------------------------
+
+Clock::time_point Link::OnTimer(Clock::time_point now) {
+  switch (phase_) {
+    case Phase::kLookup:
+      if (now >= deadline_) Fail(lookup_.TimeoutText());
+      break;
+    case Phase::kConnect:
+      if (now >= deadline_) Fail("connection timed out");
+      break;
+    case Phase::kLogin:
+      if (now >= deadline_) Fail("login timed out");
+      break;
+    case Phase::kUp: {
+      if (now >= next_ping_) {
+        SendFromLoop(wire::EncodeFrame(MsgType::kPing, nullptr, 0));
+        next_ping_ = now + std::chrono::milliseconds(settings_.ping_interval_ms);
+      }
+      auto silent_at = last_receive_ + std::chrono::milliseconds(settings_.silence_timeout_ms);
+      if (now >= silent_at) {
+        Lose("keep-alive time-out");
+        break;
+      }
+      return std::min(next_ping_, silent_at);
+    }
+    case Phase::kDraining:
+      if (now >= deadline_) Finish();
+      break;
+    case Phase::kWaiting:
+    case Phase::kEnded: return Clock::time_point::max();
+  }
+  return phase_ == Phase::kEnded ? Clock::time_point::max() : deadline_;
+}
+
+void Link::End(Outcome outcome) {
+  if (phase_ == Phase::kEnded || phase_ == Phase::kDraining) return;
+  lookup_.Close();
+  const Stop stop = stop_.load();
+  bool drain = false;
+  {
+    std::lock_guard lock(send_mu_);
+    // On a disconnect the device is told, after whatever the host queued.
+    if (up_ && !broken_ && stop == Stop::kDisconnect) {
+      QueueLocked(wire::EncodeFrame(MsgType::kBye, nullptr, 0));
+      FlushLocked();
+      drain = queued_ > 0 && !broken_;
+    }
+    up_ = false;
+  }
+  library_.ForgetLink(params_.link_id, this);
+  switch (stop) {
+    case Stop::kRelease: break;
+    case Stop::kDisconnect: Report(QVC_CONNECT_DISCONNECTED, ""); break;
+    case Stop::kNone: Report(outcome.result, outcome.text); break;
+  }
+  if (drain && stop_.load() != Stop::kRelease) {
+    // The report is made; the rest of the queue goes out in the background.
+    {
+      std::lock_guard lock(send_mu_);
+      base_events_ = 0;
+      WatchLocked();
+      ended_ = true;
+    }
+    ended_cv_.notify_all();
+    phase_ = Phase::kDraining;
+    deadline_ = Clock::now() + kSendBudget;
+    loop_->WakeAt(deadline_);
+    return;
+  }
+  Finish();
+}
+
+void Link::Finish() {
+  {
+    std::lock_guard lock(send_mu_);
+    if (fd_.valid()) {
+      if (watching_ != 0) loop_->Unwatch(fd_.get());
+      watching_ = 0;
+      base_events_ = 0;
+      ::shutdown(fd_.get(), SHUT_RDWR);
+    }
+    out_.clear();
+    out_offset_ = 0;
+    queued_ = 0;
+    up_ = false;
+    ended_ = true;
+  }
+  ended_cv_.notify_all();
+  phase_ = Phase::kEnded;
+  lookup_.Close();
+  loop_->Detach(key_);
+  loop_->load().fetch_sub(1);
+}
+
+void Link::Abandon() {
+  stop_.store(Stop::kRelease);
+  if (phase_ == Phase::kEnded) return;
+  if (phase_ != Phase::kDraining) library_.ForgetLink(params_.link_id, this);
+  Finish();
 }
 
 }  // namespace qvc

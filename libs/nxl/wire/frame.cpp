@@ -1,6 +1,9 @@
 // Encoding and parsing of link frames.
 #include "frame.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "byte_io.h"
 
 namespace qvc::wire {
@@ -29,29 +32,66 @@ std::vector<uint8_t> EncodeFrame(MsgType type, const void* prefix, size_t prefix
   return out;
 }
 
+namespace {
+// A buffer left larger than this by a big frame is given back once empty.
+constexpr size_t kKeptCapacity = 256 * 1024;
+}  // namespace
+
 void FrameParser::Feed(const uint8_t* data, size_t size) {
   if (failed_ || size == 0) return;
-  // Drop consumed bytes before growing, so the buffer never holds more than
-  // one partial frame plus the newest read.
-  if (start_ > 0 && start_ >= buffer_.size() / 2) {
-    buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(start_));
-    start_ = 0;
+  std::memcpy(Space(size).first, data, size);
+  Commit(size);
+}
+
+std::pair<uint8_t*, size_t> FrameParser::Space(size_t min) {
+  size_t avail = end_ - start_;
+  size_t want = min;
+  if (avail >= kHeaderSize) {
+    uint64_t whole = kHeaderSize + uint64_t{GetU32(buffer_.get() + start_ + 4)};
+    if (whole <= kHeaderSize + uint64_t{max_payload_} && whole > avail) {
+      want = std::max<size_t>(want, static_cast<size_t>(whole - avail));
+    }
   }
-  buffer_.insert(buffer_.end(), data, data + size);
+  if (avail == 0) {
+    start_ = end_ = 0;
+    if (capacity_ > kKeptCapacity && want <= kKeptCapacity) {
+      buffer_.reset();
+      capacity_ = 0;
+    }
+  }
+  if (capacity_ - end_ < want) {
+    // Move the partial frame to the front; grow when that is not enough.
+    if (start_ > 0) {
+      std::memmove(buffer_.get(), buffer_.get() + start_, avail);
+      start_ = 0;
+      end_ = avail;
+    }
+    if (capacity_ - end_ < want) {
+      size_t capacity = std::max(end_ + want, capacity_ * 2);
+      auto bigger = std::make_unique_for_overwrite<uint8_t[]>(capacity);
+      if (avail > 0) std::memcpy(bigger.get(), buffer_.get(), avail);
+      buffer_ = std::move(bigger);
+      capacity_ = capacity;
+    }
+  }
+  return {buffer_.get() + end_, capacity_ - end_};
+}
+
+void FrameParser::Commit(size_t size) {
+  end_ = std::min(capacity_, end_ + size);
 }
 
 FrameParser::Status FrameParser::Fail(std::string why) {
   failed_ = true;
   error_ = std::move(why);
-  buffer_.clear();
-  start_ = 0;
+  start_ = end_ = 0;
   return Status::kError;
 }
 
-FrameParser::Status FrameParser::Next(Frame* out) {
+FrameParser::Status FrameParser::Next(FrameView* out) {
   if (failed_) return Status::kError;
-  size_t avail = buffer_.size() - start_;
-  const uint8_t* p = buffer_.data() + start_;
+  size_t avail = end_ - start_;
+  const uint8_t* p = buffer_.get() + start_;
   // Check the header bytes as soon as they arrive, so garbage is refused
   // without waiting for a length's worth of it.
   if (avail >= 1 && p[0] != 'N') return Fail("bad magic");
@@ -63,13 +103,20 @@ FrameParser::Status FrameParser::Next(Frame* out) {
   if (length > max_payload_) return Fail("message too long");
   if (avail - kHeaderSize < length) return Status::kNeedMore;
   out->type = static_cast<MsgType>(p[3]);
-  out->payload.assign(p + kHeaderSize, p + kHeaderSize + length);
+  out->payload = p + kHeaderSize;
+  out->size = length;
   start_ += kHeaderSize + length;
-  if (start_ == buffer_.size()) {
-    buffer_.clear();
-    start_ = 0;
-  }
   return Status::kFrame;
+}
+
+FrameParser::Status FrameParser::Next(Frame* out) {
+  FrameView view;
+  Status status = Next(&view);
+  if (status == Status::kFrame) {
+    out->type = view.type;
+    out->payload.assign(view.payload, view.payload + view.size);
+  }
+  return status;
 }
 
 }  // namespace qvc::wire

@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qvc::wire {
@@ -65,15 +67,30 @@ struct Frame {
   std::vector<uint8_t> payload;
 };
 
-// Splits a byte stream into frames. Feed bytes as they arrive, then take
-// frames with Next until it answers kNeedMore. Once it answers kError the
-// stream is unusable: the caller ends the connection.
+// A frame still inside the parser's buffer.
+struct FrameView {
+  MsgType type{};
+  const uint8_t* payload = nullptr;
+  size_t size = 0;
+};
+
+// Splits a byte stream into frames. Feed bytes as they arrive (or read them
+// straight into Space and Commit them), then take frames with Next until it
+// answers kNeedMore. Once it answers kError the stream is unusable: the
+// caller ends the connection.
 class FrameParser {
  public:
   enum class Status { kNeedMore, kFrame, kError };
 
   explicit FrameParser(uint32_t max_payload = kMaxPayload) : max_payload_(max_payload) {}
   void Feed(const uint8_t* data, size_t size);
+  // Free room at the end of the buffer for at least `min` bytes, and for the
+  // whole of a frame whose header has arrived, so one read can complete it.
+  // Commit tells how much was written there.
+  std::pair<uint8_t*, size_t> Space(size_t min);
+  void Commit(size_t size);
+  // The payload of a view stays valid until the next Feed or Space.
+  Status Next(FrameView* out);
   Status Next(Frame* out);
   // Why the last kError was answered.
   const std::string& error() const { return error_; }
@@ -82,8 +99,10 @@ class FrameParser {
   Status Fail(std::string why);
 
   uint32_t max_payload_;
-  std::vector<uint8_t> buffer_;
-  size_t start_ = 0;
+  std::unique_ptr<uint8_t[]> buffer_;
+  size_t capacity_ = 0;
+  size_t start_ = 0;  // first byte not yet parsed
+  size_t end_ = 0;    // one past the last byte received
   bool failed_ = false;
   std::string error_;
 };

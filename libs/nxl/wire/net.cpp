@@ -74,9 +74,8 @@ std::string ErrorText(const char* what, int err) {
 
 }  // namespace
 
-ConnectResult ConnectTcp(uint32_t address, uint16_t port, uint32_t local, int wake_fd,
-                         Clock::time_point deadline, int send_timeout_ms, UniqueFd* out,
-                         std::string* error) {
+ConnectResult StartConnect(uint32_t address, uint16_t port, uint32_t local, UniqueFd* out,
+                           std::string* error) {
   UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   if (!fd.valid()) {
     *error = ErrorText("socket", errno);
@@ -95,36 +94,49 @@ ConnectResult ConnectTcp(uint32_t address, uint16_t port, uint32_t local, int wa
   sa.sin_family = AF_INET;
   sa.sin_addr.s_addr = address;
   sa.sin_port = port;
+  ConnectResult result = ConnectResult::kOk;
   if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-    if (errno != EINPROGRESS) {
-      int err = errno;
+    int err = errno;
+    if (err != EINPROGRESS) {
       *error = ErrorText("connect", err);
       return err == ECONNREFUSED ? ConnectResult::kRefused : ConnectResult::kError;
     }
+    result = ConnectResult::kPending;
+  }
+  *out = std::move(fd);
+  if (result == ConnectResult::kOk) return FinishConnect(out->get(), error);
+  return result;
+}
+
+ConnectResult FinishConnect(int fd, std::string* error) {
+  int err = 0;
+  socklen_t len = sizeof err;
+  if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+  if (err != 0) {
+    *error = ErrorText("connect", err);
+    return err == ECONNREFUSED ? ConnectResult::kRefused : ConnectResult::kError;
+  }
+  int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  return ConnectResult::kOk;
+}
+
+ConnectResult ConnectTcp(uint32_t address, uint16_t port, uint32_t local, int wake_fd,
+                         Clock::time_point deadline, int send_timeout_ms, UniqueFd* out,
+                         std::string* error) {
+  UniqueFd fd;
+  ConnectResult result = StartConnect(address, port, local, &fd, error);
+  if (result == ConnectResult::kPending) {
     switch (WaitFor(fd.get(), POLLOUT, wake_fd, deadline)) {
-      case WaitResult::kReady:
-        break;
-      case WaitResult::kWoken:
-        return ConnectResult::kWoken;
-      case WaitResult::kTimeout:
-        *error = "connect: timed out";
-        return ConnectResult::kTimeout;
-      case WaitResult::kError:
-        *error = ErrorText("poll", errno);
-        return ConnectResult::kError;
-    }
-    int err = 0;
-    socklen_t len = sizeof err;
-    ::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &err, &len);
-    if (err != 0) {
-      *error = ErrorText("connect", err);
-      return err == ECONNREFUSED ? ConnectResult::kRefused : ConnectResult::kError;
+      case WaitResult::kReady: result = FinishConnect(fd.get(), error); break;
+      case WaitResult::kWoken: return ConnectResult::kWoken;
+      case WaitResult::kTimeout: *error = "connect: timed out"; return ConnectResult::kTimeout;
+      case WaitResult::kError: *error = ErrorText("poll", errno); return ConnectResult::kError;
     }
   }
+  if (result != ConnectResult::kOk) return result;
   int flags = ::fcntl(fd.get(), F_GETFL);
   ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
-  int one = 1;
-  ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   SetSendTimeout(fd.get(), send_timeout_ms);
   *out = std::move(fd);
   return ConnectResult::kOk;
@@ -160,7 +172,7 @@ UniqueFd ListenTcp(uint32_t address, uint16_t port, std::string* error) {
     *error = ErrorText("bind", errno);
     return {};
   }
-  if (::listen(fd.get(), 64) != 0) {
+  if (::listen(fd.get(), SOMAXCONN) != 0) {
     *error = ErrorText("listen", errno);
     return {};
   }
@@ -210,6 +222,8 @@ std::string FormatAddress(uint32_t network_order) {
   return buf;
 }
 
-bool IsLoopback(uint32_t network_order) { return (ntohl(network_order) >> 24) == 127; }
+bool IsLoopback(uint32_t network_order) {
+  return (ntohl(network_order) >> 24) == 127;
+}
 
 }  // namespace qvc::net

@@ -62,11 +62,20 @@ WaitResult WaitFor(int fd, short events, int wake_fd, Clock::time_point deadline
 // Milliseconds from now to `deadline`, at least 0, at most INT32_MAX.
 int MillisUntil(Clock::time_point deadline);
 
-enum class ConnectResult { kOk, kRefused, kTimeout, kWoken, kError };
+enum class ConnectResult { kOk, kRefused, kTimeout, kWoken, kError, kPending };
 
-// A TCP connect to address:port (both network order), bound first to
-// `local` (network order; INADDR_ANY for none). The socket is left blocking
-// with a send time-out of `send_timeout_ms`.
+// Starts a TCP connect to address:port (both network order) on a
+// non-blocking socket, bound first to `local` (network order; INADDR_ANY for
+// none): kOk when connected at once, kPending while under way (wait until
+// the socket is writable, then call FinishConnect), else the failure.
+ConnectResult StartConnect(uint32_t address, uint16_t port, uint32_t local, UniqueFd* out,
+                           std::string* error);
+// The outcome of a pending connect whose socket became writable; on kOk the
+// socket sends without delay (TCP_NODELAY).
+ConnectResult FinishConnect(int fd, std::string* error);
+
+// A TCP connect as StartConnect that waits for its end. The socket is left
+// blocking with a send time-out of `send_timeout_ms`.
 ConnectResult ConnectTcp(uint32_t address, uint16_t port, uint32_t local, int wake_fd,
                          Clock::time_point deadline, int send_timeout_ms, UniqueFd* out,
                          std::string* error);

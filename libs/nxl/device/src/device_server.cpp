@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -80,6 +81,7 @@ class DeviceServer::Impl {
     std::string error;
     listen_ = net::ListenTcp(htonl(INADDR_LOOPBACK), port, &error);
     if (!listen_.valid()) return false;
+    ::fcntl(listen_.get(), F_SETFL, ::fcntl(listen_.get(), F_GETFL) | O_NONBLOCK);
     port_ = net::LocalPort(listen_.get());
     stopping_.store(false);
     thread_ = std::thread([this] { Loop(); });
@@ -161,10 +163,17 @@ class DeviceServer::Impl {
     return false;
   }
 
-  // One connection per readiness report of the (blocking) listening socket.
+  // Every connection waiting on the (non-blocking) listening socket, so that
+  // hundreds of clients connecting at once are taken in one wake-up.
   void Accept() {
-    int fd = ::accept4(listen_.get(), nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) return;
+    for (;;) {
+      int fd = ::accept4(listen_.get(), nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) return;
+      AddClient(fd);
+    }
+  }
+
+  void AddClient(int fd) {
     int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     timeval tv{kSendTimeoutMs / 1000, 0};

@@ -3,7 +3,11 @@
  *
  * Results that are truth values are non-zero on success (callers test the
  * low byte). Everything a device sends arrives through the seven callbacks
- * registered with QVC_RegisterCallBack, on the library's own threads. */
+ * registered with QVC_RegisterCallBack, on the library's own threads: a few
+ * event-loop threads (one per processor core, at least 1, at most 8) serve
+ * all links. The callbacks of one link come in order from one thread, never
+ * from two at once; a callback that blocks delays the other links of its
+ * thread. QVC_SendData never keeps the caller longer than 5 s. */
 #ifndef QVC_QVC_H
 #define QVC_QVC_H
 

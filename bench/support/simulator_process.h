@@ -1,0 +1,34 @@
+// The device simulator program run as a child process, so that a benchmark
+// measures the CPU time, memory and threads of its own (client) process
+// alone. The child serves its devices until this object is destroyed.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qcsdk::bench {
+
+class SimulatorProcess {
+ public:
+  SimulatorProcess() = default;
+  // Closes the child's standard input and waits for it to exit.
+  ~SimulatorProcess();
+  SimulatorProcess(const SimulatorProcess&) = delete;
+  SimulatorProcess& operator=(const SimulatorProcess&) = delete;
+
+  // Starts the simulator with one --device per entry of `devices` (its
+  // settings text) and waits until it is ready; false with a message.
+  bool Start(const std::vector<std::string>& devices, std::string* error);
+  // The Nxl port of each device, in the order given.
+  const std::vector<uint16_t>& nxl_ports() const { return nxl_ports_; }
+
+ private:
+  pid_t pid_ = -1;
+  int stdin_ = -1;
+  std::vector<uint16_t> nxl_ports_;
+};
+
+}  // namespace qcsdk::bench

@@ -1,0 +1,128 @@
+// The epoll loop of the client library.
+#include "event_loop.h"
+
+#include <errno.h>
+#include <sys/epoll.h>
+
+#include <algorithm>
+
+namespace qvc {
+namespace {
+
+// Key of the loop's own wake event.
+constexpr uint64_t kWakeKey = 0;
+constexpr int kEventsPerWait = 128;
+// Time limits are checked at most this often, so a loop with hundreds of
+// links does not scan them all on every keep-alive.
+constexpr auto kTimerGrain = std::chrono::milliseconds(20);
+
+}  // namespace
+
+EventLoop::EventLoop() : epoll_(::epoll_create1(EPOLL_CLOEXEC)) {
+  if (valid()) {
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.u64 = kWakeKey;
+    ::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, wake_.fd(), &ev);
+  }
+}
+
+void EventLoop::Stop() {
+  stopping_.store(true);
+  wake_.Signal();
+}
+
+bool EventLoop::Post(std::function<void()> task) {
+  {
+    std::lock_guard lock(tasks_mu_);
+    if (ended_) return false;
+    tasks_.push_back(std::move(task));
+  }
+  wake_.Signal();
+  return true;
+}
+
+uint64_t EventLoop::Attach(std::shared_ptr<Handler> handler) {
+  uint64_t key = next_key_++;
+  handlers_.emplace(key, std::move(handler));
+  return key;
+}
+
+// Dropped after the current batch of events, which may still name the key.
+void EventLoop::Detach(uint64_t key) {
+  detached_.push_back(key);
+}
+
+void EventLoop::WakeAt(net::Clock::time_point when) {
+  next_round_ = std::min(next_round_, when);
+}
+
+bool EventLoop::Watch(int fd, uint64_t key, uint32_t events) {
+  epoll_event ev{};
+  ev.events = events;
+  ev.data.u64 = key;
+  if (::epoll_ctl(epoll_.get(), EPOLL_CTL_MOD, fd, &ev) == 0) return true;
+  return errno == ENOENT && ::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, fd, &ev) == 0;
+}
+
+void EventLoop::Unwatch(int fd) {
+  ::epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, fd, nullptr);
+}
+
+void EventLoop::RunTasks() {
+  std::vector<std::function<void()>> tasks;
+  {
+    std::lock_guard lock(tasks_mu_);
+    tasks.swap(tasks_);
+  }
+  for (auto& task : tasks) task();
+}
+
+void EventLoop::TimerRound(net::Clock::time_point now) {
+  last_round_ = now;
+  next_round_ = net::Clock::time_point::max();
+  // Handlers are only attached by tasks and detached after the round, so
+  // the map does not change while it is walked.
+  for (const auto& [key, handler] : handlers_) {
+    next_round_ = std::min(next_round_, handler->OnTimer(now));
+  }
+}
+
+void EventLoop::Run() {
+  epoll_event events[kEventsPerWait];
+  while (!stopping_.load()) {
+    auto due = std::max(next_round_, last_round_ + kTimerGrain);
+    int n = ::epoll_wait(epoll_.get(), events, kEventsPerWait,
+                         next_round_ == net::Clock::time_point::max() ? -1 : net::MillisUntil(due));
+    if (n < 0 && errno != EINTR) break;
+    for (int i = 0; i < n && !stopping_.load(); ++i) {
+      uint64_t key = events[i].data.u64;
+      if (key == kWakeKey) {
+        wake_.Clear();
+        continue;
+      }
+      auto it = handlers_.find(key);
+      if (it == handlers_.end()) continue;
+      std::shared_ptr<Handler> handler = it->second;
+      handler->OnEvents(events[i].events);
+    }
+    if (stopping_.load()) break;
+    RunTasks();
+    auto now = net::Clock::now();
+    if (now >= due) TimerRound(now);
+    for (uint64_t key : detached_) handlers_.erase(key);
+    detached_.clear();
+  }
+  // Tasks posted before the end still run (a link started there is then
+  // abandoned with the others); later ones are refused.
+  {
+    std::lock_guard lock(tasks_mu_);
+    ended_ = true;
+  }
+  RunTasks();
+  auto handlers = std::move(handlers_);
+  handlers_.clear();
+  for (auto& [key, handler] : handlers) handler->Abandon();
+}
+
+}  // namespace qvc

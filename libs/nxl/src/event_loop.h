@@ -1,0 +1,85 @@
+// One epoll loop thread serving many links: it waits on their sockets, runs
+// tasks posted from other threads, and asks each link about its time limits
+// whenever the earliest one it named has come.
+//
+// Everything a handler is told happens on the loop's thread, one call at a
+// time, so a link's callbacks keep their order and never run on two threads
+// at once; a handler that is slow delays the other handlers of this loop.
+#pragma once
+
+#include <sys/epoll.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+#include "net.h"
+
+namespace qvc {
+
+class EventLoop {
+ public:
+  class Handler {
+   public:
+    virtual ~Handler() = default;
+    // The handler's socket reported these epoll events.
+    virtual void OnEvents(uint32_t events) = 0;
+    // Checks the time limits at `now`; answers when to be asked next.
+    virtual net::Clock::time_point OnTimer(net::Clock::time_point now) = 0;
+    // The loop ends (library release): end without any report.
+    virtual void Abandon() = 0;
+  };
+
+  EventLoop();
+  EventLoop(const EventLoop&) = delete;
+  EventLoop& operator=(const EventLoop&) = delete;
+
+  bool valid() const { return epoll_.valid() && wake_.valid(); }
+  // The thread body: runs until Stop, then abandons every handler left.
+  void Run();
+  // Asks the loop to end; any thread.
+  void Stop();
+  // Runs `task` on the loop thread; false once the loop has ended (the task
+  // is dropped).
+  bool Post(std::function<void()> task);
+  // Handlers attached or about to be (chooses the least busy loop).
+  std::atomic<int>& load() { return load_; }
+
+  // Loop thread only. Attach keeps the handler alive until Detach and gives
+  // it the key its socket events carry.
+  uint64_t Attach(std::shared_ptr<Handler> handler);
+  void Detach(uint64_t key);
+  // Asks for an OnTimer round no later than `when`.
+  void WakeAt(net::Clock::time_point when);
+
+  // Any thread: add or change, or remove, the watch of a socket (epoll_ctl
+  // is safe from any thread; callers serialise the calls for one socket).
+  bool Watch(int fd, uint64_t key, uint32_t events);
+  void Unwatch(int fd);
+
+ private:
+  void RunTasks();
+  void TimerRound(net::Clock::time_point now);
+
+  net::UniqueFd epoll_;
+  net::WakeEvent wake_;
+  std::atomic<int> load_{0};
+  std::atomic<bool> stopping_{false};
+
+  std::mutex tasks_mu_;
+  std::vector<std::function<void()>> tasks_;  // guarded by tasks_mu_
+  bool ended_ = false;                        // guarded by tasks_mu_
+
+  // Loop thread only.
+  std::unordered_map<uint64_t, std::shared_ptr<Handler>> handlers_;
+  std::vector<uint64_t> detached_;
+  uint64_t next_key_ = 1;
+  net::Clock::time_point next_round_ = net::Clock::time_point::max();
+  net::Clock::time_point last_round_{};
+};
+
+}  // namespace qvc
