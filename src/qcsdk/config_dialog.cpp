@@ -1,17 +1,8 @@
 #include "qcsdk/config_dialog.h"
 
-#include <openssl/evp.h>
-#include <qcsdk/qcsdk.h>
-
-#include <algorithm>
-#include <array>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "platform/os.h"
@@ -46,45 +37,6 @@ Fn Resolve(const os::SharedLibrary& library, const char* name) {
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
-
-using Digest = std::array<uint8_t, 32>;
-
-// The SHA-256 digests of the dialog libraries the host allows; empty: any.
-std::mutex g_digestLock;
-std::vector<Digest> g_allowedDigests;
-
-bool ParseDigest(const char* hex, Digest& out) {
-  if (hex == nullptr || strnlen(hex, 65) != 64) return false;
-  for (std::size_t i = 0; i < out.size(); ++i) {
-    unsigned int byte = 0;
-    if (std::sscanf(hex + 2 * i, "%2x", &byte) != 1 || !std::isxdigit(hex[2 * i]) ||
-        !std::isxdigit(hex[2 * i + 1])) {
-      return false;
-    }
-    out[i] = static_cast<uint8_t>(byte);
-  }
-  return true;
-}
-
-// Whether the library at path may be loaded: always without an allow-list,
-// otherwise only when its SHA-256 digest is listed.
-bool LibraryAllowed(const char* path) {
-  std::vector<Digest> allowed;
-  {
-    std::lock_guard<std::mutex> guard(g_digestLock);
-    allowed = g_allowedDigests;
-  }
-  if (allowed.empty()) return true;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  const std::vector<char> body{std::istreambuf_iterator<char>(in), {}};
-  Digest digest{};
-  unsigned int length = 0;
-  if (EVP_Digest(body.data(), body.size(), digest.data(), &length, EVP_sha256(), nullptr) != 1) {
-    return false;
-  }
-  return std::find(allowed.begin(), allowed.end(), digest) != allowed.end();
-}
 
 }  // namespace
 
@@ -126,7 +78,7 @@ void RunRemoteConfigDialog(int32_t linkId, const uint8_t* message, int32_t dialo
   }
 
   os::SharedLibrary dialog;
-  if (!LibraryAllowed(path) || !dialog.Open(path)) return;
+  if (!CfgLibraryAllowed(path) || !dialog.Open(path)) return;
   auto init = Resolve<InitRCDlgProc>(dialog, "InitRCDlg");
   auto setParam = Resolve<SetParamProc>(dialog, "SetParam");
   auto getParam = Resolve<GetParamProc>(dialog, "GetParam");
@@ -153,19 +105,3 @@ void RunRemoteConfigDialog(int32_t linkId, const uint8_t* message, int32_t dialo
 }
 
 }  // namespace qcsdk
-
-extern "C" QCSDK_API int32_t QCSDK_CALL QCSDK_SetCfgDialogDigests(const char* const* digests,
-                                                                  int32_t count) {
-  try {
-    if (count < 0 || (count > 0 && digests == nullptr)) return 0;
-    std::vector<qcsdk::Digest> parsed(static_cast<std::size_t>(count));
-    for (int32_t i = 0; i < count; ++i) {
-      if (!qcsdk::ParseDigest(digests[i], parsed[static_cast<std::size_t>(i)])) return 0;
-    }
-    std::lock_guard<std::mutex> guard(qcsdk::g_digestLock);
-    qcsdk::g_allowedDigests = std::move(parsed);
-    return 1;
-  } catch (...) {
-    return 0;
-  }
-}
