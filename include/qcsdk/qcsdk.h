@@ -432,6 +432,14 @@ QCSDK_API int32_t QCSDK_CALL QCSDK_SaveBitmapToBuffer(int32_t channel, uint8_t**
                                                       int32_t* pWidth, int32_t* pHeight);
 /* Opens the device's configuration dialog (devices that supply one). */
 QCSDK_API int32_t QCSDK_CALL QCSDK_RemoteConfig(int32_t channel, int32_t value);
+/* Restricts the configuration-dialog library QCSDK_RemoteConfig loads (the
+ * one a device sends, or the one installed beside the executable) to those
+ * whose SHA-256 digest is in `digests`: `count` texts of 64 hexadecimal
+ * digits. A library with another digest is not loaded and no dialog opens.
+ * count 0 lifts the restriction (the default: any library loads). Returns 1;
+ * returns 0 and keeps the previous list when count is negative, digests is
+ * null with count above 0, or a text is not 64 hexadecimal digits. */
+QCSDK_API int32_t QCSDK_CALL QCSDK_SetCfgDialogDigests(const char* const* digests, int32_t count);
 /* Pan/tilt/zoom: command 0 up, 1 down, 2 left, 3 right, 4 patrol, 5 iris
  * open, 6 iris close, 7 focus far, 8 focus near, 9 zoom in, 10 zoom out, 11
  * to 14 auxiliary 1 to 4; bStart non-zero starts, 0 stops. */

@@ -3,6 +3,7 @@
 #include <openssl/evp.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -19,9 +20,11 @@ struct EvpCtxFree {
 
 // The diagnostics go straight to standard output, flushed so that they keep
 // their order with the host's own output.
-template <class... Args>
-void Diagnostic(const char* format, Args... args) {
-  std::printf(format, args...);
+__attribute__((format(printf, 1, 2))) void Diagnostic(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vprintf(format, args);
+  va_end(args);
   std::fflush(stdout);
 }
 

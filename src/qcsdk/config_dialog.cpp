@@ -80,7 +80,7 @@ void RunRemoteConfigDialog(int32_t linkId, const uint8_t* message, int32_t dialo
   }
 
   os::SharedLibrary dialog;
-  if (!dialog.Open(path)) return;
+  if (!CfgLibraryAllowed(path) || !dialog.Open(path)) return;
   auto init = Resolve<InitRCDlgProc>(dialog, "InitRCDlg");
   auto setParam = Resolve<SetParamProc>(dialog, "SetParam");
   auto getParam = Resolve<GetParamProc>(dialog, "GetParam");

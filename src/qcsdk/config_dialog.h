@@ -25,6 +25,11 @@ void CfgLibraryPath(char (&path)[260]);
 // there is none; of a shorter file, the bytes it has.
 uint32_t GetInstalledCfgVersion();
 
+// Whether the library at path may be loaded: always without an allow-list
+// (QCSDK_SetCfgDialogDigests), otherwise only when its SHA-256 digest is
+// listed.
+bool CfgLibraryAllowed(const char* path);
+
 // Installs the library the device sent (if any), loads it and runs its
 // dialog to the end on this thread. `message` is the channel's 196,612-byte
 // text buffer. Returns without a dialog when the library or one of its

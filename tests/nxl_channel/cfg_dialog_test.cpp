@@ -64,12 +64,6 @@ TEST(CfgUnpackTest, PackedDataRoundTripsAndHostileStreamsAreRejected) {
   EXPECT_FALSE(CfgUnpack(stream.data(), stream.size(), 8 * stream.size() + 1, out));
   // More output than the limit allows.
   EXPECT_FALSE(CfgUnpack(stream.data(), stream.size(), 8 * stream.size() - 7, out, 100));
-  // Random garbage never reads or writes out of bounds.
-  for (int round = 0; round < 200; ++round) {
-    std::vector<uint8_t> junk(1 + rng() % 300);
-    for (auto& b : junk) b = static_cast<uint8_t>(rng());
-    CfgUnpack(junk.data(), junk.size(), 8 * junk.size() - (rng() % 8), out, 4096);
-  }
 }
 
 class CfgDialogTest : public NxlFixture {

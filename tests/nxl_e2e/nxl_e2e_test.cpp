@@ -1,6 +1,7 @@
 // The SDK end to end over the Nxl transport: the real libraries and a
 // virtual device of the simulator on loopback.
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 #include <qcsdk/qcsdk.h>
 #include <qcsdk/qcsdk_grpc.h>
 #include <unistd.h>
@@ -266,9 +267,26 @@ TEST_F(NxlE2eTest, ConfigDialogLibraryComesFromTheDeviceAndRuns) {
   const int32_t n = Connect(Device(spec));
   ASSERT_TRUE(host->WaitFor(QCSDK_EVENT_CONNECTED));
   EXPECT_EQ(GetInstalledCfgVersion(), 0u);
+  // With an allow-list of SHA-256 digests only a listed library loads; a
+  // malformed list is refused and leaves the previous one in force.
+  uint8_t sha[32];
+  ASSERT_EQ(EVP_Digest(library.data(), library.size(), sha, nullptr, EVP_sha256(), nullptr), 1);
+  std::string good;
+  for (uint8_t b : sha) good += "0123456789abcdef"[b >> 4], good += "0123456789abcdef"[b & 15];
+  const std::string other(64, 'A');
+  const char* onlyOther[] = {other.c_str()};
+  const char* malformed[] = {good.c_str(), "12ab"};
+  ASSERT_EQ(QCSDK_SetCfgDialogDigests(onlyOther, 1), 1);
+  EXPECT_EQ(QCSDK_SetCfgDialogDigests(malformed, 2), 0);
+  EXPECT_EQ(QCSDK_SetCfgDialogDigests(nullptr, 1), 0);
+  std::thread([&] { QCSDK_RemoteConfig(n, 1); }).join();
+  EXPECT_FALSE(std::filesystem::exists(moduleDir / "dialog.log"));
+  const char* both[] = {other.c_str(), good.c_str()};
+  ASSERT_EQ(QCSDK_SetCfgDialogDigests(both, 2), 1);
   int32_t result = -1;
   std::thread hostThread([&] { result = QCSDK_RemoteConfig(n, 1); });
   hostThread.join();
+  EXPECT_EQ(QCSDK_SetCfgDialogDigests(nullptr, 0), 1);
   const uint32_t installedVersion = GetInstalledCfgVersion();
   std::memcpy(g_szModuleDir, savedDir, sizeof savedDir);
   EXPECT_EQ(result, 1);
