@@ -136,13 +136,22 @@ void SetIoTimeouts(int fd, int ms) {
 }
 
 bool SendAll(int fd, const void* data, size_t size) {
-  return SendAll(fd, data, size, nullptr, 0);
+  const auto* p = static_cast<const uint8_t*>(data);
+  while (size > 0) {
+    ssize_t n = ::send(fd, p, size, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
 }
 
 bool SendAll(int fd, const void* head, size_t head_size, const void* body, size_t body_size) {
+  if (body_size == 0) return SendAll(fd, head, head_size);
   iovec iov[2] = {{const_cast<void*>(head), head_size}, {const_cast<void*>(body), body_size}};
-  int first = head_size > 0 ? 0 : 1;
-  const int count = body_size > 0 ? 2 : 1;
+  int first = 0;
+  const int count = 2;
   while (first < count) {
     msghdr msg{};
     msg.msg_iov = iov + first;
