@@ -1,7 +1,6 @@
 // A device's registration in the directory service.
 #include <arpa/inet.h>
 #include <poll.h>
-#include <unistd.h>
 
 #include "frame.h"
 #include "messages.h"
@@ -45,7 +44,7 @@ bool DirectoryRegistration::Register(const std::string& directory_address, uint1
           reply.payload[0] != 0) {
         return false;
       }
-      fd_ = fd.Release();
+      fd_ = std::move(fd);
       return true;
     }
     if (netio::WaitFor(fd.get(), POLLIN, deadline) != netio::WaitResult::kReady) return false;
@@ -55,11 +54,6 @@ bool DirectoryRegistration::Register(const std::string& directory_address, uint1
     if (received == netio::Received::kEnded || received == netio::Received::kFailed) return false;
     if (received == netio::Received::kData) parser.Feed(buf, got);
   }
-}
-
-void DirectoryRegistration::Unregister() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
 }
 
 }  // namespace qvc::device
