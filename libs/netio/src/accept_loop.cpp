@@ -2,7 +2,7 @@
 
 #include <poll.h>
 
-#include "netio/tcp.h"
+#include "netio/socket.h"
 
 namespace netio {
 namespace {

@@ -3,7 +3,7 @@
 #include <errno.h>
 #include <poll.h>
 
-#include "netio/udp.h"
+#include "netio/socket.h"
 #include "netio/wait.h"
 
 namespace netio {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "netio/tcp.h"
+#include "netio/socket.h"
 
 namespace netio {
 

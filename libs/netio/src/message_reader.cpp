@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "netio/tcp.h"
+#include "netio/socket.h"
 
 namespace netio {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <poll.h>
 
-#include "netio/tcp.h"
+#include "netio/socket.h"
 
 namespace qvc {
 

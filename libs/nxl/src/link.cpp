@@ -13,7 +13,7 @@
 #include "auth.h"
 #include "byte_io.h"
 #include "messages.h"
-#include "netio/tcp.h"
+#include "netio/socket.h"
 
 namespace qvc {
 namespace {

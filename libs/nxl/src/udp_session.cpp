@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "library.h"
-#include "netio/udp.h"
+#include "netio/socket.h"
 
 namespace qvc {
 

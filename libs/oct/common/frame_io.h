@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "netio/message_reader.h"
-#include "netio/tcp.h"
+#include "netio/socket.h"
 #include "wire.h"
 
 namespace octc::net {

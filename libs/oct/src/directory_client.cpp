@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "frame_io.h"
-#include "netio/tcp.h"
+#include "netio/socket.h"
 
 namespace octc {
 namespace {

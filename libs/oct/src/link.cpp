@@ -4,7 +4,7 @@
 
 #include "auth.h"
 #include "directory_client.h"
-#include "netio/tcp.h"
+#include "netio/socket.h"
 
 namespace octc {
 namespace {

@@ -6,7 +6,7 @@
 #include <random>
 
 #include "messages.h"
-#include "netio/udp.h"
+#include "netio/socket.h"
 #include "settings.h"
 
 namespace octc {

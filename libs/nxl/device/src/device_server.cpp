@@ -17,7 +17,7 @@
 #include "frame.h"
 #include "messages.h"
 #include "netio/listen_loop.h"
-#include "netio/tcp.h"
+#include "netio/socket.h"
 
 namespace qvc::device {
 namespace {

@@ -5,7 +5,7 @@
 #include "frame.h"
 #include "messages.h"
 #include "netio/address.h"
-#include "netio/tcp.h"
+#include "netio/socket.h"
 #include "qvc/device/directory.h"
 
 namespace qvc::device {

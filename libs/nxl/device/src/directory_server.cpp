@@ -11,7 +11,7 @@
 #include "frame.h"
 #include "messages.h"
 #include "netio/listen_loop.h"
-#include "netio/tcp.h"
+#include "netio/socket.h"
 #include "qvc/device/directory.h"
 
 namespace qvc::device {

@@ -13,7 +13,7 @@
 #include "discovery.h"
 #include "messages.h"
 #include "netio/datagram_loop.h"
-#include "netio/udp.h"
+#include "netio/socket.h"
 
 namespace qvc::device {
 namespace {

@@ -1,6 +1,6 @@
 #include "device_internal.h"
 #include "messages.h"
-#include "netio/tcp.h"
+#include "netio/socket.h"
 #include "search_responder.h"
 
 namespace octc::device {

@@ -3,7 +3,7 @@
 
 #include "device_internal.h"
 #include "messages.h"
-#include "netio/tcp.h"
+#include "netio/socket.h"
 
 namespace octc::device {
 namespace {

@@ -1,6 +1,6 @@
 #include "search_responder.h"
 
-#include "netio/udp.h"
+#include "netio/socket.h"
 
 namespace octc::device {
 

@@ -1,8 +1,10 @@
-// TCP on IPv4: deadline-bounded and non-blocking connects, listening and
-// accepting, socket options, and sends that never raise SIGPIPE (nothing
-// here changes process-wide state). Addresses in network byte order, ports
-// in host byte order.
+// TCP and UDP on IPv4: deadline-bounded and non-blocking connects,
+// listening and accepting, socket options, bound datagram sockets, and sends
+// that never raise SIGPIPE (nothing here changes process-wide state).
+// Addresses in network byte order, ports in host byte order.
 #pragma once
+
+#include <sys/types.h>
 
 #include <atomic>
 #include <cstddef>
@@ -61,5 +63,15 @@ Received ReceiveNow(int fd, void* data, size_t size, size_t* got);
 // time-out for each part: kEnded when the stream ended before the first byte,
 // kFailed when it ended later or on an error or time-out.
 Received ReceiveAll(int fd, void* data, size_t size);
+
+// A UDP socket bound to address:port (port 0: the system picks) that may
+// send broadcasts. A shared socket lets other shared sockets bind the same
+// address and port (several devices on one machine answering one probe).
+Fd BindUdp(uint32_t address, uint16_t port, bool shared, std::string* error);
+// Sends one datagram; false unless all of it went.
+bool SendDatagram(int fd, const Endpoint& to, const void* data, size_t size);
+// Receives one queued datagram without waiting: its size (cut to `size`),
+// or -1 when none is queued. `from` gets its source.
+ssize_t ReceiveDatagram(int fd, void* data, size_t size, Endpoint* from);
 
 }  // namespace netio

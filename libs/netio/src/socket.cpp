@@ -1,4 +1,4 @@
-#include "netio/tcp.h"
+#include "netio/socket.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
@@ -6,12 +6,48 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <string.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 
-#include "posix.h"
-
 namespace netio {
+namespace {
+
+std::string ErrorText(const char* what, int err) {
+  char buf[128];
+  return std::string(what) + ": " + ::strerror_r(err, buf, sizeof buf);
+}
+
+sockaddr_in SocketAddress(uint32_t address, uint16_t port) {
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = address;
+  sa.sin_port = htons(port);
+  return sa;
+}
+
+// A socket of `type` bound to address:port; with `reuse` others may bind the
+// same address and port, with `broadcast` it may send broadcasts.
+Fd BoundSocket(int type, uint32_t address, uint16_t port, bool reuse, bool broadcast,
+               std::string* error) {
+  Fd fd(::socket(AF_INET, type | SOCK_CLOEXEC, 0));
+  if (!fd.valid()) {
+    *error = ErrorText("socket", errno);
+    return {};
+  }
+  int one = 1;
+  if (reuse) ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  if (broadcast) ::setsockopt(fd.get(), SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
+  sockaddr_in sa = SocketAddress(address, port);
+  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+    *error = ErrorText("bind", errno);
+    return {};
+  }
+  return fd;
+}
+
+}  // namespace
+
 ConnectResult StartConnect(uint32_t address, uint16_t port, uint32_t local, Fd* out,
                            std::string* error) {
   Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
@@ -81,24 +117,6 @@ Fd ConnectTcp(const std::string& host, uint16_t port, int timeout_ms, int io_tim
   std::string error;
   ConnectTcp(address, port, 0, Clock::now() + std::chrono::milliseconds(timeout_ms),
              Interrupt{-1, cancel}, io_timeout_ms, &fd, &error);
-  return fd;
-}
-
-Fd BoundSocket(int type, uint32_t address, uint16_t port, bool reuse, bool broadcast,
-               std::string* error) {
-  Fd fd(::socket(AF_INET, type | SOCK_CLOEXEC, 0));
-  if (!fd.valid()) {
-    *error = ErrorText("socket", errno);
-    return {};
-  }
-  int one = 1;
-  if (reuse) ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  if (broadcast) ::setsockopt(fd.get(), SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
-  sockaddr_in sa = SocketAddress(address, port);
-  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-    *error = ErrorText("bind", errno);
-    return {};
-  }
   return fd;
 }
 
@@ -196,6 +214,26 @@ Received ReceiveAll(int fd, void* data, size_t size) {
     got += static_cast<size_t>(n);
   }
   return Received::kData;
+}
+
+Fd BindUdp(uint32_t address, uint16_t port, bool shared, std::string* error) {
+  return BoundSocket(SOCK_DGRAM, address, port, shared, true, error);
+}
+
+bool SendDatagram(int fd, const Endpoint& to, const void* data, size_t size) {
+  sockaddr_in sa = SocketAddress(to.address, to.port);
+  ssize_t n =
+      ::sendto(fd, data, size, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+  return n == static_cast<ssize_t>(size);
+}
+
+ssize_t ReceiveDatagram(int fd, void* data, size_t size, Endpoint* from) {
+  sockaddr_in sa{};
+  socklen_t len = sizeof sa;
+  ssize_t n = ::recvfrom(fd, data, size, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&sa), &len);
+  if (n < 0) return -1;
+  if (from) *from = Endpoint{sa.sin_addr.s_addr, ntohs(sa.sin_port)};
+  return n;
 }
 
 }  // namespace netio
