@@ -5,8 +5,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "frame_io.h"
 #include "messages.h"
-#include "socket.h"
 #include "wire.h"
 
 using namespace octc;
@@ -61,11 +61,11 @@ void DecodePayload(const wire::Frame& f) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int fds[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return 0;
-  net::Fd reader(fds[0]);
-  net::Fd writer(fds[1]);
+  netio::Fd reader(fds[0]);
+  netio::Fd writer(fds[1]);
   int buffer = 1 << 20;
   ::setsockopt(writer.get(), SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
-  if (!net::SendAll(writer.get(), data, size)) return 0;
+  if (!netio::SendAll(writer.get(), data, size)) return 0;
   ::shutdown(writer.get(), SHUT_WR);
   net::FrameReader frames;
   wire::Frame f;

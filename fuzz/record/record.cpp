@@ -20,10 +20,10 @@
 
 #include "auth.h"
 #include "discovery.h"
+#include "frame_io.h"
 #include "grpc/grpc_descriptor.h"
 #include "grpc/grpc_envelope.h"
 #include "platform/nxl_api.h"
-#include "socket.h"
 #include "vdevice/device_host.h"
 
 namespace {
@@ -167,7 +167,7 @@ void RecordNxl(vdevice::DeviceHost& host) {
 // A raw OCT login and live stream; every byte the device sends is kept.
 void RecordOct(vdevice::DeviceHost& host) {
   using namespace octc;
-  net::Fd fd = net::ConnectTcp("127.0.0.1", host.oct(0)->port(), 2000, 2000, nullptr);
+  netio::Fd fd = netio::ConnectTcp("127.0.0.1", host.oct(0)->port(), 2000, 2000, nullptr);
   if (!fd.valid()) return;
   Bytes seed;
   wire::Frame f;
@@ -179,7 +179,7 @@ void RecordOct(vdevice::DeviceHost& host) {
   };
   auto send = [&](wire::Type type, int32_t handle, const Bytes& payload) {
     const Bytes m = wire::BuildMessage(type, handle, 1, payload);
-    net::SendAll(fd.get(), m.data(), m.size());
+    netio::SendAll(fd.get(), m.data(), m.size());
   };
   send(wire::Type::kHello, 0,
        wire::Writer().U16(wire::kVersion).U16(wire::kMinVersion).Text("octc").Take());

@@ -10,7 +10,7 @@
 #include "common/sdk_harness.h"
 #include "discovery.h"
 #include "messages.h"
-#include "net.h"
+#include "netio/address.h"
 #include "wire.h"
 
 using namespace qcsdk::fuzz;
@@ -28,7 +28,7 @@ void DeliverNxl(const qcsdk::test::FakeLibraries& fake, const uint8_t* data, siz
   result.channelCount = answer.channel_count;
   result.port = answer.port;
   std::snprintf(result.address, sizeof result.address, "%s",
-                qvc::net::FormatAddress(answer.address).c_str());
+                netio::FormatAddress(answer.address).c_str());
   std::snprintf(result.name, sizeof result.name, "%s", answer.name.c_str());
   fake.discovery().nxlSearch(result);
 }

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "socket.h"
+#include "frame_io.h"
 #include "wire.h"
 
 namespace octc::test {
@@ -17,16 +17,16 @@ namespace {
 using net::ReadResult;
 
 struct SocketPair {
-  net::Fd reader, writer;
+  netio::Fd reader, writer;
   SocketPair() {
     int fds[2] = {-1, -1};
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, fds) == 0) {
-      reader = net::Fd(fds[0]);
-      writer = net::Fd(fds[1]);
+      reader = netio::Fd(fds[0]);
+      writer = netio::Fd(fds[1]);
     }
   }
   void Write(const std::vector<uint8_t>& bytes) const {
-    ASSERT_TRUE(net::SendAll(writer.get(), bytes.data(), bytes.size()));
+    ASSERT_TRUE(netio::SendAll(writer.get(), bytes.data(), bytes.size()));
   }
 };
 

@@ -7,48 +7,12 @@
 
 namespace qvc {
 
-struct BroadcastService::State {
-  UdpSession session;
-  QVC_BroadcastCallback callback = nullptr;
-  std::mutex mu;
-  std::map<uint32_t, net::Clock::time_point> pending;  // message id -> end of its answers
-};
-
-bool BroadcastService::Start(int32_t local_port, int32_t remote_port,
-                             QVC_BroadcastCallback callback) {
-  std::lock_guard lock(mu_);
-  if (state_ || !library_.active()) return false;
-  auto state = std::make_shared<State>();
-  if (!state->session.Open(library_.settings().local_address, local_port, remote_port)) {
-    return false;
-  }
-  state->callback = callback;
-  uint64_t id = library_.threads().Spawn([this, state] { Run(state); });
-  if (id == 0) return false;
-  state->session.thread_id = id;
-  state_ = state;
-  return true;
-}
-
-bool BroadcastService::Stop() {
-  std::shared_ptr<State> state;
-  {
-    std::lock_guard lock(mu_);
-    state = std::move(state_);
-  }
-  if (!state) return false;
-  state->session.stop.store(true);
-  state->session.wake.Signal();
-  library_.threads().Join(state->session.thread_id);
-  return true;
-}
-
 bool BroadcastService::Broadcast(int32_t message_id, const void* message, int32_t length,
                                  int32_t timeout_ms) {
   if (!message || length != static_cast<int32_t>(wire::kOkipMessageSize) || timeout_ms <= 0) {
     return false;
   }
-  std::shared_ptr<State> state;
+  std::shared_ptr<BroadcastState> state;
   {
     std::lock_guard lock(mu_);
     state = state_;
@@ -57,7 +21,7 @@ bool BroadcastService::Broadcast(int32_t message_id, const void* message, int32_
   uint32_t id = static_cast<uint32_t>(message_id);
   {
     std::lock_guard lock(state->mu);
-    if (!state->pending.emplace(id, net::Clock::now() + std::chrono::milliseconds(timeout_ms))
+    if (!state->pending.emplace(id, netio::Clock::now() + std::chrono::milliseconds(timeout_ms))
              .second) {
       return false;
     }
@@ -73,7 +37,7 @@ bool BroadcastService::Broadcast(int32_t message_id, const void* message, int32_
   return true;
 }
 
-void BroadcastService::Run(const std::shared_ptr<State>& state) {
+void BroadcastService::Run(const std::shared_ptr<BroadcastState>& state) {
   std::vector<uint8_t> buffer(2048);
   auto deliver = [&](uint32_t id, const uint8_t* data, int32_t size, uint32_t source, int end) {
     if (state->callback && library_.active() && !state->session.stop.load()) {
@@ -81,7 +45,7 @@ void BroadcastService::Run(const std::shared_ptr<State>& state) {
     }
   };
   for (;;) {
-    net::Clock::time_point deadline = net::Clock::now() + std::chrono::seconds(3600);
+    netio::Clock::time_point deadline = netio::Clock::now() + std::chrono::seconds(3600);
     {
       std::lock_guard lock(state->mu);
       for (const auto& [id, end] : state->pending) deadline = std::min(deadline, end);
@@ -105,7 +69,7 @@ void BroadcastService::Run(const std::shared_ptr<State>& state) {
     std::vector<uint32_t> ended;
     {
       std::lock_guard lock(state->mu);
-      auto now = net::Clock::now();
+      auto now = netio::Clock::now();
       for (auto it = state->pending.begin(); it != state->pending.end();) {
         if (now >= it->second) {
           ended.push_back(it->first);

@@ -8,28 +8,28 @@
 #include <memory>
 #include <mutex>
 
-#include "library.h"
 #include "udp_session.h"
 
 namespace qvc {
 
-class BroadcastService {
- public:
-  explicit BroadcastService(Library& library) : library_(library) {}
-  BroadcastService(const BroadcastService&) = delete;
-  BroadcastService& operator=(const BroadcastService&) = delete;
+struct BroadcastState {
+  UdpSession session;
+  QVC_BroadcastCallback callback = nullptr;
+  std::mutex mu;
+  std::map<uint32_t, netio::Clock::time_point> pending;  // message id -> end of its answers
+};
 
-  bool Start(int32_t local_port, int32_t remote_port, QVC_BroadcastCallback callback);
-  bool Stop();
+class BroadcastService : public UdpService<BroadcastState> {
+ public:
+  using UdpService::UdpService;
+
+  bool Start(int32_t local_port, int32_t remote_port, QVC_BroadcastCallback callback) {
+    return Launch(local_port, remote_port, callback, [this](const auto& state) { Run(state); });
+  }
   bool Broadcast(int32_t message_id, const void* message, int32_t length, int32_t timeout_ms);
 
  private:
-  struct State;
-  void Run(const std::shared_ptr<State>& state);
-
-  Library& library_;
-  std::mutex mu_;
-  std::shared_ptr<State> state_;
+  void Run(const std::shared_ptr<BroadcastState>& state);
 };
 
 }  // namespace qvc

@@ -1,10 +1,9 @@
 // Directory look-up over the link framing.
 #include "directory_client.h"
 
-#include <arpa/inet.h>
-#include <errno.h>
 #include <poll.h>
-#include <sys/socket.h>
+
+#include "netio/socket.h"
 
 namespace qvc {
 
@@ -19,10 +18,10 @@ DirectoryQuery::State DirectoryQuery::Begin(const Settings& settings, const std:
   group_ = group;
   number_ = number;
   std::string why;
-  switch (net::StartConnect(settings.directory_address, htons(settings.directory_port),
-                            settings.local_address, &fd_, &why)) {
-    case net::ConnectResult::kOk: return SendLookup();
-    case net::ConnectResult::kPending: connecting_ = true; return State::kPending;
+  switch (netio::StartConnect(settings.directory_address, settings.directory_port,
+                              settings.local_address, &fd_, &why)) {
+    case netio::ConnectResult::kOk: return SendLookup();
+    case netio::ConnectResult::kPending: connecting_ = true; return State::kPending;
     default: return Fail("directory service unreachable (" + why + ")");
   }
 }
@@ -33,7 +32,7 @@ DirectoryQuery::State DirectoryQuery::SendLookup() {
   std::vector<uint8_t> frame =
       wire::EncodeFrame(wire::MsgType::kDirLookup, payload.data(), payload.size());
   // A few bytes on a fresh connection: they fit the socket buffer at once.
-  if (!net::SendAll(fd_.get(), frame.data(), frame.size())) {
+  if (!netio::SendAll(fd_.get(), frame.data(), frame.size())) {
     return Fail("directory service: send failed");
   }
   return State::kPending;
@@ -43,7 +42,7 @@ DirectoryQuery::State DirectoryQuery::Progress() {
   if (!fd_.valid()) return State::kFailed;
   if (connecting_) {
     std::string why;
-    if (net::FinishConnect(fd_.get(), &why) != net::ConnectResult::kOk) {
+    if (netio::FinishConnect(fd_.get(), &why) != netio::ConnectResult::kOk) {
       return Fail("directory service unreachable (" + why + ")");
     }
     return SendLookup();
@@ -61,13 +60,13 @@ DirectoryQuery::State DirectoryQuery::Progress() {
       case wire::FrameParser::Status::kNeedMore: break;
     }
     uint8_t buf[256];
-    ssize_t n = ::recv(fd_.get(), buf, sizeof buf, MSG_DONTWAIT);
-    if (n <= 0) {
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return State::kPending;
-      return Fail("directory service closed the connection");
+    size_t n = 0;
+    switch (netio::ReceiveNow(fd_.get(), buf, sizeof buf, &n)) {
+      case netio::Received::kData: parser_.Feed(buf, n); break;
+      case netio::Received::kNothing: return State::kPending;
+      case netio::Received::kEnded:
+      case netio::Received::kFailed: return Fail("directory service closed the connection");
     }
-    parser_.Feed(buf, static_cast<size_t>(n));
   }
 }
 
@@ -77,16 +76,17 @@ std::string DirectoryQuery::TimeoutText() const {
 }
 
 LookupResult LookupDevice(const Settings& settings, const std::string& group, int32_t number,
-                          int wake_fd, net::Clock::time_point deadline, wire::DirAnswer* answer,
+                          int wake_fd, netio::Clock::time_point deadline, wire::DirAnswer* answer,
                           std::string* error) {
   DirectoryQuery query;
   DirectoryQuery::State state = query.Begin(settings, group, number);
   while (state == DirectoryQuery::State::kPending) {
-    switch (net::WaitFor(query.fd(), query.connecting() ? POLLOUT : POLLIN, wake_fd, deadline)) {
-      case net::WaitResult::kReady: state = query.Progress(); break;
-      case net::WaitResult::kWoken: return LookupResult::kWoken;
-      case net::WaitResult::kTimeout: *error = query.TimeoutText(); return LookupResult::kFailed;
-      case net::WaitResult::kError:
+    switch (
+        netio::WaitFor(query.fd(), query.connecting() ? POLLOUT : POLLIN, deadline, {wake_fd})) {
+      case netio::WaitResult::kReady: state = query.Progress(); break;
+      case netio::WaitResult::kWoken: return LookupResult::kWoken;
+      case netio::WaitResult::kTimeout: *error = query.TimeoutText(); return LookupResult::kFailed;
+      case netio::WaitResult::kError:
         *error = "directory service: poll failed";
         return LookupResult::kFailed;
     }

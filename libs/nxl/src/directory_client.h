@@ -8,7 +8,8 @@
 #include "frame.h"
 #include "library.h"
 #include "messages.h"
-#include "net.h"
+#include "netio/fd.h"
+#include "netio/wait.h"
 
 namespace qvc {
 
@@ -34,7 +35,7 @@ class DirectoryQuery {
   State Fail(std::string text);
   State SendLookup();
 
-  net::UniqueFd fd_;
+  netio::Fd fd_;
   bool connecting_ = false;
   std::string group_;
   int32_t number_ = 0;
@@ -49,7 +50,7 @@ enum class LookupResult { kAnswered, kWoken, kFailed };
 // (wake_fd < 0: none) or the deadline; `answer->found` tells whether the
 // device is registered. kFailed sets `error`.
 LookupResult LookupDevice(const Settings& settings, const std::string& group, int32_t number,
-                          int wake_fd, net::Clock::time_point deadline, wire::DirAnswer* answer,
+                          int wake_fd, netio::Clock::time_point deadline, wire::DirAnswer* answer,
                           std::string* error);
 
 }  // namespace qvc

@@ -53,7 +53,7 @@ void EventLoop::Detach(uint64_t key) {
   detached_.push_back(key);
 }
 
-void EventLoop::WakeAt(net::Clock::time_point when) {
+void EventLoop::WakeAt(netio::Clock::time_point when) {
   next_round_ = std::min(next_round_, when);
 }
 
@@ -78,9 +78,9 @@ void EventLoop::RunTasks() {
   for (auto& task : tasks) task();
 }
 
-void EventLoop::TimerRound(net::Clock::time_point now) {
+void EventLoop::TimerRound(netio::Clock::time_point now) {
   last_round_ = now;
-  next_round_ = net::Clock::time_point::max();
+  next_round_ = netio::Clock::time_point::max();
   // Handlers are only attached by tasks and detached after the round, so
   // the map does not change while it is walked.
   for (const auto& [key, handler] : handlers_) {
@@ -92,8 +92,9 @@ void EventLoop::Run() {
   epoll_event events[kEventsPerWait];
   while (!stopping_.load()) {
     auto due = std::max(next_round_, last_round_ + kTimerGrain);
-    int n = ::epoll_wait(epoll_.get(), events, kEventsPerWait,
-                         next_round_ == net::Clock::time_point::max() ? -1 : net::MillisUntil(due));
+    int n =
+        ::epoll_wait(epoll_.get(), events, kEventsPerWait,
+                     next_round_ == netio::Clock::time_point::max() ? -1 : netio::MillisUntil(due));
     if (n < 0 && errno != EINTR) break;
     for (int i = 0; i < n && !stopping_.load(); ++i) {
       uint64_t key = events[i].data.u64;
@@ -108,7 +109,7 @@ void EventLoop::Run() {
     }
     if (stopping_.load()) break;
     RunTasks();
-    auto now = net::Clock::now();
+    auto now = netio::Clock::now();
     if (now >= due) TimerRound(now);
     for (uint64_t key : detached_) handlers_.erase(key);
     detached_.clear();

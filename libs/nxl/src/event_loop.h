@@ -17,7 +17,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "net.h"
+#include "netio/fd.h"
+#include "netio/wait.h"
 
 namespace qvc {
 
@@ -29,7 +30,7 @@ class EventLoop {
     // The handler's socket reported these epoll events.
     virtual void OnEvents(uint32_t events) = 0;
     // Checks the time limits at `now`; answers when to be asked next.
-    virtual net::Clock::time_point OnTimer(net::Clock::time_point now) = 0;
+    virtual netio::Clock::time_point OnTimer(netio::Clock::time_point now) = 0;
     // The loop ends (library release): end without any report.
     virtual void Abandon() = 0;
   };
@@ -54,7 +55,7 @@ class EventLoop {
   uint64_t Attach(std::shared_ptr<Handler> handler);
   void Detach(uint64_t key);
   // Asks for an OnTimer round no later than `when`.
-  void WakeAt(net::Clock::time_point when);
+  void WakeAt(netio::Clock::time_point when);
 
   // Any thread: add or change, or remove, the watch of a socket (epoll_ctl
   // is safe from any thread; callers serialise the calls for one socket).
@@ -63,10 +64,10 @@ class EventLoop {
 
  private:
   void RunTasks();
-  void TimerRound(net::Clock::time_point now);
+  void TimerRound(netio::Clock::time_point now);
 
-  net::UniqueFd epoll_;
-  net::WakeEvent wake_;
+  netio::Fd epoll_;
+  netio::WakeEvent wake_;
   std::atomic<int> load_{0};
   std::atomic<bool> stopping_{false};
 
@@ -78,8 +79,8 @@ class EventLoop {
   std::unordered_map<uint64_t, std::shared_ptr<Handler>> handlers_;
   std::vector<uint64_t> detached_;
   uint64_t next_key_ = 1;
-  net::Clock::time_point next_round_ = net::Clock::time_point::max();
-  net::Clock::time_point last_round_{};
+  netio::Clock::time_point next_round_ = netio::Clock::time_point::max();
+  netio::Clock::time_point last_round_{};
 };
 
 }  // namespace qvc

@@ -13,6 +13,7 @@
 #include "link.h"
 #include "messages.h"
 #include "netcard.h"
+#include "netio/address.h"
 #include "qvc/qvc.h"
 #include "qvc/qvc_config.h"
 #include "search_service.h"
@@ -154,7 +155,7 @@ QVC_API int32_t QVC_WANGetChannelCount(const char* group, int32_t number, int32_
     int32_t timeout = timeoutMs > 0 ? timeoutMs : kDefaultLookupMs;
     qvc::wire::DirAnswer answer;
     std::string error;
-    auto deadline = qvc::net::Clock::now() + std::chrono::milliseconds(timeout);
+    auto deadline = netio::Clock::now() + std::chrono::milliseconds(timeout);
     if (qvc::LookupDevice(library.settings(), qvc::wire::NormalGroup(group ? group : ""), number,
                           -1, deadline, &answer, &error) != qvc::LookupResult::kAnswered) {
       return 0;
@@ -210,11 +211,11 @@ QVC_API int32_t QVC_SetDirectoryServer(const char* address, int32_t port) {
   return Guarded<int32_t>(0, [&] {
     qvc::Settings settings = Library::Get().settings();
     if (!address) {
-      qvc::net::ParseAddress(QVC_DEFAULT_DIRECTORY_ADDRESS, &settings.directory_address);
+      netio::ParseAddress(QVC_DEFAULT_DIRECTORY_ADDRESS, &settings.directory_address);
       settings.directory_port = QVC_DEFAULT_DIRECTORY_PORT;
     } else {
       if (port <= 0 || port > 65535) return 0;
-      if (!qvc::net::ParseAddress(address, &settings.directory_address)) return 0;
+      if (!netio::ParseAddress(address, &settings.directory_address)) return 0;
       settings.directory_port = static_cast<uint16_t>(port);
     }
     Library::Get().UpdateSettings(settings);
@@ -227,7 +228,7 @@ QVC_API int32_t QVC_SetBroadcastTarget(const char* address, int32_t port) {
     if (port < 0 || port > 65535) return 0;
     qvc::Settings settings = Library::Get().settings();
     uint32_t target = 0;
-    if (!qvc::net::ParseAddress(address ? address : QVC_DEFAULT_BROADCAST_ADDRESS, &target)) {
+    if (!netio::ParseAddress(address ? address : QVC_DEFAULT_BROADCAST_ADDRESS, &target)) {
       return 0;
     }
     settings.broadcast_address = target;

@@ -10,7 +10,7 @@
 #include "broadcast_service.h"
 #include "event_loop.h"
 #include "link.h"
-#include "net.h"
+#include "netio/address.h"
 #include "qvc/qvc_config.h"
 #include "search_service.h"
 
@@ -24,9 +24,9 @@ Library& Library::Get() {
 Library::Library()
     : search_(std::make_unique<SearchService>(*this)),
       broadcast_(std::make_unique<BroadcastService>(*this)) {
-  net::ParseAddress(QVC_DEFAULT_DIRECTORY_ADDRESS, &settings_.directory_address);
+  netio::ParseAddress(QVC_DEFAULT_DIRECTORY_ADDRESS, &settings_.directory_address);
   settings_.directory_port = QVC_DEFAULT_DIRECTORY_PORT;
-  net::ParseAddress(QVC_DEFAULT_BROADCAST_ADDRESS, &settings_.broadcast_address);
+  netio::ParseAddress(QVC_DEFAULT_BROADCAST_ADDRESS, &settings_.broadcast_address);
   settings_.local_address = htonl(INADDR_ANY);
 }
 

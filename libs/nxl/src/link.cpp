@@ -13,13 +13,14 @@
 #include "auth.h"
 #include "byte_io.h"
 #include "messages.h"
+#include "netio/socket.h"
 
 namespace qvc {
 namespace {
 
 using wire::MsgType;
 using Status = wire::FrameParser::Status;
-using net::Clock;
+using netio::Clock;
 
 // Each read asks for at least this much (more when a frame under way needs
 // it); a wake-up reads at most kReadsPerWake times before other links run.
@@ -158,7 +159,7 @@ bool Link::Send(const std::vector<uint8_t>& frame) {
     // The descriptor stays open while this link exists.
     pollfd p{fd_.get(), POLLOUT, 0};
     lock.unlock();
-    ::poll(&p, 1, net::MillisUntil(deadline));
+    ::poll(&p, 1, netio::MillisUntil(deadline));
     lock.lock();
   }
 }
@@ -170,7 +171,7 @@ void Link::Begin() {
   key_ = loop_->Attach(shared_from_this());
   deadline_ = Clock::now() + std::chrono::milliseconds(settings_.connect_timeout_ms);
   loop_->WakeAt(deadline_);
-  if (!params_.by_number) return BeginConnect(params_.address, htons(params_.port));
+  if (!params_.by_number) return BeginConnect(params_.address, params_.port);
   phase_ = Phase::kLookup;
   LookupProgress(lookup_.Begin(settings_, params_.group, params_.number));
 }
@@ -186,27 +187,27 @@ void Link::LookupProgress(DirectoryQuery::State state) {
   // The look-up closed its socket, which took it out of the loop.
   const wire::DirAnswer& answer = lookup_.answer();
   if (!answer.found) return Fail("device is offline");
-  BeginConnect(answer.address, htons(answer.port));
+  BeginConnect(answer.address, answer.port);
 }
 
 void Link::BeginConnect(uint32_t address, uint16_t port) {
   phase_ = Phase::kConnect;
   std::string error;
-  net::UniqueFd fd;
-  net::ConnectResult result =
-      net::StartConnect(address, port, settings_.local_address, &fd, &error);
+  netio::Fd fd;
+  netio::ConnectResult result =
+      netio::StartConnect(address, port, settings_.local_address, &fd, &error);
   {
     std::lock_guard lock(send_mu_);
     fd_ = std::move(fd);
-    if (result == net::ConnectResult::kPending) {
+    if (result == netio::ConnectResult::kPending) {
       base_events_ = EPOLLOUT;
       WatchLocked();
     }
   }
   switch (result) {
-    case net::ConnectResult::kOk: return Connected();
-    case net::ConnectResult::kPending: return;
-    case net::ConnectResult::kRefused: return Fail("connection refused");
+    case netio::ConnectResult::kOk: return Connected();
+    case netio::ConnectResult::kPending: return;
+    case netio::ConnectResult::kRefused: return Fail("connection refused");
     default: return Fail(error);
   }
 }
@@ -217,9 +218,9 @@ void Link::Connected() {
   pollfd p{fd_.get(), POLLOUT, 0};
   if (::poll(&p, 1, 0) == 0) return;
   std::string error;
-  switch (net::FinishConnect(fd_.get(), &error)) {
-    case net::ConnectResult::kOk: break;
-    case net::ConnectResult::kRefused: return Fail("connection refused");
+  switch (netio::FinishConnect(fd_.get(), &error)) {
+    case netio::ConnectResult::kOk: break;
+    case netio::ConnectResult::kRefused: return Fail("connection refused");
     default: return Fail(error);
   }
   phase_ = Phase::kLogin;
@@ -272,17 +273,17 @@ void Link::ReadDevice() {
   };
   for (int reads = 0; reads < kReadsPerWake; ++reads) {
     auto [room, size] = parser_.Space(kReadChunk);
-    ssize_t n = ::recv(fd_.get(), room, size, MSG_DONTWAIT);
-    if (n == 0) return broken("connection closed without notice");
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      if (errno == EAGAIN || errno == EWOULDBLOCK) return;
-      return broken("connection broken");
+    size_t n = 0;
+    switch (netio::ReceiveNow(fd_.get(), room, size, &n)) {
+      case netio::Received::kData: break;
+      case netio::Received::kNothing: return;
+      case netio::Received::kEnded: return broken("connection closed without notice");
+      case netio::Received::kFailed: return broken("connection broken");
     }
     last_receive_ = Clock::now();
-    parser_.Commit(static_cast<size_t>(n));
+    parser_.Commit(n);
     if (!DecodeAll()) return;
-    if (static_cast<size_t>(n) < size) return;  // the socket is empty
+    if (n < size) return;  // the socket is empty
   }
 }
 

@@ -17,7 +17,8 @@
 #include "event_loop.h"
 #include "frame.h"
 #include "library.h"
-#include "net.h"
+#include "netio/fd.h"
+#include "netio/wait.h"
 
 namespace qvc {
 
@@ -66,7 +67,7 @@ class Link : public EventLoop::Handler, public std::enable_shared_from_this<Link
   bool Send(const std::vector<uint8_t>& frame);
 
   void OnEvents(uint32_t events) override;
-  net::Clock::time_point OnTimer(net::Clock::time_point now) override;
+  netio::Clock::time_point OnTimer(netio::Clock::time_point now) override;
   void Abandon() override;
 
  private:
@@ -112,13 +113,13 @@ class Link : public EventLoop::Handler, public std::enable_shared_from_this<Link
   DirectoryQuery lookup_;
   wire::FrameParser parser_;
   bool challenged_ = false;
-  net::Clock::time_point deadline_;  // connect, login or draining
-  net::Clock::time_point next_ping_;
-  net::Clock::time_point last_receive_;
+  netio::Clock::time_point deadline_;  // connect, login or draining
+  netio::Clock::time_point next_ping_;
+  netio::Clock::time_point last_receive_;
 
   // The device socket stays open until the link is destroyed, so a sender
   // waiting on it never meets a reused descriptor; ending shuts it down.
-  net::UniqueFd fd_;
+  netio::Fd fd_;
   std::mutex send_mu_;
   std::condition_variable ended_cv_;
   bool ended_ = false;                    // guarded by send_mu_

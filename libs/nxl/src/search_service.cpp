@@ -8,23 +8,11 @@
 #include <vector>
 
 #include "discovery.h"
+#include "netio/address.h"
 
 namespace qvc {
 
 static_assert(sizeof(QVC_SearchResult) == 692, "the search result is 692 bytes");
-
-struct SearchService::State {
-  UdpSession session;
-  QVC_SearchCallback callback = nullptr;
-  std::mutex mu;
-  bool searching = false;  // guarded by mu, as are the fields below
-  uint32_t search_id = 0;
-  net::Clock::time_point deadline;
-  int32_t max_answers = 0;
-  int32_t delivered = 0;
-  bool cache = false;
-  std::set<std::pair<std::string, int32_t>> seen;
-};
 
 namespace {
 
@@ -39,40 +27,13 @@ void CopyText(char* field, size_t size, const std::string& text) {
 
 }  // namespace
 
-bool SearchService::Start(int32_t local_port, int32_t remote_port, QVC_SearchCallback callback) {
-  std::lock_guard lock(mu_);
-  if (state_ || !library_.active()) return false;
-  auto state = std::make_shared<State>();
-  if (!state->session.Open(library_.settings().local_address, local_port, remote_port)) {
-    return false;
-  }
-  state->callback = callback;
-  uint64_t id = library_.threads().Spawn([this, state] { Run(state); });
-  if (id == 0) return false;
-  state->session.thread_id = id;
-  state_ = state;
-  return true;
-}
-
-void SearchService::Stop() {
-  std::shared_ptr<State> state;
-  {
-    std::lock_guard lock(mu_);
-    state = std::move(state_);
-  }
-  if (!state) return;
-  state->session.stop.store(true);
-  state->session.wake.Signal();
-  library_.threads().Join(state->session.thread_id);
-}
-
 void SearchService::EnableCache(bool enable) {
   std::lock_guard lock(mu_);
   cache_ = enable;
 }
 
 bool SearchService::Search(int32_t timeout_ms, int32_t max_answers) {
-  std::shared_ptr<State> state;
+  std::shared_ptr<SearchState> state;
   bool cache = false;
   {
     std::lock_guard lock(mu_);
@@ -86,7 +47,7 @@ bool SearchService::Search(int32_t timeout_ms, int32_t max_answers) {
     if (state->searching) return false;
     state->searching = true;
     state->search_id = id;
-    state->deadline = net::Clock::now() + std::chrono::milliseconds(timeout_ms);
+    state->deadline = netio::Clock::now() + std::chrono::milliseconds(timeout_ms);
     state->max_answers = max_answers;
     state->delivered = 0;
     state->cache = cache;
@@ -101,7 +62,7 @@ bool SearchService::Search(int32_t timeout_ms, int32_t max_answers) {
   return true;
 }
 
-void SearchService::Run(const std::shared_ptr<State>& state) {
+void SearchService::Run(const std::shared_ptr<SearchState>& state) {
   std::vector<uint8_t> buffer(2048);
   auto deliver = [&](const QVC_SearchResult& result) {
     if (state->callback && library_.active() && !state->session.stop.load()) {
@@ -109,11 +70,11 @@ void SearchService::Run(const std::shared_ptr<State>& state) {
     }
   };
   for (;;) {
-    net::Clock::time_point deadline;
+    netio::Clock::time_point deadline;
     {
       std::lock_guard lock(state->mu);
       deadline =
-          state->searching ? state->deadline : net::Clock::now() + std::chrono::seconds(3600);
+          state->searching ? state->deadline : netio::Clock::now() + std::chrono::seconds(3600);
     }
     if (!state->session.Wait(deadline)) return;
     size_t size = 0;
@@ -136,7 +97,7 @@ void SearchService::Run(const std::shared_ptr<State>& state) {
       result.channelCount = answer.channel_count;
       result.port = answer.port;
       CopyText(result.address, sizeof result.address,
-               net::FormatAddress(answer.address ? answer.address : source));
+               netio::FormatAddress(answer.address ? answer.address : source));
       CopyText(result.name, sizeof result.name, answer.name);
       deliver(result);
       if (state->session.stop.load()) return;
@@ -144,7 +105,7 @@ void SearchService::Run(const std::shared_ptr<State>& state) {
     bool ended = false;
     {
       std::lock_guard lock(state->mu);
-      if (state->searching && net::Clock::now() >= state->deadline) {
+      if (state->searching && netio::Clock::now() >= state->deadline) {
         state->searching = false;
         ended = true;
       }

@@ -8,31 +8,37 @@
 #include <set>
 #include <string>
 
-#include "library.h"
 #include "udp_session.h"
 
 namespace qvc {
 
-class SearchService {
- public:
-  explicit SearchService(Library& library) : library_(library) {}
-  ~SearchService() = default;
-  SearchService(const SearchService&) = delete;
-  SearchService& operator=(const SearchService&) = delete;
+struct SearchState {
+  UdpSession session;
+  QVC_SearchCallback callback = nullptr;
+  std::mutex mu;
+  bool searching = false;  // guarded by mu, as are the fields below
+  uint32_t search_id = 0;
+  netio::Clock::time_point deadline;
+  int32_t max_answers = 0;
+  int32_t delivered = 0;
+  bool cache = false;
+  std::set<std::pair<std::string, int32_t>> seen;
+};
 
-  bool Start(int32_t local_port, int32_t remote_port, QVC_SearchCallback callback);
-  void Stop();
+class SearchService : public UdpService<SearchState> {
+ public:
+  using UdpService::UdpService;
+
+  bool Start(int32_t local_port, int32_t remote_port, QVC_SearchCallback callback) {
+    return Launch(local_port, remote_port, callback, [this](const auto& state) { Run(state); });
+  }
   bool Search(int32_t timeout_ms, int32_t max_answers);
   void EnableCache(bool enable);
 
  private:
-  struct State;
-  void Run(const std::shared_ptr<State>& state);
+  void Run(const std::shared_ptr<SearchState>& state);
 
-  Library& library_;
-  std::mutex mu_;
-  std::shared_ptr<State> state_;
-  bool cache_ = false;
+  bool cache_ = false;  // guarded by mu_
 };
 
 }  // namespace qvc

@@ -9,7 +9,9 @@ namespace {
 thread_local uint64_t t_current = 0;
 }  // namespace
 
-uint64_t ThreadSet::Current() { return t_current; }
+uint64_t ThreadSet::Current() {
+  return t_current;
+}
 
 uint64_t ThreadSet::Spawn(std::function<void()> body) {
   std::lock_guard lock(mu_);

@@ -1,9 +1,6 @@
 // Encoding and parsing of link frames.
 #include "frame.h"
 
-#include <algorithm>
-#include <cstring>
-
 #include "byte_io.h"
 
 namespace qvc::wire {
@@ -33,79 +30,37 @@ std::vector<uint8_t> EncodeFrame(MsgType type, const void* prefix, size_t prefix
 }
 
 namespace {
-// A buffer left larger than this by a big frame is given back once empty.
-constexpr size_t kKeptCapacity = 256 * 1024;
+
+// Checks the header bytes as soon as they arrive, so garbage is refused
+// without waiting for a length's worth of it.
+netio::Extent MeasureFrame(const uint8_t* p, size_t avail, uint32_t max_payload) {
+  if (avail >= 1 && p[0] != 'N') return {0, 0, "bad magic"};
+  if (avail >= 2 && p[1] != 'X') return {0, 0, "bad magic"};
+  if (avail >= 3 && p[2] != kProtocolVersion) return {0, 0, "unsupported protocol version"};
+  if (avail >= 4 && !IsKnownType(p[3])) return {0, 0, "unknown message type"};
+  if (avail < kHeaderSize) return {};
+  uint32_t length = GetU32(p + 4);
+  if (length > max_payload) return {0, 0, "message too long"};
+  return {kHeaderSize, length, nullptr};
+}
+
 }  // namespace
 
-void FrameParser::Feed(const uint8_t* data, size_t size) {
-  if (failed_ || size == 0) return;
-  std::memcpy(Space(size).first, data, size);
-  Commit(size);
-}
-
-std::pair<uint8_t*, size_t> FrameParser::Space(size_t min) {
-  size_t avail = end_ - start_;
-  size_t want = min;
-  if (avail >= kHeaderSize) {
-    uint64_t whole = kHeaderSize + uint64_t{GetU32(buffer_.get() + start_ + 4)};
-    if (whole <= kHeaderSize + uint64_t{max_payload_} && whole > avail) {
-      want = std::max<size_t>(want, static_cast<size_t>(whole - avail));
-    }
-  }
-  if (avail == 0) {
-    start_ = end_ = 0;
-    if (capacity_ > kKeptCapacity && want <= kKeptCapacity) {
-      buffer_.reset();
-      capacity_ = 0;
-    }
-  }
-  if (capacity_ - end_ < want) {
-    // Move the partial frame to the front; grow when that is not enough.
-    if (start_ > 0) {
-      std::memmove(buffer_.get(), buffer_.get() + start_, avail);
-      start_ = 0;
-      end_ = avail;
-    }
-    if (capacity_ - end_ < want) {
-      size_t capacity = std::max(end_ + want, capacity_ * 2);
-      auto bigger = std::make_unique_for_overwrite<uint8_t[]>(capacity);
-      if (avail > 0) std::memcpy(bigger.get(), buffer_.get(), avail);
-      buffer_ = std::move(bigger);
-      capacity_ = capacity;
-    }
-  }
-  return {buffer_.get() + end_, capacity_ - end_};
-}
-
-void FrameParser::Commit(size_t size) {
-  end_ = std::min(capacity_, end_ + size);
-}
-
-FrameParser::Status FrameParser::Fail(std::string why) {
-  failed_ = true;
-  error_ = std::move(why);
-  start_ = end_ = 0;
-  return Status::kError;
-}
+FrameParser::FrameParser(uint32_t max_payload)
+    : buffer_([max_payload](const uint8_t* p, size_t avail) {
+        return MeasureFrame(p, avail, max_payload);
+      }) {}
 
 FrameParser::Status FrameParser::Next(FrameView* out) {
-  if (failed_) return Status::kError;
-  size_t avail = end_ - start_;
-  const uint8_t* p = buffer_.get() + start_;
-  // Check the header bytes as soon as they arrive, so garbage is refused
-  // without waiting for a length's worth of it.
-  if (avail >= 1 && p[0] != 'N') return Fail("bad magic");
-  if (avail >= 2 && p[1] != 'X') return Fail("bad magic");
-  if (avail >= 3 && p[2] != kProtocolVersion) return Fail("unsupported protocol version");
-  if (avail >= 4 && !IsKnownType(p[3])) return Fail("unknown message type");
-  if (avail < kHeaderSize) return Status::kNeedMore;
-  uint32_t length = GetU32(p + 4);
-  if (length > max_payload_) return Fail("message too long");
-  if (avail - kHeaderSize < length) return Status::kNeedMore;
-  out->type = static_cast<MsgType>(p[3]);
-  out->payload = p + kHeaderSize;
-  out->size = length;
-  start_ += kHeaderSize + length;
+  netio::MessageView view;
+  switch (buffer_.Next(&view)) {
+    case netio::MessageBuffer::Status::kNeedMore: return Status::kNeedMore;
+    case netio::MessageBuffer::Status::kError: return Status::kError;
+    case netio::MessageBuffer::Status::kMessage: break;
+  }
+  out->type = static_cast<MsgType>(view.head[3]);
+  out->payload = view.body;
+  out->size = view.body_size;
   return Status::kFrame;
 }
 

@@ -5,10 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "netio/message_buffer.h"
 
 namespace qvc::wire {
 
@@ -82,29 +83,21 @@ class FrameParser {
  public:
   enum class Status { kNeedMore, kFrame, kError };
 
-  explicit FrameParser(uint32_t max_payload = kMaxPayload) : max_payload_(max_payload) {}
-  void Feed(const uint8_t* data, size_t size);
+  explicit FrameParser(uint32_t max_payload = kMaxPayload);
+  void Feed(const uint8_t* data, size_t size) { buffer_.Feed(data, size); }
   // Free room at the end of the buffer for at least `min` bytes, and for the
   // whole of a frame whose header has arrived, so one read can complete it.
   // Commit tells how much was written there.
-  std::pair<uint8_t*, size_t> Space(size_t min);
-  void Commit(size_t size);
+  std::pair<uint8_t*, size_t> Space(size_t min) { return buffer_.Space(min); }
+  void Commit(size_t size) { buffer_.Commit(size); }
   // The payload of a view stays valid until the next Feed or Space.
   Status Next(FrameView* out);
   Status Next(Frame* out);
   // Why the last kError was answered.
-  const std::string& error() const { return error_; }
+  const std::string& error() const { return buffer_.error(); }
 
  private:
-  Status Fail(std::string why);
-
-  uint32_t max_payload_;
-  std::unique_ptr<uint8_t[]> buffer_;
-  size_t capacity_ = 0;
-  size_t start_ = 0;  // first byte not yet parsed
-  size_t end_ = 0;    // one past the last byte received
-  bool failed_ = false;
-  std::string error_;
+  netio::MessageBuffer buffer_;
 };
 
 }  // namespace qvc::wire

@@ -2,27 +2,25 @@
 
 #include <cstring>
 
-#include "socket.h"
+#include "frame_io.h"
+#include "netio/socket.h"
 
 namespace octc {
 namespace {
 
 int32_t Exchange(const Settings& s, wire::Type type, const std::vector<uint8_t>& payload,
                  wire::Type answer, std::vector<uint8_t>* reply, const std::atomic<bool>* cancel) {
-  net::Fd fd = net::ConnectTcp(s.directory_host, s.directory_port, s.connect_timeout_ms,
-                               s.request_timeout_ms, cancel);
+  netio::Fd fd = netio::ConnectTcp(s.directory_host, s.directory_port, s.connect_timeout_ms,
+                                   s.request_timeout_ms, cancel);
   if (!fd.valid()) return OCTC_ERR_UNREACHABLE;
-  if (!net::SendAll(fd.get(), wire::BuildMessage(type, 0, 1, payload).data(),
-                    wire::kHeaderSize + payload.size()))
+  if (!netio::SendAll(fd.get(), wire::BuildMessage(type, 0, 1, payload).data(),
+                      wire::kHeaderSize + payload.size()))
     return OCTC_ERR_UNREACHABLE;
   wire::Frame f;
   switch (net::ReadFrame(fd.get(), s.request_timeout_ms, f)) {
-    case net::ReadResult::kFrame:
-      break;
-    case net::ReadResult::kIdle:
-      return OCTC_ERR_TIMEOUT;
-    default:
-      return OCTC_ERR_PROTOCOL;
+    case net::ReadResult::kFrame: break;
+    case net::ReadResult::kIdle: return OCTC_ERR_TIMEOUT;
+    default: return OCTC_ERR_PROTOCOL;
   }
   if (f.header.type != answer || f.header.seq != 1) return OCTC_ERR_PROTOCOL;
   *reply = std::move(f.payload);

@@ -9,6 +9,7 @@
 
 #include "directory_client.h"
 #include "library.h"
+#include "netio/address.h"
 #include "result_store.h"
 
 using octc::Library;
@@ -69,7 +70,9 @@ int32_t StartLink(bool by_number, const char* host, int32_t port, const char* us
   });
 }
 
-bool ModulesReady() { return Library::Instance().initialized(); }
+bool ModulesReady() {
+  return Library::Instance().initialized();
+}
 
 }  // namespace
 
@@ -319,10 +322,8 @@ int32_t octc_vod_set_speed(int32_t conn, int32_t handle, int32_t speed) {
     case 2:
     case 4:
     case 8:
-    case 16:
-      break;
-    default:
-      return OCTC_ERR_FAILED;
+    case 16: break;
+    default: return OCTC_ERR_FAILED;
   }
   return WithLink(conn, [&](Link& link) -> int32_t {
     if (!link.HasSub(SubKind::kVod, handle)) return OCTC_ERR_FAILED;
@@ -434,7 +435,7 @@ int32_t octc_stop_search_device_service(void) {
 
 int32_t octc_set_directory(const char* address, int32_t port) {
   uint32_t a = 0;
-  if (!address || port <= 0 || port > 65535 || !octc::net::ResolveIpv4(address, &a))
+  if (!address || port <= 0 || port > 65535 || !netio::ResolveIpv4(address, &a))
     return OCTC_ERR_FAILED;
   return Guard([&] {
     octc::Settings s = octc::CurrentSettings();
@@ -447,8 +448,8 @@ int32_t octc_set_directory(const char* address, int32_t port) {
 
 int32_t octc_set_search_target(const char* target, int32_t port, const char* local) {
   uint32_t a = 0;
-  if (!target || !local || port < 0 || port > 65535 || !octc::net::ResolveIpv4(target, &a) ||
-      !octc::net::ResolveIpv4(local, &a))
+  if (!target || !local || port < 0 || port > 65535 || !netio::ResolveIpv4(target, &a) ||
+      !netio::ResolveIpv4(local, &a))
     return OCTC_ERR_FAILED;
   return Guard([&] {
     octc::Settings s = octc::CurrentSettings();

@@ -4,6 +4,7 @@
 
 #include "auth.h"
 #include "directory_client.h"
+#include "netio/socket.h"
 
 namespace octc {
 namespace {
@@ -121,8 +122,8 @@ int32_t Link::Establish(wire::DevInfoData* info) {
   int32_t rc = ResolveTarget(&host, &port);
   if (rc != 0) return rc;
   // The handshake is bounded by the request time-out, the link later by the keep-alive.
-  net::Fd fd = net::ConnectTcp(host, port, m_settings.connect_timeout_ms,
-                               m_settings.request_timeout_ms, &m_closing);
+  netio::Fd fd = netio::ConnectTcp(host, port, m_settings.connect_timeout_ms,
+                                   m_settings.request_timeout_ms, &m_closing);
   if (!fd.valid()) return OCTC_ERR_UNREACHABLE;
   std::shared_ptr<net::FrameConn> conn = std::make_shared<net::FrameConn>(std::move(fd));
   {
@@ -134,14 +135,10 @@ int32_t Link::Establish(wire::DevInfoData* info) {
   wire::Frame f;
   auto expect = [&](wire::Type type) -> int32_t {
     switch (net::ReadFrame(conn->fd(), wait, f)) {
-      case net::ReadResult::kFrame:
-        return f.header.type == type ? 0 : OCTC_ERR_PROTOCOL;
-      case net::ReadResult::kIdle:
-        return OCTC_ERR_TIMEOUT;
-      case net::ReadResult::kMalformed:
-        return OCTC_ERR_PROTOCOL;
-      default:
-        return OCTC_ERR_LINK_LOST;
+      case net::ReadResult::kFrame: return f.header.type == type ? 0 : OCTC_ERR_PROTOCOL;
+      case net::ReadResult::kIdle: return OCTC_ERR_TIMEOUT;
+      case net::ReadResult::kMalformed: return OCTC_ERR_PROTOCOL;
+      default: return OCTC_ERR_LINK_LOST;
     }
   };
   wire::Writer hello;
@@ -166,7 +163,7 @@ int32_t Link::Establish(wire::DevInfoData* info) {
   if (!lr.ok()) return OCTC_ERR_PROTOCOL;
   if (result != 0) return result < 0 ? result : OCTC_ERR_PROTOCOL;
   if (!wire::ReadDevInfo(lr, *info) || !lr.AtEnd()) return OCTC_ERR_PROTOCOL;
-  net::SetIoTimeouts(conn->fd(), m_settings.keepalive_timeout_ms);
+  netio::SetIoTimeouts(conn->fd(), m_settings.keepalive_timeout_ms);
   return 0;
 }
 
@@ -323,20 +320,14 @@ bool Link::Handle(wire::Frame& f) {
   using wire::Type;
   const int32_t handle = f.header.handle;
   switch (f.header.type) {
-    case Type::kPing:
-      m_conn->Send(Type::kPong, 0, f.header.seq, {});
-      return true;
+    case Type::kPing: m_conn->Send(Type::kPong, 0, f.header.seq, {}); return true;
     case Type::kPong:
-    case Type::kError:
-      return true;
-    case Type::kBye:
-      m_byeReceived = true;
-      return true;
+    case Type::kError: return true;
+    case Type::kBye: m_byeReceived = true; return true;
     case Type::kDevInfoResp:
     case Type::kRecListResp:
     case Type::kConfigResp:
-    case Type::kResult:
-      return Complete(f);
+    case Type::kResult: return Complete(f);
     case Type::kNotice: {
       wire::Reader r(f.payload);
       int32_t type = r.I32();
@@ -363,8 +354,7 @@ bool Link::Handle(wire::Frame& f) {
       }
       return HandleData(f, kind);
     }
-    default:
-      return false;
+    default: return false;
   }
 }
 
@@ -466,8 +456,7 @@ bool Link::HandleData(wire::Frame& f, SubKind kind) {
       });
       return true;
     }
-    default:
-      return false;
+    default: return false;
   }
 }
 

@@ -17,9 +17,9 @@
 #include <thread>
 #include <vector>
 
+#include "frame_io.h"
 #include "messages.h"
 #include "settings.h"
-#include "socket.h"
 
 namespace octc {
 

@@ -1,14 +1,12 @@
 #include "search_service.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
 
 #include <chrono>
 #include <random>
 
 #include "messages.h"
+#include "netio/socket.h"
 #include "settings.h"
 
 namespace octc {
@@ -22,11 +20,16 @@ int64_t NowMs() {
 
 }  // namespace
 
-SearchService::~SearchService() { Stop(); }
+SearchService::~SearchService() {
+  Stop();
+}
 
 int32_t SearchService::Start(uint16_t local_port, uint16_t remote_port, OctSearchCallback cb) {
   Settings s = CurrentSettings();
-  m_fd = net::BindUdp(s.search_local, local_port, nullptr);
+  uint32_t local = 0;
+  std::string error;
+  if (netio::ResolveIpv4(s.search_local, &local))
+    m_fd = netio::BindUdp(local, local_port, false, &error);
   if (!m_fd.valid()) return OCTC_ERR_BUSY;
   m_remotePort = s.search_port != 0 ? s.search_port : remote_port;
   m_cb = cb;
@@ -39,7 +42,7 @@ int32_t SearchService::Search(int32_t timeout_ms) {
   if (timeout_ms < 0) return OCTC_ERR_FAILED;
   Settings s = CurrentSettings();
   uint32_t target = 0;
-  if (!net::ResolveIpv4(s.search_target, &target) || m_remotePort == 0) return OCTC_ERR_FAILED;
+  if (!netio::ResolveIpv4(s.search_target, &target) || m_remotePort == 0) return OCTC_ERR_FAILED;
   uint32_t id;
   {
     std::lock_guard<std::mutex> lock(m_lock);
@@ -53,12 +56,7 @@ int32_t SearchService::Search(int32_t timeout_ms) {
   wire::Writer w;
   w.U16(wire::kVersion);
   std::vector<uint8_t> msg = wire::BuildMessage(wire::Type::kSearchProbe, 0, id, w.data());
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(m_remotePort);
-  sa.sin_addr.s_addr = target;
-  if (::sendto(m_fd.get(), msg.data(), msg.size(), MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&sa),
-               sizeof sa) != static_cast<ssize_t>(msg.size())) {
+  if (!netio::SendDatagram(m_fd.get(), {target, m_remotePort}, msg.data(), msg.size())) {
     std::lock_guard<std::mutex> lock(m_lock);
     m_searching = false;
     return OCTC_ERR_FAILED;
@@ -91,7 +89,7 @@ void SearchService::Main() {
       continue;
     }
     if (rc != 1) continue;
-    ssize_t n = ::recv(m_fd.get(), buf.data(), buf.size(), MSG_DONTWAIT);
+    ssize_t n = netio::ReceiveDatagram(m_fd.get(), buf.data(), buf.size(), nullptr);
     if (n < static_cast<ssize_t>(wire::kHeaderSize)) continue;
     wire::Header h;
     if (!wire::DecodeHeader(buf.data(), h) || h.type != wire::Type::kSearchAnswer ||

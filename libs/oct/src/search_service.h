@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-#include "socket.h"
+#include "netio/fd.h"
 
 namespace octc {
 
@@ -32,7 +32,7 @@ class SearchService {
  private:
   void Main();
 
-  net::Fd m_fd;
+  netio::Fd m_fd;
   uint16_t m_remotePort = 0;
   OctSearchCallback m_cb = nullptr;
   std::thread m_thread;

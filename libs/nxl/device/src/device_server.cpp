@@ -3,8 +3,6 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
-#include <fcntl.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -13,23 +11,24 @@
 #include <map>
 #include <mutex>
 #include <optional>
-#include <thread>
 
 #include "auth.h"
 #include "byte_io.h"
 #include "frame.h"
 #include "messages.h"
-#include "net.h"
+#include "netio/listen_loop.h"
+#include "netio/socket.h"
 
 namespace qvc::device {
 namespace {
 
-using net::Clock;
+using netio::Clock;
 using wire::MsgType;
 
 enum class Phase { kHello, kLogin, kUp };
 
 constexpr int kSendTimeoutMs = 5000;
+constexpr size_t kReadChunk = 64 * 1024;
 
 struct PendingReply {
   Clock::time_point due;
@@ -40,7 +39,7 @@ struct PendingReply {
 
 struct Client {
   ClientId id = 0;
-  net::UniqueFd fd;  // closed only by the loop, under send_mu
+  netio::Fd fd;  // closed only by the loop, under send_mu
   wire::FrameParser parser;
   std::atomic<Phase> phase{Phase::kHello};
   wire::Nonce nonce{};
@@ -54,16 +53,11 @@ struct Client {
 
 wire::Refusal ToWire(ForcedRefusal refusal) {
   switch (refusal) {
-    case ForcedRefusal::kWrongPassword:
-      return wire::Refusal::kWrongPassword;
-    case ForcedRefusal::kNoChannel:
-      return wire::Refusal::kNoChannel;
-    case ForcedRefusal::kConnectType:
-      return wire::Refusal::kConnectType;
-    case ForcedRefusal::kClientLimit:
-      return wire::Refusal::kClientLimit;
-    case ForcedRefusal::kNone:
-      break;
+    case ForcedRefusal::kWrongPassword: return wire::Refusal::kWrongPassword;
+    case ForcedRefusal::kNoChannel: return wire::Refusal::kNoChannel;
+    case ForcedRefusal::kConnectType: return wire::Refusal::kConnectType;
+    case ForcedRefusal::kClientLimit: return wire::Refusal::kClientLimit;
+    case ForcedRefusal::kNone: break;
   }
   return wire::Refusal::kOther;
 }
@@ -77,26 +71,10 @@ class DeviceServer::Impl {
   ~Impl() { Stop(); }
 
   bool Start(uint16_t port) {
-    if (thread_.joinable() || !wake_.valid()) return false;
-    std::string error;
-    listen_ = net::ListenTcp(htonl(INADDR_LOOPBACK), port, &error);
-    if (!listen_.valid()) return false;
-    ::fcntl(listen_.get(), F_SETFL, ::fcntl(listen_.get(), F_GETFL) | O_NONBLOCK);
-    port_ = net::LocalPort(listen_.get());
-    stopping_.store(false);
-    thread_ = std::thread([this] { Loop(); });
-    return true;
+    return loop_.Start(htonl(INADDR_LOOPBACK), port, [this] { Loop(); });
   }
-
-  void Stop() {
-    if (!thread_.joinable()) return;
-    stopping_.store(true);
-    wake_.Signal();
-    thread_.join();
-    listen_.Reset();
-  }
-
-  uint16_t port() const { return port_; }
+  void Stop() { loop_.Stop(); }
+  uint16_t port() const { return loop_.port(); }
 
   std::vector<ClientId> Clients() const {
     std::lock_guard lock(mu_);
@@ -129,7 +107,7 @@ class DeviceServer::Impl {
     std::vector<uint8_t> frame = wire::EncodeFrame(MsgType::kClose, text.data(), text.size());
     std::lock_guard lock(client->send_mu);
     if (client->closed) return false;
-    bool sent = net::SendAll(client->fd.get(), frame.data(), frame.size());
+    bool sent = netio::SendAll(client->fd.get(), frame.data(), frame.size());
     if (!client->forced) client->forced = GoneReason::kClosed;
     ::shutdown(client->fd.get(), SHUT_RDWR);
     return sent;
@@ -140,7 +118,7 @@ class DeviceServer::Impl {
     if (!client) return false;
     std::lock_guard lock(client->send_mu);
     if (client->closed) return false;
-    return net::SendAll(client->fd.get(), data, size);
+    return netio::SendAll(client->fd.get(), data, size);
   }
 
   std::atomic<int> response_delay_ms{0};
@@ -157,7 +135,7 @@ class DeviceServer::Impl {
   bool SendTo(Client& client, const std::vector<uint8_t>& frame) {
     std::lock_guard lock(client.send_mu);
     if (client.closed) return false;
-    if (net::SendAll(client.fd.get(), frame.data(), frame.size())) return true;
+    if (netio::SendAll(client.fd.get(), frame.data(), frame.size())) return true;
     if (!client.forced) client.forced = GoneReason::kSendFailed;
     ::shutdown(client.fd.get(), SHUT_RDWR);
     return false;
@@ -166,20 +144,14 @@ class DeviceServer::Impl {
   // Every connection waiting on the (non-blocking) listening socket, so that
   // hundreds of clients connecting at once are taken in one wake-up.
   void Accept() {
-    for (;;) {
-      int fd = ::accept4(listen_.get(), nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd < 0) return;
-      AddClient(fd);
-    }
+    for (netio::Fd fd; (fd = netio::Accept(loop_.listen_fd())).valid();) AddClient(std::move(fd));
   }
 
-  void AddClient(int fd) {
-    int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    timeval tv{kSendTimeoutMs / 1000, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+  void AddClient(netio::Fd fd) {
+    netio::SetNoDelay(fd.get());
+    netio::SetSendTimeout(fd.get(), kSendTimeoutMs);
     auto client = std::make_shared<Client>();
-    client->fd.Reset(fd);
+    client->fd = std::move(fd);
     client->last_receive = Clock::now();
     std::lock_guard lock(mu_);
     client->id = next_id_++;
@@ -256,13 +228,9 @@ class DeviceServer::Impl {
       case MsgType::kPing:
         if (!silent.load()) SendTo(*client, wire::EncodeFrame(MsgType::kPong, nullptr, 0));
         return true;
-      case MsgType::kPong:
-        return true;
-      case MsgType::kBye:
-        *reason = GoneReason::kBye;
-        return false;
-      default:
-        break;
+      case MsgType::kPong: return true;
+      case MsgType::kBye: *reason = GoneReason::kBye; return false;
+      default: break;
     }
     if (client->reply) return false;  // nothing else is expected before the answer
     Phase phase = client->phase.load();
@@ -311,7 +279,7 @@ class DeviceServer::Impl {
       std::lock_guard lock(client->send_mu);
       if (client->closed) return;
       if (!reply.close_after) client->phase.store(reply.next_phase);
-      if (!net::SendAll(client->fd.get(), reply.bytes.data(), reply.bytes.size())) {
+      if (!netio::SendAll(client->fd.get(), reply.bytes.data(), reply.bytes.size())) {
         if (!client->forced) client->forced = GoneReason::kSendFailed;
         ::shutdown(client->fd.get(), SHUT_RDWR);
         return;
@@ -327,23 +295,21 @@ class DeviceServer::Impl {
 
   // Reads what is queued; false when the client is to be removed.
   bool ReadClient(const std::shared_ptr<Client>& client, GoneReason* reason) {
-    uint8_t buf[64 * 1024];
-    ssize_t n = ::recv(client->fd.get(), buf, sizeof buf, MSG_DONTWAIT);
-    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
-      *reason = GoneReason::kClosedByPeer;
-      return false;
+    uint8_t buf[kReadChunk];
+    size_t got = 0;
+    switch (netio::ReceiveNow(client->fd.get(), buf, sizeof buf, &got)) {
+      case netio::Received::kData: break;
+      case netio::Received::kNothing: return true;
+      case netio::Received::kEnded:
+      case netio::Received::kFailed: *reason = GoneReason::kClosedByPeer; return false;
     }
-    if (n < 0) return true;
     client->last_receive = Clock::now();
-    client->parser.Feed(buf, static_cast<size_t>(n));
+    client->parser.Feed(buf, got);
     for (;;) {
       wire::Frame frame;
       switch (client->parser.Next(&frame)) {
-        case wire::FrameParser::Status::kNeedMore:
-          return true;
-        case wire::FrameParser::Status::kError:
-          *reason = GoneReason::kProtocolError;
-          return false;
+        case wire::FrameParser::Status::kNeedMore: return true;
+        case wire::FrameParser::Status::kError: *reason = GoneReason::kProtocolError; return false;
         case wire::FrameParser::Status::kFrame:
           if (!Handle(client, frame, reason)) return false;
           break;
@@ -354,7 +320,7 @@ class DeviceServer::Impl {
   void Loop() {
     std::vector<std::shared_ptr<Client>> clients;
     std::vector<pollfd> fds;
-    while (!stopping_.load()) {
+    while (!loop_.stopping()) {
       {
         std::lock_guard lock(mu_);
         clients.clear();
@@ -371,12 +337,12 @@ class DeviceServer::Impl {
         }
       }
       fds.clear();
-      fds.push_back({listen_.get(), POLLIN, 0});
-      fds.push_back({wake_.fd(), POLLIN, 0});
+      fds.push_back({loop_.listen_fd(), POLLIN, 0});
+      fds.push_back({loop_.wake_fd(), POLLIN, 0});
       for (const auto& c : clients) fds.push_back({c->fd.get(), POLLIN, 0});
-      int n = ::poll(fds.data(), fds.size(), net::MillisUntil(wake_at));
+      int n = ::poll(fds.data(), fds.size(), netio::MillisUntil(wake_at));
       if (n < 0 && errno != EINTR) break;
-      if (fds[1].revents & POLLIN) wake_.Clear();
+      if (fds[1].revents & POLLIN) loop_.ClearWake();
       if (fds[0].revents & POLLIN) Accept();
       now = Clock::now();
       for (size_t i = 0; i < clients.size(); ++i) {
@@ -403,24 +369,28 @@ class DeviceServer::Impl {
 
   DeviceConfig config_;
   DeviceHandlers handlers_;
-  net::UniqueFd listen_;
-  net::WakeEvent wake_;
-  uint16_t port_ = 0;
-  std::atomic<bool> stopping_{false};
-  std::thread thread_;
   mutable std::mutex mu_;
   std::map<ClientId, std::shared_ptr<Client>> clients_;
   ClientId next_id_ = 1;
+  netio::ListenLoop loop_;  // last: stopped before the rest goes
 };
 
 DeviceServer::DeviceServer(DeviceConfig config, DeviceHandlers handlers)
     : impl_(std::make_unique<Impl>(std::move(config), std::move(handlers))) {}
 DeviceServer::~DeviceServer() = default;
 
-bool DeviceServer::Start(uint16_t port) { return impl_->Start(port); }
-void DeviceServer::Stop() { impl_->Stop(); }
-uint16_t DeviceServer::port() const { return impl_->port(); }
-std::vector<ClientId> DeviceServer::Clients() const { return impl_->Clients(); }
+bool DeviceServer::Start(uint16_t port) {
+  return impl_->Start(port);
+}
+void DeviceServer::Stop() {
+  impl_->Stop();
+}
+uint16_t DeviceServer::port() const {
+  return impl_->port();
+}
+std::vector<ClientId> DeviceServer::Clients() const {
+  return impl_->Clients();
+}
 
 bool DeviceServer::SendLive(ClientId id, uint8_t frame_type, const uint8_t* data, size_t size) {
   return impl_->SendFrame(id, wire::EncodeTyped(MsgType::kLive, frame_type, data, size));
@@ -442,8 +412,12 @@ bool DeviceServer::SendDownload(ClientId id, uint8_t type, uint32_t total, const
   return impl_->SendFrame(id, wire::EncodeDownload(type, total, data, size));
 }
 
-bool DeviceServer::Drop(ClientId id) { return impl_->Drop(id); }
-bool DeviceServer::Close(ClientId id, const std::string& text) { return impl_->Close(id, text); }
+bool DeviceServer::Drop(ClientId id) {
+  return impl_->Drop(id);
+}
+bool DeviceServer::Close(ClientId id, const std::string& text) {
+  return impl_->Close(id, text);
+}
 bool DeviceServer::SendMalformed(ClientId id) {
   // A header with a valid start and a length far beyond the limit.
   static const uint8_t kBad[] = {'N', 'X', 1, 32, 0xff, 0xff, 0xff, 0x7f};
@@ -452,8 +426,14 @@ bool DeviceServer::SendMalformed(ClientId id) {
 bool DeviceServer::SendRaw(ClientId id, const uint8_t* data, size_t size) {
   return impl_->SendRaw(id, data, size);
 }
-void DeviceServer::SetResponseDelay(int ms) { impl_->response_delay_ms.store(ms < 0 ? 0 : ms); }
-void DeviceServer::SetForcedRefusal(ForcedRefusal refusal) { impl_->forced_refusal.store(refusal); }
-void DeviceServer::SetSilent(bool silent) { impl_->silent.store(silent); }
+void DeviceServer::SetResponseDelay(int ms) {
+  impl_->response_delay_ms.store(ms < 0 ? 0 : ms);
+}
+void DeviceServer::SetForcedRefusal(ForcedRefusal refusal) {
+  impl_->forced_refusal.store(refusal);
+}
+void DeviceServer::SetSilent(bool silent) {
+  impl_->silent.store(silent);
+}
 
 }  // namespace qvc::device

@@ -1,13 +1,11 @@
 // A device's registration in the directory service.
 #include <arpa/inet.h>
-#include <errno.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "frame.h"
 #include "messages.h"
-#include "net.h"
+#include "netio/address.h"
+#include "netio/socket.h"
 #include "qvc/device/directory.h"
 
 namespace qvc::device {
@@ -16,26 +14,26 @@ bool DirectoryRegistration::Register(const std::string& directory_address, uint1
                                      const DirectoryEntry& entry, int timeout_ms) {
   Unregister();
   uint32_t address = 0;
-  if (!net::ParseAddress(directory_address.c_str(), &address)) return false;
+  if (!netio::ParseAddress(directory_address.c_str(), &address)) return false;
   wire::DirRegister reg;
   reg.group = entry.group;
   reg.number = entry.number;
   reg.port = entry.port;
   reg.channel_count = entry.channel_count;
-  if (!entry.address.empty() && !net::ParseAddress(entry.address.c_str(), &reg.address)) {
+  if (!entry.address.empty() && !netio::ParseAddress(entry.address.c_str(), &reg.address)) {
     return false;
   }
-  auto deadline = net::Clock::now() + std::chrono::milliseconds(timeout_ms);
-  net::UniqueFd fd;
+  auto deadline = netio::Clock::now() + std::chrono::milliseconds(timeout_ms);
+  netio::Fd fd;
   std::string error;
-  if (net::ConnectTcp(address, htons(directory_port), htonl(INADDR_ANY), -1, deadline, timeout_ms,
-                      &fd, &error) != net::ConnectResult::kOk) {
+  if (netio::ConnectTcp(address, directory_port, htonl(INADDR_ANY), deadline, {}, timeout_ms, &fd,
+                        &error) != netio::ConnectResult::kOk) {
     return false;
   }
   std::vector<uint8_t> payload = wire::Encode(reg);
   std::vector<uint8_t> frame =
       wire::EncodeFrame(wire::MsgType::kDirRegister, payload.data(), payload.size());
-  if (!net::SendAll(fd.get(), frame.data(), frame.size())) return false;
+  if (!netio::SendAll(fd.get(), frame.data(), frame.size())) return false;
   wire::FrameParser parser(16);
   for (;;) {
     wire::Frame reply;
@@ -46,20 +44,16 @@ bool DirectoryRegistration::Register(const std::string& directory_address, uint1
           reply.payload[0] != 0) {
         return false;
       }
-      fd_ = fd.Release();
+      fd_ = std::move(fd);
       return true;
     }
-    if (net::WaitFor(fd.get(), POLLIN, -1, deadline) != net::WaitResult::kReady) return false;
+    if (netio::WaitFor(fd.get(), POLLIN, deadline) != netio::WaitResult::kReady) return false;
     uint8_t buf[64];
-    ssize_t n = ::recv(fd.get(), buf, sizeof buf, MSG_DONTWAIT);
-    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return false;
-    if (n > 0) parser.Feed(buf, static_cast<size_t>(n));
+    size_t got = 0;
+    netio::Received received = netio::ReceiveNow(fd.get(), buf, sizeof buf, &got);
+    if (received == netio::Received::kEnded || received == netio::Received::kFailed) return false;
+    if (received == netio::Received::kData) parser.Feed(buf, got);
   }
-}
-
-void DirectoryRegistration::Unregister() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
 }
 
 }  // namespace qvc::device

@@ -4,28 +4,27 @@
 #include <poll.h>
 #include <sys/socket.h>
 
-#include <atomic>
 #include <map>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "frame.h"
 #include "messages.h"
-#include "net.h"
+#include "netio/listen_loop.h"
+#include "netio/socket.h"
 #include "qvc/device/directory.h"
 
 namespace qvc::device {
 namespace {
 
-using net::Clock;
+using netio::Clock;
 using wire::MsgType;
 
 constexpr size_t kMaxConnections = 4096;
 constexpr auto kFirstMessageTime = std::chrono::seconds(5);
 
 struct Connection {
-  net::UniqueFd fd;
+  netio::Fd fd;
   wire::FrameParser parser{64};
   Clock::time_point opened;
   bool registered = false;
@@ -39,13 +38,6 @@ struct Entry {
   const Connection* owner = nullptr;
 };
 
-uint32_t PeerAddress(int fd) {
-  sockaddr_in sa{};
-  socklen_t len = sizeof sa;
-  if (::getpeername(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return 0;
-  return sa.sin_addr.s_addr;
-}
-
 }  // namespace
 
 class DirectoryServer::Impl {
@@ -53,27 +45,17 @@ class DirectoryServer::Impl {
   ~Impl() { Stop(); }
 
   bool Start(uint16_t port) {
-    if (thread_.joinable() || !wake_.valid()) return false;
-    std::string error;
-    listen_ = net::ListenTcp(htonl(INADDR_LOOPBACK), port, &error);
-    if (!listen_.valid()) return false;
-    port_ = net::LocalPort(listen_.get());
-    stopping_.store(false);
-    thread_ = std::thread([this] { Loop(); });
-    return true;
+    return loop_.Start(htonl(INADDR_LOOPBACK), port, [this] { Loop(); });
   }
 
   void Stop() {
-    if (!thread_.joinable()) return;
-    stopping_.store(true);
-    wake_.Signal();
-    thread_.join();
-    listen_.Reset();
+    if (!loop_.running()) return;
+    loop_.Stop();
     std::lock_guard lock(mu_);
     entries_.clear();
   }
 
-  uint16_t port() const { return port_; }
+  uint16_t port() const { return loop_.port(); }
   size_t size() const {
     std::lock_guard lock(mu_);
     return entries_.size();
@@ -82,7 +64,7 @@ class DirectoryServer::Impl {
  private:
   static bool Send(Connection& c, MsgType type, const std::vector<uint8_t>& payload) {
     std::vector<uint8_t> frame = wire::EncodeFrame(type, payload.data(), payload.size());
-    return net::SendAll(c.fd.get(), frame.data(), frame.size());
+    return netio::SendAll(c.fd.get(), frame.data(), frame.size());
   }
 
   // Handles one frame; false closes the connection.
@@ -99,8 +81,8 @@ class DirectoryServer::Impl {
       c.key = {reg.group, reg.number};
       {
         std::lock_guard lock(mu_);
-        entries_[c.key] = Entry{reg.address ? reg.address : PeerAddress(c.fd.get()), reg.port,
-                                reg.channel_count, &c};
+        entries_[c.key] = Entry{reg.address ? reg.address : netio::PeerAddress(c.fd.get()),
+                                reg.port, reg.channel_count, &c};
       }
       return Send(c, MsgType::kDirRegistered, {0});
     }
@@ -134,17 +116,19 @@ class DirectoryServer::Impl {
   // False when the connection is to be closed.
   bool Read(Connection& c) {
     uint8_t buf[512];
-    ssize_t n = ::recv(c.fd.get(), buf, sizeof buf, MSG_DONTWAIT);
-    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return false;
-    if (n < 0) return true;
-    c.parser.Feed(buf, static_cast<size_t>(n));
+    size_t got = 0;
+    switch (netio::ReceiveNow(c.fd.get(), buf, sizeof buf, &got)) {
+      case netio::Received::kData: break;
+      case netio::Received::kNothing: return true;
+      case netio::Received::kEnded:
+      case netio::Received::kFailed: return false;
+    }
+    c.parser.Feed(buf, got);
     for (;;) {
       wire::Frame frame;
       switch (c.parser.Next(&frame)) {
-        case wire::FrameParser::Status::kNeedMore:
-          return true;
-        case wire::FrameParser::Status::kError:
-          return false;
+        case wire::FrameParser::Status::kNeedMore: return true;
+        case wire::FrameParser::Status::kError: return false;
         case wire::FrameParser::Status::kFrame:
           if (!Handle(c, frame)) return false;
       }
@@ -154,14 +138,14 @@ class DirectoryServer::Impl {
   void Loop() {
     std::vector<std::unique_ptr<Connection>> conns;
     std::vector<pollfd> fds;
-    while (!stopping_.load()) {
+    while (!loop_.stopping()) {
       fds.clear();
-      fds.push_back({listen_.get(), POLLIN, 0});
-      fds.push_back({wake_.fd(), POLLIN, 0});
+      fds.push_back({loop_.listen_fd(), POLLIN, 0});
+      fds.push_back({loop_.wake_fd(), POLLIN, 0});
       for (const auto& c : conns) fds.push_back({c->fd.get(), POLLIN, 0});
       int n = ::poll(fds.data(), fds.size(), 1000);
       if (n < 0 && errno != EINTR) break;
-      if (fds[1].revents & POLLIN) wake_.Clear();
+      if (fds[1].revents & POLLIN) loop_.ClearWake();
       auto now = Clock::now();
       for (size_t i = 0; i < conns.size(); ++i) {
         bool keep = true;
@@ -173,12 +157,11 @@ class DirectoryServer::Impl {
       }
       std::erase_if(conns, [](const auto& c) { return !c; });
       if (fds[0].revents & POLLIN) {
-        int fd = ::accept4(listen_.get(), nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd >= 0) {
-          timeval tv{2, 0};
-          ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+        netio::Fd fd = netio::Accept(loop_.listen_fd());
+        if (fd.valid()) {
+          netio::SetSendTimeout(fd.get(), 2000);
           auto c = std::make_unique<Connection>();
-          c->fd.Reset(fd);
+          c->fd = std::move(fd);
           c->opened = now;
           if (conns.size() < kMaxConnections) conns.push_back(std::move(c));
         }
@@ -187,20 +170,24 @@ class DirectoryServer::Impl {
     for (auto& c : conns) Close(c);
   }
 
-  net::UniqueFd listen_;
-  net::WakeEvent wake_;
-  uint16_t port_ = 0;
-  std::atomic<bool> stopping_{false};
-  std::thread thread_;
   mutable std::mutex mu_;
   std::map<std::pair<std::string, int32_t>, Entry> entries_;
+  netio::ListenLoop loop_;  // last: stopped before the rest goes
 };
 
 DirectoryServer::DirectoryServer() : impl_(std::make_unique<Impl>()) {}
 DirectoryServer::~DirectoryServer() = default;
-bool DirectoryServer::Start(uint16_t port) { return impl_->Start(port); }
-void DirectoryServer::Stop() { impl_->Stop(); }
-uint16_t DirectoryServer::port() const { return impl_->port(); }
-size_t DirectoryServer::size() const { return impl_->size(); }
+bool DirectoryServer::Start(uint16_t port) {
+  return impl_->Start(port);
+}
+void DirectoryServer::Stop() {
+  impl_->Stop();
+}
+uint16_t DirectoryServer::port() const {
+  return impl_->port();
+}
+size_t DirectoryServer::size() const {
+  return impl_->size();
+}
 
 }  // namespace qvc::device

@@ -2,26 +2,29 @@
 #include "qvc/device/discovery_responder.h"
 
 #include <arpa/inet.h>
-#include <errno.h>
 #include <openssl/crypto.h>
-#include <poll.h>
-#include <sys/socket.h>
 
 #include <atomic>
 #include <cstring>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "byte_io.h"
 #include "discovery.h"
 #include "messages.h"
-#include "net.h"
+#include "netio/datagram_loop.h"
+#include "netio/socket.h"
 
 namespace qvc::device {
 namespace {
 
 namespace okip = wire::okip;
+
+// Longer datagrams are cut and then refused by their size.
+constexpr size_t kMaxDatagram = 2048;
+// The responder's sockets, in the order given to its loop.
+constexpr int kSearch = 0;
+constexpr int kOkip = 1;
 
 std::string FieldText(const uint8_t* message, size_t offset, size_t size) {
   size_t n = 0;
@@ -46,37 +49,34 @@ class DiscoveryResponder::Impl {
   ~Impl() { Stop(); }
 
   bool Start(int search_port, int okip_port, const std::string& address) {
-    if (thread_.joinable() || !wake_.valid()) return false;
+    if (loop_.running()) return false;
     uint32_t local = htonl(INADDR_ANY);
-    if (!address.empty() && !net::ParseAddress(address.c_str(), &local)) return false;
+    if (!address.empty() && !netio::ParseAddress(address.c_str(), &local)) return false;
     std::string error;
-    if (search_port >= 0) {
-      search_ = net::BindUdp(local, static_cast<uint16_t>(search_port), true, &error);
-      if (!search_.valid()) return false;
+    std::vector<netio::Fd> sockets(2);
+    for (int i : {kSearch, kOkip}) {
+      int port = i == kSearch ? search_port : okip_port;
+      if (port < 0) continue;
+      sockets[i] = netio::BindUdp(local, static_cast<uint16_t>(port), true, &error);
+      if (!sockets[i].valid()) return false;
     }
-    if (okip_port >= 0) {
-      okip_ = net::BindUdp(local, static_cast<uint16_t>(okip_port), true, &error);
-      if (!okip_.valid()) {
-        search_.Reset();
-        return false;
+    auto on_datagram = [this](int fd, const uint8_t* data, size_t size,
+                              const netio::Endpoint& from) {
+      if (loopback_only.load() && !netio::IsLoopback(from.address)) return;
+      if (fd == loop_.socket(kSearch)) {
+        HandleSearch(data, size, from);
+      } else {
+        HandleOkip(data, size, from);
       }
-    }
-    stopping_.store(false);
-    thread_ = std::thread([this] { Loop(); });
-    return true;
+    };
+    return loop_.Start(std::move(sockets), kMaxDatagram, on_datagram);
   }
 
-  void Stop() {
-    if (!thread_.joinable()) return;
-    stopping_.store(true);
-    wake_.Signal();
-    thread_.join();
-    search_.Reset();
-    okip_.Reset();
+  void Stop() { loop_.Stop(); }
+  uint16_t port(int index) const {
+    int fd = loop_.socket(index);
+    return fd >= 0 ? netio::LocalPort(fd) : 0;
   }
-
-  uint16_t search_port() const { return search_.valid() ? net::LocalPort(search_.get()) : 0; }
-  uint16_t okip_port() const { return okip_.valid() ? net::LocalPort(okip_.get()) : 0; }
 
   DiscoveryInfo info() const {
     std::lock_guard lock(mu_);
@@ -96,23 +96,13 @@ class DiscoveryResponder::Impl {
 
  private:
   // Waits out the answer delay; false when the responder is stopping.
-  bool Delay() {
-    int ms = delay_ms.load();
-    if (ms <= 0) return true;
-    auto until = net::Clock::now() + std::chrono::milliseconds(ms);
-    while (!stopping_.load() && net::Clock::now() < until) {
-      pollfd fd{wake_.fd(), POLLIN, 0};
-      ::poll(&fd, 1, net::MillisUntil(until));
-    }
-    return !stopping_.load();
+  bool Delay() { return loop_.Pause(delay_ms.load()); }
+
+  static void Answer(int fd, const netio::Endpoint& to, const std::vector<uint8_t>& datagram) {
+    netio::SendDatagram(fd, to, datagram.data(), datagram.size());
   }
 
-  static void Answer(int fd, const sockaddr_in& to, const std::vector<uint8_t>& datagram) {
-    ::sendto(fd, datagram.data(), datagram.size(), MSG_NOSIGNAL,
-             reinterpret_cast<const sockaddr*>(&to), sizeof to);
-  }
-
-  void HandleSearch(const uint8_t* data, size_t size, const sockaddr_in& from) {
+  void HandleSearch(const uint8_t* data, size_t size, const netio::Endpoint& from) {
     auto id = wire::DecodeSearchProbe(data, size);
     if (!id) return;
     DiscoveryInfo info = this->info();
@@ -122,10 +112,10 @@ class DiscoveryResponder::Impl {
     answer.card_type = info.card_type;
     answer.channel_count = info.channel_count;
     answer.port = info.port;
-    if (!info.address.empty()) net::ParseAddress(info.address.c_str(), &answer.address);
+    if (!info.address.empty()) netio::ParseAddress(info.address.c_str(), &answer.address);
     answer.name = info.name;
     if (!Delay()) return;
-    Answer(search_.get(), from, wire::EncodeSearchAnswer(*id, answer));
+    Answer(loop_.socket(kSearch), from, wire::EncodeSearchAnswer(*id, answer));
   }
 
   void Describe(const DiscoveryInfo& info, uint8_t* message) {
@@ -140,7 +130,7 @@ class DiscoveryResponder::Impl {
     }
   }
 
-  void HandleOkip(const uint8_t* data, size_t size, const sockaddr_in& from) {
+  void HandleOkip(const uint8_t* data, size_t size, const netio::Endpoint& from) {
     uint32_t id = 0;
     const uint8_t* request = nullptr;
     if (!wire::DecodeOkip(data, size, wire::DiscoveryKind::kRequest, &id, &request)) return;
@@ -178,42 +168,14 @@ class DiscoveryResponder::Impl {
     }
     if (on_set) on_set(info);
     if (!Delay()) return;
-    Answer(okip_.get(), from, wire::EncodeOkip(wire::DiscoveryKind::kAnswer, id, answer.data()));
-  }
-
-  void Loop() {
-    std::vector<uint8_t> buffer(2048);
-    while (!stopping_.load()) {
-      pollfd fds[3] = {
-          {wake_.fd(), POLLIN, 0}, {search_.get(), POLLIN, 0}, {okip_.get(), POLLIN, 0}};
-      int n = ::poll(fds, 3, 1000);
-      if (n < 0 && errno != EINTR) return;
-      if (fds[0].revents & POLLIN) wake_.Clear();
-      for (int i = 1; i < 3; ++i) {
-        if (!(fds[i].revents & POLLIN)) continue;
-        sockaddr_in from{};
-        socklen_t len = sizeof from;
-        ssize_t got = ::recvfrom(fds[i].fd, buffer.data(), buffer.size(), MSG_DONTWAIT,
-                                 reinterpret_cast<sockaddr*>(&from), &len);
-        if (got <= 0) continue;
-        if (loopback_only.load() && !net::IsLoopback(from.sin_addr.s_addr)) continue;
-        if (i == 1) {
-          HandleSearch(buffer.data(), static_cast<size_t>(got), from);
-        } else {
-          HandleOkip(buffer.data(), static_cast<size_t>(got), from);
-        }
-      }
-    }
+    Answer(loop_.socket(kOkip), from,
+           wire::EncodeOkip(wire::DiscoveryKind::kAnswer, id, answer.data()));
   }
 
   mutable std::mutex mu_;
   DiscoveryInfo info_;
   std::function<void(const DiscoveryInfo&)> on_set_;
-  net::UniqueFd search_;
-  net::UniqueFd okip_;
-  net::WakeEvent wake_;
-  std::atomic<bool> stopping_{false};
-  std::thread thread_;
+  netio::DatagramLoop loop_;  // last: stopped before the rest goes
 };
 
 DiscoveryResponder::DiscoveryResponder(DiscoveryInfo info)
@@ -222,12 +184,24 @@ DiscoveryResponder::~DiscoveryResponder() = default;
 bool DiscoveryResponder::Start(int search_port, int okip_port, const std::string& address) {
   return impl_->Start(search_port, okip_port, address);
 }
-void DiscoveryResponder::Stop() { impl_->Stop(); }
-uint16_t DiscoveryResponder::search_port() const { return impl_->search_port(); }
-uint16_t DiscoveryResponder::okip_port() const { return impl_->okip_port(); }
-DiscoveryInfo DiscoveryResponder::info() const { return impl_->info(); }
-void DiscoveryResponder::SetInfo(const DiscoveryInfo& info) { impl_->SetInfo(info); }
-void DiscoveryResponder::SetAnswerDelay(int ms) { impl_->delay_ms.store(ms); }
+void DiscoveryResponder::Stop() {
+  impl_->Stop();
+}
+uint16_t DiscoveryResponder::search_port() const {
+  return impl_->port(kSearch);
+}
+uint16_t DiscoveryResponder::okip_port() const {
+  return impl_->port(kOkip);
+}
+DiscoveryInfo DiscoveryResponder::info() const {
+  return impl_->info();
+}
+void DiscoveryResponder::SetInfo(const DiscoveryInfo& info) {
+  impl_->SetInfo(info);
+}
+void DiscoveryResponder::SetAnswerDelay(int ms) {
+  impl_->delay_ms.store(ms);
+}
 void DiscoveryResponder::SetLoopbackOnly(bool loopback_only) {
   impl_->loopback_only.store(loopback_only);
 }

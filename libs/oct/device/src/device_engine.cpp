@@ -1,8 +1,6 @@
-#include <poll.h>
-#include <sys/socket.h>
-
 #include "device_internal.h"
 #include "messages.h"
+#include "netio/socket.h"
 #include "search_responder.h"
 
 namespace octc::device {
@@ -64,36 +62,32 @@ bool DeviceEngine::Impl::TryLogin(Session&, int32_t* result) {
   return true;
 }
 
-void DeviceEngine::Impl::AcceptMain() {
-  while (!stop) {
-    pollfd p{listen_fd.get(), POLLIN, 0};
-    int rc = ::poll(&p, 1, 100);
-    std::vector<std::shared_ptr<Session>> finished;
-    {
-      std::lock_guard<std::mutex> l(lock);
-      for (auto it = sessions.begin(); it != sessions.end();) {
-        if (it->second->done()) {
-          finished.push_back(it->second);
-          it = sessions.erase(it);
-        } else {
-          ++it;
-        }
+void DeviceEngine::Impl::Reap() {
+  std::vector<std::shared_ptr<Session>> finished;
+  {
+    std::lock_guard<std::mutex> l(lock);
+    for (auto it = sessions.begin(); it != sessions.end();) {
+      if (it->second->done()) {
+        finished.push_back(it->second);
+        it = sessions.erase(it);
+      } else {
+        ++it;
       }
     }
-    for (auto& s : finished) s->Join();
-    if (rc != 1 || stop) continue;
-    net::Fd fd(::accept4(listen_fd.get(), nullptr, nullptr, SOCK_CLOEXEC));
-    if (!fd.valid()) continue;
-    net::SetNoDelay(fd.get());
-    std::shared_ptr<Session> s;
-    {
-      std::lock_guard<std::mutex> l(lock);
-      if (sessions.size() >= kMaxSessions) continue;  // closes the connection at once
-      s = std::make_shared<Session>(next_session++, std::move(fd), *this);
-      sessions[s->id()] = s;
-    }
-    s->Start();
   }
+  for (auto& s : finished) s->Join();
+}
+
+void DeviceEngine::Impl::Admit(netio::Fd fd) {
+  netio::SetNoDelay(fd.get());
+  std::shared_ptr<Session> s;
+  {
+    std::lock_guard<std::mutex> l(lock);
+    if (sessions.size() >= kMaxSessions) return;  // closes the connection at once
+    s = std::make_shared<Session>(next_session++, std::move(fd), *this);
+    sessions[s->id()] = s;
+  }
+  s->Start();
 }
 
 DeviceEngine::DeviceEngine(DeviceConfig config, DeviceHandler* handler)
@@ -105,19 +99,18 @@ DeviceEngine::~DeviceEngine() {
 
 bool DeviceEngine::Start() {
   Impl& d = *m_impl;
-  if (d.listen_fd.valid()) return false;
   DeviceConfig c = d.Config();
-  d.listen_fd = net::ListenTcp(c.address, c.port, &d.port);
-  if (!d.listen_fd.valid()) return false;
+  uint32_t address = 0;
+  if (d.acceptor.running() || !netio::ResolveIpv4(c.address, &address)) return false;
   d.stop = false;
-  d.acceptor = std::thread([&d] { d.AcceptMain(); });
-  return true;
+  return d.acceptor.Start(
+      address, c.port, [&d](netio::Fd fd) { d.Admit(std::move(fd)); }, [&d] { d.Reap(); });
 }
 
 void DeviceEngine::Stop() {
   Impl& d = *m_impl;
   d.stop = true;
-  if (d.acceptor.joinable()) d.acceptor.join();
+  d.acceptor.Stop();
   if (d.responder) d.responder->Stop();
   d.registered = false;
   d.registration.Reset();
@@ -128,11 +121,10 @@ void DeviceEngine::Stop() {
   }
   for (auto& [id, s] : sessions) s->conn().Shutdown();
   for (auto& [id, s] : sessions) s->Join();
-  d.listen_fd.Reset();
 }
 
 uint16_t DeviceEngine::port() const {
-  return m_impl->port;
+  return m_impl->acceptor.port();
 }
 DeviceConfig DeviceEngine::config() const {
   return m_impl->Config();
@@ -328,12 +320,12 @@ int DeviceEngine::SendMalformed(Malformed kind) {
 
 bool DeviceEngine::RegisterWithDirectory(const std::string& address, uint16_t port) {
   DeviceConfig c = m_impl->Config();
-  net::Fd fd = net::ConnectTcp(address, port, 5000, 5000);
+  netio::Fd fd = netio::ConnectTcp(address, port, 5000, 5000);
   if (!fd.valid()) return false;
   wire::Writer w;
-  w.Text(c.device_id).Text(c.address).U16(m_impl->port);
+  w.Text(c.device_id).Text(c.address).U16(m_impl->acceptor.port());
   std::vector<uint8_t> msg = wire::BuildMessage(Type::kDirRegister, 0, 1, w.data());
-  if (!net::SendAll(fd.get(), msg.data(), msg.size())) return false;
+  if (!netio::SendAll(fd.get(), msg.data(), msg.size())) return false;
   wire::Frame f;
   if (net::ReadFrame(fd.get(), 5000, f) != net::ReadResult::kFrame ||
       f.header.type != Type::kDirRegisterResp)
@@ -363,7 +355,7 @@ bool DeviceEngine::StartSearchResponder(const std::string& address, uint16_t por
     a.device_type = c.device_type;
     a.channel_count = c.channel_count;
     a.flags = d->registered ? 1 : 0;
-    a.port = d->port;
+    a.port = d->acceptor.port();
     return a;
   });
   if (!d->responder->Start(address, port)) {

@@ -10,8 +10,10 @@
 #include <utility>
 #include <vector>
 
+#include "frame_io.h"
+#include "netio/accept_loop.h"
+#include "netio/fd.h"
 #include "octc_device/device.h"
-#include "socket.h"
 
 namespace octc::device {
 
@@ -21,7 +23,7 @@ class SearchResponder;
 
 class Session {
  public:
-  Session(uint64_t id, net::Fd fd, DeviceEngine::Impl& engine);
+  Session(uint64_t id, netio::Fd fd, DeviceEngine::Impl& engine);
   ~Session();
   void Start();
   void Join();
@@ -75,7 +77,9 @@ struct DeviceEngine::Impl {
   std::vector<std::shared_ptr<Session>> LiveSessions();
   std::shared_ptr<Session> FindSession(uint64_t id);
   bool TryLogin(Session& s, int32_t* result);  // enforces the client limit
-  void AcceptMain();
+  // The accept loop's work: joins finished sessions; serves a new one.
+  void Reap();
+  void Admit(netio::Fd fd);
   DeviceConfig Config() const;
 
   mutable std::mutex lock;
@@ -88,14 +92,12 @@ struct DeviceEngine::Impl {
   uint64_t next_session = 1;
   bool corrupt_next_list = false;
 
-  net::Fd listen_fd;
-  uint16_t port = 0;
-  std::thread acceptor;
+  netio::AcceptLoop acceptor;
   std::atomic<bool> stop{false};
   std::atomic<int> delay_ms{0};
   std::atomic<bool> silent{false};
   std::atomic<bool> config_refused{false};
-  net::Fd registration;
+  netio::Fd registration;
   std::atomic<bool> registered{false};
   std::unique_ptr<SearchResponder> responder;
 };

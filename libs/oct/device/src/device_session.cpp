@@ -3,6 +3,7 @@
 #include "auth.h"
 #include "device_internal.h"
 #include "messages.h"
+#include "netio/socket.h"
 
 namespace octc::device {
 namespace {
@@ -29,7 +30,7 @@ wire::DevInfoData InfoOf(const DeviceConfig& c) {
 
 }  // namespace
 
-Session::Session(uint64_t id, net::Fd fd, DeviceEngine::Impl& engine)
+Session::Session(uint64_t id, netio::Fd fd, DeviceEngine::Impl& engine)
     : m_id(id), m_engine(engine), m_conn(std::make_shared<net::FrameConn>(std::move(fd))) {}
 
 Session::~Session() {
@@ -126,7 +127,7 @@ void Session::CloseAllSubs() {
 
 bool Session::Login() {
   DeviceConfig c = m_engine.Config();
-  net::SetIoTimeouts(m_conn->fd(), c.keepalive_timeout_ms);
+  netio::SetIoTimeouts(m_conn->fd(), c.keepalive_timeout_ms);
   wire::Frame f;
   if (net::ReadFrame(m_conn->fd(), c.keepalive_timeout_ms, f) != net::ReadResult::kFrame ||
       f.header.type != Type::kHello)

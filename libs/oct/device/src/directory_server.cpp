@@ -1,11 +1,9 @@
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <list>
 #include <map>
 
 #include "device_internal.h"
 #include "messages.h"
+#include "netio/socket.h"
 
 namespace octc::device {
 namespace {
@@ -30,17 +28,16 @@ struct DirectoryServer::Impl {
     std::atomic<bool> done{false};
   };
 
-  void AcceptMain();
+  void Reap();
+  void Admit(netio::Fd fd);
   void Serve(Client& c);
 
   mutable std::mutex lock;
   std::map<std::string, Entry> entries;
   std::list<Client> clients;
   uint64_t next_client = 1;
-  net::Fd listen_fd;
-  uint16_t port = 0;
   std::atomic<bool> stop{false};
-  std::thread acceptor;
+  netio::AcceptLoop acceptor;
 };
 
 void DirectoryServer::Impl::Serve(Client& c) {
@@ -94,32 +91,26 @@ void DirectoryServer::Impl::Serve(Client& c) {
   c.done = true;
 }
 
-void DirectoryServer::Impl::AcceptMain() {
-  while (!stop) {
-    pollfd p{listen_fd.get(), POLLIN, 0};
-    int rc = ::poll(&p, 1, 100);
-    {
-      std::lock_guard<std::mutex> l(lock);
-      for (auto it = clients.begin(); it != clients.end();) {
-        if (it->done) {
-          it->thread.join();
-          it = clients.erase(it);
-        } else {
-          ++it;
-        }
-      }
+void DirectoryServer::Impl::Reap() {
+  std::lock_guard<std::mutex> l(lock);
+  for (auto it = clients.begin(); it != clients.end();) {
+    if (it->done) {
+      it->thread.join();
+      it = clients.erase(it);
+    } else {
+      ++it;
     }
-    if (rc != 1 || stop) continue;
-    net::Fd fd(::accept4(listen_fd.get(), nullptr, nullptr, SOCK_CLOEXEC));
-    if (!fd.valid()) continue;
-    net::SetIoTimeouts(fd.get(), 5000);
-    std::lock_guard<std::mutex> l(lock);
-    if (clients.size() >= kMaxClients) continue;  // closes the connection at once
-    Client& c = clients.emplace_back();
-    c.id = next_client++;
-    c.conn = std::make_shared<net::FrameConn>(std::move(fd));
-    c.thread = std::thread([this, &c] { Serve(c); });
   }
+}
+
+void DirectoryServer::Impl::Admit(netio::Fd fd) {
+  netio::SetIoTimeouts(fd.get(), 5000);
+  std::lock_guard<std::mutex> l(lock);
+  if (clients.size() >= kMaxClients) return;  // closes the connection at once
+  Client& c = clients.emplace_back();
+  c.id = next_client++;
+  c.conn = std::make_shared<net::FrameConn>(std::move(fd));
+  c.thread = std::thread([this, &c] { Serve(c); });
 }
 
 DirectoryServer::DirectoryServer() : m_impl(std::make_unique<Impl>()) {}
@@ -129,19 +120,17 @@ DirectoryServer::~DirectoryServer() {
 
 bool DirectoryServer::Start(const std::string& address, uint16_t port) {
   Impl& d = *m_impl;
-  if (d.listen_fd.valid()) return false;
-  d.listen_fd = net::ListenTcp(address, port, &d.port);
-  if (!d.listen_fd.valid()) return false;
+  uint32_t local = 0;
+  if (d.acceptor.running() || !netio::ResolveIpv4(address, &local)) return false;
   d.stop = false;
-  d.acceptor = std::thread([&d] { d.AcceptMain(); });
-  return true;
+  return d.acceptor.Start(
+      local, port, [&d](netio::Fd fd) { d.Admit(std::move(fd)); }, [&d] { d.Reap(); });
 }
 
 void DirectoryServer::Stop() {
   Impl& d = *m_impl;
   d.stop = true;
-  if (d.acceptor.joinable()) d.acceptor.join();
-  std::list<Impl::Client> clients;
+  d.acceptor.Stop();
   {
     std::lock_guard<std::mutex> l(d.lock);
     for (auto& c : d.clients) c.conn->Shutdown();
@@ -150,11 +139,10 @@ void DirectoryServer::Stop() {
     if (c.thread.joinable()) c.thread.join();
   d.clients.clear();
   d.entries.clear();
-  d.listen_fd.Reset();
 }
 
 uint16_t DirectoryServer::port() const {
-  return m_impl->port;
+  return m_impl->acceptor.port();
 }
 
 size_t DirectoryServer::RegisteredCount() const {

@@ -1,8 +1,6 @@
 #include "search_responder.h"
 
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
+#include "netio/socket.h"
 
 namespace octc::device {
 
@@ -11,43 +9,38 @@ SearchResponder::~SearchResponder() {
 }
 
 bool SearchResponder::Start(const std::string& address, uint16_t port) {
-  m_fd = net::BindUdp(address, port, &m_port, true);
-  if (!m_fd.valid()) return false;
-  m_stop = false;
-  m_thread = std::thread([this] { Main(); });
-  return true;
+  uint32_t local = 0;
+  std::string error;
+  if (m_loop.running() || !netio::ResolveIpv4(address, &local)) return false;
+  std::vector<netio::Fd> sockets;
+  sockets.push_back(netio::BindUdp(local, port, true, &error));
+  if (!sockets[0].valid()) return false;
+  m_port = netio::LocalPort(sockets[0].get());
+  auto answer = [this](int fd, const uint8_t* data, size_t size, const netio::Endpoint& from) {
+    Answer(fd, data, size, from);
+  };
+  return m_loop.Start(std::move(sockets), wire::kMaxDatagram + wire::kHeaderSize, answer);
 }
 
 void SearchResponder::Stop() {
-  m_stop = true;
-  if (m_thread.joinable()) m_thread.join();
-  m_fd.Reset();
+  m_loop.Stop();
 }
 
-void SearchResponder::Main() {
-  std::vector<uint8_t> buf(wire::kMaxDatagram + wire::kHeaderSize);
-  while (!m_stop) {
-    pollfd p{m_fd.get(), POLLIN, 0};
-    if (::poll(&p, 1, 50) != 1) continue;
-    sockaddr_in from{};
-    socklen_t len = sizeof from;
-    ssize_t n = ::recvfrom(m_fd.get(), buf.data(), buf.size(), MSG_DONTWAIT,
-                           reinterpret_cast<sockaddr*>(&from), &len);
-    if (n < static_cast<ssize_t>(wire::kHeaderSize)) continue;
-    wire::Header h;
-    if (!wire::DecodeHeader(buf.data(), h) || h.type != wire::Type::kSearchProbe ||
-        h.length != static_cast<size_t>(n) - wire::kHeaderSize)
-      continue;
-    wire::Reader r(buf.data() + wire::kHeaderSize, h.length);
-    uint16_t version = r.U16();
-    if (!r.AtEnd() || version < wire::kMinVersion) continue;
-    wire::Writer w;
-    wire::WriteSearchAnswer(w, m_source());
-    std::vector<uint8_t> msg = wire::BuildMessage(wire::Type::kSearchAnswer, 0, h.seq, w.data());
-    if (msg.size() > buf.size()) continue;
-    ::sendto(m_fd.get(), msg.data(), msg.size(), MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&from),
-             len);
-  }
+void SearchResponder::Answer(int fd, const uint8_t* data, size_t size,
+                             const netio::Endpoint& from) {
+  if (size < wire::kHeaderSize) return;
+  wire::Header h;
+  if (!wire::DecodeHeader(data, h) || h.type != wire::Type::kSearchProbe ||
+      h.length != size - wire::kHeaderSize)
+    return;
+  wire::Reader r(data + wire::kHeaderSize, h.length);
+  uint16_t version = r.U16();
+  if (!r.AtEnd() || version < wire::kMinVersion) return;
+  wire::Writer w;
+  wire::WriteSearchAnswer(w, m_source());
+  std::vector<uint8_t> msg = wire::BuildMessage(wire::Type::kSearchAnswer, 0, h.seq, w.data());
+  if (msg.size() > wire::kMaxDatagram + wire::kHeaderSize) return;
+  netio::SendDatagram(fd, from, msg.data(), msg.size());
 }
 
 }  // namespace octc::device

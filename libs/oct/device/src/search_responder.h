@@ -1,13 +1,11 @@
 // Answers search probes for one device engine on its own thread.
 #pragma once
 
-#include <atomic>
 #include <functional>
 #include <string>
-#include <thread>
 
 #include "messages.h"
-#include "socket.h"
+#include "netio/datagram_loop.h"
 
 namespace octc::device {
 
@@ -23,12 +21,10 @@ class SearchResponder {
   uint16_t port() const { return m_port; }
 
  private:
-  void Main();
+  void Answer(int fd, const uint8_t* data, size_t size, const netio::Endpoint& from);
   AnswerSource m_source;
-  net::Fd m_fd;
   uint16_t m_port = 0;
-  std::atomic<bool> m_stop{false};
-  std::thread m_thread;
+  netio::DatagramLoop m_loop;
 };
 
 }  // namespace octc::device

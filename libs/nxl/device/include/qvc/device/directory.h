@@ -10,6 +10,8 @@
 #include <memory>
 #include <string>
 
+#include "netio/fd.h"
+
 namespace qvc::device {
 
 class DirectoryServer {
@@ -39,23 +41,19 @@ struct DirectoryEntry {
   std::string address;  // dotted; empty: the address the registration comes from
 };
 
+// The entry lives while the registration does (or until Unregister).
 class DirectoryRegistration {
  public:
-  DirectoryRegistration() = default;
-  ~DirectoryRegistration() { Unregister(); }
-  DirectoryRegistration(const DirectoryRegistration&) = delete;
-  DirectoryRegistration& operator=(const DirectoryRegistration&) = delete;
-
   // Registers with the directory at address:port; false when it cannot be
   // reached, refuses the entry or does not answer within timeout_ms.
   bool Register(const std::string& directory_address, uint16_t directory_port,
                 const DirectoryEntry& entry, int timeout_ms = 3000);
   // Ends the registration: the device is offline.
-  void Unregister();
-  bool registered() const { return fd_ >= 0; }
+  void Unregister() { fd_.Reset(); }
+  bool registered() const { return fd_.valid(); }
 
  private:
-  int fd_ = -1;
+  netio::Fd fd_;
 };
 
 }  // namespace qvc::device
