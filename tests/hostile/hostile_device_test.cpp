@@ -34,7 +34,7 @@ using Clock = std::chrono::steady_clock;
 // stalled the normal channel's link thread).
 constexpr int kSeeds = 32;
 constexpr int kWorkers = 3;
-constexpr int kQuickMs = 1000;  // exports that only queue a message or read state
+constexpr int kQuickMs = 2000;  // exports that only queue a message or read state
 constexpr int kWaitMs = 6000;   // exports that wait for the device: 5 s budgets
 
 bool WaitUntil(const std::function<bool()>& pred, int ms) {
