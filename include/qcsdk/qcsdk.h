@@ -122,8 +122,10 @@ extern "C" {
 #define QCSDK_EVENT_REMOTE_CLOSED 9
 /* Remote recording list received. Data: the first of `integer` entries of
  * QCSDK_REC_ENTRY_SIZE bytes each (layout below), or null when there are
- * none. Runs under the channel's remote-list lock; the list stays valid until
- * the next list of this channel arrives or the channel is destroyed. */
+ * none. A device's list is cut to its first QCSDK_REC_LIST_MAX entries (ask
+ * for fewer days to see the rest). Runs under the channel's remote-list lock;
+ * the list stays valid until the next list of this channel arrives or the
+ * channel is destroyed. */
 #define QCSDK_EVENT_REC_LIST 10
 /* Remote recording list query failed. Runs under the remote-list lock. */
 #define QCSDK_EVENT_REC_LIST_FAILED 11
@@ -170,6 +172,8 @@ extern "C" {
  *   offset 16    char[2048] display file name, zero-terminated
  *   offset 2064  char[2048] path on the device, zero-terminated */
 #define QCSDK_REC_ENTRY_SIZE 4112
+/* The most entries one list holds. */
+#define QCSDK_REC_LIST_MAX 4096
 
 /* ---------------------------------------------------------------------- */
 /* Records. */

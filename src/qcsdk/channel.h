@@ -35,6 +35,7 @@ enum LinkStatus : int32_t {
 
 constexpr std::size_t kStreamInfoSize = 96;
 constexpr std::size_t kRecEntrySize = QCSDK_REC_ENTRY_SIZE;
+constexpr int32_t kRecListMax = QCSDK_REC_LIST_MAX;
 using StreamInfoRecord = std::array<uint8_t, kStreamInfoSize>;
 using RecEntry = std::array<uint8_t, kRecEntrySize>;
 

@@ -220,7 +220,10 @@ void NxlChannel::HandleFileList(const uint8_t* data, int32_t length) {
     std::lock_guard<std::mutex> guard(m_headerMutex);
     std::memcpy(dates, m_queryDate, sizeof dates);
   }
-  const int32_t count = data != nullptr && length > 0 ? length / entrySize : 0;
+  // Entries beyond the most a list holds are not read: a hostile length
+  // would otherwise cost gigabytes here.
+  const int32_t count =
+      data != nullptr && length > 0 ? std::min(length / entrySize, kRecListMax) : 0;
   std::vector<uint8_t> entries(static_cast<std::size_t>(count) * kRecEntrySize, 0);
   for (int32_t i = 0; i < count; ++i) {
     const uint8_t* e = data + i * entrySize;

@@ -200,8 +200,14 @@ bool NxlChannel::RemoteConfig(int32_t nValue) {
     m_nTextType = 0;
   }
   Send(nxlmsg::kTextOpen);
+  // 5 s for the acceptance, then 5 s for the configuration message. Other
+  // text messages and further acceptances do not extend the wait: a device
+  // that keeps sending them would otherwise hold the host's thread forever.
+  uint64_t deadline = os::TickCount64() + kTextWaitMs;
+  bool accepted = false;
   for (;;) {
-    if (!m_hTextEvent.Wait(kTextWaitMs)) {
+    const uint64_t now = os::TickCount64();
+    if (now >= deadline || !m_hTextEvent.Wait(static_cast<int64_t>(deadline - now))) {
       std::lock_guard<os::RecursiveLock> guard(m_csText);
       m_bTextBusy = false;
       return false;
@@ -210,6 +216,8 @@ bool NxlChannel::RemoteConfig(int32_t nValue) {
     // Taken, so that only a new message makes the exchange act again.
     const int32_t type = m_nTextType.exchange(0);
     if (type == nxlmsg::kTextAccepted) {
+      if (!accepted) deadline = os::TickCount64() + kTextWaitMs;
+      accepted = true;
       std::vector<uint8_t> reply(kTextBufferSize, 0);
       StoreLe32(reply.data(), 5);
       StoreLe32(reply.data() + 4, GetInstalledCfgVersion());

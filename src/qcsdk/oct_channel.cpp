@@ -226,7 +226,7 @@ bool OctChannel::GetRemoteRecFileList(const int32_t* pDates) {
   std::vector<uint8_t> entries;
   int32_t count = 0;
   try {
-    for (int32_t i = 0; list.items != nullptr && i < list.count; ++i) {
+    for (int32_t i = 0; list.items != nullptr && i < list.count && count < kRecListMax; ++i) {
       const OctRecItem& item = list.items[i];
       RecEntry entry{};
       // The path is the key for playback and download: an item whose path

@@ -2,7 +2,6 @@
 #include "nxl_test_env.h"
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -83,17 +82,6 @@ std::chrono::milliseconds Scaled(int ms) {
   return std::chrono::milliseconds(static_cast<int64_t>(ms * scale));
 }
 
-int ThreadCount() {
-  int n = 0;
-  if (DIR* d = ::opendir("/proc/self/task")) {
-    while (dirent* e = ::readdir(d)) {
-      if (e->d_name[0] != '.') ++n;
-    }
-    ::closedir(d);
-  }
-  return n;
-}
-
 uint16_t FreeUdpPort() {
   int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
   sockaddr_in sa{};
@@ -106,9 +94,15 @@ uint16_t FreeUdpPort() {
   return ntohs(sa.sin_port);
 }
 
-Recorder::Recorder() { g_current.store(this); }
-Recorder::~Recorder() { g_current.store(nullptr); }
-Recorder* Recorder::Current() { return g_current.load(); }
+Recorder::Recorder() {
+  g_current.store(this);
+}
+Recorder::~Recorder() {
+  g_current.store(nullptr);
+}
+Recorder* Recorder::Current() {
+  return g_current.load();
+}
 
 void Recorder::Add(Event event) {
   std::function<void(const Event&)> hook;

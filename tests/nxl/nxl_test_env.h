@@ -15,14 +15,14 @@
 
 #include "qvc/qvc.h"
 #include "qvc/qvc_config.h"
+#include "support/process_probe.h"
 
 namespace nxl_test {
 
 // A time-out scaled by QCSDK_TEST_TIME_SCALE.
 std::chrono::milliseconds Scaled(int ms);
 
-// Number of threads of this process now.
-int ThreadCount();
+using qcsdk::test::ThreadCount;
 
 struct Event {
   enum Kind { kConnect, kLive, kFileList, kTalk, kText, kDownload, kPlayback, kSearch, kOkip };

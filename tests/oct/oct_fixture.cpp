@@ -1,7 +1,5 @@
 #include "oct_fixture.h"
 
-#include <dirent.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -89,16 +87,6 @@ int Scaled(int ms) {
   double scale = s ? std::atof(s) : 1.0;
   if (scale < 1.0) scale = 1.0;
   return static_cast<int>(ms * scale);
-}
-
-size_t ThreadCount() {
-  size_t n = 0;
-  if (DIR* d = ::opendir("/proc/self/task")) {
-    while (dirent* e = ::readdir(d))
-      if (e->d_name[0] != '.') ++n;
-    ::closedir(d);
-  }
-  return n;
 }
 
 bool Recorder::WaitFor(const std::function<bool()>& pred, int ms) {

@@ -14,11 +14,12 @@
 #include <vector>
 
 #include "octc_device/device.h"
+#include "support/process_probe.h"
 
 namespace octc::test {
 
 int Scaled(int ms);
-size_t ThreadCount();
+using qcsdk::test::ThreadCount;
 
 struct ConnEvent {
   int32_t conn, event, result;
@@ -130,7 +131,7 @@ class OctTest : public ::testing::Test {
   TestHandler handler;
   device::DeviceConfig config;
   std::unique_ptr<device::DeviceEngine> dev;
-  size_t threads_before = 0;
+  int threads_before = 0;
 };
 
 }  // namespace octc::test

@@ -13,7 +13,7 @@ TEST(VdeviceSpec, ParsesEverySettingAndRejectsBadOnes) {
   ASSERT_TRUE(vdevice::ParseDeviceSpec(
       "type=3,channels=4,user=op,password=,limit=2,kind=4,codec=h265,width=640,height=360,"
       "fps=30,audio=ulaw,header=ext:10,pace=off,live=off,end=w,cfgkind=-3,number=ab12,port=0,"
-      "fault=drop-after:5,fault=slow:20,fault=refuse-text",
+      "fault=drop-after:5,fault=slow:20,fault=refuse-text,fault=hostile:0",
       &spec, &error))
       << error;
   EXPECT_EQ(spec.device_type, 3);
@@ -37,10 +37,11 @@ TEST(VdeviceSpec, ParsesEverySettingAndRejectsBadOnes) {
   EXPECT_EQ(spec.faults.drop_after_frames, 5);
   EXPECT_EQ(spec.faults.slow_ms, 20);
   EXPECT_TRUE(spec.faults.refuse_text);
+  EXPECT_EQ(spec.faults.hostile_seed, 0u);
   for (const char* bad :
        {"type=0", "type=6", "channels=0", "kind=5", "codec=mpeg2", "width=15", "height=abc",
         "header=long", "header=short:300", "end=3", "number=123", "number=ABCDE1",
-        "fault=drop-after:0", "fault=melt", "colour=red", "type", "user="}) {
+        "fault=drop-after:0", "fault=hostile:", "fault=melt", "colour=red", "type", "user="}) {
     vdevice::DeviceSpec s;
     error.clear();
     EXPECT_FALSE(vdevice::ParseDeviceSpec(bad, &s, &error)) << bad;

@@ -65,6 +65,10 @@ bool ParseFault(const std::string& value, Faults* faults) {
   if (name == "close-after") return ToInt(arg, 1, 1 << 30, &faults->close_after_frames);
   if (name == "malformed-after") return ToInt(arg, 1, 1 << 30, &faults->malformed_after_frames);
   if (name == "slow") return ToInt(arg, 1, 60000, &faults->slow_ms);
+  if (int seed = 0; name == "hostile" && ToInt(arg, 0, 0x7FFFFFFF, &seed)) {
+    faults->hostile_seed = static_cast<uint64_t>(seed);
+    return true;
+  }
   return false;
 }
 
@@ -155,8 +159,8 @@ const char* DeviceSpecHelp() {
          "  oct_port=N         OCT link port; -1: no OCT side         [system picks]\n"
          "  fault=F            repeatable fault switch: refuse-password, no-channel,\n"
          "                     client-limit, refuse-text, abort-download, drop-after:N,\n"
-         "                     close-after:N,"
-         "                     malformed-after:N (after N live frames), slow:MS\n";
+         "                     close-after:N, malformed-after:N (after N live frames),\n"
+         "                     slow:MS, hostile:SEED (every message mutated)\n";
 }
 
 }  // namespace vdevice

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace vdevice {
@@ -27,6 +28,9 @@ struct Faults {
   int slow_ms = 0;               // delay of the login and of every answer
   bool refuse_text = false;      // text exchanges are refused (83)
   bool abort_downloads = false;  // downloads end with 118 after their first block
+  // Every message is sent mutated (HostileAnswers), deterministically from
+  // this seed.
+  std::optional<uint64_t> hostile_seed;
 };
 
 struct DeviceSpec {

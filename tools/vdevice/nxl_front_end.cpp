@@ -63,6 +63,7 @@ NxlFrontEnd::NxlFrontEnd(std::shared_ptr<VirtualDevice> device) : device_(std::m
   config.password = spec.password;
   config.channel_count = spec.channels;
   config.max_clients = spec.client_limit;
+  if (HostileAnswers* hostile = device_->hostile()) config.greeting = hostile->Greeting();
   qvc::device::DeviceHandlers handlers;
   handlers.on_login = [this](const qvc::device::ClientInfo& info) { OnLogin(info); };
   handlers.on_message = [this](ClientId id, uint32_t type, const uint8_t* data, size_t size) {
@@ -70,6 +71,7 @@ NxlFrontEnd::NxlFrontEnd(std::shared_ptr<VirtualDevice> device) : device_(std::m
   };
   handlers.on_gone = [this](ClientId id, qvc::device::GoneReason) { OnGone(id); };
   server_ = std::make_unique<qvc::device::DeviceServer>(config, std::move(handlers));
+  out_ = std::make_unique<NxlOutbox>(*server_, device_->hostile());
   const Faults& f = spec.faults;
   using qvc::device::ForcedRefusal;
   if (f.refuse_password) server_->SetForcedRefusal(ForcedRefusal::kWrongPassword);
@@ -78,18 +80,20 @@ NxlFrontEnd::NxlFrontEnd(std::shared_ptr<VirtualDevice> device) : device_(std::m
   if (f.slow_ms > 0) server_->SetResponseDelay(f.slow_ms);
 }
 
-NxlFrontEnd::~NxlFrontEnd() { Stop(); }
+NxlFrontEnd::~NxlFrontEnd() {
+  Stop();
+}
 
 bool NxlFrontEnd::Start(uint16_t port) {
   DeviceSinks sinks;
   sinks.user_data = [this](const std::vector<uint8_t>& data) {
     std::vector<uint8_t> m{'A', 'L'};
     m.insert(m.end(), data.begin(), data.end());
-    for (ClientId id : server_->Clients()) server_->SendLive(id, kControlFrame, m.data(), m.size());
+    for (ClientId id : server_->Clients()) out_->Live(id, kControlFrame, m.data(), m.size());
   };
   sinks.recording_state = [this](bool recording) {
     const uint8_t m[2] = {1, static_cast<uint8_t>(recording ? 1 : 0)};
-    for (ClientId id : server_->Clients()) server_->SendLive(id, kControlFrame, m, sizeof m);
+    for (ClientId id : server_->Clients()) out_->Live(id, kControlFrame, m, sizeof m);
   };
   sink_id_ = device_->AddSinks(std::move(sinks));
   return server_->Start(port);
@@ -110,7 +114,9 @@ void NxlFrontEnd::Stop() {
   retired.clear();
 }
 
-uint16_t NxlFrontEnd::port() const { return server_->port(); }
+uint16_t NxlFrontEnd::port() const {
+  return server_->port();
+}
 
 size_t NxlFrontEnd::client_count() const {
   std::lock_guard lock(mutex_);
@@ -124,7 +130,7 @@ std::shared_ptr<NxlSession> NxlFrontEnd::Session(ClientId id) const {
 }
 
 void NxlFrontEnd::OnLogin(const qvc::device::ClientInfo& info) {
-  auto session = std::make_shared<NxlSession>(*device_, *server_, info);
+  auto session = std::make_shared<NxlSession>(*device_, *out_, info);
   std::vector<std::shared_ptr<NxlSession>> finished;
   {
     std::lock_guard lock(mutex_);
@@ -167,13 +173,11 @@ void NxlFrontEnd::OnMessage(ClientId id, uint32_t type, const uint8_t* data, siz
   const std::string text(reinterpret_cast<const char*>(data), data ? size : 0);
   switch (type) {
     case kVideoOn:
-    case kVideoOff:
-      s->SetLive(type == kVideoOn);
-      break;
+    case kVideoOff: s->SetLive(type == kVideoOn); break;
     case kUserData:
       // User data comes back as it came: "AL" and the bytes.
       if (size >= 2 && data[0] == 'A' && data[1] == 'L') {
-        server_->SendLive(id, kControlFrame, data, size);
+        out_->Live(id, kControlFrame, data, size);
       }
       break;
     case kControl:
@@ -182,7 +186,7 @@ void NxlFrontEnd::OnMessage(ClientId id, uint32_t type, const uint8_t* data, siz
         device_->NoteControl(code);
         if (code == kRecordStart || code == kRecordStop) {
           const uint8_t m[2] = {1, static_cast<uint8_t>(code == kRecordStart ? 1 : 0)};
-          server_->SendLive(id, kControlFrame, m, sizeof m);
+          out_->Live(id, kControlFrame, m, sizeof m);
         }
       }
       break;
@@ -191,53 +195,34 @@ void NxlFrontEnd::OnMessage(ClientId id, uint32_t type, const uint8_t* data, siz
       const std::vector<uint8_t> answer =
           ParseDate(data, size, &date) ? device_->FileListAnswer(s->info().device_channel, date)
                                        : std::vector<uint8_t>{};
-      server_->SendFileList(id, answer.data(), answer.size());
+      out_->FileList(id, answer.data(), answer.size());
       break;
     }
     case kPlay:
-      if (!s->Play(text)) server_->SendPlayback(id, '9', nullptr, 0);
+      if (!s->Play(text)) out_->Playback(id, '9', nullptr, 0);
       break;
-    case kStopPlay:
-      s->StopPlayback();
-      break;
+    case kStopPlay: s->StopPlayback(); break;
     case kPause:
-    case kResume:
-      s->Pause(type == kPause);
-      break;
-    case kFaster:
-      s->ChangeSpeed(1);
-      break;
-    case kSlower:
-      s->ChangeSpeed(-1);
-      break;
-    case kNormalSpeed:
-      s->ChangeSpeed(0);
-      break;
+    case kResume: s->Pause(type == kPause); break;
+    case kFaster: s->ChangeSpeed(1); break;
+    case kSlower: s->ChangeSpeed(-1); break;
+    case kNormalSpeed: s->ChangeSpeed(0); break;
     case kSeek:
       if (size >= 4) s->Seek(static_cast<int32_t>(GetLe32(data)));
       break;
     case kDownload:
-      if (!s->Download(text)) server_->SendDownload(id, 35, 0, nullptr, 0);
+      if (!s->Download(text)) out_->Download(id, 35, 0, nullptr, 0);
       break;
     case kStopDownload:
-      if (s->CancelDownload()) server_->SendDownload(id, 36, 0, nullptr, 0);
+      if (s->CancelDownload()) out_->Download(id, 36, 0, nullptr, 0);
       break;
-    case kTalkStart:
-      server_->SendTalk(id, 'B', nullptr, 0);
-      break;
-    case kTalkData:
-      server_->SendTalk(id, 'A', data, size);
-      break;
-    case kTalkStop:
-      server_->SendTalk(id, 'C', nullptr, 0);
-      break;
+    case kTalkStart: out_->Talk(id, 'B', nullptr, 0); break;
+    case kTalkData: out_->Talk(id, 'A', data, size); break;
+    case kTalkStop: out_->Talk(id, 'C', nullptr, 0); break;
     case kTextOpen:
     case kText:
-    case kTextEnd:
-      HandleText(*s, type, data, size);
-      break;
-    default:
-      break;
+    case kTextEnd: HandleText(*s, type, data, size); break;
+    default: break;
   }
 }
 
@@ -245,23 +230,25 @@ void NxlFrontEnd::HandleText(NxlSession& s, uint32_t type, const uint8_t* data, 
   const ClientId id = s.info().id;
   if (type == kTextOpen) {
     const uint8_t answer = device_->spec().faults.refuse_text ? kTextEnd : kTextAccept;
-    server_->SendText(id, answer, nullptr, 0);
+    out_->Text(id, answer, nullptr, 0);
     return;
   }
   if (type != kText || data == nullptr) return;
   if (size >= 5 && std::memcmp(data, "grpc:", 5) == 0) {
     const std::string answer = "grpc:" + device_->HandleRpc(std::string_view(
                                              reinterpret_cast<const char*>(data) + 5, size - 5));
-    server_->SendText(id, kText, reinterpret_cast<const uint8_t*>(answer.data()), answer.size());
+    out_->Text(id, kText, reinterpret_cast<const uint8_t*>(answer.data()), answer.size());
     return;
   }
   // The configuration handshake: header word kind 5 and the version word
-  // of the client's installed library (0 to 4 bytes).
-  if (device_->spec().device_type == 3 && size >= 4 && (GetLe32(data) & 31u) == 5) {
+  // of the client's installed library (0 to 4 bytes). A hostile device
+  // answers it whatever its type.
+  const bool handshake = device_->spec().device_type == 3 || device_->hostile() != nullptr;
+  if (handshake && size >= 4 && (GetLe32(data) & 31u) == 5) {
     uint8_t version[4] = {};
     std::memcpy(version, data + 4, std::min<size_t>(4, size - 4));
     const std::vector<uint8_t> m = device_->ConfigMessage(GetLe32(version));
-    server_->SendText(id, kText, m.data(), m.size());
+    out_->Text(id, kText, m.data(), m.size());
   }
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "qvc/device/device_server.h"
+#include "vdevice/outbox.h"
 #include "vdevice/virtual_device.h"
 
 namespace vdevice {
@@ -42,6 +43,7 @@ class NxlFrontEnd {
 
   std::shared_ptr<VirtualDevice> device_;
   std::unique_ptr<qvc::device::DeviceServer> server_;
+  std::unique_ptr<NxlOutbox> out_;
   mutable std::mutex mutex_;
   std::map<qvc::device::ClientId, std::shared_ptr<NxlSession>> sessions_;
   std::vector<std::shared_ptr<NxlSession>> retired_;

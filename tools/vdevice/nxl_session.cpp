@@ -15,11 +15,12 @@ constexpr size_t kRawBlock = 64 * 1024;
 
 }  // namespace
 
-NxlSession::NxlSession(VirtualDevice& device, qvc::device::DeviceServer& server,
-                       qvc::device::ClientInfo info)
-    : device_(device), server_(server), info_(std::move(info)), live_on_(device.spec().live) {}
+NxlSession::NxlSession(VirtualDevice& device, NxlOutbox& out, qvc::device::ClientInfo info)
+    : device_(device), out_(out), info_(std::move(info)), live_on_(device.spec().live) {}
 
-NxlSession::~NxlSession() { Stop(); }
+NxlSession::~NxlSession() {
+  Stop();
+}
 
 void NxlSession::Start() {
   thread_ = std::thread([this] { Run(); });
@@ -128,8 +129,8 @@ bool NxlSession::SendFrame(bool playback, const MediaFrame& frame, uint64_t inde
            static_cast<uint8_t>(payload.size() >> 16)};
     }
     m.insert(m.end(), payload.begin(), payload.end());
-    return playback ? server_.SendPlayback(info_.id, t, m.data(), m.size())
-                    : server_.SendLive(info_.id, t, m.data(), m.size());
+    return playback ? out_.Playback(info_.id, t, m.data(), m.size())
+                    : out_.Live(info_.id, t, m.data(), m.size());
   };
   return send(type, frame.data) && send(kAudioFrame, audio);
 }
@@ -150,7 +151,7 @@ void NxlSession::SendLiveFrame() {
   const MediaClip& clip = device_.clip();
   if (header) {
     const std::vector<uint8_t> m = StreamHeaderMessage(device_.spec(), clip, 0, false);
-    server_.SendLive(info_.id, kControl, m.data(), m.size());
+    out_.Live(info_.id, kControl, m.data(), m.size());
   }
   SendFrame(false, clip.frames[index % clip.frames.size()], index);
   const Faults& f = device_.spec().faults;
@@ -165,11 +166,11 @@ void NxlSession::SendLiveFrame() {
     }
   }
   if (hits(f.drop_after_frames, sent)) {
-    server_.Drop(info_.id);
+    out_.server().Drop(info_.id);
   } else if (hits(f.close_after_frames, sent)) {
-    server_.Close(info_.id, "device closes the link");
+    out_.server().Close(info_.id, "device closes the link");
   } else if (hits(f.malformed_after_frames, sent)) {
-    server_.SendMalformed(info_.id);
+    out_.server().SendMalformed(info_.id);
   }
 }
 
@@ -189,11 +190,11 @@ void NxlSession::SendPlaybackFrame() {
   if (header) {
     const std::vector<uint8_t> m =
         StreamHeaderMessage(device_.spec(), device_.clip(), r->frames, true);
-    server_.SendPlayback(info_.id, kControl, m.data(), m.size());
+    out_.Playback(info_.id, kControl, m.data(), m.size());
   }
   if (pos >= r->frames) {
     const uint8_t end = static_cast<uint8_t>(device_.spec().playback_end);
-    server_.SendPlayback(info_.id, end, nullptr, 0);
+    out_.Playback(info_.id, end, nullptr, 0);
     return;
   }
   SendFrame(true, device_.RecordingFrame(*r, pos), pos);
@@ -212,8 +213,8 @@ void NxlSession::RunDownload(const Recording& r) {
     for (const auto& b : blocks) total += static_cast<uint32_t>(b.size());
     for (size_t i = 0; i < blocks.size() && ok; ++i) {
       if (cancelled()) return;
-      ok = server_.SendDownload(info_.id, i == 0 ? kDownloadHeader : kDownloadChunks, total,
-                                blocks[i].data(), blocks[i].size());
+      ok = out_.Download(info_.id, i == 0 ? kDownloadHeader : kDownloadChunks, total,
+                         blocks[i].data(), blocks[i].size());
       if (abortEarly) break;
     }
   } else {
@@ -221,14 +222,14 @@ void NxlSession::RunDownload(const Recording& r) {
     const auto total = static_cast<uint32_t>(file.size());
     for (size_t at = 0; at < file.size() && ok; at += kRawBlock) {
       if (cancelled()) return;
-      ok = server_.SendDownload(info_.id, kDownloadRaw, total, file.data() + at,
-                                std::min(kRawBlock, file.size() - at));
+      ok = out_.Download(info_.id, kDownloadRaw, total, file.data() + at,
+                         std::min(kRawBlock, file.size() - at));
       if (abortEarly) break;
     }
   }
   if (!cancelled()) {
     const uint8_t end = !ok ? kDownloadFailed : abortEarly ? kDownloadAborted : kDownloadDone;
-    server_.SendDownload(info_.id, end, 0, nullptr, 0);
+    out_.Download(info_.id, end, 0, nullptr, 0);
   }
 }
 
@@ -238,7 +239,7 @@ void NxlSession::Run() {
   if (!device_.spec().live) {
     // Without live frames the client still learns the stream at login.
     const std::vector<uint8_t> m = StreamHeaderMessage(device_.spec(), device_.clip(), 0, false);
-    server_.SendLive(info_.id, kControl, m.data(), m.size());
+    out_.Live(info_.id, kControl, m.data(), m.size());
   }
   std::unique_lock lock(mutex_);
   live_due_ = Clock::now();

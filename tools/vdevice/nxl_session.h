@@ -14,14 +14,14 @@
 #include <thread>
 
 #include "qvc/device/device_server.h"
+#include "vdevice/outbox.h"
 #include "vdevice/virtual_device.h"
 
 namespace vdevice {
 
 class NxlSession {
  public:
-  NxlSession(VirtualDevice& device, qvc::device::DeviceServer& server,
-             qvc::device::ClientInfo info);
+  NxlSession(VirtualDevice& device, NxlOutbox& out, qvc::device::ClientInfo info);
   ~NxlSession();  // stops and joins the thread
   NxlSession(const NxlSession&) = delete;
   NxlSession& operator=(const NxlSession&) = delete;
@@ -56,7 +56,7 @@ class NxlSession {
 
   using Clock = std::chrono::steady_clock;
   VirtualDevice& device_;
-  qvc::device::DeviceServer& server_;
+  NxlOutbox& out_;
   const qvc::device::ClientInfo info_;
 
   std::mutex mutex_;

@@ -10,9 +10,9 @@ constexpr size_t kBlock = 64 * 1024;
 
 }  // namespace
 
-OctDownload::OctDownload(VirtualDevice& device, octc::device::DeviceEngine& engine,
-                         octc::device::SubRef ref, Recording recording)
-    : device_(device), engine_(engine), ref_(ref), recording_(std::move(recording)) {}
+OctDownload::OctDownload(VirtualDevice& device, OctOutbox& out, octc::device::SubRef ref,
+                         Recording recording)
+    : device_(device), out_(out), ref_(ref), recording_(std::move(recording)) {}
 
 OctDownload::~OctDownload() {
   RequestStop();
@@ -46,13 +46,13 @@ void OctDownload::Run() {
     // always short of the whole: a recording of one block is cut in half.
     const size_t size = abortEarly && b.size() == total ? b.size() / 2 : b.size();
     received += size;
-    alive = engine_.DownloadData(ref_, b.data(), size, total, received);
+    alive = out_.DownloadData(ref_, b.data(), size, total, received);
     if (!alive || abortEarly) break;
   }
   // The device closes the download when it has sent everything (or gives
   // up early under the abort fault); the client tells the two apart by the
   // byte counts.
-  if (alive && !stop_) engine_.EndDownload(ref_, OCTC_STATE_CLOSED, 0);
+  if (alive && !stop_) out_.EndDownload(ref_, OCTC_STATE_CLOSED, 0);
   finished_ = true;
 }
 

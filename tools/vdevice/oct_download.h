@@ -8,14 +8,14 @@
 #include <thread>
 
 #include "octc_device/device.h"
+#include "vdevice/outbox.h"
 #include "vdevice/virtual_device.h"
 
 namespace vdevice {
 
 class OctDownload {
  public:
-  OctDownload(VirtualDevice& device, octc::device::DeviceEngine& engine, octc::device::SubRef ref,
-              Recording recording);
+  OctDownload(VirtualDevice& device, OctOutbox& out, octc::device::SubRef ref, Recording recording);
   ~OctDownload();  // stops and joins the thread
   OctDownload(const OctDownload&) = delete;
   OctDownload& operator=(const OctDownload&) = delete;
@@ -28,7 +28,7 @@ class OctDownload {
   void Run();
 
   VirtualDevice& device_;
-  octc::device::DeviceEngine& engine_;
+  OctOutbox& out_;
   const octc::device::SubRef ref_;
   const Recording recording_;
   std::atomic<bool> stop_{false};

@@ -56,9 +56,11 @@ void OctFrontEnd::MakeEngine(uint16_t port) {
   config.channel_count = spec.channels;
   config.stream_count = kStreamsPerChannel;
   config.client_limit = spec.client_limit;
+  if (HostileAnswers* hostile = device_->hostile()) hostile->DeviceInfo(&config);
   live_.reset();
   engine_ = std::make_unique<octc::device::DeviceEngine>(config, this);
-  live_ = std::make_unique<OctLiveFeed>(*device_, *engine_);
+  out_ = std::make_unique<OctOutbox>(*engine_, device_->hostile());
+  live_ = std::make_unique<OctLiveFeed>(*device_, *out_);
   const Faults& f = spec.faults;
   // The refusal switches: a password nobody knows, no logins left, no
   // channels to open.
@@ -74,14 +76,14 @@ bool OctFrontEnd::Start(uint16_t port) {
   if (port != 0) MakeEngine(port);
   const OctMediaInfo media = OctMediaInfoOf(*device_, 0);
   for (int32_t c = 1; c <= device_->spec().channels; ++c) {
-    for (int32_t s = 0; s < kStreamsPerChannel; ++s) engine_->SetMediaInfo(c, s, media);
+    for (int32_t s = 0; s < kStreamsPerChannel; ++s) out_->SetMediaInfo(c, s, media);
   }
   DeviceSinks sinks;
   sinks.user_data = [this](const std::vector<uint8_t>& data) {
     std::vector<uint8_t> m(kUserDataHeader, 0);  // channel 0: every channel
     std::memcpy(m.data(), kUserDataPrefix, 16);
     m.insert(m.end(), data.begin(), data.end());
-    engine_->SendNotice(kNoticeUserData, m.data(), m.size());
+    out_->SendNotice(kNoticeUserData, m.data(), m.size());
   };
   sinks.recording_state = [this](bool recording) {
     for (int32_t c = 1; c <= device_->spec().channels; ++c) SendRecordingState(c, recording);
@@ -164,6 +166,8 @@ void OctFrontEnd::OnSessionClosed(uint64_t session) {
 }
 
 void OctFrontEnd::OnStreamOpened(SubRef ref, int32_t channel, int32_t stream) {
+  // A hostile device describes the stream anew for each viewer.
+  if (device_->hostile()) out_->SetMediaInfo(channel, stream, OctMediaInfoOf(*device_, 0));
   live_->AddViewer(ref, channel, stream);
 }
 
@@ -172,7 +176,16 @@ void OctFrontEnd::OnStreamClosed(SubRef ref) {
 }
 
 int32_t OctFrontEnd::OnKeyFrameRequest(SubRef ref) {
-  return live_->RequestKeyFrame(ref) ? 0 : OCTC_ERR_FAILED;
+  return Result(live_->RequestKeyFrame(ref) ? 0 : OCTC_ERR_FAILED);
+}
+
+int32_t OctFrontEnd::OnTalkOpen(SubRef) {
+  return Result(0);
+}
+
+int32_t OctFrontEnd::Result(int32_t result) const {
+  HostileAnswers* hostile = device_->hostile();
+  return hostile ? hostile->Result(result) : result;
 }
 
 std::vector<octc::device::RecordEntry> OctFrontEnd::OnRecordList(const OctRecQuery& q) {
@@ -199,6 +212,11 @@ std::vector<octc::device::RecordEntry> OctFrontEnd::OnRecordList(const OctRecQue
     e.size = device_->RawRecordingSize(r);
     out.push_back(std::move(e));
   }
+  if (HostileAnswers* hostile = device_->hostile()) {
+    hostile->RecordList(&out);
+    // A count beyond the items, in the next list.
+    if (hostile->CorruptListCount()) engine_->SendMalformed(octc::device::Malformed::kBadCount);
+  }
   return out;
 }
 
@@ -213,7 +231,7 @@ bool OctFrontEnd::OnPlaybackOpen(SubRef ref, const std::string& path) {
   Recording r;
   if (!FindRecording(path, &r)) return false;
   Retire(0, 0, false);  // collects workers that ended by themselves
-  auto replay = std::make_unique<OctReplay>(*device_, *engine_, ref, std::move(r));
+  auto replay = std::make_unique<OctReplay>(*device_, *out_, ref, std::move(r));
   replay->Start();
   std::lock_guard lock(mutex_);
   replays_[{ref.session, ref.handle}] = std::move(replay);
@@ -224,14 +242,14 @@ int32_t OctFrontEnd::OnPlaybackSpeed(SubRef ref, int32_t speed) {
   std::lock_guard lock(mutex_);
   controls_.push_back({'s', speed});
   auto it = replays_.find({ref.session, ref.handle});
-  return it == replays_.end() ? OCTC_ERR_FAILED : it->second->SetSpeed(speed);
+  return Result(it == replays_.end() ? OCTC_ERR_FAILED : it->second->SetSpeed(speed));
 }
 
 int32_t OctFrontEnd::OnPlaybackSkip(SubRef ref, int32_t position_ms) {
   std::lock_guard lock(mutex_);
   controls_.push_back({'k', position_ms});
   auto it = replays_.find({ref.session, ref.handle});
-  return it == replays_.end() ? OCTC_ERR_FAILED : it->second->Skip(position_ms);
+  return Result(it == replays_.end() ? OCTC_ERR_FAILED : it->second->Skip(position_ms));
 }
 
 void OctFrontEnd::OnPlaybackClosed(SubRef ref) {
@@ -242,7 +260,7 @@ bool OctFrontEnd::OnDownloadOpen(SubRef ref, const std::string& path) {
   Recording r;
   if (!FindRecording(path, &r)) return false;
   Retire(0, 0, false);
-  auto download = std::make_unique<OctDownload>(*device_, *engine_, ref, std::move(r));
+  auto download = std::make_unique<OctDownload>(*device_, *out_, ref, std::move(r));
   download->Start();
   std::lock_guard lock(mutex_);
   downloads_[{ref.session, ref.handle}] = std::move(download);
@@ -255,28 +273,29 @@ void OctFrontEnd::OnDownloadClosed(SubRef ref) {
 
 // Talk audio comes back as it came.
 void OctFrontEnd::OnTalkData(SubRef ref, const uint8_t* data, size_t size, uint64_t) {
-  engine_->TalkAudio(ref, data, size);
+  out_->TalkAudio(ref, data, size);
 }
 
 void OctFrontEnd::OnNotice(uint64_t session, int32_t type, const std::string& data) {
   // User data comes back to the client that sent it, addressed as it came.
   if (type == kNoticeUserData && data.size() >= kUserDataHeader &&
       std::memcmp(data.data(), kUserDataPrefix, 16) == 0) {
-    engine_->SendNoticeTo(session, kNoticeUserData, data.data(), data.size());
+    out_->SendNoticeTo(session, kNoticeUserData, data.data(), data.size());
   }
 }
 
 std::string OctFrontEnd::OnRemoteConfig(uint64_t, const std::string& request) {
   std::string answer = device_->HandleRpc(request);
   NoteRecordSet(request, answer);
-  return answer;
+  HostileAnswers* hostile = device_->hostile();
+  return hostile ? hostile->Rpc(answer) : answer;
 }
 
 void OctFrontEnd::SendRecordingState(int32_t channel, bool recording) {
   char text[64];
   const int n = std::snprintf(text, sizeof text, "{\"channel\":%d,\"%s\":1}", channel,
                               recording ? "start" : "stop");
-  if (n > 0) engine_->SendNotice(kNoticeJson, text, static_cast<size_t>(n));
+  if (n > 0) out_->SendNotice(kNoticeJson, text, static_cast<size_t>(n));
 }
 
 // A successful "record_set" changes the recording state of the channels it

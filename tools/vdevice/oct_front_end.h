@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "octc_device/device.h"
+#include "vdevice/outbox.h"
 #include "vdevice/virtual_device.h"
 
 namespace vdevice {
@@ -57,6 +58,7 @@ class OctFrontEnd : public octc::device::DeviceHandler {
   bool OnPlaybackOpen(octc::device::SubRef ref, const std::string& path) override;
   int32_t OnPlaybackSpeed(octc::device::SubRef ref, int32_t speed) override;
   int32_t OnPlaybackSkip(octc::device::SubRef ref, int32_t position_ms) override;
+  int32_t OnTalkOpen(octc::device::SubRef ref) override;
   void OnPlaybackClosed(octc::device::SubRef ref) override;
   bool OnDownloadOpen(octc::device::SubRef ref, const std::string& path) override;
   void OnDownloadClosed(octc::device::SubRef ref) override;
@@ -71,12 +73,15 @@ class OctFrontEnd : public octc::device::DeviceHandler {
   bool FindRecording(const std::string& path, Recording* out) const;
   void SendRecordingState(int32_t channel, bool recording);
   void NoteRecordSet(const std::string& request, const std::string& answer);
+  // A command's result, as a hostile device gives it.
+  int32_t Result(int32_t result) const;
   // Ends and forgets the workers of one sub-handle, of one session (handle
   // 0) or all; joins those whose threads have ended (or all, with join_all).
   void Retire(uint64_t session, int32_t handle, bool join_all);
 
   std::shared_ptr<VirtualDevice> device_;
   std::unique_ptr<octc::device::DeviceEngine> engine_;
+  std::unique_ptr<OctOutbox> out_;
   std::unique_ptr<OctLiveFeed> live_;
   mutable std::mutex mutex_;
   std::map<Key, std::unique_ptr<OctReplay>> replays_;

@@ -16,8 +16,7 @@ std::pair<uint64_t, int32_t> RefKey(octc::device::SubRef ref) {
 
 }  // namespace
 
-OctLiveFeed::OctLiveFeed(VirtualDevice& device, octc::device::DeviceEngine& engine)
-    : device_(device), engine_(engine) {}
+OctLiveFeed::OctLiveFeed(VirtualDevice& device, OctOutbox& out) : device_(device), out_(out) {}
 
 OctLiveFeed::~OctLiveFeed() {
   Stop();
@@ -86,11 +85,11 @@ void OctLiveFeed::Send(const Picture& p) {
   const MediaFrame& frame = clip.frames[p.index % clip.frames.size()];
   const uint32_t ms = OctTimestampMs(device_, p.index);
   const int reached =
-      engine_.PushFrame(p.key.first, p.key.second, frame.key ? OCTC_FRAME_KEY : OCTC_FRAME_P,
-                        frame.data.data(), frame.data.size(), ms);
+      out_.PushFrame(p.key.first, p.key.second, frame.key ? OCTC_FRAME_KEY : OCTC_FRAME_P,
+                     frame.data.data(), frame.data.size(), ms);
   if (reached == 0) return;
   const std::vector<uint8_t> audio = device_.AudioForFrame(p.index);
-  engine_.PushAudio(p.key.first, p.key.second, audio.data(), audio.size(), ms);
+  out_.PushAudio(p.key.first, p.key.second, audio.data(), audio.size(), ms);
   CountAndFault();
 }
 
@@ -113,9 +112,9 @@ void OctLiveFeed::CountAndFault() {
     std::lock_guard lock(mutex_);
     since_fault_ = 0;
   }
-  if (drop) engine_.DropLinks();
-  if (close) engine_.CloseLinks();
-  if (malformed) engine_.SendMalformed(octc::device::Malformed::kBadMagic);
+  if (drop) out_.engine().DropLinks();
+  if (close) out_.engine().CloseLinks();
+  if (malformed) out_.engine().SendMalformed(octc::device::Malformed::kBadMagic);
 }
 
 void OctLiveFeed::Run() {

@@ -14,13 +14,14 @@
 #include <utility>
 
 #include "octc_device/device.h"
+#include "vdevice/outbox.h"
 #include "vdevice/virtual_device.h"
 
 namespace vdevice {
 
 class OctLiveFeed {
  public:
-  OctLiveFeed(VirtualDevice& device, octc::device::DeviceEngine& engine);
+  OctLiveFeed(VirtualDevice& device, OctOutbox& out);
   ~OctLiveFeed();  // stops and joins the thread
   OctLiveFeed(const OctLiveFeed&) = delete;
   OctLiveFeed& operator=(const OctLiveFeed&) = delete;
@@ -52,7 +53,7 @@ class OctLiveFeed {
   uint64_t NextKeyFrom(uint64_t index) const;
 
   VirtualDevice& device_;
-  octc::device::DeviceEngine& engine_;
+  OctOutbox& out_;
   mutable std::mutex mutex_;
   std::condition_variable cv_;
   bool stop_ = false;

@@ -7,9 +7,9 @@
 
 namespace vdevice {
 
-OctReplay::OctReplay(VirtualDevice& device, octc::device::DeviceEngine& engine,
-                     octc::device::SubRef ref, Recording recording)
-    : device_(device), engine_(engine), ref_(ref), recording_(std::move(recording)) {}
+OctReplay::OctReplay(VirtualDevice& device, OctOutbox& out, octc::device::SubRef ref,
+                     Recording recording)
+    : device_(device), out_(out), ref_(ref), recording_(std::move(recording)) {}
 
 OctReplay::~OctReplay() {
   RequestStop();
@@ -58,21 +58,21 @@ int32_t OctReplay::Skip(int32_t position_ms) {
 bool OctReplay::SendPicture(uint32_t pos) {
   const MediaFrame& frame = device_.RecordingFrame(recording_, pos);
   const uint32_t ms = OctTimestampMs(device_, pos);
-  if (!engine_.PlaybackFrame(ref_, frame.key ? OCTC_FRAME_KEY : OCTC_FRAME_P, frame.data.data(),
-                             frame.data.size(), ms)) {
+  if (!out_.PlaybackFrame(ref_, frame.key ? OCTC_FRAME_KEY : OCTC_FRAME_P, frame.data.data(),
+                          frame.data.size(), ms)) {
     return false;
   }
   const std::vector<uint8_t> audio = device_.AudioForFrame(pos);
-  return engine_.PlaybackAudio(ref_, audio.data(), audio.size(), ms);
+  return out_.PlaybackAudio(ref_, audio.data(), audio.size(), ms);
 }
 
 // The end kinds: '2' reached the end (the handle stays open and a skip
 // plays on), '9' failed, 'w' closed by the device.
 bool OctReplay::SendEnd() {
   switch (device_.spec().playback_end) {
-    case '9': engine_.EndPlayback(ref_, OCTC_STATE_RESULT, 1); return true;
-    case 'w': engine_.EndPlayback(ref_, OCTC_STATE_CLOSED, 0); return true;
-    default: engine_.EndPlayback(ref_, OCTC_STATE_RESULT, 0); return false;
+    case '9': out_.EndPlayback(ref_, OCTC_STATE_RESULT, 1); return true;
+    case 'w': out_.EndPlayback(ref_, OCTC_STATE_CLOSED, 0); return true;
+    default: out_.EndPlayback(ref_, OCTC_STATE_RESULT, 0); return false;
   }
 }
 
@@ -81,7 +81,7 @@ void OctReplay::Run() {
   const auto period = std::chrono::microseconds(1000000 / clip.fps);
   const auto durationMs =
       static_cast<int32_t>(uint64_t{recording_.frames} * 1000 / static_cast<uint64_t>(clip.fps));
-  bool alive = engine_.PlaybackMediaInfo(ref_, OctMediaInfoOf(device_, durationMs));
+  bool alive = out_.PlaybackMediaInfo(ref_, OctMediaInfoOf(device_, durationMs));
   const bool paced = device_.spec().paced;
   std::unique_lock lock(mutex_);
   due_ = Clock::now();

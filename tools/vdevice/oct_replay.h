@@ -12,14 +12,14 @@
 #include <thread>
 
 #include "octc_device/device.h"
+#include "vdevice/outbox.h"
 #include "vdevice/virtual_device.h"
 
 namespace vdevice {
 
 class OctReplay {
  public:
-  OctReplay(VirtualDevice& device, octc::device::DeviceEngine& engine, octc::device::SubRef ref,
-            Recording recording);
+  OctReplay(VirtualDevice& device, OctOutbox& out, octc::device::SubRef ref, Recording recording);
   ~OctReplay();  // stops and joins the thread
   OctReplay(const OctReplay&) = delete;
   OctReplay& operator=(const OctReplay&) = delete;
@@ -45,7 +45,7 @@ class OctReplay {
   bool SendEnd();
 
   VirtualDevice& device_;
-  octc::device::DeviceEngine& engine_;
+  OctOutbox& out_;
   const octc::device::SubRef ref_;
   const Recording recording_;
 

@@ -47,6 +47,9 @@ VirtualDevice::VirtualDevice(DeviceSpec spec, int index)
     if (!in) throw std::runtime_error("cannot read the configuration library " + spec_.cfg_library);
     cfg_library_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
+  if (spec_.faults.hostile_seed) {
+    hostile_ = std::make_unique<HostileAnswers>(*spec_.faults.hostile_seed);
+  }
 }
 
 VirtualDevice::~VirtualDevice() = default;
@@ -81,7 +84,7 @@ std::vector<Recording> VirtualDevice::Recordings(int channel, const Date& date) 
 
 bool VirtualDevice::FindRecording(int channel, const std::string& path, Recording* out) const {
   for (const Recording& r : Recordings(channel, Today())) {
-    if (r.path == path) {
+    if (r.path == path || hostile_) {
       *out = r;
       return true;
     }

@@ -18,6 +18,7 @@
 
 #include "rpc/rpc_state_store.h"
 #include "vdevice/device_settings.h"
+#include "vdevice/hostile_answers.h"
 #include "vdevice/media_clip.h"
 
 namespace vdevice {
@@ -57,10 +58,13 @@ class VirtualDevice {
   const DeviceSpec& spec() const { return spec_; }
   int index() const { return index_; }
   const MediaClip& clip() const { return *clip_; }
+  // The mutator of every message, on a hostile device; null otherwise.
+  HostileAnswers* hostile() const { return hostile_.get(); }
 
   // Recordings of a device channel on a date (three a day, today only).
   std::vector<Recording> Recordings(int channel, const Date& date) const;
-  // The recording a client names by its path; false when there is none.
+  // The recording a client names by its path; false when there is none. A
+  // hostile device takes any path for its first recording.
   bool FindRecording(int channel, const std::string& path, Recording* out) const;
   // The file-list answer: 7-byte entries for device types 1 and 5, 10-byte
   // entries otherwise.
@@ -108,6 +112,7 @@ class VirtualDevice {
   int index_;
   std::shared_ptr<const MediaClip> clip_;
   std::vector<uint8_t> cfg_library_;
+  std::unique_ptr<HostileAnswers> hostile_;
   rpc::RpcStateStore rpc_;
   mutable std::mutex mutex_;
   std::vector<uint32_t> controls_;

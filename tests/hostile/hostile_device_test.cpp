@@ -1,0 +1,276 @@
+// The SDK against hostile devices of the simulator (fault=hostile:SEED), on
+// both transports, beside a normal device: every message the hostile device
+// sends is mutated. Whatever it sends, every export on its channel returns a
+// result value within its budget, the normal channels keep streaming, each
+// hostile channel ends with exactly one event, and release leaves no thread
+// (and, under the sanitizers, no leak and no access outside a buffer).
+#include <gtest/gtest.h>
+#include <qcsdk/qcsdk.h>
+#include <qcsdk/qcsdk_grpc.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <shared_mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/host_recorder.h"
+#include "support/process_probe.h"
+#include "vdevice/device_host.h"
+
+namespace qcsdk::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Seeds 1..kSeeds on each transport, run by kWorkers host threads at once.
+// Among them, seeds whose devices once hung the SDK: 14 (Nxl, a
+// configuration handshake kept open by stray text) and every Nxl seed whose
+// device answers a list with 4 MiB of entries (gigabytes of entries that
+// stalled the normal channel's link thread).
+constexpr int kSeeds = 32;
+constexpr int kWorkers = 3;
+constexpr int kQuickMs = 2000;  // exports that only queue a message or read state
+constexpr int kWaitMs = 6000;   // exports that wait for the device: 5 s budgets
+
+bool WaitUntil(const std::function<bool()>& pred, int ms) {
+  const auto end = Clock::now() + std::chrono::milliseconds(ScaledMs(ms));
+  while (!pred()) {
+    if (Clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+bool Ends(int32_t code) {
+  return code >= QCSDK_EVENT_AUTH_FAILED && code <= QCSDK_EVENT_REMOTE_CLOSED;
+}
+
+class HostileRun {
+ public:
+  HostileRun(HostRecorder& host, std::filesystem::path dir) : host_(host), dir_(std::move(dir)) {}
+
+  // Connects to a new hostile device with this seed over one transport,
+  // drives every export on the channel and disconnects it.
+  void Seed(int seed, int transport) {
+    SCOPED_TRACE("seed " + std::to_string(seed) + (transport ? " OCT" : " Nxl"));
+    vdevice::DeviceSpec spec;
+    spec.width = 160;
+    spec.height = 120;
+    spec.device_type = seed % 2 == 0 ? 3 : 1;  // handshake, 10- or 7-byte list entries
+    spec.recording_kind = seed % 5;            // raw and chunked downloads
+    // Mostly the whole record, whose RPC-support byte opens RPC on Nxl.
+    spec.header = static_cast<vdevice::HeaderForm>(seed % 4 == 3 ? 1 + seed % 8 / 4 : 0);
+    spec.faults.hostile_seed = static_cast<uint64_t>(seed);
+    vdevice::DeviceHost device;
+    std::string error;
+    ASSERT_EQ(device.Add(spec, &error), 0) << error;
+    const int port =
+        transport == QCSDK_TRANSPORT_OCT ? device.oct(0)->port() : device.nxl(0).port();
+    void* user = User(seed, transport);
+    std::unique_lock connecting(numbers_);
+    const int32_t n =
+        QCSDK_Connect2(transport, "127.0.0.1", port, transport == QCSDK_TRANSPORT_OCT ? 1 : 0, 0,
+                       "admin", "admin", 0, user);
+    ASSERT_GE(n, 0);
+    connecting.unlock();
+    // Connected, or refused: the device's answers may break the login.
+    ASSERT_TRUE(WaitUntil([&] { return Count(user, 1) + Terminal(user) > 0; }, 15000));
+    if (Count(user, 1) > 0) Drive(n, user, seed);
+    Call(user, "Disconnect", kQuickMs, [&] { return QCSDK_Disconnect(n); });
+    EXPECT_TRUE(WaitUntil([&] { return Terminal(user) > 0; }, 10000));
+  }
+
+  static void* User(int seed, int transport) {
+    return reinterpret_cast<void*>(static_cast<uintptr_t>(seed * 2 + transport + 1));
+  }
+  int Count(void* user, int32_t code) const {
+    int n = 0;
+    for (const HostEvent& e : host_.Events()) n += e.user == user && e.code == code ? 1 : 0;
+    return n;
+  }
+  int Terminal(void* user) const {
+    int n = 0;
+    for (const HostEvent& e : host_.Events()) n += e.user == user && Ends(e.code) ? 1 : 0;
+    return n;
+  }
+
+ private:
+  // Runs one export on the channel of `user`, unless its link has ended:
+  // the number may then name another seed's channel. No connect reuses a
+  // number while an export runs. The export must come back within its
+  // budget with a truth value.
+  int32_t Call(void* user, const char* name, int budgetMs, const std::function<int32_t()>& call) {
+    std::shared_lock running(numbers_);
+    if (Terminal(user) > 0) return -1;
+    const auto start = Clock::now();
+    const int32_t result = call();
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    EXPECT_LE(ms, ScaledMs(budgetMs)) << name;
+    EXPECT_TRUE(result == 0 || result == 1) << name << " returned " << result;
+    return result;
+  }
+
+  void Drive(int32_t n, void* user, int seed) {
+    const std::string base = (dir_ / std::to_string(seed)).string();
+    int32_t type = 0;
+    StreamInfo info{};
+    Call(user, "GetDeviceInfo", kQuickMs, [&] { return QCSDK_GetDeviceInfo(n, &type); });
+    Call(user, "GetStreamInfo", kQuickMs, [&] { return QCSDK_GetStreamInfo(n, &info); });
+    Call(user, "EnableDecoder", kQuickMs, [&] { return QCSDK_EnableDecoder(n, 1); });
+    static constexpr const char* kExtensions[] = {".sv4", ".sv5", ".sv6", ".mp4", ".mp4"};
+    const int kind = info.recordingKind >= 1 && info.recordingKind <= 5 ? info.recordingKind : 1;
+    const std::string record = base + kExtensions[kind - 1];
+    Call(user, "StartRec", kQuickMs, [&] { return QCSDK_StartRec(n, record.c_str()); });
+    Call(user, "EnableVideoData", kQuickMs, [&] { return QCSDK_EnableVideoData(n, 1); });
+
+    const vdevice::Date today = vdevice::Today();
+    const int32_t dates[6] = {today.year, today.month, today.day,
+                              today.year, today.month, today.day};
+    const int lists = Count(user, 10) + Count(user, 11);
+    Call(user, "GetRemoteRecFileList", kWaitMs,
+         [&] { return QCSDK_GetRemoteRecFileList(n, dates); });
+    WaitUntil([&] { return Count(user, 10) + Count(user, 11) > lists || Terminal(user) > 0; },
+              kWaitMs);
+    const size_t downloads = host_.Downloads().size();
+    Call(user, "RemotePlay", kQuickMs, [&] { return QCSDK_RemotePlay(n, 0); });
+    for (int32_t command = 0; command <= 5; ++command) {
+      Call(user, "RemotePlayControl", kWaitMs,
+           [&] { return QCSDK_RemotePlayControl(n, command, command == 5 ? 0x7FFFFFFF : 1); });
+    }
+    const std::string download = base + ".download";
+    Call(user, "DownloadRemoteFile", kQuickMs,
+         [&] { return QCSDK_DownloadRemoteFile(n, 0, download.c_str()); });
+    const uint8_t audio[320] = {};
+    Call(user, "StartTalk", kQuickMs, [&] { return QCSDK_StartTalk(n); });
+    Call(user, "SendTalkData", kQuickMs,
+         [&] { return QCSDK_SendTalkData(n, audio, sizeof audio); });
+    Call(user, "StopTalk", kQuickMs, [&] { return QCSDK_StopTalk(n); });
+    Call(user, "SendUserData", kQuickMs, [&] { return QCSDK_SendUserData(n, audio, 16); });
+    // RPC calls on OCT; control messages on Nxl.
+    Call(user, "SendPTZCommand", kWaitMs, [&] { return QCSDK_SendPTZCommand(n, 4, 1); });
+    Call(user, "RemoteRecording", 2 * kWaitMs, [&] { return QCSDK_RemoteRecording(n, 1); });
+    // Without an open exchange an RPC call would only wait out its budget;
+    // the exchange is closed again whatever the device answered.
+    if (Call(user, "GRPC_Begin", kWaitMs, [&] { return QCSDK_GRPC_Begin(n); }) == 1) {
+      qvbu_dev_get_info_result device{};
+      Call(user, "GRPC_dev_get_info", kWaitMs,
+           [&] { return QCSDK_GRPC_dev_get_info(n, nullptr, &device); });
+      qvbu_ptz_patrols_get_param patrolsParam{};
+      qvbu_ptz_patrols_get_result patrols{};
+      Call(user, "GRPC_ptz_patrols_get", kWaitMs,
+           [&] { return QCSDK_GRPC_ptz_patrols_get(n, &patrolsParam, &patrols); });
+      qvbu_log_get_param logParam{};
+      qvbu_log_get_result log{};
+      Call(user, "GRPC_log_get", kWaitMs, [&] { return QCSDK_GRPC_log_get(n, &logParam, &log); });
+    }
+    Call(user, "GRPC_End", kQuickMs, [&] { return QCSDK_GRPC_End(n); });
+    Call(user, "RemoteConfig", kWaitMs, [&] { return QCSDK_RemoteConfig(n, 0); });
+
+    uint8_t* bitmap = nullptr;
+    int32_t width = 0;
+    int32_t height = 0;
+    Call(user, "SaveBitmapToBuffer", kQuickMs,
+         [&] { return QCSDK_SaveBitmapToBuffer(n, &bitmap, &width, &height); });
+    QCSDK_FreeBitmapBuffer(bitmap);
+    const std::string snapshot = base + ".bmp";
+    Call(user, "SaveBitmap", kQuickMs, [&] { return QCSDK_SaveBitmap(n, snapshot.c_str()); });
+    Call(user, "Refresh", kQuickMs, [&] { return QCSDK_Refresh(n); });
+    // The download runs out (or the link ends) before the channel goes.
+    WaitUntil(
+        [&] {
+          const auto all = host_.Downloads();
+          for (size_t i = downloads; i < all.size(); ++i) {
+            if (all[i].channel == n && all[i].code != QCSDK_DOWNLOAD_PROGRESS) return true;
+          }
+          return Terminal(user) > 0;
+        },
+        kWaitMs);
+    Call(user, "EnableDecoder", kQuickMs, [&] { return QCSDK_EnableDecoder(n, 0); });
+    Call(user, "StopRec", kQuickMs, [&] { return QCSDK_StopRec(n); });
+  }
+
+  HostRecorder& host_;
+  const std::filesystem::path dir_;
+  std::shared_mutex numbers_;
+};
+
+TEST(HostileDevice, NeverCrashesHangsOrLeaksAndSparesTheOtherChannels) {
+  // A sanitizer's runtime starts a thread of its own with the first thread:
+  // one is started and joined before counting.
+  std::thread([] {}).join();
+  const int threads = ThreadCount();
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("qcsdk_hostile_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  {
+    auto host = std::make_unique<HostRecorder>();
+    vdevice::DeviceHost normal;
+    vdevice::DeviceSpec spec;
+    spec.width = 160;
+    spec.height = 120;
+    std::string error;
+    ASSERT_EQ(normal.Add(spec, &error), 0) << error;
+    ASSERT_EQ(QCSDK_InitSDK(0, nullptr), 1);
+    // Whatever library a hostile device sends, none is loaded.
+    const char* const nothing[] = {
+        "0000000000000000000000000000000000000000000000000000000000000000"};
+    ASSERT_EQ(QCSDK_SetCfgDialogDigests(nothing, 1), 1);
+    void* const kNormal = reinterpret_cast<void*>(uintptr_t{1} << 20);
+    const int32_t nxl = QCSDK_Connect2(QCSDK_TRANSPORT_NXL, "127.0.0.1", normal.nxl(0).port(), 0, 0,
+                                       "admin", "admin", 0, kNormal);
+    const int32_t oct = QCSDK_Connect2(QCSDK_TRANSPORT_OCT, "127.0.0.1", normal.oct(0)->port(), 1,
+                                       0, "admin", "admin", 0, kNormal);
+    ASSERT_TRUE(host->WaitFor(QCSDK_EVENT_CONNECTED, 2, ScaledMs(10000)));
+    auto frames = [&](int32_t channel) {
+      size_t count = 0;
+      for (const auto& r : host->Raw()) count += r.channel == channel ? 1 : 0;
+      return count;
+    };
+
+    HostileRun run(*host, dir);
+    std::atomic<int> next{0};
+    std::atomic<int> running{kWorkers};
+    std::vector<std::thread> workers;
+    for (int w = 0; w < kWorkers; ++w) {
+      workers.emplace_back([&] {
+        for (int i; (i = next++) < 2 * kSeeds;) {
+          run.Seed(1 + i / 2, i % 2 == 0 ? QCSDK_TRANSPORT_NXL : QCSDK_TRANSPORT_OCT);
+        }
+        --running;
+      });
+    }
+    // The normal channels stream on throughout.
+    while (running > 0) {
+      const size_t a = frames(nxl);
+      const size_t b = frames(oct);
+      EXPECT_TRUE(WaitUntil([&] { return frames(nxl) > a + 5 && frames(oct) > b + 5; }, 5000))
+          << frames(nxl) - a << " Nxl and " << frames(oct) - b << " OCT frames";
+    }
+    for (std::thread& t : workers) t.join();
+    StreamInfo info{};
+    EXPECT_EQ(QCSDK_GetStreamInfo(nxl, &info), 1);
+    EXPECT_EQ(QCSDK_GetStreamInfo(oct, &info), 1);
+    EXPECT_EQ(run.Terminal(kNormal), 0);
+    // Each hostile channel ended exactly once, after at most one event 1.
+    for (int seed = 1; seed <= kSeeds; ++seed) {
+      for (int transport : {QCSDK_TRANSPORT_NXL, QCSDK_TRANSPORT_OCT}) {
+        void* user = HostileRun::User(seed, transport);
+        EXPECT_EQ(run.Terminal(user), 1) << "seed " << seed << " transport " << transport;
+        EXPECT_LE(run.Count(user, QCSDK_EVENT_CONNECTED), 1) << "seed " << seed;
+      }
+    }
+    QCSDK_ReleaseSDK();
+    normal.Stop();
+  }
+  EXPECT_EQ(ThreadCount(), threads);
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace qcsdk::test
