@@ -1,16 +1,16 @@
 // The channel base: construction, the link state machine and the reports
 // that are the same for every transport.
-#include "qcsdk/channel.h"
+#include "qcsdk/channel/channel.h"
 
 #include <cstring>
 #include <mutex>
 
 #include "grpc/grpc_context.h"
 #include "platform/player_api.h"
-#include "qcsdk/assertion.h"
-#include "qcsdk/bytes.h"
-#include "qcsdk/callbacks.h"
-#include "qcsdk/registry.h"
+#include "qcsdk/facade/assertion.h"
+#include "qcsdk/facade/bytes.h"
+#include "qcsdk/facade/callbacks.h"
+#include "qcsdk/facade/registry.h"
 
 namespace qcsdk {
 

@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "platform/os.h"
-#include "qcsdk/nocopyable.h"
-#include "qcsdk/recfile.h"
+#include "qcsdk/channel/recfile.h"
+#include "qcsdk/facade/nocopyable.h"
 
 namespace qcsdk {
 

@@ -1,4 +1,4 @@
-#include "qcsdk/recfile.h"
+#include "qcsdk/channel/recfile.h"
 
 #include <qp/qp.h>
 
@@ -8,9 +8,9 @@
 #include <string>
 
 #include "platform/mp4pkg_api.h"
-#include "qcsdk/assertion.h"
-#include "qcsdk/bytes.h"
-#include "qcsdk/channel.h"
+#include "qcsdk/channel/channel.h"
+#include "qcsdk/facade/assertion.h"
+#include "qcsdk/facade/bytes.h"
 
 namespace qcsdk {
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "qcsdk/nocopyable.h"
+#include "qcsdk/facade/nocopyable.h"
 
 namespace qcsdk {
 

@@ -1,4 +1,4 @@
-#include "qcsdk/snapshot.h"
+#include "qcsdk/channel/snapshot.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -6,8 +6,8 @@
 #include <memory>
 #include <mutex>
 
-#include "qcsdk/bytes.h"
-#include "qcsdk/channel.h"
+#include "qcsdk/channel/channel.h"
+#include "qcsdk/facade/bytes.h"
 
 namespace qcsdk {
 namespace {

@@ -5,12 +5,12 @@
 #include <mutex>
 
 #include "platform/player_api.h"
-#include "qcsdk/bytes.h"
-#include "qcsdk/callback_edge.h"
-#include "qcsdk/callbacks.h"
-#include "qcsdk/channel.h"
-#include "qcsdk/registry.h"
-#include "qcsdk/stream_path.h"
+#include "qcsdk/channel/channel.h"
+#include "qcsdk/channel/stream_path.h"
+#include "qcsdk/facade/bytes.h"
+#include "qcsdk/facade/callback_edge.h"
+#include "qcsdk/facade/callbacks.h"
+#include "qcsdk/facade/registry.h"
 
 namespace qcsdk {
 

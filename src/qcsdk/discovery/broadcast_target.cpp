@@ -1,4 +1,4 @@
-#include "qcsdk/broadcast_target.h"
+#include "qcsdk/discovery/broadcast_target.h"
 
 #include <qcsdk/qcsdk.h>
 

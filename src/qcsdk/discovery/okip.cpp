@@ -1,4 +1,4 @@
-#include "qcsdk/okip.h"
+#include "qcsdk/discovery/okip.h"
 
 #include <qcsdk/qcsdk.h>
 
@@ -9,9 +9,9 @@
 #include <ctime>
 
 #include "platform/nxl_api.h"
-#include "qcsdk/bytes.h"
-#include "qcsdk/callback_edge.h"
-#include "qcsdk/search_device.h"
+#include "qcsdk/discovery/search_device.h"
+#include "qcsdk/facade/bytes.h"
+#include "qcsdk/facade/callback_edge.h"
 
 namespace qcsdk::okip {
 namespace {

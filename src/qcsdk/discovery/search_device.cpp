@@ -1,4 +1,4 @@
-#include "qcsdk/search_device.h"
+#include "qcsdk/discovery/search_device.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -11,8 +11,8 @@
 #include "platform/nxl_api.h"
 #include "platform/oct_api.h"
 #include "platform/os.h"
-#include "qcsdk/callback_edge.h"
-#include "qcsdk/callbacks.h"
+#include "qcsdk/facade/callback_edge.h"
+#include "qcsdk/facade/callbacks.h"
 
 namespace qcsdk {
 namespace {

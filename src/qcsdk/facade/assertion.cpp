@@ -1,4 +1,4 @@
-#include "qcsdk/assertion.h"
+#include "qcsdk/facade/assertion.h"
 
 #include <atomic>
 

@@ -1,4 +1,4 @@
-#include "qcsdk/callbacks.h"
+#include "qcsdk/facade/callbacks.h"
 
 namespace qcsdk {
 

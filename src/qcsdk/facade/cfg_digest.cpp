@@ -14,7 +14,7 @@
 #include <mutex>
 #include <vector>
 
-#include "qcsdk/config_dialog.h"
+#include "qcsdk/facade/config_dialog.h"
 
 namespace qcsdk {
 namespace {

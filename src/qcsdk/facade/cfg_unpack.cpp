@@ -1,4 +1,4 @@
-#include "qcsdk/cfg_unpack.h"
+#include "qcsdk/facade/cfg_unpack.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "qcsdk/config_dialog.h"
+#include "qcsdk/facade/config_dialog.h"
 
 #include <cstdio>
 #include <cstring>
@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "platform/os.h"
-#include "qcsdk/bytes.h"
-#include "qcsdk/cfg_unpack.h"
-#include "qcsdk/lifecycle.h"
+#include "qcsdk/facade/bytes.h"
+#include "qcsdk/facade/cfg_unpack.h"
+#include "qcsdk/facade/lifecycle.h"
 
 namespace qcsdk {
 

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <utility>
 
-#include "qcsdk/channel.h"
-#include "qcsdk/registry.h"
+#include "qcsdk/channel/channel.h"
+#include "qcsdk/facade/registry.h"
 
 namespace qcsdk {
 

@@ -4,9 +4,9 @@
 #include <cstdlib>
 
 #include "platform/player_api.h"
-#include "qcsdk/export_frame.h"
-#include "qcsdk/nxl_callbacks.h"
-#include "qcsdk/search_device.h"
+#include "qcsdk/discovery/search_device.h"
+#include "qcsdk/facade/export_frame.h"
+#include "qcsdk/nxl/nxl_callbacks.h"
 
 using namespace qcsdk;
 

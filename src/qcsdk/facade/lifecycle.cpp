@@ -1,6 +1,6 @@
 // QCSDK_InitSDK and QCSDK_ReleaseSDK: the libraries are set up and shut
 // down in a fixed order.
-#include "qcsdk/lifecycle.h"
+#include "qcsdk/facade/lifecycle.h"
 
 #include <qcsdk/qcsdk.h>
 
@@ -11,13 +11,13 @@
 #include "platform/oct_api.h"
 #include "platform/os.h"
 #include "platform/player_api.h"
-#include "qcsdk/broadcast_target.h"
-#include "qcsdk/callbacks.h"
-#include "qcsdk/nxl_callbacks.h"
-#include "qcsdk/oct_init.h"
-#include "qcsdk/registry.h"
-#include "qcsdk/search_device.h"
-#include "qcsdk/stream_path.h"
+#include "qcsdk/channel/stream_path.h"
+#include "qcsdk/discovery/broadcast_target.h"
+#include "qcsdk/discovery/search_device.h"
+#include "qcsdk/facade/callbacks.h"
+#include "qcsdk/facade/registry.h"
+#include "qcsdk/nxl/nxl_callbacks.h"
+#include "qcsdk/oct/oct_init.h"
 
 namespace qcsdk {
 

@@ -1,4 +1,4 @@
-#include "qcsdk/registry.h"
+#include "qcsdk/facade/registry.h"
 
 #include <array>
 #include <atomic>
@@ -6,9 +6,9 @@
 #include <new>
 
 #include "platform/os.h"
-#include "qcsdk/channel.h"
-#include "qcsdk/nxl_channel.h"
-#include "qcsdk/oct_channel.h"
+#include "qcsdk/channel/channel.h"
+#include "qcsdk/nxl/nxl_channel.h"
+#include "qcsdk/oct/oct_channel.h"
 
 namespace qcsdk {
 namespace {

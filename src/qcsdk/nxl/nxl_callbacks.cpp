@@ -1,7 +1,7 @@
 // Dispatch of what the Nxl transport delivers: each callback finds its
 // channel at registry slot link id - 1, holds a reference while it works,
 // and hands the message to the channel.
-#include "qcsdk/nxl_callbacks.h"
+#include "qcsdk/nxl/nxl_callbacks.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -11,11 +11,11 @@
 
 #include "platform/nxl_api.h"
 #include "platform/oct_api.h"
-#include "qcsdk/bytes.h"
-#include "qcsdk/callback_edge.h"
-#include "qcsdk/callbacks.h"
-#include "qcsdk/nxl_channel.h"
-#include "qcsdk/registry.h"
+#include "qcsdk/facade/bytes.h"
+#include "qcsdk/facade/callback_edge.h"
+#include "qcsdk/facade/callbacks.h"
+#include "qcsdk/facade/registry.h"
+#include "qcsdk/nxl/nxl_channel.h"
 
 namespace qcsdk {
 

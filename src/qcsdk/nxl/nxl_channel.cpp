@@ -1,4 +1,4 @@
-#include "qcsdk/nxl_channel.h"
+#include "qcsdk/nxl/nxl_channel.h"
 
 #include <cstdio>
 #include <cstring>
@@ -6,7 +6,7 @@
 #include <new>
 
 #include "platform/nxl_api.h"
-#include "qcsdk/bytes.h"
+#include "qcsdk/facade/bytes.h"
 
 namespace qcsdk {
 namespace {

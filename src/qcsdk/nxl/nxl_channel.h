@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "platform/os.h"
-#include "qcsdk/channel.h"
-#include "qcsdk/config_dialog.h"
+#include "qcsdk/channel/channel.h"
+#include "qcsdk/facade/config_dialog.h"
 
 namespace qcsdk {
 

@@ -1,7 +1,7 @@
 // What the OCT library reports: each callback holds a shared reference to
 // the connection named by its handle and, for sub-handle callbacks, to the
 // owning channel, and hands the report to the channel's handler below.
-#include "qcsdk/oct_callbacks.h"
+#include "qcsdk/oct/oct_callbacks.h"
 
 #include <cjson/cJSON.h>
 
@@ -9,10 +9,10 @@
 #include <memory>
 #include <mutex>
 
-#include "qcsdk/callback_edge.h"
-#include "qcsdk/callbacks.h"
-#include "qcsdk/oct_channel.h"
-#include "qcsdk/oct_conn.h"
+#include "qcsdk/facade/callback_edge.h"
+#include "qcsdk/facade/callbacks.h"
+#include "qcsdk/oct/oct_channel.h"
+#include "qcsdk/oct/oct_conn.h"
 
 namespace qcsdk {
 namespace {

@@ -1,4 +1,4 @@
-#include "qcsdk/oct_channel.h"
+#include "qcsdk/oct/oct_channel.h"
 
 #include <qcsdk/qcsdk_grpc.h>
 
@@ -9,8 +9,8 @@
 #include "grpc/grpc_envelope.h"
 #include "grpc/grpc_stubs.h"
 #include "platform/oct_api.h"
-#include "qcsdk/bytes.h"
-#include "qcsdk/oct_conn.h"
+#include "qcsdk/facade/bytes.h"
+#include "qcsdk/oct/oct_conn.h"
 
 namespace qcsdk {
 namespace {

@@ -11,7 +11,7 @@
 #include <mutex>
 #include <vector>
 
-#include "qcsdk/channel.h"
+#include "qcsdk/channel/channel.h"
 
 namespace qcsdk {
 

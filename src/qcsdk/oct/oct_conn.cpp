@@ -1,4 +1,4 @@
-#include "qcsdk/oct_conn.h"
+#include "qcsdk/oct/oct_conn.h"
 
 #include <algorithm>
 #include <chrono>
@@ -8,8 +8,8 @@
 
 #include "log/log.h"
 #include "platform/oct_api.h"
-#include "qcsdk/oct_channel.h"
-#include "qcsdk/oct_init.h"
+#include "qcsdk/oct/oct_channel.h"
+#include "qcsdk/oct/oct_init.h"
 
 namespace qcsdk {
 namespace {

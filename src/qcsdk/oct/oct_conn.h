@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "platform/os.h"
-#include "qcsdk/nocopyable.h"
-#include "qcsdk/registry.h"
+#include "qcsdk/facade/nocopyable.h"
+#include "qcsdk/facade/registry.h"
 
 namespace qcsdk {
 

@@ -1,8 +1,8 @@
-#include "qcsdk/oct_init.h"
+#include "qcsdk/oct/oct_init.h"
 
 #include "log/log.h"
 #include "platform/oct_api.h"
-#include "qcsdk/oct_callbacks.h"
+#include "qcsdk/oct/oct_callbacks.h"
 
 namespace qcsdk {
 
