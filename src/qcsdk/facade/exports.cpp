@@ -7,8 +7,16 @@
 #include "qcsdk/discovery/search_device.h"
 #include "qcsdk/facade/export_frame.h"
 #include "qcsdk/nxl/nxl_callbacks.h"
+#include "qcsdk/nxl/nxl_channel.h"
+#include "qcsdk/oct/oct_channel.h"
 
 using namespace qcsdk;
+
+ChannelPtr qcsdk::MakeTransportChannel(int32_t nChannel, bool bOct) {
+  // The object and its reference count live in one allocation.
+  if (bOct) return std::make_shared<OctChannel>(nChannel);
+  return std::make_shared<NxlChannel>(nChannel);
+}
 
 namespace {
 

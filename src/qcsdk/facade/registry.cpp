@@ -7,17 +7,9 @@
 
 #include "platform/os.h"
 #include "qcsdk/channel/channel.h"
-#include "qcsdk/nxl/nxl_channel.h"
-#include "qcsdk/oct/oct_channel.h"
 
 namespace qcsdk {
 namespace {
-
-ChannelPtr MakeTransportChannel(int32_t nChannel, bool bOct) {
-  // The object and its reference count live in one allocation.
-  if (bOct) return std::make_shared<OctChannel>(nChannel);
-  return std::make_shared<NxlChannel>(nChannel);
-}
 
 struct Registry {
   os::RecursiveLock g_csChannels;

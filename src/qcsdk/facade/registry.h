@@ -30,5 +30,8 @@ void RemoveAllChannels();
 // scripted channels; null restores the transport classes.
 using ChannelFactory = ChannelPtr (*)(int32_t nChannel, bool bOct);
 void SetChannelFactory(ChannelFactory factory);
+// The default factory: an OctChannel or an NxlChannel. It lives with the
+// connect exports, so that the registry itself knows no transport.
+ChannelPtr MakeTransportChannel(int32_t nChannel, bool bOct);
 
 }  // namespace qcsdk
