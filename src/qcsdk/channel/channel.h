@@ -7,7 +7,6 @@
 #pragma once
 
 #include <qcsdk/qcsdk.h>
-#include <qp/qp.h>
 
 #include <array>
 #include <atomic>
@@ -18,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/mp4pkg_api.h"
 #include "platform/os.h"
 #include "qcsdk/channel/recfile.h"
 #include "qcsdk/facade/nocopyable.h"

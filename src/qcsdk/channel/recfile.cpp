@@ -1,7 +1,5 @@
 #include "qcsdk/channel/recfile.h"
 
-#include <qp/qp.h>
-
 #include <cmath>
 #include <cstring>
 #include <new>

@@ -4,11 +4,12 @@
 // started has ended, the host gets one null pointer.
 #pragma once
 
-#include <octc/octc.h>
 #include <qcsdk/qcsdk.h>
-#include <qvc/qvc.h>
 
 #include <cstdint>
+
+#include "platform/nxl_api.h"
+#include "platform/oct_api.h"
 
 namespace qcsdk {
 

@@ -1,7 +1,7 @@
 // The seven functions the SDK registers with the Nxl transport library.
 #pragma once
 
-#include <qvc/qvc.h>
+#include <cstdint>
 
 namespace qcsdk::nxl {
 

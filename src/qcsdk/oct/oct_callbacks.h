@@ -1,7 +1,7 @@
 // The functions the SDK registers with the OCT library.
 #pragma once
 
-#include <octc/octc.h>
+#include "platform/oct_api.h"
 
 namespace qcsdk::oct {
 

@@ -4,13 +4,12 @@
 // library reports later arrives through the handlers below (oct_callbacks).
 #pragma once
 
-#include <octc/octc.h>
-
 #include <atomic>
 #include <memory>
 #include <mutex>
 #include <vector>
 
+#include "platform/oct_api.h"
 #include "qcsdk/channel/channel.h"
 
 namespace qcsdk {

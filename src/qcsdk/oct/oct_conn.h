@@ -3,8 +3,6 @@
 // sub-handle under it, and the two workers that step and retire connections.
 #pragma once
 
-#include <octc/octc.h>
-
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -14,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/oct_api.h"
 #include "platform/os.h"
 #include "qcsdk/facade/nocopyable.h"
 #include "qcsdk/facade/registry.h"
