@@ -1,8 +1,8 @@
 // Compile-time proof of the record layouts the host relies on (the records
 // shared with the libraries are checked beside their operation tables in
-// platform/). Byte records are the same everywhere; records that hold pointers must
-// have their documented sizes in a 32-bit build (checked by compiling the
-// core with -m32).
+// platform/). Byte records are the same everywhere; records that hold
+// pointers must have their documented sizes in a 32-bit build (checked by
+// compiling the core with -m32).
 #include <qcsdk/qcsdk.h>
 
 #include <cstddef>
