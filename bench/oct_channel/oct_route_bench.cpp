@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "qcsdk/oct_conn.h"
+#include "qcsdk/oct/oct_conn.h"
 #include "support/fake_libraries.h"
 
 namespace {

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "qcsdk/bytes.h"
-#include "qcsdk/snapshot.h"
+#include "qcsdk/channel/snapshot.h"
+#include "qcsdk/facade/bytes.h"
 #include "support/fake_libraries.h"
 #include "support/test_channel.h"
 

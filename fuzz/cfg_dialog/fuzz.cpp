@@ -10,8 +10,8 @@
 #include <filesystem>
 #include <vector>
 
-#include "qcsdk/config_dialog.h"
-#include "qcsdk/lifecycle.h"
+#include "qcsdk/facade/config_dialog.h"
+#include "qcsdk/facade/lifecycle.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool ready = [] {

@@ -4,8 +4,8 @@
 
 #include <memory>
 
-#include "qcsdk/bytes.h"
-#include "qcsdk/channel.h"
+#include "qcsdk/channel/channel.h"
+#include "qcsdk/facade/bytes.h"
 
 namespace qcsdk::fuzz {
 

@@ -6,8 +6,8 @@
 
 #include "grpc/grpc_envelope.h"
 #include "grpc/grpc_marshal.h"
-#include "qcsdk/channel.h"
-#include "qcsdk/export_frame.h"
+#include "qcsdk/channel/channel.h"
+#include "qcsdk/facade/export_frame.h"
 
 namespace qcsdk::grpc {
 

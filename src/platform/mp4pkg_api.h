@@ -1,7 +1,22 @@
-// The MP4 packaging library's operations as the SDK calls them.
+// The MP4 packaging library's operations as the SDK calls them. This header
+// is the one door of the library's declarations into the SDK: nothing else
+// under src/ includes qp.h.
 #pragma once
 
 #include <qp/qp.h>
+
+#include <cstddef>
+#include <cstdint>
+
+// The records the SDK fills for the packager.
+static_assert(sizeof(QP_VideoDesc) == 28);
+#if UINTPTR_MAX == 0xFFFFFFFFu
+static_assert(sizeof(QP_Frame) == 32);
+static_assert(offsetof(QP_Frame, data) == 4);
+static_assert(offsetof(QP_Frame, length) == 8);
+static_assert(offsetof(QP_Frame, timestamp) == 16);
+static_assert(offsetof(QP_Frame, zero) == 24);
+#endif
 
 namespace qcsdk::platform {
 

@@ -1,8 +1,13 @@
-// The Nxl transport library's operations as the SDK calls them.
+// The Nxl transport library's operations as the SDK calls them. This header
+// is the one door of the library's declarations into the SDK (records,
+// callback types, result codes): nothing else under src/ includes qvc.h.
 #pragma once
 
 #include <qvc/qvc.h>
 #include <qvc/qvc_config.h>
+
+// The search answer the library hands over by value.
+static_assert(sizeof(QVC_SearchResult) == 692);
 
 namespace qcsdk::platform {
 

@@ -1,4 +1,6 @@
-// The OCT transport library's operations as the SDK calls them.
+// The OCT transport library's operations as the SDK calls them. This header
+// is the one door of the library's declarations into the SDK (records,
+// callback types, result codes): nothing else under src/ includes octc.h.
 #pragma once
 
 #include <octc/octc.h>

@@ -1,4 +1,6 @@
-// The player library's operations as the SDK calls them.
+// The player library's operations as the SDK calls them. This header is the
+// one door of the library's declarations into the SDK: nothing else under
+// src/ includes qvsp.h.
 #pragma once
 
 #include <qvsp/qvsp.h>

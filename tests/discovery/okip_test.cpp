@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "discovery/discovery_sinks.h"
-#include "qcsdk/bytes.h"
+#include "qcsdk/facade/bytes.h"
 #include "support/fake_libraries.h"
 
 namespace qcsdk::test {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "discovery/discovery_sinks.h"
-#include "qcsdk/search_device.h"
+#include "qcsdk/discovery/search_device.h"
 #include "support/fake_libraries.h"
 #include "support/log_capture.h"
 

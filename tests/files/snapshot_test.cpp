@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "files_fixture.h"
-#include "qcsdk/snapshot.h"
+#include "qcsdk/channel/snapshot.h"
 
 namespace qcsdk::test {
 namespace {

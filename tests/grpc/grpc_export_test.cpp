@@ -14,8 +14,8 @@
 #include "grpc/grpc_context.h"
 #include "grpc/grpc_descriptor.h"
 #include "grpc/qvbu_stub_table.h"
-#include "qcsdk/channel.h"
-#include "qcsdk/registry.h"
+#include "qcsdk/channel/channel.h"
+#include "qcsdk/facade/registry.h"
 #include "rpc_test_support.h"
 #include "support/fake_libraries.h"
 

@@ -9,9 +9,9 @@
 #include <thread>
 
 #include "nxl_fixture.h"
-#include "qcsdk/cfg_unpack.h"
-#include "qcsdk/config_dialog.h"
-#include "qcsdk/lifecycle.h"
+#include "qcsdk/facade/cfg_unpack.h"
+#include "qcsdk/facade/config_dialog.h"
+#include "qcsdk/facade/lifecycle.h"
 #include "vdevice/cfg_pack.h"
 
 namespace qcsdk::test {

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "qcsdk/bytes.h"
-#include "qcsdk/nxl_channel.h"
-#include "qcsdk/registry.h"
+#include "qcsdk/facade/bytes.h"
+#include "qcsdk/facade/registry.h"
+#include "qcsdk/nxl/nxl_channel.h"
 #include "support/fake_libraries.h"
 #include "support/host_recorder.h"
 

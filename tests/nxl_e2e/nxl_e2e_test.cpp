@@ -14,10 +14,10 @@
 #include <string>
 #include <thread>
 
-#include "qcsdk/channel.h"
-#include "qcsdk/config_dialog.h"
-#include "qcsdk/lifecycle.h"
-#include "qcsdk/registry.h"
+#include "qcsdk/channel/channel.h"
+#include "qcsdk/facade/config_dialog.h"
+#include "qcsdk/facade/lifecycle.h"
+#include "qcsdk/facade/registry.h"
 #include "qvc/device/device_server.h"
 #include "support/host_recorder.h"
 #include "vdevice/device_host.h"

@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "qcsdk/oct_channel.h"
-#include "qcsdk/oct_conn.h"
-#include "qcsdk/registry.h"
+#include "qcsdk/facade/registry.h"
+#include "qcsdk/oct/oct_channel.h"
+#include "qcsdk/oct/oct_conn.h"
 #include "support/fake_libraries.h"
 #include "support/host_recorder.h"
 

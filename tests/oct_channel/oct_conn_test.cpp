@@ -6,7 +6,7 @@
 #include <atomic>
 
 #include "oct_channel_fixture.h"
-#include "qcsdk/oct_init.h"
+#include "qcsdk/oct/oct_init.h"
 #include "support/log_capture.h"
 
 namespace qcsdk::test {

@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "octc_device/device.h"
-#include "qcsdk/oct_conn.h"
+#include "qcsdk/oct/oct_conn.h"
 #include "support/host_recorder.h"
 
 namespace qcsdk::test {

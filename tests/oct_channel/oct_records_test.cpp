@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "oct_channel_fixture.h"
-#include "qcsdk/bytes.h"
+#include "qcsdk/facade/bytes.h"
 
 namespace qcsdk::test {
 namespace {

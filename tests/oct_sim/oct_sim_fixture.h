@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "qcsdk/oct_conn.h"
-#include "qcsdk/registry.h"
+#include "qcsdk/facade/registry.h"
+#include "qcsdk/oct/oct_conn.h"
 #include "support/host_recorder.h"
 #include "support/pattern_encoder.h"
 #include "vdevice/device_host.h"

@@ -10,8 +10,8 @@
 #include <string>
 
 #include "grpc/grpc_context.h"
-#include "qcsdk/channel.h"
-#include "qcsdk/registry.h"
+#include "qcsdk/channel/channel.h"
+#include "qcsdk/facade/registry.h"
 #include "support/host_recorder.h"
 #include "vdevice/device_host.h"
 

@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "grpc/grpc_context.h"
-#include "qcsdk/bytes.h"
-#include "qcsdk/registry.h"
+#include "qcsdk/facade/bytes.h"
+#include "qcsdk/facade/registry.h"
 #include "support/fake_libraries.h"
 #include "support/host_recorder.h"
 #include "support/log_capture.h"

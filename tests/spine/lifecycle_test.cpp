@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "qcsdk/lifecycle.h"
+#include "qcsdk/facade/lifecycle.h"
 #include "support/fake_libraries.h"
 #include "support/log_capture.h"
 

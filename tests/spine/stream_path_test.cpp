@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <qcsdk/qcsdk.h>
 
-#include "qcsdk/bytes.h"
-#include "qcsdk/registry.h"
+#include "qcsdk/facade/bytes.h"
+#include "qcsdk/facade/registry.h"
 #include "support/fake_libraries.h"
 #include "support/host_recorder.h"
 #include "support/test_channel.h"

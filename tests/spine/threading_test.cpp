@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "platform/os.h"
-#include "qcsdk/bytes.h"
-#include "qcsdk/registry.h"
+#include "qcsdk/facade/bytes.h"
+#include "qcsdk/facade/registry.h"
 #include "support/fake_libraries.h"
 #include "support/host_recorder.h"
 #include "support/test_channel.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "qcsdk/bytes.h"
+#include "qcsdk/facade/bytes.h"
 #include "support/fake_libraries.h"
 #include "support/host_recorder.h"
 #include "support/media_probe.h"

@@ -3,7 +3,7 @@
 #include <mutex>
 
 #include "log/log.h"
-#include "qcsdk/assertion.h"
+#include "qcsdk/facade/assertion.h"
 
 namespace qcsdk::test {
 namespace {

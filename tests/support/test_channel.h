@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "qcsdk/channel.h"
-#include "qcsdk/registry.h"
+#include "qcsdk/channel/channel.h"
+#include "qcsdk/facade/registry.h"
 
 namespace qcsdk::test {
 

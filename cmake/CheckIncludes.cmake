@@ -1,0 +1,62 @@
+# The include rules of src/, run by the test suite (include_rules):
+# - only src/platform/ includes a public header of one of our libraries
+#   (libs/*/include/<name>/): the SDK reaches each library through the
+#   operation table there;
+# - the subsystems of src/qcsdk/ depend one way: the channel core knows no
+#   transport and no discovery, a transport knows neither the other transport
+#   nor discovery, and discovery knows no channel.
+# Usage: cmake -DSOURCE_DIR=<project root> -P CheckIncludes.cmake
+cmake_minimum_required(VERSION 3.20)
+
+file(GLOB library_dirs LIST_DIRECTORIES true "${SOURCE_DIR}/libs/*/include/*")
+set(library_names)
+foreach(dir IN LISTS library_dirs)
+  if(IS_DIRECTORY "${dir}")
+    get_filename_component(name "${dir}" NAME)
+    list(APPEND library_names "${name}")
+  endif()
+endforeach()
+if(NOT library_names)
+  message(FATAL_ERROR "no library headers under ${SOURCE_DIR}/libs")
+endif()
+list(JOIN library_names "|" library_pattern)
+
+# A folder of src/qcsdk/ and the folders it must not include.
+set(layers "channel:nxl|oct|discovery" "nxl:oct|discovery" "oct:nxl|discovery"
+  "discovery:channel|nxl|oct")
+
+file(GLOB_RECURSE sources RELATIVE "${SOURCE_DIR}" "${SOURCE_DIR}/src/*.c"
+  "${SOURCE_DIR}/src/*.cc" "${SOURCE_DIR}/src/*.cpp" "${SOURCE_DIR}/src/*.h"
+  "${SOURCE_DIR}/src/*.hpp")
+if(NOT sources)
+  message(FATAL_ERROR "no sources under ${SOURCE_DIR}/src")
+endif()
+
+set(faults)
+foreach(source IN LISTS sources)
+  set(forbidden)
+  foreach(layer IN LISTS layers)
+    string(REPLACE ":" ";" parts "${layer}")
+    list(GET parts 0 folder)
+    if(source MATCHES "^src/qcsdk/${folder}/")
+      list(GET parts 1 forbidden)
+    endif()
+  endforeach()
+  file(STRINGS "${SOURCE_DIR}/${source}" lines REGEX "^[ \t]*#[ \t]*include")
+  foreach(line IN LISTS lines)
+    if(NOT line MATCHES "include[ \t]*[<\"]([^>\"]+)[>\"]")
+      continue()
+    endif()
+    set(path "${CMAKE_MATCH_1}")
+    if(NOT source MATCHES "^src/platform/" AND path MATCHES "(^|/)(${library_pattern})/")
+      list(APPEND faults "${source} includes ${path}: reach the library through src/platform/")
+    elseif(forbidden AND path MATCHES "^(qcsdk/|\\.\\./)(${forbidden})/")
+      list(APPEND faults "${source} includes ${path}: against the direction of the subsystems")
+    endif()
+  endforeach()
+endforeach()
+
+if(faults)
+  list(JOIN faults "\n" text)
+  message(FATAL_ERROR "${text}")
+endif()

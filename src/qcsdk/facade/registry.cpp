@@ -1,0 +1,99 @@
+#include "qcsdk/facade/registry.h"
+
+#include <array>
+#include <atomic>
+#include <mutex>
+#include <new>
+
+#include "platform/os.h"
+#include "qcsdk/channel/channel.h"
+
+namespace qcsdk {
+namespace {
+
+struct Registry {
+  os::RecursiveLock g_csChannels;
+  std::array<ChannelPtr, kMaxChannels> g_channels;
+  std::atomic<ChannelFactory> factory{&MakeTransportChannel};
+
+  ~Registry() {
+    // The library is being unloaded: empty the slots while the lock exists.
+    for (auto& slot : g_channels) {
+      ChannelPtr dropped;
+      {
+        std::lock_guard<os::RecursiveLock> guard(g_csChannels);
+        dropped.swap(slot);
+      }
+    }
+  }
+};
+
+Registry& Instance() {
+  static Registry registry;
+  return registry;
+}
+
+bool InRange(int32_t nChannel) {
+  return static_cast<uint32_t>(nChannel) < kMaxChannels;
+}
+
+}  // namespace
+
+int32_t AllocChannel(bool bOct) {
+  Registry& r = Instance();
+  std::lock_guard<os::RecursiveLock> guard(r.g_csChannels);
+  for (int32_t n = 0; n < kMaxChannels; ++n) {
+    if (r.g_channels[static_cast<std::size_t>(n)]) continue;
+    try {
+      ChannelPtr channel = r.factory.load(std::memory_order_acquire)(n, bOct);
+      if (!channel) return -1;
+      r.g_channels[static_cast<std::size_t>(n)] = std::move(channel);
+    } catch (const std::bad_alloc&) {
+      return -1;
+    }
+    return n;
+  }
+  return -1;
+}
+
+ChannelPtr FindChannel(int32_t nChannel) {
+  if (!InRange(nChannel)) return {};
+  Registry& r = Instance();
+  std::lock_guard<os::RecursiveLock> guard(r.g_csChannels);
+  return r.g_channels[static_cast<std::size_t>(nChannel)];
+}
+
+void RemoveChannel(int32_t nChannel) {
+  if (!InRange(nChannel)) return;
+  Registry& r = Instance();
+  ChannelPtr dropped;  // released after the lock: a destructor may take time
+  {
+    std::lock_guard<os::RecursiveLock> guard(r.g_csChannels);
+    dropped.swap(r.g_channels[static_cast<std::size_t>(nChannel)]);
+  }
+}
+
+ChannelPtr FindChannelByPlayer(int32_t player) {
+  Registry& r = Instance();
+  std::lock_guard<os::RecursiveLock> guard(r.g_csChannels);
+  for (const ChannelPtr& channel : r.g_channels) {
+    if (channel && channel->PlayerHandle() == player) return channel;
+  }
+  return {};
+}
+
+void RemoveAllChannels() {
+  Registry& r = Instance();
+  std::lock_guard<os::RecursiveLock> outer(r.g_csChannels);
+  for (auto& slot : r.g_channels) {
+    std::lock_guard<os::RecursiveLock> inner(r.g_csChannels);
+    slot.reset();
+  }
+}
+
+void SetChannelFactory(ChannelFactory factory) {
+  Instance().factory.store(factory != nullptr ? factory : &MakeTransportChannel,
+                           std::memory_order_release);
+}
+
+}  // namespace qcsdk

@@ -1,0 +1,37 @@
+// The table of 512 channel slots. A channel number is its slot index; every
+// export and every transport callback holds a shared reference to its
+// channel for as long as it works on it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+namespace qcsdk {
+
+class Channel;
+using ChannelPtr = std::shared_ptr<Channel>;
+
+constexpr int32_t kMaxChannels = 512;
+
+// Takes the lowest empty slot and constructs an OCT or an Nxl channel there;
+// -1 when all slots are taken or the channel cannot be constructed.
+int32_t AllocChannel(bool bOct);
+// The channel in that slot, or empty (also for numbers out of range).
+ChannelPtr FindChannel(int32_t nChannel);
+// Empties the slot, dropping the registry's reference.
+void RemoveChannel(int32_t nChannel);
+// The first channel, in slot order, whose player handle is `player`.
+ChannelPtr FindChannelByPlayer(int32_t player);
+// Empties every slot in ascending order under the registry lock; channels no
+// call still holds are destroyed here.
+void RemoveAllChannels();
+
+// Constructs the channel object for a slot. Tests replace it to drive
+// scripted channels; null restores the transport classes.
+using ChannelFactory = ChannelPtr (*)(int32_t nChannel, bool bOct);
+void SetChannelFactory(ChannelFactory factory);
+// The default factory: an OctChannel or an NxlChannel. It lives with the
+// connect exports, so that the registry itself knows no transport.
+ChannelPtr MakeTransportChannel(int32_t nChannel, bool bOct);
+
+}  // namespace qcsdk
