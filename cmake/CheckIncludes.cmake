@@ -1,23 +1,29 @@
 # The include rules of src/, run by the test suite (include_rules):
-# - only src/platform/ includes a public header of one of our libraries
-#   (libs/*/include/<name>/): the SDK reaches each library through the
-#   operation table there;
+# - only src/platform/ includes a public header of one of the libraries the
+#   SDK calls: it reaches each of them through the operation table there;
 # - the subsystems of src/qcsdk/ depend one way: the channel core knows no
 #   transport and no discovery, a transport knows neither the other transport
 #   nor discovery, and discovery knows no channel.
 # Usage: cmake -DSOURCE_DIR=<project root> -P CheckIncludes.cmake
 cmake_minimum_required(VERSION 3.20)
 
-file(GLOB library_dirs LIST_DIRECTORIES true "${SOURCE_DIR}/libs/*/include/*")
+# The libraries are those whose headers the operation tables in src/platform/
+# include (libs/*/include/<name>/); internal libraries of libs/ are not.
+file(GLOB tables "${SOURCE_DIR}/src/platform/*.h")
 set(library_names)
-foreach(dir IN LISTS library_dirs)
-  if(IS_DIRECTORY "${dir}")
-    get_filename_component(name "${dir}" NAME)
-    list(APPEND library_names "${name}")
-  endif()
+foreach(table IN LISTS tables)
+  file(STRINGS "${table}" lines REGEX "^[ \t]*#[ \t]*include[ \t]*<[^/>]+/")
+  foreach(line IN LISTS lines)
+    string(REGEX MATCH "<([^/>]+)/" ignored "${line}")
+    file(GLOB owners LIST_DIRECTORIES true "${SOURCE_DIR}/libs/*/include/${CMAKE_MATCH_1}")
+    if(owners)
+      list(APPEND library_names "${CMAKE_MATCH_1}")
+    endif()
+  endforeach()
 endforeach()
+list(REMOVE_DUPLICATES library_names)
 if(NOT library_names)
-  message(FATAL_ERROR "no library headers under ${SOURCE_DIR}/libs")
+  message(FATAL_ERROR "no library header included by ${SOURCE_DIR}/src/platform")
 endif()
 list(JOIN library_names "|" library_pattern)
 
