@@ -272,7 +272,7 @@ void NxlChannel::HandleText(uint8_t type, const uint8_t* data, int32_t length) {
       std::vector<uint8_t> copy;
       {
         std::lock_guard<os::RecursiveLock> guard(m_csText);
-        std::fill(m_textBuf.begin(), m_textBuf.end(), 0);
+        m_textBuf.assign(kTextBufferSize, 0);
         // A message longer than the buffer is cut to it.
         std::memcpy(m_textBuf.data(), data,
                     static_cast<std::size_t>(std::min(length, kTextBufferSize)));
