@@ -221,10 +221,10 @@ void NxlChannel::HandleFileList(const uint8_t* data, int32_t length) {
     std::memcpy(dates, m_queryDate, sizeof dates);
   }
   const int32_t count = data != nullptr && length > 0 ? length / entrySize : 0;
-  std::vector<uint8_t> entries(static_cast<std::size_t>(count) * kRecEntrySize, 0);
+  std::vector<RecEntry> entries(static_cast<std::size_t>(count));
   for (int32_t i = 0; i < count; ++i) {
     const uint8_t* e = data + i * entrySize;
-    uint8_t* out = entries.data() + static_cast<std::size_t>(i) * kRecEntrySize;
+    uint8_t* out = entries[static_cast<std::size_t>(i)].data();
     StoreLe32(out, static_cast<uint32_t>(i));
     StoreLe32(out + 4, kind + 1u);
     // Copied whole into the entry: zeroed, so that nothing but zeros
@@ -247,7 +247,7 @@ void NxlChannel::HandleFileList(const uint8_t* data, int32_t length) {
     std::memcpy(out + 16, fileName, sizeof fileName);
     std::memcpy(out + 2064, path, sizeof path);
   }
-  OnRemoteRecFileList(entries.empty() ? nullptr : entries.data(), count);
+  OnRemoteRecFileList(std::move(entries));
 }
 
 void NxlChannel::HandleText(uint8_t type, const uint8_t* data, int32_t length) {
