@@ -143,19 +143,22 @@ void Channel::OnStreamInfo(const uint8_t* pRecord) {
 }
 
 void Channel::OnRemoteRecFileList(const uint8_t* pEntries, int32_t nCount) {
-  std::lock_guard<os::RecursiveLock> guard(*m_pRecListLock);
-  m_recFileList.clear();
   if (nCount < 0) {
+    std::lock_guard<os::RecursiveLock> guard(*m_pRecListLock);
+    m_recFileList.clear();
     RaiseEvent(m_nChannel, QCSDK_EVENT_REC_LIST_FAILED, nullptr, 0, m_pUserData);
     return;
   }
-  if (pEntries != nullptr) {
-    m_recFileList.resize(static_cast<std::size_t>(nCount));
-    for (int32_t i = 0; i < nCount; ++i) {
-      std::memcpy(m_recFileList[static_cast<std::size_t>(i)].data(), pEntries + i * kRecEntrySize,
-                  kRecEntrySize);
-    }
+  std::vector<RecEntry> entries(pEntries != nullptr ? static_cast<std::size_t>(nCount) : 0);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    std::memcpy(entries[i].data(), pEntries + i * kRecEntrySize, kRecEntrySize);
   }
+  OnRemoteRecFileList(std::move(entries));
+}
+
+void Channel::OnRemoteRecFileList(std::vector<RecEntry>&& entries) {
+  std::lock_guard<os::RecursiveLock> guard(*m_pRecListLock);
+  m_recFileList = std::move(entries);
   const char* first =
       m_recFileList.empty() ? nullptr : reinterpret_cast<const char*>(m_recFileList[0].data());
   RaiseEvent(m_nChannel, QCSDK_EVENT_REC_LIST, first, static_cast<int32_t>(m_recFileList.size()),

@@ -106,6 +106,8 @@ class Channel : public asl::NoCopyable {
   void OnFrame(int32_t nType, const uint8_t* pData, int32_t nLength);
   void OnTalkEvent(int32_t nCode, const uint8_t* pData, int32_t nLength);
   void OnRemoteRecFileList(const uint8_t* pEntries, int32_t nCount);
+  // The same for a list the transport built as entries: kept without a copy.
+  void OnRemoteRecFileList(std::vector<RecEntry>&& entries);
   void OnDownloadData(int32_t nCode, const uint8_t* pData, int32_t nLength, uint32_t nTotal);
   void OnRemoteRecordingState(int32_t nState);
   void CloseDownloadFile();

@@ -61,19 +61,18 @@ uint32_t GetInstalledCfgVersion() {
   return LoadLe32(stamp);
 }
 
-void RunRemoteConfigDialog(int32_t linkId, const uint8_t* message, int32_t dialogValue) {
+void RunRemoteConfigDialog(int32_t linkId, uint8_t* message, int32_t dialogValue) {
   if (message == nullptr) return;
-  std::vector<uint8_t> copy(message, message + kTextBufferSize);
   char path[260];
   CfgLibraryPath(path);
 
-  const uint32_t size = LoadLe32(copy.data() + 4);
+  const uint32_t size = LoadLe32(message + 4);
   // The size field and the parameter block after it must lie in the message.
   if (size > static_cast<uint32_t>(kTextBufferSize) - 4) return;
   if (size > 4) {
     std::vector<uint8_t> library;
     const uint64_t bits = 8ull * size - 39;
-    if (!CfgUnpack(copy.data() + 8, size - 4, bits, library)) return;
+    if (!CfgUnpack(message + 8, size - 4, bits, library)) return;
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "wb+"));
     if (!file) return;
     std::fwrite(library.data(), 1, library.size(), file.get());
@@ -95,11 +94,11 @@ void RunRemoteConfigDialog(int32_t linkId, const uint8_t* message, int32_t dialo
   g_pfnCmdProc = cmdProc;
   g_pfnExitRCDlg = exitProc;
 
-  uint32_t header = LoadLe32(copy.data());
+  uint32_t header = LoadLe32(message);
   header = (header & 0x001FFFFFu) | (static_cast<uint32_t>(dialogValue & 0x7FF) << 21);
-  StoreLe32(copy.data(), header);
+  StoreLe32(message, header);
   init(linkId, static_cast<int32_t>(header) >> 21, g_szModuleDir);
-  setParam(static_cast<int8_t>((header >> 5) & 0xFF), copy.data() + 4 + size);
+  setParam(static_cast<int8_t>((header >> 5) & 0xFF), message + 4 + size);
   doModal();
 
   g_pfnExitRCDlg = nullptr;

@@ -31,10 +31,11 @@ uint32_t GetInstalledCfgVersion();
 bool CfgLibraryAllowed(const char* path);
 
 // Installs the library the device sent (if any), loads it and runs its
-// dialog to the end on this thread. `message` is the channel's 196,612-byte
-// text buffer. Returns without a dialog when the library or one of its
+// dialog to the end on this thread. `message` is the caller's own copy of
+// the channel's 196,612-byte text buffer; its header word is rewritten with
+// the dialog value. Returns without a dialog when the library or one of its
 // entry points is missing, or the device's library cannot be unpacked or
 // written.
-void RunRemoteConfigDialog(int32_t linkId, const uint8_t* message, int32_t dialogValue);
+void RunRemoteConfigDialog(int32_t linkId, uint8_t* message, int32_t dialogValue);
 
 }  // namespace qcsdk

@@ -224,10 +224,10 @@ void NxlChannel::HandleFileList(const uint8_t* data, int32_t length) {
   // would otherwise cost gigabytes here.
   const int32_t count =
       data != nullptr && length > 0 ? std::min(length / entrySize, kRecListMax) : 0;
-  std::vector<uint8_t> entries(static_cast<std::size_t>(count) * kRecEntrySize, 0);
+  std::vector<RecEntry> entries(static_cast<std::size_t>(count));
   for (int32_t i = 0; i < count; ++i) {
     const uint8_t* e = data + i * entrySize;
-    uint8_t* out = entries.data() + static_cast<std::size_t>(i) * kRecEntrySize;
+    uint8_t* out = entries[static_cast<std::size_t>(i)].data();
     StoreLe32(out, static_cast<uint32_t>(i));
     StoreLe32(out + 4, kind + 1u);
     // Copied whole into the entry: zeroed, so that nothing but zeros
@@ -250,7 +250,7 @@ void NxlChannel::HandleFileList(const uint8_t* data, int32_t length) {
     std::memcpy(out + 16, fileName, sizeof fileName);
     std::memcpy(out + 2064, path, sizeof path);
   }
-  OnRemoteRecFileList(entries.empty() ? nullptr : entries.data(), count);
+  OnRemoteRecFileList(std::move(entries));
 }
 
 void NxlChannel::HandleText(uint8_t type, const uint8_t* data, int32_t length) {
@@ -275,7 +275,7 @@ void NxlChannel::HandleText(uint8_t type, const uint8_t* data, int32_t length) {
       std::vector<uint8_t> copy;
       {
         std::lock_guard<os::RecursiveLock> guard(m_csText);
-        std::fill(m_textBuf.begin(), m_textBuf.end(), 0);
+        m_textBuf.assign(kTextBufferSize, 0);
         // A message longer than the buffer is cut to it.
         std::memcpy(m_textBuf.data(), data,
                     static_cast<std::size_t>(std::min(length, kTextBufferSize)));

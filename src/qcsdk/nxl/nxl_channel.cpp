@@ -22,8 +22,7 @@ constexpr int32_t kPtzStop[15] = {21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 33
 
 }  // namespace
 
-NxlChannel::NxlChannel(int32_t nChannel)
-    : Channel(nChannel), m_nLinkId(nChannel + 1), m_textBuf(kTextBufferSize, 0) {}
+NxlChannel::NxlChannel(int32_t nChannel) : Channel(nChannel), m_nLinkId(nChannel + 1) {}
 
 NxlChannel::~NxlChannel() = default;
 
@@ -231,7 +230,8 @@ bool NxlChannel::RemoteConfig(int32_t nValue) {
         std::lock_guard<os::RecursiveLock> guard(m_csText);
         message = m_textBuf;
       }
-      if ((LoadLe32(message.data()) & 0x1F) == 5) {
+      if (message.size() == static_cast<std::size_t>(kTextBufferSize) &&
+          (LoadLe32(message.data()) & 0x1F) == 5) {
         RunRemoteConfigDialog(m_nLinkId, message.data(), nValue);
         std::lock_guard<os::RecursiveLock> guard(m_csText);
         m_bTextBusy = false;

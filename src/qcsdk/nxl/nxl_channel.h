@@ -106,6 +106,8 @@ class NxlChannel : public Channel {
   std::mutex m_respMutex;  // guards the held answer
   std::vector<char> m_pGrpcResp;
   std::atomic<bool> m_bTextBusy{false};
+  // The last configuration message, 196,612 bytes; allocated when the first
+  // one arrives, as only the configuration handshake uses it.
   std::vector<uint8_t> m_textBuf;
   std::atomic<int32_t> m_nTextType{0};
   os::RecursiveLock m_csText;

@@ -223,8 +223,7 @@ bool OctChannel::GetRemoteRecFileList(const int32_t* pDates) {
   const platform::OctApi& oct = platform::Oct();
   if (oct.cmd_get_rec_file_list(m_hConn, &query, &list) < 0) return false;
   const int32_t kind = InfoWord(info::kRecordKind) == 4 ? 5 : 4;
-  std::vector<uint8_t> entries;
-  int32_t count = 0;
+  std::vector<RecEntry> entries;
   try {
     for (int32_t i = 0; list.items != nullptr && i < list.count && count < kRecListMax; ++i) {
       const OctRecItem& item = list.items[i];
@@ -235,20 +234,18 @@ bool OctChannel::GetRemoteRecFileList(const int32_t* pDates) {
       if (item.name != nullptr) {
         std::memcpy(entry.data() + kFileNameOffset, item.name, strnlen(item.name, kTextField - 1));
       }
-      StoreLe32(entry.data(), static_cast<uint32_t>(count));
+      StoreLe32(entry.data(), static_cast<uint32_t>(entries.size()));
       StoreLe32(entry.data() + 4, static_cast<uint32_t>(kind));
       char name[kFileNameOffset - kNameOffset];
       std::snprintf(name, sizeof name, "%.2d%.2d%.2d", item.hour, item.minute, item.second);
       std::memcpy(entry.data() + kNameOffset, name, sizeof name);
-      entries.insert(entries.end(), entry.begin(), entry.end());
-      ++count;
+      entries.push_back(entry);
     }
   } catch (const std::bad_alloc&) {
     entries.clear();
-    count = 0;
   }
   oct.cmd_free_rec_file_list_result(&list);
-  OnRemoteRecFileList(count > 0 ? entries.data() : nullptr, count);
+  OnRemoteRecFileList(std::move(entries));
   return true;
 }
 
