@@ -24,6 +24,23 @@ void Append(std::ostringstream& out, const char* text) {
   }
 }
 
+// The packager's records by their fields: what the SDK hands over.
+void Append(std::ostringstream& out, const QP_VideoDesc* d) {
+  if (d == nullptr) {
+    out << "null";
+  } else {
+    out << '{' << d->width << 'x' << d->height << ' ' << d->frameRate << '}';
+  }
+}
+
+void Append(std::ostringstream& out, const QP_Frame* f) {
+  if (f == nullptr) {
+    out << "null";
+  } else {
+    out << '{' << f->kind << ' ' << f->length << ' ' << f->timestamp << '}';
+  }
+}
+
 template <class T>
 void Append(std::ostringstream& out, T value) {
   if constexpr (std::is_pointer_v<T>) {
