@@ -154,6 +154,16 @@ int32_t SendData(int32_t link, int32_t type, const void* data, int32_t length) {
   return FAKE(QVC_SendData, 1)(link, type, data, length);
 }
 
+int32_t BroadcastOnce(int32_t id, const void* message, int32_t length, int32_t timeoutMs) {
+  FakeLibraries::Message m{id, timeoutMs, {}};
+  if (message != nullptr && length > 0) {
+    const auto* bytes = static_cast<const uint8_t*>(message);
+    m.data.assign(bytes, bytes + length);
+  }
+  FakeLibraries::Current().RecordSent(std::move(m));
+  return FAKE(QVC_BroadcastOnce, 1)(id, message, length, timeoutMs);
+}
+
 int32_t OctRegister(OctConnCallback cb) {
   FakeLibraries::Current().SetOct([&](FakeLibraries::OctCallbacks& c) { c.conn = cb; });
   return FAKE(octc_register_callbacks, 0)(cb);
@@ -228,7 +238,7 @@ const platform::NxlApi kNxl{
     FAKE(QVC_StopLANSerchServer, 0),
     &StartBroadcast,
     FAKE(QVC_StopBroadcastServer, 1),
-    FAKE(QVC_BroadcastOnce, 1),
+    &BroadcastOnce,
     FAKE(QVC_SetBroadcastTarget, 1),
 };
 

@@ -71,7 +71,9 @@ class FakeLibraries {
   void SetBitmapSize(int32_t width, int32_t height);
   std::pair<int32_t, int32_t> BitmapSize() const;
 
-  // Every message sent with QVC_SendData, with its payload.
+  // Every message sent with QVC_SendData, with its payload; broadcasts of
+  // QVC_BroadcastOnce too, with the message id as link and the time-out as
+  // type.
   struct Message {
     int32_t link;
     int32_t type;
