@@ -22,7 +22,9 @@ std::vector<uint8_t> Cat(std::initializer_list<std::vector<uint8_t>> parts) {
   for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
   return out;
 }
-std::vector<uint8_t> AsVector(Bytes b) { return {b.begin(), b.end()}; }
+std::vector<uint8_t> AsVector(Bytes b) {
+  return {b.begin(), b.end()};
+}
 
 TEST(AnnexBTest, SplitsOnThreeAndFourByteStartCodes) {
   const std::vector<uint8_t> frame = {0, 0, 0, 1, 0x67, 1, 2, 0, 0, 1, 0x68, 3, 0,
@@ -50,22 +52,18 @@ TEST(AnnexBTest, SplitsOnThreeAndFourByteStartCodes) {
 
 TEST(AnnexBTest, RecognisesEncodedStreamsAndTheirKeyFrames) {
   struct Source {
-    const char* encoder;
+    PatternCodec encoder;
     VideoCodec codec;
   };
-  for (const Source& s :
-       {Source{"libx264", VideoCodec::kH264}, Source{"libx265", VideoCodec::kH265}}) {
-    const auto frames = EncodeVideo(s.encoder, 160, 96, 25, 24, 10);
-    if (frames.empty()) {
-      ADD_FAILURE() << s.encoder << " is missing";
-      continue;
-    }
+  for (const Source& s : {Source{PatternCodec::kH264, VideoCodec::kH264},
+                          Source{PatternCodec::kH265, VideoCodec::kH265}}) {
+    const auto frames = Video(s.encoder, 160, 96, 24, 10);
+    ASSERT_FALSE(frames.empty()) << qcsdk::test::PatternEncoderName(s.encoder) << " is missing";
     for (size_t i = 0; i < frames.size(); ++i) {
       const auto nals = qp::SplitAnnexB(frames[i].data);
       ASSERT_FALSE(nals.empty());
-      EXPECT_EQ(qp::IsKeyFrame(s.codec, nals), frames[i].key) << s.encoder << " " << i;
-      EXPECT_EQ(qp::RecogniseCodec(nals), frames[i].key ? s.codec : VideoCodec::kUnknown)
-          << s.encoder << " " << i;
+      EXPECT_EQ(qp::IsKeyFrame(s.codec, nals), frames[i].key) << i;
+      EXPECT_EQ(qp::RecogniseCodec(nals), frames[i].key ? s.codec : VideoCodec::kUnknown) << i;
       // The other codec never sees a key frame in this stream.
       const VideoCodec other = s.codec == VideoCodec::kH264 ? VideoCodec::kH265 : VideoCodec::kH264;
       EXPECT_FALSE(qp::IsKeyFrame(other, nals));
