@@ -50,34 +50,6 @@ TEST(AnnexBTest, SplitsOnThreeAndFourByteStartCodes) {
   EXPECT_EQ(qp::SplitAnnexB(flood).size(), qp::kMaxNalUnits);
 }
 
-TEST(AnnexBTest, RecognisesEncodedStreamsAndTheirKeyFrames) {
-  struct Source {
-    PatternCodec encoder;
-    VideoCodec codec;
-  };
-  for (const Source& s : {Source{PatternCodec::kH264, VideoCodec::kH264},
-                          Source{PatternCodec::kH265, VideoCodec::kH265}}) {
-    const auto frames = Video(s.encoder, 160, 96, 24, 10);
-    ASSERT_FALSE(frames.empty()) << qcsdk::test::PatternEncoderName(s.encoder) << " is missing";
-    for (size_t i = 0; i < frames.size(); ++i) {
-      const auto nals = qp::SplitAnnexB(frames[i].data);
-      ASSERT_FALSE(nals.empty());
-      EXPECT_EQ(qp::IsKeyFrame(s.codec, nals), frames[i].key) << i;
-      EXPECT_EQ(qp::RecogniseCodec(nals), frames[i].key ? s.codec : VideoCodec::kUnknown) << i;
-      // The other codec never sees a key frame in this stream.
-      const VideoCodec other = s.codec == VideoCodec::kH264 ? VideoCodec::kH265 : VideoCodec::kH264;
-      EXPECT_FALSE(qp::IsKeyFrame(other, nals));
-      if (frames[i].key) {
-        const auto ps = qp::ParameterSets(s.codec, nals);
-        const auto units = qp::SplitAnnexB(ps);
-        EXPECT_EQ(units.size(), s.codec == VideoCodec::kH264 ? 2u : 3u);
-        EXPECT_EQ(ps[3], 1);  // 4-byte start codes
-        EXPECT_TRUE(qp::ParameterSets(other, nals).empty());
-      }
-    }
-  }
-}
-
 TEST(AnnexBTest, IntraSlicesAfterAnSpsAreKeyFrames) {
   const std::vector<uint8_t> sps = {0, 0, 0, 1, 0x67, 0x42, 0xc0, 0x1e, 0x95};
   const std::vector<uint8_t> pps = {0, 0, 0, 1, 0x68, 0xce, 0x3c, 0x80};

@@ -352,11 +352,6 @@ void FakeLibraries::ClearCalls() {
   m_sent.clear();
 }
 
-void FakeLibraries::SetResult(const std::string& name, int64_t result) {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  m_results[name] = result;
-}
-
 void FakeLibraries::SetResultByFirstArg(const std::string& name,
                                         std::function<int64_t(int64_t)> result) {
   std::lock_guard<std::mutex> guard(m_mutex);
@@ -366,36 +361,6 @@ void FakeLibraries::SetResultByFirstArg(const std::string& name,
 void FakeLibraries::RunOnLibraryThread(const std::function<void()>& fn) {
   std::thread thread(fn);
   thread.join();
-}
-
-FakeLibraries::NxlCallbacks FakeLibraries::nxl() const {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  return m_nxl;
-}
-
-FakeLibraries::DiscoveryCallbacks FakeLibraries::discovery() const {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  return m_discovery;
-}
-
-void FakeLibraries::SetNxlSearch(QVC_SearchCallback callback) {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  m_discovery.nxlSearch = callback;
-}
-
-void FakeLibraries::SetOctSearch(OctSearchCallback callback) {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  m_discovery.octSearch = callback;
-}
-
-void FakeLibraries::SetBroadcast(QVC_BroadcastCallback callback) {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  m_discovery.broadcast = callback;
-}
-
-QVSP_PictureCallback FakeLibraries::picture() const {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  return m_picture;
 }
 
 void FakeLibraries::Record(std::string name, std::string call, int64_t /*firstArg*/) {
@@ -418,49 +383,14 @@ int64_t FakeLibraries::ResultFor(const std::string& name, int64_t firstArg, int6
   return fn(firstArg);
 }
 
-void FakeLibraries::SetNxl(const NxlCallbacks& callbacks) {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  m_nxl = callbacks;
-}
-
-std::vector<FakeLibraries::Message> FakeLibraries::NxlSent() const {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  return m_sent;
-}
-
 void FakeLibraries::RecordSent(Message message) {
   std::lock_guard<std::mutex> guard(m_mutex);
   m_sent.push_back(std::move(message));
 }
 
-void FakeLibraries::SetBitmapSize(int32_t width, int32_t height) {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  m_bitmapSize = {width, height};
-}
-
-std::pair<int32_t, int32_t> FakeLibraries::BitmapSize() const {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  return m_bitmapSize;
-}
-
-void FakeLibraries::SetPicture(QVSP_PictureCallback picture) {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  m_picture = picture;
-}
-
-FakeLibraries::OctCallbacks FakeLibraries::oct() const {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  return m_oct;
-}
-
 void FakeLibraries::SetOct(const std::function<void(OctCallbacks&)>& edit) {
   std::lock_guard<std::mutex> guard(m_mutex);
   edit(m_oct);
-}
-
-void FakeLibraries::SetOctDevInfo(int32_t deviceType) {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  m_devType = deviceType;
 }
 
 void FakeLibraries::FillDevInfo(OctDevInfo* info) const {
@@ -471,11 +401,6 @@ void FakeLibraries::FillDevInfo(OctDevInfo* info) const {
   info->version = nullptr;
   info->device_type = m_devType;
   info->channel_count = 4;
-}
-
-void FakeLibraries::SetOctRecList(std::vector<OctRecording> items) {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  m_recordings = std::move(items);
 }
 
 void FakeLibraries::FillRecList(const OctRecQuery* query, OctRecList* list) {
@@ -492,21 +417,6 @@ void FakeLibraries::FillRecList(const OctRecQuery* query, OctRecList* list) {
   }
   list->count = static_cast<int32_t>(m_recItems.size());
   list->items = m_recItems.empty() ? nullptr : m_recItems.data();
-}
-
-OctRecQuery FakeLibraries::OctLastQuery() const {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  return m_lastQuery;
-}
-
-void FakeLibraries::SetOctConfigResponse(std::string response) {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  m_configResponse = std::move(response);
-}
-
-void FakeLibraries::QueueOctConfigResponses(std::vector<std::string> responses) {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  m_queuedResponses = std::move(responses);
 }
 
 void FakeLibraries::FillConfig(const OctBuffer* request, OctBuffer* response) {
@@ -531,16 +441,6 @@ void FakeLibraries::RecordNotice(const void* data, int32_t length) {
   const auto* bytes = static_cast<const uint8_t*>(data);
   m_notices.emplace_back();
   if (bytes != nullptr && length > 0) m_notices.back().assign(bytes, bytes + length);
-}
-
-std::vector<std::vector<uint8_t>> FakeLibraries::OctNotices() const {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  return m_notices;
-}
-
-std::vector<std::string> FakeLibraries::OctConfigRequests() const {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  return m_configRequests;
 }
 
 }  // namespace qcsdk::test
