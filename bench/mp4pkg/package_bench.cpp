@@ -8,8 +8,8 @@
 
 namespace {
 
-const std::vector<qp_test::VideoFrame>& Frames() {
-  static const auto frames = qp_test::EncodeVideo("libx264", 1280, 720, 25, 250, 50);
+const std::vector<qp_test::EncodedPacket>& Frames() {
+  static const auto frames = qp_test::Video(qp_test::PatternCodec::kH264, 1280, 720, 250, 50);
   return frames;
 }
 
@@ -19,7 +19,7 @@ void PackageFrames(benchmark::State& state, bool audio, bool index) {
     state.SkipWithError("libx264 is not available");
     return;
   }
-  const qp_test::AacStream aac = qp_test::EncodeAac(16000, 1, 200);
+  const auto aac = qp_test::Audio(qp_test::ToneCodec::kAac, 16000, 1, 200);
   qp_test::TempDir dir;
   const std::string file = dir.File("bench.mp4");
   const std::string qdx = file + ".qdx";
@@ -37,13 +37,8 @@ void PackageFrames(benchmark::State& state, bool audio, bool index) {
                  0};
       QP_PackageOneFrame(h, &f);
       bytes += static_cast<int64_t>(frames[i].data.size());
-      if (audio && i < aac.frames.size()) {
-        QP_Frame a{QP_FRAME_AUDIO,
-                   aac.frames[i].data(),
-                   static_cast<int32_t>(aac.frames[i].size()),
-                   0,
-                   0,
-                   0};
+      if (audio && i < aac.size()) {
+        QP_Frame a{QP_FRAME_AUDIO, aac[i].data(), static_cast<int32_t>(aac[i].size()), 0, 0, 0};
         QP_PackageOneFrame(h, &a);
       }
     }
@@ -53,8 +48,12 @@ void PackageFrames(benchmark::State& state, bool audio, bool index) {
   state.SetBytesProcessed(bytes);
 }
 
-void BM_VideoOnly(benchmark::State& state) { PackageFrames(state, false, false); }
-void BM_VideoAacIndex(benchmark::State& state) { PackageFrames(state, true, true); }
+void BM_VideoOnly(benchmark::State& state) {
+  PackageFrames(state, false, false);
+}
+void BM_VideoAacIndex(benchmark::State& state) {
+  PackageFrames(state, true, true);
+}
 
 BENCHMARK(BM_VideoOnly)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_VideoAacIndex)->Unit(benchmark::kMillisecond);

@@ -1,70 +1,86 @@
-// Host-side recorders of search results and OKIP answers. Each registers
-// its callback while it lives (the search callback through
-// QCSDK_RegisterCallback; the OKIP one is handed to QCSDK_OKIP_StartService
-// by the test) and keeps copies of the records, the null pointers counted
-// as ends.
+// Host-side recorders of search results and OKIP answers. Each keeps copies
+// of the records it was handed, null pointers counted as ends. A SearchSink
+// is the registered search callback while it lives; an OkipSink's Callback()
+// is handed to QCSDK_OKIP_StartService by the test.
 #pragma once
 
 #include <qcsdk/qcsdk.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "support/host_recorder.h"
+
 namespace qcsdk::test {
 
-class SearchSink {
+template <class Record>
+class RecordSink {
+ public:
+  std::vector<Record> Records() const {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_records;
+  }
+  int Ends() const {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_ends;
+  }
+  // Waits until `count` ends have arrived in all.
+  bool WaitEnds(int count, int timeoutMs = 5000) const {
+    std::unique_lock<std::mutex> guard(m_mutex);
+    return m_cv.wait_for(guard, std::chrono::milliseconds(ScaledMs(timeoutMs)),
+                         [&] { return m_ends >= count; });
+  }
+  void Clear() {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_records.clear();
+    m_ends = 0;
+  }
+  // Runs on the reporting thread after the report was recorded.
+  void OnReport(std::function<void(const Record*)> fn) {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_onReport = std::move(fn);
+  }
+  void Add(const Record* record) {
+    std::function<void(const Record*)> fn;
+    {
+      std::lock_guard<std::mutex> guard(m_mutex);
+      if (record != nullptr) {
+        m_records.push_back(*record);
+      } else {
+        ++m_ends;
+      }
+      fn = m_onReport;
+      // Under the lock: a waiter that wakes may destroy the sink at once.
+      m_cv.notify_all();
+    }
+    if (fn) fn(record);
+  }
+
+ private:
+  mutable std::mutex m_mutex;
+  mutable std::condition_variable m_cv;
+  std::vector<Record> m_records;
+  int m_ends = 0;
+  std::function<void(const Record*)> m_onReport;
+};
+
+class SearchSink : public RecordSink<QCSDK_SearchResult> {
  public:
   SearchSink();
   ~SearchSink();
-  SearchSink(const SearchSink&) = delete;
-  SearchSink& operator=(const SearchSink&) = delete;
-
-  std::vector<QCSDK_SearchResult> Records() const;
   // The device numbers reported, in order.
   std::vector<std::string> Numbers() const;
-  int Ends() const;
-  // Waits until `count` ends have arrived in all.
-  bool WaitEnds(int count, int timeoutMs = 5000) const;
-
-  // Runs on the reporting thread after the report was recorded (null: the
-  // end of a search).
-  void OnReport(std::function<void(const QCSDK_SearchResult*)> fn);
-
-  void Record(const QCSDK_SearchResult* record);
-
- private:
-  mutable std::mutex m_mutex;
-  mutable std::condition_variable m_cv;
-  std::vector<QCSDK_SearchResult> m_records;
-  int m_ends = 0;
-  std::function<void(const QCSDK_SearchResult*)> m_onReport;
 };
 
-class OkipSink {
+class OkipSink : public RecordSink<QCSDK_OkipResult> {
  public:
   OkipSink();
   ~OkipSink();
-  OkipSink(const OkipSink&) = delete;
-  OkipSink& operator=(const OkipSink&) = delete;
-
-  // The function to hand to QCSDK_OKIP_StartService.
   static OkipCallback Callback();
-
-  std::vector<QCSDK_OkipResult> Records() const;
-  int Ends() const;
-  bool WaitEnds(int count, int timeoutMs = 5000) const;
-  void Clear();
-
-  void Record(const QCSDK_OkipResult* record);
-
- private:
-  mutable std::mutex m_mutex;
-  mutable std::condition_variable m_cv;
-  std::vector<QCSDK_OkipResult> m_records;
-  int m_ends = 0;
 };
 
 }  // namespace qcsdk::test

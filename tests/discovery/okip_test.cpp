@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -20,36 +19,6 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-
-// Every message handed to QVC_BroadcastOnce, copied before the scripted
-// library answers.
-struct Broadcast {
-  int32_t id;
-  std::vector<uint8_t> message;
-  int32_t length;
-  int32_t timeoutMs;
-};
-std::mutex g_mutex;
-std::vector<Broadcast> g_broadcasts;
-decltype(&QVC_BroadcastOnce) g_fakeBroadcastOnce = nullptr;
-
-int32_t CaptureBroadcastOnce(int32_t id, const void* message, int32_t length, int32_t timeoutMs) {
-  Broadcast b{id, {}, length, timeoutMs};
-  if (message != nullptr && length > 0) {
-    const auto* bytes = static_cast<const uint8_t*>(message);
-    b.message.assign(bytes, bytes + length);
-  }
-  {
-    std::lock_guard<std::mutex> guard(g_mutex);
-    g_broadcasts.push_back(std::move(b));
-  }
-  return g_fakeBroadcastOnce(id, message, length, timeoutMs);
-}
-
-std::vector<Broadcast> Broadcasts() {
-  std::lock_guard<std::mutex> guard(g_mutex);
-  return g_broadcasts;
-}
 
 std::string Text(const std::vector<uint8_t>& m, size_t offset, size_t size) {
   std::string text(reinterpret_cast<const char*>(m.data() + offset), size);
@@ -77,19 +46,7 @@ class OkipTest : public ::testing::Test {
  protected:
   FakeLibraries fake;
   OkipSink sink;
-  platform::NxlApi table{};
 
-  void SetUp() override {
-    {
-      std::lock_guard<std::mutex> guard(g_mutex);
-      g_broadcasts.clear();
-    }
-    // The fake's table, with the broadcast copied on its way in.
-    table = platform::Nxl();
-    g_fakeBroadcastOnce = table.BroadcastOnce;
-    table.BroadcastOnce = &CaptureBroadcastOnce;
-    platform::BindNxl(&table);
-  }
   void TearDown() override { QCSDK_OKIP_StopService(); }
 
   void Fire(const uint8_t* data, int32_t length, int32_t end = 0) {
@@ -102,7 +59,7 @@ class OkipTest : public ::testing::Test {
   }
 };
 
-TEST_F(OkipTest, ServiceTakesTheFirstFreePort) {
+TEST_F(OkipTest, ServiceTakesTheFirstFreePortFrom9500To9599) {
   fake.SetResultByFirstArg("QVC_StartBroadcastServer", [](int64_t port) { return port >= 9503; });
   EXPECT_EQ(QCSDK_OKIP_StartService(sink.Callback()), 1);
   EXPECT_THAT(fake.Calls(), ElementsAre("QVC_StartBroadcastServer(9500, 9106, ptr)",
@@ -128,37 +85,37 @@ TEST_F(OkipTest, FindIsATypeOneMessageAndReturnsTheLibraryResult) {
   EXPECT_EQ(QCSDK_OKIP_FinDevs(2500), 1);
   fake.SetResult("QVC_BroadcastOnce", 0);
   EXPECT_EQ(QCSDK_OKIP_FinDevs(-4), 0);
-  const auto sent = Broadcasts();
+  const auto sent = fake.NxlSent();
   ASSERT_EQ(sent.size(), 2u);
-  EXPECT_EQ(sent[0].length, 744);
-  EXPECT_EQ(sent[0].timeoutMs, 2500);
-  EXPECT_EQ(sent[1].timeoutMs, -4);
-  ASSERT_EQ(sent[0].message.size(), 744u);
+  EXPECT_EQ(sent[0].type, 2500);
+  EXPECT_EQ(sent[1].type, -4);
   std::vector<uint8_t> expected(744, 0);
   expected[0] = 1;
-  EXPECT_EQ(sent[0].message, expected);
-  EXPECT_EQ(sent[1].message, expected);
+  EXPECT_EQ(sent[0].data, expected);
+  EXPECT_EQ(sent[1].data, expected);
 }
 
-TEST_F(OkipTest, SetNetCfgChecksItsArgumentsAndLaysOutTheMessage) {
+TEST_F(OkipTest, SetNetCfgChecksEachArgumentAndLaysOutTheMessage) {
   const int32_t config[5] = {1, 0x0A01A8C0, 0x00FFFFFF, -2, 0x7F};
-  const std::string max(31, 'u');
-  const std::string over(32, 'u');
-  EXPECT_EQ(QCSDK_OKIP_SetNetCfg(nullptr, "admin", "pw", config), 0);
-  EXPECT_EQ(QCSDK_OKIP_SetNetCfg("ab123", nullptr, "pw", config), 0);
-  EXPECT_EQ(QCSDK_OKIP_SetNetCfg("ab123", "admin", nullptr, config), 0);
-  EXPECT_EQ(QCSDK_OKIP_SetNetCfg("ab123", over.c_str(), "pw", config), 0);
-  EXPECT_EQ(QCSDK_OKIP_SetNetCfg("ab123", "admin", over.c_str(), config), 0);
-  EXPECT_EQ(QCSDK_OKIP_SetNetCfg("ab123", "admin", "pw", nullptr), 0);
-  EXPECT_THAT(Broadcasts(), IsEmpty()) << "rejected arguments send nothing";
+  const std::string max(31, 'u'), over(32, 'u');
+  const char* number = "ab123";
+  const struct {
+    const char* number;
+    const char* first;
+    const char* second;
+    const int32_t* config;
+  } rejected[] = {{nullptr, "admin", "pw", config},        {number, nullptr, "pw", config},
+                  {number, "admin", nullptr, config},      {number, over.c_str(), "pw", config},
+                  {number, "admin", over.c_str(), config}, {number, "admin", "pw", nullptr}};
+  for (const auto& r : rejected) {
+    EXPECT_EQ(QCSDK_OKIP_SetNetCfg(r.number, r.first, r.second, r.config), 0);
+  }
+  EXPECT_THAT(fake.NxlSent(), IsEmpty()) << "rejected arguments send nothing";
 
-  ASSERT_EQ(QCSDK_OKIP_SetNetCfg("ab123", max.c_str(), max.c_str(), config), 1);
-  auto sent = Broadcasts();
+  ASSERT_EQ(QCSDK_OKIP_SetNetCfg(number, max.c_str(), max.c_str(), config), 1);
+  auto sent = fake.NxlSent();
   ASSERT_EQ(sent.size(), 1u);
-  EXPECT_EQ(sent[0].length, 744);
-  EXPECT_EQ(sent[0].timeoutMs, 1000);
-  const std::vector<uint8_t>& m = sent[0].message;
-  ASSERT_EQ(m.size(), 744u);
+  EXPECT_EQ(sent[0].type, 1000);
   std::vector<uint8_t> expected(744, 0);
   StoreLe32(expected.data(), 3);
   expected[4] = 'a';
@@ -167,9 +124,8 @@ TEST_F(OkipTest, SetNetCfgChecksItsArgumentsAndLaysOutTheMessage) {
   std::memcpy(expected.data() + 128, max.data(), 31);
   std::memcpy(expected.data() + 160, max.data(), 31);
   for (int i = 0; i < 5; ++i) StoreLe32(expected.data() + 192 + 4 * i, config[i]);
-  EXPECT_EQ(m, expected);
-  EXPECT_EQ(m[196], 192);  // the address word, first dotted number lowest
-  EXPECT_EQ(m[199], 10);
+  EXPECT_EQ(sent[0].data, expected);
+  EXPECT_EQ(sent[0].data[196], 192);  // the address word, first dotted number lowest
 
   // Group letters: at most four, case kept; the number from the digits
   // right after them.
@@ -181,14 +137,12 @@ TEST_F(OkipTest, SetNetCfgChecksItsArgumentsAndLaysOutTheMessage) {
                {"x9y8", "x", 9},       {"Z4294967297", "Z", 1}, {"é5", "", 0}};
   for (const auto& c : cases) {
     ASSERT_EQ(QCSDK_OKIP_SetNetCfg(c.number, "", "", config), 1) << c.number;
-    sent = Broadcasts();
-    const std::vector<uint8_t>& msg = sent.back().message;
+    const std::vector<uint8_t> msg = fake.NxlSent().back().data;
     EXPECT_EQ(Text(msg, 4, 8), c.group) << c.number;
     EXPECT_TRUE(std::all_of(msg.begin() + 4 + std::strlen(c.group), msg.begin() + 12,
                             [](uint8_t b) { return b == 0; }))
         << c.number;
     EXPECT_EQ(LoadLe32(msg.data() + 12), c.value) << c.number;
-    EXPECT_EQ(Text(msg, 128, 32), "");
   }
   fake.SetResult("QVC_BroadcastOnce", 0);
   EXPECT_EQ(QCSDK_OKIP_SetNetCfg("ab1", "a", "b", config), 0);
@@ -201,19 +155,20 @@ TEST_F(OkipTest, AnswersBecome160ByteRecordsThenOneNull) {
   Fire(Answer("QV", 8, 0xB1, 199));  // too short
   Fire(nullptr, 744);
   std::vector<uint8_t> foreign = Answer("QV", 9, 0xB1);
-  StoreLe32(foreign.data(), 3);  // a set answer
-  Fire(foreign);
-  StoreLe32(foreign.data(), 0x0100);
-  Fire(foreign);
+  for (uint32_t type : {0u, 3u, 0x101u}) {
+    StoreLe32(foreign.data(), type);
+    Fire(foreign);
+  }
   // Texts filling their fields without a terminator are cut.
   std::vector<uint8_t> full = Answer("", -1, 0xD);
   std::memset(full.data() + 4, 'G', 8);
   std::memset(full.data() + 20, 'n', 100);
   std::memset(full.data() + 196, 255, 4);
   Fire(full);
+  Fire(Answer("QV", 10, 7));
 
   auto records = sink.Records();
-  ASSERT_EQ(records.size(), 3u);
+  ASSERT_EQ(records.size(), 4u);
   const QCSDK_OkipResult& r = records[0];
   EXPECT_STREQ(r.deviceNumber, "ab123");
   EXPECT_STREQ(r.address, "192.168.1.10");
@@ -229,20 +184,18 @@ TEST_F(OkipTest, AnswersBecome160ByteRecordsThenOneNull) {
   EXPECT_STREQ(records[2].address, "255.255.255.255");
   EXPECT_EQ(std::string(records[2].name), std::string(99, 'n'));
   EXPECT_EQ(records[2].deviceType, 2);
+  EXPECT_EQ(records[3].deviceType, 1);
   EXPECT_EQ(sink.Ends(), 0);
 
   Fire(nullptr, 0, 1);
   EXPECT_EQ(sink.Ends(), 1);
-  EXPECT_EQ(sink.Records().size(), 3u);
-}
-
-TEST_F(OkipTest, WithoutAHostCallbackAnswersAreDropped) {
-  ASSERT_EQ(QCSDK_OKIP_StartService(sink.Callback()), 1);
+  EXPECT_EQ(sink.Records().size(), 4u);
+  // Without a host callback answers and ends are dropped.
   ASSERT_EQ(QCSDK_OKIP_StartService(nullptr), 1);
   Fire(Answer("ab", 1, 0xE0));
   Fire(nullptr, 0, 1);
-  EXPECT_THAT(sink.Records(), IsEmpty());
-  EXPECT_EQ(sink.Ends(), 0);
+  EXPECT_EQ(sink.Records().size(), 4u);
+  EXPECT_EQ(sink.Ends(), 1);
 }
 
 }  // namespace

@@ -11,12 +11,6 @@ namespace {
 
 using DownloadTest = FilesFixture;
 
-std::vector<int32_t> Progress(const HostRecorder& host) {
-  std::vector<int32_t> p;
-  for (const auto& d : host.Downloads()) p.push_back(d.code == 0 ? d.progress : -d.code);
-  return p;
-}
-
 // A block of "QVS" chunks: `video` video chunks and one audio chunk.
 std::vector<uint8_t> Chunks(int video, bool audio, uint64_t firstTimestamp = 40) {
   std::vector<uint8_t> block;
@@ -34,44 +28,80 @@ std::vector<uint8_t> Chunks(int video, bool audio, uint64_t firstTimestamp = 40)
   return block;
 }
 
-TEST_F(DownloadTest, RawBytesWithProgress) {
-  ASSERT_EQ(QCSDK_DownloadRemoteFile(0, 3, Path("raw.bin").c_str()), 1);
-  std::vector<uint8_t> block(250);
-  for (int i = 0; i < 4; ++i) {
-    std::memset(block.data(), 'a' + i, block.size());
+TEST_F(DownloadTest, RawBytesWithProgressUntilAnEndCode) {
+  // Codes 1 to 4 end the download (file closed first, then reported);
+  // other codes change nothing and report nothing.
+  for (int32_t code : {-1, 1, 2, 3, 4, 5, 100}) {
+    const bool ends = code >= 1 && code <= 4;
+    const std::string name = Path("raw" + std::to_string(code) + ".bin");
+    ASSERT_EQ(QCSDK_DownloadRemoteFile(0, 3, name.c_str()), 1);
+    std::vector<uint8_t> block(250);
+    const size_t before = host.Downloads().size();
+    for (int i = 0; i < 2; ++i) {
+      std::memset(block.data(), 'a' + i, block.size());
+      ch->OnDownloadData(0, block.data(), 250, 1000);
+    }
+    ch->OnDownloadData(code, nullptr, 0, 0);
     ch->OnDownloadData(0, block.data(), 250, 1000);
+    const auto reports = host.Downloads();
+    std::vector<int32_t> p;
+    for (size_t i = before; i < reports.size(); ++i) {
+      p.push_back(reports[i].code == 0 ? reports[i].progress : -reports[i].code);
+      EXPECT_EQ(reports[i].total, reports[i].code == 0 ? 1000 : 0);
+    }
+    if (ends) {
+      EXPECT_THAT(p, ::testing::ElementsAre(2500, 5000, -code, 7500)) << code;
+      EXPECT_EQ(ReadFile(name).size(), 500u) << code;
+    } else {
+      EXPECT_THAT(p, ::testing::ElementsAre(2500, 5000, 7500)) << code;
+      ASSERT_EQ(QCSDK_DownloadRemoteFile(0, -1, nullptr), 1);
+      const auto bytes = ReadFile(name);
+      ASSERT_EQ(bytes.size(), 750u) << code;
+      EXPECT_EQ(bytes[0], 'a');
+      EXPECT_EQ(bytes[749], 'b');
+    }
   }
-  ch->OnDownloadData(5, nullptr, 0, 0);  // unknown end code: nothing
-  ch->OnDownloadData(1, nullptr, 0, 0);
-  EXPECT_THAT(Progress(host), ::testing::ElementsAre(2500, 5000, 7500, 10000, -1));
-  auto bytes = ReadFile(Path("raw.bin"));
-  ASSERT_EQ(bytes.size(), 1000u);
-  EXPECT_EQ(bytes[0], 'a');
-  EXPECT_EQ(bytes[999], 'd');
-  EXPECT_EQ(host.Downloads().back().total, 0);
-
   // Unknown size: progress 0. A file that cannot be opened refuses the download.
-  ASSERT_EQ(QCSDK_DownloadRemoteFile(0, 0, Path("raw2.bin").c_str()), 1);
+  ASSERT_EQ(QCSDK_DownloadRemoteFile(0, 0, Path("raw.bin").c_str()), 1);
+  std::vector<uint8_t> block(250);
   ch->OnDownloadData(0, block.data(), 250, 0);
   EXPECT_EQ(host.Downloads().back().progress, 0);
   EXPECT_EQ(QCSDK_DownloadRemoteFile(0, 0, (dir / "no" / "such.bin").c_str()), 0);
-  EXPECT_EQ(QCSDK_DownloadRemoteFile(0, -1, nullptr), 1);
 }
 
-TEST_F(DownloadTest, FileHeaderSwitchesToMp4) {
+// The header's codecs make the packager's format value: audio codec 2 or 3
+// picks its audio, anything else the first; video codec 1 or 2 adds its
+// video, anything else nothing.
+TEST_F(DownloadTest, FileHeaderSwitchesToMp4WithTheHeadersFormat) {
+  const int32_t audioPart[] = {0, 0, 1, 2, 0};       // audio codec 0..4
+  const int32_t videoPart[] = {0, 0x100, 0x200, 0};  // video codec 0..3
+  for (uint16_t video = 0; video <= 3; ++video) {
+    for (uint16_t audio = 0; audio <= 4; ++audio) {
+      const std::string name = Path("conv.mp4");
+      ASSERT_EQ(QCSDK_DownloadRemoteFile(0, 0, name.c_str()), 1);
+      ASSERT_TRUE(std::filesystem::exists(name));
+      StreamInfoRecord header = Record(3, audio % 2, audio);
+      std::memcpy(header.data() + info::kFileTag, "QFH", 3);
+      StoreLe16(header.data() + info::kVideoCodec, video);
+      StoreLe16(header.data() + info::kRateDen, video == 1 ? 0 : 2);
+      ch->OnDownloadData(0, header.data(), 96, 5000);
+      EXPECT_FALSE(std::filesystem::exists(name));  // the raw file is deleted
+      EXPECT_EQ(fake.Calls().back(),
+                "QP_OpenPackage({704x576 " + std::string(video == 1 ? "25" : "12.5") + "}, 1, " +
+                    std::to_string(audio % 2) + ", \"" + name + "\", null, " +
+                    std::to_string(audioPart[audio] + videoPart[video]) + ", 0)")
+          << video << "/" << audio;
+    }
+  }
+  EXPECT_TRUE(host.Downloads().empty());  // a header makes no progress report
+}
+
+TEST_F(DownloadTest, ChunksBecomeFramesWithTheirKindsAndStamps) {
   ASSERT_EQ(QCSDK_DownloadRemoteFile(0, 0, Path("conv.mp4").c_str()), 1);
-  ASSERT_TRUE(std::filesystem::exists(Path("conv.mp4")));
   StreamInfoRecord header = Record(3, 1, 3);
   std::memcpy(header.data() + info::kFileTag, "QFH", 3);
-  StoreLe16(header.data() + info::kVideoCodec, 2);
-  StoreLe16(header.data() + info::kRateDen, 0);
   StoreLe32(header.data() + info::kTotalFrames, 200);
   ch->OnDownloadData(0, header.data(), 96, 5000);
-  EXPECT_TRUE(host.Downloads().empty());                    // the header makes no progress report
-  EXPECT_FALSE(std::filesystem::exists(Path("conv.mp4")));  // raw file deleted
-  EXPECT_EQ(fake.Calls().back(), "QP_OpenPackage(ptr, 1, 1, \"" + Path("conv.mp4") + "\", null, " +
-                                     std::to_string(QP_AUDIO_AAC + QP_VIDEO_H265) + ", 0)");
-
   // 100 video chunks in blocks; a chunk cut at the end of a block is dropped.
   for (int i = 0; i < 10; ++i) {
     auto block = Chunks(10, true);
@@ -82,7 +112,21 @@ TEST_F(DownloadTest, FileHeaderSwitchesToMp4) {
   EXPECT_EQ(host.Downloads().back().progress, 5000);
   EXPECT_EQ(host.Downloads().back().total, 5000);
   EXPECT_EQ(fake.CountCalls("QP_PackageOneFrame"), 110);
-  auto calls = fake.Calls();
+  // Kind byte 4 is audio, every other value video; each frame carries its
+  // chunk's payload length and time stamp.
+  fake.ClearCalls();
+  std::vector<uint8_t> block;
+  for (uint8_t kind : {3, 4, 5, 0}) {
+    const auto chunk = Chunks(1, false, 1000 + kind);
+    block.insert(block.end(), chunk.begin(), chunk.end());
+    block[block.size() - chunk.size() + 4] = kind;
+  }
+  ch->OnDownloadData(0, block.data(), static_cast<int32_t>(block.size()), 5000);
+  EXPECT_THAT(fake.Calls(), ::testing::ElementsAre("QP_PackageOneFrame(ptr, {1 100 1003})",
+                                                   "QP_PackageOneFrame(ptr, {2 100 1004})",
+                                                   "QP_PackageOneFrame(ptr, {1 100 1005})",
+                                                   "QP_PackageOneFrame(ptr, {1 100 1000})"));
+  EXPECT_EQ(host.Downloads().back().progress, 5150);
   ch->OnDownloadData(2, nullptr, 0, 0);
   EXPECT_EQ(fake.CountCalls("QP_ClosePackage"), 1);
   EXPECT_EQ(host.Downloads().back().code, 2);

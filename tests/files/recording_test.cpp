@@ -9,20 +9,33 @@ namespace {
 using RecordingTest = FilesFixture;
 
 TEST_F(RecordingTest, ExtensionMustMatchTheRecordingKind) {
-  EXPECT_EQ(QCSDK_StartRec(0, Path("early.sv5").c_str()), 0);  // not connected yet
+  EXPECT_EQ(QCSDK_StartRec(0, Path("early.sv4").c_str()), 0);  // not connected yet
+  // The one extension each kind takes; kind 5 takes none.
+  const char* const expected[] = {".sv4", ".sv5", ".sv6", ".mp4", ".mp4", ""};
+  for (uint16_t kind = 0; kind <= 5; ++kind) {
+    Describe(Record(kind));
+    for (const std::string ext : {".sv4", ".sv5", ".sv6", ".mp4"}) {
+      EXPECT_EQ(QCSDK_StartRec(0, Path("a" + ext).c_str()), ext == expected[kind] ? 1 : 0)
+          << kind << ext;
+    }
+  }
+  // The middle two characters in any ASCII case, the dot and the last
+  // character exactly.
   Describe(Record(1));
-  EXPECT_EQ(QCSDK_StartRec(0, Path("a.sv4").c_str()), 0);
-  EXPECT_EQ(QCSDK_StartRec(0, Path("a.mp4").c_str()), 0);
-  EXPECT_EQ(QCSDK_StartRec(0, Path("a.sV5").c_str()), 1);
-  EXPECT_EQ(QCSDK_StartRec(0, Path("a.SV5").c_str()), 1);
-  EXPECT_EQ(QCSDK_StartRec(0, Path("a.Sv5").c_str()), 1);
-  EXPECT_EQ(QCSDK_StartRec(0, Path("a,sv5").c_str()), 0);
-  EXPECT_EQ(QCSDK_StartRec(0, "sv5"), 0);  // shorter than an extension
+  for (const char* name : {"a.SV5", "a.sV5", "a.Sv5"}) {
+    EXPECT_EQ(QCSDK_StartRec(0, Path(name).c_str()), 1) << name;
+  }
+  Describe(Record(3));
+  EXPECT_EQ(QCSDK_StartRec(0, Path("a.MP4").c_str()), 1);
+  for (const char* name : {"a,mp4", "a.mp5", "a.mp", "a.mp4 "}) {
+    EXPECT_EQ(QCSDK_StartRec(0, Path(name).c_str()), 0) << name;
+  }
+  EXPECT_EQ(QCSDK_StartRec(0, "mp4"), 0);  // shorter than an extension
+  EXPECT_EQ(QCSDK_StartRec(0, ".mp4"), 1);
   EXPECT_EQ(QCSDK_StartRec(0, nullptr), 0);
-  EXPECT_EQ(QCSDK_StartRec(0, (dir / "missing" / "a.sv5").c_str()), 0);  // cannot be created
+  Describe(Record(0));
+  EXPECT_EQ(QCSDK_StartRec(0, (dir / "missing" / "a.sv4").c_str()), 0);  // cannot be created
   EXPECT_EQ(QCSDK_StopRec(0), 1);
-  Describe(Record(7));
-  EXPECT_EQ(QCSDK_StartRec(0, Path("a.sv5").c_str()), 0);
 }
 
 TEST_F(RecordingTest, SvxFileLayoutAndFrameCount) {
@@ -33,20 +46,20 @@ TEST_F(RecordingTest, SvxFileLayoutAndFrameCount) {
   const uint8_t p[3] = {1, 2, 3};
   const uint8_t key[5] = {9, 9, 9, 9, 9};
   const uint8_t audio[2] = {7, 7};
-  ch->OnFrame(QCSDK_FRAME_P, p, 3);  // before the gate: not recorded
-  ch->OnFrame(QCSDK_FRAME_KEY, key, 5);
+  ch->OnFrame(1, p, 3);  // before the gate: not recorded
+  ch->OnFrame(0, key, 5);
   expected.insert(expected.end(), key, key + 5);
-  ch->OnFrame(QCSDK_FRAME_P, p, 0);  // an empty frame counts too
+  ch->OnFrame(1, p, 0);  // an empty frame counts too
   for (int i = 0; i < 98; ++i) {
-    ch->OnFrame(QCSDK_FRAME_P, p, 3);
+    ch->OnFrame(1, p, 3);
     expected.insert(expected.end(), p, p + 3);
     if (i % 10 == 0) {
-      ch->OnFrame(QCSDK_FRAME_AUDIO, audio, 2);
+      ch->OnFrame(3, audio, 2);
       expected.insert(expected.end(), audio, audio + 2);
     }
   }
   ASSERT_EQ(QCSDK_StopRec(0), 1);
-  ch->OnFrame(QCSDK_FRAME_P, p, 3);  // after the stop: not recorded
+  ch->OnFrame(1, p, 3);  // after the stop: not recorded
 
   auto bytes = ReadFile(Path("clip.sv4"));
   ASSERT_EQ(bytes.size(), 64 + expected.size());
@@ -57,50 +70,70 @@ TEST_F(RecordingTest, SvxFileLayoutAndFrameCount) {
   EXPECT_TRUE(std::equal(head.begin(), head.end(), bytes.begin() + 32));
   EXPECT_EQ(LoadLe32(bytes.data() + 44), 100u);
   EXPECT_TRUE(std::equal(expected.begin(), expected.end(), bytes.begin() + 64));
-}
 
-TEST_F(RecordingTest, WriterWaitsForItsOwnKeyFrame) {
+  // A writer waits for a key frame of its own, even with the channel's gate
+  // open; a new record does not change an open recording.
   Describe(Record(2));
-  const uint8_t key[2] = {5, 5};
-  const uint8_t p[1] = {6};
-  ch->OnFrame(QCSDK_FRAME_KEY, key, 2);  // opens the channel's gate
   ASSERT_EQ(QCSDK_StartRec(0, Path("late.sv6").c_str()), 1);
-  ch->OnFrame(QCSDK_FRAME_P, p, 1);  // the recording has not seen a key frame
-  ch->OnFrame(QCSDK_FRAME_KEY, key, 2);
-  ch->OnFrame(QCSDK_FRAME_P, p, 1);
-  // A new record while recording does not change the open file.
+  ch->OnFrame(1, p, 1);
+  ch->OnFrame(0, key, 2);
+  ch->OnFrame(1, p, 1);
   Describe(Record(0));
-  ch->OnFrame(QCSDK_FRAME_P, p, 1);
+  ch->OnFrame(1, p, 1);
   ASSERT_EQ(QCSDK_StopRec(0), 1);
-  auto bytes = ReadFile(Path("late.sv6"));
+  bytes = ReadFile(Path("late.sv6"));
   ASSERT_EQ(bytes.size(), 64u + 4u);
   EXPECT_EQ(LoadLe32(bytes.data() + 44), 3u);
 }
 
-TEST_F(RecordingTest, Mp4RecordingOpensThePackager) {
-  Describe(Record(3));
-  ASSERT_EQ(QCSDK_StartRec(0, Path("v.mp4").c_str()), 1);
-  EXPECT_EQ(fake.Calls().back(), "QP_OpenPackage(ptr, 1, 0, \"" + Path("v.mp4") + "\", \"" +
-                                     Path("v.mp4") + ".qdx\", 0, 0)");
+// What an MP4 recording hands the packager: the picture from the record,
+// the audio flag and value from its audio fields (a codec the packager
+// cannot take refuses the recording), and each frame once a key frame came.
+TEST_F(RecordingTest, Mp4RecordingHandsThePackagerTheRecordsValues) {
+  const struct {
+    uint16_t present, codec;
+    bool opens;
+    int flag, value;
+  } rows[] = {{0, 2, true, 0, 0},  {2, 2, true, 0, 0},      {1, 0, false, 0, 0},
+              {1, 1, true, 1, 0},  {1, 2, true, 1, 1},      {1, 3, true, 1, 2},
+              {1, 4, false, 0, 0}, {1, 0x0101, false, 0, 0}};
+  const std::string name = Path("v.mp4");
+  for (const auto& row : rows) {
+    Describe(Record(3, row.present, row.codec));
+    fake.ClearCalls();
+    EXPECT_EQ(QCSDK_StartRec(0, name.c_str()), row.opens ? 1 : 0)
+        << row.present << "/" << row.codec;
+    const std::string expected = "QP_OpenPackage({704x576 25}, 1, " + std::to_string(row.flag) +
+                                 ", \"" + name + "\", \"" + name + ".qdx\", " +
+                                 std::to_string(row.value) + ", 0)";
+    EXPECT_EQ(fake.CountCalls("QP_OpenPackage"), row.opens ? 1 : 0);
+    if (row.opens) {
+      EXPECT_EQ(fake.Calls().back(), expected) << row.present << "/" << row.codec;
+    }
+  }
+  StreamInfoRecord r = Record(4);
+  StoreLe16(r.data() + info::kRateNum, 30000);
+  StoreLe16(r.data() + info::kRateDen, 1001);
+  Describe(r);
+  const std::string other = Path("w.Mp4");
+  ASSERT_EQ(QCSDK_StartRec(0, other.c_str()), 1);
+  EXPECT_EQ(fake.Calls().back(), "QP_OpenPackage({704x576 29.97}, 1, 0, \"" + other + "\", \"" +
+                                     other + ".qdx\", 0, 0)");
   const uint8_t p[2] = {1, 1};
-  const uint8_t key[2] = {2, 2};
-  ch->OnFrame(QCSDK_FRAME_P, p, 2);
-  ch->OnFrame(QCSDK_FRAME_KEY, key, 2);
-  ch->OnFrame(QCSDK_FRAME_AUDIO, p, 2);
-  EXPECT_EQ(fake.CountCalls("QP_PackageOneFrame"), 2);
-  // A second start finishes the first recording.
-  Describe(Record(4, 1, 2));
-  ASSERT_EQ(QCSDK_StartRec(0, Path("w.Mp4").c_str()), 1);
-  EXPECT_EQ(fake.CountCalls("QP_ClosePackage"), 1);
-  EXPECT_THAT(fake.Calls().back(), ::testing::EndsWith(".qdx\", 1, 0)"));
-  EXPECT_THAT(fake.Calls().back(), ::testing::HasSubstr(", 1, 1, \""));
-
-  // An audio codec the packager cannot take, and the packager's refusal.
-  Describe(Record(3, 1, 0));
-  EXPECT_EQ(QCSDK_StartRec(0, Path("x.mp4").c_str()), 0);
-  Describe(Record(3));
+  const uint8_t key[3] = {2, 2, 2};
+  fake.ClearCalls();
+  ch->OnFrame(1, p, 2);
+  ch->OnFrame(0, key, 3);
+  ch->OnFrame(3, p, 2);
+  ch->OnFrame(1, p, 2);
+  EXPECT_THAT(fake.Calls(), ::testing::ElementsAre("QP_PackageOneFrame(ptr, {1 3 0})",
+                                                   "QP_PackageOneFrame(ptr, {2 2 0})",
+                                                   "QP_PackageOneFrame(ptr, {1 2 0})"));
+  // A second start finishes the first recording; the packager's refusal
+  // fails the start.
   fake.SetResult("QP_OpenPackage", 0);
   EXPECT_EQ(QCSDK_StartRec(0, Path("y.mp4").c_str()), 0);
+  EXPECT_EQ(fake.CountCalls("QP_ClosePackage"), 1);
   EXPECT_EQ(QCSDK_StopRec(0), 1);
 }
 

@@ -35,10 +35,7 @@ Sink FunctionSink(int32_t level, int32_t levelCount = 1) {
 
 class LogTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::lock_guard<std::mutex> guard(g_mutex);
-    g_lines.clear();
-  }
+  void SetUp() override { Lines(true); }
   void TearDown() override {
     // Back to the SDK's own configuration: standard output, every level.
     Sink out{};
@@ -46,74 +43,91 @@ class LogTest : public ::testing::Test {
     out.levelCount = 1;
     ASSERT_TRUE(Configure(&out, 1));
   }
-  static std::vector<std::string> Lines() {
+  static std::vector<std::string> Lines(bool clear = false) {
     std::lock_guard<std::mutex> guard(g_mutex);
-    return g_lines;
+    std::vector<std::string> lines = g_lines;
+    if (clear) g_lines.clear();
+    return lines;
   }
 };
 
-TEST_F(LogTest, LineHasTimeLevelFileAndLine) {
+TEST_F(LogTest, LineHasTimeLevelNameFileAndLine) {
   Sink sink = FunctionSink(kAll);
   ASSERT_TRUE(Configure(&sink, 1));
-  Write(0, kNotify, "..\\..\\src\\x\\oct_conn", 164, "value=%d", 42);
+  const char* const names[] = {"all", "debug", "info", "notify", "warning", "error", "none"};
+  for (int32_t level = 0; level <= 6; ++level) {
+    Write(0, level, "..\\..\\src\\x\\oct_conn", 164, "value=%d", level);
+    const std::string expected = R"(\d\d:\d\d:\d\d\.\d\d\d )" + std::string(names[level]) +
+                                 R"(: oct_conn\(164\): value=)" + std::to_string(level) + "\n";
+    ASSERT_EQ(Lines().size(), static_cast<size_t>(level + 1));
+    EXPECT_TRUE(std::regex_match(Lines().back(), std::regex(expected))) << Lines().back();
+  }
   Write(0, kError, "a/b\\c", 7, "%s", "x");
-  Write(0, kWarning, "plain", 1, "y");
-  auto lines = Lines();
-  ASSERT_EQ(lines.size(), 3u);
-  EXPECT_TRUE(std::regex_match(
-      lines[0], std::regex(R"(\d\d:\d\d:\d\d\.\d\d\d notify: oct_conn\(164\): value=42\n)")))
-      << lines[0];
-  EXPECT_TRUE(
-      std::regex_match(lines[1], std::regex(R"(\d\d:\d\d:\d\d\.\d\d\d error: c\(7\): x\n)")))
-      << lines[1];
-  EXPECT_TRUE(std::regex_match(lines[2], std::regex(R"(.* warning: plain\(1\): y\n)"))) << lines[2];
+  Write(0, kError, "plain", 1, "y");
+  EXPECT_NE(Lines()[7].find(" error: c(7): x\n"), std::string::npos) << Lines()[7];
+  EXPECT_NE(Lines()[8].find(" error: plain(1): y\n"), std::string::npos) << Lines()[8];
 }
 
-TEST_F(LogTest, ThresholdsFilterPerSinkAndGlobally) {
+TEST_F(LogTest, ThresholdsPerSinkAndModule) {
   // Sink A passes warning and above; sink B has no levels set, so only
   // level 6 reaches it.
   Sink sinks[2] = {FunctionSink(kWarning), FunctionSink(kAll, 0)};
   ASSERT_TRUE(Configure(sinks, 2));
-  EXPECT_FALSE(Passes(0, kInfo));
+  EXPECT_FALSE(Passes(0, kNotify));
   EXPECT_TRUE(Passes(0, kWarning));
-  Write(0, kInfo, "f", 1, "dropped");
+  Write(0, kNotify, "f", 1, "dropped");
   Write(0, kWarning, "f", 2, "one");
-  Write(0, kNone, "f", 3, "two");
-  auto lines = Lines();
-  ASSERT_EQ(lines.size(), 3u);  // warning once (A), none twice (A and B)
-  EXPECT_NE(lines[0].find("one"), std::string::npos);
-  EXPECT_NE(lines[1].find("none: f(3): two"), std::string::npos);
-  EXPECT_NE(lines[2].find("none: f(3): two"), std::string::npos);
+  Write(0, kError, "f", 3, "two");
+  Write(0, kNone, "f", 4, "three");
+  std::vector<std::string> lines = Lines(true);
+  ASSERT_EQ(lines.size(), 4u);  // warning and error once (A), none twice (A and B)
+  EXPECT_NE(lines[0].find("f(2): one"), std::string::npos);
+  EXPECT_NE(lines[3].find("none: f(4): three"), std::string::npos);
 
-  // Per-module levels: module 1 uses levels[1], modules past the count use levels[0].
+  // With two levels set, module 1 is the last with its own level and
+  // module 2 the first that falls back to levels[0].
   Sink perModule = FunctionSink(kError, 2);
   perModule.levels[1] = kDebug;
   ASSERT_TRUE(Configure(&perModule, 1));
   EXPECT_TRUE(Passes(1, kDebug));
-  EXPECT_FALSE(Passes(0, kDebug));
-  EXPECT_FALSE(Passes(5, kWarning));
-  EXPECT_TRUE(Passes(5, kError));
+  EXPECT_FALSE(Passes(1, kAll));
+  EXPECT_FALSE(Passes(0, kWarning));
+  EXPECT_FALSE(Passes(2, kWarning));
+  EXPECT_TRUE(Passes(2, kError));
+  EXPECT_TRUE(Passes(31, kError));
 }
 
-TEST_F(LogTest, RejectsOutOfRangeLevelsAndModulesAndCutsLongLines) {
+TEST_F(LogTest, RangesOfLevelsModulesSinksAndLineLength) {
   Sink sink = FunctionSink(kAll);
+  std::vector<Sink> sinks(kMaxSinks + 1, sink);
+  EXPECT_FALSE(Configure(sinks.data(), kMaxSinks + 1));
+  ASSERT_TRUE(Configure(sinks.data(), kMaxSinks));
+  Write(0, kError, "f", 1, "sixteen");
+  EXPECT_EQ(Lines(true).size(), 16u);
   ASSERT_TRUE(Configure(&sink, 1));
   Write(0, 7, "f", 1, "bad level");
   Write(0, -1, "f", 1, "bad level");
   Write(32, kError, "f", 1, "bad module");
   Write(-1, kError, "f", 1, "bad module");
   EXPECT_TRUE(Lines().empty());
-  EXPECT_FALSE(Configure(&sink, 17));
+  Write(31, kAll, "f", 1, "last module");
+  EXPECT_EQ(Lines(true).size(), 1u);
 
-  std::string huge(10000, 'z');
-  Write(0, kError, "f", 1, "%s", huge.c_str());
-  std::string longFile(5000, 'p');
+  // A line of the buffer's length less the terminator is whole; one
+  // character more is cut, keeping its line feed.
+  Write(0, kError, "f", 1, "%s", "");
+  const size_t head = Lines(true)[0].size() - 1;
+  for (size_t extra : {0, 1, 10000}) {
+    const std::string text(kLineCapacity - 2 - head + extra, 'z');
+    Write(0, kError, "f", 1, "%s", text.c_str());
+    const std::string line = Lines(true)[0];
+    EXPECT_EQ(line.size(), static_cast<size_t>(kLineCapacity - 1)) << extra;
+    EXPECT_EQ(line.back(), '\n');
+    EXPECT_EQ(line[line.size() - 2], 'z');
+  }
+  const std::string longFile(5000, 'p');
   Write(0, kError, longFile.c_str(), 1, "%s", "after a long file name");
-  auto lines = Lines();
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[0].size(), static_cast<std::size_t>(kLineCapacity - 1));
-  EXPECT_EQ(lines[0].back(), '\n');
-  EXPECT_EQ(lines[1].size(), static_cast<std::size_t>(kLineCapacity - 1));
+  EXPECT_EQ(Lines()[0].size(), static_cast<size_t>(kLineCapacity - 1));
 }
 
 TEST_F(LogTest, DailyFileIsNamedByTheDateOfWriting) {
@@ -152,13 +166,10 @@ TEST_F(LogTest, LinesFromManyThreadsStayWhole) {
     });
   }
   for (auto& th : threads) th.join();
-  auto lines = Lines();
+  const auto lines = Lines();
   ASSERT_EQ(lines.size(), 800u);
-  for (const auto& line : lines) {
-    EXPECT_TRUE(
-        std::regex_match(line, std::regex(R"(.* info: mt\(\d\): thread \d line \d+ end\n)")))
-        << line;
-  }
+  const std::regex whole(R"(.* info: mt\(\d\): thread \d line \d+ end\n)");
+  for (const auto& line : lines) EXPECT_TRUE(std::regex_match(line, whole)) << line;
 }
 
 }  // namespace

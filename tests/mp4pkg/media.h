@@ -1,6 +1,5 @@
-// Media for the packaging tests: H.264/H.265 Annex B frames and AAC frames
-// made with libavcodec, G.711 bytes, and a summary of an MP4 file as
-// libavformat reads it back.
+// Media for the packaging tests: video from the shared pattern encoder, AAC
+// in ADTS framing, and a summary of an MP4 file as libavformat reads it back.
 #pragma once
 
 #include <cstdint>
@@ -8,28 +7,22 @@
 #include <string>
 #include <vector>
 
+#include "support/pattern_encoder.h"
+#include "support/tone_encoder.h"
+
 namespace qp_test {
 
-bool HaveEncoder(const char* name);
+using qcsdk::test::EncodedPacket;
+using qcsdk::test::PatternCodec;
+using qcsdk::test::ToneCodec;
 
-struct VideoFrame {
-  std::vector<uint8_t> data;  // Annex B, parameter sets in front of key frames
-  bool key = false;
-};
-// `count` frames of a moving test picture, a key frame every `gop` frames,
-// no B-frames. Empty when the encoder is missing or fails.
-std::vector<VideoFrame> EncodeVideo(const char* encoder, int width, int height, int fps, int count,
-                                    int gop);
-
-struct AacStream {
-  std::vector<std::vector<uint8_t>> frames;  // raw AAC frames, 1024 samples each
-  std::vector<uint8_t> config;               // their AudioSpecificConfig
-};
-AacStream EncodeAac(int sample_rate, int channels, int count);
+// `count` frames of the moving pattern at 25 frames a second, a key frame
+// every `gop` frames; empty when the encoder is missing.
+std::vector<EncodedPacket> Video(PatternCodec codec, int width, int height, int count, int gop);
+// `count` encoded packets of a tone (G.711: 160 samples each; AAC: 1024).
+std::vector<std::vector<uint8_t>> Audio(ToneCodec codec, int rate, int channels, int count);
 // The frame behind a 7-byte ADTS header (AAC LC).
 std::vector<uint8_t> WithAdts(const std::vector<uint8_t>& raw, int sample_rate, int channels);
-// `samples` G.711 bytes of a tone.
-std::vector<uint8_t> G711Tone(size_t samples, bool alaw);
 
 struct StreamSummary {
   int codec_id = 0;  // AVCodecID
@@ -64,8 +57,5 @@ class TempDir {
  private:
   std::string m_path;
 };
-
-// QCSDK_TEST_TIME_SCALE, at least 1.
-double TimeScale();
 
 }  // namespace qp_test

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <vector>
 
 #include "support/pattern_encoder.h"
@@ -17,12 +18,9 @@ using qcsdk::test::ToneCodec;
 
 VideoCodec ToVideo(PatternCodec codec) {
   switch (codec) {
-    case PatternCodec::kMpeg4:
-      return VideoCodec::kMpeg4Part2;
-    case PatternCodec::kH264:
-      return VideoCodec::kH264;
-    case PatternCodec::kH265:
-      return VideoCodec::kH265;
+    case PatternCodec::kMpeg4: return VideoCodec::kMpeg4Part2;
+    case PatternCodec::kH264: return VideoCodec::kH264;
+    case PatternCodec::kH265: return VideoCodec::kH265;
   }
   return VideoCodec::kH264;
 }
@@ -112,34 +110,50 @@ TEST(FrameClassifier, AudioThatImitatesStartCodesStaysAudio) {
   EXPECT_EQ(videoOnly.Classify(nullptr, 0).kind, FrameKind::kAudio);
 }
 
-TEST(StreamDescription, RecordsThePlayerCannotDecodeAreRefused) {
+// The codec numbers of the 96-byte record: video 0 MPEG-4 Part 2, 1 H.264,
+// 2 H.265 (anything else refused); audio 0 IMA ADPCM, 1 G.711 A-law, 2 G.711
+// mu-law, 3 AAC (anything else: the video plays without audio).
+TEST(StreamDescription, CodecNumbersOfTheRecord) {
+  const struct {
+    uint16_t video;
+    std::optional<VideoCodec> expected;
+  } videos[] = {{0, VideoCodec::kMpeg4Part2}, {1, VideoCodec::kH264},
+                {2, VideoCodec::kH265},       {3, std::nullopt},
+                {0x0101, std::nullopt},       {0xFFFF, std::nullopt}};
+  const struct {
+    uint16_t present, codec;
+    std::optional<AudioCodec> expected;
+  } audios[] = {{1, 0, AudioCodec::kImaAdpcm},  {1, 1, AudioCodec::kG711ALaw},
+                {1, 2, AudioCodec::kG711MuLaw}, {1, 3, AudioCodec::kAac},
+                {1, 4, std::nullopt},           {1, 0x0103, std::nullopt},
+                {0, 3, std::nullopt},           {2, 3, std::nullopt}};
   std::vector<uint8_t> record(kStreamInfoSize, 0);
-  record[38] = 2;  // H.265
-  record[44] = 0x80;
-  record[45] = 0x07;  // 1920
-  record[40] = 1;     // audio present
-  record[52] = 3;     // AAC
-  record[54] = 0x80;
-  record[55] = 0xBB;  // 48000
-  record[56] = 2;
-  const auto d = ParseStreamInfo(record.data(), kStreamInfoSize);
-  ASSERT_TRUE(d.has_value());
-  EXPECT_EQ(d->video, VideoCodec::kH265);
-  EXPECT_EQ(d->width, 1920);
-  EXPECT_EQ(d->audio, AudioCodec::kAac);
-  EXPECT_EQ(d->sampleRate, 48000);
-  EXPECT_EQ(d->channels, 2);
+  auto put = [&](size_t at, uint16_t value) {
+    record[at] = static_cast<uint8_t>(value);
+    record[at + 1] = static_cast<uint8_t>(value >> 8);
+  };
+  put(44, 1920);
+  put(46, 1080);
+  put(54, 48000);
+  put(56, 2);
+  for (const auto& v : videos) {
+    for (const auto& a : audios) {
+      put(38, v.video);
+      put(40, a.present);
+      put(52, a.codec);
+      const auto d = ParseStreamInfo(record.data(), kStreamInfoSize);
+      ASSERT_EQ(d.has_value(), v.expected.has_value()) << v.video;
+      if (!d) continue;
+      EXPECT_EQ(d->video, *v.expected) << v.video;
+      EXPECT_EQ(d->width, 1920);
+      EXPECT_EQ(d->audioPresent, a.present == 1) << a.present;
+      EXPECT_EQ(d->audio, a.expected) << a.present << "/" << a.codec;
+      EXPECT_EQ(d->sampleRate, a.expected ? 48000 : 8000);
+      EXPECT_EQ(d->channels, a.expected ? 2 : 1);
+    }
+  }
   EXPECT_FALSE(ParseStreamInfo(nullptr, kStreamInfoSize));
   EXPECT_FALSE(ParseStreamInfo(record.data(), kStreamInfoSize - 1));
-  record[52] = 4;  // audio the player cannot decode: the video still plays
-  const auto unknown = ParseStreamInfo(record.data(), kStreamInfoSize);
-  ASSERT_TRUE(unknown.has_value());
-  EXPECT_TRUE(unknown->audioPresent && !unknown->audio);
-  record[38] = 3;
-  EXPECT_FALSE(ParseStreamInfo(record.data(), kStreamInfoSize));
-  record[38] = 1;
-  record[39] = 1;  // 0x0101: the whole 16-bit field counts
-  EXPECT_FALSE(ParseStreamInfo(record.data(), kStreamInfoSize));
 }
 
 }  // namespace

@@ -19,9 +19,15 @@ QueuedFrame Frame(char name, FrameKind kind, bool key, int size = 1) {
   std::memset(packet->data, name, static_cast<size_t>(size));
   return QueuedFrame{std::move(packet), FrameClass{kind, key}};
 }
-QueuedFrame Key(char name, int size = 1) { return Frame(name, FrameKind::kVideo, true, size); }
-QueuedFrame Inter(char name, int size = 1) { return Frame(name, FrameKind::kVideo, false, size); }
-QueuedFrame Audio(char name) { return Frame(name, FrameKind::kAudio, false); }
+QueuedFrame Key(char name, int size = 1) {
+  return Frame(name, FrameKind::kVideo, true, size);
+}
+QueuedFrame Inter(char name, int size = 1) {
+  return Frame(name, FrameKind::kVideo, false, size);
+}
+QueuedFrame Audio(char name) {
+  return Frame(name, FrameKind::kAudio, false);
+}
 
 std::string TakeAll(FrameQueue& queue) {
   std::string names;

@@ -76,26 +76,20 @@ TEST_F(PlayerApi, PreviewSettingsAndAnswersWithoutAPicture) {
   EXPECT_EQ(QVSP_CloseStream(player), 1);
 }
 
-TEST_F(PlayerApi, UndecodableRecordsAreRefused) {
+TEST_F(PlayerApi, RecordsOfAnotherSizeOrCodecAreRefused) {
   const int32_t player = QVSP_CreatePlayer();
   ASSERT_GE(player, 0);
   StreamRecord record = MakeRecord(PatternCodec::kH264, 320, 240);
+  for (int32_t length : {95, 97, -96, 0}) {
+    EXPECT_EQ(QVSP_OpenStream(player, record.data(), length), 0) << length;
+  }
   EXPECT_EQ(QVSP_OpenStream(player, nullptr, 96), 0);
-  EXPECT_EQ(QVSP_OpenStream(player, record.data(), 95), 0);
-  EXPECT_EQ(QVSP_OpenStream(player, record.data(), 97), 0);
-  EXPECT_EQ(QVSP_OpenStream(player, record.data(), -96), 0);
-  record[38] = 3;  // no such video codec
-  EXPECT_EQ(QVSP_OpenStream(player, record.data(), 96), 0);
   const uint8_t frame[] = {0, 0, 0, 1, 0x65, 0x88};
   EXPECT_EQ(QVSP_WriteToStreamOneFrame(player, frame, sizeof frame), 0) << "no stream open";
-  for (PatternCodec codec : {PatternCodec::kMpeg4, PatternCodec::kH264, PatternCodec::kH265}) {
-    for (int audio = 0; audio <= 3; ++audio) {
-      record = MakeRecord(codec, 320, 240, audio);
-      EXPECT_EQ(QVSP_OpenStream(player, record.data(), 96), 1);
-    }
-  }
-  // A refused record leaves no stream open.
-  record[38] = 7;
+  ASSERT_EQ(QVSP_OpenStream(player, record.data(), 96), 1);
+  EXPECT_EQ(QVSP_WriteToStreamOneFrame(player, frame, sizeof frame), 1);
+  // A refused record closes the stream that was open.
+  record[38] = 3;  // no such video codec
   EXPECT_EQ(QVSP_OpenStream(player, record.data(), 96), 0);
   EXPECT_EQ(QVSP_WriteToStreamOneFrame(player, frame, sizeof frame), 0);
 }

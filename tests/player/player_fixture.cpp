@@ -158,7 +158,9 @@ std::vector<Picture> PictureLog::Pictures(int32_t player) const {
   return it == m_pictures.end() ? std::vector<Picture>{} : it->second;
 }
 
-size_t PictureLog::Count(int32_t player) const { return Pictures(player).size(); }
+size_t PictureLog::Count(int32_t player) const {
+  return Pictures(player).size();
+}
 
 void PictureLog::Forget(int32_t player) {
   std::lock_guard<std::mutex> lock(m_mutex);
@@ -222,8 +224,8 @@ std::vector<EncodedPacket> PlayerTest::Encode(PatternCodec codec, int width, int
 void PlayerTest::WriteAll(int32_t player, const std::vector<EncodedPacket>& packets,
                           bool mayBeRefused) {
   for (const auto& packet : packets) {
-    const int32_t accepted = QVSP_WriteToStreamOneFrame(
-        player, packet.data.data(), static_cast<int32_t>(packet.data.size()));
+    const int32_t accepted = QVSP_WriteToStreamOneFrame(player, packet.data.data(),
+                                                        static_cast<int32_t>(packet.data.size()));
     if (!mayBeRefused) {
       EXPECT_EQ(accepted, 1);
     }

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <qcsdk/qcsdk.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -16,7 +15,7 @@ namespace {
 
 using ::testing::ElementsAre;
 
-TEST(LifecycleTest, InitSetsUpEveryLibraryInOrder) {
+TEST(LifecycleTest, InitSetsUpEveryLibraryInOrderAndReleaseUndoesIt) {
   FakeLibraries fake;
   ASSERT_EQ(QCSDK_InitSDK(77, "C:/data"), 1);
   const std::vector<std::string> expected = {
@@ -42,21 +41,31 @@ TEST(LifecycleTest, InitSetsUpEveryLibraryInOrder) {
       "QVSP_SetCallBack(ptr, null, null, null)",
   };
   EXPECT_EQ(fake.Calls(), expected);
-  EXPECT_NE(fake.nxl().connect, nullptr);
-  EXPECT_NE(fake.picture(), nullptr);
   // The module directory is the executable's directory without a trailing separator.
-  std::string dir = g_szModuleDir;
+  const std::string dir = g_szModuleDir;
   EXPECT_FALSE(dir.empty());
   EXPECT_NE(dir.back(), '/');
-  EXPECT_EQ(dir.find('\\'), std::string::npos);
 
   fake.ClearCalls();
-  EXPECT_EQ(QCSDK_ReleaseSDK(), 1);
+  fake.SetResult("QVC_ReleaseSDK", 42);
+  EXPECT_EQ(QCSDK_ReleaseSDK(), 42);
   EXPECT_THAT(fake.CallNames(), ElementsAre("QVSP_ReleaseSDK", "octc_stop_search_device_service",
                                             "QVC_StopLANSerchServer", "octc_chat_release_module",
                                             "octc_down_release_module", "octc_vod_release_module",
                                             "octc_stream_release_module", "octc_cmd_release_module",
                                             "octc_release_sdk", "QVC_ReleaseSDK"));
+
+  // Without a work directory the names are relative; an empty one still
+  // gets its separator.
+  for (const auto& [work, nxl, oct] :
+       {std::tuple<const char*, const char*, const char*>{nullptr, "nxl_tmp", "oct_tmp"},
+        {"", "//nxl_tmp", "//oct_tmp"}}) {
+    fake.ClearCalls();
+    ASSERT_EQ(QCSDK_InitSDK(0, work), 1);
+    EXPECT_EQ(fake.Calls()[1], "QVC_SetLocalFilePath(\"" + std::string(nxl) + "\")");
+    EXPECT_EQ(fake.Calls()[4], "octc_init_sdk(\"" + std::string(oct) + "\", 0, \"qcsdk\", 0, 0)");
+    QCSDK_ReleaseSDK();
+  }
 }
 
 TEST(LifecycleTest, ExecutablePathBecomesItsDirectory) {
@@ -73,56 +82,79 @@ TEST(LifecycleTest, ExecutablePathBecomesItsDirectory) {
   }
 }
 
-TEST(LifecycleTest, WorkDirectoryPrefixes) {
-  FakeLibraries fake;
-  ASSERT_EQ(QCSDK_InitSDK(0, nullptr), 1);
-  auto calls = fake.Calls();
-  EXPECT_EQ(calls[1], "QVC_SetLocalFilePath(\"nxl_tmp\")");
-  EXPECT_EQ(calls[4], "octc_init_sdk(\"oct_tmp\", 0, \"qcsdk\", 0, 0)");
-  fake.ClearCalls();
-  ASSERT_EQ(QCSDK_InitSDK(0, ""), 1);
-  EXPECT_EQ(fake.Calls()[1], "QVC_SetLocalFilePath(\"//nxl_tmp\")");
-  QCSDK_ReleaseSDK();
+// One set-up call of QCSDK_InitSDK answering one result: whether start-up
+// goes on, the call start-up ends with when it does not, and its log line.
+struct InitStep {
+  const char* call;
+  int64_t result;
+  bool succeeds;
+  const char* lastCall;  // the last library call made when start-up fails
+  const char* logLine;   // "" when the failure is not logged
+};
+
+void PrintTo(const InitStep& step, std::ostream* out) {
+  *out << step.call << " = " << step.result;
 }
 
-TEST(LifecycleTest, NxlRefusalStopsBeforeAnyCallbackIsRegistered) {
-  FakeLibraries fake;
-  fake.SetResult("QVC_InitSDK", 0x100);  // only the low byte counts
-  EXPECT_EQ(QCSDK_InitSDK(1, nullptr), 0);
-  EXPECT_THAT(fake.CallNames(), ElementsAre("QVC_InitSDK"));
+class InitFailureTest : public ::testing::TestWithParam<InitStep> {};
 
-  fake.ClearCalls();
-  fake.SetResult("QVC_InitSDK", 1);
-  fake.SetResult("QVC_SetLocalFilePath", 0);
-  EXPECT_EQ(QCSDK_InitSDK(1, nullptr), 0);
-  EXPECT_THAT(fake.CallNames(), ElementsAre("QVC_InitSDK", "QVC_SetLocalFilePath"));
-  QCSDK_ReleaseSDK();
-}
-
-TEST(LifecycleTest, OctModuleFailureIsLoggedAndEndsStartUp) {
+TEST_P(InitFailureTest, EachRefusedStepEndsStartUpThere) {
+  const InitStep& step = GetParam();
   FakeLibraries fake;
   LogCapture log;
-  fake.SetResult("octc_vod_init_module", -7);
-  EXPECT_EQ(QCSDK_InitSDK(1, nullptr), 0);
-  EXPECT_TRUE(log.Contains("error: oct_channel("));
-  EXPECT_TRUE(log.Contains("oct vod service init failed, ret=-7"));
-  EXPECT_EQ(fake.CountCalls("octc_down_init_module"), 0);
-  EXPECT_EQ(fake.CountCalls("QVSP_InitSDK"), 0);
-
-  fake.ClearCalls();
-  fake.SetResult("octc_vod_init_module", 0);
-  fake.SetResult("octc_init_sdk", -3);
-  EXPECT_EQ(QCSDK_InitSDK(1, nullptr), 0);
-  EXPECT_TRUE(log.Contains("oct sdk init failed, ret=-3"));
-  EXPECT_EQ(fake.CountCalls("octc_enable_log"), 0);
+  fake.SetResult(step.call, step.result);
+  EXPECT_EQ(QCSDK_InitSDK(1, nullptr), step.succeeds ? 1 : 0);
+  if (step.succeeds) {
+    EXPECT_EQ(fake.CallNames().back(), "QVSP_SetCallBack");
+  } else {
+    EXPECT_EQ(fake.Calls().back(), step.lastCall);
+    // Nothing after the refused step: no callbacks registered before the
+    // Nxl library accepted its set-up, no player after a refusal.
+    EXPECT_EQ(fake.CountCalls("QVSP_SetCallBack"), 0);
+  }
+  if (*step.logLine == '\0') {
+    EXPECT_THAT(log.Lines(), ::testing::IsEmpty());
+  } else {
+    ASSERT_EQ(log.Lines().size(), 1u);
+    EXPECT_THAT(log.Lines()[0], ::testing::HasSubstr(" error: "));
+    EXPECT_THAT(log.Lines()[0], ::testing::EndsWith(std::string("): ") + step.logLine + "\n"));
+  }
   QCSDK_ReleaseSDK();
 }
 
-TEST(LifecycleTest, SearchServicesTryPortsInTurn) {
+// The Nxl library's results count by their low byte; the OCT library's
+// fail when negative; a search service tries every port of its range.
+INSTANTIATE_TEST_SUITE_P(
+    Steps, InitFailureTest,
+    ::testing::Values(
+        InitStep{"QVC_InitSDK", 0x100, false, "QVC_InitSDK(1, 0)", ""},
+        InitStep{"QVC_InitSDK", 0x101, true, "", ""},
+        InitStep{"QVC_SetLocalFilePath", 0, false, "QVC_SetLocalFilePath(\"nxl_tmp\")", ""},
+        InitStep{"octc_init_sdk", -3, false, "octc_init_sdk(\"oct_tmp\", 0, \"qcsdk\", 0, 0)",
+                 "oct sdk init failed, ret=-3"},
+        InitStep{"octc_init_sdk", 2, true, "", ""},
+        InitStep{"octc_cmd_init_module", -1, false, "octc_cmd_init_module(ptr)",
+                 "oct cmd service init failed, ret=-1"},
+        InitStep{"octc_stream_init_module", -2, false, "octc_stream_init_module(ptr, ptr)",
+                 "oct stream service init failed, ret=-2"},
+        InitStep{"octc_vod_init_module", -7, false, "octc_vod_init_module(ptr, ptr)",
+                 "oct vod service init failed, ret=-7"},
+        InitStep{"octc_down_init_module", -4, false, "octc_down_init_module(ptr, ptr)",
+                 "oct down service init failed, ret=-4"},
+        InitStep{"octc_chat_init_module", -5, false, "octc_chat_init_module(ptr, ptr)",
+                 "oct chat service init failed, ret=-5"},
+        InitStep{"octc_chat_init_module", 1, true, "", ""},
+        InitStep{"QVC_StartLANSerchServer", 0x200, false,
+                 "QVC_StartLANSerchServer(9499, 6666, ptr, 2)", ""},
+        InitStep{"octc_start_search_device_service", 1, false,
+                 "octc_start_search_device_service(39999, 29999, 0, ptr)", ""},
+        InitStep{"QVSP_InitSDK", 0, false, "QVSP_InitSDK()", ""}));
+
+TEST(LifecycleTest, SearchServicesTakeTheFirstPortThatStarts) {
   FakeLibraries fake;
   LogCapture log;
-  // Nxl: ports 9400 and 9401 are taken; OCT: 26666 fails, 26667 answers a
-  // positive value (next port, no log line), 26668 starts.
+  // Nxl: ports 9400 and 9401 are taken; OCT: 26666 fails (logged), 26667
+  // answers a positive value (next port, no log line), 26668 starts.
   fake.SetResultByFirstArg("QVC_StartLANSerchServer", [](int64_t port) { return port >= 9402; });
   fake.SetResultByFirstArg("octc_start_search_device_service", [](int64_t port) -> int64_t {
     return port == 26666 ? -5 : port == 26667 ? 3 : 0;
@@ -130,43 +162,18 @@ TEST(LifecycleTest, SearchServicesTryPortsInTurn) {
   ASSERT_EQ(QCSDK_InitSDK(1, nullptr), 1);
   EXPECT_EQ(fake.CountCalls("QVC_StartLANSerchServer"), 3);
   EXPECT_EQ(fake.CountCalls("octc_start_search_device_service"), 3);
-  auto lines = log.Lines();
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_NE(lines[0].find("call octc_start_search_device_service() failed, port=26666, ret=-5"),
-            std::string::npos);
-  QCSDK_ReleaseSDK();
-
-  // No Nxl port at all: start-up fails before the OCT service and the player.
-  fake.ClearCalls();
-  fake.SetResultByFirstArg("QVC_StartLANSerchServer", [](int64_t) { return 0; });
-  EXPECT_EQ(QCSDK_InitSDK(1, nullptr), 0);
-  EXPECT_EQ(fake.CountCalls("QVC_StartLANSerchServer"), 100);
-  EXPECT_EQ(fake.CountCalls("octc_start_search_device_service"), 0);
-  EXPECT_EQ(fake.CountCalls("QVSP_InitSDK"), 0);
-
-  // No OCT port: all 13,334 ports are tried.
-  fake.ClearCalls();
-  fake.SetResultByFirstArg("QVC_StartLANSerchServer", [](int64_t) { return 1; });
-  fake.SetResultByFirstArg("octc_start_search_device_service", [](int64_t) { return 1; });
-  EXPECT_EQ(QCSDK_InitSDK(1, nullptr), 0);
-  EXPECT_EQ(fake.CountCalls("octc_start_search_device_service"), 39999 - 26666 + 1);
-  QCSDK_ReleaseSDK();
-}
-
-TEST(LifecycleTest, PlayerRefusalAndReleaseResult) {
-  FakeLibraries fake;
-  fake.SetResult("QVSP_InitSDK", 0);
-  EXPECT_EQ(QCSDK_InitSDK(1, nullptr), 0);
-  EXPECT_EQ(fake.CountCalls("QVSP_SetCallBack"), 0);
-  fake.SetResult("QVC_ReleaseSDK", 42);
-  EXPECT_EQ(QCSDK_ReleaseSDK(), 42);
-  // A refused card changes nothing else; an accepted one moves OCT search.
+  EXPECT_THAT(log.Lines(),
+              ElementsAre(::testing::HasSubstr(
+                  "call octc_start_search_device_service() failed, port=26666, ret=-5\n")));
+  // A refused network card changes nothing else; an accepted one moves
+  // the OCT search with it.
   fake.SetResult("QVC_SetLocalNetCard", 0x100);
   EXPECT_EQ(QCSDK_SetNetCard(3), 0x100);
   EXPECT_EQ(fake.Calls().back(), "QVC_SetLocalNetCard(3)");
   fake.SetResult("QVC_SetLocalNetCard", 9);
   EXPECT_EQ(QCSDK_SetNetCard(0), 9);
   EXPECT_EQ(fake.Calls().back(), "octc_set_search_target(\"127.255.255.255\", 0, \"0.0.0.0\")");
+  QCSDK_ReleaseSDK();
 }
 
 }  // namespace

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <qcsdk/qcsdk.h>
 
+#include <climits>
+#include <functional>
+
 #include "qcsdk/facade/registry.h"
 #include "support/fake_libraries.h"
 #include "support/host_recorder.h"
@@ -10,6 +13,8 @@
 
 namespace qcsdk::test {
 namespace {
+
+using ::testing::ElementsAre;
 
 class RegistryTest : public ::testing::Test {
  protected:
@@ -27,10 +32,14 @@ TEST_F(RegistryTest, LowestFreeNumberUpTo512) {
   EXPECT_EQ(Connect(), -1);
   EXPECT_EQ(QCSDK_Connect2(1, "127.0.0.1", 1, 1, 0, "u", "p", 0, nullptr), -1);
   EXPECT_EQ(fake.CountCalls("QVSP_CreatePlayer"), kMaxChannels);
+  // 511 is the last number that names a channel, 512 the first that does not.
+  EXPECT_EQ(QCSDK_StopRec(511), 1);
+  EXPECT_EQ(QCSDK_StopRec(512), 0);
+  EXPECT_EQ(QCSDK_StopRec(-1), 0);
 
   ASSERT_EQ(QCSDK_Disconnect(300), 1);
   ASSERT_EQ(QCSDK_Disconnect(7), 1);
-  EXPECT_EQ(host.Count(QCSDK_EVENT_DISCONNECTED), 2);
+  EXPECT_EQ(host.Count(7), 2);
   EXPECT_EQ(Connect(), 7);
   EXPECT_EQ(Connect(), 300);
   EXPECT_EQ(Connect(), -1);
@@ -40,7 +49,7 @@ TEST_F(RegistryTest, TransportChoiceAndConnectArguments) {
   int32_t n = QCSDK_Connect2(1, "10.1.2.3", 80, 2, 5, "u", "p", 0, nullptr);
   ASSERT_GE(n, 0);
   EXPECT_TRUE(FindTestChannel(n)->m_bOct);
-  EXPECT_THAT(FindTestChannel(n)->Calls(), ::testing::ElementsAre("Connect(10.1.2.3,80,2,5,0)"));
+  EXPECT_THAT(FindTestChannel(n)->Calls(), ElementsAre("Connect(10.1.2.3,80,2,5,0)"));
   for (int32_t transport : {0, 2, -1}) {
     n = QCSDK_Connect2(transport, "A123", 0, 3, 1, "u", "p", 7, nullptr);
     ASSERT_GE(n, 0);
@@ -48,6 +57,7 @@ TEST_F(RegistryTest, TransportChoiceAndConnectArguments) {
     EXPECT_EQ(FindTestChannel(n)->Calls().at(0), "Connect(A123,0,3,1,1)");
   }
   n = Connect();
+  EXPECT_FALSE(FindTestChannel(n)->m_bOct);
   EXPECT_EQ(FindTestChannel(n)->Calls().at(0), "Connect(127.0.0.1,8000,1,-1,0)");
 }
 
@@ -56,7 +66,6 @@ TEST_F(RegistryTest, RefusedConnectFreesTheNumber) {
   const int before = TestChannel::destroyed.load();
   EXPECT_EQ(Connect(), -1);
   EXPECT_EQ(TestChannel::destroyed.load(), before + 1);
-  EXPECT_EQ(QCSDK_GetStreamInfo(0, nullptr), 0);
   // The player it created is released with it.
   EXPECT_EQ(fake.CountCalls("QVSP_ReleasePlayer"), 1);
   TestChannelFactory::connectAnswer = true;
@@ -68,78 +77,92 @@ TEST_F(RegistryTest, RefusedConnectFreesTheNumber) {
   EXPECT_FALSE(FindChannel(1));
 }
 
-TEST_F(RegistryTest, NumbersThatNameNoChannel) {
-  StreamInfo info{};
-  int32_t type = 0;
-  uint8_t* buffer = nullptr;
-  int32_t w = 0, h = 0;
-  const int32_t dates[6] = {2024, 1, 1, 2024, 1, 2};
-  ASSERT_EQ(Connect(), 0);
-  for (int32_t n : {-1, 1, 511, 512, INT32_MIN, INT32_MAX}) {
-    EXPECT_EQ(QCSDK_Disconnect(n), 0);
-    EXPECT_EQ(QCSDK_GetDeviceInfo(n, &type), 0);
-    EXPECT_EQ(QCSDK_EnableDecoder(n, 1), 0);
-    EXPECT_EQ(QCSDK_SetVideoPreview(n, nullptr, nullptr), 0);
-    EXPECT_EQ(QCSDK_SetAudioPreview(n, nullptr), 0);
-    EXPECT_EQ(QCSDK_EnableVideoData(n, 1), 0);
-    EXPECT_EQ(QCSDK_GetStreamInfo(n, &info), 0);
-    EXPECT_EQ(QCSDK_StartRec(n, "a.sv4"), 0);
-    EXPECT_EQ(QCSDK_StopRec(n), 0);
-    EXPECT_EQ(QCSDK_GetRemoteRecFileList(n, dates), 0);
-    EXPECT_EQ(QCSDK_RemotePlay(n, 0), 0);
-    EXPECT_EQ(QCSDK_RemotePlayControl(n, 1, 0), 0);
-    EXPECT_EQ(QCSDK_Refresh(n), 0);
-    EXPECT_EQ(QCSDK_DownloadRemoteFile(n, -1, nullptr), 0);
-    EXPECT_EQ(QCSDK_RemoteRecording(n, 1), 0);
-    EXPECT_EQ(QCSDK_StartTalk(n), 0);
-    EXPECT_EQ(QCSDK_StopTalk(n), 0);
-    EXPECT_EQ(QCSDK_SendTalkData(n, "x", 1), 0);
-    EXPECT_EQ(QCSDK_SaveBitmap(n, "x.bmp"), 0);
-    EXPECT_EQ(QCSDK_SaveBitmapToBuffer(n, &buffer, &w, &h), 0);
-    EXPECT_EQ(QCSDK_RemoteConfig(n, 0), 0);
-    EXPECT_EQ(QCSDK_SendPTZCommand(n, 0, 1), 0);
-    EXPECT_EQ(QCSDK_SendUserData(n, "x", 1), 0);
-    EXPECT_EQ(QCSDK_GRPC_Begin(n), 0);
-    EXPECT_EQ(QCSDK_GRPC_End(n), 0);
-  }
-  // Nothing reached the one channel there is.
-  EXPECT_EQ(FindTestChannel(0)->Calls().size(), 1u);
-  EXPECT_TRUE(host.Events().empty());
-  QCSDK_FreeBitmapBuffer(nullptr);
-}
+// Every per-channel export: the transport slot it reaches (none for the
+// base's own operations) and its result for a channel whose slots answer
+// true, with one that answers false, and for numbers that name no channel.
+struct ExportRow {
+  const char* name;
+  std::function<int32_t(int32_t)> call;
+  const char* slot;  // the channel's record of the call; "" when no slot is called
+  int32_t whenTrue;
+  int32_t whenFalse;
+};
 
-TEST_F(RegistryTest, ExportsReachTheirSlots) {
+TEST_F(RegistryTest, EveryExportReachesItsSlotOrAnswersNoChannel) {
+  static const int32_t dates[6] = {2024, 5, 6, 2024, 5, 7};
+  static StreamInfo info;
+  static int32_t type, w, h;
+  static uint8_t* buffer;
+  static QCSDK_Rect rect{0, 0, 10, 10};
+  const ExportRow rows[] = {
+      {"GetDeviceInfo", [](int32_t n) { return QCSDK_GetDeviceInfo(n, &type); }, "", 0, 0},
+      {"EnableDecoder", [](int32_t n) { return QCSDK_EnableDecoder(n, 1); }, "", 0, 0},
+      {"SetVideoPreview", [](int32_t n) { return QCSDK_SetVideoPreview(n, &rect, &rect); }, "", 1,
+       1},
+      {"SetAudioPreview", [](int32_t n) { return QCSDK_SetAudioPreview(n, nullptr); }, "", 1, 1},
+      {"EnableVideoData", [](int32_t n) { return QCSDK_EnableVideoData(n, 5); },
+       "EnableVideoData 1", 1, 0},
+      {"GetStreamInfo", [](int32_t n) { return QCSDK_GetStreamInfo(n, &info); }, "", 0, 0},
+      {"StartRec", [](int32_t n) { return QCSDK_StartRec(n, "a.sv4"); }, "", 0, 0},
+      {"StopRec", [](int32_t n) { return QCSDK_StopRec(n); }, "", 1, 1},
+      {"GetRemoteRecFileList", [](int32_t n) { return QCSDK_GetRemoteRecFileList(n, dates); },
+       "GetRemoteRecFileList", 1, 0},
+      {"RemotePlay", [](int32_t n) { return QCSDK_RemotePlay(n, 2); }, "RemotePlay 2", 1, 0},
+      {"RemotePlayControl", [](int32_t n) { return QCSDK_RemotePlayControl(n, 5, 300); },
+       "RemotePlayControl 5 300", 1, 0},
+      {"Refresh", [](int32_t n) { return QCSDK_Refresh(n); }, "", 1, 1},
+      {"DownloadRemoteFile -1", [](int32_t n) { return QCSDK_DownloadRemoteFile(n, -1, nullptr); },
+       "StopDownload", 1, 1},
+      {"DownloadRemoteFile 3", [](int32_t n) { return QCSDK_DownloadRemoteFile(n, 3, nullptr); },
+       "DownloadRemoteFile 3", 0, 0},
+      {"RemoteRecording", [](int32_t n) { return QCSDK_RemoteRecording(n, 9); },
+       "RemoteRecording 1", 1, 0},
+      {"StartTalk", [](int32_t n) { return QCSDK_StartTalk(n); }, "StartTalk", 1, 0},
+      {"StopTalk", [](int32_t n) { return QCSDK_StopTalk(n); }, "StopTalk", 1, 0},
+      {"SendTalkData", [](int32_t n) { return QCSDK_SendTalkData(n, "abc", 3); }, "SendTalkData 3",
+       1, 0},
+      {"SaveBitmap", [](int32_t n) { return QCSDK_SaveBitmap(n, "x.bmp"); }, "", 0, 0},
+      {"SaveBitmapToBuffer", [](int32_t n) { return QCSDK_SaveBitmapToBuffer(n, &buffer, &w, &h); },
+       "", 0, 0},
+      {"RemoteConfig", [](int32_t n) { return QCSDK_RemoteConfig(n, 11); }, "RemoteConfig 11", 1,
+       0},
+      {"SendPTZCommand", [](int32_t n) { return QCSDK_SendPTZCommand(n, 3, 256); },
+       "SendPTZCommand 3 1", 1, 0},
+      {"SendUserData", [](int32_t n) { return QCSDK_SendUserData(n, "xy", 2); }, "SendUserData 2",
+       1, 0},
+      {"GRPC_Begin", [](int32_t n) { return QCSDK_GRPC_Begin(n); }, "GrpcBegin", 1, 0},
+      {"GRPC_End", [](int32_t n) { return QCSDK_GRPC_End(n); }, "GrpcEnd", 1, 0},
+      {"Disconnect", [](int32_t n) { return QCSDK_Disconnect(n); }, "Disconnect", 1, 1},
+  };
   ASSERT_EQ(Connect(), 0);
   auto channel = FindTestChannel(0);
-  const int32_t dates[6] = {2024, 5, 6, 2024, 5, 7};
-  EXPECT_EQ(QCSDK_EnableVideoData(0, 5), 1);
-  EXPECT_EQ(QCSDK_StartTalk(0), 1);
-  EXPECT_EQ(QCSDK_SendTalkData(0, "abc", 3), 1);
-  EXPECT_EQ(QCSDK_StopTalk(0), 1);
-  EXPECT_EQ(QCSDK_GetRemoteRecFileList(0, dates), 1);
-  EXPECT_EQ(QCSDK_RemotePlay(0, 2), 1);
-  EXPECT_EQ(QCSDK_RemotePlayControl(0, 5, 300), 1);
-  EXPECT_EQ(QCSDK_RemoteRecording(0, 9), 1);
-  EXPECT_EQ(QCSDK_RemoteConfig(0, 11), 1);
-  EXPECT_EQ(QCSDK_SendPTZCommand(0, 3, 256), 1);
-  EXPECT_EQ(QCSDK_SendUserData(0, "xy", 2), 1);
-  EXPECT_EQ(QCSDK_GRPC_Begin(0), 1);
-  EXPECT_EQ(QCSDK_GRPC_End(0), 1);
-  // A negative index only stops a download, and succeeds.
-  EXPECT_EQ(QCSDK_DownloadRemoteFile(0, -1, nullptr), 1);
-  EXPECT_EQ(QCSDK_StopRec(0), 1);
-  EXPECT_THAT(channel->Calls(),
-              ::testing::ElementsAre(
-                  "Connect(127.0.0.1,8000,1,-1,0)", "EnableVideoData 1", "StartTalk",
-                  "SendTalkData 3", "StopTalk", "GetRemoteRecFileList", "RemotePlay 2",
-                  "RemotePlayControl 5 300", "RemoteRecording 1", "RemoteConfig 11",
-                  "SendPTZCommand 3 1", "SendUserData 2", "GrpcBegin", "GrpcEnd", "StopDownload"));
-  channel->answer = false;
-  EXPECT_EQ(QCSDK_StartTalk(0), 0);
-  fake.SetResult("QVSP_RefreshWindow", 0);
-  EXPECT_EQ(QCSDK_Refresh(0), 0);
-  fake.SetResult("QVSP_RefreshWindow", 3);
-  EXPECT_EQ(QCSDK_Refresh(0), 1);
+  for (const ExportRow& row : rows) {
+    for (int32_t n : {-1, 1, 511, 512, INT_MIN, INT_MAX}) {
+      EXPECT_EQ(row.call(n), 0) << row.name << " " << n;
+    }
+    for (bool answer : {false, true}) {
+      channel->answer = answer;
+      const size_t before = channel->Calls().size();
+      EXPECT_EQ(row.call(0), answer ? row.whenTrue : row.whenFalse) << row.name << " " << answer;
+      const auto calls = channel->Calls();
+      if (*row.slot == '\0') {
+        EXPECT_EQ(calls.size(), before) << row.name;
+      } else {
+        ASSERT_GT(calls.size(), before) << row.name;
+        EXPECT_EQ(calls.back(), row.slot) << row.name;
+      }
+      if (std::string(row.name) == "Disconnect") break;  // the channel is gone now
+    }
+  }
+  EXPECT_FALSE(FindChannel(0));
+  EXPECT_EQ(host.Codes(), std::vector<int32_t>{7});
+  // Refresh: true only for a player result above 0.
+  ASSERT_EQ(Connect(), 0);
+  for (const auto& [result, expected] : {std::pair{0, 0}, {-1, 0}, {1, 1}, {3, 1}}) {
+    fake.SetResult("QVSP_RefreshWindow", result);
+    EXPECT_EQ(QCSDK_Refresh(0), expected) << result;
+  }
+  QCSDK_FreeBitmapBuffer(nullptr);
 }
 
 TEST_F(RegistryTest, FindChannelByPlayer) {

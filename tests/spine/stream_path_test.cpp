@@ -20,111 +20,132 @@ class StreamPathTest : public ::testing::Test {
   std::shared_ptr<TestChannel> ch;
   const uint8_t frame[4] = {0, 0, 0, 1};
 
-  void SetUp() override {
+  void SetUp() override { ch = Open(); }
+  std::shared_ptr<TestChannel> Open() {
     int32_t n = QCSDK_Connect("127.0.0.1", 1, 1, "u", "p", 0, nullptr);
-    ASSERT_EQ(n, 0);
-    ch = FindTestChannel(n);
-    ch->OnLinkEvent(0, nullptr);
+    EXPECT_GE(n, 0);
+    auto channel = FindTestChannel(n);
+    channel->OnLinkEvent(0, nullptr);
+    return channel;
   }
-  void Info(uint16_t videoCodec, uint16_t deviceType = 1, uint16_t kind = 0) {
+  void Info(uint16_t videoCodec, uint16_t deviceType = 1, uint16_t kind = 0,
+            uint16_t audioCodec = 2, uint16_t rateDen = 0) {
     StreamInfoRecord r{};
-    StoreLe16(r.data() + info::kDeviceType, deviceType);
-    StoreLe16(r.data() + info::kVideoCodec, videoCodec);
-    StoreLe16(r.data() + info::kRecordKind, kind);
-    StoreLe16(r.data() + info::kWidth, 1920);
-    StoreLe16(r.data() + info::kHeight, 1080);
-    StoreLe16(r.data() + info::kRateNum, 25);
-    StoreLe16(r.data() + info::kAudioCodec, 2);
-    StoreLe16(r.data() + info::kAudioParam1, 8000);
-    StoreLe16(r.data() + info::kAudioParam2, 1);
-    StoreLe16(r.data() + info::kAudioParam3, 16);
-    StoreLe32(r.data() + info::kTotalFrames, 900);
+    StoreLe16(r.data() + 36, deviceType);
+    StoreLe16(r.data() + 38, videoCodec);
+    StoreLe16(r.data() + 44, 1920);
+    StoreLe16(r.data() + 46, 1080);
+    StoreLe16(r.data() + 48, 25);
+    StoreLe16(r.data() + 50, rateDen);
+    StoreLe16(r.data() + 52, audioCodec);
+    StoreLe16(r.data() + 54, 8000);
+    StoreLe16(r.data() + 56, 1);
+    StoreLe16(r.data() + 58, 16);
+    StoreLe32(r.data() + 60, 900);
+    StoreLe16(r.data() + 64, kind);
     ch->OnStreamInfo(r.data());
   }
+  int Writes() const { return fake.CountCalls("QVSP_WriteToStreamOneFrame"); }
 };
 
-TEST_F(StreamPathTest, RawDataFollowsTheVideoCodec) {
-  ch->OnFrame(QCSDK_FRAME_KEY, frame, 4);  // before any record: raw data off
-  Info(1);
-  ch->OnFrame(QCSDK_FRAME_P, frame, 4);
-  ch->OnFrame(9, frame, 4);  // unknown types are still reported raw
-  Info(2);
-  ch->OnFrame(QCSDK_FRAME_P, frame, 4);
-  Info(1);
-  ch->OnFrame(QCSDK_FRAME_AUDIO, frame, 3);
-  auto raw = host.Raw();
-  ASSERT_EQ(raw.size(), 3u);
-  EXPECT_EQ(raw[0].type, QCSDK_FRAME_P);
-  EXPECT_EQ(raw[1].type, 9);
-  EXPECT_EQ(raw[2].type, QCSDK_FRAME_AUDIO);
-  EXPECT_EQ(raw[2].length, 3);
-}
-
-TEST_F(StreamPathTest, PlayerGateOpensAtFirstKeyFrameAfterRecord) {
-  Info(1);
-  ASSERT_EQ(QCSDK_EnableDecoder(0, 1), 1);
-  EXPECT_EQ(QCSDK_EnableDecoder(0, 1), 1);  // no second stream, no second key-frame request
-  EXPECT_EQ(fake.CountCalls("QVSP_OpenStream"), 1);
-  auto calls = ch->Calls();
-  EXPECT_EQ(std::count(calls.begin(), calls.end(), "InsertKeyFrame"), 1);
-
-  ch->OnFrame(QCSDK_FRAME_P, frame, 4);
-  ch->OnFrame(QCSDK_FRAME_AUDIO, frame, 4);
-  EXPECT_EQ(fake.CountCalls("QVSP_WriteToStreamOneFrame"), 0);
-  ch->OnFrame(QCSDK_FRAME_KEY, frame, 4);
-  ch->OnFrame(QCSDK_FRAME_B, frame, 4);
-  ch->OnFrame(QCSDK_FRAME_AUDIO, frame, 4);
-  ch->OnFrame(4, frame, 4);  // above 3: raw only
-  EXPECT_EQ(fake.CountCalls("QVSP_WriteToStreamOneFrame"), 3);
-
-  StreamInfo si{};
-  ASSERT_EQ(QCSDK_GetStreamInfo(0, &si), 1);
-  EXPECT_EQ(si.framesReceived, 3);  // P, key, B; audio is not counted
-
-  // A later record keeps the gate open and restarts the count.
-  Info(1);
-  ch->OnFrame(QCSDK_FRAME_P, frame, 4);
-  EXPECT_EQ(fake.CountCalls("QVSP_WriteToStreamOneFrame"), 4);
-  ASSERT_EQ(QCSDK_EnableDecoder(0, 0), 1);
-  ch->OnFrame(QCSDK_FRAME_P, frame, 4);
-  EXPECT_EQ(fake.CountCalls("QVSP_WriteToStreamOneFrame"), 4);
-  EXPECT_EQ(fake.CountCalls("QVSP_CloseStream"), 1);
-}
-
-TEST_F(StreamPathTest, DecoderNeedsARecordAndThePlayersConsent) {
-  EXPECT_EQ(QCSDK_EnableDecoder(0, 1), 0);
-  EXPECT_EQ(fake.CountCalls("QVSP_OpenStream"), 0);
-  Info(1);
-  fake.SetResult("QVSP_OpenStream", 0);
-  EXPECT_EQ(QCSDK_EnableDecoder(0, 1), 0);
-  ch->OnFrame(QCSDK_FRAME_KEY, frame, 4);
-  EXPECT_EQ(fake.CountCalls("QVSP_WriteToStreamOneFrame"), 0);
-}
-
-TEST_F(StreamPathTest, StreamInfoMapping) {
+// The record's codes as the host sees them, with the raw-data switch the
+// video codec sets.
+TEST_F(StreamPathTest, StreamInfoMapsEveryCode) {
   StreamInfo si{};
   EXPECT_EQ(QCSDK_GetStreamInfo(0, &si), 0);  // waiting for data
-  Info(2, 1, 3);
-  ASSERT_EQ(QCSDK_GetStreamInfo(0, &si), 1);
-  EXPECT_EQ(si.videoCodec, 11);
-  EXPECT_EQ(si.width, 1920);
-  EXPECT_EQ(si.height, 1080);
-  EXPECT_EQ(si.frameRateNum, 25);
-  EXPECT_EQ(si.frameRateDen, 1);  // record holds 0
-  EXPECT_EQ(si.audioCodec, 5);
-  EXPECT_EQ(si.audioParam1, 8000);
-  EXPECT_EQ(si.audioParam2, 1);
-  EXPECT_EQ(si.audioParam3, 16);
-  EXPECT_EQ(si.recordingKind, 4);
-  EXPECT_EQ(si.totalFrames, 900);
-  Info(0, 1, 7);
-  ASSERT_EQ(QCSDK_GetStreamInfo(0, &si), 1);
-  EXPECT_EQ(si.videoCodec, 1);
-  EXPECT_EQ(si.recordingKind, 0);
-  Info(5);
-  ASSERT_EQ(QCSDK_GetStreamInfo(0, &si), 1);
-  EXPECT_EQ(si.videoCodec, 0);
+  const struct {
+    uint16_t video, audio, kind, den;
+    int32_t videoCode, audioCode, kindCode, denOut;
+    bool raw;
+  } rows[] = {
+      {0, 0, 0, 0, 1, 3, 1, 1, false},          {1, 1, 1, 1, 2, 4, 2, 1, true},
+      {2, 2, 2, 2, 11, 5, 3, 2, false},         {3, 3, 3, 7, 0, 6, 4, 7, false},
+      {0xFFFF, 4, 4, 0, 0, 0, 5, 1, false},     {0x0101, 0xFFFF, 5, 0, 0, 0, 0, 1, false},
+      {1, 0x0100, 0xFFFF, 0, 2, 0, 0, 1, true},
+  };
+  for (const auto& row : rows) {
+    Info(row.video, 1, row.kind, row.audio, row.den);
+    ASSERT_EQ(QCSDK_GetStreamInfo(0, &si), 1);
+    EXPECT_EQ(si.videoCodec, row.videoCode) << row.video;
+    EXPECT_EQ(si.audioCodec, row.audioCode) << row.audio;
+    EXPECT_EQ(si.recordingKind, row.kindCode) << row.kind;
+    EXPECT_EQ(si.frameRateDen, row.denOut) << row.den;
+    EXPECT_EQ(si.width, 1920);
+    EXPECT_EQ(si.height, 1080);
+    EXPECT_EQ(si.frameRateNum, 25);
+    EXPECT_EQ(si.audioParam1, 8000);
+    EXPECT_EQ(si.audioParam2, 1);
+    EXPECT_EQ(si.audioParam3, 16);
+    EXPECT_EQ(si.totalFrames, 900);
+    const size_t raw = host.Raw().size();
+    ch->OnFrame(1, frame, 4);
+    EXPECT_EQ(host.Raw().size(), raw + (row.raw ? 1 : 0)) << row.video;
+  }
   EXPECT_EQ(QCSDK_GetStreamInfo(0, nullptr), 0);
+}
+
+// Frame types: whether a frame is counted, opens the gate to the player
+// and recordings, and passes it once open. Every frame goes to the raw-data
+// callback, whatever its type.
+TEST_F(StreamPathTest, FrameTypes) {
+  const struct {
+    int32_t type;
+    bool counted, opensGate, passes;
+  } rows[] = {{0, true, true, true},   {1, true, false, true},   {2, true, false, true},
+              {3, false, false, true}, {4, false, false, false}, {-1, false, false, false},
+              {9, false, false, false}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.type);
+    RemoveAllChannels();
+    ch = Open();
+    ch->OnFrame(0, frame, 4);  // before any record: raw data off, no gate
+    Info(1);
+    ASSERT_EQ(QCSDK_EnableDecoder(ch->Number(), 1), 1);
+    const int writes = Writes();
+    const size_t raw = host.Raw().size();
+    ch->OnFrame(row.type, frame, 3);
+    StreamInfo si{};
+    ASSERT_EQ(QCSDK_GetStreamInfo(ch->Number(), &si), 1);
+    EXPECT_EQ(si.framesReceived, row.counted ? 1 : 0);
+    EXPECT_EQ(Writes(), writes + (row.opensGate ? 1 : 0));
+    ch->OnFrame(1, frame, 4);
+    EXPECT_EQ(Writes(), writes + (row.opensGate ? 2 : 0));
+    ch->OnFrame(0, frame, 4);
+    ch->OnFrame(row.type, frame, 3);
+    EXPECT_EQ(Writes(), writes + (row.opensGate ? 3 : 1) + (row.passes ? 1 : 0));
+    ASSERT_EQ(host.Raw().size(), raw + 4);
+    EXPECT_EQ(host.Raw()[raw].type, row.type);
+    EXPECT_EQ(host.Raw()[raw].length, 3);
+    EXPECT_EQ(host.Raw().back().type, row.type);
+  }
+}
+
+TEST_F(StreamPathTest, DecoderSwitch) {
+  EXPECT_EQ(QCSDK_EnableDecoder(0, 1), 0);  // no record yet
+  EXPECT_EQ(fake.CountCalls("QVSP_OpenStream"), 0);
+  ch->OnFrame(0, frame, 4);  // a key frame before the first record opens no gate
+  Info(1);
+  fake.SetResult("QVSP_OpenStream", 0);
+  EXPECT_EQ(QCSDK_EnableDecoder(0, 1), 0);  // the player refuses
+  fake.SetResult("QVSP_OpenStream", 1);
+  ASSERT_EQ(QCSDK_EnableDecoder(0, 1), 1);
+  EXPECT_EQ(QCSDK_EnableDecoder(0, 1), 1);  // no second stream, no second key-frame request
+  EXPECT_EQ(fake.CountCalls("QVSP_OpenStream"), 2);
+  EXPECT_EQ(fake.Calls().back(), "QVSP_OpenStream(1, ptr, 96)");
+  const auto calls = ch->Calls();
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "InsertKeyFrame"), 2);
+  ch->OnFrame(1, frame, 4);
+  EXPECT_EQ(Writes(), 0);
+  ch->OnFrame(0, frame, 4);
+  EXPECT_EQ(Writes(), 1);
+  // A later record keeps the gate open; off closes the stream.
+  Info(2);
+  ch->OnFrame(1, frame, 4);
+  EXPECT_EQ(Writes(), 2);
+  ASSERT_EQ(QCSDK_EnableDecoder(0, 0), 1);
+  ch->OnFrame(1, frame, 4);
+  EXPECT_EQ(Writes(), 2);
+  EXPECT_EQ(fake.CountCalls("QVSP_CloseStream"), 1);
 }
 
 TEST_F(StreamPathTest, PreviewsReportThePlayersAnswer) {
@@ -134,6 +155,10 @@ TEST_F(StreamPathTest, PreviewsReportThePlayersAnswer) {
   EXPECT_EQ(fake.Calls().back(), "QVSP_SetVideoPreview(1, ptr, ptr, 1)");
   EXPECT_EQ(QCSDK_SetVideoPreview(0, &window, nullptr), 1);
   EXPECT_EQ(fake.Calls().back(), "QVSP_SetVideoPreview(1, ptr, null, 0)");
+  EXPECT_EQ(QCSDK_SetVideoPreview(0, nullptr, &rect), 1);
+  EXPECT_EQ(fake.Calls().back(), "QVSP_SetVideoPreview(1, null, ptr, 0)");
+  fake.SetResult("QVSP_SetVideoPreview", 0);
+  EXPECT_EQ(QCSDK_SetVideoPreview(0, &window, &rect), 0);
   fake.SetResult("QVSP_SetAudioPreview", 0);
   EXPECT_EQ(QCSDK_SetAudioPreview(0, &window), 0);
   EXPECT_EQ(fake.Calls().back(), "QVSP_SetAudioPreview(1, ptr, 1)");
@@ -144,58 +169,75 @@ TEST_F(StreamPathTest, PreviewsReportThePlayersAnswer) {
 
 TEST_F(StreamPathTest, TalkReports) {
   Info(1, 2, 3);
-  ch->OnTalkEvent(QCSDK_TALK_AUDIO, frame, 4);       // not accepted yet: dropped
-  ch->OnTalkEvent(QCSDK_TALK_ACCEPTED, nullptr, 0);  // not requested: nothing
-  ch->OnTalkEvent(QCSDK_TALK_ENDED, nullptr, 0);     // both flags clear: nothing
-  EXPECT_TRUE(host.Talk().empty());
-
-  ASSERT_EQ(QCSDK_StartTalk(0), 1);
-  ch->OnTalkEvent(QCSDK_TALK_ACCEPTED, nullptr, 0);
-  ch->OnTalkEvent(QCSDK_TALK_AUDIO, frame, 4);
-  ch->OnTalkEvent(7, frame, 4);  // unknown code: nothing
-  ch->OnTalkEvent(QCSDK_TALK_ENDED, nullptr, 0);
-  ch->OnTalkEvent(QCSDK_TALK_ENDED, nullptr, 0);  // flags already cleared
-  ch->OnTalkEvent(QCSDK_TALK_AUDIO, frame, 4);
-  auto talk = host.Talk();
-  ASSERT_EQ(talk.size(), 3u);
-  EXPECT_EQ(talk[0].event, QCSDK_TALK_ACCEPTED);
-  EXPECT_EQ(talk[0].audioType, 9);  // device type 2 with an MP4 recording kind
-  EXPECT_EQ(talk[1].event, QCSDK_TALK_AUDIO);
-  EXPECT_EQ(talk[1].audioType, 255);
-  EXPECT_EQ(talk[1].length, 4);
-  EXPECT_EQ(talk[2].event, QCSDK_TALK_ENDED);
-  EXPECT_EQ(talk[2].audioType, 255);
+  // Code, then what the host sees: event, audio type, length (none: -1).
+  const struct {
+    const char* step;
+    int32_t code;
+    int32_t event, type, length;
+  } steps[] = {
+      {"audio before acceptance", 1, -1, 0, 0},
+      {"answer without request", 0, -1, 0, 0},
+      {"stop with both flags clear", 2, -1, 0, 0},
+      {"request", -9, -1, 0, 0},
+      {"answer", 0, 0, 9, 0},
+      {"audio", 1, 1, 255, 4},
+      {"unknown code", 7, -1, 0, 0},
+      {"stop", 2, 2, 255, 0},
+      {"stop again", 2, -1, 0, 0},
+      {"audio after stop", 1, -1, 0, 0},
+      {"request again", -9, -1, 0, 0},
+      {"stop while requested", 2, 2, 255, 0},
+  };
+  for (const auto& s : steps) {
+    const size_t before = host.Talk().size();
+    if (s.code == -9) {
+      ASSERT_EQ(QCSDK_StartTalk(0), 1);
+    } else {
+      ch->OnTalkEvent(s.code, frame, 4);
+    }
+    const auto talk = host.Talk();
+    if (s.event < 0) {
+      EXPECT_EQ(talk.size(), before) << s.step;
+      continue;
+    }
+    ASSERT_EQ(talk.size(), before + 1) << s.step;
+    EXPECT_EQ(talk.back().event, s.event) << s.step;
+    EXPECT_EQ(talk.back().audioType, s.type) << s.step;
+    EXPECT_EQ(talk.back().length, s.length) << s.step;
+  }
 
   // The audio type follows the device type and the recording kind.
-  const struct {
-    uint16_t device, kind;
-    int32_t type;
-  } cases[] = {{1, 3, 7}, {5, 0, 7}, {3, 0, 8}, {4, 4, 9}, {0, 0, 0}, {6, 3, 0}};
-  for (const auto& c : cases) {
-    Info(1, c.device, c.kind);
-    ASSERT_EQ(QCSDK_StartTalk(0), 1);
-    ch->OnTalkEvent(QCSDK_TALK_ACCEPTED, nullptr, 0);
-    EXPECT_EQ(host.Talk().back().audioType, c.type) << c.device << "/" << c.kind;
-    ASSERT_EQ(QCSDK_StopTalk(0), 1);
+  const int32_t types[7][4] = {// kind 2, 3, 4, 5
+                               {0, 0, 0, 0}, {7, 7, 7, 7}, {8, 9, 9, 8}, {8, 9, 9, 8},
+                               {8, 9, 9, 8}, {7, 7, 7, 7}, {0, 0, 0, 0}};
+  for (uint16_t device = 0; device <= 6; ++device) {
+    for (uint16_t kind = 2; kind <= 5; ++kind) {
+      Info(1, device, kind);
+      ASSERT_EQ(QCSDK_StartTalk(0), 1);
+      ch->OnTalkEvent(0, nullptr, 0);
+      EXPECT_EQ(host.Talk().back().audioType, types[device][kind - 2]) << device << "/" << kind;
+      ASSERT_EQ(QCSDK_StopTalk(0), 1);
+    }
   }
 }
 
 TEST_F(StreamPathTest, DecodedPicturesReachTheHost) {
+  ASSERT_EQ(QCSDK_InitSDK(0, nullptr), 1);
+  QVSP_PictureCallback picture = fake.picture();
+  ASSERT_NE(picture, nullptr);
   Info(1);
   ASSERT_EQ(QCSDK_EnableDecoder(0, 1), 1);
-  QVSP_PictureCallback picture = fake.picture();
-  if (picture == nullptr) {
-    ASSERT_EQ(QCSDK_InitSDK(0, nullptr), 1);
-    picture = fake.picture();
-  }
-  ASSERT_NE(picture, nullptr);
+  fake.SetBitmapSize(640, 360);
   const uint8_t planes[3] = {1, 2, 3};
   FakeLibraries::RunOnLibraryThread(
       [&] { picture(ch->PlayerHandle(), &planes[0], &planes[1], &planes[2], 64, 32); });
   FakeLibraries::RunOnLibraryThread([&] { picture(9999, planes, planes, planes, 1, 1); });
   auto decoded = host.Decoded();
   ASSERT_EQ(decoded.size(), 1u);
+  EXPECT_EQ(decoded[0].width, 640);
+  EXPECT_EQ(decoded[0].height, 360);
   EXPECT_EQ(decoded[0].y, &planes[0]);
+  EXPECT_EQ(decoded[0].u, &planes[1]);
   EXPECT_EQ(decoded[0].v, &planes[2]);
   EXPECT_EQ(decoded[0].yStride, 64);
   EXPECT_EQ(decoded[0].uStride, 32);

@@ -24,6 +24,23 @@ void Append(std::ostringstream& out, const char* text) {
   }
 }
 
+// The packager's records by their fields: what the SDK hands over.
+void Append(std::ostringstream& out, const QP_VideoDesc* d) {
+  if (d == nullptr) {
+    out << "null";
+  } else {
+    out << '{' << d->width << 'x' << d->height << ' ' << d->frameRate << '}';
+  }
+}
+
+void Append(std::ostringstream& out, const QP_Frame* f) {
+  if (f == nullptr) {
+    out << "null";
+  } else {
+    out << '{' << f->kind << ' ' << f->length << ' ' << f->timestamp << '}';
+  }
+}
+
 template <class T>
 void Append(std::ostringstream& out, T value) {
   if constexpr (std::is_pointer_v<T>) {
@@ -137,6 +154,16 @@ int32_t SendData(int32_t link, int32_t type, const void* data, int32_t length) {
   return FAKE(QVC_SendData, 1)(link, type, data, length);
 }
 
+int32_t BroadcastOnce(int32_t id, const void* message, int32_t length, int32_t timeoutMs) {
+  FakeLibraries::Message m{id, timeoutMs, {}};
+  if (message != nullptr && length > 0) {
+    const auto* bytes = static_cast<const uint8_t*>(message);
+    m.data.assign(bytes, bytes + length);
+  }
+  FakeLibraries::Current().RecordSent(std::move(m));
+  return FAKE(QVC_BroadcastOnce, 1)(id, message, length, timeoutMs);
+}
+
 int32_t OctRegister(OctConnCallback cb) {
   FakeLibraries::Current().SetOct([&](FakeLibraries::OctCallbacks& c) { c.conn = cb; });
   return FAKE(octc_register_callbacks, 0)(cb);
@@ -211,7 +238,7 @@ const platform::NxlApi kNxl{
     FAKE(QVC_StopLANSerchServer, 0),
     &StartBroadcast,
     FAKE(QVC_StopBroadcastServer, 1),
-    FAKE(QVC_BroadcastOnce, 1),
+    &BroadcastOnce,
     FAKE(QVC_SetBroadcastTarget, 1),
 };
 
@@ -325,11 +352,6 @@ void FakeLibraries::ClearCalls() {
   m_sent.clear();
 }
 
-void FakeLibraries::SetResult(const std::string& name, int64_t result) {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  m_results[name] = result;
-}
-
 void FakeLibraries::SetResultByFirstArg(const std::string& name,
                                         std::function<int64_t(int64_t)> result) {
   std::lock_guard<std::mutex> guard(m_mutex);
@@ -339,36 +361,6 @@ void FakeLibraries::SetResultByFirstArg(const std::string& name,
 void FakeLibraries::RunOnLibraryThread(const std::function<void()>& fn) {
   std::thread thread(fn);
   thread.join();
-}
-
-FakeLibraries::NxlCallbacks FakeLibraries::nxl() const {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  return m_nxl;
-}
-
-FakeLibraries::DiscoveryCallbacks FakeLibraries::discovery() const {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  return m_discovery;
-}
-
-void FakeLibraries::SetNxlSearch(QVC_SearchCallback callback) {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  m_discovery.nxlSearch = callback;
-}
-
-void FakeLibraries::SetOctSearch(OctSearchCallback callback) {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  m_discovery.octSearch = callback;
-}
-
-void FakeLibraries::SetBroadcast(QVC_BroadcastCallback callback) {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  m_discovery.broadcast = callback;
-}
-
-QVSP_PictureCallback FakeLibraries::picture() const {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  return m_picture;
 }
 
 void FakeLibraries::Record(std::string name, std::string call, int64_t /*firstArg*/) {
@@ -391,49 +383,14 @@ int64_t FakeLibraries::ResultFor(const std::string& name, int64_t firstArg, int6
   return fn(firstArg);
 }
 
-void FakeLibraries::SetNxl(const NxlCallbacks& callbacks) {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  m_nxl = callbacks;
-}
-
-std::vector<FakeLibraries::Message> FakeLibraries::NxlSent() const {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  return m_sent;
-}
-
 void FakeLibraries::RecordSent(Message message) {
   std::lock_guard<std::mutex> guard(m_mutex);
   m_sent.push_back(std::move(message));
 }
 
-void FakeLibraries::SetBitmapSize(int32_t width, int32_t height) {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  m_bitmapSize = {width, height};
-}
-
-std::pair<int32_t, int32_t> FakeLibraries::BitmapSize() const {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  return m_bitmapSize;
-}
-
-void FakeLibraries::SetPicture(QVSP_PictureCallback picture) {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  m_picture = picture;
-}
-
-FakeLibraries::OctCallbacks FakeLibraries::oct() const {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  return m_oct;
-}
-
 void FakeLibraries::SetOct(const std::function<void(OctCallbacks&)>& edit) {
   std::lock_guard<std::mutex> guard(m_mutex);
   edit(m_oct);
-}
-
-void FakeLibraries::SetOctDevInfo(int32_t deviceType) {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  m_devType = deviceType;
 }
 
 void FakeLibraries::FillDevInfo(OctDevInfo* info) const {
@@ -444,11 +401,6 @@ void FakeLibraries::FillDevInfo(OctDevInfo* info) const {
   info->version = nullptr;
   info->device_type = m_devType;
   info->channel_count = 4;
-}
-
-void FakeLibraries::SetOctRecList(std::vector<OctRecording> items) {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  m_recordings = std::move(items);
 }
 
 void FakeLibraries::FillRecList(const OctRecQuery* query, OctRecList* list) {
@@ -465,21 +417,6 @@ void FakeLibraries::FillRecList(const OctRecQuery* query, OctRecList* list) {
   }
   list->count = static_cast<int32_t>(m_recItems.size());
   list->items = m_recItems.empty() ? nullptr : m_recItems.data();
-}
-
-OctRecQuery FakeLibraries::OctLastQuery() const {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  return m_lastQuery;
-}
-
-void FakeLibraries::SetOctConfigResponse(std::string response) {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  m_configResponse = std::move(response);
-}
-
-void FakeLibraries::QueueOctConfigResponses(std::vector<std::string> responses) {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  m_queuedResponses = std::move(responses);
 }
 
 void FakeLibraries::FillConfig(const OctBuffer* request, OctBuffer* response) {
@@ -504,16 +441,6 @@ void FakeLibraries::RecordNotice(const void* data, int32_t length) {
   const auto* bytes = static_cast<const uint8_t*>(data);
   m_notices.emplace_back();
   if (bytes != nullptr && length > 0) m_notices.back().assign(bytes, bytes + length);
-}
-
-std::vector<std::vector<uint8_t>> FakeLibraries::OctNotices() const {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  return m_notices;
-}
-
-std::vector<std::string> FakeLibraries::OctConfigRequests() const {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  return m_configRequests;
 }
 
 }  // namespace qcsdk::test

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "platform/mp4pkg_api.h"
@@ -43,7 +44,10 @@ class FakeLibraries {
 
   // The result an operation returns from now on (default: 1 for Nxl and
   // player truth values, 0 for OCT results, handles counted up from 1).
-  void SetResult(const std::string& name, int64_t result);
+  void SetResult(const std::string& name, int64_t result) {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_results[name] = result;
+  }
   // A result computed from the call's first integer argument (for example
   // the local port of a start-service call).
   void SetResultByFirstArg(const std::string& name, std::function<int64_t(int64_t)> result);
@@ -68,19 +72,21 @@ class FakeLibraries {
     QVC_BroadcastCallback broadcast = nullptr;
   };
   // The size the fake player reports for its last picture (default none).
-  void SetBitmapSize(int32_t width, int32_t height);
-  std::pair<int32_t, int32_t> BitmapSize() const;
+  void SetBitmapSize(int32_t width, int32_t height) { Put(m_bitmapSize, {width, height}); }
+  std::pair<int32_t, int32_t> BitmapSize() const { return Get(m_bitmapSize); }
 
-  // Every message sent with QVC_SendData, with its payload.
+  // Every message sent with QVC_SendData, with its payload; broadcasts of
+  // QVC_BroadcastOnce too, with the message id as link and the time-out as
+  // type.
   struct Message {
     int32_t link;
     int32_t type;
     std::vector<uint8_t> data;
   };
-  std::vector<Message> NxlSent() const;
+  std::vector<Message> NxlSent() const { return Get(m_sent); }
   void RecordSent(Message message);
 
-  NxlCallbacks nxl() const;
+  NxlCallbacks nxl() const { return Get(m_nxl); }
 
   // The OCT callbacks the SDK registered.
   struct OctCallbacks {
@@ -95,7 +101,7 @@ class FakeLibraries {
     OctStateCallback chatState = nullptr;
     OctChatDataCallback chatData = nullptr;
   };
-  OctCallbacks oct() const;
+  OctCallbacks oct() const { return Get(m_oct); }
   // Out-parameters of the OCT calls: the device information of
   // octc_cmd_get_dev_info, the list of octc_cmd_get_rec_file_list (texts
   // copied and kept by the fake) and the answer of octc_cmd_remote_config.
@@ -104,35 +110,49 @@ class FakeLibraries {
     std::string path;
     int32_t hour = 0, minute = 0, second = 0;
   };
-  void SetOctDevInfo(int32_t deviceType);
-  void SetOctRecList(std::vector<OctRecording> items);
-  void SetOctConfigResponse(std::string response);
+  void SetOctDevInfo(int32_t deviceType) { Put(m_devType, deviceType); }
+  void SetOctRecList(std::vector<OctRecording> items) { Put(m_recordings, std::move(items)); }
+  void SetOctConfigResponse(std::string response) { Put(m_configResponse, std::move(response)); }
   // Answers for the next exchanges, one each, before the fixed answer.
-  void QueueOctConfigResponses(std::vector<std::string> responses);
+  void QueueOctConfigResponses(std::vector<std::string> responses) {
+    Put(m_queuedResponses, std::move(responses));
+  }
   // Payloads of octc_cmd_send_notify and requests of octc_cmd_remote_config.
-  std::vector<std::vector<uint8_t>> OctNotices() const;
-  std::vector<std::string> OctConfigRequests() const;
+  std::vector<std::vector<uint8_t>> OctNotices() const { return Get(m_notices); }
+  std::vector<std::string> OctConfigRequests() const { return Get(m_configRequests); }
   // The last recording query.
-  OctRecQuery OctLastQuery() const;
-  DiscoveryCallbacks discovery() const;
-  QVSP_PictureCallback picture() const;
+  OctRecQuery OctLastQuery() const { return Get(m_lastQuery); }
+  DiscoveryCallbacks discovery() const { return Get(m_discovery); }
+  QVSP_PictureCallback picture() const { return Get(m_picture); }
 
   // Internal to the fake's operations.
   void Record(std::string name, std::string call, int64_t firstArg);
   int64_t ResultFor(const std::string& name, int64_t firstArg, int64_t fallback);
-  void SetNxl(const NxlCallbacks& callbacks);
+  void SetNxl(const NxlCallbacks& callbacks) { Put(m_nxl, callbacks); }
   void SetOct(const std::function<void(OctCallbacks&)>& edit);
   void FillDevInfo(OctDevInfo* info) const;
   void FillRecList(const OctRecQuery* query, OctRecList* list);
   void FillConfig(const OctBuffer* request, OctBuffer* response);
   void RecordNotice(const void* data, int32_t length);
-  void SetNxlSearch(QVC_SearchCallback callback);
-  void SetOctSearch(OctSearchCallback callback);
-  void SetBroadcast(QVC_BroadcastCallback callback);
-  void SetPicture(QVSP_PictureCallback picture);
+  void SetNxlSearch(QVC_SearchCallback callback) { Put(m_discovery.nxlSearch, callback); }
+  void SetOctSearch(OctSearchCallback callback) { Put(m_discovery.octSearch, callback); }
+  void SetBroadcast(QVC_BroadcastCallback callback) { Put(m_discovery.broadcast, callback); }
+  void SetPicture(QVSP_PictureCallback picture) { Put(m_picture, picture); }
   int64_t NextHandle() { return ++m_nextHandle; }
 
  private:
+  // A copy of a member, or a new value for it, under the fake's lock.
+  template <class T>
+  T Get(const T& member) const {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return member;
+  }
+  template <class T>
+  void Put(T& member, std::type_identity_t<T> value) {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    member = std::move(value);
+  }
+
   mutable std::mutex m_mutex;
   std::vector<std::pair<std::string, std::string>> m_calls;
   std::map<std::string, int64_t> m_results;

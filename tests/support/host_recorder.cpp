@@ -58,31 +58,6 @@ void HostRecorder::OnEvent(int32_t channel, int32_t code, const char* data, int3
   if (onEvent) onEvent(event);
 }
 
-void HostRecorder::OnRaw(int32_t channel, const RawFrame* frame) {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  m_raw.push_back({channel, frame->type, frame->length});
-}
-
-void HostRecorder::OnTalk(int32_t channel, int32_t event, int32_t type, int32_t length) {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  m_talk.push_back({channel, event, type, length});
-}
-
-void HostRecorder::OnDownload(int32_t channel, int32_t code, int32_t progress, int32_t total) {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  m_downloads.push_back({channel, code, progress, total});
-}
-
-void HostRecorder::OnDecoded(const DecodedFrame* frame) {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  m_decoded.push_back(*frame);
-}
-
-std::vector<HostEvent> HostRecorder::Events() const {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  return m_events;
-}
-
 std::vector<int32_t> HostRecorder::Codes() const {
   std::lock_guard<std::mutex> guard(m_mutex);
   std::vector<int32_t> codes;
@@ -102,26 +77,6 @@ bool HostRecorder::WaitFor(int32_t code, int count, int timeoutMs) const {
     return std::count_if(m_events.begin(), m_events.end(),
                          [&](const HostEvent& e) { return e.code == code; }) >= count;
   });
-}
-
-std::vector<HostRecorder::RawRecord> HostRecorder::Raw() const {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  return m_raw;
-}
-
-std::vector<HostRecorder::TalkRecord> HostRecorder::Talk() const {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  return m_talk;
-}
-
-std::vector<HostRecorder::DownloadRecord> HostRecorder::Downloads() const {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  return m_downloads;
-}
-
-std::vector<DecodedFrame> HostRecorder::Decoded() const {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  return m_decoded;
 }
 
 }  // namespace qcsdk::test

@@ -27,7 +27,7 @@ class HostRecorder {
   HostRecorder();
   ~HostRecorder();
 
-  std::vector<HostEvent> Events() const;
+  std::vector<HostEvent> Events() const { return Get(m_events); }
   std::vector<int32_t> Codes() const;
   int Count(int32_t code) const;
   // Waits until `count` events with that code have arrived.
@@ -42,30 +42,47 @@ class HostRecorder {
     int32_t type;
     int32_t length;
   };
-  std::vector<RawRecord> Raw() const;
+  std::vector<RawRecord> Raw() const { return Get(m_raw); }
   struct TalkRecord {
     int32_t channel;
     int32_t event;
     int32_t audioType;
     int32_t length;
   };
-  std::vector<TalkRecord> Talk() const;
+  std::vector<TalkRecord> Talk() const { return Get(m_talk); }
   struct DownloadRecord {
     int32_t channel;
     int32_t code;
     int32_t progress;
     int32_t total;
   };
-  std::vector<DownloadRecord> Downloads() const;
-  std::vector<DecodedFrame> Decoded() const;
+  std::vector<DownloadRecord> Downloads() const { return Get(m_downloads); }
+  std::vector<DecodedFrame> Decoded() const { return Get(m_decoded); }
 
   void OnEvent(int32_t channel, int32_t code, const char* data, int32_t value, void* user);
-  void OnRaw(int32_t channel, const RawFrame* frame);
-  void OnTalk(int32_t channel, int32_t event, int32_t type, int32_t length);
-  void OnDownload(int32_t channel, int32_t code, int32_t progress, int32_t total);
-  void OnDecoded(const DecodedFrame* frame);
+  void OnRaw(int32_t channel, const RawFrame* frame) {
+    Add(m_raw, {channel, frame->type, frame->length});
+  }
+  void OnTalk(int32_t channel, int32_t event, int32_t type, int32_t length) {
+    Add(m_talk, {channel, event, type, length});
+  }
+  void OnDownload(int32_t channel, int32_t code, int32_t progress, int32_t total) {
+    Add(m_downloads, {channel, code, progress, total});
+  }
+  void OnDecoded(const DecodedFrame* frame) { Add(m_decoded, *frame); }
 
  private:
+  template <class T>
+  std::vector<T> Get(const std::vector<T>& records) const {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return records;
+  }
+  template <class T>
+  void Add(std::vector<T>& records, T record) {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    records.push_back(std::move(record));
+  }
+
   mutable std::mutex m_mutex;
   mutable std::condition_variable m_cv;
   std::vector<HostEvent> m_events;

@@ -45,12 +45,6 @@ bool TestChannel::Disconnect() {
   OnLinkEvent(7, nullptr);
   return true;
 }
-bool TestChannel::EnableVideoData(bool b) {
-  return Note(std::string("EnableVideoData ") + (b ? "1" : "0"));
-}
-void TestChannel::InsertKeyFrame() {
-  Note("InsertKeyFrame");
-}
 bool TestChannel::StartTalk() {
   if (!Note("StartTalk")) return false;
   m_bTalkRequested = true;
@@ -61,18 +55,6 @@ bool TestChannel::StopTalk() {
   m_bTalkReady = false;
   return Note("StopTalk");
 }
-bool TestChannel::SendTalkData(const uint8_t*, int32_t n) {
-  return Note("SendTalkData " + std::to_string(n));
-}
-bool TestChannel::GetRemoteRecFileList(const int32_t*) {
-  return Note("GetRemoteRecFileList");
-}
-bool TestChannel::RemotePlay(int32_t i) {
-  return Note("RemotePlay " + std::to_string(i));
-}
-bool TestChannel::RemotePlayControl(int32_t c, int32_t v) {
-  return Note("RemotePlayControl " + std::to_string(c) + " " + std::to_string(v));
-}
 bool TestChannel::DownloadRemoteFile(int32_t i, const char* name) {
   Note("DownloadRemoteFile " + std::to_string(i));
   return Channel::DownloadRemoteFile(i, name);
@@ -80,32 +62,6 @@ bool TestChannel::DownloadRemoteFile(int32_t i, const char* name) {
 bool TestChannel::StopDownload() {
   Note("StopDownload");
   return Channel::StopDownload();
-}
-bool TestChannel::RemoteRecording(bool b) {
-  return Note(std::string("RemoteRecording ") + (b ? "1" : "0"));
-}
-bool TestChannel::RemoteConfig(int32_t v) {
-  return Note("RemoteConfig " + std::to_string(v));
-}
-bool TestChannel::SendPTZCommand(int32_t c, bool b) {
-  return Note("SendPTZCommand " + std::to_string(c) + " " + (b ? "1" : "0"));
-}
-bool TestChannel::SendUserData(const uint8_t*, int32_t n) {
-  return Note("SendUserData " + std::to_string(n));
-}
-bool TestChannel::GrpcBegin() {
-  return Note("GrpcBegin");
-}
-bool TestChannel::GrpcEnd() {
-  return Note("GrpcEnd");
-}
-int32_t TestChannel::SendGrpcRequest(GrpcContext*, const char*, int32_t n) {
-  Note("SendGrpcRequest");
-  return n;
-}
-int32_t TestChannel::RecvGrpcResponse(GrpcContext*, char*, int32_t, int32_t*) {
-  Note("RecvGrpcResponse");
-  return -2;
 }
 
 namespace {

@@ -22,25 +22,34 @@ class TestChannel : public Channel {
                const char* szUser, const char* szPassword, bool bByNumber,
                void* pUserData) override;
   bool Disconnect() override;
-  bool EnableVideoData(bool bEnable) override;
-  void InsertKeyFrame() override;
+  bool EnableVideoData(bool b) override { return Note(std::string("EnableVideoData ") + Bit(b)); }
+  void InsertKeyFrame() override { Note("InsertKeyFrame"); }
   bool StartTalk() override;
   bool StopTalk() override;
-  bool SendTalkData(const uint8_t* pData, int32_t nLength) override;
-  bool GetRemoteRecFileList(const int32_t* pDates) override;
-  bool RemotePlay(int32_t nIndex) override;
-  bool RemotePlayControl(int32_t nCommand, int32_t nValue) override;
+  bool SendTalkData(const uint8_t*, int32_t n) override { return Note("SendTalkData " + Num(n)); }
+  bool GetRemoteRecFileList(const int32_t*) override { return Note("GetRemoteRecFileList"); }
+  bool RemotePlay(int32_t i) override { return Note("RemotePlay " + Num(i)); }
+  bool RemotePlayControl(int32_t c, int32_t v) override {
+    return Note("RemotePlayControl " + Num(c) + " " + Num(v));
+  }
   bool DownloadRemoteFile(int32_t nIndex, const char* szFilename) override;
   bool StopDownload() override;
-  bool RemoteRecording(bool bStart) override;
-  bool RemoteConfig(int32_t nValue) override;
-  bool SendPTZCommand(int32_t nCommand, bool bStart) override;
-  bool SendUserData(const uint8_t* pData, int32_t nLength) override;
-  bool GrpcBegin() override;
-  bool GrpcEnd() override;
-  int32_t SendGrpcRequest(GrpcContext* pContext, const char* szText, int32_t nLength) override;
-  int32_t RecvGrpcResponse(GrpcContext* pContext, char* pBuffer, int32_t nCapacity,
-                           int32_t* pElapsedMs) override;
+  bool RemoteRecording(bool b) override { return Note(std::string("RemoteRecording ") + Bit(b)); }
+  bool RemoteConfig(int32_t v) override { return Note("RemoteConfig " + Num(v)); }
+  bool SendPTZCommand(int32_t c, bool b) override {
+    return Note("SendPTZCommand " + Num(c) + " " + Bit(b));
+  }
+  bool SendUserData(const uint8_t*, int32_t n) override { return Note("SendUserData " + Num(n)); }
+  bool GrpcBegin() override { return Note("GrpcBegin"); }
+  bool GrpcEnd() override { return Note("GrpcEnd"); }
+  int32_t SendGrpcRequest(GrpcContext*, const char*, int32_t n) override {
+    Note("SendGrpcRequest");
+    return n;
+  }
+  int32_t RecvGrpcResponse(GrpcContext*, char*, int32_t, int32_t*) override {
+    Note("RecvGrpcResponse");
+    return -2;
+  }
 
   const bool m_bOct;
   std::vector<std::string> Calls() const;
@@ -52,6 +61,8 @@ class TestChannel : public Channel {
 
  private:
   bool Note(std::string call);
+  static std::string Num(int32_t n) { return std::to_string(n); }
+  static const char* Bit(bool b) { return b ? "1" : "0"; }
   mutable std::mutex m_mutex;
   std::vector<std::string> m_calls;
 };
