@@ -22,6 +22,7 @@
 #include "support/host_recorder.h"
 #include "support/media_probe.h"
 #include "vdevice/device_host.h"
+#include "vdevice/media_clip.h"
 
 namespace qcsdk::test {
 namespace {
@@ -183,12 +184,15 @@ TEST_F(NxlE2eTest, RecordingsListedPlayedAndDownloaded) {
   const int32_t dates[6] = {today.year, today.month, today.day, today.year, today.month, today.day};
   // A device of 7-byte entries sending raw files, and one of 10-byte
   // entries sending chunks that the SDK packages as MP4.
+  // A download the device aborts after its first block ends with code 4.
   const struct {
     std::string device;
     int32_t end;
     const char* codec;  // null: a raw ".sv" file
+    int32_t downloadEnd = 1;
   } rows[] = {{"type=1,kind=1,live=off,pace=off,end=w", 15, nullptr},
-              {"type=4,kind=4,codec=h265,live=off,pace=off", 13, "hevc"}};
+              {"type=4,kind=4,codec=h265,live=off,pace=off", 13, "hevc"},
+              {"type=2,kind=0,live=off,pace=off,end=9,fault=abort-download", 14, nullptr, 4}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.device);
     host.reset();  // fresh counts (the old recorder unregisters first)
@@ -207,9 +211,10 @@ TEST_F(NxlE2eTest, RecordingsListedPlayedAndDownloaded) {
     ASSERT_TRUE(
         Wait([&] { return !host->Downloads().empty() && host->Downloads().back().code != 0; }));
     const auto downloads = host->Downloads();
-    EXPECT_EQ(downloads.back().code, 1);
-    EXPECT_EQ(downloads[downloads.size() - 2].progress, 10000);
-    if (row.codec == nullptr) {
+    EXPECT_EQ(downloads.back().code, row.downloadEnd);
+    EXPECT_EQ(downloads[downloads.size() - 2].progress < 10000, row.downloadEnd != 1);
+    if (row.downloadEnd != 1) {
+    } else if (row.codec == nullptr) {
       const std::vector<uint8_t> bytes = ReadAll(file);
       ASSERT_GT(bytes.size(), 64u);
       EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "QVS\x05");
@@ -221,6 +226,52 @@ TEST_F(NxlE2eTest, RecordingsListedPlayedAndDownloaded) {
     EXPECT_EQ(QCSDK_Disconnect(n), 1);
     ASSERT_TRUE(WaitEvent(QCSDK_EVENT_DISCONNECTED));
   }
+}
+
+TEST_F(NxlE2eTest, EveryHeaderFormAndAMediaFileGiveTheirStream) {
+  // The device type and recording kind the SDK reads from each form.
+  const struct {
+    std::string device;
+    int32_t type, kind, width;
+  } rows[] = {{"header=short:4", 1, 1, 160},
+              {"header=short:5", 2, 2, 160},
+              {"header=short:6", 1, 3, 160},
+              {"header=short:7", 1, 3, 160},
+              {"header=short:9", 1, 1, 160},
+              {"header=short:10", 1, 4, 160},
+              {"header=short:16", 3, 2, 160},
+              {"header=short:17", 3, 2, 160},
+              {"header=ext:5", 4, 2, 160},
+              {"header=ext:16", 4, 2, 160},
+              {"file=" + (dir / "clip.h264").string(), 2, 2, 208}};
+  // An elementary H.264 stream of another size for the last row.
+  std::ofstream clip(dir / "clip.h264", std::ios::binary);
+  for (const auto& f :
+       vdevice::TestPatternClip(vdevice::VideoCodec::kH264, 208, 112, 25, 50, 25)->frames)
+    clip.write(reinterpret_cast<const char*>(f.data.data()),
+               static_cast<std::streamsize>(f.data.size()));
+  clip.close();
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.device);
+    const int32_t n = Connect(Device("width=160,height=128," + row.device));
+    ASSERT_TRUE(Wait([&] { return FindChannel(n) && FindChannel(n)->Status() == QCLS_Connected; }));
+    int32_t type = 0;
+    StreamInfo info{};
+    ASSERT_EQ(QCSDK_GetDeviceInfo(n, &type), 1);
+    ASSERT_EQ(QCSDK_GetStreamInfo(n, &info), 1);
+    EXPECT_EQ(type, row.type);
+    EXPECT_EQ(info.recordingKind, row.kind);
+    EXPECT_EQ(info.width, row.width);
+    EXPECT_TRUE(
+        Wait([&] { return QCSDK_GetStreamInfo(n, &info) == 1 && info.framesReceived > 5; }));
+    EXPECT_EQ(QCSDK_Disconnect(n), 1);
+    EXPECT_TRUE(Wait([&] { return FindChannel(n) == nullptr; }));
+  }
+  std::string error;
+  vdevice::DeviceSpec missing;
+  missing.media_file = (dir / "none.h264").string();
+  EXPECT_LT(devices.Add(missing, &error), 0);
+  EXPECT_FALSE(error.empty());
 }
 
 TEST_F(NxlE2eTest, RpcAgainstTheDevicesStore) {
