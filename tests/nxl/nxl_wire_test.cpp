@@ -1,13 +1,13 @@
 // The Nxl wire format: framing under any split of the stream, header and
-// payload checks at their limits, the login digest and the discovery
-// datagrams. (Random input is the fuzz target's business.)
+// payload checks at their limits and the login digest. (Random input is the
+// fuzz target's business; discovery datagrams are read by the library's
+// search and OKIP services in nxl_discovery_test.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
 #include "auth.h"
 #include "byte_io.h"
-#include "discovery.h"
 #include "frame.h"
 #include "messages.h"
 
@@ -156,41 +156,6 @@ TEST(NxlWire, DigestDependsOnEveryInputAndNeverHoldsThePassword) {
   }
   const std::string secret = "secret";
   EXPECT_EQ(std::search(d.begin(), d.end(), secret.begin(), secret.end()), d.end());
-}
-
-TEST(NxlWire, DiscoveryDatagramsRoundTripAndRefuseForeignOnes) {
-  SearchAnswer a;
-  a.group = "QV";
-  a.number = 77;
-  a.card_type = 0xB1;
-  a.channel_count = 16;
-  a.port = 5000;
-  a.name = std::string(400, 'n');  // cut to the field
-  const auto bytes = EncodeSearchAnswer(99, a);
-  ASSERT_EQ(kSearchAnswerSize, bytes.size());
-  uint32_t id = 0;
-  SearchAnswer back;
-  ASSERT_TRUE(DecodeSearchAnswer(bytes.data(), bytes.size(), &id, &back));
-  EXPECT_EQ(99u, id);
-  EXPECT_EQ(255u, back.name.size());
-  EXPECT_EQ(16, back.channel_count);
-  EXPECT_FALSE(DecodeSearchAnswer(bytes.data(), bytes.size() - 1, &id, &back));
-  auto probe = EncodeSearchProbe(5);
-  EXPECT_EQ(5u, DecodeSearchProbe(probe.data(), probe.size()).value_or(0));
-  // A probe is not an answer, an answer not a probe, a search datagram not OKIP.
-  EXPECT_FALSE(DecodeSearchProbe(bytes.data(), bytes.size()).has_value());
-  probe[5] = 2;
-  EXPECT_FALSE(DecodeSearchProbe(probe.data(), probe.size()).has_value());
-  std::vector<uint8_t> message(kOkipMessageSize, 0x5A);
-  auto okip = EncodeOkip(DiscoveryKind::kRequest, 42, message.data());
-  const uint8_t* m = nullptr;
-  EXPECT_FALSE(DecodeOkip(okip.data(), okip.size(), DiscoveryKind::kAnswer, &id, &m));
-  ASSERT_TRUE(DecodeOkip(okip.data(), okip.size(), DiscoveryKind::kRequest, &id, &m));
-  EXPECT_EQ(42u, id);
-  EXPECT_EQ(0, std::memcmp(m, message.data(), kOkipMessageSize));
-  EXPECT_FALSE(DecodeOkip(okip.data(), okip.size() - 1, DiscoveryKind::kRequest, &id, &m));
-  okip[0] = 'M';
-  EXPECT_FALSE(DecodeOkip(okip.data(), okip.size(), DiscoveryKind::kRequest, &id, &m));
 }
 
 }  // namespace

@@ -5,8 +5,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <numeric>
-#include <random>
 
 #include "nxl_fixture.h"
 #include "qcsdk/cfg_unpack.h"
@@ -84,28 +82,6 @@ TEST(CfgUnpackTest, ItemsWindowAndLimits) {
   EXPECT_FALSE(w.Unpack(out));
   // A bit count past the input.
   EXPECT_FALSE(CfgUnpack(example, 3, 8 * 3 + 1, out));
-}
-
-TEST(CfgUnpackTest, WhatTheDevicePacksUnpacksWhateverItsPadding) {
-  // n distinct bytes are n literals of 9 bits: every padding from 7 bits
-  // (n = 1) down to none (n = 8).
-  std::vector<uint8_t> out;
-  for (uint8_t n = 1; n <= 8; ++n) {
-    std::vector<uint8_t> data(n);
-    std::iota(data.begin(), data.end(), uint8_t{0x30});
-    const auto stream = CfgPack(data);
-    ASSERT_EQ(stream.size(), (9u * n + 7) / 8);
-    ASSERT_TRUE(CfgUnpack(stream.data(), stream.size(), 8 * stream.size() - 7, out)) << int(n);
-    EXPECT_EQ(out, data);
-  }
-  std::mt19937 rng(7);
-  std::vector<uint8_t> data;
-  for (int i = 0; i < 6000; ++i)
-    data.push_back(static_cast<uint8_t>(i % 97 < 60 ? i % 13 : rng() % 4));
-  const std::vector<uint8_t> stream = CfgPack(data);
-  ASSERT_TRUE(CfgUnpack(stream.data(), stream.size(), 8 * stream.size() - 7, out));
-  EXPECT_EQ(out, data);
-  EXPECT_LT(stream.size(), data.size() / 2);
 }
 
 std::vector<std::string> Lines(const std::filesystem::path& p) {

@@ -77,7 +77,7 @@ class NxlE2eTest : public ::testing::Test {
 
 TEST_F(NxlE2eTest, RefusalsAndLinkEndsBecomeTheirEvents) {
   const struct {
-    std::string device;  // empty: nothing listens
+    std::string device;  // empty: nothing listens (port 1), or a port the library refuses
     const char* password;
     const char* address;
     int32_t event, end;  // end: the event that ends a link that came up
@@ -85,7 +85,9 @@ TEST_F(NxlE2eTest, RefusalsAndLinkEndsBecomeTheirEvents) {
       {"live=off", "wrong", "127.0.0.1", QCSDK_EVENT_AUTH_FAILED, 0},
       {"live=off,fault=no-channel", "secret", "127.0.0.1", QCSDK_EVENT_NO_CHANNEL, 0},
       {"live=off,fault=client-limit", "secret", "127.0.0.1", QCSDK_EVENT_CLIENT_LIMIT, 0},
+      {"live=off,fault=refuse-password", "secret", "127.0.0.1", QCSDK_EVENT_AUTH_FAILED, 0},
       {"", "secret", "127.0.0.1", QCSDK_EVENT_CONNECT_FAILED, 0},
+      {"70000", "secret", "127.0.0.1", QCSDK_EVENT_CONNECT_FAILED, 0},
       {"live=off", "secret", "127.1", QCSDK_EVENT_CONNECTED, QCSDK_EVENT_DISCONNECTED},
       {"fault=drop-after:20", "secret", "127.0.0.1", QCSDK_EVENT_CONNECTED, QCSDK_EVENT_LINK_LOST},
       {"fault=close-after:20", "secret", "127.0.0.1", QCSDK_EVENT_CONNECTED,
@@ -94,7 +96,7 @@ TEST_F(NxlE2eTest, RefusalsAndLinkEndsBecomeTheirEvents) {
        QCSDK_EVENT_LINK_LOST}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.device);
-    const int port = row.device.empty() ? 1 : Device(row.device);
+    const int port = row.device.empty() ? 1 : row.device == "70000" ? 70000 : Device(row.device);
     const int before = host->Count(row.event);
     const int ends = host->Count(row.end);
     const int32_t n = Connect(port, row.password, row.address);
