@@ -1,5 +1,7 @@
 // LAN search and OKIP broadcasts between the qvc library and device
-// responders, all on loopback (the default target 127.255.255.255).
+// responders on loopback: the library's own limits and refusals. (What the
+// answers carry, searches restarted from their end and the host's target
+// are proven through the SDK in tests/discovery.)
 #include <arpa/inet.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -23,12 +25,9 @@ DiscoveryInfo Info(const std::string& group, int32_t number, const std::string& 
   DiscoveryInfo info;
   info.group = group;
   info.number = number;
-  info.card_type = 0xB1;
   info.channel_count = 8;
-  info.port = 9000;
   info.name = name;
   info.password = "pw";
-  info.net_config = {1, 0x0A01A8C0, 0x00FFFFFF, 0x0101A8C0, 0};  // 192.168.1.10
   return info;
 }
 
@@ -50,10 +49,9 @@ std::vector<uint8_t> OkipMessage(uint32_t type, const std::string& group, int32_
   return m;
 }
 
-class NxlDiscoveryTest : public NxlTest {};
+using NxlDiscoveryTest = NxlTest;
 
 TEST_F(NxlDiscoveryTest, SearchLimitsAndRefusals) {
-  // (What the answers carry is proven through the SDK in tests/discovery.)
   DiscoveryResponder first(Info("QV", 101, "front door"));
   ASSERT_TRUE(first.Start(0, -1));
   DiscoveryInfo secondInfo = Info("", 102, std::string(300, 'x'));
@@ -102,30 +100,6 @@ TEST_F(NxlDiscoveryTest, SearchLimitsAndRefusals) {
   EXPECT_EQ(0, QVC_StartLANSerchServer(local, first.search_port(), &OnSearch, 2));
   ::close(blocker);
   EXPECT_EQ(1, QVC_StartLANSerchServer(local, first.search_port(), &OnSearch, 2));
-}
-
-TEST_F(NxlDiscoveryTest, SearchFromInsideTheEndRecordStartsTheNextOne) {
-  DiscoveryResponder device(Info("QV", 7, "cam"));
-  ASSERT_TRUE(device.Start(0, -1));
-  auto timeout = static_cast<int32_t>(Scaled(1000).count());
-  std::atomic<int> restarted{0};
-  recorder_.SetHook([&](const Event& e) {
-    if (e.kind == Event::kSearch && e.end && restarted.load() == 0) {
-      restarted += QVC_LANSerchDevice("", 0, 0, 0, "", timeout, 30);
-    }
-    if (e.kind == Event::kSearch && !e.end) {
-      // Inside a result, a second search is refused; stopping is allowed.
-      EXPECT_EQ(0, QVC_LANSerchDevice("", 0, 0, 0, "", timeout, 30));
-    }
-  });
-  ASSERT_EQ(1, QVC_StartLANSerchServer(0, device.search_port(), &OnSearch, 2));
-  ASSERT_EQ(1, QVC_LANSerchDevice("", 0, 0, 0, "", timeout, 30));
-  ASSERT_TRUE(recorder_.WaitCount(Event::kSearch, 4));
-  EXPECT_EQ(1, restarted.load());
-  auto results = recorder_.Events(Event::kSearch);
-  EXPECT_EQ(1, results[1].end);
-  EXPECT_EQ(1, results[3].end);
-  QVC_StopLANSerchServer();
 }
 
 TEST_F(NxlDiscoveryTest, OkipMessagesAndWhichDeviceAnswersASet) {
@@ -188,23 +162,6 @@ TEST_F(NxlDiscoveryTest, OkipMessagesAndWhichDeviceAnswersASet) {
   EXPECT_EQ(1, QVC_StopBroadcastServer());
   EXPECT_EQ(0, QVC_StopBroadcastServer());
   EXPECT_EQ(0, QVC_BroadcastOnce(30, find.data(), 744, timeout));
-}
-
-TEST_F(NxlDiscoveryTest, BroadcastTargetIsConfigurable) {
-  EXPECT_EQ(0, QVC_SetBroadcastTarget("not an address", 0));
-  EXPECT_EQ(0, QVC_SetBroadcastTarget("127.0.0.1", 70000));
-  DiscoveryResponder device(Info("QV", 5, "direct"));
-  ASSERT_TRUE(device.Start(0, -1));
-  // Unicast to the device's own port, whatever remote port the service has.
-  ASSERT_EQ(1, QVC_SetBroadcastTarget("127.0.0.1", device.search_port()));
-  ASSERT_EQ(1, QVC_StartLANSerchServer(0, 1, &OnSearch, 2));
-  ASSERT_EQ(1, QVC_LANSerchDevice("", 0, 0, 0, "", static_cast<int32_t>(Scaled(1000).count()), 30));
-  ASSERT_TRUE(recorder_.WaitCount(Event::kSearch, 2));
-  auto results = recorder_.Events(Event::kSearch);
-  EXPECT_EQ(5, results[0].search.number);
-  EXPECT_EQ(1, results[1].search.endOfSearch);
-  EXPECT_EQ(1, QVC_SetBroadcastTarget(nullptr, 0));
-  QVC_StopLANSerchServer();
 }
 
 }  // namespace

@@ -130,7 +130,7 @@ TEST_F(NxlE2eTest, LiveStreamDecodedRecordedAndTalkedTo) {
   const std::string bmp = (dir / "shot.bmp").string();
   ASSERT_EQ(QCSDK_SaveBitmap(n, bmp.c_str()), 1);
   EXPECT_EQ(std::filesystem::file_size(bmp), 54u + 176u * 144u * 4u);
-  // An MP4 recording that a player reads back, audio included.
+  // An MP4 recording that libavformat reads back, audio included.
   const std::string mp4 = (dir / "live.mp4").string();
   ASSERT_EQ(QCSDK_StartRec(n, mp4.c_str()), 1);
   const std::size_t frames = host->Raw().size();
@@ -143,14 +143,6 @@ TEST_F(NxlE2eTest, LiveStreamDecodedRecordedAndTalkedTo) {
   EXPECT_GT(p.videoFrames, 10);
   EXPECT_GT(p.audioFrames, 10);
   EXPECT_TRUE(std::filesystem::exists(mp4 + ".qdx"));
-  const std::string probe =
-      "ffprobe -v error -select_streams v:0 -show_entries stream=codec_name "
-      "-of csv=p=0 '" +
-      mp4 + "' 2>&1";
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(probe.c_str(), "r"), pclose);
-  char line[64] = {};
-  ASSERT_NE(std::fgets(line, sizeof line, pipe.get()), nullptr);
-  EXPECT_STREQ(line, "h264\n");
   // Video off and on again: the device restarts with a header.
   const int changes = host->Count(QCSDK_EVENT_STREAM_CHANGED);
   EXPECT_EQ(QCSDK_EnableVideoData(n, 0), 1);
@@ -298,7 +290,7 @@ TEST_F(NxlE2eTest, RpcAgainstTheDevicesStore) {
   EXPECT_STREQ(info.hostname, "cam-17");
   EXPECT_STREQ(info.rebootDay, "sunday");
   EXPECT_STREQ(info.syslanguage, "fr");
-  // Lists of objects: an account added once, refused twice, deleted.
+  // A list of objects: an account added once, refused the second time.
   qvbu_account_add_user_param add{"viewer", "look", "operator", "night shift"};
   ASSERT_EQ(QCSDK_GRPC_account_add_user(n, &add, &placeholder), 1);
   EXPECT_EQ(QCSDK_GRPC_account_add_user(n, &add, &placeholder), 0);
@@ -311,17 +303,6 @@ TEST_F(NxlE2eTest, RpcAgainstTheDevicesStore) {
     levels[users.users[i].name] = users.users[i].level;
   EXPECT_EQ(levels,
             (std::map<std::string, std::string>{{"admin", "admin"}, {"viewer", "operator"}}));
-  qvbu_shape_ipinfo entries[2] = {{1, "127.0.0.1", "127.0.0.9"}, {0, "127.1.0.0", "127.1.255.255"}};
-  qvbu_iplist_add_param ipAdd{2, entries};
-  ASSERT_EQ(QCSDK_GRPC_iplist_add(n, &ipAdd, &placeholder), 1);
-  qvbu_iplist_get_result list{};
-  ASSERT_EQ(QCSDK_GRPC_iplist_get(n, nullptr, &list), 1);
-  ASSERT_EQ(list.ipinfo_count, 2);
-  for (int32_t i = 0; i < 2; ++i) {
-    EXPECT_EQ(list.ipinfo[i].type, entries[i].type);
-    EXPECT_STREQ(list.ipinfo[i].iphead, entries[i].iphead);
-    EXPECT_STREQ(list.ipinfo[i].iptail, entries[i].iptail);
-  }
   // Requests signed for another password or user are refused; an account
   // added over RPC signs from then on.
   const struct {
