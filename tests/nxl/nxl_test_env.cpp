@@ -1,4 +1,4 @@
-// Shared parts of the Nxl end-to-end tests.
+// Shared parts of the Nxl library tests.
 #include "nxl_test_env.h"
 
 #include <arpa/inet.h>
@@ -14,76 +14,36 @@ namespace {
 std::atomic<Recorder*> g_current{nullptr};
 
 void Record(Event e) {
-  if (Recorder* r = Recorder::Current()) r->Add(std::move(e));
+  if (Recorder* r = g_current.load()) r->Add(std::move(e));
 }
 
 std::vector<uint8_t> Bytes(const uint8_t* data, int32_t length) {
-  if (!data || length <= 0) return {};
-  return std::vector<uint8_t>(data, data + length);
-}
-
-void OnConnect(int32_t link, uint8_t result, const char* text) {
-  Event e{Event::kConnect};
-  e.link = link;
-  e.code = result;
-  e.text = text ? text : "(null)";
-  Record(std::move(e));
-}
-
-void OnLive(int32_t link, uint8_t type, const uint8_t* data, int32_t length) {
-  Record(Event{Event::kLive, link, type, Bytes(data, length)});
-}
-
-void OnPlayback(int32_t link, uint8_t type, const uint8_t* data, int32_t length) {
-  Record(Event{Event::kPlayback, link, type, Bytes(data, length)});
-}
-
-void OnFileList(int32_t link, const uint8_t* data, int32_t length) {
-  Record(Event{Event::kFileList, link, 0, Bytes(data, length)});
-}
-
-void OnTalk(int32_t link, uint8_t kind, const uint8_t* data, int32_t length) {
-  Record(Event{Event::kTalk, link, kind, Bytes(data, length)});
-}
-
-void OnText(int32_t link, uint8_t type, const uint8_t* data, int32_t length) {
-  Record(Event{Event::kText, link, type, Bytes(data, length)});
-}
-
-void OnDownload(int32_t link, uint8_t type, const uint8_t* data, int32_t length, uint32_t total) {
-  Event e{Event::kDownload, link, type, Bytes(data, length)};
-  e.total = total;
-  Record(std::move(e));
+  return data != nullptr && length > 0 ? std::vector<uint8_t>(data, data + length)
+                                       : std::vector<uint8_t>{};
 }
 
 }  // namespace
 
 void OnSearch(QVC_SearchResult result) {
-  Event e{Event::kSearch};
-  e.search = result;
-  e.end = result.endOfSearch;
-  Record(std::move(e));
+  Record({.kind = Event::kSearch, .search = result, .end = result.endOfSearch});
 }
 
 void OnOkip(int32_t id, const uint8_t* data, int32_t length, uint32_t source, int32_t end) {
-  Event e{Event::kOkip, 0, id, Bytes(data, length)};
-  e.source = source;
-  e.end = end;
-  e.total = static_cast<uint32_t>(length);
-  Record(std::move(e));
+  Record({.kind = Event::kOkip,
+          .code = id,
+          .data = Bytes(data, length),
+          .source = source,
+          .end = end});
 }
 
 std::chrono::milliseconds Scaled(int ms) {
-  double scale = 1.0;
-  if (const char* s = std::getenv("QCSDK_TEST_TIME_SCALE"); s && *s) {
-    scale = std::atof(s);
-    if (scale < 1.0) scale = 1.0;
-  }
+  const char* s = std::getenv("QCSDK_TEST_TIME_SCALE");
+  const double scale = s != nullptr && std::atof(s) > 1.0 ? std::atof(s) : 1.0;
   return std::chrono::milliseconds(static_cast<int64_t>(ms * scale));
 }
 
 uint16_t FreeUdpPort() {
-  int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+  const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
   sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -120,10 +80,12 @@ std::vector<Event> Recorder::Events() const {
   return events_;
 }
 
-std::vector<Event> Recorder::Events(Event::Kind kind) const {
+std::vector<Event> Recorder::Events(Event::Kind kind, int32_t link, int32_t code) const {
   std::vector<Event> out;
   for (auto& e : Events()) {
-    if (e.kind == kind) out.push_back(e);
+    if (e.kind == kind && (link < 0 || e.link == link) && (code < 0 || e.code == code)) {
+      out.push_back(e);
+    }
   }
   return out;
 }
@@ -134,14 +96,14 @@ bool Recorder::WaitFor(const std::function<bool(const std::vector<Event>&)>& pre
   return cv_.wait_for(lock, timeout, [&] { return pred(events_); });
 }
 
-bool Recorder::WaitCount(Event::Kind kind, size_t count, std::chrono::milliseconds timeout) {
-  return WaitFor(
-      [&](const std::vector<Event>& events) {
-        size_t n = 0;
-        for (const auto& e : events) n += e.kind == kind ? 1 : 0;
-        return n >= count;
-      },
-      timeout);
+bool Recorder::WaitCount(Event::Kind kind, size_t count, int32_t link, int32_t code) {
+  return WaitFor([&](const std::vector<Event>& events) {
+    size_t n = 0;
+    for (const auto& e : events) {
+      n += e.kind == kind && (link < 0 || e.link == link) && (code < 0 || e.code == code);
+    }
+    return n >= count;
+  });
 }
 
 void Recorder::SetHook(std::function<void(const Event&)> hook) {
@@ -150,8 +112,32 @@ void Recorder::SetHook(std::function<void(const Event&)> hook) {
 }
 
 void NxlTest::SetUp() {
-  QVC_RegisterCallBack(&OnConnect, &OnLive, &OnFileList, &OnTalk, &OnText, &OnDownload,
-                       &OnPlayback);
+  QVC_RegisterCallBack(
+      [](int32_t l, uint8_t r, const char* t) {
+        Record({.kind = Event::kConnect, .link = l, .code = r, .text = t ? t : "(null)"});
+      },
+      [](int32_t l, uint8_t type, const uint8_t* d, int32_t n) {
+        Record({.kind = Event::kLive, .link = l, .code = type, .data = Bytes(d, n)});
+      },
+      [](int32_t l, const uint8_t* d, int32_t n) {
+        Record({.kind = Event::kFileList, .link = l, .data = Bytes(d, n)});
+      },
+      [](int32_t l, uint8_t kind, const uint8_t* d, int32_t n) {
+        Record({.kind = Event::kTalk, .link = l, .code = kind, .data = Bytes(d, n)});
+      },
+      [](int32_t l, uint8_t type, const uint8_t* d, int32_t n) {
+        Record({.kind = Event::kText, .link = l, .code = type, .data = Bytes(d, n)});
+      },
+      [](int32_t l, uint8_t type, const uint8_t* d, int32_t n, uint32_t total) {
+        Record({.kind = Event::kDownload,
+                .link = l,
+                .code = type,
+                .data = Bytes(d, n),
+                .total = total});
+      },
+      [](int32_t l, uint8_t type, const uint8_t* d, int32_t n) {
+        Record({.kind = Event::kPlayback, .link = l, .code = type, .data = Bytes(d, n)});
+      });
   ASSERT_EQ(1, QVC_InitSDK(0, 0));
   ASSERT_EQ(1, QVC_SetLinkTimeouts(static_cast<int32_t>(Scaled(5000).count()), 0, 0));
   // Nothing that a test starts may reach a directory outside the test.

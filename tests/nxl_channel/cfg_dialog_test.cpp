@@ -1,12 +1,10 @@
-// The configuration dialog: unpacking, the version stamp, and the whole
-// handshake with a dialog library that records its calls.
+// The configuration dialog: unpacking the library a device sends, the
+// version stamp, running the dialog library with the device's parameters,
+// and the handshake that leads to it.
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-#include <numeric>
-#include <random>
-#include <thread>
 
 #include "nxl_fixture.h"
 #include "qcsdk/facade/cfg_unpack.h"
@@ -18,7 +16,72 @@ namespace qcsdk::test {
 namespace {
 
 using ::testing::ElementsAre;
-using vdevice::CfgPack;
+
+// Writes the items of a packed stream, least significant bit first.
+struct BitWriter {
+  std::vector<uint8_t> bytes;
+  uint64_t bits = 0;
+  void Put(uint32_t value, int n) {
+    for (int i = 0; i < n; ++i, ++bits) {
+      if (bits % 8 == 0) bytes.push_back(0);
+      bytes.back() |= static_cast<uint8_t>(((value >> i) & 1u) << (bits % 8));
+    }
+  }
+  void Literal(uint8_t b) { Put(0, 1), Put(b, 8); }
+  void Copy(uint32_t offset, uint32_t length) {  // length = 1 + 8 k + b
+    const uint32_t k = (length - 1) / 8;
+    Put(1, 1), Put(offset, 10), Put(k > 0 ? 1 : 0, 1);
+    for (uint32_t i = 1; i < k; ++i) Put(1, 1);
+    if (k > 0) Put(0, 1);
+    Put((length - 1) % 8, 3);
+  }
+  bool Unpack(std::vector<uint8_t>& out) const {
+    return CfgUnpack(bytes.data(), bytes.size(), bits, out);
+  }
+};
+
+TEST(CfgUnpackTest, ItemsWindowAndLimits) {
+  std::vector<uint8_t> out;
+  // flag 0, 0x41, flag 1, offset 0, length code 0, b = 0.
+  const uint8_t example[3] = {0x82, 0x02, 0x00};
+  ASSERT_TRUE(CfgUnpack(example, 3, 8 * 3 - 7, out));
+  EXPECT_THAT(out, ElementsAre(0x41, 0x41));
+  // Every length code from 1 to 24 bytes copies that many bytes.
+  for (uint32_t length = 1; length <= 24; ++length) {
+    BitWriter w;
+    for (uint8_t i = 0; i < 24; ++i) w.Literal(i);
+    w.Copy(0, length);
+    ASSERT_TRUE(w.Unpack(out)) << length;
+    ASSERT_EQ(out.size(), 24 + length);
+    EXPECT_TRUE(std::equal(out.begin(), out.begin() + length, out.begin() + 24)) << length;
+  }
+  // Offsets count from the start of the last 1,024 bytes produced.
+  for (const uint32_t produced : {1024u, 1025u}) {
+    BitWriter w;
+    for (uint32_t i = 0; i < produced; ++i) w.Literal(static_cast<uint8_t>(i));
+    w.Copy(0, 1);
+    ASSERT_TRUE(w.Unpack(out));
+    EXPECT_EQ(out.back(), produced - 1024) << produced;
+  }
+  // A copy must lie within the output: ending at its end is the last one in.
+  for (const uint32_t offset : {0u, 1u}) {
+    BitWriter w;
+    for (uint8_t i = 0; i < 3; ++i) w.Literal(i);
+    w.Copy(offset, 3);
+    EXPECT_EQ(w.Unpack(out), offset == 0) << offset;
+  }
+  // At most 1,048,576 bytes: 1,024 literals and 1,023 copies of 1,024.
+  BitWriter w;
+  for (uint32_t i = 0; i < 1024; ++i) w.Literal(static_cast<uint8_t>(i * 7));
+  for (int i = 0; i < 1023; ++i) w.Copy(0, 1024);
+  ASSERT_TRUE(w.Unpack(out));
+  EXPECT_EQ(out.size(), 1048576u);
+  EXPECT_EQ(out[1048575], static_cast<uint8_t>(1023 * 7));
+  w.Literal(1);
+  EXPECT_FALSE(w.Unpack(out));
+  // A bit count past the input.
+  EXPECT_FALSE(CfgUnpack(example, 3, 8 * 3 + 1, out));
+}
 
 std::vector<std::string> Lines(const std::filesystem::path& p) {
   std::ifstream in(p);
@@ -27,43 +90,9 @@ std::vector<std::string> Lines(const std::filesystem::path& p) {
   return lines;
 }
 
-TEST(CfgUnpackTest, StreamsPaddedToAnyLengthUnpack) {
-  // flag 0, 0x41 (LSB first), flag 1, offset 0, length code 0, b = 0: 24
-  // bits in 3 bytes, of which the items may start in the first 17.
-  const uint8_t example[3] = {0x82, 0x02, 0x00};
-  std::vector<uint8_t> out;
-  ASSERT_TRUE(CfgUnpack(example, 3, 8 * 3 - 7, out));
-  EXPECT_THAT(out, ElementsAre(0x41, 0x41));
-  // n distinct bytes are n literals of 9 bits: every padding from 7 bits
-  // (n = 1) down to none (n = 8, the last item ends at the last bit).
-  for (uint8_t n = 1; n <= 8; ++n) {
-    std::vector<uint8_t> data(n);
-    std::iota(data.begin(), data.end(), uint8_t{0x30});
-    const auto stream = CfgPack(data);
-    ASSERT_EQ(stream.size(), (9u * n + 7) / 8);
-    ASSERT_TRUE(CfgUnpack(stream.data(), stream.size(), 8 * stream.size() - 7, out)) << int(n);
-    EXPECT_EQ(out, data);
-  }
-}
-
-TEST(CfgUnpackTest, PackedDataRoundTripsAndHostileStreamsAreRejected) {
-  std::mt19937 rng(7);
-  std::vector<uint8_t> data;
-  for (int i = 0; i < 6000; ++i)
-    data.push_back(static_cast<uint8_t>(i % 97 < 60 ? i % 13 : rng() % 4));
-  const std::vector<uint8_t> stream = CfgPack(data);
-  std::vector<uint8_t> out;
-  ASSERT_TRUE(CfgUnpack(stream.data(), stream.size(), 8 * stream.size() - 7, out));
-  EXPECT_EQ(out, data);
-  EXPECT_LT(stream.size(), data.size() / 2);
-
-  // A copy from before the start of the output.
-  const uint8_t badCopy[2] = {0x01 | (5 << 1), 0};
-  EXPECT_FALSE(CfgUnpack(badCopy, 2, 15, out));
-  // A bit count past the input.
-  EXPECT_FALSE(CfgUnpack(stream.data(), stream.size(), 8 * stream.size() + 1, out));
-  // More output than the limit allows.
-  EXPECT_FALSE(CfgUnpack(stream.data(), stream.size(), 8 * stream.size() - 7, out, 100));
+std::vector<uint8_t> ReadAll(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 class CfgDialogTest : public NxlFixture {
@@ -85,36 +114,40 @@ class CfgDialogTest : public NxlFixture {
     std::filesystem::remove_all(dir);
     NxlFixture::TearDown();
   }
-  void Install() { std::filesystem::copy_file(TEST_CFG_DIALOG, dir / kCfgLibraryName); }
+  std::filesystem::path Library() const { return dir / kCfgLibraryName; }
+  void Install() { std::filesystem::copy_file(TEST_CFG_DIALOG, Library()); }
 
-  // The device's configuration message: header kind 5 with parameter kind
-  // `kind`, no library image (L = 4), then the parameter text.
-  static std::vector<uint8_t> Message(int8_t kind, const std::string& params) {
-    std::vector<uint8_t> m(8 + params.size() + 1, 0);
+  // The device's configuration message in a text buffer: header kind 5,
+  // parameter kind `kind`, bits 21..31 set (the dialog value replaces
+  // them), the packed library (L = 4: none), then the parameter text.
+  static std::vector<uint8_t> Message(int8_t kind, const std::string& params,
+                                      const std::vector<uint8_t>& packed = {}) {
+    std::vector<uint8_t> m(kTextBufferSize, 0);
     StoreLe32(m.data(),
-              5u | (static_cast<uint32_t>(static_cast<uint8_t>(kind)) << 5) | (0x3FFu << 21));
-    StoreLe32(m.data() + 4, 4);
-    std::copy(params.begin(), params.end(), m.begin() + 8);
+              5u | (static_cast<uint32_t>(static_cast<uint8_t>(kind)) << 5) | (0x7FFu << 21));
+    StoreLe32(m.data() + 4, static_cast<uint32_t>(4 + packed.size()));
+    std::copy(packed.begin(), packed.end(), m.begin() + 8);
+    std::copy(params.begin(), params.end(),
+              m.begin() + 8 + static_cast<std::ptrdiff_t>(packed.size()));
     return m;
   }
 
   // Runs QCSDK_RemoteConfig on a host thread while this thread plays the
-  // device: accept, stray text that must change nothing (an 80, an 83 and
-  // an RPC answer), then `message`.
+  // device: accept, stray text that must change nothing (80, 83, an RPC
+  // answer and a message of another kind), then `message`.
   int32_t Handshake(int32_t n, int32_t value, const std::vector<uint8_t>& message,
                     const std::function<void()>& whileOpen = {}) {
     int32_t result = -1;
     fake.ClearCalls();
     std::thread hostThread([&] { result = QCSDK_RemoteConfig(n, value); });
     while (Sent().empty()) std::this_thread::yield();
-    Fire([&] { cb().text(n + 1, 82, nullptr, 0); });
+    Text(n, 82, "");
     while (Sent().size() < 2) std::this_thread::yield();
-    Fire([&] {
-      cb().text(n + 1, 80, nullptr, 0);
-      cb().text(n + 1, 83, nullptr, 0);
-      cb().text(n + 1, 81, reinterpret_cast<const uint8_t*>("grpc:{}"), 7);
-    });
-    Fire([&] { cb().text(n + 1, 81, message.data(), static_cast<int32_t>(message.size())); });
+    Text(n, 80, "");
+    Text(n, 83, "");
+    Text(n, 81, "grpc:{}");
+    Text(n, 81, std::string("\x06\0\0\0\x04\0\0\0", 8));
+    Fire([&] { cb().text(n + 1, 81, message.data(), 4096); });
     if (whileOpen) whileOpen();
     hostThread.join();
     EXPECT_EQ(Sent().size(), 2u) << "the version reply was sent again";
@@ -122,65 +155,81 @@ class CfgDialogTest : public NxlFixture {
   }
 };
 
-TEST_F(CfgDialogTest, VersionStamp) {
-  EXPECT_EQ(GetInstalledCfgVersion(), 0u);
-  std::ofstream(dir / kCfgLibraryName, std::ios::binary) << "library body\x01\x02\x03\x04";
-  EXPECT_EQ(GetInstalledCfgVersion(), 0x04030201u);
-  std::ofstream(dir / kCfgLibraryName, std::ios::binary) << "\x05\x06";  // shorter than 4 bytes
-  EXPECT_EQ(GetInstalledCfgVersion(), 0x0605u);
+TEST_F(CfgDialogTest, DialogValueAndParameterKindReachTheLibrary) {
+  Install();
+  const std::vector<uint8_t> installed = ReadAll(Library());
+  const struct {
+    int32_t value, init;
+    int8_t kind;
+  } rows[] = {{0, 0, 0},      {5, 5, 1},     {1023, 1023, 127}, {1024, -1024, -128},
+              {2047, -1, -3}, {2048, 0, -1}, {-1, -1, 31}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.value);
+    std::filesystem::remove(dir / "dialog.log");
+    RunRemoteConfigDialog(9, Message(row.kind, "params").data(), row.value);
+    EXPECT_THAT(
+        Lines(dir / "dialog.log"),
+        ElementsAre("InitRCDlg 9 " + std::to_string(row.init),
+                    "SetParam " + std::to_string(row.kind) + " params", "DoModal", "DoModal end"));
+    EXPECT_EQ(g_pfnCmdProc.load(), nullptr);
+    EXPECT_EQ(g_pfnExitRCDlg.load(), nullptr);
+  }
+  EXPECT_EQ(ReadAll(Library()), installed);  // L = 4 writes nothing
+  // A library stream that copies from before its start installs nothing
+  // and runs no dialog. (A sound one is installed end to end in nxl_e2e.)
+  std::filesystem::remove(dir / "dialog.log");
+  const uint8_t hostile[2] = {0x01 | (5 << 1), 0};
+  RunRemoteConfigDialog(1, Message(0, "x", {hostile, hostile + 2}).data(), 0);
+  EXPECT_EQ(ReadAll(Library()), installed);
+  EXPECT_FALSE(std::filesystem::exists(dir / "dialog.log"));
 }
 
-TEST_F(CfgDialogTest, InstalledLibraryRunsWithTheDevicesParameters) {
-  Install();
+TEST_F(CfgDialogTest, HandshakeRepliesWithTheInstalledVersion) {
   const int32_t n = ConnectLive(0x10);  // device type 3
-  EXPECT_EQ(Handshake(n, 2047, Message(-3, "hello")), 1);
-  auto sent = fake.NxlSent();
-  ASSERT_EQ(sent.size(), 2u);
-  EXPECT_EQ(sent[0].type, 80);
-  EXPECT_EQ(sent[1].type, 81);
-  ASSERT_GE(sent[1].data.size(), 4u);
-  EXPECT_EQ(LoadLe32(sent[1].data.data()), 5u);
-  const uint32_t version = GetInstalledCfgVersion();
-  const std::size_t versionBytes = strnlen(reinterpret_cast<const char*>(&version), 4);
-  EXPECT_EQ(sent[1].data.size(), 4 + versionBytes);
-  EXPECT_THAT(Lines(dir / "dialog.log"),
-              ElementsAre("InitRCDlg 1 -1", "SetParam -3 hello", "DoModal", "DoModal end"));
-  // The exchange is closed again: another one can start.
-  std::filesystem::remove(dir / "dialog.log");
-  EXPECT_EQ(Handshake(n, 5, Message(2, "again")), 1);
-  EXPECT_THAT(Lines(dir / "dialog.log"),
-              ElementsAre("InitRCDlg 1 5", "SetParam 2 again", "DoModal", "DoModal end"));
+  // The version word, then the reply's payload: the header word 5 and the
+  // version bytes before the first zero byte.
+  const struct {
+    std::string stamp;
+    uint32_t version;
+    std::string reply;
+  } rows[] = {{"", 0, "05000000"},
+              {std::string("\x01\x02\x03\x04", 4), 0x04030201, "0500000001020304"},
+              {std::string("\x01\x02\x03\x00", 4), 0x00030201, "05000000010203"},
+              {std::string("\x01\x00\x03\x04", 4), 0x04030001, "0500000001"},
+              {std::string("\x00\x02\x03\x04", 4), 0x04030200, "05000000"},
+              {std::string("\x05\x06", 2), 0x0605, "050000000506"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.reply);
+    if (!row.stamp.empty()) {
+      std::ofstream(Library(), std::ios::binary)
+          << (row.stamp.size() == 4 ? "not a library" : "") << row.stamp;
+    }
+    EXPECT_EQ(GetInstalledCfgVersion(), row.version);
+    // The installed file does not load: the exchange ends without a dialog.
+    EXPECT_EQ(Handshake(n, 0, Message(0, "")), 1);
+    EXPECT_THAT(Sent(), ElementsAre("80", "81:" + row.reply));
+  }
 }
 
 TEST_F(CfgDialogTest, OpenDialogGetsDeviceTextAndClosesWithTheLink) {
   Install();
+  const int32_t other = ConnectLive(0x05);  // device type 2: no dialog
+  fake.ClearCalls();
+  EXPECT_EQ(QCSDK_RemoteConfig(other, 0), 0);
+  EXPECT_TRUE(Sent().empty());
   const int32_t n = ConnectLive(0x10);
   const auto result = Handshake(n, 0, Message(1, "wait"), [&] {
     // The dialog is open: device text goes to it, then the link breaks.
     while (g_pfnCmdProc.load() == nullptr) std::this_thread::yield();
-    std::vector<uint8_t> text(12, 0);
-    std::memcpy(text.data() + 4, "note", 4);
-    Fire([&] { cb().text(n + 1, 81, text.data(), 12); });
-    os::Sleep(50);
+    Text(n, 81, std::string("\0\0\0\0note", 8));
+    while (Lines(dir / "dialog.log").size() < 4) std::this_thread::yield();
     Fire([&] { cb().connect(n + 1, 6, "lost"); });
   });
   EXPECT_EQ(result, 1);
-  auto lines = Lines(dir / "dialog.log");
-  EXPECT_NE(std::find(lines.begin(), lines.end(), "CmdProc note"), lines.end());
-  EXPECT_NE(std::find(lines.begin(), lines.end(), "ExitRCDlg 2"), lines.end());
-  EXPECT_EQ(lines.back(), "DoModal end");
+  EXPECT_THAT(Lines(dir / "dialog.log"),
+              ElementsAre("InitRCDlg " + std::to_string(n + 1) + " 0", "SetParam 1 wait", "DoModal",
+                          "CmdProc note", "ExitRCDlg 2", "DoModal end"));
   EXPECT_EQ(g_pfnCmdProc.load(), nullptr);
-}
-
-TEST_F(CfgDialogTest, OnlyForDeviceTypeThreeAndGivesUpWithoutAnswer) {
-  Install();
-  const int32_t other = ConnectLive(0x05);  // device type 2
-  EXPECT_EQ(QCSDK_RemoteConfig(other, 0), 0);
-  const int32_t n = ConnectLive(0x10);
-  const uint64_t start = os::TickCount64();
-  EXPECT_EQ(QCSDK_RemoteConfig(n, 0), 0);  // the device never answers
-  EXPECT_GE(os::TickCount64() - start, 5000u);
-  EXPECT_FALSE(std::filesystem::exists(dir / "dialog.log"));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "qcsdk/facade/bytes.h"
@@ -18,6 +19,12 @@
 
 namespace qcsdk::test {
 
+// The channel's 96-byte stream-information record, read through a public
+// alias of the base's accessor.
+struct RecordPeek : NxlChannel {
+  using NxlChannel::InfoSnapshot;
+};
+
 class NxlFixture : public ::testing::Test {
  protected:
   FakeLibraries fake;
@@ -27,43 +34,70 @@ class NxlFixture : public ::testing::Test {
   void TearDown() override { QCSDK_ReleaseSDK(); }
 
   FakeLibraries::NxlCallbacks cb() const { return fake.nxl(); }
+  static void Fire(const std::function<void()>& fn) { FakeLibraries::RunOnLibraryThread(fn); }
 
-  // Connects channel n's link and delivers a live stream header whose tag
-  // has the version byte `version` (0x05: device type 2, H.264, .sv5).
-  int32_t ConnectLive(uint8_t version = 0x05, const char* address = "127.0.0.1") {
-    const int32_t n = QCSDK_Connect(address, 8000, 1, "admin", "pw", 0, nullptr);
+  // A channel whose link is up and whose first live header had the tag
+  // version `version` (0x05: device type 2, H.264, recording kind 1; 0x10:
+  // device type 3).
+  int32_t ConnectLive(uint8_t version = 0x05) {
+    const int32_t n = QCSDK_Connect("127.0.0.1", 8000, 1, "admin", "pw", 0, nullptr);
     EXPECT_GE(n, 0);
     Fire([&] { cb().connect(n + 1, 1, "welcome"); });
     LiveHeader(n, version);
     return n;
   }
-  void LiveHeader(int32_t n, uint8_t version, uint32_t standard = 1) {
-    std::vector<uint8_t> header(2 + 32, 0);
-    std::memcpy(header.data() + 2, "QVS", 3);
-    header[5] = version;
-    StoreLe32(header.data() + 6, 704);
-    StoreLe32(header.data() + 10, 576);
-    StoreLe32(header.data() + 14, 300);
-    StoreLe32(header.data() + 18, standard);
-    Fire([&] { cb().live(n + 1, 8, header.data(), static_cast<int32_t>(header.size())); });
+  // A live stream header: sub-type 0, then 32 header bytes from byte 2
+  // ("QVS " and the real tag at 24 when extended), data byte 35, and the
+  // frame rate x 10 in data bytes 36..39.
+  void LiveHeader(int32_t n, uint8_t version, uint32_t standard = 1, bool extended = false,
+                  uint8_t byte35 = 0) {
+    std::vector<uint8_t> h(40, 0);
+    std::memcpy(h.data() + (extended ? 26 : 2), "QVS", 3);
+    h[extended ? 29 : 5] = version;
+    if (extended) std::memcpy(h.data() + 2, "QVS ", 4);
+    StoreLe32(h.data() + 6, 0x10000 + 704);  // only the low half is the width
+    StoreLe32(h.data() + 10, 576);
+    StoreLe32(h.data() + 14, 300);
+    StoreLe32(h.data() + 18, standard);
+    h[35] = byte35;
+    StoreLe32(h.data() + 36, 250000);
+    Fire([&] { cb().live(n + 1, 8, h.data(), 40); });
   }
   // A whole 96-byte record sent by the device ("QFH" at 32).
   void WholeRecord(int32_t n, uint16_t deviceType, uint8_t rpc, uint16_t kind = 3) {
     std::vector<uint8_t> msg(98, 0);
     uint8_t* r = msg.data() + 2;
-    std::memcpy(r, "QVS", 3);
-    r[3] = 0x0A;
+    std::memcpy(r, "QVS\x0A", 4);
     std::memcpy(r + 32, "QFH", 3);
-    StoreLe16(r + info::kDeviceType, deviceType);
-    StoreLe16(r + info::kVideoCodec, 1);
-    StoreLe16(r + info::kRecordKind, kind);
-    StoreLe32(r + info::kTotalFrames, 500);
-    r[info::kRpcSupport] = rpc;
+    StoreLe16(r + 36, deviceType);
+    StoreLe16(r + 38, 1);
+    StoreLe32(r + 60, 300);
+    StoreLe16(r + 64, kind);
+    r[66] = rpc;
     Fire([&] { cb().live(n + 1, 8, msg.data(), 98); });
   }
-  static void Fire(const std::function<void()>& fn) { FakeLibraries::RunOnLibraryThread(fn); }
-  std::shared_ptr<NxlChannel> Nxl(int32_t n) const {
-    return std::dynamic_pointer_cast<NxlChannel>(FindChannel(n));
+  void Text(int32_t n, uint8_t type, const std::string& text) {
+    Fire([&] {
+      cb().text(n + 1, type, reinterpret_cast<const uint8_t*>(text.data()),
+                static_cast<int32_t>(text.size()));
+    });
+  }
+  // Runs `call` on a host thread; when it has sent `count` messages, the
+  // device answers with text type `answer`. Returns what `call` returned.
+  template <class Call>
+  auto AnsweredCall(int32_t n, uint8_t answer, Call call, std::size_t count = 1) {
+    fake.ClearCalls();
+    std::thread device([&] {
+      while (fake.NxlSent().size() < count) std::this_thread::yield();
+      Text(n, answer, "");
+    });
+    auto result = call();
+    device.join();
+    return result;
+  }
+  StreamInfoRecord Record(int32_t n) const {
+    const auto ch = std::dynamic_pointer_cast<NxlChannel>(FindChannel(n));
+    return ch ? ((*ch).*(&RecordPeek::InfoSnapshot))() : StreamInfoRecord{};
   }
   // Messages sent since the last ClearCalls: "type" or "type:payload" with
   // the payload as text when it is printable, else as hex.
@@ -71,19 +105,13 @@ class NxlFixture : public ::testing::Test {
     std::vector<std::string> out;
     for (const auto& m : fake.NxlSent()) {
       std::string item = std::to_string(m.type);
-      if (!m.data.empty()) {
-        bool text = true;
-        for (uint8_t c : m.data) text = text && c >= 32 && c < 127;
-        item += ':';
-        if (text) {
-          item.append(m.data.begin(), m.data.end());
-        } else {
-          char hex[3];
-          for (uint8_t c : m.data) {
-            std::snprintf(hex, sizeof hex, "%02x", c);
-            item += hex;
-          }
-        }
+      bool text = true;
+      for (uint8_t c : m.data) text = text && c >= 32 && c < 127;
+      if (!m.data.empty()) item += ':';
+      for (uint8_t c : m.data) {
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%02x", c);
+        item += text ? std::string(1, static_cast<char>(c)) : std::string(hex);
       }
       out.push_back(item);
     }

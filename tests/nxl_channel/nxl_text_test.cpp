@@ -1,9 +1,9 @@
-// The RPC text exchange over Nxl: opening it, sending requests and taking
-// answers within the time budget.
+// The text exchange over Nxl: opening it, RPC requests and answers within
+// their time budget, and the 5,000 ms limits of both handshakes.
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <new>
-#include <thread>
 
 #include "nxl_fixture.h"
 
@@ -12,107 +12,135 @@ namespace {
 
 using ::testing::ElementsAre;
 using NxlTextTest = NxlFixture;
+using Clock = std::chrono::steady_clock;
 
 // While set, an allocation of exactly this many bytes fails.
 constexpr std::size_t kFailingSize = 77777;
 std::atomic<std::size_t> g_failingSize{0};
 
-void Text(const FakeLibraries::NxlCallbacks& cb, int32_t n, uint8_t type, const std::string& text) {
-  cb.text(n + 1, type, reinterpret_cast<const uint8_t*>(text.data()),
-          static_cast<int32_t>(text.size()));
-}
-
-TEST_F(NxlTextTest, BeginNeedsTheDevicesRpcSupportAndAcceptance) {
+TEST_F(NxlTextTest, OpeningNeedsRpcSupportAndTheDevicesAcceptance) {
   const int32_t n = ConnectLive();
-  EXPECT_EQ(QCSDK_GRPC_Begin(n), 0);  // no RPC support byte
-  WholeRecord(n, 2, 1);
   fake.ClearCalls();
-  std::thread device([&] {
-    while (Sent().empty()) std::this_thread::yield();
-    Text(cb(), n, 82, "");  // accepted
-  });
-  EXPECT_EQ(QCSDK_GRPC_Begin(n), 1);
-  device.join();
+  EXPECT_EQ(QCSDK_GRPC_Begin(n), 0);  // no RPC-support byte: nothing sent
+  EXPECT_TRUE(Sent().empty());
+  WholeRecord(n, 2, 1);
+  EXPECT_EQ(AnsweredCall(n, 82, [&] { return QCSDK_GRPC_Begin(n); }), 1);
   EXPECT_THAT(Sent(), ElementsAre("80"));
-  EXPECT_EQ(QCSDK_GRPC_End(n), 1);
-  EXPECT_EQ(Sent().back(), "83");
-
-  // Another channel whose device refuses.
   const int32_t m = ConnectLive();
   WholeRecord(m, 2, 1);
-  fake.ClearCalls();
-  std::thread refuse([&] {
-    while (Sent().empty()) std::this_thread::yield();
-    Text(cb(), m, 83, "");
-  });
-  EXPECT_EQ(QCSDK_GRPC_Begin(m), 0);
-  refuse.join();
+  EXPECT_EQ(AnsweredCall(m, 83, [&] { return QCSDK_GRPC_Begin(m); }), 0);
 }
 
-TEST_F(NxlTextTest, RequestsAndAnswers) {
+TEST_F(NxlTextTest, AnswersAreTakenOnceWithinTheBudget) {
   const int32_t n = ConnectLive();
   WholeRecord(n, 2, 1);
-  auto ch = Nxl(n);
-  // Nothing awaited: -1 at once.
+  auto ch = std::dynamic_pointer_cast<NxlChannel>(FindChannel(n));
   char buffer[64];
   int32_t elapsed = 0;
-  EXPECT_EQ(ch->RecvGrpcResponse(nullptr, buffer, 64, &elapsed), -1);
-  // Text messages are ignored while the exchange is closed.
-  Fire([&] { Text(cb(), n, 81, "grpc:{\"early\":1}"); });
-  EXPECT_EQ(ch->RecvGrpcResponse(nullptr, buffer, 64, &elapsed), -1);
+  const auto recv = [&](int32_t size, int32_t spent) {
+    elapsed = spent;
+    return ch->RecvGrpcResponse(nullptr, buffer, size, &elapsed);
+  };
+  EXPECT_EQ(recv(64, 0), -1);  // nothing awaited
+  // Text is ignored while the exchange is closed.
+  ch->SendGrpcRequest(nullptr, "{}", 2);
+  Text(n, 81, "grpc:{\"early\":1}");
+  EXPECT_EQ(recv(64, 4990), -2);
 
-  std::thread device([&] {
-    while (Sent().empty()) std::this_thread::yield();
-    Text(cb(), n, 82, "");
-  });
-  ASSERT_EQ(QCSDK_GRPC_Begin(n), 1);
-  device.join();
+  ASSERT_EQ(AnsweredCall(n, 82, [&] { return QCSDK_GRPC_Begin(n); }), 1);
   fake.ClearCalls();
   EXPECT_EQ(ch->SendGrpcRequest(nullptr, "{\"method\":\"x\"}", 14), 14);
   EXPECT_THAT(Sent(), ElementsAre("81:grpc:{\"method\":\"x\"}"));
-  Fire([&] {
-    Text(cb(), n, 81, "grpc:");  // exactly the prefix: not an answer
-    Text(cb(), n, 81, "grpc:0123456789abcdefghijklmno");
-  });
-  EXPECT_EQ(ch->RecvGrpcResponse(nullptr, buffer, 10, &elapsed), 10);  // cut to the buffer
-  EXPECT_EQ(std::string(buffer, 10), "0123456789");
-  EXPECT_EQ(ch->RecvGrpcResponse(nullptr, buffer, 10, &elapsed), -1);  // delivered once
+  // The bare prefix and another prefix are no answers: still awaited.
+  Text(n, 81, "grpc:");
+  Text(n, 81, "grpx:{}");
+  Text(n, 80, "grpc:{}");
+  EXPECT_EQ(recv(64, 4990), -2);
+  Text(n, 81, "grpc:x");
+  EXPECT_EQ(recv(64, 4990), 1);
+  EXPECT_EQ(buffer[0], 'x');
+  EXPECT_GE(elapsed, 4990);
+
+  // A buffer as long as the answer takes it whole, a shorter one cuts it;
+  // either way the answer is delivered once.
+  const std::string answer = "0123456789abcdefghijklmno";
+  for (const int32_t size : {25, 24}) {
+    ch->SendGrpcRequest(nullptr, "{}", 2);
+    Text(n, 81, "grpc:" + answer);
+    EXPECT_EQ(recv(size, 0), size);
+    EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(size)), answer.substr(0, size));
+    EXPECT_EQ(recv(64, 0), -1);
+  }
+  // A budget spent to the last millisecond ends the wait even with the
+  // answer there; one a little short of it still takes the answer.
+  ch->SendGrpcRequest(nullptr, "{}", 2);
+  Text(n, 81, "grpc:{}");
+  EXPECT_EQ(recv(64, 5000), -2);
+  EXPECT_EQ(recv(64, 4990), 2);
 
   // An answer arriving while the caller waits wakes it.
   ch->SendGrpcRequest(nullptr, "{}", 2);
   std::thread late([&] {
-    os::Sleep(30);
-    Text(cb(), n, 81, "grpc:{\"ok\":true}");
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    Text(n, 81, "grpc:{\"ok\":true}");
   });
-  elapsed = 0;
-  EXPECT_EQ(ch->RecvGrpcResponse(nullptr, buffer, 64, &elapsed), 11);
+  EXPECT_EQ(recv(64, 0), 11);
   late.join();
-  EXPECT_GE(elapsed, 0);
   EXPECT_LT(elapsed, 5000);
 
   // An answer that cannot be buffered is dropped; the library's thread
-  // lives on. A request whose budget is spent times out at once.
+  // lives on, and the caller times out.
   ch->SendGrpcRequest(nullptr, "{}", 2);
-  const std::string huge = "grpc:" + std::string(kFailingSize, 'x');
   g_failingSize = kFailingSize;
-  Fire([&] { Text(cb(), n, 81, huge); });
+  Text(n, 81, "grpc:" + std::string(kFailingSize, 'x'));
   g_failingSize = 0;
-  elapsed = 5000;
-  const uint64_t start = os::TickCount64();
-  EXPECT_EQ(ch->RecvGrpcResponse(nullptr, buffer, 64, &elapsed), -2);
-  EXPECT_LT(os::TickCount64() - start, 1000u);
-  // A partly spent budget waits only for the rest.
-  elapsed = 4900;
-  EXPECT_EQ(ch->RecvGrpcResponse(nullptr, buffer, 64, &elapsed), -2);
-  EXPECT_GE(os::TickCount64() - start, 100u);
+  EXPECT_EQ(recv(64, 4950), -2);
 }
 
-TEST_F(NxlTextTest, SilentDeviceTimesOut) {
-  const int32_t n = ConnectLive();
-  WholeRecord(n, 2, 1);
-  const uint64_t start = os::TickCount64();
-  EXPECT_EQ(QCSDK_GRPC_Begin(n), 0);
-  EXPECT_GE(os::TickCount64() - start, 5000u);
+TEST_F(NxlTextTest, HandshakesWaitFiveSecondsForTheDevice) {
+  // Four channels at once: an RPC opening and a configuration handshake
+  // each, answered shortly before the limit or never.
+  int32_t n[4];
+  for (int i = 0; i < 4; ++i) {
+    n[i] = ConnectLive();
+    WholeRecord(n[i], i < 2 ? 2 : 3, i < 2 ? 1 : 0);
+  }
+  fake.ClearCalls();
+  const auto sentBy = [&](int32_t ch, int32_t type) {
+    int count = 0;
+    for (const auto& m : fake.NxlSent()) count += m.link == ch + 1 && m.type == type ? 1 : 0;
+    return count;
+  };
+  const auto start = Clock::now();
+  std::thread device([&] {
+    std::this_thread::sleep_until(start + std::chrono::milliseconds(4500));
+    Text(n[1], 82, "");
+    Text(n[3], 82, "");
+    while (sentBy(n[3], 81) == 0) std::this_thread::yield();
+    // The dialog message without a library: kind 5, L = 4.
+    Text(n[3], 81, std::string("\x05\0\0\0\x04\0\0\0", 8));
+  });
+  int32_t result[4];
+  Clock::duration took[4];
+  std::vector<std::thread> hosts;
+  for (int i = 0; i < 4; ++i) {
+    hosts.emplace_back([&, i] {
+      const auto begin = Clock::now();
+      result[i] = i < 2 ? QCSDK_GRPC_Begin(n[i]) : QCSDK_RemoteConfig(n[i], 0);
+      took[i] = Clock::now() - begin;
+    });
+  }
+  for (auto& t : hosts) t.join();
+  device.join();
+  EXPECT_EQ(result[0], 0);
+  EXPECT_EQ(result[1], 1);
+  EXPECT_EQ(result[2], 0);
+  EXPECT_EQ(result[3], 1);
+  for (const int silent : {0, 2}) {
+    EXPECT_GE(took[silent], std::chrono::milliseconds(4990)) << silent;  // a millisecond tick
+    EXPECT_LT(took[silent], std::chrono::milliseconds(5000 + ScaledMs(1000))) << silent;
+    EXPECT_EQ(sentBy(n[silent], 80), 1);
+  }
 }
 
 }  // namespace

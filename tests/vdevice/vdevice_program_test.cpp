@@ -7,10 +7,13 @@
 #include <cstdio>
 #include <regex>
 
-#include "vdevice_fixture.h"
+#include "nxl/nxl_test_env.h"
 
 namespace vdevice_test {
 namespace {
+
+using nxl_test::Event;
+using nxl_test::Scaled;
 
 struct Child {
   pid_t pid = -1;
@@ -68,7 +71,9 @@ int WaitExit(pid_t pid) {
   return -1;
 }
 
-TEST_F(VdeviceTest, ProgramServesPrintedPortsAndExitsCleanly) {
+using VdeviceProgramTest = nxl_test::NxlTest;
+
+TEST_F(VdeviceProgramTest, ServesPrintedPortsAndExitsCleanly) {
   for (bool bySignal : {true, false}) {
     SCOPED_TRACE(bySignal);
     Child c = Spawn({"vdevice", "--run-directory", "--until-stdin-closes", "--device",
@@ -93,11 +98,11 @@ TEST_F(VdeviceTest, ProgramServesPrintedPortsAndExitsCleanly) {
     // By address, and by number through the directory it runs.
     const int32_t link = bySignal ? 1 : 3;
     QVC_Connect(0, link, 1, "127.0.0.1", port0, "admin", "admin", -1, nullptr, 0, 0, 0, 0, 0);
-    ASSERT_TRUE(WaitFor(Event::kConnect, link, 1));
-    ASSERT_TRUE(WaitFor(Event::kLive, link, 1));
+    ASSERT_TRUE(recorder_.WaitCount(Event::kConnect, 1, link, QVC_CONNECT_OK));
+    ASSERT_TRUE(recorder_.WaitCount(Event::kLive, 1, link, 1));
     ASSERT_EQ(1, QVC_SetDirectoryServer("127.0.0.1", directory));
     QVC_Connect(1, link + 1, 0, nullptr, 0, "admin", "pw", 1002, "A", 1, 1, 0, 0, 0);
-    ASSERT_TRUE(WaitFor(Event::kConnect, link + 1, 1));
+    ASSERT_TRUE(recorder_.WaitCount(Event::kConnect, 1, link + 1, QVC_CONNECT_OK));
     EXPECT_EQ(2, QVC_WANGetChannelCount("B", 77, static_cast<int32_t>(Scaled(5000).count())));
     if (bySignal) {
       kill(c.pid, SIGTERM);
@@ -107,7 +112,7 @@ TEST_F(VdeviceTest, ProgramServesPrintedPortsAndExitsCleanly) {
     }
     EXPECT_EQ(0, WaitExit(c.pid));
     // Its links end with it.
-    EXPECT_TRUE(WaitFor(Event::kConnect, link, -1, 2));
+    EXPECT_TRUE(WaitResult(link, 2));
     if (c.in >= 0) close(c.in);
     std::fclose(c.out);
     QVC_DisConnect(link);
@@ -115,7 +120,7 @@ TEST_F(VdeviceTest, ProgramServesPrintedPortsAndExitsCleanly) {
   }
 }
 
-TEST_F(VdeviceTest, ProgramRejectsBadSettingsAndDocumentsThem) {
+TEST(VdeviceProgram, RejectsBadSettingsAndDocumentsThem) {
   Child help = Spawn({"vdevice", "--help"});
   ASSERT_GT(help.pid, 0);
   std::string text;

@@ -1,0 +1,344 @@
+// What the seven Nxl callbacks make of what the device sends: connect
+// results, stream headers, frames and control messages, playback ends,
+// recording lists, talk, downloads, and the online-status query.
+#include <algorithm>
+#include <array>
+#include <map>
+
+#include "nxl_fixture.h"
+
+namespace qcsdk::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using NxlReportsTest = NxlFixture;
+
+std::atomic<int> g_exits{0};
+void CountExit(int32_t reason) {
+  g_exits += reason == 2 ? 1 : 100;
+}
+
+TEST_F(NxlReportsTest, ConnectResultsBecomeLinkEvents) {
+  // fromUp: on a link that is up with a text exchange open (an open dialog
+  // must be closed); else while connecting. Event -1: none.
+  const struct {
+    uint8_t result;
+    const char* text;
+    int32_t event;
+    bool fromUp, closesDialog;
+  } rows[] = {{1, "welcome", -1, false, false},
+              {2, "bye", 7, true, true},
+              {3, "x", -1, true, false},
+              {4, "Passwords is wrong!!", 2, false, false},
+              {4, "passwords is wrong!!", 6, false, false},
+              {4, "Passwords i", 2, false, false},  // ten characters decide
+              {4, "Passwords", 6, false, false},
+              {4, "No Channel service!", 3, false, false},
+              {4, "connect type invalid!", 4, false, false},
+              {4, "client count limit", 5, false, false},
+              {4, "client cou", 5, false, false},
+              {4, "client co", 6, false, false},
+              {4, nullptr, 6, false, false},
+              {5, "x", -1, true, false},
+              {6, "lost", 8, true, true},
+              {7, "closed", 9, true, true},
+              {0, "x", -1, true, false},
+              {8, "x", -1, true, false}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::to_string(row.result) + " " + (row.text ? row.text : "null"));
+    int32_t n = QCSDK_Connect("127.0.0.1", 1, 1, "u", "p", 0, nullptr);
+    if (row.fromUp) {
+      Fire([&] { cb().connect(n + 1, 1, ""); });
+      WholeRecord(n, 2, 1);
+      ASSERT_TRUE(AnsweredCall(n, 82, [&] { return QCSDK_GRPC_Begin(n); }));
+    }
+    g_exits = 0;
+    g_pfnExitRCDlg = &CountExit;
+    const std::size_t before = host.Events().size();
+    Fire([&] { cb().connect(n + 1, row.result, row.text); });
+    g_pfnExitRCDlg = nullptr;
+    const auto events = host.Events();
+    ASSERT_EQ(events.size(), before + (row.event >= 0 ? 1 : 0));
+    if (row.event >= 0) {
+      EXPECT_EQ(events.back().code, row.event);
+    }
+    EXPECT_EQ(g_exits, row.closesDialog ? 1 : 0);
+    EXPECT_EQ(FindChannel(n) == nullptr, row.event >= 0);
+  }
+}
+
+TEST_F(NxlReportsTest, StreamHeaderTagTable) {
+  // Words 36, 38, 40, 52, 54, 56, 58, 64 of the record, by version byte.
+  const struct {
+    uint8_t version;
+    uint16_t words[8];
+  } rows[] = {
+      {0x04, {1, 0, 1, 0, 8000, 1, 8, 0}},  {0x05, {2, 1, 1, 0, 8000, 1, 8, 1}},
+      {0x06, {1, 1, 1, 0, 8000, 1, 8, 2}},  {0x07, {1, 1, 1, 0, 8000, 1, 8, 2}},
+      {0x09, {1, 0, 1, 0, 8000, 1, 16, 0}}, {0x0A, {1, 1, 1, 1, 8000, 1, 16, 3}},
+      {0x10, {3, 1, 1, 0, 8000, 1, 8, 1}},  {0x11, {3, 1, 1, 0, 8000, 1, 8, 1}},
+      {0x08, {0, 0, 0, 0, 0, 0, 0, 0}},     {0x12, {0, 0, 0, 0, 0, 0, 0, 0}},
+  };
+  const int offsets[8] = {36, 38, 40, 52, 54, 56, 58, 64};
+  const int32_t n = ConnectLive();
+  for (const auto& row : rows) {
+    for (const bool extended : {false, true}) {  // extended: device type 4
+      SCOPED_TRACE(std::to_string(row.version) + (extended ? " extended" : ""));
+      LiveHeader(n, row.version, 1, extended);
+      const StreamInfoRecord r = Record(n);
+      for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(LoadLe16(r.data() + offsets[i]), extended && i == 0 ? 4 : row.words[i])
+            << "word " << offsets[i];
+      }
+      // Version 0x0A: rate from data bytes 36..39 / 10 over 1000.
+      EXPECT_EQ(LoadLe16(r.data() + 48), row.version == 0x0A ? 25000 : 25);
+      EXPECT_EQ(LoadLe16(r.data() + 50), row.version == 0x0A ? 1000 : 1);
+      EXPECT_EQ(LoadLe16(r.data() + 44), 704);
+      EXPECT_EQ(LoadLe16(r.data() + 46), 576);
+      EXPECT_EQ(LoadLe32(r.data() + 60), 300u);
+      EXPECT_EQ(r[66], 0);
+    }
+  }
+  // The standard word: 0 means 30 frames a second, anything else 25.
+  const uint32_t standards[][3] = {{0, 1, 30}, {1, 0, 25}, {0x100, 0, 25}};
+  for (const auto& s : standards) {
+    LiveHeader(n, 0x05, s[0]);
+    EXPECT_EQ(LoadLe16(Record(n).data() + 42), s[1]) << s[0];
+    EXPECT_EQ(LoadLe16(Record(n).data() + 48), s[2]) << s[0];
+  }
+  LiveHeader(n, 0x0A, 1, false, 1);  // version 0x0A: audio only when data byte 35 is 0
+  EXPECT_EQ(LoadLe16(Record(n).data() + 40), 0);
+  // A whole record needs 98 bytes with "QFH" at data bytes 34..36.
+  std::vector<uint8_t> whole(98);
+  for (std::size_t i = 0; i < whole.size(); ++i) whole[i] = static_cast<uint8_t>(i * 7 + 1);
+  whole[0] = 0;
+  std::memcpy(whole.data() + 2, "QVS\x05", 4);
+  std::memcpy(whole.data() + 34, "QFH", 3);
+  Fire([&] { cb().live(n + 1, 8, whole.data(), 98); });
+  const StreamInfoRecord got = Record(n);
+  EXPECT_TRUE(std::equal(got.begin(), got.end(), whole.begin() + 2));
+  Fire([&] { cb().live(n + 1, 8, whole.data(), 97); });
+  EXPECT_EQ(LoadLe16(Record(n).data() + 36), 2);  // decoded from the tag
+  EXPECT_EQ(Record(n)[66], 0);
+}
+
+TEST_F(NxlReportsTest, FrameTypesAndControlMessages) {
+  static std::vector<std::string>* userData = nullptr;
+  std::vector<std::string> seen;
+  userData = &seen;
+  QCSDK_RegisterUserDataCallback([](int32_t, const uint8_t* data, int32_t length) {
+    userData->emplace_back(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length));
+  });
+  const int32_t n = ConnectLive(0x05);  // video codec word 1: frames reach the raw callback
+  const uint8_t frame[12] = {'Q', 'V', 'S', 0, 0, 0, 0, 0, 1, 2, 3, 4};
+  for (const bool playback : {false, true}) {
+    const std::size_t before = host.Raw().size();
+    Fire([&] {
+      for (int type = 0; type < 256; ++type) {
+        if (type == 8 || type == '2' || type == '9' || type == 'w') continue;
+        (playback ? cb().playback : cb().live)(n + 1, static_cast<uint8_t>(type), frame, 12);
+      }
+    });
+    std::vector<int32_t> types;
+    for (const auto& r : host.Raw()) types.push_back(r.type);
+    types.erase(types.begin(), types.begin() + static_cast<std::ptrdiff_t>(before));
+    EXPECT_THAT(types,
+                ElementsAre(QCSDK_FRAME_KEY, QCSDK_FRAME_B, QCSDK_FRAME_P, QCSDK_FRAME_AUDIO));
+  }
+  // The 8-byte "QVS" prefix is dropped only under a whole device record.
+  EXPECT_EQ(host.Raw().back().length, 12);
+  WholeRecord(n, 2, 0);
+  Fire([&] {
+    cb().live(n + 1, 1, frame, 12);
+    cb().live(n + 1, 1, frame + 1, 11);
+  });
+  EXPECT_EQ(host.Raw()[host.Raw().size() - 2].length, 4);
+  EXPECT_EQ(host.Raw().back().length, 11);
+
+  // Control messages on the live callback, by their first byte.
+  const std::pair<std::string, int32_t> controls[] = {
+      {std::string("\x01\x01", 2), QCSDK_EVENT_RECORDING_STATE},
+      {std::string("\x01\x00", 2), QCSDK_EVENT_RECORDING_STATE},
+      {"ALdata", -1},
+      {"AXdata", -1},
+      {"Z", -1},
+      {std::string(34, '\0'), QCSDK_EVENT_STREAM_CHANGED}};
+  for (const auto& [data, event] : controls) {
+    const std::size_t before = host.Events().size();
+    Fire([&] {
+      cb().live(n + 1, 8, reinterpret_cast<const uint8_t*>(data.data()),
+                static_cast<int32_t>(data.size()));
+    });
+    const auto events = host.Events();
+    ASSERT_EQ(events.size(), before + (event >= 0 ? 1 : 0)) << data;
+    EXPECT_EQ(events.back().code, event >= 0 ? event : events[before - 1].code);
+    if (event == QCSDK_EVENT_RECORDING_STATE) {
+      EXPECT_EQ(events.back().data, data[1]);
+    }
+  }
+  EXPECT_THAT(seen, ElementsAre("data"));
+  QCSDK_RegisterUserDataCallback(nullptr);
+}
+
+TEST_F(NxlReportsTest, PlaybackHeadersAndEnds) {
+  const int32_t n = ConnectLive(0x05);
+  std::vector<uint8_t> play(32, 0);  // a playback header starts at byte 0
+  std::memcpy(play.data(), "QVS\x06", 4);
+  StoreLe32(play.data() + 4, 352);
+  StoreLe32(play.data() + 12, 750);
+  const std::pair<uint8_t, int32_t> ends[] = {{'2', 13}, {'9', 14}, {'w', 15}};
+  for (const auto& [type, event] : ends) {
+    for (const bool onLive : {false, true}) {  // an end may come on either callback
+      SCOPED_TRACE(std::string(1, static_cast<char>(type)) + (onLive ? " live" : ""));
+      Fire([&] { cb().playback(n + 1, 8, play.data(), 32); });
+      EXPECT_EQ(LoadLe16(Record(n).data() + 44), 352);
+      EXPECT_EQ(LoadLe32(Record(n).data() + 60), 750u);
+      EXPECT_EQ(LoadLe16(Record(n).data() + 64), 2);
+      LiveHeader(n, 0x04);  // kept during the playback, not applied
+      EXPECT_EQ(LoadLe16(Record(n).data() + 44), 352);
+      Fire([&] { (onLive ? cb().live : cb().playback)(n + 1, type, nullptr, 0); });
+      const auto codes = host.Codes();
+      EXPECT_THAT(std::vector<int32_t>(codes.end() - 2, codes.end()),
+                  ElementsAre(event, QCSDK_EVENT_STREAM_CHANGED));
+      EXPECT_EQ(LoadLe16(Record(n).data() + 44), 704);  // the held live header
+      EXPECT_EQ(LoadLe16(Record(n).data() + 64), 0);
+      LiveHeader(n, 0x05);  // the playback is over: applied at once
+      EXPECT_EQ(LoadLe16(Record(n).data() + 64), 1);
+    }
+  }
+}
+
+TEST_F(NxlReportsTest, RecordingListEntries) {
+  const int32_t n = ConnectLive();  // device channel 1
+  const int32_t dates[6] = {2024, 5, 6, 2024, 5, 7};
+  ASSERT_EQ(QCSDK_GetRemoteRecFileList(n, dates), 1);
+  const int entrySize[7] = {0, 7, 10, 10, 10, 7, 0};                  // by device type; 0: no list
+  const char* ext[6] = {"sv4", "sv5", "sv6", "mp4", "mp4", nullptr};  // kind: index + 1
+  for (uint16_t type = 0; type < 7; ++type) {
+    for (uint16_t kind = 0; kind < 6; ++kind) {
+      SCOPED_TRACE("device type " + std::to_string(type) + ", kind " + std::to_string(kind));
+      WholeRecord(n, type, 0, kind);
+      // Two entries and one byte short of a third, which adds nothing.
+      const bool seven = entrySize[type] == 7;
+      const std::string answer = seven ? "C123456D654321E65432" : "D123456ABCE000001XYZF00000QRS";
+      Fire([&] {
+        cb().fileList(n + 1, reinterpret_cast<const uint8_t*>(answer.data()), seven ? 20 : 29);
+      });
+      const HostEvent e = host.Events().back();
+      if (entrySize[type] == 0 || ext[kind] == nullptr) {
+        EXPECT_EQ(e.code, QCSDK_EVENT_REC_LIST_FAILED);
+        continue;
+      }
+      ASSERT_EQ(e.code, QCSDK_EVENT_REC_LIST);
+      ASSERT_EQ(e.value, 2);
+      const std::string x = ext[kind];
+      using Texts = std::array<std::string, 3>;  // name, file name, path
+      const std::vector<Texts> want =
+          seven ? std::vector<Texts>{{"123456", "01123456." + x,
+                                      "C:\\QdvrFile\\20240506\\01123456." + x},
+                                     {"654321", "01654321." + x,
+                                      "D:\\QdvrFile\\20240506\\01654321." + x}}
+                : std::vector<Texts>{
+                      {"123456", "ABC123456." + x, "./rec/01/20240506/ABC123456." + x},
+                      {"000001", "XYZ000001." + x, "./rec/02/20240506/XYZ000001." + x}};
+      const auto* entry = reinterpret_cast<const uint8_t*>(e.data);
+      for (uint32_t i = 0; i < 2; ++i, entry += kRecEntrySize) {
+        EXPECT_EQ(LoadLe32(entry), i);
+        EXPECT_EQ(LoadLe32(entry + 4), kind + 1u);
+        EXPECT_STREQ(reinterpret_cast<const char*>(entry + 8), want[i][0].c_str());
+        EXPECT_STREQ(reinterpret_cast<const char*>(entry + 16), want[i][1].c_str());
+        EXPECT_STREQ(reinterpret_cast<const char*>(entry + 2064), want[i][2].c_str());
+        // Nothing but zeros around the three texts.
+        EXPECT_EQ(static_cast<std::size_t>(std::count(entry + 8, entry + kRecEntrySize, 0)),
+                  kRecEntrySize - 8 - want[i][0].size() - want[i][1].size() - want[i][2].size());
+      }
+    }
+  }
+  Fire([&] { cb().fileList(n + 1, nullptr, 0); });
+  EXPECT_EQ(host.Events().back().code, QCSDK_EVENT_REC_LIST_FAILED);  // kind 5 still
+  WholeRecord(n, 2, 0, 3);
+  Fire([&] { cb().fileList(n + 1, nullptr, 0); });
+  EXPECT_EQ(host.Events().back().code, QCSDK_EVENT_REC_LIST);
+  EXPECT_EQ(host.Events().back().value, 0);
+}
+
+TEST_F(NxlReportsTest, TalkKindsAndDownloadTypes) {
+  const int32_t n = ConnectLive(0x10);
+  const std::string file = ::testing::TempDir() + "qcsdk_nxl_reports.bin";
+  const int32_t dates[6] = {2024, 5, 6, 2024, 5, 6};
+  ASSERT_EQ(QCSDK_GetRemoteRecFileList(n, dates), 1);
+  Fire([&] { cb().fileList(n + 1, reinterpret_cast<const uint8_t*>("D123456ABC"), 10); });
+  // Talk: 'B' accepts, 'A' is audio, 'C' ends; every other kind is dropped.
+  ASSERT_EQ(QCSDK_StartTalk(n), 1);
+  const uint8_t audio[2] = {1, 2};
+  Fire([&] {
+    cb().talk(n + 1, 'B', nullptr, 0);
+    for (int kind = 0; kind < 256; ++kind) {
+      if (kind != 'B' && kind != 'C') cb().talk(n + 1, static_cast<uint8_t>(kind), audio, 2);
+    }
+    cb().talk(n + 1, 'C', nullptr, 0);
+  });
+  std::vector<int32_t> talk;
+  for (const auto& t : host.Talk()) talk.push_back(t.event);
+  EXPECT_THAT(talk, ElementsAre(QCSDK_TALK_ACCEPTED, QCSDK_TALK_AUDIO, QCSDK_TALK_ENDED));
+  // Download messages: code 0 carries data, 1 to 4 end the download.
+  const std::map<int, int32_t> codes = {{33, 0}, {37, 0}, {41, 0}, {34, 1},
+                                        {36, 2}, {35, 3}, {118, 4}};
+  const uint8_t bytes[10] = {};
+  for (int type = 0; type < 256; ++type) {
+    ASSERT_EQ(QCSDK_DownloadRemoteFile(n, 0, file.c_str()), 1);
+    const std::size_t before = host.Downloads().size();
+    Fire([&] { cb().download(n + 1, static_cast<uint8_t>(type), bytes, 10, 40); });
+    const auto downloads = host.Downloads();
+    const auto it = codes.find(type);
+    ASSERT_EQ(downloads.size(), before + (it != codes.end() ? 1 : 0)) << type;
+    if (it != codes.end()) {
+      EXPECT_EQ(downloads.back().code, it->second) << type;
+      EXPECT_EQ(downloads.back().progress, it->second == 0 ? 2500 : 0) << type;
+    }
+  }
+  std::remove(file.c_str());
+}
+
+TEST_F(NxlReportsTest, OnlineStatusOfADeviceNumber) {
+  const struct {
+    const char* number;
+    int32_t timeout;
+    int64_t libraryResult;
+    int32_t status;
+    std::string call;  // the library call made, if any
+  } rows[] = {{nullptr, 100, 0, -1, ""},
+              {"", 100, 0, -1, ""},
+              {"A0", 100, 4, -2, ""},
+              {"-1", 100, 4, -2, ""},
+              {"ABCDE12", 100, 4, -2, ""},
+              {"A1", 0, 4, -1, ""},
+              {"A1", 1, 4, 1, "QVC_WANGetChannelCount(\"A\", 1, 1)"},
+              {"abcd12x", 500, 1, 1, "QVC_WANGetChannelCount(\"ABCD\", 12, 500)"},
+              {"abc12", 500, -1, 0, "QVC_WANGetChannelCount(\"ABC\", 12, 500)"},
+              {"abc12", 500, 0, -1, "QVC_WANGetChannelCount(\"ABC\", 12, 500)"},
+              {"abc12", 500, -2, -1, "QVC_WANGetChannelCount(\"ABC\", 12, 500)"},
+              {"9001", 0, 0, 0, "octc_get_dev_online_status(1, ptr, ptr)"},
+              {"9001", 500, 1, 1, "octc_get_dev_online_status(1, ptr, ptr)"},
+              {"9001", 500, -3, -1, "octc_get_dev_online_status(1, ptr, ptr)"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.number ? row.number : "null");
+    fake.ClearCalls();
+    fake.SetResult("QVC_WANGetChannelCount", row.libraryResult);
+    fake.SetResult("octc_get_dev_online_status", row.libraryResult);
+    EXPECT_EQ(QCSDK_GetNxlOnlineStatus(row.number, row.timeout), row.status);
+    auto calls = fake.Calls();
+    // The OCT holder is given back after every answer that is not an error.
+    if (row.call.rfind("octc", 0) == 0 && row.status >= 0) {
+      ASSERT_EQ(calls.size(), 2u);
+      EXPECT_EQ(calls.back().rfind("octc_free_dev_online_status(", 0), 0u);
+      calls.pop_back();
+    }
+    EXPECT_THAT(calls, ElementsAreArray(row.call.empty() ? std::vector<std::string>{}
+                                                         : std::vector<std::string>{row.call}));
+  }
+}
+
+}  // namespace
+}  // namespace qcsdk::test
