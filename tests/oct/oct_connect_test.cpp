@@ -92,6 +92,9 @@ TEST_F(OctTest, RefusalsCarryTheirResults) {
     EXPECT_EQ(s.result, OCTC_ERR_NO_CHANNEL);
     EXPECT_EQ(octc_stream_insert_keyframe(first, h), OCTC_ERR_FAILED);
   }
+  OctRecQuery query{9, {}, {}};
+  OctRecList list{};
+  EXPECT_EQ(octc_cmd_get_rec_file_list(first, &query, &list), OCTC_ERR_NO_CHANNEL);
 }
 
 TEST_F(OctTest, ConnectByCloudNumberAndOnlineStatusUseTheDirectory) {

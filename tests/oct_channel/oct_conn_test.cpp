@@ -309,6 +309,14 @@ TEST_F(OctFixture, WorkerStopsWaitTheirTimeThenAbandonTheWorker) {
   OctDevInfo info{};
   ConnResult(5, 0, &info);
   fake.SetResultByFirstArg("octc_stream_open", [](int64_t) { return -1; });
+  // While the worker is held a failed connection stays in the table, but
+  // takes no further channel: a new connect to it makes a new connection.
+  Connect({.port = 7003});
+  ConnResult(6, OCTC_ERR_UNREACHABLE, nullptr);
+  Connect({.port = 7003});
+  EXPECT_EQ(CallsOf("octc_connect_by_hostname").size(), 5u);
+  EXPECT_NE(FindConnection(6), nullptr);
+  const int failed = host.Count(QCSDK_EVENT_CONNECT_FAILED);
   const int opens = fake.CountCalls("octc_stream_open");
   LogCapture log;
   QCSDK_ReleaseSDK();
@@ -318,7 +326,7 @@ TEST_F(OctFixture, WorkerStopsWaitTheirTimeThenAbandonTheWorker) {
   ASSERT_TRUE(WaitUntil([] { return OctWorkersAlive() == 0; }));
   // The abandoned worker stepped nothing further: no report after release.
   EXPECT_EQ(fake.CountCalls("octc_stream_open"), opens);
-  EXPECT_EQ(host.Count(QCSDK_EVENT_CONNECT_FAILED), 0);
+  EXPECT_EQ(host.Count(QCSDK_EVENT_CONNECT_FAILED), failed);
 #if defined(__SANITIZE_THREAD__)
   // ThreadSanitizer enlarges every thread's stack for its own use.
   EXPECT_GE(connStack, 524288u);
