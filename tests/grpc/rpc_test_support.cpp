@@ -1,9 +1,10 @@
 #include "rpc_test_support.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "grpc/grpc_marshal.h"
+#include "grpc/grpc_stubs.h"
+#include "grpc/qvbu_stub_table.h"
 
 namespace qcsdk::test {
 
@@ -19,7 +20,28 @@ std::string PrintJson(const cJSON* json) {
 }
 
 ScriptedTransport::ScriptedTransport()
-    : m_context(grpc_context_create(this, &ScriptedTransport::Send, &ScriptedTransport::Recv)) {}
+    : m_context(grpc_context_create(this, &ScriptedTransport::Send, &ScriptedTransport::Recv),
+                &grpc_context_destroy) {}
+
+std::string Serve(ScriptedTransport& server, const std::string& request, void* parsed,
+                  const void* answer, const std::string& error) {
+  JsonPtr root(cJSON_Parse(request.c_str()));
+  const cJSON* method = cJSON_GetObjectItem(root.get(), "method");
+  const int32_t index = grpc::FindMethod(cJSON_IsString(method) ? method->valuestring : "");
+  EXPECT_GE(index, 0) << request;
+  JsonPtr response(cJSON_CreateObject());
+  cJSON_AddItemToObject(response.get(), "sentcnt",
+                        cJSON_Duplicate(cJSON_GetObjectItem(root.get(), "sentcnt"), 1));
+  if (!error.empty()) cJSON_AddItemToObject(response.get(), "error", cJSON_Parse(error.c_str()));
+  if (index >= 0) {
+    const grpc::StubEntry& entry = grpc::kStubTable[index];
+    if (parsed != nullptr) entry.parse_request(server.Qvbu(), root.get(), parsed);
+    if (answer != nullptr) {
+      entry.generate_response(server.Qvbu(), response.get(), const_cast<void*>(answer));
+    }
+  }
+  return PrintJson(response.get());
+}
 
 int32_t ScriptedTransport::Send(GrpcContext* context, const char* text, int32_t length) {
   auto* self = static_cast<ScriptedTransport*>(context->owner);
@@ -50,16 +72,11 @@ void* RandomBuilder::Block(std::size_t n) {
 
 int32_t RandomBuilder::Int() {
   switch (m_rng() % 6) {
-    case 0:
-      return -1;
-    case 1:
-      return 0;
-    case 2:
-      return INT32_MAX;
-    case 3:
-      return INT32_MIN;
-    default:
-      return static_cast<int32_t>(m_rng());
+    case 0: return -1;
+    case 1: return 0;
+    case 2: return INT32_MAX;
+    case 3: return INT32_MIN;
+    default: return static_cast<int32_t>(m_rng());
   }
 }
 
@@ -77,19 +94,13 @@ void RandomBuilder::Fill(const ObjectDesc& desc, void* base, int depth) {
     FieldRef ref(desc.fields[i], base);
     const grpc::FieldDesc& f = ref.Desc();
     switch (f.kind) {
-      case FieldKind::kNumber:
-        ref.Int() = Int();
-        break;
+      case FieldKind::kNumber: ref.Int() = Int(); break;
       // Any non-zero value must be sent as true.
       case FieldKind::kBool:
         ref.Int() = m_rng() % 2 == 0 ? 0 : static_cast<int32_t>(m_rng() | 1);
         break;
-      case FieldKind::kString:
-        ref.String() = m_rng() % 5 == 0 ? nullptr : Text();
-        break;
-      case FieldKind::kObject:
-        Fill(*f.nested, ref.Object(), depth + 1);
-        break;
+      case FieldKind::kString: ref.String() = m_rng() % 5 == 0 ? nullptr : Text(); break;
+      case FieldKind::kObject: Fill(*f.nested, ref.Object(), depth + 1); break;
       case FieldKind::kNumberArray:
       case FieldKind::kStringArray:
       case FieldKind::kObjectArray: {
@@ -134,20 +145,14 @@ void ExpectRoundTrip(const ObjectDesc& desc, const void* sent, const void* recei
     FieldRef b(f, const_cast<void*>(received));
     std::string where = path + "." + f.name;
     switch (f.kind) {
-      case FieldKind::kNumber:
-        EXPECT_EQ(a.Int(), b.Int()) << where;
-        break;
-      case FieldKind::kBool:
-        EXPECT_EQ(a.Int() != 0 ? 1 : 0, b.Int()) << where;
-        break;
+      case FieldKind::kNumber: EXPECT_EQ(a.Int(), b.Int()) << where; break;
+      case FieldKind::kBool: EXPECT_EQ(a.Int() != 0 ? 1 : 0, b.Int()) << where; break;
       case FieldKind::kString:
         EXPECT_TRUE(SameString(a.String(), b.String()))
             << where << ": sent " << (a.String() ? a.String() : "(null)") << ", got "
             << (b.String() ? b.String() : "(null)");
         break;
-      case FieldKind::kObject:
-        ExpectRoundTrip(*f.nested, a.Object(), b.Object(), where);
-        break;
+      case FieldKind::kObject: ExpectRoundTrip(*f.nested, a.Object(), b.Object(), where); break;
       case FieldKind::kNumberArray:
       case FieldKind::kStringArray:
       case FieldKind::kObjectArray: {
@@ -194,18 +199,10 @@ void ExpectDefaults(const ObjectDesc& desc, const void* base, const std::string&
     FieldRef r(f, const_cast<void*>(base));
     std::string where = path + "." + f.name;
     switch (f.kind) {
-      case FieldKind::kNumber:
-        EXPECT_EQ(-1, r.Int()) << where;
-        break;
-      case FieldKind::kBool:
-        EXPECT_EQ(0, r.Int()) << where;
-        break;
-      case FieldKind::kString:
-        EXPECT_EQ(nullptr, r.String()) << where;
-        break;
-      case FieldKind::kObject:
-        ExpectAllZero(*f.nested, r.Object(), where);
-        break;
+      case FieldKind::kNumber: EXPECT_EQ(-1, r.Int()) << where; break;
+      case FieldKind::kBool: EXPECT_EQ(0, r.Int()) << where; break;
+      case FieldKind::kString: EXPECT_EQ(nullptr, r.String()) << where; break;
+      case FieldKind::kObject: ExpectAllZero(*f.nested, r.Object(), where); break;
       default:
         EXPECT_EQ(0, r.Count()) << where;
         EXPECT_EQ(nullptr, r.Elements()) << where;
@@ -222,12 +219,6 @@ void ExpectAllZero(const ObjectDesc& desc, const void* base, const std::string& 
       return;
     }
   }
-}
-
-int TimeScale() {
-  const char* scale = std::getenv("QCSDK_TEST_TIME_SCALE");
-  int n = scale != nullptr ? std::atoi(scale) : 1;
-  return n > 0 ? n : 1;
 }
 
 }  // namespace qcsdk::test

@@ -1,6 +1,6 @@
 // Helpers of the RPC tests: contexts over a scripted in-process transport,
-// random structures built from the descriptors, and a comparison of what
-// was sent with what came back.
+// a device side on the server stubs, random structures built from the
+// descriptors, and a comparison of what was sent with what came back.
 #pragma once
 
 #include <cjson/cJSON.h>
@@ -19,11 +19,6 @@
 #include "grpc/grpc_stubs.h"
 
 namespace qcsdk::test {
-
-struct ContextDelete {
-  void operator()(GrpcContext* context) const { grpc_context_destroy(context); }
-};
-using ContextPtr = std::unique_ptr<GrpcContext, ContextDelete>;
 
 struct JsonDelete {
   void operator()(cJSON* json) const { cJSON_Delete(json); }
@@ -55,7 +50,7 @@ class ScriptedTransport {
  private:
   static int32_t Send(GrpcContext* context, const char* text, int32_t length);
   static int32_t Recv(GrpcContext* context, char* buffer, int32_t capacity, int32_t* elapsed);
-  ContextPtr m_context;
+  std::unique_ptr<GrpcContext, void (*)(GrpcContext*)> m_context;
 };
 
 // Owns random structures and everything they point to.
@@ -89,7 +84,11 @@ void ExpectDefaults(const grpc::ObjectDesc& desc, const void* base, const std::s
 // Expects every byte of the structure to be 0.
 void ExpectAllZero(const grpc::ObjectDesc& desc, const void* base, const std::string& path);
 
-// Test time-outs scale with QCSDK_TEST_TIME_SCALE.
-int TimeScale();
+// The device side of one exchange, on the generated server stubs: reads
+// the request's "param" into `parsed` (when not null; strings and arrays in
+// server's arena) and answers its "sentcnt" with `error` (JSON, when not
+// empty) and `answer` written as the method's result.
+std::string Serve(ScriptedTransport& server, const std::string& request, void* parsed,
+                  const void* answer, const std::string& error = "");
 
 }  // namespace qcsdk::test

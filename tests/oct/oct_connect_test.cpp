@@ -1,5 +1,5 @@
 // Connecting by address and by cloud number, the refusals and their results,
-// device information and the online status.
+// device information, the online status, and what every call refuses.
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -8,6 +8,19 @@
 
 namespace octc::test {
 namespace {
+
+// A loopback TCP port where nothing listens.
+int ClosedPort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof sa;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+  ::close(fd);
+  return ntohs(sa.sin_port);
+}
 
 TEST_F(OctTest, ConnectByAddressReportsDeviceInformation) {
   int32_t conn = ConnectOk();
@@ -36,62 +49,52 @@ TEST_F(OctTest, ConnectByAddressReportsDeviceInformation) {
 
   EXPECT_EQ(octc_close_conn(conn), 0);
   EXPECT_EQ(octc_close_conn(conn), OCTC_ERR_FAILED);
-  EXPECT_EQ(octc_cmd_get_dev_info(conn, &info), OCTC_ERR_FAILED);
   // A close requested by the host reports nothing more.
   EXPECT_FALSE(rec.WaitFor([&] { return rec.conns.size() > 1; }, 200));
   EXPECT_TRUE(rec.WaitFor([&] { return dev->SessionCount() == 0; }));
 }
 
 TEST_F(OctTest, RefusalsCarryTheirResults) {
-  // Wrong password: -10 through the connection callback, with no information.
-  int32_t bad = octc_connect_by_hostname("127.0.0.1", dev->port(), "admin", "wrong", 0, 0, 0);
-  ASSERT_GT(bad, 0);
-  ConnEvent e = WaitConn(1);
-  EXPECT_EQ(e.conn, bad);
-  EXPECT_EQ(e.event, OCTC_CONN_RESULT);
-  EXPECT_EQ(e.result, OCTC_ERR_AUTH);
-  EXPECT_FALSE(e.has_info);
-  // Wrong user with the right password is refused the same way.
-  octc_connect_by_hostname("127.0.0.1", dev->port(), "guest", "s3cret", 0, 0, 0);
-  EXPECT_EQ(WaitConn(2).result, OCTC_ERR_AUTH);
-
-  // Client limit: the second login beyond a limit of one gets -34.
   dev->SetClientLimit(1);
-  int32_t first = ConnectOk();
-  octc_connect_by_hostname("127.0.0.1", dev->port(), "admin", "s3cret", 0, 0, 0);
-  EXPECT_EQ(WaitConn(4).result, OCTC_ERR_CLIENT_LIMIT);
-
-  // No such channel: the stream open result is -36 and the handle is gone.
-  int32_t h = octc_stream_open(first, 7, 0, 0, 1);
-  ASSERT_GT(h, 0);
-  ASSERT_TRUE(WaitStates(1));
-  StateEvent s = rec.Locked([&] { return rec.states[0]; });
-  EXPECT_EQ(s.handle, h);
-  EXPECT_EQ(s.status, OCTC_STATE_RESULT);
-  EXPECT_EQ(s.result, OCTC_ERR_NO_CHANNEL);
-  EXPECT_EQ(octc_stream_insert_keyframe(first, h), OCTC_ERR_FAILED);
-  // A stream index beyond the device's streams is refused the same way.
-  octc_stream_open(first, 1, 5, 0, 1);
-  ASSERT_TRUE(WaitStates(2));
-  EXPECT_EQ(rec.Locked([&] { return rec.states[1].result; }), OCTC_ERR_NO_CHANNEL);
-
-  // Nothing listening: a failed connect result, not a crash or a hang.
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof sa;
-  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-  int closed_port = ntohs(sa.sin_port);
-  ::close(fd);
-  octc_connect_by_hostname("127.0.0.1", closed_port, "admin", "s3cret", 0, 0, 0);
-  EXPECT_EQ(WaitConn(5).result, OCTC_ERR_UNREACHABLE);
-
-  // Arguments the library cannot use are refused at once.
-  EXPECT_LT(octc_connect_by_hostname(nullptr, 1, "a", "b", 0, 0, 0), 0);
-  EXPECT_LT(octc_connect_by_hostname("127.0.0.1", 0, "a", "b", 0, 0, 0), 0);
-  EXPECT_LT(octc_connect_by_nimbus("", "a", "b", 0, 0), 0);
+  const int32_t first = ConnectOk();
+  const int port = ClosedPort();
+  // Each refused login reaches the connection callback with its result and
+  // no device information.
+  const struct {
+    const char* user;
+    const char* password;
+    int port;
+    int32_t result;
+  } logins[] = {{"admin", "wrong", dev->port(), OCTC_ERR_AUTH},
+                {"guest", "s3cret", dev->port(), OCTC_ERR_AUTH},
+                {"admin", "s3cret", dev->port(), OCTC_ERR_CLIENT_LIMIT},
+                {"admin", "s3cret", port, OCTC_ERR_UNREACHABLE}};
+  for (size_t i = 0; i < std::size(logins); ++i) {
+    SCOPED_TRACE(i);
+    const auto& l = logins[i];
+    const int32_t conn = octc_connect_by_hostname("127.0.0.1", l.port, l.user, l.password, 0, 0, 0);
+    ASSERT_GT(conn, 0);
+    const ConnEvent e = WaitConn(i + 2);
+    EXPECT_EQ(e.conn, conn);
+    EXPECT_EQ(e.event, OCTC_CONN_RESULT);
+    EXPECT_EQ(e.result, l.result);
+    EXPECT_FALSE(e.has_info);
+  }
+  // A channel or stream the device does not have: the open result is -36
+  // and the handle is gone.
+  for (const auto& [channel, stream] : {std::pair{7, 0}, std::pair{1, 5}}) {
+    const size_t n = rec.Locked([&] { return rec.states.size(); }) + 1;
+    const int32_t h = octc_stream_open(first, channel, stream, 0, 1);
+    ASSERT_GT(h, 0);
+    const StateEvent s = WaitState(n);
+    EXPECT_EQ(s.handle, h);
+    EXPECT_EQ(s.status, OCTC_STATE_RESULT);
+    EXPECT_EQ(s.result, OCTC_ERR_NO_CHANNEL);
+    EXPECT_EQ(octc_stream_insert_keyframe(first, h), OCTC_ERR_FAILED);
+  }
+  OctRecQuery query{9, {}, {}};
+  OctRecList list{};
+  EXPECT_EQ(octc_cmd_get_rec_file_list(first, &query, &list), OCTC_ERR_NO_CHANNEL);
 }
 
 TEST_F(OctTest, ConnectByCloudNumberAndOnlineStatusUseTheDirectory) {
@@ -101,12 +104,9 @@ TEST_F(OctTest, ConnectByCloudNumberAndOnlineStatusUseTheDirectory) {
   ASSERT_TRUE(dev->RegisterWithDirectory("127.0.0.1", dir.port()));
   ASSERT_TRUE(rec.WaitFor([&] { return dir.RegisteredCount() == 1; }));
 
-  int32_t conn = octc_connect_by_nimbus(config.device_id.c_str(), "admin", "s3cret", 0, 0);
-  ASSERT_GT(conn, 0);
-  ConnEvent e = WaitConn(1);
-  EXPECT_EQ(e.result, 0);
-  EXPECT_EQ(e.device_id, config.device_id);
-
+  ASSERT_GT(octc_connect_by_nimbus(config.device_id.c_str(), "admin", "s3cret", 0, 0), 0);
+  EXPECT_EQ(WaitConn(1).result, 0);
+  EXPECT_EQ(WaitConn(1).device_id, config.device_id);
   octc_connect_by_nimbus("999000999", "admin", "s3cret", 0, 0);
   EXPECT_EQ(WaitConn(2).result, OCTC_ERR_UNREACHABLE);
 
@@ -137,8 +137,92 @@ TEST_F(OctTest, ConnectByCloudNumberAndOnlineStatusUseTheDirectory) {
   status = nullptr;
   EXPECT_LT(octc_get_dev_online_status(1, numbers, &status), 0);
   EXPECT_EQ(status, nullptr);
-  EXPECT_EQ(octc_set_directory("not an address", 1), OCTC_ERR_FAILED);
   octc_set_directory("127.0.0.1", 29800);
+}
+
+// Every call with something it cannot use (an unknown connection or
+// sub-handle, a missing pointer, a value out of range) is refused with -1
+// at once; the last value in range next to it is taken.
+TEST_F(OctTest, EveryCallRefusesWhatItCannotUse) {
+  const int32_t c = ConnectOk();
+  const int32_t bad = c + 1000;
+  const int32_t vod = octc_vod_open(c, "/rec/a.mp4", 0);
+  const int32_t talk = octc_chat_open(c);
+  WaitSub(handler.playbacks, 1);
+  WaitSub(handler.talks, 1);
+  const uint8_t bytes[4] = {};
+  OctDevInfo info{};
+  OctRecQuery query{};
+  query.channel = 1;
+  OctRecList list{};
+  OctBuffer request{"{}", 2}, response{};
+  const char* numbers[] = {"1"};
+  OctOnlineStatus* status = nullptr;
+  const struct {
+    const char* call;
+    std::function<int32_t()> fn;
+  } refused[] = {
+      {"close_conn", [&] { return octc_close_conn(bad); }},
+      {"get_dev_info conn", [&] { return octc_cmd_get_dev_info(bad, &info); }},
+      {"get_dev_info info", [&] { return octc_cmd_get_dev_info(c, nullptr); }},
+      {"stream_open", [&] { return octc_stream_open(bad, 1, 0, 0, 1); }},
+      {"stream_close", [&] { return octc_stream_close(c, vod); }},
+      {"insert_keyframe", [&] { return octc_stream_insert_keyframe(c, talk); }},
+      {"chat_open", [&] { return octc_chat_open(bad); }},
+      {"chat_close", [&] { return octc_chat_close(c, vod); }},
+      {"chat_write handle", [&] { return octc_chat_write(c, vod, bytes, 4, 0, 0); }},
+      {"chat_write data", [&] { return octc_chat_write(c, talk, nullptr, 4, 0, 0); }},
+      {"chat_write size", [&] { return octc_chat_write(c, talk, bytes, -1, 0, 0); }},
+      {"rec list conn", [&] { return octc_cmd_get_rec_file_list(bad, &query, &list); }},
+      {"rec list query", [&] { return octc_cmd_get_rec_file_list(c, nullptr, &list); }},
+      {"rec list list", [&] { return octc_cmd_get_rec_file_list(c, &query, nullptr); }},
+      {"vod_open conn", [&] { return octc_vod_open(bad, "/rec/a.mp4", 0); }},
+      {"vod_open path", [&] { return octc_vod_open(c, nullptr, 0); }},
+      {"vod_close", [&] { return octc_vod_close(c, talk); }},
+      {"set_speed handle", [&] { return octc_vod_set_speed(c, talk, 1); }},
+      {"set_speed 3", [&] { return octc_vod_set_speed(c, vod, 3); }},
+      {"set_speed 32", [&] { return octc_vod_set_speed(c, vod, 32); }},
+      {"skip_to -1", [&] { return octc_vod_skip_to(c, vod, -1); }},
+      {"skip_to handle", [&] { return octc_vod_skip_to(c, talk, 0); }},
+      {"down_open conn", [&] { return octc_down_open(bad, "/rec/a.mp4", 0); }},
+      {"down_open path", [&] { return octc_down_open(c, nullptr, 0); }},
+      {"down_close", [&] { return octc_down_close(c, vod); }},
+      {"send_notify conn", [&] { return octc_cmd_send_notify(bad, 1029, bytes, 4); }},
+      {"send_notify data", [&] { return octc_cmd_send_notify(c, 1029, nullptr, 3); }},
+      {"remote_config conn", [&] { return octc_cmd_remote_config(bad, 0, &request, &response); }},
+      {"remote_config request", [&] { return octc_cmd_remote_config(c, 0, nullptr, &response); }},
+      {"remote_config response", [&] { return octc_cmd_remote_config(c, 0, &request, nullptr); }},
+      {"connect host", [] { return octc_connect_by_hostname(nullptr, 1, "a", "b", 0, 0, 0); }},
+      {"connect port 0",
+       [] { return octc_connect_by_hostname("127.0.0.1", 0, "a", "b", 0, 0, 0); }},
+      {"connect port 65536",
+       [] { return octc_connect_by_hostname("127.0.0.1", 65536, "a", "b", 0, 0, 0); }},
+      {"connect number", [] { return octc_connect_by_nimbus("", "a", "b", 0, 0); }},
+      {"online count 0", [&] { return octc_get_dev_online_status(0, numbers, &status); }},
+      {"online numbers", [&] { return octc_get_dev_online_status(1, nullptr, &status); }},
+      {"set_directory", [] { return octc_set_directory("not an address", 1); }},
+      {"set_directory port", [] { return octc_set_directory("127.0.0.1", 65536); }},
+      {"set_timeouts", [] { return octc_set_timeouts(-1, 0, 0); }},
+      {"set_timeouts order", [] { return octc_set_timeouts(500, 500, 0); }},
+      {"search local port", [] { return octc_start_search_device_service(65536, 1, 0, OnSearch); }},
+      {"search remote port", [] { return octc_start_search_device_service(0, 0, 0, OnSearch); }},
+  };
+  for (const auto& row : refused) EXPECT_EQ(row.fn(), OCTC_ERR_FAILED) << row.call;
+
+  // Every speed of the SDK's table is taken, and the ends of the ranges.
+  for (int32_t speed : {-16, -8, -4, -2, 0, 1, 2, 4, 8, 16}) {
+    EXPECT_EQ(octc_vod_set_speed(c, vod, speed), 0) << speed;
+  }
+  EXPECT_EQ(handler.Locked([&] { return handler.speeds.size(); }), 10u);
+  EXPECT_EQ(octc_vod_skip_to(c, vod, 0), 0);
+  EXPECT_EQ(octc_chat_write(c, talk, nullptr, 0, 0, 0), 0);
+  EXPECT_EQ(octc_set_directory("127.0.0.1", 65535), 0);
+  octc_set_directory("127.0.0.1", 29800);
+  const int32_t far = octc_connect_by_hostname("127.0.0.1", 65535, "a", "b", 0, 0, 0);
+  EXPECT_GT(far, 0);
+  EXPECT_EQ(WaitConn(2).conn, far);  // a connect, whatever its result
+  EXPECT_EQ(octc_set_timeouts(500, 501, 0), 0);
+  octc_set_timeouts(2000, 10000, 0);
 }
 
 }  // namespace

@@ -48,6 +48,28 @@ class RawServer {
   std::thread m_thread;
 };
 
+// A TCP connection to a loopback port (a reply is awaited at most 5 s).
+int RawConnect(int port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  timeval tv{Scaled(5000) / 1000, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(static_cast<uint16_t>(port));
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) return fd;
+  ::close(fd);
+  return -1;
+}
+
+// Reads until the peer closes, then closes.
+void Drain(int fd) {
+  uint8_t buf[512];
+  while (::recv(fd, buf, sizeof buf, 0) > 0) {
+  }
+  ::close(fd);
+}
+
 std::vector<uint8_t> Header(uint16_t magic, uint16_t type, uint32_t length) {
   std::vector<uint8_t> h(16, 0);
   h[0] = magic & 0xFF;
@@ -119,12 +141,8 @@ TEST_F(OctTest, HostileHandshakesFailTheConnect) {
 TEST_F(OctTest, GarbageSentToTheDeviceEndsOnlyThatSession) {
   std::mt19937 rng(7);
   for (int round = 0; round < 20; ++round) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(dev->port());
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+    const int fd = RawConnect(dev->port());
+    ASSERT_GE(fd, 0);
     std::vector<uint8_t> junk(16 + rng() % 200);
     for (auto& b : junk) b = static_cast<uint8_t>(rng());
     if (round % 2 == 0) {  // a valid magic makes the device read further
@@ -133,30 +151,20 @@ TEST_F(OctTest, GarbageSentToTheDeviceEndsOnlyThatSession) {
     }
     ::send(fd, junk.data(), junk.size(), MSG_NOSIGNAL);
     ::shutdown(fd, SHUT_WR);
-    uint8_t buf[512];
-    while (::recv(fd, buf, sizeof buf, 0) > 0) {
-    }
-    ::close(fd);
+    Drain(fd);
   }
   // A client that asks for a protocol version the device does not speak gets
   // an ERROR message and the end of the connection.
   {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(dev->port());
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+    const int fd = RawConnect(dev->port());
+    ASSERT_GE(fd, 0);
     std::vector<uint8_t> hello = Header(0x544F, 1, 6);
     hello.insert(hello.end(), {9, 0, 9, 0, 0, 0});  // version 9, at least 9, empty name
     ::send(fd, hello.data(), hello.size(), MSG_NOSIGNAL);
     uint8_t head[16] = {};
     ASSERT_EQ(::recv(fd, head, sizeof head, MSG_WAITALL), 16);
     EXPECT_EQ(head[2], 8);  // ERROR
-    uint8_t buf[512];
-    while (::recv(fd, buf, sizeof buf, 0) > 0) {
-    }
-    ::close(fd);
+    Drain(fd);
   }
   // A client that connects and stays silent is dropped after the keep-alive
   // time-out.
@@ -165,14 +173,8 @@ TEST_F(OctTest, GarbageSentToTheDeviceEndsOnlyThatSession) {
     strict.keepalive_timeout_ms = Scaled(300);
     device::DeviceEngine dev2(strict, nullptr);
     ASSERT_TRUE(dev2.Start());
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    timeval tv{Scaled(5000) / 1000, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(dev2.port());
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+    const int fd = RawConnect(dev2.port());
+    ASSERT_GE(fd, 0);
     uint8_t b;
     EXPECT_EQ(::recv(fd, &b, 1, 0), 0);  // closed by the device, not timed out here
     ::close(fd);

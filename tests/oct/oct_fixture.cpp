@@ -1,7 +1,8 @@
 #include "oct_fixture.h"
 
+#include <dirent.h>
+
 #include <chrono>
-#include <cstdlib>
 #include <thread>
 
 namespace octc::test {
@@ -12,23 +13,19 @@ Recorder* g_rec = nullptr;
 
 template <typename F>
 void Record(F f) {
-  Recorder* r = g_rec;
-  if (!r) return;
-  {
-    std::lock_guard<std::mutex> lock(r->mutex);
-    f(*r);
+  if (Recorder* r = g_rec) {
+    r->Locked([&] { f(*r); });
+    r->cv.notify_all();
   }
-  r->Notify();
 }
 
 void OnConn(int32_t conn, int32_t event, int32_t, int32_t result, int32_t, int32_t, int32_t,
             const OctDevInfo* info) {
-  ConnEvent e{conn, event, result, info != nullptr, {}, {}, {}, 0, 0};
+  ConnEvent e{conn, event, result, info != nullptr, {}, {}, {}, 0};
   if (info) {
     e.device_id = info->device_id ? info->device_id : "";
     e.name = info->name ? info->name : "";
     e.version = info->version ? info->version : "";
-    e.device_type = info->device_type;
     e.channel_count = info->channel_count;
   }
   std::function<void(const ConnEvent&)> hook;
@@ -39,12 +36,6 @@ void OnConn(int32_t conn, int32_t event, int32_t, int32_t result, int32_t, int32
   if (hook) hook(e);
 }
 
-void OnNotice(int32_t conn, int32_t type, const void* data, int32_t length) {
-  Record([&](Recorder& r) {
-    r.notices.push_back({conn, type, std::string(static_cast<const char*>(data), length)});
-  });
-}
-
 template <char M>
 void OnState(int32_t conn, int32_t handle, int32_t status, int32_t result) {
   Record([&](Recorder& r) { r.states.push_back({M, conn, handle, status, result}); });
@@ -52,7 +43,7 @@ void OnState(int32_t conn, int32_t handle, int32_t status, int32_t result) {
 
 template <char M>
 void OnData(int32_t, int32_t handle, int32_t kind, const void* record) {
-  DataEvent e{M, handle, kind, 0, {}, {}, 0};
+  DataEvent e{M, handle, kind, 0, {}, {}, 0, 0, 0};
   if (kind == OCTC_DATA_MEDIA_INFO) {
     e.media = *static_cast<const OctMediaInfo*>(record);
   } else if (kind == OCTC_DATA_VIDEO) {
@@ -70,23 +61,36 @@ void OnData(int32_t, int32_t handle, int32_t kind, const void* record) {
 
 void OnDown(int32_t, int32_t handle, const OctDownData* d) {
   Record([&](Recorder& r) {
-    r.downs.push_back(
-        {handle, std::vector<uint8_t>(d->data, d->data + d->size), d->total, d->received});
+    r.data.push_back(
+        {'d', handle, 0, 0, {}, {d->data, d->data + d->size}, 0, d->total, d->received});
   });
 }
 
-void OnChat(int32_t, int32_t, const void* data, int32_t length) {
+void OnChat(int32_t, int32_t handle, const void* data, int32_t length) {
   auto* p = static_cast<const uint8_t*>(data);
-  Record([&](Recorder& r) { r.chats.emplace_back(p, p + length); });
+  Record([&](Recorder& r) { r.data.push_back({'c', handle, 0, 0, {}, {p, p + length}, 0, 0, 0}); });
+}
+
+void OnNotice(int32_t conn, int32_t type, const void* data, int32_t length) {
+  auto* p = static_cast<const uint8_t*>(data);
+  Record([&](Recorder& r) {
+    r.data.push_back({'n', conn, type, 0, {}, {p, p + length}, 0, 0, 0});
+  });
 }
 
 }  // namespace
 
+void OnSearch(int32_t event, const OctSearchInfo* info) {
+  SearchEvent e{event, {}, {}, {}, 0, 0, 0};
+  if (event == OCTC_SEARCH_FOUND && info) {
+    e = {event,       info->device_id, info->name, info->address, info->channel_count,
+         info->flags, info->port};
+  }
+  Record([&](Recorder& r) { r.searches.push_back(e); });
+}
+
 int Scaled(int ms) {
-  const char* s = std::getenv("QCSDK_TEST_TIME_SCALE");
-  double scale = s ? std::atof(s) : 1.0;
-  if (scale < 1.0) scale = 1.0;
-  return static_cast<int>(ms * scale);
+  return qcsdk::test::ScaledMs(ms);
 }
 
 bool Recorder::WaitFor(const std::function<bool()>& pred, int ms) {
@@ -98,67 +102,6 @@ bool Recorder::WaitFor(const std::function<bool()>& pred, int ms) {
     cv.wait_for(lock, std::chrono::milliseconds(10));
   }
   return true;
-}
-
-void TestHandler::OnStreamOpened(device::SubRef ref, int32_t, int32_t) {
-  Locked([&] { streams.push_back(ref); });
-}
-int32_t TestHandler::OnKeyFrameRequest(device::SubRef) {
-  return Locked([&] { return ++keyframes; });
-}
-std::vector<device::RecordEntry> TestHandler::OnRecordList(const OctRecQuery& q) {
-  return Locked([&] {
-    last_query = q;
-    return records;
-  });
-}
-bool TestHandler::OnPlaybackOpen(device::SubRef ref, const std::string& path) {
-  return Locked([&] {
-    opened_paths.push_back(path);
-    if (path.rfind("/rec/", 0) != 0) return false;
-    playbacks.push_back(ref);
-    return true;
-  });
-}
-int32_t TestHandler::OnPlaybackSpeed(device::SubRef, int32_t speed) {
-  Locked([&] { speeds.push_back(speed); });
-  return 0;
-}
-int32_t TestHandler::OnPlaybackSkip(device::SubRef, int32_t ms) {
-  Locked([&] { skips.push_back(ms); });
-  return 0;
-}
-void TestHandler::OnPlaybackClosed(device::SubRef) {
-  Locked([&] { ++playback_closed; });
-}
-bool TestHandler::OnDownloadOpen(device::SubRef ref, const std::string& path) {
-  return Locked([&] {
-    opened_paths.push_back(path);
-    if (path.rfind("/rec/", 0) != 0) return false;
-    downloads.push_back(ref);
-    return true;
-  });
-}
-int32_t TestHandler::OnTalkOpen(device::SubRef ref) {
-  return Locked([&] {
-    if (talk_answer == 0) talks.push_back(ref);
-    return talk_answer;
-  });
-}
-void TestHandler::OnTalkData(device::SubRef, const uint8_t* data, size_t size, uint64_t ts) {
-  Locked([&] {
-    talk_data.emplace_back(data, data + size);
-    talk_timestamps.push_back(ts);
-  });
-}
-void TestHandler::OnTalkClosed(device::SubRef) {
-  Locked([&] { ++talk_closed; });
-}
-void TestHandler::OnNotice(uint64_t, int32_t type, const std::string& data) {
-  Locked([&] { notices.emplace_back(type, data); });
-}
-std::string TestHandler::OnRemoteConfig(uint64_t, const std::string& request) {
-  return "{\"answer\":" + request + "}";
 }
 
 void OctTest::SetUp() {
@@ -201,6 +144,16 @@ ConnEvent OctTest::WaitConn(size_t n) {
   return rec.Locked([&] { return rec.conns.size() >= n ? rec.conns[n - 1] : ConnEvent{}; });
 }
 
+StateEvent OctTest::WaitState(size_t n) {
+  EXPECT_TRUE(rec.WaitFor([&] { return rec.states.size() >= n; })) << "no state report " << n;
+  return rec.Locked([&] { return rec.states.size() >= n ? rec.states[n - 1] : StateEvent{}; });
+}
+
+device::SubRef OctTest::WaitSub(std::vector<device::SubRef>& list, size_t n) {
+  EXPECT_TRUE(rec.WaitFor([&] { return handler.Locked([&] { return list.size() >= n; }); }));
+  return handler.Locked([&] { return list.empty() ? device::SubRef{} : list.back(); });
+}
+
 int32_t OctTest::ConnectOk() {
   size_t before = rec.Locked([&] { return rec.conns.size(); });
   int32_t conn = octc_connect_by_hostname("127.0.0.1", dev->port(), "admin", "s3cret", 0, 0, 0);
@@ -216,8 +169,7 @@ int32_t OctTest::OpenStream(int32_t conn) {
   size_t before = rec.Locked([&] { return rec.states.size(); });
   int32_t h = octc_stream_open(conn, 1, 0, 0, 1);
   EXPECT_GT(h, 0);
-  EXPECT_TRUE(WaitStates(before + 1));
-  StateEvent s = rec.Locked([&] { return rec.states[before]; });
+  StateEvent s = WaitState(before + 1);
   EXPECT_EQ(s.module, 's');
   EXPECT_EQ(s.handle, h);
   EXPECT_EQ(s.status, OCTC_STATE_RESULT);

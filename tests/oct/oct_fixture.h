@@ -1,6 +1,6 @@
 // Test fixture for the OCT library: initialises it with recording callbacks,
-// runs a device engine (and, when asked, a directory) on loopback, and on
-// tear-down releases the library and checks that no thread is left.
+// runs a device engine on loopback, and on tear-down releases the library
+// and checks that no thread is left.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,10 +14,12 @@
 #include <vector>
 
 #include "octc_device/device.h"
+#include "support/oct_test_support.h"
 #include "support/process_probe.h"
 
 namespace octc::test {
 
+using qcsdk::test::OctMedia;
 int Scaled(int ms);
 using qcsdk::test::ThreadCount;
 
@@ -25,32 +27,24 @@ struct ConnEvent {
   int32_t conn, event, result;
   bool has_info;
   std::string device_id, name, version;
-  int32_t device_type, channel_count;
+  int32_t channel_count;
 };
 struct StateEvent {
   char module;  // 's' stream, 'v' playback, 'd' download, 'c' talk
   int32_t conn, handle, status, result;
 };
 struct DataEvent {
-  char module;  // 's' or 'v'
-  int32_t handle, kind, type;
+  char module;                 // 's' or 'v'; 'd' download data, 'c' talk data, 'n' notice
+  int32_t handle, kind, type;  // for notices: connection and type
   OctMediaInfo media;
   std::vector<uint8_t> bytes;
   uint32_t timestamp;
-};
-struct DownEvent {
-  int32_t handle;
-  std::vector<uint8_t> bytes;
-  uint64_t total, received;
-};
-struct NoticeEvent {
-  int32_t conn, type;
-  std::string data;
+  uint64_t total, received;  // download data
 };
 struct SearchEvent {
   int32_t event;
   std::string device_id, name, address;
-  int32_t device_type, channel_count, flags, port;
+  int32_t channel_count, flags, port;
 };
 
 // Everything the library reported, in order per kind.
@@ -59,9 +53,6 @@ class Recorder {
   std::vector<ConnEvent> conns;
   std::vector<StateEvent> states;
   std::vector<DataEvent> data;
-  std::vector<DownEvent> downs;
-  std::vector<std::vector<uint8_t>> chats;
-  std::vector<NoticeEvent> notices;
   std::vector<SearchEvent> searches;
   // Runs inside the connection callback (after recording), when set.
   std::function<void(const ConnEvent&)> on_conn;
@@ -75,41 +66,66 @@ class Recorder {
     std::lock_guard<std::mutex> lock(mutex);
     return f();
   }
-  void Notify() { cv.notify_all(); }
 };
 
-// A device owner that records requests and answers as configured.
+// A device owner that records what the client asked for and answers as
+// configured.
 class TestHandler : public device::DeviceHandler {
  public:
   std::mutex mutex;
   std::vector<device::SubRef> streams, playbacks, downloads, talks;
-  std::vector<std::string> opened_paths;
   std::vector<int32_t> speeds, skips;
-  std::vector<std::pair<int32_t, std::string>> notices;
   std::vector<std::vector<uint8_t>> talk_data;
   std::vector<uint64_t> talk_timestamps;
-  int keyframes = 0, talk_closed = 0, playback_closed = 0;
+  int keyframes = 0, closed = 0;
   int32_t talk_answer = 0;
   std::vector<device::RecordEntry> records;
   OctRecQuery last_query{};
 
-  void OnStreamOpened(device::SubRef ref, int32_t, int32_t) override;
-  int32_t OnKeyFrameRequest(device::SubRef) override;
-  std::vector<device::RecordEntry> OnRecordList(const OctRecQuery& q) override;
-  bool OnPlaybackOpen(device::SubRef ref, const std::string& path) override;
-  int32_t OnPlaybackSpeed(device::SubRef, int32_t speed) override;
-  int32_t OnPlaybackSkip(device::SubRef, int32_t ms) override;
-  void OnPlaybackClosed(device::SubRef) override;
-  bool OnDownloadOpen(device::SubRef ref, const std::string& path) override;
-  int32_t OnTalkOpen(device::SubRef ref) override;
-  void OnTalkData(device::SubRef, const uint8_t* data, size_t size, uint64_t ts) override;
-  void OnTalkClosed(device::SubRef) override;
-  void OnNotice(uint64_t, int32_t type, const std::string& data) override;
-  std::string OnRemoteConfig(uint64_t, const std::string& request) override;
   template <typename F>
   auto Locked(F f) {
     std::lock_guard<std::mutex> lock(mutex);
     return f();
+  }
+  void OnStreamOpened(device::SubRef ref, int32_t, int32_t) override {
+    Locked([&] { streams.push_back(ref); });
+  }
+  int32_t OnKeyFrameRequest(device::SubRef) override {
+    return Locked([&] { return ++keyframes; });
+  }
+  std::vector<device::RecordEntry> OnRecordList(const OctRecQuery& q) override {
+    return Locked([&] { return last_query = q, records; });
+  }
+  // Recordings live under "/rec/".
+  bool OnPlaybackOpen(device::SubRef ref, const std::string& path) override {
+    return Locked([&] { return path.rfind("/rec/", 0) == 0 && (playbacks.push_back(ref), true); });
+  }
+  bool OnDownloadOpen(device::SubRef ref, const std::string& path) override {
+    return Locked([&] { return path.rfind("/rec/", 0) == 0 && (downloads.push_back(ref), true); });
+  }
+  int32_t OnPlaybackSpeed(device::SubRef, int32_t speed) override {
+    return Locked([&] { return speeds.push_back(speed), 0; });
+  }
+  int32_t OnPlaybackSkip(device::SubRef, int32_t ms) override {
+    return Locked([&] { return skips.push_back(ms), 0; });
+  }
+  void OnPlaybackClosed(device::SubRef) override {
+    Locked([&] { ++closed; });
+  }
+  void OnTalkClosed(device::SubRef) override {
+    Locked([&] { ++closed; });
+  }
+  int32_t OnTalkOpen(device::SubRef ref) override {
+    return Locked([&] { return talk_answer == 0 ? (talks.push_back(ref), 0) : talk_answer; });
+  }
+  void OnTalkData(device::SubRef, const uint8_t* data, size_t size, uint64_t ts) override {
+    Locked([&] {
+      talk_data.emplace_back(data, data + size);
+      talk_timestamps.push_back(ts);
+    });
+  }
+  std::string OnRemoteConfig(uint64_t, const std::string& request) override {
+    return "{\"answer\":" + request + "}";
   }
 };
 
@@ -123,9 +139,10 @@ class OctTest : public ::testing::Test {
   ConnEvent WaitConn(size_t n = 1);
   // Opens the live stream 1/0 and waits for its open result.
   int32_t OpenStream(int32_t conn);
-  bool WaitStates(size_t n) {
-    return rec.WaitFor([&] { return rec.states.size() >= n; });
-  }
+  // Waits for the n-th state report and returns it.
+  StateEvent WaitState(size_t n);
+  // Waits until the device handler's list holds n entries; its last one.
+  device::SubRef WaitSub(std::vector<device::SubRef>& list, size_t n);
 
   Recorder rec;
   TestHandler handler;
@@ -133,5 +150,8 @@ class OctTest : public ::testing::Test {
   std::unique_ptr<device::DeviceEngine> dev;
   int threads_before = 0;
 };
+
+// The recorder's search callback.
+void OnSearch(int32_t event, const OctSearchInfo* info);
 
 }  // namespace octc::test

@@ -7,11 +7,9 @@
 #include <gtest/gtest.h>
 #include <qcsdk/qcsdk.h>
 
-#include <chrono>
-#include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
+#include <utility>
 #include <vector>
 
 #include "qcsdk/facade/registry.h"
@@ -19,19 +17,20 @@
 #include "qcsdk/oct/oct_conn.h"
 #include "support/fake_libraries.h"
 #include "support/host_recorder.h"
+#include "support/oct_test_support.h"
 
 namespace qcsdk::test {
 
-// Polls pred until it holds or the scaled time-out passes.
-inline bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = 5000) {
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(ScaledMs(timeoutMs));
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
+// What a connect export is given.
+struct Target {
+  const char* host = "127.0.0.1";
+  int32_t port = 6000;
+  const char* user = "admin";
+  const char* password = "pw";
+  int32_t byNumber = 0;
+  int32_t deviceChannel = 1;
+  int32_t stream = 0;
+};
 
 class OctFixture : public ::testing::Test {
  protected:
@@ -41,94 +40,86 @@ class OctFixture : public ::testing::Test {
   void SetUp() override {
     // Connection handles count from 1, sub-handles from 100, as a library
     // that never hands out one handle twice.
-    fake.SetResultByFirstArg("octc_connect_by_hostname", [this](int64_t) { return NextConn(); });
-    fake.SetResultByFirstArg("octc_connect_by_nimbus", [this](int64_t) { return NextConn(); });
+    for (const char* connect : {"octc_connect_by_hostname", "octc_connect_by_nimbus"}) {
+      fake.SetResultByFirstArg(connect, [this](int64_t) { return Next(m_conn, nullptr); });
+    }
     for (const char* open :
          {"octc_stream_open", "octc_vod_open", "octc_down_open", "octc_chat_open"}) {
-      fake.SetResultByFirstArg(open, [this](int64_t) { return NextSub(); });
+      fake.SetResultByFirstArg(open, [this](int64_t) { return Next(m_sub, &m_subs); });
     }
     ASSERT_EQ(QCSDK_InitSDK(0, nullptr), 1);
   }
   void TearDown() override { QCSDK_ReleaseSDK(); }
 
-  int64_t NextConn() {
+  int64_t Next(int64_t& counter, std::vector<int32_t>* out) {
     std::lock_guard<std::mutex> guard(m_mutex);
-    return ++m_conn;
-  }
-  int64_t NextSub() {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    m_subs.push_back(++m_sub);
-    return m_sub;
+    if (out != nullptr) out->push_back(static_cast<int32_t>(counter + 1));
+    return ++counter;
   }
   // The sub-handles handed out so far, in order.
   std::vector<int32_t> Subs() {
     std::lock_guard<std::mutex> guard(m_mutex);
     return m_subs;
   }
+  int32_t LastSub() { return Subs().empty() ? -1 : Subs().back(); }
 
   FakeLibraries::OctCallbacks cb() const { return fake.oct(); }
   static void Fire(const std::function<void()>& fn) { FakeLibraries::RunOnLibraryThread(fn); }
 
-  int32_t Connect(const char* address = "127.0.0.1", int32_t port = 6000,
-                  const char* password = "pw", int32_t bByNumber = 0) {
-    return QCSDK_Connect2(1, address, port, 1, 0, "admin", password, bByNumber, nullptr);
+  int32_t Connect(const Target& t = {}) {
+    return QCSDK_Connect2(QCSDK_TRANSPORT_OCT, t.host, t.port, t.deviceChannel, t.stream, t.user,
+                          t.password, t.byNumber, nullptr);
   }
   void ConnResult(int32_t conn, int32_t result, const OctDevInfo* info) {
     Fire([&] { cb().conn(conn, OCTC_CONN_RESULT, 0, result, 0, 0, 0, info); });
   }
-  // Waits for the n-th stream open and returns its handle.
+  // Waits for the n-th stream open and returns its handle (stream opens are
+  // the only opens while channels connect).
   int32_t WaitStreamOpen(int n) {
-    // The fake records a call before it computes its result.
     EXPECT_TRUE(WaitUntil([&] {
-      return fake.CountCalls("octc_stream_open") >= n && Subs().size() >= static_cast<size_t>(n);
+      return fake.CountCalls("octc_stream_open") >= n && Subs().size() >= std::size_t(n);
     }));
-    // Stream opens are the only opens during connection set-up in these
-    // tests, so the n-th sub-handle belongs to the n-th open.
     const std::vector<int32_t> subs = Subs();
-    return subs.size() >= static_cast<std::size_t>(n) ? subs[n - 1] : -1;
+    return subs.size() >= std::size_t(n) ? subs[n - 1] : -1;
   }
-  void StreamOpened(int32_t conn, int32_t stream) {
-    Fire([&] { cb().streamState(conn, stream, OCTC_STATE_RESULT, 0); });
+  void StreamState(int32_t stream, int32_t status, int32_t result = 0) {
+    Fire([&] { cb().streamState(1, stream, status, result); });
   }
-  static OctMediaInfo Media(int32_t rateX10000 = 250000, int32_t durationMs = 0,
-                            int32_t audioCodec = 1) {
-    OctMediaInfo m{};
-    m.video_codec = 1;
-    m.width = 704;
-    m.height = 576;
-    m.frame_rate_x10000 = rateX10000;
-    m.audio_codec = audioCodec;
-    m.audio_channels = 1;
-    m.audio_sample_rate = 8000;
-    m.audio_bits = 16;
-    m.duration_ms = durationMs;
-    return m;
+  void Media(const OctMediaInfo& media, int32_t handle, bool playback = false) {
+    Fire([&] {
+      (playback ? cb().vodData : cb().streamData)(1, handle, OCTC_DATA_MEDIA_INFO, &media);
+    });
   }
-  void LiveMedia(int32_t conn, int32_t stream, const OctMediaInfo& media) {
-    Fire([&] { cb().streamData(conn, stream, OCTC_DATA_MEDIA_INFO, &media); });
-  }
-  // One channel connected through connection 1 up to event 1; returns its
-  // number and the stream handle.
-  std::pair<int32_t, int32_t> ConnectLive(int32_t deviceType = 2) {
-    const int32_t n = Connect();
+  // Connects the nth channel of connection 1 up to its event 1 (the first
+  // one also gets the connect result with that device type); returns its
+  // number and its stream handle.
+  std::pair<int32_t, int32_t> ConnectLive(int nth = 1, int32_t deviceChannel = 1,
+                                          int32_t deviceType = 2) {
+    const int32_t n = Connect({.deviceChannel = deviceChannel});
     EXPECT_GE(n, 0);
-    OctDevInfo info{};
-    info.device_type = deviceType;
-    ConnResult(1, 0, &info);
-    const int32_t stream = WaitStreamOpen(1);
-    StreamOpened(1, stream);
-    LiveMedia(1, stream, Media());
-    EXPECT_TRUE(host.WaitFor(QCSDK_EVENT_CONNECTED));
+    if (nth == 1) {
+      OctDevInfo info{};
+      info.device_type = deviceType;
+      ConnResult(1, 0, &info);
+    }
+    const int32_t stream = WaitStreamOpen(nth);
+    StreamState(stream, OCTC_STATE_RESULT);
+    Media(OctMedia(), stream);
+    EXPECT_TRUE(host.WaitFor(QCSDK_EVENT_CONNECTED, nth));
     return {n, stream};
-  }
-  static std::shared_ptr<OctChannel> Oct(int32_t n) {
-    return std::dynamic_pointer_cast<OctChannel>(FindChannel(n));
   }
   // Calls of one operation, as the fake records them.
   std::vector<std::string> CallsOf(const std::string& name) const {
     std::vector<std::string> out;
     for (const std::string& call : fake.Calls()) {
       if (call.rfind(name + "(", 0) == 0) out.push_back(call);
+    }
+    return out;
+  }
+  std::vector<int32_t> EventsOf(int32_t code) const {
+    std::vector<int32_t> out;
+    for (const HostEvent& e : host.Events()) {
+      if (e.code == code) out.push_back(e.channel);
     }
     return out;
   }

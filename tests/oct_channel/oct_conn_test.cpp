@@ -1,9 +1,11 @@
-// Shared connections: who shares, how a refused or closed connection ends
-// its channels, how the last channel retires the connection, and the
-// workers' stop time-outs.
+// Shared connections: what makes two channels share one, how connect
+// results end channels, how the last channel retires a connection, the
+// library set-up and the workers' stop time-outs.
 #include <pthread.h>
 
 #include <atomic>
+#include <cctype>
+#include <cstdio>
 
 #include "oct_channel_fixture.h"
 #include "qcsdk/oct/oct_init.h"
@@ -14,37 +16,125 @@ namespace {
 
 using ::testing::ElementsAre;
 
-TEST_F(OctFixture, ChannelsToTheSameDeviceShareOneConnection) {
-  const int32_t a = Connect();
-  const int32_t b = Connect();
-  ASSERT_GE(a, 0);
-  ASSERT_GE(b, 0);
-  EXPECT_EQ(fake.CountCalls("octc_connect_by_hostname"), 1);
-  EXPECT_EQ(OctConnectionCount(), 1u);
-  // Another port or another password is another connection.
-  EXPECT_GE(Connect("127.0.0.1", 6001), 0);
-  EXPECT_GE(Connect("127.0.0.1", 6000, "other"), 0);
-  EXPECT_EQ(fake.CountCalls("octc_connect_by_hostname"), 3);
-  // By cloud number the port does not matter.
-  EXPECT_GE(Connect("100200300", 1, "pw", 1), 0);
-  EXPECT_GE(Connect("100200300", 2, "pw", 1), 0);
-  EXPECT_EQ(fake.CountCalls("octc_connect_by_nimbus"), 1);
-  EXPECT_EQ(OctConnectionCount(), 4u);
-  // Only dotted addresses are accepted by address, before any call.
-  EXPECT_EQ(Connect("camera.local"), -1);
-  EXPECT_EQ(fake.CountCalls("octc_connect_by_hostname"), 3);
+std::string ConnectCall(const Target& t) {
+  char text[200];
+  if (t.byNumber != 0) {
+    std::snprintf(text, sizeof text, R"(octc_connect_by_nimbus("%s", "%s", "%s", 0, 0))", t.host,
+                  t.user, t.password);
+  } else {
+    std::snprintf(text, sizeof text, R"(octc_connect_by_hostname("%s", %d, "%s", "%s", 0, 0, 0))",
+                  t.host, t.port, t.user, t.password);
+  }
+  return text;
+}
 
-  // Once connection 1 knows its device, both waiting channels get a stream.
+// Every field of the sharing key varied alone.
+struct KeyCase {
+  const char* name;
+  Target first, second;
+  bool shared;
+};
+const Target kCloud{.host = "100200300", .port = 1, .byNumber = 1};
+const KeyCase kKeyCases[] = {
+    {"same", {}, {}, true},
+    {"host", {}, {.host = "127.0.0.2"}, false},
+    {"port", {}, {.port = 6001}, false},
+    {"user", {}, {.user = "Admin"}, false},
+    {"password", {}, {.password = "PW"}, false},
+    {"longer password", {}, {.password = "pw2"}, false},
+    {"by number", {}, {.byNumber = 1}, false},
+    {"cloud number, other port", kCloud, {.host = "100200300", .port = 2, .byNumber = 1}, true},
+    {"other cloud number", kCloud, {.host = "100200301", .port = 1, .byNumber = 1}, false},
+    {"cloud number, other password",
+     kCloud,
+     {.host = "100200300", .port = 1, .password = "px", .byNumber = 1},
+     false},
+    {"cloud number, then by address", kCloud, {.host = "100200300", .port = 1}, false},
+};
+
+class OctSharing : public OctFixture, public ::testing::WithParamInterface<KeyCase> {};
+
+TEST_P(OctSharing, ChannelsShareAConnectionOnlyWithTheWholeKeyEqual) {
+  const KeyCase& c = GetParam();
+  ASSERT_GE(Connect(c.first), 0);
+  ASSERT_GE(Connect(c.second), 0);
+  std::vector<std::string> connects = CallsOf("octc_connect_by_hostname");
+  for (const std::string& call : CallsOf("octc_connect_by_nimbus")) connects.push_back(call);
+  EXPECT_EQ(OctConnectionCount(), c.shared ? 1u : 2u);
+  ASSERT_EQ(connects.size(), c.shared ? 1u : 2u);
+  EXPECT_NE(std::find(connects.begin(), connects.end(), ConnectCall(c.first)), connects.end());
+  if (!c.shared) {
+    EXPECT_NE(std::find(connects.begin(), connects.end(), ConnectCall(c.second)), connects.end());
+  }
+  // Once connection 1 knows its device, its waiting channels get a stream
+  // each, for their device channel and stream.
   OctDevInfo info{};
   ConnResult(1, 0, &info);
-  ASSERT_TRUE(WaitUntil([&] { return CallsOf("octc_stream_open").size() >= 2; }));
-  EXPECT_THAT(CallsOf("octc_stream_open"),
-              ElementsAre("octc_stream_open(1, 1, 0, 0, 1)", "octc_stream_open(1, 1, 0, 0, 1)"));
+  const std::size_t streams = c.shared ? 2 : 1;
+  ASSERT_TRUE(WaitUntil([&] { return CallsOf("octc_stream_open").size() >= streams; }));
+  EXPECT_EQ(CallsOf("octc_stream_open"),
+            std::vector<std::string>(streams, "octc_stream_open(1, 1, 0, 0, 1)"));
 }
+
+INSTANTIATE_TEST_SUITE_P(Key, OctSharing, ::testing::ValuesIn(kKeyCases), [](const auto& info) {
+  std::string name = info.param.name;
+  for (char& ch : name) ch = std::isalnum(ch) ? ch : '_';
+  return name;
+});
+
+TEST_F(OctFixture, ConnectsRefusedBeforeAnyLinkFailAtOnce) {
+  // Only dotted addresses by address; a library refusal (negative handle)
+  // fails the connect, handle 0 is a handle.
+  EXPECT_EQ(Connect({.host = "camera.local"}), -1);
+  EXPECT_EQ(fake.CountCalls("octc_connect_by_hostname"), 0);
+  fake.SetResultByFirstArg("octc_connect_by_hostname", [](int64_t) { return -1; });
+  EXPECT_EQ(Connect(), -1);
+  EXPECT_EQ(OctConnectionCount(), 0u);
+  fake.SetResultByFirstArg("octc_connect_by_hostname", [](int64_t) { return 0; });
+  EXPECT_EQ(Connect(), 0);
+  EXPECT_NE(FindConnection(0), nullptr);
+  EXPECT_TRUE(host.Events().empty());
+}
+
+// A failed connect result, and a failed stream open, end the channel with
+// the event of the result.
+struct ResultCase {
+  int32_t result, event;
+};
+class OctConnectResult : public OctFixture, public ::testing::WithParamInterface<ResultCase> {};
+
+TEST_P(OctConnectResult, EndsEveryWaitingChannelWithItsEvent) {
+  const auto [result, event] = GetParam();
+  const int32_t a = Connect();
+  const int32_t b = Connect();
+  ConnResult(1, result, nullptr);
+  EXPECT_THAT(EventsOf(event), ElementsAre(a, b));
+  EXPECT_EQ(host.Events().size(), 2u);
+  EXPECT_EQ(FindChannel(a), nullptr);
+  EXPECT_EQ(FindChannel(b), nullptr);
+  // Without channels the failed connection leaves the table; its handle
+  // is the library's to close. A new connect makes a new connection.
+  ASSERT_TRUE(WaitUntil([] { return OctConnectionCount() == 0; }));
+  EXPECT_EQ(fake.CountCalls("octc_close_conn"), 0);
+
+  const int32_t c = Connect();
+  OctDevInfo info{};
+  Fire([&] { cb().conn(2, OCTC_CONN_RESULT, 0, 0, 0, 0, 0, &info); });
+  const int32_t stream = WaitStreamOpen(1);
+  Fire([&] { cb().streamState(2, stream, OCTC_STATE_RESULT, result); });
+  EXPECT_THAT(EventsOf(event), ElementsAre(a, b, c));
+  EXPECT_EQ(FindChannel(c), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Results, OctConnectResult,
+                         ::testing::Values(ResultCase{-10, 2}, ResultCase{-36, 3},
+                                           ResultCase{-34, 5}, ResultCase{-2, 6}, ResultCase{-6, 6},
+                                           ResultCase{-1, 6}, ResultCase{-35, 6},
+                                           ResultCase{1, 6}));
 
 TEST_F(OctFixture, DeviceInformationIsFetchedWhenTheConnectResultLacksIt) {
   fake.SetResult("octc_cmd_get_dev_info", -1);
-  const int32_t n = Connect();
+  const int32_t n = Connect({.deviceChannel = 3, .stream = 2});
   ConnResult(1, 0, nullptr);
   // Retried every step while the library cannot answer; no stream meanwhile.
   ASSERT_TRUE(WaitUntil([&] { return fake.CountCalls("octc_cmd_get_dev_info") >= 3; }));
@@ -52,55 +142,19 @@ TEST_F(OctFixture, DeviceInformationIsFetchedWhenTheConnectResultLacksIt) {
   fake.SetOctDevInfo(4);
   fake.SetResult("octc_cmd_get_dev_info", 0);
   const int32_t stream = WaitStreamOpen(1);
+  EXPECT_THAT(CallsOf("octc_stream_open"), ElementsAre("octc_stream_open(1, 3, 2, 0, 1)"));
   EXPECT_EQ(fake.CountCalls("octc_cmd_free_dev_info"), 1);
-  StreamOpened(1, stream);
-  LiveMedia(1, stream, Media());
+  StreamState(stream, OCTC_STATE_RESULT);
+  Media(OctMedia(), stream);
   ASSERT_TRUE(host.WaitFor(QCSDK_EVENT_CONNECTED));
   int32_t type = -1;
   EXPECT_EQ(QCSDK_GetDeviceInfo(n, &type), 1);
   EXPECT_EQ(type, 3);  // device type 4 is an NVR
 }
 
-TEST_F(OctFixture, RefusedConnectEndsEveryChannelOfTheConnection) {
-  const std::pair<int32_t, int32_t> cases[] = {{OCTC_ERR_AUTH, QCSDK_EVENT_AUTH_FAILED},
-                                               {OCTC_ERR_CLIENT_LIMIT, QCSDK_EVENT_CLIENT_LIMIT},
-                                               {OCTC_ERR_NO_CHANNEL, QCSDK_EVENT_NO_CHANNEL},
-                                               {OCTC_ERR_UNREACHABLE, QCSDK_EVENT_CONNECT_FAILED}};
-  int32_t conn = 0;
-  for (const auto& [result, event] : cases) {
-    SCOPED_TRACE(result);
-    const int32_t a = Connect();
-    const int32_t b = Connect();
-    ASSERT_GE(b, 0);
-    ++conn;
-    EXPECT_EQ(fake.CountCalls("octc_connect_by_hostname"), conn);
-    ConnResult(conn, result, nullptr);
-    EXPECT_EQ(host.Count(event), 2);  // both channels, both still waiting
-    EXPECT_EQ(FindChannel(a), nullptr);
-    EXPECT_EQ(FindChannel(b), nullptr);
-    // Without channels the failed connection leaves the table; its handle
-    // is the library's to close.
-    ASSERT_TRUE(WaitUntil([] { return OctConnectionCount() == 0; }));
-  }
-  EXPECT_EQ(fake.CountCalls("octc_stream_open"), 0);
-  EXPECT_EQ(fake.CountCalls("octc_close_conn"), 0);
-}
-
-TEST_F(OctFixture, ConnectCallRefusedByTheLibraryFailsTheConnect) {
-  fake.SetResultByFirstArg("octc_connect_by_hostname", [](int64_t) { return -2; });
-  EXPECT_EQ(Connect(), -1);
-  EXPECT_EQ(OctConnectionCount(), 0u);
-  EXPECT_EQ(host.Events().size(), 0u);
-}
-
 TEST_F(OctFixture, LastChannelLeavingRetiresTheConnection) {
-  const auto [a, streamA] = ConnectLive();
-  // A channel joining a ready connection gets its stream within a step.
-  const int32_t b = Connect();
-  const int32_t streamB = WaitStreamOpen(2);
-  StreamOpened(1, streamB);
-  LiveMedia(1, streamB, Media());
-  ASSERT_TRUE(host.WaitFor(QCSDK_EVENT_CONNECTED, 2));
+  const auto [a, streamA] = ConnectLive(1);
+  const auto [b, streamB] = ConnectLive(2);  // joins a ready connection
   // A third whose open result has not arrived yet.
   const int32_t c = Connect();
   const int32_t streamC = WaitStreamOpen(3);
@@ -110,8 +164,8 @@ TEST_F(OctFixture, LastChannelLeavingRetiresTheConnection) {
   EXPECT_THAT(CallsOf("octc_stream_close"),
               ElementsAre("octc_stream_close(1, " + std::to_string(streamA) + ")",
                           "octc_stream_close(1, " + std::to_string(streamC) + ")"));
-  EXPECT_EQ(host.Count(QCSDK_EVENT_DISCONNECTED), 2);
-  EXPECT_EQ(FindConnection(1) != nullptr, true);
+  EXPECT_THAT(EventsOf(QCSDK_EVENT_DISCONNECTED), ElementsAre(a, c));
+  EXPECT_NE(FindConnection(1), nullptr);
   EXPECT_EQ(fake.CountCalls("octc_close_conn"), 0);
 
   EXPECT_EQ(QCSDK_Disconnect(b), 1);
@@ -123,41 +177,25 @@ TEST_F(OctFixture, LastChannelLeavingRetiresTheConnection) {
   EXPECT_EQ(fake.CountCalls("octc_connect_by_hostname"), 2);
 }
 
-TEST_F(OctFixture, ClosedConnectionEndsConnectedAndConnectingChannels) {
-  const auto [a, streamA] = ConnectLive();
-  const int32_t b = Connect();
-  WaitStreamOpen(2);  // b's stream is opening: b is still connecting
-  Fire([&] { cb().conn(1, OCTC_CONN_CLOSED, 0, OCTC_ERR_LINK_LOST, 0, 0, 0, nullptr); });
-  EXPECT_EQ(host.Count(QCSDK_EVENT_REMOTE_CLOSED), 1);
-  EXPECT_EQ(host.Count(QCSDK_EVENT_CONNECT_FAILED), 1);
-  for (const HostEvent& e : host.Events()) {
-    if (e.code == QCSDK_EVENT_REMOTE_CLOSED) {
-      EXPECT_EQ(e.channel, a);
-    }
-    if (e.code == QCSDK_EVENT_CONNECT_FAILED) {
-      EXPECT_EQ(e.channel, b);
-    }
-  }
-  EXPECT_EQ(FindChannel(a), nullptr);
+TEST_F(OctFixture, ClosedConnectionOrStreamEndsItsChannels) {
+  const auto [a, streamA] = ConnectLive(1);
+  const auto [b, streamB] = ConnectLive(2);
+  // The device closes b's stream: only b ends; reports for it reach nobody.
+  StreamState(streamB, OCTC_STATE_CLOSED);
+  StreamState(streamB, OCTC_STATE_CLOSED);
+  EXPECT_THAT(EventsOf(QCSDK_EVENT_REMOTE_CLOSED), ElementsAre(b));
   EXPECT_EQ(FindChannel(b), nullptr);
+  ASSERT_NE(FindChannel(a), nullptr);
+
+  const int32_t c = Connect();
+  WaitStreamOpen(3);  // c's stream is opening: c is still connecting
+  Fire([&] { cb().conn(1, OCTC_CONN_CLOSED, 0, OCTC_ERR_LINK_LOST, 0, 0, 0, nullptr); });
+  EXPECT_THAT(EventsOf(QCSDK_EVENT_REMOTE_CLOSED), ElementsAre(b, a));
+  EXPECT_THAT(EventsOf(QCSDK_EVENT_CONNECT_FAILED), ElementsAre(c));
+  EXPECT_EQ(FindChannel(a), nullptr);
+  EXPECT_EQ(FindChannel(c), nullptr);
   ASSERT_TRUE(WaitUntil([] { return OctConnectionCount() == 0; }));
   EXPECT_EQ(fake.CountCalls("octc_close_conn"), 0);
-}
-
-TEST_F(OctFixture, StreamClosedByTheDeviceEndsOnlyItsChannel) {
-  const auto [a, streamA] = ConnectLive();
-  const int32_t b = Connect();
-  const int32_t streamB = WaitStreamOpen(2);
-  StreamOpened(1, streamB);
-  LiveMedia(1, streamB, Media());
-  ASSERT_TRUE(host.WaitFor(QCSDK_EVENT_CONNECTED, 2));
-  Fire([&] { cb().streamState(1, streamA, OCTC_STATE_CLOSED, 0); });
-  EXPECT_EQ(host.Count(QCSDK_EVENT_REMOTE_CLOSED), 1);
-  EXPECT_EQ(FindChannel(a), nullptr);
-  ASSERT_NE(FindChannel(b), nullptr);
-  // Reports for the closed stream reach nobody now.
-  Fire([&] { cb().streamState(1, streamA, OCTC_STATE_CLOSED, 0); });
-  EXPECT_EQ(host.Count(QCSDK_EVENT_REMOTE_CLOSED), 1);
 }
 
 TEST_F(OctFixture, FailedStreamOpenEndsOnlyThatChannel) {
@@ -165,7 +203,6 @@ TEST_F(OctFixture, FailedStreamOpenEndsOnlyThatChannel) {
   fake.SetResultByFirstArg("octc_stream_open", [](int64_t) { return -1; });
   const int32_t b = Connect();
   ASSERT_TRUE(host.WaitFor(QCSDK_EVENT_CONNECT_FAILED));
-  // The worker raises the event, then the channel leaves the registry.
   EXPECT_TRUE(WaitUntil([&] { return FindChannel(b) == nullptr; }));
   EXPECT_NE(FindChannel(a), nullptr);
   // The failed open is not entered, so the connection retires with a.
@@ -173,60 +210,123 @@ TEST_F(OctFixture, FailedStreamOpenEndsOnlyThatChannel) {
   ASSERT_TRUE(WaitUntil([&] { return fake.CountCalls("octc_close_conn") == 1; }));
 }
 
-TEST_F(OctFixture, WorkersStoppedInTimeLogNothing) {
-  LogCapture log;
-  StopOctWorkers();
-  ASSERT_TRUE(StartOctWorkers());
-  StopOctWorkers();
-  EXPECT_FALSE(log.Contains("worker thread timeout"));
-  EXPECT_EQ(OctWorkersAlive(), 0);
-  ASSERT_TRUE(StartOctWorkers());
+// Each set-up step whose negative result ends the start-up, with its log
+// line; a positive result is success.
+TEST(OctSetUp, EachFailingStepIsLoggedAndEndsTheStartUp) {
+  const struct {
+    const char* call;
+    const char* text;
+  } steps[] = {
+      {"octc_init_sdk", "oct sdk init failed, ret=-7"},
+      {"octc_cmd_init_module", "oct cmd service init failed, ret=-7"},
+      {"octc_stream_init_module", "oct stream service init failed, ret=-7"},
+      {"octc_vod_init_module", "oct vod service init failed, ret=-7"},
+      {"octc_down_init_module", "oct down service init failed, ret=-7"},
+      {"octc_chat_init_module", "oct chat service init failed, ret=-7"},
+  };
+  const std::vector<std::string> order = {
+      "octc_init_sdk",           "octc_enable_log",       "octc_encrypt_config",
+      "octc_register_callbacks", "octc_cmd_init_module",  "octc_stream_init_module",
+      "octc_vod_init_module",    "octc_down_init_module", "octc_chat_init_module"};
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.call);
+    FakeLibraries fake;
+    fake.SetResult(step.call, 3);
+    ASSERT_EQ(QCSDK_InitSDK(0, nullptr), 1);
+    EXPECT_EQ(OctWorkersAlive(), 2);
+    QCSDK_ReleaseSDK();
+
+    fake.ClearCalls();
+    fake.SetResult(step.call, -7);
+    LogCapture log;
+    EXPECT_EQ(QCSDK_InitSDK(0, nullptr), 0);
+    EXPECT_TRUE(log.Contains("error: oct_channel("));
+    EXPECT_TRUE(log.Contains(step.text));
+    std::vector<std::string> oct;
+    for (const std::string& name : fake.CallNames()) {
+      if (name.rfind("octc_", 0) == 0) oct.push_back(name);
+    }
+    const auto end = std::find(order.begin(), order.end(), step.call) + 1;
+    EXPECT_EQ(oct, std::vector<std::string>(order.begin(), end));
+    EXPECT_EQ(OctWorkersAlive(), 0);
+    QCSDK_ReleaseSDK();
+  }
 }
 
-TEST_F(OctFixture, WorkerStuckInTheLibraryIsLoggedAndAbandoned) {
-  std::atomic<bool> release{false};
+// Stops that outlast a worker's time (conn 2000 ms, disconn 500 ms) are
+// logged and the worker abandoned; calls that end in time log nothing.
+TEST_F(OctFixture, WorkerStopsWaitTheirTimeThenAbandonTheWorker) {
+  std::atomic<int> blockMs{0};  // < 0: until released
   std::atomic<std::size_t> connStack{0}, disconnStack{0};
-  // Blocks the calling worker until released, after noting its stack size.
-  auto block = [&release](std::atomic<std::size_t>& stack) {
-    return [&release, &stack](int64_t) -> int64_t {
+  auto block = [&blockMs](std::atomic<std::size_t>& stack) {
+    return [&blockMs, &stack](int64_t) -> int64_t {
       pthread_attr_t attr;
       std::size_t size = 0;
       pthread_getattr_np(pthread_self(), &attr);
       pthread_attr_getstacksize(&attr, &size);
       pthread_attr_destroy(&attr);
       stack = size;
-      while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      const auto start = std::chrono::steady_clock::now();
+      while (blockMs < 0 ||
+             std::chrono::steady_clock::now() - start < std::chrono::milliseconds(blockMs.load())) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
       return -1;
     };
   };
   fake.SetResultByFirstArg("octc_close_conn", block(disconnStack));
   fake.SetResultByFirstArg("octc_cmd_get_dev_info", block(connStack));
-  // Connection 1 retires: the disconn worker blocks closing it.
-  const int32_t a = Connect();
-  OctDevInfo info{};
-  ConnResult(1, 0, &info);
-  WaitStreamOpen(1);
-  EXPECT_EQ(QCSDK_Disconnect(a), 1);
-  ASSERT_TRUE(WaitUntil([&] { return fake.CountCalls("octc_close_conn") == 1; }));
-  // Connection 2 has no device information: the conn worker blocks fetching
-  // it. Connection 3, next in its list, becomes ready meanwhile with a
-  // channel whose stream cannot be opened.
-  Connect("127.0.0.1", 6001);
-  Connect("127.0.0.1", 6002);
-  ConnResult(2, 0, nullptr);
-  ASSERT_TRUE(WaitUntil([&] { return fake.CountCalls("octc_cmd_get_dev_info") == 1; }));
-  ConnResult(3, 0, &info);
-  fake.SetResultByFirstArg("octc_stream_open", [](int64_t) { return -1; });
+  // Connection `conn` retires (the disconn worker blocks closing it), and
+  // connection conn + 1 lacks its device information (the conn worker
+  // blocks fetching it).
+  auto blockBoth = [&](int32_t conn, int32_t port) {
+    fake.ClearCalls();
+    const int32_t a = Connect({.port = port});
+    OctDevInfo info{};
+    ConnResult(conn, 0, &info);
+    ASSERT_TRUE(WaitUntil([&] { return fake.CountCalls("octc_stream_open") == 1; }));
+    EXPECT_EQ(QCSDK_Disconnect(a), 1);
+    ASSERT_TRUE(WaitUntil([&] { return fake.CountCalls("octc_close_conn") == 1; }));
+    Connect({.port = port + 1});
+    ConnResult(conn + 1, 0, nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return fake.CountCalls("octc_cmd_get_dev_info") >= 1; }));
+  };
+  blockMs = 400;
+  blockBoth(1, 6000);
+  {
+    LogCapture log;
+    QCSDK_ReleaseSDK();
+    EXPECT_FALSE(log.Contains("worker thread timeout"));
+    EXPECT_EQ(OctWorkersAlive(), 0);
+  }
 
+  ASSERT_EQ(QCSDK_InitSDK(0, nullptr), 1);
+  blockMs = -1;
+  blockBoth(3, 7000);
+  // Connection 5, after 4 in the worker's list, becomes ready meanwhile
+  // with a channel whose stream cannot be opened.
+  Connect({.port = 7002});
+  OctDevInfo info{};
+  ConnResult(5, 0, &info);
+  fake.SetResultByFirstArg("octc_stream_open", [](int64_t) { return -1; });
+  // While the worker is held a failed connection stays in the table, but
+  // takes no further channel: a new connect to it makes a new connection.
+  Connect({.port = 7003});
+  ConnResult(6, OCTC_ERR_UNREACHABLE, nullptr);
+  Connect({.port = 7003});
+  EXPECT_EQ(CallsOf("octc_connect_by_hostname").size(), 5u);
+  EXPECT_NE(FindConnection(6), nullptr);
+  const int failed = host.Count(QCSDK_EVENT_CONNECT_FAILED);
+  const int opens = fake.CountCalls("octc_stream_open");
   LogCapture log;
   QCSDK_ReleaseSDK();
   EXPECT_TRUE(log.Contains("wait conn worker thread timeout"));
   EXPECT_TRUE(log.Contains("wait disconn worker thread timeout"));
-  release = true;
+  blockMs = 0;
   ASSERT_TRUE(WaitUntil([] { return OctWorkersAlive() == 0; }));
   // The abandoned worker stepped nothing further: no report after release.
-  EXPECT_EQ(fake.CountCalls("octc_stream_open"), 1);
-  EXPECT_EQ(host.Count(QCSDK_EVENT_CONNECT_FAILED), 0);
+  EXPECT_EQ(fake.CountCalls("octc_stream_open"), opens);
+  EXPECT_EQ(host.Count(QCSDK_EVENT_CONNECT_FAILED), failed);
 #if defined(__SANITIZE_THREAD__)
   // ThreadSanitizer enlarges every thread's stack for its own use.
   EXPECT_GE(connStack, 524288u);

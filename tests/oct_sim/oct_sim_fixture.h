@@ -8,43 +8,23 @@
 #include <qcsdk/qcsdk.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "qcsdk/facade/registry.h"
 #include "qcsdk/oct/oct_conn.h"
 #include "support/host_recorder.h"
+#include "support/oct_test_support.h"
 #include "support/pattern_encoder.h"
 #include "vdevice/device_host.h"
 
 namespace qcsdk::test {
 
-inline bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = 10000) {
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(ScaledMs(timeoutMs));
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
-
 class OctSimTest : public ::testing::Test {
  protected:
-  // What the channel had received when a playback-end event (12, 13, 14)
-  // was raised: the sizes of its video frames, in order.
-  struct PlaybackEnd {
-    int32_t channel;
-    int32_t code;
-    std::vector<int32_t> videoSizes;
-  };
-
   void SetUp() override {
     // The simulator encodes its pictures with these encoders. (This also
     // brings in the sanitizer suppressions for libx265 of the support code.)
@@ -54,17 +34,10 @@ class OctSimTest : public ::testing::Test {
     }
     octc_set_timeouts(0, 0, ScaledMs(5000));
     host = std::make_unique<HostRecorder>();
-    // Installed before the SDK starts its threads, read only by them.
-    host->onEvent = [this](const HostEvent& e) {
-      if (e.code < QCSDK_EVENT_PLAYBACK_END_12 || e.code > QCSDK_EVENT_PLAYBACK_END_14) return;
-      PlaybackEnd end{e.channel, e.code, VideoSizes(e.channel)};
-      std::lock_guard<std::mutex> guard(m_endMutex);
-      m_ends.push_back(std::move(end));
-    };
+    host->onEvent = onHostEvent;  // installed before the SDK's threads start
     ASSERT_EQ(QCSDK_InitSDK(0, nullptr), 1);
   }
   void TearDown() override {
-    QCSDK_RegisterUserDataCallback(nullptr);
     QCSDK_ReleaseSDK();
     devices.Stop();
     host.reset();
@@ -88,14 +61,12 @@ class OctSimTest : public ::testing::Test {
     return QCSDK_Connect2(QCSDK_TRANSPORT_OCT, "127.0.0.1", Oct(device).port(), deviceChannel, 0,
                           "admin", password, 0, nullptr);
   }
-  // Connects and waits for the event 1 of this connection.
-  int32_t ConnectLive(size_t device, int32_t deviceChannel = 1) {
-    return Live([&] { return Connect(device, deviceChannel); });
-  }
-  // Runs a connect export and waits for the event 1 of the channel it made.
-  int32_t Live(const std::function<int32_t()>& connect) {
+  // Runs a connect export (by default to `device`) and waits for the event
+  // 1 of the channel it made.
+  int32_t ConnectLive(size_t device, int32_t deviceChannel = 1,
+                      const std::function<int32_t()>& connect = nullptr) {
     const size_t from = host->Events().size();
-    const int32_t n = connect();
+    const int32_t n = connect ? connect() : Connect(device, deviceChannel);
     EXPECT_GE(n, 0);
     EXPECT_TRUE(WaitUntil([&] {
       const auto events = host->Events();
@@ -107,6 +78,13 @@ class OctSimTest : public ::testing::Test {
     return n;
   }
 
+  std::vector<HostEvent> EventsOf(int32_t channel, int32_t code) const {
+    std::vector<HostEvent> out;
+    for (const HostEvent& e : host->Events()) {
+      if (e.channel == channel && e.code == code) out.push_back(e);
+    }
+    return out;
+  }
   int Count(int32_t channel, int32_t code) const {
     return static_cast<int>(EventsOf(channel, code).size());
   }
@@ -121,14 +99,7 @@ class OctSimTest : public ::testing::Test {
     }
     return out;
   }
-  std::vector<HostEvent> EventsOf(int32_t channel, int32_t code) const {
-    std::vector<HostEvent> out;
-    for (const HostEvent& e : host->Events()) {
-      if (e.channel == channel && e.code == code) out.push_back(e);
-    }
-    return out;
-  }
-
+  // The sizes of the video frames a channel received, in order.
   std::vector<int32_t> VideoSizes(int32_t channel) const {
     std::vector<int32_t> out;
     for (const auto& r : host->Raw()) {
@@ -136,18 +107,11 @@ class OctSimTest : public ::testing::Test {
     }
     return out;
   }
-  size_t RawCount(int32_t channel) const { return VideoSizes(channel).size(); }
   // Waits until `more` further video frames have reached the channel.
   bool WaitFrames(int32_t channel, size_t more = 5) const {
-    const size_t start = RawCount(channel);
-    return WaitUntil([&] { return RawCount(channel) >= start + more; });
+    const size_t start = VideoSizes(channel).size();
+    return WaitUntil([&] { return VideoSizes(channel).size() >= start + more; });
   }
-
-  std::vector<PlaybackEnd> Ends() {
-    std::lock_guard<std::mutex> guard(m_endMutex);
-    return m_ends;
-  }
-
   // Asks for today's recordings and waits for the list; its entry count.
   int32_t ListToday(int32_t channel) {
     const vdevice::Date today = vdevice::Today();
@@ -163,7 +127,6 @@ class OctSimTest : public ::testing::Test {
   std::vector<vdevice::Recording> Recordings(size_t device, int channel = 1) {
     return devices.device(device).Recordings(channel, vdevice::Today());
   }
-
   // A file name in the temporary directory, unique to this process.
   static std::string TempPath(const std::string& name) {
     return (std::filesystem::temp_directory_path() /
@@ -171,12 +134,11 @@ class OctSimTest : public ::testing::Test {
         .string();
   }
 
+  // Called inside the event callback, when a derived fixture sets it
+  // before this fixture's SetUp.
+  std::function<void(const HostEvent&)> onHostEvent;
   vdevice::DeviceHost devices;
   std::unique_ptr<HostRecorder> host;
-
- private:
-  std::mutex m_endMutex;
-  std::vector<PlaybackEnd> m_ends;
 };
 
 }  // namespace qcsdk::test

@@ -1,7 +1,7 @@
-// The SDK's device search finds the simulator's devices over OCT: the
-// probe goes to the loopback broadcast address on the port the devices'
-// search responders got from the system (support/device_ports.h), so no
-// fixed port is shared with other tests.
+// The SDK finds the simulator's devices over OCT: the search probe goes to
+// the loopback broadcast address on the port the devices' search responders
+// got from the system (support/device_ports.h); cloud numbers go through
+// the simulator's directory.
 #include <map>
 
 #include "discovery/discovery_sinks.h"
@@ -22,12 +22,10 @@ TEST_F(OctSimTest, SearchFindsTheSimulatorsDevicesAndAResultConnects) {
   DevicePorts ports(0, Oct(nvr).engine().search_port());
   SearchSink sink;
   ASSERT_EQ(QCSDK_InitSDK(0, nullptr), 1);
-
   auto ours = [&] {
     std::map<std::string, std::vector<QCSDK_SearchResult>> found;
     for (const QCSDK_SearchResult& r : sink.Records()) {
-      const std::string n = r.deviceNumber;
-      if (n.rfind(number, 0) == 0) found[n].push_back(r);
+      if (std::string(r.deviceNumber).rfind(number, 0) == 0) found[r.deviceNumber].push_back(r);
     }
     return found;
   };
@@ -48,7 +46,6 @@ TEST_F(OctSimTest, SearchFindsTheSimulatorsDevicesAndAResultConnects) {
   EXPECT_EQ(b.port, Oct(other).port());
   EXPECT_EQ(b.deviceType, 4);  // device type 5: other kinds
   EXPECT_EQ(b.channelCount, 1);
-
   // A search for one type reports only devices of it.
   ASSERT_EQ(QCSDK_LanSeartchDevice(4, ScaledMs(400)), 1);
   ASSERT_TRUE(sink.WaitEnds(2, ScaledMs(10000)));
@@ -57,13 +54,10 @@ TEST_F(OctSimTest, SearchFindsTheSimulatorsDevicesAndAResultConnects) {
   EXPECT_EQ(found[number + "2"].size(), 2u);
 
   // What a result says is enough to connect.
-  const int32_t n =
-      QCSDK_Connect2(b.transport, b.address, b.port, 1, 0, "admin", "admin", 0, nullptr);
-  ASSERT_GE(n, 0);
+  ASSERT_GE(QCSDK_Connect2(b.transport, b.address, b.port, 1, 0, "admin", "admin", 0, nullptr), 0);
   EXPECT_TRUE(WaitUntil([&] { return Oct(other).live_pictures() > 0; }));
   EXPECT_EQ(Oct(other).client_count(), 1u);
   EXPECT_EQ(Oct(nvr).client_count(), 0u);
-
   QCSDK_ReleaseSDK();  // the search threads end before the sink goes
 }
 
@@ -84,20 +78,17 @@ TEST_F(OctSimTest, CloudNumbersReachDevicesThroughTheDirectory) {
   EXPECT_EQ(QCSDK_GetNxlOnlineStatus((id + "9").c_str(), ScaledMs(3000)), 0);
 
   // Channels to one cloud number with the same credentials share one
-  // session, whatever port they give.
-  const int32_t a = Live([&] {
-    return QCSDK_Connect2(QCSDK_TRANSPORT_OCT, id.c_str(), 0, 1, 0, "admin", "admin", 1, nullptr);
-  });
-  const int32_t b = Live([&] {
-    return QCSDK_Connect2(QCSDK_TRANSPORT_OCT, id.c_str(), 4321, 2, 0, "admin", "admin", 1,
-                          nullptr);
-  });
+  // session, whatever port they give; a number nobody registered fails.
+  auto byNumber = [&](const std::string& number, int32_t port, int32_t channel) {
+    return QCSDK_Connect2(QCSDK_TRANSPORT_OCT, number.c_str(), port, channel, 0, "admin", "admin",
+                          1, nullptr);
+  };
+  const int32_t a = ConnectLive(0, 1, [&] { return byNumber(id, 0, 1); });
+  const int32_t b = ConnectLive(0, 2, [&] { return byNumber(id, 4321, 2); });
   EXPECT_EQ(Oct(static_cast<size_t>(d)).client_count(), 1u);
   EXPECT_TRUE(WaitFrames(a));
   EXPECT_TRUE(WaitFrames(b));
-  // A number nobody registered fails to connect.
-  const int32_t unknown = QCSDK_Connect2(QCSDK_TRANSPORT_OCT, (id + "9").c_str(), 0, 1, 0, "admin",
-                                         "admin", 1, nullptr);
+  const int32_t unknown = byNumber(id + "9", 0, 1);
   ASSERT_GE(unknown, 0);
   EXPECT_TRUE(WaitEvent(unknown, QCSDK_EVENT_CONNECT_FAILED)) << Codes(unknown);
   octc_set_directory("127.0.0.1", 29800);

@@ -419,12 +419,27 @@ void FakeLibraries::FillRecList(const OctRecQuery* query, OctRecList* list) {
   list->items = m_recItems.empty() ? nullptr : m_recItems.data();
 }
 
-void FakeLibraries::FillConfig(const OctBuffer* request, OctBuffer* response) {
+void FakeLibraries::SetOctConfigHandler(std::function<std::string(const std::string&)> handler) {
   std::lock_guard<std::mutex> guard(m_mutex);
-  if (request != nullptr && request->text != nullptr && request->length > 0) {
-    m_configRequests.emplace_back(request->text, static_cast<std::size_t>(request->length));
+  m_configHandler = std::move(handler);
+}
+
+void FakeLibraries::FillConfig(const OctBuffer* request, OctBuffer* response) {
+  const std::string text =
+      request != nullptr && request->text != nullptr && request->length > 0
+          ? std::string(request->text, static_cast<std::size_t>(request->length))
+          : std::string();
+  std::function<std::string(const std::string&)> handler;
+  {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    handler = m_configHandler;
   }
-  if (!m_queuedResponses.empty()) {
+  const std::string answer = handler ? handler(text) : std::string();
+  std::lock_guard<std::mutex> guard(m_mutex);
+  if (!text.empty()) m_configRequests.push_back(text);
+  if (handler) {
+    m_currentResponse = answer;
+  } else if (!m_queuedResponses.empty()) {
     m_currentResponse = m_queuedResponses.front();
     m_queuedResponses.erase(m_queuedResponses.begin());
   } else {

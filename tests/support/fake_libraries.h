@@ -117,6 +117,9 @@ class FakeLibraries {
   void QueueOctConfigResponses(std::vector<std::string> responses) {
     Put(m_queuedResponses, std::move(responses));
   }
+  // Answers every exchange from its request, instead of the above (called
+  // outside the fake's lock, on the calling thread).
+  void SetOctConfigHandler(std::function<std::string(const std::string&)> handler);
   // Payloads of octc_cmd_send_notify and requests of octc_cmd_remote_config.
   std::vector<std::vector<uint8_t>> OctNotices() const { return Get(m_notices); }
   std::vector<std::string> OctConfigRequests() const { return Get(m_configRequests); }
@@ -163,6 +166,7 @@ class FakeLibraries {
   std::vector<OctRecording> m_recordings;
   std::vector<OctRecItem> m_recItems;
   std::string m_configResponse;
+  std::function<std::string(const std::string&)> m_configHandler;
   std::vector<std::string> m_queuedResponses;
   std::string m_currentResponse;
   std::vector<std::vector<uint8_t>> m_notices;

@@ -236,7 +236,7 @@ bool OctChannel::GetRemoteRecFileList(const int32_t* pDates) {
       }
       StoreLe32(entry.data(), static_cast<uint32_t>(entries.size()));
       StoreLe32(entry.data() + 4, static_cast<uint32_t>(kind));
-      char name[kFileNameOffset - kNameOffset];
+      char name[kFileNameOffset - kNameOffset] = {};
       std::snprintf(name, sizeof name, "%.2d%.2d%.2d", item.hour, item.minute, item.second);
       std::memcpy(entry.data() + kNameOffset, name, sizeof name);
       entries.push_back(entry);
