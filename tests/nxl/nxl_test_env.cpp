@@ -60,9 +60,6 @@ Recorder::Recorder() {
 Recorder::~Recorder() {
   g_current.store(nullptr);
 }
-Recorder* Recorder::Current() {
-  return g_current.load();
-}
 
 void Recorder::Add(Event event) {
   std::function<void(const Event&)> hook;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "qcsdk/bytes.h"
+#include "qcsdk/facade/bytes.h"
 
 namespace qcsdk {
 namespace {

@@ -225,7 +225,9 @@ bool OctChannel::GetRemoteRecFileList(const int32_t* pDates) {
   const int32_t kind = InfoWord(info::kRecordKind) == 4 ? 5 : 4;
   std::vector<RecEntry> entries;
   try {
-    for (int32_t i = 0; list.items != nullptr && i < list.count && count < kRecListMax; ++i) {
+    for (int32_t i = 0; list.items != nullptr && i < list.count &&
+                        entries.size() < static_cast<std::size_t>(kRecListMax);
+         ++i) {
       const OctRecItem& item = list.items[i];
       RecEntry entry{};
       // The path is the key for playback and download: an item whose path
