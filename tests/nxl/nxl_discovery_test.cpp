@@ -103,9 +103,9 @@ TEST_F(NxlDiscoveryTest, SearchLimitsAndRefusals) {
 }
 
 TEST_F(NxlDiscoveryTest, OkipMessagesAndWhichDeviceAnswersASet) {
+  std::atomic<int> applied{0};  // outlives the responder that counts on it
   DiscoveryResponder device(Info("ab", 123, "okip cam"));
   ASSERT_TRUE(device.Start(-1, 0));
-  std::atomic<int> applied{0};
   device.OnNetConfigSet([&](const DiscoveryInfo&) { ++applied; });
   const uint16_t local = FreeUdpPort();
   ASSERT_EQ(1, QVC_StartBroadcastServer(local, device.okip_port(), &OnOkip));

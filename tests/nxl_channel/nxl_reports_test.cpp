@@ -179,6 +179,20 @@ TEST_F(NxlReportsTest, FrameTypesAndControlMessages) {
   }
   EXPECT_THAT(seen, ElementsAre("data"));
   QCSDK_RegisterUserDataCallback(nullptr);
+  // A link id whose registry slot is empty: every callback drops its message.
+  const std::size_t events = host.Events().size(), raw = host.Raw().size();
+  Fire([&] {
+    cb().connect(n + 2, 2, "");
+    cb().live(n + 2, 1, frame, 12);
+    cb().playback(n + 2, '2', frame, 12);
+    cb().fileList(n + 2, frame, 7);
+    cb().talk(n + 2, 'B', frame, 12);
+    cb().text(n + 2, 82, frame, 12);
+    cb().download(n + 2, 34, frame, 12, 12);
+  });
+  EXPECT_EQ(host.Events().size(), events);
+  EXPECT_EQ(host.Raw().size(), raw);
+  EXPECT_TRUE(host.Talk().empty() && host.Downloads().empty());
 }
 
 TEST_F(NxlReportsTest, PlaybackHeadersAndEnds) {
