@@ -1,5 +1,5 @@
-// Media for the packaging tests: video from the shared pattern encoder, AAC
-// in ADTS framing, and a summary of an MP4 file as libavformat reads it back.
+// Media for the packaging tests: video and audio from the shared encoders,
+// AAC in ADTS framing, and a scratch directory.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/media_probe.h"
 #include "support/pattern_encoder.h"
 #include "support/tone_encoder.h"
 
@@ -24,26 +25,9 @@ std::vector<std::vector<uint8_t>> Audio(ToneCodec codec, int rate, int channels,
 // The frame behind a 7-byte ADTS header (AAC LC).
 std::vector<uint8_t> WithAdts(const std::vector<uint8_t>& raw, int sample_rate, int channels);
 
-struct StreamSummary {
-  int codec_id = 0;  // AVCodecID
-  uint32_t codec_tag = 0;
-  int width = 0;
-  int height = 0;
-  int sample_rate = 0;
-  int channels = 0;
-  std::vector<uint8_t> extradata;
-  std::vector<int64_t> pts_ms;
-  std::vector<int64_t> pos;  // file offset of each packet
-  std::vector<bool> keys;
-  int64_t end_ms = 0;  // end of the last packet
-};
-struct MediaSummary {
-  std::string format;  // libavformat's name of the probed format
-  std::optional<StreamSummary> video;
-  std::optional<StreamSummary> audio;
-};
-// Nothing when libavformat cannot open the file.
-std::optional<MediaSummary> Summarise(const std::string& path);
+using qcsdk::test::MediaSummary;
+using qcsdk::test::StreamSummary;
+using qcsdk::test::Summarise;
 
 // A fresh directory removed with everything in it at the end of the scope.
 class TempDir {

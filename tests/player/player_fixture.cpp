@@ -140,11 +140,6 @@ void PictureLog::OnPicture(int32_t player, const uint8_t* y, const uint8_t* u, c
   if (hook) hook(player, p);
 }
 
-bool PictureLog::WaitFor(int32_t player, size_t n, std::chrono::milliseconds timeout) {
-  std::unique_lock<std::mutex> lock(m_mutex);
-  return m_changed.wait_for(lock, timeout, [&] { return m_pictures[player].size() >= n; });
-}
-
 bool PictureLog::WaitUntil(int32_t player,
                            const std::function<bool(const std::vector<Picture>&)>& done,
                            std::chrono::milliseconds timeout) {
@@ -156,10 +151,6 @@ std::vector<Picture> PictureLog::Pictures(int32_t player) const {
   std::lock_guard<std::mutex> lock(m_mutex);
   auto it = m_pictures.find(player);
   return it == m_pictures.end() ? std::vector<Picture>{} : it->second;
-}
-
-size_t PictureLog::Count(int32_t player) const {
-  return Pictures(player).size();
 }
 
 void PictureLog::Forget(int32_t player) {

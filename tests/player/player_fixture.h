@@ -61,12 +61,15 @@ class PictureLog {
   void OnPicture(int32_t player, const uint8_t* y, const uint8_t* u, const uint8_t* v,
                  int32_t yStride, int32_t uvStride);
   // Waits until the player has reported at least n pictures.
-  bool WaitFor(int32_t player, size_t n, std::chrono::milliseconds timeout);
+  bool WaitFor(int32_t player, size_t n, std::chrono::milliseconds timeout) {
+    return WaitUntil(
+        player, [n](const std::vector<Picture>& p) { return p.size() >= n; }, timeout);
+  }
   // Waits until the pictures of the player satisfy `done`.
   bool WaitUntil(int32_t player, const std::function<bool(const std::vector<Picture>&)>& done,
                  std::chrono::milliseconds timeout);
   std::vector<Picture> Pictures(int32_t player) const;
-  size_t Count(int32_t player) const;
+  size_t Count(int32_t player) const { return Pictures(player).size(); }
   // Pictures whose planes had changed when the next picture arrived.
   int LifetimeViolations() const { return m_violations.load(); }
   // Stops checking the last picture of the player (its stream is reopened).

@@ -148,7 +148,11 @@ INSTANTIATE_TEST_SUITE_P(
                  "QVC_StartLANSerchServer(9499, 6666, ptr, 2)", ""},
         InitStep{"octc_start_search_device_service", 1, false,
                  "octc_start_search_device_service(39999, 29999, 0, ptr)", ""},
-        InitStep{"QVSP_InitSDK", 0, false, "QVSP_InitSDK()", ""}));
+        InitStep{"QVSP_InitSDK", 0, false, "QVSP_InitSDK()", ""}),
+    [](const ::testing::TestParamInfo<InitStep>& info) {
+      return std::string(info.param.call) + (info.param.succeeds ? "_accepted" : "_refused") +
+             std::to_string(info.index);
+    });
 
 TEST(LifecycleTest, SearchServicesTakeTheFirstPortThatStarts) {
   FakeLibraries fake;
