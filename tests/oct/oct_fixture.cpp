@@ -42,40 +42,13 @@ void OnState(int32_t conn, int32_t handle, int32_t status, int32_t result) {
 }
 
 template <char M>
-void OnData(int32_t, int32_t handle, int32_t kind, const void* record) {
-  DataEvent e{M, handle, kind, 0, {}, {}, 0, 0, 0};
-  if (kind == OCTC_DATA_MEDIA_INFO) {
-    e.media = *static_cast<const OctMediaInfo*>(record);
-  } else if (kind == OCTC_DATA_VIDEO) {
-    auto* f = static_cast<const OctFrame*>(record);
-    e.type = f->type;
-    e.bytes.assign(f->data, f->data + f->size);
-    e.timestamp = f->timestamp_ms;
-  } else if (kind == OCTC_DATA_AUDIO) {
-    auto* a = static_cast<const OctAudio*>(record);
-    e.bytes.assign(a->data, a->data + a->size);
-    e.timestamp = a->timestamp_ms;
-  }
-  Record([&](Recorder& r) { r.data.push_back(std::move(e)); });
-}
-
-void OnDown(int32_t, int32_t handle, const OctDownData* d) {
-  Record([&](Recorder& r) {
-    r.data.push_back(
-        {'d', handle, 0, 0, {}, {d->data, d->data + d->size}, 0, d->total, d->received});
-  });
+void OnData(int32_t, int32_t handle, int32_t kind, const void*) {
+  Record([&](Recorder& r) { r.data.push_back({M, handle, kind, {}}); });
 }
 
 void OnChat(int32_t, int32_t handle, const void* data, int32_t length) {
   auto* p = static_cast<const uint8_t*>(data);
-  Record([&](Recorder& r) { r.data.push_back({'c', handle, 0, 0, {}, {p, p + length}, 0, 0, 0}); });
-}
-
-void OnNotice(int32_t conn, int32_t type, const void* data, int32_t length) {
-  auto* p = static_cast<const uint8_t*>(data);
-  Record([&](Recorder& r) {
-    r.data.push_back({'n', conn, type, 0, {}, {p, p + length}, 0, 0, 0});
-  });
+  Record([&](Recorder& r) { r.data.push_back({'c', handle, 0, {p, p + length}}); });
 }
 
 }  // namespace
@@ -112,10 +85,10 @@ void OctTest::SetUp() {
   ASSERT_GE(octc_init_sdk("/tmp", 0, "qcsdk", 0, 0), 0);
   octc_encrypt_config(octc_default_encrypt_proc, octc_default_decrypt_proc);
   octc_register_callbacks(OnConn);
-  ASSERT_EQ(octc_cmd_init_module(OnNotice), 0);
+  ASSERT_EQ(octc_cmd_init_module([](int32_t, int32_t, const void*, int32_t) {}), 0);
   ASSERT_EQ(octc_stream_init_module(OnState<'s'>, OnData<'s'>), 0);
   ASSERT_EQ(octc_vod_init_module(OnState<'v'>, OnData<'v'>), 0);
-  ASSERT_EQ(octc_down_init_module(OnState<'d'>, OnDown), 0);
+  ASSERT_EQ(octc_down_init_module(OnState<'d'>, [](int32_t, int32_t, const OctDownData*) {}), 0);
   ASSERT_EQ(octc_chat_init_module(OnState<'c'>, OnChat), 0);
   config.channel_count = 2;
   config.password = "s3cret";

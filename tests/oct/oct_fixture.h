@@ -34,12 +34,9 @@ struct StateEvent {
   int32_t conn, handle, status, result;
 };
 struct DataEvent {
-  char module;                 // 's' or 'v'; 'd' download data, 'c' talk data, 'n' notice
-  int32_t handle, kind, type;  // for notices: connection and type
-  OctMediaInfo media;
+  char module;  // 's' stream, 'v' playback, 'c' talk audio
+  int32_t handle, kind;
   std::vector<uint8_t> bytes;
-  uint32_t timestamp;
-  uint64_t total, received;  // download data
 };
 struct SearchEvent {
   int32_t event;
@@ -73,44 +70,23 @@ class Recorder {
 class TestHandler : public device::DeviceHandler {
  public:
   std::mutex mutex;
-  std::vector<device::SubRef> streams, playbacks, downloads, talks;
-  std::vector<int32_t> speeds, skips;
+  std::vector<device::SubRef> playbacks, talks;
+  std::vector<int32_t> speeds;
   std::vector<std::vector<uint8_t>> talk_data;
   std::vector<uint64_t> talk_timestamps;
-  int keyframes = 0, closed = 0;
+  int closed = 0;
   int32_t talk_answer = 0;
-  std::vector<device::RecordEntry> records;
-  OctRecQuery last_query{};
 
   template <typename F>
   auto Locked(F f) {
     std::lock_guard<std::mutex> lock(mutex);
     return f();
   }
-  void OnStreamOpened(device::SubRef ref, int32_t, int32_t) override {
-    Locked([&] { streams.push_back(ref); });
-  }
-  int32_t OnKeyFrameRequest(device::SubRef) override {
-    return Locked([&] { return ++keyframes; });
-  }
-  std::vector<device::RecordEntry> OnRecordList(const OctRecQuery& q) override {
-    return Locked([&] { return last_query = q, records; });
-  }
-  // Recordings live under "/rec/".
-  bool OnPlaybackOpen(device::SubRef ref, const std::string& path) override {
-    return Locked([&] { return path.rfind("/rec/", 0) == 0 && (playbacks.push_back(ref), true); });
-  }
-  bool OnDownloadOpen(device::SubRef ref, const std::string& path) override {
-    return Locked([&] { return path.rfind("/rec/", 0) == 0 && (downloads.push_back(ref), true); });
+  bool OnPlaybackOpen(device::SubRef ref, const std::string&) override {
+    return Locked([&] { return playbacks.push_back(ref), true; });
   }
   int32_t OnPlaybackSpeed(device::SubRef, int32_t speed) override {
     return Locked([&] { return speeds.push_back(speed), 0; });
-  }
-  int32_t OnPlaybackSkip(device::SubRef, int32_t ms) override {
-    return Locked([&] { return skips.push_back(ms), 0; });
-  }
-  void OnPlaybackClosed(device::SubRef) override {
-    Locked([&] { ++closed; });
   }
   void OnTalkClosed(device::SubRef) override {
     Locked([&] { ++closed; });

@@ -1,6 +1,7 @@
 // Live streams over OCT from the simulator: shared sessions, the stream
-// description built from the device's media information, decoding, and the
-// refusal and link faults of the device.
+// description built from the device's media information, decoding, a
+// refused password and a slow device. (Broken links: the library's hostile
+// peer tests, the channel tables and the device stopping mid-playback.)
 #include "oct_sim/oct_sim_fixture.h"
 
 namespace qcsdk::test {
@@ -79,28 +80,6 @@ TEST_F(OctSimTest, SlowDevicesAreReachedAndAChannelGivenUpEarlyLeavesNothing) {
   EXPECT_EQ(FindChannel(early), nullptr);
   EXPECT_TRUE(WaitUntil([] { return OctConnectionCount() == 0; }));
   EXPECT_TRUE(WaitUntil([&] { return Oct(slow).client_count() == 0; }));
-}
-
-TEST_F(OctSimTest, LinkFaultsEndEveryChannelOfTheSessionCleanly) {
-  for (const char* fault :
-       {"fault=drop-after:25", "fault=close-after:25", "fault=malformed-after:25"}) {
-    SCOPED_TRACE(fault);
-    const size_t d = Add(std::string("channels=2,") + fault);
-    // Each link meets the fault; the device serves the next one again.
-    for (int round = 0; round < 2; ++round) {
-      const int32_t a = ConnectLive(d, 1);
-      const int32_t b = ConnectLive(d, 2);
-      // Every event 1 of these numbers is followed by one event 9.
-      ASSERT_TRUE(WaitEvent(a, QCSDK_EVENT_REMOTE_CLOSED, Count(a, QCSDK_EVENT_CONNECTED)))
-          << Codes(a);
-      ASSERT_TRUE(WaitEvent(b, QCSDK_EVENT_REMOTE_CLOSED, Count(b, QCSDK_EVENT_CONNECTED)))
-          << Codes(b);
-      EXPECT_TRUE(
-          WaitUntil([&] { return FindChannel(a) == nullptr && FindChannel(b) == nullptr; }));
-      EXPECT_TRUE(WaitUntil([&] { return Oct(d).client_count() == 0; }));
-      EXPECT_TRUE(WaitUntil([] { return OctConnectionCount() == 0; }));
-    }
-  }
 }
 
 }  // namespace
