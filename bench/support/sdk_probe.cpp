@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <thread>
 
 namespace qcsdk::bench {
@@ -17,6 +18,7 @@ void OnEvent(int32_t, int32_t event, const char*, int32_t, void*) {
   if (event == QCSDK_EVENT_CONNECTED) ++g_counters.connected;
   if (event >= 2 && event <= 6) ++g_counters.failed;
   if (event == QCSDK_EVENT_LINK_LOST || event == QCSDK_EVENT_REMOTE_CLOSED) ++g_counters.lost;
+  if (event == QCSDK_EVENT_DISCONNECTED) ++g_counters.disconnected;
 }
 
 void OnRaw(int32_t channel, const RawFrame* frame, void*) {
@@ -41,6 +43,7 @@ SdkProbe::SdkProbe() {
   g_counters.connected = 0;
   g_counters.failed = 0;
   g_counters.lost = 0;
+  g_counters.disconnected = 0;
   for (auto& n : g_counters.channel_video_frames) n = 0;
   QCSDK_RegisterCallback(&OnEvent, &OnRaw, nullptr, nullptr, nullptr);
   ok_ = QCSDK_InitSDK(0, nullptr) == 1;
@@ -52,9 +55,13 @@ SdkProbe::~SdkProbe() {
   g_hook = nullptr;
 }
 
-SdkCounters& SdkProbe::counters() { return g_counters; }
+SdkCounters& SdkProbe::counters() {
+  return g_counters;
+}
 
-void SdkProbe::SetRawHook(std::function<void(const RawFrame&)> hook) { g_hook = std::move(hook); }
+void SdkProbe::SetRawHook(std::function<void(const RawFrame&)> hook) {
+  g_hook = std::move(hook);
+}
 
 bool SdkProbe::WaitConnected(int count, int ms) const {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -91,6 +98,16 @@ int ThreadCount() {
   }
   std::fclose(f);
   return threads;
+}
+
+int OpenDescriptors() {
+  std::error_code error;
+  int count = 0;
+  for (auto it = std::filesystem::directory_iterator("/proc/self/fd", error);
+       !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
+    ++count;
+  }
+  return count - 1;  // the iterator's own descriptor
 }
 
 }  // namespace qcsdk::bench

@@ -19,9 +19,10 @@ struct SdkCounters {
   std::atomic<uint64_t> frames{0};  // every raw frame, audio included
   std::atomic<uint64_t> video_frames{0};
   std::atomic<uint64_t> bytes{0};
-  std::atomic<int> connected{0};  // channels that reported event 1
-  std::atomic<int> failed{0};     // channels that reported events 2..6
-  std::atomic<int> lost{0};       // channels that reported events 8 or 9
+  std::atomic<int> connected{0};     // channels that reported event 1
+  std::atomic<int> failed{0};        // channels that reported events 2..6
+  std::atomic<int> lost{0};          // channels that reported events 8 or 9
+  std::atomic<int> disconnected{0};  // channels that reported event 7
   std::array<std::atomic<uint64_t>, kMaxChannels> channel_video_frames{};
 };
 
@@ -52,5 +53,7 @@ uint64_t ResidentBytes();
 double ProcessCpuSeconds();
 // Threads of this process now.
 int ThreadCount();
+// File descriptors this process has open now.
+int OpenDescriptors();
 
 }  // namespace qcsdk::bench

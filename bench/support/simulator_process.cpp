@@ -61,6 +61,10 @@ bool SimulatorProcess::Start(const std::vector<std::string>& devices, std::strin
     unsigned index = 0, port = 0;
     if (std::sscanf(line, "device %u nxl=127.0.0.1:%u", &index, &port) == 2) {
       nxl_ports_.push_back(static_cast<uint16_t>(port));
+      const char* oct = std::strstr(line, " oct=127.0.0.1:");
+      unsigned octPort = 0;
+      if (oct != nullptr) std::sscanf(oct, " oct=127.0.0.1:%u", &octPort);
+      oct_ports_.push_back(static_cast<uint16_t>(octPort));
     }
     if (std::strncmp(line, "ready", 5) == 0) break;
   }

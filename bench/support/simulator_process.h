@@ -24,11 +24,14 @@ class SimulatorProcess {
   bool Start(const std::vector<std::string>& devices, std::string* error);
   // The Nxl port of each device, in the order given.
   const std::vector<uint16_t>& nxl_ports() const { return nxl_ports_; }
+  // The OCT port of each device, 0 for a device without an OCT side.
+  const std::vector<uint16_t>& oct_ports() const { return oct_ports_; }
 
  private:
   pid_t pid_ = -1;
   int stdin_ = -1;
   std::vector<uint16_t> nxl_ports_;
+  std::vector<uint16_t> oct_ports_;
 };
 
 }  // namespace qcsdk::bench

@@ -3,26 +3,25 @@
 // unpacked and written into a directory of this process, where loading it
 // fails unless the unpacker produced a library with the dialog's entry
 // points.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <vector>
 
+#include "common/sdk_harness.h"
 #include "qcsdk/facade/config_dialog.h"
 #include "qcsdk/facade/lifecycle.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const bool ready = [] {
-    const std::string dir = "/tmp/qcsdk-fuzz-cfg-" + std::to_string(getpid());
-    std::filesystem::create_directories(dir);
-    std::snprintf(qcsdk::g_szModuleDir, sizeof qcsdk::g_szModuleDir, "%s", dir.c_str());
-    return true;
+  // One zeroed message buffer for every input: only the bytes an input
+  // wrote (and the header word the installer rewrites) are cleared after it.
+  static std::vector<uint8_t> message = [] {
+    std::snprintf(qcsdk::g_szModuleDir, sizeof qcsdk::g_szModuleDir, "%s",
+                  qcsdk::fuzz::ScratchDirectory().c_str());
+    return std::vector<uint8_t>(qcsdk::kTextBufferSize, 0);
   }();
-  (void)ready;
-  std::vector<uint8_t> message(qcsdk::kTextBufferSize, 0);
-  std::copy_n(data, std::min<size_t>(size, message.size()), message.begin());
+  const size_t used = std::min<size_t>(size, message.size());
+  std::copy_n(data, used, message.begin());
   qcsdk::RunRemoteConfigDialog(1, message.data(), 0);
+  std::fill_n(message.begin(), std::max<size_t>(used, 4), 0);
   return 0;
 }

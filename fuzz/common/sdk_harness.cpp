@@ -1,7 +1,9 @@
 #include "common/sdk_harness.h"
 
 #include <qcsdk/qcsdk.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <memory>
 
 #include "qcsdk/channel/channel.h"
@@ -43,6 +45,16 @@ int32_t ConnectNxl(uint16_t deviceType, uint16_t recordKind) {
 void DisconnectNxl(int32_t channel) {
   QCSDK_Disconnect(channel);
   Fake().nxl().connect(channel + 1, 2, "");
+}
+
+const std::string& ScratchDirectory() {
+  struct Directory {
+    const std::string path = "/dev/shm/qcsdk-fuzz-" + std::to_string(getpid());
+    Directory() { std::filesystem::create_directories(path); }
+    ~Directory() { std::filesystem::remove_all(path); }
+  };
+  static const Directory directory;
+  return directory.path;
 }
 
 std::vector<Message> SplitMessages(const uint8_t* data, std::size_t size) {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "support/fake_libraries.h"
@@ -20,6 +21,10 @@ test::FakeLibraries& Fake();
 int32_t ConnectNxl(uint16_t deviceType = 0, uint16_t recordKind = 0);
 // Ends the channel as a device that closes the link.
 void DisconnectNxl(int32_t channel);
+
+// A directory on tmpfs of this process's own, created on first use and
+// removed with its contents at exit.
+const std::string& ScratchDirectory();
 
 // One message of an input cut as [u8 a][u8 b][u16 length][bytes]...; a
 // length beyond the end takes what is left.

@@ -3,7 +3,6 @@
 // into an MP4 through the packager's operations), and the end messages.
 // Input: [u8 type][u8 total / 64 KiB][u16 length][bytes]...
 #include <qcsdk/qcsdk.h>
-#include <unistd.h>
 
 #include <string>
 
@@ -12,7 +11,7 @@
 using namespace qcsdk::fuzz;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string file = "/tmp/qcsdk-fuzz-download-" + std::to_string(getpid());
+  static const std::string file = ScratchDirectory() + "/download";
   const auto cb = Fake().nxl();
   const int32_t n = ConnectNxl(2, 3);
   if (n < 0) return 0;
@@ -23,6 +22,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     cb.download(n + 1, m.a, m.data, m.length, static_cast<uint32_t>(m.b) << 16);
   }
   DisconnectNxl(n);
-  unlink(file.c_str());
   return 0;
 }

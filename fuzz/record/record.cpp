@@ -25,6 +25,8 @@
 #include "grpc/grpc_envelope.h"
 #include "platform/nxl_api.h"
 #include "vdevice/device_host.h"
+#include "vdevice/media_clip.h"
+#include "vdevice/stream_header.h"
 
 namespace {
 
@@ -58,7 +60,7 @@ struct Tap {
   QVC_FileListCallback list = nullptr;
   QVC_TextCallback text = nullptr;
   QVC_DownloadCallback download = nullptr;
-  Bytes stream, player, download_seed;
+  Bytes stream, download_seed;
   int frames = 0, blocks = 0;
   bool done_stream = false, done_list = false, done_download = false;
 } g_tap;
@@ -68,14 +70,9 @@ void OnLive(int32_t link, uint8_t type, const uint8_t* data, int32_t length) {
     std::lock_guard<std::mutex> lock(g_mutex);
     if (!g_tap.done_stream) {
       Append(g_tap.stream, 0, type, data, length, 2048);
-      if (type == 8 && length == 98) g_tap.player.assign(data + 2, data + 98);
-      if (type != 8 && length > 8 && !g_tap.player.empty()) {
-        Append(g_tap.player, 0, 0, data + 8, length - 8, 65535);
-        if (type == 1 || type == 3) Save("annexb", Bytes(data + 8, data + length));
-      }
+      if ((type == 1 || type == 3) && length > 8) Save("annexb", Bytes(data + 8, data + length));
       if (++g_tap.frames == 8) {
         Save("nxl_stream", g_tap.stream);
-        Save("player_frames", g_tap.player);
         g_tap.done_stream = true;
       }
     }
@@ -244,6 +241,31 @@ void RecordDiscovery(vdevice::DeviceHost& host) {
   Save("nxl_wire", answer);
 }
 
+// What the player decodes: the record and the first pictures of the
+// simulator's clip, each followed by its G.711 audio, for both video codecs
+// and both laws, in a small picture size so that each input decodes fast.
+void RecordPlayer() {
+  for (const bool h265 : {false, true}) {
+    vdevice::DeviceSpec spec;
+    spec.codec = h265 ? vdevice::VideoCodec::kH265 : vdevice::VideoCodec::kH264;
+    spec.mu_law = h265;
+    spec.width = 32;
+    spec.height = 32;
+    const auto clip = vdevice::TestPatternClip(spec.codec, spec.width, spec.height, spec.fps,
+                                               2 * spec.fps, spec.fps);
+    const auto record = vdevice::StreamRecord(spec, *clip, 0);
+    Bytes seed(record.begin(), record.end());
+    const size_t samples = static_cast<size_t>(8000 / spec.fps);
+    for (size_t i = 0; i < 3; ++i) {
+      const Bytes& frame = clip->frames[i].data;
+      Append(seed, 0, 0, frame.data(), static_cast<int32_t>(frame.size()), 65535);
+      const Bytes audio = vdevice::G711Tone(spec.mu_law, i * samples, samples);
+      Append(seed, 0, 0, audio.data(), static_cast<int32_t>(audio.size()), 65535);
+    }
+    Save("player_frames", seed);
+  }
+}
+
 // The simulator's answer to every method, with its index in front.
 void RecordRpc(vdevice::DeviceHost& host) {
   for (size_t i = 0; i < qcsdk::grpc::kMethodCount; ++i) {
@@ -285,6 +307,7 @@ int main(int argc, char** argv) {
   RecordOct(host);
   RecordDiscovery(host);
   RecordRpc(host);
+  RecordPlayer();
   host.Stop();
   fs::remove(library);
   return 0;

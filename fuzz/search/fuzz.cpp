@@ -1,6 +1,7 @@
 // LAN search answers of both transports: the datagram goes through its
-// library's decoder and, when that accepts it, into the SDK's search handler
-// while a search is outstanding. Input: [u8 transport: even Nxl, odd OCT]
+// library's decoder (for OCT the library's own conversion to the answer it
+// reports) and, when that accepts it, into the SDK's search handler while a
+// search is outstanding. Input: [u8 transport: even Nxl, odd OCT]
 // [datagram].
 #include <qcsdk/qcsdk.h>
 
@@ -33,27 +34,6 @@ void DeliverNxl(const qcsdk::test::FakeLibraries& fake, const uint8_t* data, siz
   fake.discovery().nxlSearch(result);
 }
 
-void DeliverOct(const qcsdk::test::FakeLibraries& fake, const uint8_t* data, size_t size) {
-  using namespace octc::wire;
-  Header h;
-  if (size < kHeaderSize || !DecodeHeader(data, h) || h.type != Type::kSearchAnswer ||
-      h.length != size - kHeaderSize) {
-    return;
-  }
-  Reader r(data + kHeaderSize, h.length);
-  SearchAnswerData d;
-  if (!ReadSearchAnswer(r, d) || !r.AtEnd()) return;
-  OctSearchInfo info{};
-  info.device_id = d.device_id.c_str();
-  info.name = d.name.c_str();
-  info.device_type = d.device_type;
-  info.channel_count = d.channel_count;
-  info.flags = d.flags;
-  info.address = d.address.c_str();
-  info.port = d.port;
-  fake.discovery().octSearch(OCTC_SEARCH_FOUND, &info);
-}
-
 void IgnoreResult(const QCSDK_SearchResult*) {}
 
 }  // namespace
@@ -66,7 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (data[0] % 2 == 0) {
     DeliverNxl(fake, data + 1, size - 1);
   } else {
-    DeliverOct(fake, data + 1, size - 1);
+    octc::wire::DeliverSearchAnswer(data + 1, size - 1, [&](uint32_t, const OctSearchInfo& info) {
+      fake.discovery().octSearch(OCTC_SEARCH_FOUND, &info);
+    });
   }
   // Both transports end the search, so the next input starts a new one.
   QVC_SearchResult end{};

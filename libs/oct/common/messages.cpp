@@ -106,4 +106,26 @@ bool ReadSearchAnswer(Reader& r, SearchAnswerData& d) {
   return r.ok();
 }
 
+bool DeliverSearchAnswer(const uint8_t* data, size_t size,
+                         const std::function<void(uint32_t probe, const OctSearchInfo&)>& deliver) {
+  Header h;
+  if (size < kHeaderSize || !DecodeHeader(data, h) || h.type != Type::kSearchAnswer ||
+      h.length != size - kHeaderSize) {
+    return false;
+  }
+  Reader r(data + kHeaderSize, h.length);
+  SearchAnswerData d;
+  if (!ReadSearchAnswer(r, d) || !r.AtEnd()) return false;
+  OctSearchInfo info{};
+  info.device_id = d.device_id.c_str();
+  info.name = d.name.c_str();
+  info.device_type = d.device_type;
+  info.channel_count = d.channel_count;
+  info.flags = d.flags;
+  info.address = d.address.c_str();
+  info.port = d.port;
+  deliver(h.seq, info);
+  return true;
+}
+
 }  // namespace octc::wire

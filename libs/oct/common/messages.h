@@ -4,6 +4,7 @@
 #include <octc/octc.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "wire.h"
@@ -55,5 +56,11 @@ void WriteRecQuery(Writer& w, const OctRecQuery& q);
 bool ReadRecQuery(Reader& r, OctRecQuery& q);
 void WriteSearchAnswer(Writer& w, const SearchAnswerData& d);
 bool ReadSearchAnswer(Reader& r, SearchAnswerData& d);
+
+// A whole search-answer datagram (header and body): when it is one, hands
+// `deliver` the probe number it answers and the answer as the library
+// reports it (texts valid during the call) and returns true.
+bool DeliverSearchAnswer(const uint8_t* data, size_t size,
+                         const std::function<void(uint32_t probe, const OctSearchInfo&)>& deliver);
 
 }  // namespace octc::wire

@@ -90,27 +90,15 @@ void SearchService::Main() {
     }
     if (rc != 1) continue;
     ssize_t n = netio::ReceiveDatagram(m_fd.get(), buf.data(), buf.size(), nullptr);
-    if (n < static_cast<ssize_t>(wire::kHeaderSize)) continue;
-    wire::Header h;
-    if (!wire::DecodeHeader(buf.data(), h) || h.type != wire::Type::kSearchAnswer ||
-        h.length != static_cast<size_t>(n) - wire::kHeaderSize)
-      continue;
-    {
-      std::lock_guard<std::mutex> lock(m_lock);
-      if (!m_searching || h.seq != m_probeId) continue;
-    }
-    wire::Reader r(buf.data() + wire::kHeaderSize, h.length);
-    wire::SearchAnswerData d;
-    if (!wire::ReadSearchAnswer(r, d) || !r.AtEnd()) continue;
-    OctSearchInfo info{};
-    info.device_id = d.device_id.c_str();
-    info.name = d.name.c_str();
-    info.device_type = d.device_type;
-    info.channel_count = d.channel_count;
-    info.flags = d.flags;
-    info.address = d.address.c_str();
-    info.port = d.port;
-    if (m_cb) m_cb(OCTC_SEARCH_FOUND, &info);
+    if (n < 0) continue;
+    wire::DeliverSearchAnswer(buf.data(), static_cast<size_t>(n),
+                              [this](uint32_t probe, const OctSearchInfo& info) {
+                                {
+                                  std::lock_guard<std::mutex> lock(m_lock);
+                                  if (!m_searching || probe != m_probeId) return;
+                                }
+                                if (m_cb) m_cb(OCTC_SEARCH_FOUND, &info);
+                              });
   }
 }
 
