@@ -24,9 +24,9 @@ long Number(const std::string& text, long min, long max) {
 std::string DeviceSource::Label() const {
   std::string label = transport == QCSDK_TRANSPORT_OCT ? "oct " : "nxl ";
   label += host;
-  if (!byNumber) label += ":" + std::to_string(port);
-  label += "/" + std::to_string(channel);
-  if (stream != 0) label += "/" + std::to_string(stream);
+  if (!byNumber) label.append(":").append(std::to_string(port));
+  label.append("/").append(std::to_string(channel));
+  if (stream != 0) label.append("/").append(std::to_string(stream));
   return label;
 }
 
