@@ -94,7 +94,9 @@ int32_t Connect(Seat* seat) {
 }  // namespace
 
 bool RunLive(const Options& options, std::string* error) {
-  const int octSeats = options.live_channels / 2;
+  const bool nxl = options.transports.find("nxl") != std::string::npos;
+  const bool oct = options.transports.find("oct") != std::string::npos;
+  const int octSeats = !oct ? 0 : nxl ? options.live_channels / 2 : options.live_channels;
   const int nxlSeats = options.live_channels - octSeats;
   // Device 0 serves every Nxl channel; each OCT channel has a device of its
   // own, as an OCT device counts pictures over all its viewers.

@@ -13,7 +13,7 @@ struct Options {
   int live_seconds = 300;              // length of the live run (0: none)
   int live_channels = 64;              // channels of the live run, half over each transport
   int drop_after = 250;                // pictures a device sends on a link before it cuts it
-  std::string transports = "nxl,oct";  // transports of the cycles
+  std::string transports = "nxl,oct";  // transports of the cycles and the live run
 };
 
 // Reads --name=value flags; false with a message on a flag it does not know.
