@@ -23,6 +23,9 @@ TEST_F(OctTest, RemoteConfigIsASynchronousExchange) {
   EXPECT_EQ(octc_cmd_free_remote_config_result(&resp), 0);
   EXPECT_EQ(resp.text, nullptr);
   EXPECT_EQ(octc_cmd_free_remote_config_result(&stale), OCTC_ERR_FAILED);
+  dev->SetConfigRefused(true);
+  EXPECT_EQ(octc_cmd_remote_config(conn, 0, &req, &resp), OCTC_ERR_REFUSED);
+  dev->SetConfigRefused(false);
 
   // Several host threads at once on one link each get their own answer.
   std::vector<std::thread> threads;
