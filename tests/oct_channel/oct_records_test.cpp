@@ -1,7 +1,6 @@
 // The tables of the OCT channel: the stream-information record built from
 // media information, frame types, playback and download states, the speed
 // table and seeks, PTZ commands, notices both ways and record-list entries.
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -289,32 +288,24 @@ TEST_F(OctPlayback, DownloadEndCodesAndTheWrittenFile) {
 // channel 3 ("channelid" 2).
 TEST_F(OctFixture, PtzCommandsBecomeRpcMethods) {
   const auto [n, stream] = ConnectLive(1, 3);
-  const std::string move = R"({"channelid":2,"panLeft":%d,"tiltUp":%d,"zoomIn":%d})";
-  const std::string fi = R"({"channelid":2,"focusFar":%d,"irisOpen":%d})";
-  auto format = [](const std::string& pattern, int a, int b, int c = 0) {
-    char text[128];
-    std::snprintf(text, sizeof text, pattern.c_str(), a, b, c);
-    return std::string(text);
-  };
-  const std::string moveStop = R"({"channelid":2})";
-  const std::string aux = R"({"channelid":2,"auxid":%d})";
-  const std::pair<std::string, std::string> rows[15][2] = {
-      {{"ptz_move_start", format(move, 0, 127, 0)}, {"ptz_move_stop", moveStop}},
-      {{"ptz_move_start", format(move, 0, -127, 0)}, {"ptz_move_stop", moveStop}},
-      {{"ptz_move_start", format(move, 127, 0, 0)}, {"ptz_move_stop", moveStop}},
-      {{"ptz_move_start", format(move, -127, 0, 0)}, {"ptz_move_stop", moveStop}},
-      {{"ptz_patrol_locate", R"({"channelid":2,"patrolid":0,"speed":0})"},
-       {"ptz_patrol_stop", R"({"channelid":2,"patrolid":0})"}},
-      {{"ptz_fi_start", format(fi, 0, 254)}, {"ptz_fi_stop", moveStop}},
-      {{"ptz_fi_start", format(fi, 0, -254)}, {"ptz_fi_stop", moveStop}},
-      {{"ptz_fi_start", format(fi, 254, 0)}, {"ptz_fi_stop", moveStop}},
-      {{"ptz_fi_start", format(fi, -254, 0)}, {"ptz_fi_stop", moveStop}},
-      {{"ptz_move_start", format(move, 0, 0, 127)}, {"ptz_move_stop", moveStop}},
-      {{"ptz_move_start", format(move, 0, 0, -127)}, {"ptz_move_stop", moveStop}},
-      {{"ptz_aux_on", format(aux, 1, 0)}, {"ptz_aux_off", format(aux, 1, 0)}},
-      {{"ptz_aux_on", format(aux, 2, 0)}, {"ptz_aux_off", format(aux, 2, 0)}},
-      {{"ptz_aux_on", format(aux, 3, 0)}, {"ptz_aux_off", format(aux, 3, 0)}},
-      {{"ptz_aux_on", format(aux, 4, 0)}, {"ptz_aux_off", format(aux, 4, 0)}},
+  // Per command: the start method and members, the stop method and members
+  // (besides "channelid").
+  const char* const rows[15][4] = {
+      {"ptz_move_start", R"("panLeft":0,"tiltUp":127,"zoomIn":0)", "ptz_move_stop", ""},
+      {"ptz_move_start", R"("panLeft":0,"tiltUp":-127,"zoomIn":0)", "ptz_move_stop", ""},
+      {"ptz_move_start", R"("panLeft":127,"tiltUp":0,"zoomIn":0)", "ptz_move_stop", ""},
+      {"ptz_move_start", R"("panLeft":-127,"tiltUp":0,"zoomIn":0)", "ptz_move_stop", ""},
+      {"ptz_patrol_locate", R"("patrolid":0,"speed":0)", "ptz_patrol_stop", R"("patrolid":0)"},
+      {"ptz_fi_start", R"("focusFar":0,"irisOpen":254)", "ptz_fi_stop", ""},
+      {"ptz_fi_start", R"("focusFar":0,"irisOpen":-254)", "ptz_fi_stop", ""},
+      {"ptz_fi_start", R"("focusFar":254,"irisOpen":0)", "ptz_fi_stop", ""},
+      {"ptz_fi_start", R"("focusFar":-254,"irisOpen":0)", "ptz_fi_stop", ""},
+      {"ptz_move_start", R"("panLeft":0,"tiltUp":0,"zoomIn":127)", "ptz_move_stop", ""},
+      {"ptz_move_start", R"("panLeft":0,"tiltUp":0,"zoomIn":-127)", "ptz_move_stop", ""},
+      {"ptz_aux_on", R"("auxid":1)", "ptz_aux_off", R"("auxid":1)"},
+      {"ptz_aux_on", R"("auxid":2)", "ptz_aux_off", R"("auxid":2)"},
+      {"ptz_aux_on", R"("auxid":3)", "ptz_aux_off", R"("auxid":3)"},
+      {"ptz_aux_on", R"("auxid":4)", "ptz_aux_off", R"("auxid":4)"},
   };
   std::vector<std::string> answers;
   for (int i = 1; i <= 30; ++i) answers.push_back("{\"sentcnt\":" + std::to_string(i) + "}");
@@ -323,10 +314,11 @@ TEST_F(OctFixture, PtzCommandsBecomeRpcMethods) {
     for (int32_t start : {1, 0}) {
       SCOPED_TRACE(std::to_string(command) + (start ? " start" : " stop"));
       EXPECT_EQ(QCSDK_SendPTZCommand(n, command, start), 1);
-      const auto& [method, param] = rows[command][start ? 0 : 1];
-      EXPECT_EQ(fake.OctConfigRequests().back().rfind(
-                    "{\"method\":\"" + method + "\",\"param\":" + param + ",\"sentcnt\":", 0),
-                0u)
+      const std::string members = rows[command][start ? 1 : 3];
+      const std::string expected = "{\"method\":\"" + std::string(rows[command][start ? 0 : 2]) +
+                                   "\",\"param\":{\"channelid\":2" +
+                                   (members.empty() ? "" : "," + members) + "},\"sentcnt\":";
+      EXPECT_EQ(fake.OctConfigRequests().back().rfind(expected, 0), 0u)
           << fake.OctConfigRequests().back();
     }
   }
