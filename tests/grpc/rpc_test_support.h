@@ -1,6 +1,5 @@
-// Helpers of the RPC tests: contexts over a scripted in-process transport,
-// a device side on the server stubs, random structures built from the
-// descriptors, and a comparison of what was sent with what came back.
+// Helpers of the RPC tests: a scripted transport, a device side on the
+// server stubs, random structures from the descriptors and their comparison.
 #pragma once
 
 #include <cjson/cJSON.h>
@@ -27,10 +26,9 @@ using JsonPtr = std::unique_ptr<cJSON, JsonDelete>;
 
 std::string PrintJson(const cJSON* json);
 
-// A transport scripted by the test: records every request text, hands out
-// queued responses one per receive call (each call first adds stepMs to
-// the elapsed counter), and fails with -2 once the counter reaches
-// budgetMs or -1 when the queue is empty. onSend may answer synchronously.
+// Records every request text and hands out queued responses, one per
+// receive call, which first adds stepMs to the elapsed counter: -2 beyond
+// budgetMs, -1 when the queue is empty. onSend may queue an answer.
 class ScriptedTransport {
  public:
   ScriptedTransport();
@@ -53,14 +51,11 @@ class ScriptedTransport {
   std::unique_ptr<GrpcContext, void (*)(GrpcContext*)> m_context;
 };
 
-// Owns random structures and everything they point to.
 class RandomBuilder {
  public:
   explicit RandomBuilder(uint32_t seed) : m_rng(seed) {}
-  // A zero-filled block of n bytes, aligned for any field.
   void* Block(std::size_t n);
-  // Fills every field of base at random: null strings and null arrays now
-  // and then, null entries in string arrays, counts 0 to 3.
+  // Null strings and arrays now and then, null entries in string arrays.
   void Fill(const grpc::ObjectDesc& desc, void* base, int depth = 0);
 
  private:
@@ -71,23 +66,18 @@ class RandomBuilder {
   std::deque<std::string> m_strings;
 };
 
-// Expects received to be what the JSON round trip makes of sent: equal
-// numbers, bools normalised to 0/1, null strings and null arrays read as
-// missing, null entries of string arrays skipped, empty arrays read as
+// What the JSON round trip makes of sent: bools as 0/1, null strings and
+// arrays missing, null entries of string arrays skipped, empty arrays as
 // count 0 with a null pointer.
 void ExpectRoundTrip(const grpc::ObjectDesc& desc, const void* sent, const void* received,
                      const std::string& path);
 
-// Expects every field to hold its type's missing-member default (-1, 0,
-// null, count 0 with null), objects being all zeros.
+// Every field at its type's missing-member default; objects all zeros.
 void ExpectDefaults(const grpc::ObjectDesc& desc, const void* base, const std::string& path);
-// Expects every byte of the structure to be 0.
 void ExpectAllZero(const grpc::ObjectDesc& desc, const void* base, const std::string& path);
 
-// The device side of one exchange, on the generated server stubs: reads
-// the request's "param" into `parsed` (when not null; strings and arrays in
-// server's arena) and answers its "sentcnt" with `error` (JSON, when not
-// empty) and `answer` written as the method's result.
+// The device side of one exchange on the server stubs: parses "param" into
+// `parsed` (when not null) and answers with `error` and `answer`.
 std::string Serve(ScriptedTransport& server, const std::string& request, void* parsed,
                   const void* answer, const std::string& error = "");
 

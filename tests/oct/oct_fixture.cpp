@@ -53,15 +53,6 @@ void OnChat(int32_t, int32_t handle, const void* data, int32_t length) {
 
 }  // namespace
 
-void OnSearch(int32_t event, const OctSearchInfo* info) {
-  SearchEvent e{event, {}, {}, {}, 0, 0, 0};
-  if (event == OCTC_SEARCH_FOUND && info) {
-    e = {event,       info->device_id, info->name, info->address, info->channel_count,
-         info->flags, info->port};
-  }
-  Record([&](Recorder& r) { r.searches.push_back(e); });
-}
-
 int Scaled(int ms) {
   return qcsdk::test::ScaledMs(ms);
 }
@@ -139,7 +130,7 @@ int32_t OctTest::ConnectOk() {
 }
 
 int32_t OctTest::OpenStream(int32_t conn) {
-  size_t before = rec.Locked([&] { return rec.states.size(); });
+  const size_t before = States();
   int32_t h = octc_stream_open(conn, 1, 0, 0, 1);
   EXPECT_GT(h, 0);
   StateEvent s = WaitState(before + 1);

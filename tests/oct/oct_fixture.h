@@ -38,11 +38,6 @@ struct DataEvent {
   int32_t handle, kind;
   std::vector<uint8_t> bytes;
 };
-struct SearchEvent {
-  int32_t event;
-  std::string device_id, name, address;
-  int32_t channel_count, flags, port;
-};
 
 // Everything the library reported, in order per kind.
 class Recorder {
@@ -50,7 +45,6 @@ class Recorder {
   std::vector<ConnEvent> conns;
   std::vector<StateEvent> states;
   std::vector<DataEvent> data;
-  std::vector<SearchEvent> searches;
   // Runs inside the connection callback (after recording), when set.
   std::function<void(const ConnEvent&)> on_conn;
 
@@ -115,6 +109,9 @@ class OctTest : public ::testing::Test {
   ConnEvent WaitConn(size_t n = 1);
   // Opens the live stream 1/0 and waits for its open result.
   int32_t OpenStream(int32_t conn);
+  size_t States() {
+    return rec.Locked([&] { return rec.states.size(); });
+  }
   // Waits for the n-th state report and returns it.
   StateEvent WaitState(size_t n);
   // Waits until the device handler's list holds n entries; its last one.
@@ -126,8 +123,5 @@ class OctTest : public ::testing::Test {
   std::unique_ptr<device::DeviceEngine> dev;
   int threads_before = 0;
 };
-
-// The recorder's search callback.
-void OnSearch(int32_t event, const OctSearchInfo* info);
 
 }  // namespace octc::test

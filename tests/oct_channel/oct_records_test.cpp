@@ -1,8 +1,6 @@
 // The tables of the OCT channel: the stream-information record built from
-// media information, frame types, playback, download and talk states, the
-// speed table and seeks, PTZ commands, notices both ways, record-list
-// entries and the synchronous RPC exchange.
-#include <cstdio>
+// media information, frame types, playback and download states, the speed
+// table and seeks, PTZ commands, notices both ways and record-list entries.
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -286,81 +284,28 @@ TEST_F(OctPlayback, DownloadEndCodesAndTheWrittenFile) {
   std::filesystem::remove(path);
 }
 
-TEST_F(OctFixture, TalkStatesAndTheAudioSent) {
-  const auto [n, stream] = ConnectLive();
-  const struct {
-    int32_t status, result, event;
-    bool removed;
-  } rows[] = {{0, 0, QCSDK_TALK_ACCEPTED, false}, {0, -7, QCSDK_TALK_ENDED, true},
-              {0, 3, QCSDK_TALK_ENDED, true},     {1, 0, QCSDK_TALK_ENDED, true},
-              {1, 5, QCSDK_TALK_ENDED, true},     {2, 0, -1, false}};
-  for (const auto& row : rows) {
-    SCOPED_TRACE(std::to_string(row.status) + "," + std::to_string(row.result));
-    ASSERT_EQ(QCSDK_StartTalk(n), 1);
-    EXPECT_EQ(QCSDK_StartTalk(n), 0);  // one talk at a time
-    EXPECT_EQ(CallsOf("octc_chat_open").back(), "octc_chat_open(1)");
-    const int32_t talk = LastSub();
-    const std::size_t before = host.Talk().size();
-    Fire([&] { cb().chatState(1, talk, row.status, row.result); });
-    ASSERT_EQ(host.Talk().size(), before + (row.event >= 0 ? 1 : 0));
-    if (row.event >= 0) {
-      EXPECT_EQ(host.Talk().back().event, row.event);
-    }
-    // A removed handle reaches nobody any more.
-    Fire([&] { cb().chatState(1, talk, 0, 0); });
-    EXPECT_EQ(host.Talk().size(), before + (row.event >= 0 ? 1 : 0) + (row.removed ? 0 : 1));
-    const std::size_t closes = CallsOf("octc_chat_close").size();
-    EXPECT_EQ(QCSDK_StopTalk(n), 1);
-    EXPECT_EQ(CallsOf("octc_chat_close").size(), closes + (row.removed ? 0 : 1));
-  }
-  // Talk audio goes out with the millisecond tick in two halves, low first.
-  ASSERT_EQ(QCSDK_StartTalk(n), 1);
-  const uint8_t pcm[8] = {};
-  const uint64_t from = os::TickCount64();
-  EXPECT_EQ(QCSDK_SendTalkData(n, pcm, 8), 1);
-  const uint64_t to = os::TickCount64();
-  unsigned long long low = 0, high = 0;
-  int32_t talk = 0;
-  ASSERT_EQ(std::sscanf(CallsOf("octc_chat_write").at(0).c_str(),
-                        "octc_chat_write(1, %d, ptr, 8, %llu, %llu)", &talk, &low, &high),
-            3);
-  EXPECT_EQ(talk, LastSub());
-  EXPECT_GE(high << 32 | low, from);
-  EXPECT_LE(high << 32 | low, to);
-  fake.SetResult("octc_chat_write", -1);
-  EXPECT_EQ(QCSDK_SendTalkData(n, pcm, 8), 0);
-}
-
 // The RPC methods of each PTZ command, started and stopped, on device
 // channel 3 ("channelid" 2).
 TEST_F(OctFixture, PtzCommandsBecomeRpcMethods) {
   const auto [n, stream] = ConnectLive(1, 3);
-  const std::string move = R"({"channelid":2,"panLeft":%d,"tiltUp":%d,"zoomIn":%d})";
-  const std::string fi = R"({"channelid":2,"focusFar":%d,"irisOpen":%d})";
-  auto format = [](const std::string& pattern, int a, int b, int c = 0) {
-    char text[128];
-    std::snprintf(text, sizeof text, pattern.c_str(), a, b, c);
-    return std::string(text);
-  };
-  const std::string moveStop = R"({"channelid":2})";
-  const std::string aux = R"({"channelid":2,"auxid":%d})";
-  const std::pair<std::string, std::string> rows[15][2] = {
-      {{"ptz_move_start", format(move, 0, 127, 0)}, {"ptz_move_stop", moveStop}},
-      {{"ptz_move_start", format(move, 0, -127, 0)}, {"ptz_move_stop", moveStop}},
-      {{"ptz_move_start", format(move, 127, 0, 0)}, {"ptz_move_stop", moveStop}},
-      {{"ptz_move_start", format(move, -127, 0, 0)}, {"ptz_move_stop", moveStop}},
-      {{"ptz_patrol_locate", R"({"channelid":2,"patrolid":0,"speed":0})"},
-       {"ptz_patrol_stop", R"({"channelid":2,"patrolid":0})"}},
-      {{"ptz_fi_start", format(fi, 0, 254)}, {"ptz_fi_stop", moveStop}},
-      {{"ptz_fi_start", format(fi, 0, -254)}, {"ptz_fi_stop", moveStop}},
-      {{"ptz_fi_start", format(fi, 254, 0)}, {"ptz_fi_stop", moveStop}},
-      {{"ptz_fi_start", format(fi, -254, 0)}, {"ptz_fi_stop", moveStop}},
-      {{"ptz_move_start", format(move, 0, 0, 127)}, {"ptz_move_stop", moveStop}},
-      {{"ptz_move_start", format(move, 0, 0, -127)}, {"ptz_move_stop", moveStop}},
-      {{"ptz_aux_on", format(aux, 1, 0)}, {"ptz_aux_off", format(aux, 1, 0)}},
-      {{"ptz_aux_on", format(aux, 2, 0)}, {"ptz_aux_off", format(aux, 2, 0)}},
-      {{"ptz_aux_on", format(aux, 3, 0)}, {"ptz_aux_off", format(aux, 3, 0)}},
-      {{"ptz_aux_on", format(aux, 4, 0)}, {"ptz_aux_off", format(aux, 4, 0)}},
+  // Per command: the start method and members, the stop method and members
+  // (besides "channelid").
+  const char* const rows[15][4] = {
+      {"ptz_move_start", R"("panLeft":0,"tiltUp":127,"zoomIn":0)", "ptz_move_stop", ""},
+      {"ptz_move_start", R"("panLeft":0,"tiltUp":-127,"zoomIn":0)", "ptz_move_stop", ""},
+      {"ptz_move_start", R"("panLeft":127,"tiltUp":0,"zoomIn":0)", "ptz_move_stop", ""},
+      {"ptz_move_start", R"("panLeft":-127,"tiltUp":0,"zoomIn":0)", "ptz_move_stop", ""},
+      {"ptz_patrol_locate", R"("patrolid":0,"speed":0)", "ptz_patrol_stop", R"("patrolid":0)"},
+      {"ptz_fi_start", R"("focusFar":0,"irisOpen":254)", "ptz_fi_stop", ""},
+      {"ptz_fi_start", R"("focusFar":0,"irisOpen":-254)", "ptz_fi_stop", ""},
+      {"ptz_fi_start", R"("focusFar":254,"irisOpen":0)", "ptz_fi_stop", ""},
+      {"ptz_fi_start", R"("focusFar":-254,"irisOpen":0)", "ptz_fi_stop", ""},
+      {"ptz_move_start", R"("panLeft":0,"tiltUp":0,"zoomIn":127)", "ptz_move_stop", ""},
+      {"ptz_move_start", R"("panLeft":0,"tiltUp":0,"zoomIn":-127)", "ptz_move_stop", ""},
+      {"ptz_aux_on", R"("auxid":1)", "ptz_aux_off", R"("auxid":1)"},
+      {"ptz_aux_on", R"("auxid":2)", "ptz_aux_off", R"("auxid":2)"},
+      {"ptz_aux_on", R"("auxid":3)", "ptz_aux_off", R"("auxid":3)"},
+      {"ptz_aux_on", R"("auxid":4)", "ptz_aux_off", R"("auxid":4)"},
   };
   std::vector<std::string> answers;
   for (int i = 1; i <= 30; ++i) answers.push_back("{\"sentcnt\":" + std::to_string(i) + "}");
@@ -369,10 +314,11 @@ TEST_F(OctFixture, PtzCommandsBecomeRpcMethods) {
     for (int32_t start : {1, 0}) {
       SCOPED_TRACE(std::to_string(command) + (start ? " start" : " stop"));
       EXPECT_EQ(QCSDK_SendPTZCommand(n, command, start), 1);
-      const auto& [method, param] = rows[command][start ? 0 : 1];
-      EXPECT_EQ(fake.OctConfigRequests().back().rfind(
-                    "{\"method\":\"" + method + "\",\"param\":" + param + ",\"sentcnt\":", 0),
-                0u)
+      const std::string members = rows[command][start ? 1 : 3];
+      const std::string expected = "{\"method\":\"" + std::string(rows[command][start ? 0 : 2]) +
+                                   "\",\"param\":{\"channelid\":2" +
+                                   (members.empty() ? "" : "," + members) + "},\"sentcnt\":";
+      EXPECT_EQ(fake.OctConfigRequests().back().rfind(expected, 0), 0u)
           << fake.OctConfigRequests().back();
     }
   }
@@ -512,69 +458,6 @@ TEST_P(OctRecordList, EntriesFromTheLibrarysList) {
 INSTANTIATE_TEST_SUITE_P(DeviceTypes, OctRecordList,
                          ::testing::Values(std::pair{5, 5u}, std::pair{2, 4u}, std::pair{4, 4u},
                                            std::pair{0, 4u}));
-
-TEST_F(OctFixture, RpcTravelsAsOneSynchronousExchange) {
-  const auto [n, stream] = ConnectLive();
-  auto channel = std::dynamic_pointer_cast<OctChannel>(FindChannel(n));
-  ASSERT_NE(channel, nullptr);
-  EXPECT_EQ(QCSDK_GRPC_Begin(n), 1);
-  EXPECT_EQ(QCSDK_GRPC_End(n), 1);
-  // The response is handed over once, to a buffer at least as long.
-  fake.SetOctConfigResponse("abcdef");
-  EXPECT_EQ(channel->SendGrpcRequest(nullptr, "xyz", 3), 3);
-  EXPECT_EQ(fake.OctConfigRequests().back(), "xyz");
-  EXPECT_THAT(CallsOf("octc_cmd_remote_config"),
-              ElementsAre("octc_cmd_remote_config(1, 0, ptr, ptr)"));
-  char buffer[6];
-  EXPECT_EQ(channel->RecvGrpcResponse(nullptr, buffer, 5, nullptr), -1);
-  EXPECT_EQ(channel->RecvGrpcResponse(nullptr, buffer, 6, nullptr), 6);
-  EXPECT_EQ(std::string(buffer, 6), "abcdef");
-  EXPECT_EQ(channel->RecvGrpcResponse(nullptr, buffer, 6, nullptr), -1);
-  // An empty answer is handed over as 0 bytes, once.
-  fake.SetOctConfigResponse("");
-  EXPECT_EQ(channel->SendGrpcRequest(nullptr, "xyz", 3), 3);
-  EXPECT_EQ(channel->RecvGrpcResponse(nullptr, buffer, 6, nullptr), 0);
-  EXPECT_EQ(channel->RecvGrpcResponse(nullptr, buffer, 6, nullptr), -1);
-  fake.SetResult("octc_cmd_remote_config", -3);
-  EXPECT_EQ(channel->SendGrpcRequest(nullptr, "xyz", 3), -1);
-  EXPECT_EQ(channel->RecvGrpcResponse(nullptr, buffer, 6, nullptr), -1);
-  EXPECT_EQ(fake.CountCalls("octc_cmd_free_remote_config_result"), 2);
-}
-
-TEST_F(OctFixture, RemoteRecordingWritesTheCurrentSettingsBack) {
-  const auto [n, stream] = ConnectLive(1, 2);
-  fake.QueueOctConfigResponses(
-      {R"({"sentcnt":1,"result":{"record_params":[{"channelid":7,"brecording":true,)"
-       R"("normal_record":true,"time_record":false,"disconnect_record":true,"packettimelen":30,)"
-       R"("task":{"maxTime":2,"time":[{"week":"mon","begin_hour":1,"begin_min":2,)"
-       R"("end_hour":3,"end_min":4}]}}]}})",
-       R"({"sentcnt":2})"});
-  EXPECT_EQ(QCSDK_RemoteRecording(n, 0), 1);
-  const auto requests = fake.OctConfigRequests();
-  ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(requests[0].rfind(R"({"method":"record_get","param":{"channelid":1},)", 0), 0u)
-      << requests[0];
-  EXPECT_EQ(
-      requests[1].rfind(R"({"method":"record_set","param":{"record_params":[{"channelid":7,)"
-                        R"("normal_record":true,"time_record":false,"disconnect_record":true,)"
-                        R"("packettimelen":30,"task":{"time":[{"week":"mon","begin_hour":1,)"
-                        R"("begin_min":2,"end_hour":3,"end_min":4}]}}]},)",
-                        0),
-      0u)
-      << requests[1];
-  // A device error on the write is a failure; one on the read still leads
-  // to the write, of zeros.
-  fake.QueueOctConfigResponses({R"({"sentcnt":3,"result":{"record_params":[{"channelid":0}]}})",
-                                R"({"sentcnt":4,"error":{"errorcode":5}})"});
-  EXPECT_EQ(QCSDK_RemoteRecording(n, 1), 0);
-  fake.QueueOctConfigResponses({R"({"sentcnt":5,"error":{"errorcode":5}})", R"({"sentcnt":6})"});
-  EXPECT_EQ(QCSDK_RemoteRecording(n, 1), 1);
-  EXPECT_NE(fake.OctConfigRequests().back().find(
-                R"("record_params":[{"channelid":0,"normal_record":false,)"),
-            std::string::npos);
-  fake.SetResult("octc_cmd_remote_config", -1);
-  EXPECT_EQ(QCSDK_RemoteRecording(n, 1), 0);
-}
 
 }  // namespace
 }  // namespace qcsdk::test
