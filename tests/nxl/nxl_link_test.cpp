@@ -501,6 +501,12 @@ TEST_F(NxlLinkTest, ReleaseStopsEveryThreadAndEveryCallback) {
                    0, 9, [](QVC_SearchResult) {}, 2));
   ASSERT_EQ(1, QVC_StartBroadcastServer(
                    0, 9, [](int32_t, const uint8_t*, int32_t, uint32_t, int32_t) {}));
+  // An OKIP message of another size is refused; an id is taken once while
+  // its answers are awaited.
+  const std::vector<uint8_t> find(744, 0);
+  EXPECT_EQ(0, QVC_BroadcastOnce(1, find.data(), 743, 60000));
+  ASSERT_EQ(1, QVC_BroadcastOnce(1, find.data(), 744, 60000));
+  EXPECT_EQ(0, QVC_BroadcastOnce(1, find.data(), 744, 60000));
   for (int32_t link = 1; link <= 4; ++link) ASSERT_EQ(1, ConnectTo(link, device.port()));
   for (int32_t link = 1; link <= 4; ++link) ASSERT_TRUE(WaitResult(link));
   // The device streams to every client while the library is released, and
