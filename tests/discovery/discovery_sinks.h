@@ -34,11 +34,6 @@ class RecordSink {
     return m_cv.wait_for(guard, std::chrono::milliseconds(ScaledMs(timeoutMs)),
                          [&] { return m_ends >= count; });
   }
-  void Clear() {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    m_records.clear();
-    m_ends = 0;
-  }
   // Runs on the reporting thread after the report was recorded.
   void OnReport(std::function<void(const Record*)> fn) {
     std::lock_guard<std::mutex> guard(m_mutex);

@@ -10,7 +10,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <string>
 #include <thread>
 
@@ -23,7 +22,6 @@
 #include "support/media_probe.h"
 #include "support/pattern_encoder.h"
 #include "vdevice/device_host.h"
-#include "vdevice/media_clip.h"
 
 namespace qcsdk::test {
 namespace {
@@ -226,87 +224,27 @@ TEST_F(NxlE2eTest, RecordingsListedPlayedAndDownloaded) {
   }
 }
 
-TEST_F(NxlE2eTest, EveryHeaderFormAndAMediaFileGiveTheirStream) {
-  // The device type and recording kind the SDK reads from each form.
-  const struct {
-    std::string device;
-    int32_t type, kind, width;
-  } rows[] = {{"header=short:4", 1, 1, 160},
-              {"header=short:5", 2, 2, 160},
-              {"header=short:6", 1, 3, 160},
-              {"header=short:7", 1, 3, 160},
-              {"header=short:9", 1, 1, 160},
-              {"header=short:10", 1, 4, 160},
-              {"header=short:16", 3, 2, 160},
-              {"header=short:17", 3, 2, 160},
-              {"header=ext:5", 4, 2, 160},
-              {"header=ext:16", 4, 2, 160},
-              {"file=" + (dir / "clip.h264").string(), 2, 2, 208}};
-  // An elementary H.264 stream of another size for the last row.
-  std::ofstream clip(dir / "clip.h264", std::ios::binary);
-  for (const auto& f :
-       vdevice::TestPatternClip(vdevice::VideoCodec::kH264, 208, 112, 25, 50, 25)->frames)
-    clip.write(reinterpret_cast<const char*>(f.data.data()),
-               static_cast<std::streamsize>(f.data.size()));
-  clip.close();
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.device);
-    const int32_t n = Connect(Device("width=160,height=128," + row.device));
-    ASSERT_TRUE(Wait([&] { return FindChannel(n) && FindChannel(n)->Status() == QCLS_Connected; }));
-    int32_t type = 0;
-    StreamInfo info{};
-    ASSERT_EQ(QCSDK_GetDeviceInfo(n, &type), 1);
-    ASSERT_EQ(QCSDK_GetStreamInfo(n, &info), 1);
-    EXPECT_EQ(type, row.type);
-    EXPECT_EQ(info.recordingKind, row.kind);
-    EXPECT_EQ(info.width, row.width);
-    EXPECT_TRUE(
-        Wait([&] { return QCSDK_GetStreamInfo(n, &info) == 1 && info.framesReceived > 5; }));
-    EXPECT_EQ(QCSDK_Disconnect(n), 1);
-    EXPECT_TRUE(Wait([&] { return FindChannel(n) == nullptr; }));
-  }
-  std::string error;
-  vdevice::DeviceSpec missing;
-  missing.media_file = (dir / "none.h264").string();
-  EXPECT_LT(devices.Add(missing, &error), 0);
-  EXPECT_FALSE(error.empty());
-}
-
 TEST_F(NxlE2eTest, RpcAgainstTheDevicesStore) {
   const int32_t n = Connect(Device("live=off"));
   ASSERT_TRUE(WaitEvent(QCSDK_EVENT_CONNECTED));
   ASSERT_EQ(QCSDK_GRPC_Begin(n), 1);
   GrpcContext* context = FindChannel(n)->Grpc();
-  // A set of every member, then one of a few: the others are kept.
-  qvbu_dev_set_info_param set{1, "cam-17", "loading bay", "sunday", 3, "fr"};
+  // A set of some members reaches the device's store and comes back; an
+  // account is added once, refused the second time with the device's text.
+  qvbu_dev_set_info_param set{};
+  set.name = "gate";
+  set.rebootHour = 5;
   int32_t placeholder = -1;
   ASSERT_EQ(QCSDK_GRPC_dev_set_info(n, &set, &placeholder), 1);
   EXPECT_EQ(placeholder, 0);
-  qvbu_dev_set_info_param rename{};
-  rename.name = "gate";
-  rename.rebootHour = 5;
-  ASSERT_EQ(QCSDK_GRPC_dev_set_info(n, &rename, &placeholder), 1);
   qvbu_dev_get_info_result info{};
   ASSERT_EQ(QCSDK_GRPC_dev_get_info(n, nullptr, &info), 1);
-  EXPECT_EQ(info.bDiscoverable, 0);
   EXPECT_EQ(info.rebootHour, 5);
   EXPECT_STREQ(info.name, "gate");
-  EXPECT_STREQ(info.hostname, "cam-17");
-  EXPECT_STREQ(info.rebootDay, "sunday");
-  EXPECT_STREQ(info.syslanguage, "fr");
-  // A list of objects: an account added once, refused the second time.
   qvbu_account_add_user_param add{"viewer", "look", "operator", "night shift"};
   ASSERT_EQ(QCSDK_GRPC_account_add_user(n, &add, &placeholder), 1);
   EXPECT_EQ(QCSDK_GRPC_account_add_user(n, &add, &placeholder), 0);
   EXPECT_STREQ(context->errmsg, "User exists");
-  qvbu_account_get_users_result users{};
-  ASSERT_EQ(QCSDK_GRPC_account_get_users(n, nullptr, &users), 1);
-  ASSERT_EQ(users.users_count, 2);
-  std::map<std::string, std::string> levels;
-  for (int32_t i = 0; i < users.users_count; ++i)
-    levels[users.users[i].name] = users.users[i].level;
-  EXPECT_EQ(levels,
-            (std::map<std::string, std::string>{{"admin", "admin"}, {"viewer", "operator"}}));
   // Requests signed for another password or user are refused; an account
   // added over RPC signs from then on.
   const struct {
