@@ -84,6 +84,14 @@ std::shared_ptr<Link> Library::Find(int32_t conn) {
   return it == m_links.end() ? nullptr : it->second;
 }
 
+void Library::Ended(int32_t conn, const Link* link) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  auto it = m_links.find(conn);
+  if (it == m_links.end() || it->second.get() != link) return;
+  m_retired.push_back(std::move(it->second));
+  m_links.erase(it);
+}
+
 int32_t Library::Close(int32_t conn) {
   std::shared_ptr<Link> link;
   std::vector<std::shared_ptr<Link>> reaped;

@@ -26,6 +26,10 @@ class Library {
   int32_t Connect(LinkParams params);
   std::shared_ptr<Link> Find(int32_t conn);
   int32_t Close(int32_t conn);
+  // A link that ended by itself (refused, lost or closed by the device) and
+  // has delivered its last report: nobody closes such a handle, so it is
+  // given up here and joined by the next connect, close or release.
+  void Ended(int32_t conn, const Link* link);
 
   int32_t StartSearch(uint16_t local_port, uint16_t remote_port, OctSearchCallback cb);
   int32_t Search(int32_t timeout_ms);

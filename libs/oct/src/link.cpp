@@ -4,6 +4,7 @@
 
 #include "auth.h"
 #include "directory_client.h"
+#include "library.h"
 #include "netio/socket.h"
 
 namespace octc {
@@ -98,13 +99,21 @@ void Link::DispatcherMain() {
     {
       std::unique_lock<std::mutex> lock(m_queueLock);
       m_queueCv.wait(lock, [&] { return m_closing.load() || !m_queue.empty() || m_readerDone; });
-      if (m_closing || m_queue.empty()) return;
+      if (m_closing) return;
+      if (m_queue.empty()) break;
       job = std::move(m_queue.front());
       m_queue.pop_front();
       m_queueCv.notify_all();
     }
     job();
   }
+  // The reader ended by itself and every report is out: the socket closes
+  // now, and the library forgets the link.
+  {
+    std::lock_guard<std::mutex> lock(m_connLock);
+    m_conn.reset();
+  }
+  Library::Instance().Ended(m_id, this);
 }
 
 int32_t Link::ResolveTarget(std::string* host, uint16_t* port) {
