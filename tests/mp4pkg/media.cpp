@@ -60,6 +60,26 @@ std::vector<uint8_t> WithAdts(const std::vector<uint8_t>& raw, int sample_rate, 
   return out;
 }
 
+const std::vector<EncodedPacket>& H264() {
+  static const auto frames = Video(PatternCodec::kH264, kWidth, kHeight, 150, 25);
+  return frames;
+}
+
+const std::vector<EncodedPacket>& H265() {
+  static const auto frames = Video(PatternCodec::kH265, kWidth, kHeight, 40, 20);
+  return frames;
+}
+
+QP_Handle Open(const std::string& file, const char* index, bool audio, int32_t format, float fps) {
+  QP_VideoDesc desc{kWidth, kHeight, fps, {0, 0, 0, 0}};
+  return QP_OpenPackage(&desc, 1, audio ? 1 : 0, file.c_str(), index, format, 0);
+}
+
+int32_t Put(QP_Handle h, int32_t kind, const std::vector<uint8_t>& data, int64_t timestamp) {
+  QP_Frame frame{kind, data.data(), static_cast<int32_t>(data.size()), 0, timestamp, 0};
+  return QP_PackageOneFrame(h, &frame);
+}
+
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "qp_test_XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
