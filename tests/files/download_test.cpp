@@ -128,32 +128,5 @@ TEST_F(DownloadTest, ChunksBecomeFramesWithTheirKindsAndStamps) {
   EXPECT_EQ(host.Downloads().back().code, 2);
 }
 
-TEST_F(DownloadTest, HostileChunksStopTheWalkAndARefusedPackageStillCounts) {
-  for (bool refused : {false, true}) {
-    fake.SetResult("QP_OpenPackage", refused ? 0 : 1);
-    fake.ClearCalls();
-    ASSERT_EQ(QCSDK_DownloadRemoteFile(0, 0, Path("h.mp4").c_str()), 1);
-    ch->OnDownloadData(0, FileHeader(0, 0, 10).data(), 96, 0);
-    auto block = Chunks(2, false);
-    if (!refused) {
-      block[5 + 116] = 0xFF;  // the second chunk claims a payload past the block
-      block[6 + 116] = 0xFF;
-      block[7 + 116] = 0x7F;
-    }
-    const size_t reports = host.Downloads().size();
-    ch->OnDownloadData(0, block.data(), static_cast<int32_t>(block.size()), 0);
-    uint8_t zero[16] = {'Q', 'V', 'S'};  // payload length 0
-    ch->OnDownloadData(0, zero, 16, 0);
-    uint8_t junk[40] = {'X'};
-    ch->OnDownloadData(0, junk, 40, 0);
-    ch->OnDownloadData(0, nullptr, 100, 0);
-    ch->OnDownloadData(0, junk, -5, 0);
-    EXPECT_EQ(fake.CountCalls("QP_PackageOneFrame"), refused ? 0 : 1);
-    ASSERT_GT(host.Downloads().size(), reports);
-    EXPECT_EQ(host.Downloads()[reports].progress, refused ? 2000 : 1000);
-    ASSERT_EQ(QCSDK_DownloadRemoteFile(0, -1, nullptr), 1);
-  }
-}
-
 }  // namespace
 }  // namespace qcsdk::test

@@ -1,7 +1,4 @@
 // Frames, decoder control, stream description and talk reports.
-#include <cstddef>
-#include <cstring>
-
 #include "qcsdk/facade/registry.h"
 #include "support/channel_fixture.h"
 
@@ -103,34 +100,6 @@ TEST_F(StreamPathTest, FrameTypes) {
   }
 }
 
-TEST_F(StreamPathTest, DecoderSwitch) {
-  EXPECT_EQ(QCSDK_EnableDecoder(0, 1), 0);  // no record yet
-  EXPECT_EQ(fake.CountCalls("QVSP_OpenStream"), 0);
-  ch->OnFrame(0, frame, 4);  // a key frame before the first record opens no gate
-  Info(1);
-  fake.SetResult("QVSP_OpenStream", 0);
-  EXPECT_EQ(QCSDK_EnableDecoder(0, 1), 0);  // the player refuses
-  fake.SetResult("QVSP_OpenStream", 1);
-  ASSERT_EQ(QCSDK_EnableDecoder(0, 1), 1);
-  EXPECT_EQ(QCSDK_EnableDecoder(0, 1), 1);  // no second stream, no second key-frame request
-  EXPECT_EQ(fake.CountCalls("QVSP_OpenStream"), 2);
-  EXPECT_EQ(fake.Calls().back(), "QVSP_OpenStream(1, ptr, 96)");
-  const auto calls = ch->Calls();
-  EXPECT_EQ(std::count(calls.begin(), calls.end(), "InsertKeyFrame"), 2);
-  ch->OnFrame(1, frame, 4);
-  EXPECT_EQ(Writes(), 0);
-  ch->OnFrame(0, frame, 4);
-  EXPECT_EQ(Writes(), 1);
-  // A later record keeps the gate open; off closes the stream.
-  Info(2);
-  ch->OnFrame(1, frame, 4);
-  EXPECT_EQ(Writes(), 2);
-  ASSERT_EQ(QCSDK_EnableDecoder(0, 0), 1);
-  ch->OnFrame(1, frame, 4);
-  EXPECT_EQ(Writes(), 2);
-  EXPECT_EQ(fake.CountCalls("QVSP_CloseStream"), 1);
-}
-
 // Each preview call with the player's answer to it.
 TEST_F(StreamPathTest, PreviewsReportThePlayersAnswer) {
   QCSDK_Rect rect{0, 0, 640, 480};
@@ -209,25 +178,6 @@ TEST_F(StreamPathTest, TalkReports) {
       ASSERT_EQ(QCSDK_StopTalk(0), 1);
     }
   }
-}
-
-TEST_F(StreamPathTest, DecodedPicturesReachTheHost) {
-  ASSERT_EQ(QCSDK_InitSDK(0, nullptr), 1);
-  QVSP_PictureCallback picture = fake.picture();
-  Info(1);
-  ASSERT_EQ(QCSDK_EnableDecoder(0, 1), 1);
-  fake.SetBitmapSize(640, 360);
-  const uint8_t planes[3] = {1, 2, 3};
-  FakeLibraries::RunOnLibraryThread([&] {
-    picture(ch->PlayerHandle(), &planes[0], &planes[1], &planes[2], 64, 32);
-    picture(9999, planes, planes, planes, 1, 1);
-  });
-  const auto decoded = host.Decoded();
-  ASSERT_EQ(decoded.size(), 1u);
-  const DecodedFrame expected{640, 360, &planes[0], &planes[1], &planes[2], 64, 32, 32};
-  const size_t fields = offsetof(DecodedFrame, vStride) + sizeof expected.vStride;
-  EXPECT_EQ(std::memcmp(&decoded[0], &expected, fields), 0);
-  QCSDK_ReleaseSDK();
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Host calls from inside callbacks, and where and when channels die.
+// A release while a report is in flight, and reports with no host callbacks.
 #include <atomic>
 #include <thread>
 
@@ -10,37 +10,6 @@ namespace qcsdk::test {
 namespace {
 
 using ThreadingTest = ChannelFixture;
-
-TEST_F(ThreadingTest, CallsFromCallbacksAndTheThreadThatDropsTheLastReference) {
-  std::atomic<int32_t> reconnected{-2};
-  host.onEvent = [&](const HostEvent& e) {
-    if (e.code == QCSDK_EVENT_CONNECTED) {
-      EXPECT_EQ(QCSDK_GetStreamInfo(e.channel, nullptr), 0);
-      EXPECT_EQ(QCSDK_Disconnect(e.channel), 1);  // raises event 7 inside this call
-    } else if (e.code == QCSDK_EVENT_DISCONNECTED && e.channel == 0) {
-      // The number is still ours until this event returns.
-      reconnected = QCSDK_Connect("127.0.0.1", 1, 1, "u", "p", 0, nullptr);
-    }
-  };
-  auto ch = Open();
-  const int before = TestChannel::destroyed.load();
-  std::thread::id libraryThread;
-  FakeLibraries::RunOnLibraryThread([&] {
-    libraryThread = std::this_thread::get_id();
-    Describe(*ch);
-    ch.reset();
-    EXPECT_EQ(TestChannel::destroyed.load(), before + 1);
-  });
-  EXPECT_EQ(TestChannel::destroyedOn.load(), libraryThread);
-  EXPECT_EQ(reconnected.load(), 1);
-  EXPECT_FALSE(FindChannel(0));
-  EXPECT_TRUE(FindChannel(1));
-  // A host call in progress keeps a channel alive past its event.
-  host.onEvent = [&](const HostEvent&) { EXPECT_EQ(TestChannel::destroyed.load(), before + 1); };
-  EXPECT_EQ(QCSDK_Disconnect(1), 1);
-  EXPECT_EQ(TestChannel::destroyed.load(), before + 2);
-  EXPECT_EQ(TestChannel::destroyedOn.load(), std::this_thread::get_id());
-}
 
 TEST_F(ThreadingTest, ReleaseWhileACallbackIsInFlight) {
   auto ch = Open();
