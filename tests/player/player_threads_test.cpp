@@ -1,6 +1,7 @@
 // Decoding threads stopped from inside their own callback: a player's
 // stream closed, reopened or released, and the whole library released.
 #include <future>
+#include <thread>
 
 #include "player_fixture.h"
 
@@ -58,6 +59,11 @@ TEST_F(PlayerThreads, ACallbackMayCloseReopenOrReleaseItsPlayerOrTheLibrary) {
   EXPECT_EQ(threadsAfterRelease.get_future().get(), 1);
   const size_t reported = m_log.Count(players[2]);
   EXPECT_EQ(QVSP_CreatePlayer(), -1) << "released";
+  // That thread ends once its callback returns; the next start joins it.
+  const auto deadline = std::chrono::steady_clock::now() + Timeout(10);
+  while (DecoderThreads() != 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::yield();
+  }
   ASSERT_EQ(QVSP_InitSDK(), 1);
   m_log.SetHook(nullptr);
   EXPECT_EQ(m_log.Count(players[2]), reported) << "no picture after the release returned";
