@@ -18,27 +18,17 @@ const bool g_quietLibav = [] {
   return true;
 }();
 
-}  // namespace
-
-std::vector<EncodedPacket> Video(PatternCodec codec, int width, int height, int count, int gop) {
+std::vector<EncodedPacket> Encoded(PatternCodec codec, int frames, int gop) {
   if (!qcsdk::test::PatternEncoderAvailable(codec)) return {};
-  qcsdk::test::PatternOptions options;
-  options.codec = codec;
-  options.width = width;
-  options.height = height;
-  options.frames = count;
-  options.gop = gop;
-  return qcsdk::test::EncodePattern(options);
+  return qcsdk::test::EncodePattern({.codec = codec,
+                                     .width = kWidth,
+                                     .height = kHeight,
+                                     .frames = frames,
+                                     .gop = gop,
+                                     .flat = {}});
 }
 
-std::vector<std::vector<uint8_t>> Audio(ToneCodec codec, int rate, int channels, int count) {
-  qcsdk::test::ToneOptions options;
-  options.codec = codec;
-  options.sampleRate = rate;
-  options.channels = channels;
-  options.packets = count;
-  return qcsdk::test::EncodeTone(options);
-}
+}  // namespace
 
 std::vector<uint8_t> WithAdts(const std::vector<uint8_t>& raw, int sample_rate, int channels) {
   static constexpr int kRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
@@ -61,12 +51,12 @@ std::vector<uint8_t> WithAdts(const std::vector<uint8_t>& raw, int sample_rate, 
 }
 
 const std::vector<EncodedPacket>& H264() {
-  static const auto frames = Video(PatternCodec::kH264, kWidth, kHeight, 150, 25);
+  static const auto frames = Encoded(PatternCodec::kH264, 150, 25);
   return frames;
 }
 
 const std::vector<EncodedPacket>& H265() {
-  static const auto frames = Video(PatternCodec::kH265, kWidth, kHeight, 40, 20);
+  static const auto frames = Encoded(PatternCodec::kH265, 40, 20);
   return frames;
 }
 

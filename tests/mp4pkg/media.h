@@ -22,11 +22,11 @@ using qcsdk::test::ToneCodec;
 constexpr int kWidth = 320;
 constexpr int kHeight = 240;
 
-// `count` frames of the moving pattern at 25 frames a second, a key frame
-// every `gop` frames; empty when the encoder is missing.
-std::vector<EncodedPacket> Video(PatternCodec codec, int width, int height, int count, int gop);
 // `count` encoded packets of a tone (G.711: 160 samples each; AAC: 1024).
-std::vector<std::vector<uint8_t>> Audio(ToneCodec codec, int rate, int channels, int count);
+inline std::vector<std::vector<uint8_t>> Audio(ToneCodec codec, int rate, int channels, int count) {
+  return qcsdk::test::EncodeTone(
+      {.codec = codec, .sampleRate = rate, .channels = channels, .packets = count});
+}
 // The frame behind a 7-byte ADTS header (AAC LC).
 std::vector<uint8_t> WithAdts(const std::vector<uint8_t>& raw, int sample_rate, int channels);
 

@@ -135,10 +135,9 @@ TEST(RobustnessTest, HostileFramesNeverCrashAndValidOnesStillCount) {
     }
     hostile.push_back(std::move(f));
   }
-  const auto h265 = Video(PatternCodec::kH265, kWidth, kHeight, 30, 10);
   int n = 0;
   for (int32_t format : {0, QP_VIDEO_H264 | QP_AUDIO_AAC, QP_VIDEO_H265 | QP_AUDIO_ALAW}) {
-    const auto& real = (format & QP_VIDEO_H265) != 0 && !h265.empty() ? h265 : H264();
+    const auto& real = (format & QP_VIDEO_H265) != 0 && !H265().empty() ? H265() : H264();
     const std::string file = dir.File("hostile" + std::to_string(n++) + ".mp4");
     QP_Handle h = Open(file, (file + ".qdx").c_str(), true, format);
     ASSERT_NE(h, nullptr);
