@@ -283,14 +283,12 @@ const platform::OctApi kOct{
 
 }  // namespace
 
-FakeLibraries::FakeLibraries(Scope scope) {
+FakeLibraries::FakeLibraries() {
   g_current.store(this);
   platform::BindNxl(&kNxl);
   platform::BindOct(&kOct);
-  if (scope == Scope::kAll) {
-    platform::BindPlayer(&kPlayer);
-    platform::BindMp4Pkg(&kMp4);
-  }
+  platform::BindPlayer(&kPlayer);
+  platform::BindMp4Pkg(&kMp4);
 }
 
 FakeLibraries::~FakeLibraries() {
