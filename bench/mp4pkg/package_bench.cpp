@@ -9,7 +9,12 @@
 namespace {
 
 const std::vector<qp_test::EncodedPacket>& Frames() {
-  static const auto frames = qp_test::Video(qp_test::PatternCodec::kH264, 1280, 720, 250, 50);
+  static const auto frames = qcsdk::test::EncodePattern({.codec = qp_test::PatternCodec::kH264,
+                                                         .width = 1280,
+                                                         .height = 720,
+                                                         .frames = 250,
+                                                         .gop = 50,
+                                                         .flat = {}});
   return frames;
 }
 

@@ -80,8 +80,7 @@ TEST_F(DownloadTest, FileHeaderSwitchesToMp4WithTheHeadersFormat) {
       const std::string name = Path("conv.mp4");
       ASSERT_EQ(QCSDK_DownloadRemoteFile(0, 0, name.c_str()), 1);
       ASSERT_TRUE(std::filesystem::exists(name));
-      StreamInfoRecord header = Record(3, audio % 2, audio);
-      std::memcpy(header.data() + info::kFileTag, "QFH", 3);
+      StreamInfoRecord header = FileHeader(audio % 2, audio);
       StoreLe16(header.data() + info::kVideoCodec, video);
       StoreLe16(header.data() + info::kRateDen, video == 1 ? 0 : 2);
       ch->OnDownloadData(0, header.data(), 96, 5000);
@@ -98,10 +97,7 @@ TEST_F(DownloadTest, FileHeaderSwitchesToMp4WithTheHeadersFormat) {
 
 TEST_F(DownloadTest, ChunksBecomeFramesWithTheirKindsAndStamps) {
   ASSERT_EQ(QCSDK_DownloadRemoteFile(0, 0, Path("conv.mp4").c_str()), 1);
-  StreamInfoRecord header = Record(3, 1, 3);
-  std::memcpy(header.data() + info::kFileTag, "QFH", 3);
-  StoreLe32(header.data() + info::kTotalFrames, 200);
-  ch->OnDownloadData(0, header.data(), 96, 5000);
+  ch->OnDownloadData(0, FileHeader(1, 3, 200).data(), 96, 5000);
   // 100 video chunks in blocks; a chunk cut at the end of a block is dropped.
   for (int i = 0; i < 10; ++i) {
     auto block = Chunks(10, true);
@@ -130,40 +126,6 @@ TEST_F(DownloadTest, ChunksBecomeFramesWithTheirKindsAndStamps) {
   ch->OnDownloadData(2, nullptr, 0, 0);
   EXPECT_EQ(fake.CountCalls("QP_ClosePackage"), 1);
   EXPECT_EQ(host.Downloads().back().code, 2);
-}
-
-TEST_F(DownloadTest, HostileChunksStopTheWalk) {
-  ASSERT_EQ(QCSDK_DownloadRemoteFile(0, 0, Path("h.mp4").c_str()), 1);
-  StreamInfoRecord header = Record(3);
-  std::memcpy(header.data() + info::kFileTag, "QFH", 3);
-  StoreLe32(header.data() + info::kTotalFrames, 10);
-  ch->OnDownloadData(0, header.data(), 96, 0);
-  auto block = Chunks(2, false);
-  block[5 + 116] = 0xFF;  // second chunk claims a payload past the block
-  block[6 + 116] = 0xFF;
-  block[7 + 116] = 0x7F;
-  ch->OnDownloadData(0, block.data(), static_cast<int32_t>(block.size()), 0);
-  uint8_t zero[16] = {'Q', 'V', 'S'};  // payload length 0
-  ch->OnDownloadData(0, zero, 16, 0);
-  uint8_t junk[40] = {'X'};
-  ch->OnDownloadData(0, junk, 40, 0);
-  ch->OnDownloadData(0, nullptr, 100, 0);
-  ch->OnDownloadData(0, junk, -5, 0);
-  EXPECT_EQ(fake.CountCalls("QP_PackageOneFrame"), 1);
-  EXPECT_EQ(host.Downloads().front().progress, 1000);
-}
-
-TEST_F(DownloadTest, RefusedPackageStillCountsFrames) {
-  fake.SetResult("QP_OpenPackage", 0);
-  ASSERT_EQ(QCSDK_DownloadRemoteFile(0, 0, Path("r.mp4").c_str()), 1);
-  StreamInfoRecord header = Record(3);
-  std::memcpy(header.data() + info::kFileTag, "QFH", 3);
-  StoreLe32(header.data() + info::kTotalFrames, 4);
-  ch->OnDownloadData(0, header.data(), 96, 0);
-  auto block = Chunks(2, true);
-  ch->OnDownloadData(0, block.data(), static_cast<int32_t>(block.size()), 0);
-  EXPECT_EQ(fake.CountCalls("QP_PackageOneFrame"), 0);
-  EXPECT_EQ(host.Downloads().back().progress, 5000);
 }
 
 }  // namespace

@@ -2,28 +2,21 @@
 // directory for the files a test writes.
 #pragma once
 
-#include <gtest/gtest.h>
-#include <qcsdk/qcsdk.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
-#include "qcsdk/facade/bytes.h"
-#include "support/fake_libraries.h"
-#include "support/host_recorder.h"
-#include "support/test_channel.h"
+#include "support/channel_fixture.h"
 
 namespace qcsdk::test {
 
-class FilesFixture : public ::testing::Test {
+class FilesFixture : public ChannelFixture {
  protected:
-  FakeLibraries fake;
-  TestChannelFactory factory;
-  HostRecorder host;
   std::shared_ptr<TestChannel> ch;
   std::filesystem::path dir;
 
@@ -32,9 +25,7 @@ class FilesFixture : public ::testing::Test {
           ("qcsdk_files_" + std::to_string(::getpid()) + "_" +
            ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(dir);
-    ASSERT_EQ(QCSDK_Connect("127.0.0.1", 1, 1, "u", "p", 0, nullptr), 0);
-    ch = FindTestChannel(0);
-    ch->OnLinkEvent(0, nullptr);
+    ch = Open();
   }
   void TearDown() override {
     ch.reset();
@@ -42,20 +33,21 @@ class FilesFixture : public ::testing::Test {
     std::filesystem::remove_all(dir);
   }
 
-  // A stream record: H.264 by default, with the given recording kind.
+  // An H.264 stream record of the given recording kind; its first 32 bytes
+  // are a pattern that recordings copy.
   static StreamInfoRecord Record(uint16_t kind, uint16_t audioPresent = 0,
                                  uint16_t audioCodec = 0) {
-    StreamInfoRecord r{};
+    StreamInfoRecord r = MakeInfo(
+        {.deviceType = 2, .audioPresent = audioPresent, .audioCodec = audioCodec, .kind = kind});
     for (int i = 0; i < 32; ++i) r[i] = static_cast<uint8_t>(0xA0 + i);
-    StoreLe16(r.data() + info::kDeviceType, 2);
-    StoreLe16(r.data() + info::kVideoCodec, 1);
-    StoreLe16(r.data() + info::kAudioPresent, audioPresent);
-    StoreLe16(r.data() + info::kWidth, 704);
-    StoreLe16(r.data() + info::kHeight, 576);
-    StoreLe16(r.data() + info::kRateNum, 25);
-    StoreLe16(r.data() + info::kRateDen, 1);
-    StoreLe16(r.data() + info::kAudioCodec, audioCodec);
-    StoreLe16(r.data() + info::kRecordKind, kind);
+    return r;
+  }
+  // The same as the header of a device file of `frames` frames.
+  static StreamInfoRecord FileHeader(uint16_t audioPresent = 0, uint16_t audioCodec = 0,
+                                     uint32_t frames = 0) {
+    StreamInfoRecord r = Record(3, audioPresent, audioCodec);
+    std::memcpy(r.data() + info::kFileTag, "QFH", 3);
+    StoreLe32(r.data() + info::kTotalFrames, frames);
     return r;
   }
   void Describe(const StreamInfoRecord& r) { ch->OnStreamInfo(r.data()); }

@@ -21,8 +21,10 @@ DecodedFrame Frame(int w, int h, const std::vector<uint8_t>& y, const std::vecto
   return DecodedFrame{w, h, y.data(), u.data(), v.data(), ys, cs, cs};
 }
 
-TEST(SnapshotConversionTest, BlackWhiteAndClamping) {
-  // Y, U, V and the blue, green, red the conversion gives (clamped).
+// Black, white and clamped colours of flat pictures, then a 3 x 4 picture
+// with padded strides: luma per pixel, chroma per 2 x 2 block, rows stored
+// bottom-up.
+TEST(SnapshotConversionTest, ColoursClampingRowsAndSharedChroma) {
   const struct {
     uint8_t y, u, v, b, g, r;
   } rows[] = {{16, 128, 128, 0, 0, 0},
@@ -34,17 +36,11 @@ TEST(SnapshotConversionTest, BlackWhiteAndClamping) {
     std::vector<uint8_t> py(4, c.y), pu(1, c.u), pv(1, c.v), out(16);
     ConvertToBgra(Frame(2, 2, py, pu, pv, 2, 1), out.data());
     for (int px = 0; px < 4; ++px) {
-      EXPECT_EQ(out[px * 4 + 0], c.b) << int(c.y) << "/" << int(c.u) << "/" << int(c.v);
-      EXPECT_EQ(out[px * 4 + 1], c.g) << int(c.y) << "/" << int(c.u) << "/" << int(c.v);
-      EXPECT_EQ(out[px * 4 + 2], c.r) << int(c.y) << "/" << int(c.u) << "/" << int(c.v);
-      EXPECT_EQ(out[px * 4 + 3], 255);
+      EXPECT_EQ(std::vector<uint8_t>(&out[px * 4], &out[px * 4 + 4]),
+                (std::vector<uint8_t>{c.b, c.g, c.r, 255}))
+          << int(c.y) << "/" << int(c.u) << "/" << int(c.v);
     }
   }
-}
-
-TEST(SnapshotConversionTest, BottomUpRowsSharedChromaAndOddWidth) {
-  // 3 x 4 picture with padded strides: luma varies per pixel, chroma per
-  // 2 x 2 block.
   const int w = 3, h = 4, ys = 5, cs = 4;
   std::vector<uint8_t> py(ys * h, 0);
   for (int r = 0; r < h; ++r) {
@@ -57,11 +53,9 @@ TEST(SnapshotConversionTest, BottomUpRowsSharedChromaAndOddWidth) {
   for (int r = 0; r < h; ++r) {
     for (int x = 0; x < w; ++x) {
       const auto bgr = Expected(py[r * ys + x], pu[(r / 2) * cs + x / 2], pv[(r / 2) * cs + x / 2]);
-      const uint8_t* p = &out[((h - 1 - r) * w + x) * 4];  // row r is stored bottom-up
-      EXPECT_EQ(p[0], bgr[0]) << r << "," << x;
-      EXPECT_EQ(p[1], bgr[1]) << r << "," << x;
-      EXPECT_EQ(p[2], bgr[2]) << r << "," << x;
-      EXPECT_EQ(p[3], 255);
+      const uint8_t* p = &out[((h - 1 - r) * w + x) * 4];
+      EXPECT_EQ(std::vector<int>(p, p + 4), (std::vector<int>{bgr[0], bgr[1], bgr[2], 255}))
+          << r << "," << x;
     }
   }
 }

@@ -8,7 +8,6 @@
 #include <mutex>
 #include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/os.h"
@@ -154,22 +153,6 @@ TEST_F(LogTest, DailyFileIsNamedByTheDateOfWriting) {
   EXPECT_NE(a.find("info: daily(9): first"), std::string::npos);
   EXPECT_NE(b.find("info: daily(10): second"), std::string::npos);
   std::filesystem::remove_all(dir);
-}
-
-TEST_F(LogTest, LinesFromManyThreadsStayWhole) {
-  Sink sink = FunctionSink(kAll);
-  ASSERT_TRUE(Configure(&sink, 1));
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([t] {
-      for (int i = 0; i < 200; ++i) Write(0, kInfo, "mt", t, "thread %d line %d end", t, i);
-    });
-  }
-  for (auto& th : threads) th.join();
-  const auto lines = Lines();
-  ASSERT_EQ(lines.size(), 800u);
-  const std::regex whole(R"(.* info: mt\(\d\): thread \d line \d+ end\n)");
-  for (const auto& line : lines) EXPECT_TRUE(std::regex_match(line, whole)) << line;
 }
 
 }  // namespace

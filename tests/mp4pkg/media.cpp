@@ -18,27 +18,17 @@ const bool g_quietLibav = [] {
   return true;
 }();
 
-}  // namespace
-
-std::vector<EncodedPacket> Video(PatternCodec codec, int width, int height, int count, int gop) {
+std::vector<EncodedPacket> Encoded(PatternCodec codec, int frames, int gop) {
   if (!qcsdk::test::PatternEncoderAvailable(codec)) return {};
-  qcsdk::test::PatternOptions options;
-  options.codec = codec;
-  options.width = width;
-  options.height = height;
-  options.frames = count;
-  options.gop = gop;
-  return qcsdk::test::EncodePattern(options);
+  return qcsdk::test::EncodePattern({.codec = codec,
+                                     .width = kWidth,
+                                     .height = kHeight,
+                                     .frames = frames,
+                                     .gop = gop,
+                                     .flat = {}});
 }
 
-std::vector<std::vector<uint8_t>> Audio(ToneCodec codec, int rate, int channels, int count) {
-  qcsdk::test::ToneOptions options;
-  options.codec = codec;
-  options.sampleRate = rate;
-  options.channels = channels;
-  options.packets = count;
-  return qcsdk::test::EncodeTone(options);
-}
+}  // namespace
 
 std::vector<uint8_t> WithAdts(const std::vector<uint8_t>& raw, int sample_rate, int channels) {
   static constexpr int kRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
@@ -58,6 +48,26 @@ std::vector<uint8_t> WithAdts(const std::vector<uint8_t>& raw, int sample_rate, 
   std::copy(std::begin(header), std::end(header), out.begin());
   std::copy(raw.begin(), raw.end(), out.begin() + 7);
   return out;
+}
+
+const std::vector<EncodedPacket>& H264() {
+  static const auto frames = Encoded(PatternCodec::kH264, 150, 25);
+  return frames;
+}
+
+const std::vector<EncodedPacket>& H265() {
+  static const auto frames = Encoded(PatternCodec::kH265, 40, 20);
+  return frames;
+}
+
+QP_Handle Open(const std::string& file, const char* index, bool audio, int32_t format, float fps) {
+  QP_VideoDesc desc{kWidth, kHeight, fps, {0, 0, 0, 0}};
+  return QP_OpenPackage(&desc, 1, audio ? 1 : 0, file.c_str(), index, format, 0);
+}
+
+int32_t Put(QP_Handle h, int32_t kind, const std::vector<uint8_t>& data, int64_t timestamp) {
+  QP_Frame frame{kind, data.data(), static_cast<int32_t>(data.size()), 0, timestamp, 0};
+  return QP_PackageOneFrame(h, &frame);
 }
 
 TempDir::TempDir() {

@@ -2,6 +2,8 @@
 // AAC in ADTS framing, and a scratch directory.
 #pragma once
 
+#include <qp/qp.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -17,13 +19,26 @@ using qcsdk::test::EncodedPacket;
 using qcsdk::test::PatternCodec;
 using qcsdk::test::ToneCodec;
 
-// `count` frames of the moving pattern at 25 frames a second, a key frame
-// every `gop` frames; empty when the encoder is missing.
-std::vector<EncodedPacket> Video(PatternCodec codec, int width, int height, int count, int gop);
+constexpr int kWidth = 320;
+constexpr int kHeight = 240;
+
 // `count` encoded packets of a tone (G.711: 160 samples each; AAC: 1024).
-std::vector<std::vector<uint8_t>> Audio(ToneCodec codec, int rate, int channels, int count);
+inline std::vector<std::vector<uint8_t>> Audio(ToneCodec codec, int rate, int channels, int count) {
+  return qcsdk::test::EncodeTone(
+      {.codec = codec, .sampleRate = rate, .channels = channels, .packets = count});
+}
 // The frame behind a 7-byte ADTS header (AAC LC).
 std::vector<uint8_t> WithAdts(const std::vector<uint8_t>& raw, int sample_rate, int channels);
+
+// Encoded once per process at kWidth x kHeight: 6 s of H.264 and 1.6 s of
+// H.265 with a key frame every second; empty when the encoder is missing.
+const std::vector<EncodedPacket>& H264();
+const std::vector<EncodedPacket>& H265();
+
+// A package of kWidth x kHeight pictures, and one frame written to it.
+QP_Handle Open(const std::string& file, const char* index, bool audio, int32_t format,
+               float fps = 25.0f);
+int32_t Put(QP_Handle h, int32_t kind, const std::vector<uint8_t>& data, int64_t timestamp = 0);
 
 using qcsdk::test::MediaSummary;
 using qcsdk::test::StreamSummary;

@@ -1,19 +1,15 @@
 // What must never crash or corrupt: bad arguments, bad handles, hostile
-// frames, a process killed while packaging, and packages on many threads.
+// frames and a process killed while packaging.
 #include <gtest/gtest.h>
 #include <qp/qp.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <chrono>
 #include <climits>
-#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <thread>
 
 #include "annexb.h"
 #include "media.h"
@@ -21,24 +17,6 @@
 
 namespace qp_test {
 namespace {
-
-constexpr int kWidth = 320;
-constexpr int kHeight = 240;
-
-const std::vector<EncodedPacket>& H264() {
-  static const auto frames = Video(PatternCodec::kH264, kWidth, kHeight, 150, 25);
-  return frames;
-}
-
-QP_Handle Open(const std::string& file, const char* index, bool audio, int32_t format) {
-  QP_VideoDesc desc{kWidth, kHeight, 25.0f, {0, 0, 0, 0}};
-  return QP_OpenPackage(&desc, 1, audio ? 1 : 0, file.c_str(), index, format, 0);
-}
-
-int32_t Put(QP_Handle h, int32_t kind, const std::vector<uint8_t>& data, int64_t timestamp = 0) {
-  QP_Frame frame{kind, data.data(), static_cast<int32_t>(data.size()), 0, timestamp, 0};
-  return QP_PackageOneFrame(h, &frame);
-}
 
 bool Exists(const std::string& path) {
   return std::filesystem::exists(path);
@@ -135,7 +113,7 @@ TEST(RobustnessTest, FramesAndHandlesAreChecked) {
 // once the first real key frame started the file: nothing breaks and every
 // real frame is in the file.
 TEST(RobustnessTest, HostileFramesNeverCrashAndValidOnesStillCount) {
-  if (H264().size() != 150) GTEST_SKIP() << "libx264 is not available";
+  if (H264().empty()) GTEST_SKIP() << "libx264 is not available";
   TempDir dir;
   std::mt19937 rng(7);
   std::vector<std::vector<uint8_t>> hostile;
@@ -157,10 +135,9 @@ TEST(RobustnessTest, HostileFramesNeverCrashAndValidOnesStillCount) {
     }
     hostile.push_back(std::move(f));
   }
-  const auto h265 = Video(PatternCodec::kH265, kWidth, kHeight, 30, 10);
   int n = 0;
   for (int32_t format : {0, QP_VIDEO_H264 | QP_AUDIO_AAC, QP_VIDEO_H265 | QP_AUDIO_ALAW}) {
-    const auto& real = (format & QP_VIDEO_H265) != 0 && !h265.empty() ? h265 : H264();
+    const auto& real = (format & QP_VIDEO_H265) != 0 && !H265().empty() ? H265() : H264();
     const std::string file = dir.File("hostile" + std::to_string(n++) + ".mp4");
     QP_Handle h = Open(file, (file + ".qdx").c_str(), true, format);
     ASSERT_NE(h, nullptr);
@@ -189,7 +166,7 @@ TEST(RobustnessTest, HostileFramesNeverCrashAndValidOnesStillCount) {
 // up to the last finished fragment and the index points only at fragments
 // that are in the file.
 TEST(RobustnessTest, KilledRecorderLeavesAReadableFile) {
-  if (H264().size() != 150) GTEST_SKIP() << "libx264 is not available";
+  if (H264().empty()) GTEST_SKIP() << "libx264 is not available";
   TempDir dir;
   const std::string file = dir.File("killed.mp4");
   const std::string index = file + ".qdx";
@@ -239,56 +216,6 @@ TEST(RobustnessTest, KilledRecorderLeavesAReadableFile) {
     EXPECT_TRUE(media->video->keys[e.frame_number]);
     EXPECT_EQ(e.time_ms, static_cast<int64_t>(e.frame_number) * 40);
   }
-}
-
-// Packages on two threads at once, and one closed while another thread
-// still feeds it: the late frames are refused, nothing breaks.
-TEST(RobustnessTest, PackagesOnManyThreads) {
-  if (H264().size() != 150) GTEST_SKIP() << "libx264 is not available";
-  TempDir dir;
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 2; ++t) {
-    threads.emplace_back([&, t] {
-      const std::string file = dir.File("thread" + std::to_string(t) + ".mp4");
-      QP_Handle h = Open(file, (file + ".qdx").c_str(), t == 1, QP_AUDIO_ULAW);
-      const auto tone = Audio(ToneCodec::kG711MuLaw, 8000, 1, 1)[0];
-      for (size_t i = 0; i < 50; ++i) {
-        Put(h, QP_FRAME_VIDEO, H264()[i].data);
-        if (t == 1) Put(h, QP_FRAME_AUDIO, tone);
-      }
-      QP_ClosePackage(h);
-    });
-  }
-  QP_Handle shared = Open(dir.File("shared.mp4"), nullptr, false, 0);
-  std::atomic<bool> closed{false};
-  std::atomic<int> accepted{0};
-  std::thread feeder([&] {
-    for (const auto& f : H264()) {
-      const bool wasClosed = closed.load();
-      const int32_t r = Put(shared, QP_FRAME_VIDEO, f.data);
-      if (wasClosed) {
-        EXPECT_EQ(r, 0);
-      }
-      accepted += r;
-    }
-  });
-  // Closed once the file has a few frames, while the feeder is still going.
-  for (int i = 0; i < 5000 && accepted.load() < 3; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  EXPECT_EQ(QP_ClosePackage(shared), 1);
-  closed.store(true);
-  feeder.join();
-  for (auto& t : threads) t.join();
-  for (int t = 0; t < 2; ++t) {
-    const std::string file = dir.File("thread" + std::to_string(t) + ".mp4");
-    const auto media = Summarise(file);
-    ASSERT_TRUE(media && media->video) << t;
-    EXPECT_EQ(media->video->pts_ms.size(), 50u) << t;
-    EXPECT_EQ(media->audio.has_value(), t == 1) << t;
-    EXPECT_EQ(qp::ReadQdx(file + ".qdx")->entries.size(), 2u);
-  }
-  EXPECT_TRUE(Summarise(dir.File("shared.mp4")).has_value());
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Video/audio and key-frame classification on real encoder output and on
-// crafted frames that imitate start codes.
+// Video/audio and key-frame classification of crafted frames that imitate
+// start codes, and the codec numbers of the stream record.
 #include "frame_classifier.h"
 
 #include <gtest/gtest.h>
@@ -7,67 +7,8 @@
 #include <optional>
 #include <vector>
 
-#include "support/pattern_encoder.h"
-#include "support/tone_encoder.h"
-
 namespace qvsp {
 namespace {
-
-using qcsdk::test::PatternCodec;
-using qcsdk::test::ToneCodec;
-
-VideoCodec ToVideo(PatternCodec codec) {
-  switch (codec) {
-    case PatternCodec::kMpeg4: return VideoCodec::kMpeg4Part2;
-    case PatternCodec::kH264: return VideoCodec::kH264;
-    case PatternCodec::kH265: return VideoCodec::kH265;
-  }
-  return VideoCodec::kH264;
-}
-
-class ClassifierOnEncoderOutput : public ::testing::TestWithParam<PatternCodec> {};
-
-TEST_P(ClassifierOnEncoderOutput, VideoFramesAndKeyFlagsMatchTheEncoder) {
-  if (!qcsdk::test::PatternEncoderAvailable(GetParam())) GTEST_SKIP() << "encoder missing";
-  qcsdk::test::PatternOptions options;
-  options.codec = GetParam();
-  options.width = 176;
-  options.height = 144;
-  options.frames = 12;
-  options.gop = 4;
-  const auto packets = qcsdk::test::EncodePattern(options);
-  ASSERT_EQ(packets.size(), 12u);
-  const FrameClassifier withAudio(ToVideo(GetParam()), true);
-  const FrameClassifier withoutAudio(ToVideo(GetParam()), false);
-  int keys = 0;
-  for (const auto& packet : packets) {
-    const FrameClass c = withAudio.Classify(packet.data.data(), packet.data.size());
-    EXPECT_EQ(c.kind, FrameKind::kVideo);
-    EXPECT_EQ(c.key, packet.key);
-    EXPECT_EQ(withoutAudio.Classify(packet.data.data(), packet.data.size()).key, packet.key);
-    keys += packet.key ? 1 : 0;
-    // A frame cut short of its first header byte is not video.
-    EXPECT_FALSE(withAudio.IsVideo(packet.data.data(), 3));
-  }
-  EXPECT_EQ(keys, 3);
-
-  // Encoded audio of every codec is audio for this video codec.
-  for (ToneCodec tone :
-       {ToneCodec::kImaAdpcm, ToneCodec::kG711ALaw, ToneCodec::kG711MuLaw, ToneCodec::kAac}) {
-    if (!qcsdk::test::ToneEncoderAvailable(tone)) continue;
-    qcsdk::test::ToneOptions toneOptions;
-    toneOptions.codec = tone;
-    toneOptions.packets = 20;
-    for (const auto& packet : qcsdk::test::EncodeTone(toneOptions)) {
-      EXPECT_EQ(withAudio.Classify(packet.data(), packet.size()).kind, FrameKind::kAudio)
-          << qcsdk::test::ToneEncoderName(tone);
-    }
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(Codecs, ClassifierOnEncoderOutput,
-                         ::testing::Values(PatternCodec::kMpeg4, PatternCodec::kH264,
-                                           PatternCodec::kH265));
 
 TEST(FrameClassifier, AudioThatImitatesStartCodesStaysAudio) {
   // An IMA ADPCM block with predictor 0 and step index 1 opens with

@@ -95,16 +95,14 @@ TEST_F(PlayerColour, FlatColourOfEveryCodecAndSampling) {
   for (const auto& row : rows) {
     if (!qcsdk::test::PatternEncoderAvailable(row.codec)) continue;
     SCOPED_TRACE(qcsdk::test::PatternEncoderName(row.codec));
-    qcsdk::test::PatternOptions options;
-    options.codec = row.codec;
-    options.width = 96;
-    options.height = 64;
-    options.frames = 3;
-    options.flat = std::array<uint8_t, 3>{81, 90, 240};
-    options.chroma = row.chroma;
     const int32_t player = QVSP_CreatePlayer();
     ASSERT_EQ(QVSP_OpenStream(player, MakeRecord(row.codec, 96, 64).data(), 96), 1);
-    WriteAll(player, qcsdk::test::EncodePattern(options));
+    WriteAll(player, qcsdk::test::EncodePattern({.codec = row.codec,
+                                                 .width = 96,
+                                                 .height = 64,
+                                                 .frames = 3,
+                                                 .flat = std::array<uint8_t, 3>{81, 90, 240},
+                                                 .chroma = row.chroma}));
     ASSERT_TRUE(m_log.WaitFor(player, 3, Timeout()));
     for (const Picture& p : m_log.Pictures(player)) {
       EXPECT_GE(p.uvStride, 48);
@@ -133,10 +131,8 @@ TEST_F(PlayerAudio, AudioFramesBesideVideoAreToldApartAndDecoded) {
                {ToneCodec::kG711ALaw, 9}};
   for (const auto& c : cases) {
     SCOPED_TRACE(qcsdk::test::ToneEncoderName(c.tone));
-    qcsdk::test::ToneOptions options;
-    options.codec = c.tone;
-    options.sampleRate = c.tone == ToneCodec::kAac ? 16000 : 8000;
-    options.packets = 24;
+    const qcsdk::test::ToneOptions options{
+        .codec = c.tone, .sampleRate = c.tone == ToneCodec::kAac ? 16000 : 8000, .packets = 24};
     const auto audio = qcsdk::test::EncodeTone(options);
     const int32_t player = QVSP_CreatePlayer();
     const StreamRecord record =

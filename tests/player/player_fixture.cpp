@@ -202,14 +202,12 @@ int PlayerTest::DecoderThreads() {
 
 std::vector<EncodedPacket> PlayerTest::Encode(PatternCodec codec, int width, int height, int frames,
                                               int gop, std::optional<std::array<uint8_t, 3>> flat) {
-  qcsdk::test::PatternOptions options;
-  options.codec = codec;
-  options.width = width;
-  options.height = height;
-  options.frames = frames;
-  options.gop = gop;
-  options.flat = flat;
-  return qcsdk::test::EncodePattern(options);
+  return qcsdk::test::EncodePattern({.codec = codec,
+                                     .width = width,
+                                     .height = height,
+                                     .frames = frames,
+                                     .gop = gop,
+                                     .flat = flat});
 }
 
 void PlayerTest::WriteAll(int32_t player, const std::vector<EncodedPacket>& packets,

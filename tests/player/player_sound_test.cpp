@@ -107,12 +107,11 @@ class PlayerSound : public PlayerTest {
   }
   static std::vector<std::vector<uint8_t>> Blocks(ToneCodec codec, int rate, double frequency,
                                                   int ms) {
-    qcsdk::test::ToneOptions options;
-    options.codec = codec;
-    options.sampleRate = rate;
-    options.frequency = frequency;
-    options.packets = ms * rate / 160 / 1000;  // G.711: 160 samples a block
-    return qcsdk::test::EncodeTone(options);
+    // G.711: 160 samples a block.
+    return qcsdk::test::EncodeTone({.codec = codec,
+                                    .sampleRate = rate,
+                                    .packets = ms * rate / 160 / 1000,
+                                    .frequency = frequency});
   }
 
   // Writes every source in real time for `ms`, paced by what the device has

@@ -1,43 +1,18 @@
 // The link state machine and the reports of the channel base.
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
-#include <qcsdk/qcsdk.h>
-
-#include <cstring>
 
 #include "grpc/grpc_context.h"
-#include "qcsdk/facade/bytes.h"
 #include "qcsdk/facade/registry.h"
-#include "support/fake_libraries.h"
-#include "support/host_recorder.h"
+#include "support/channel_fixture.h"
 #include "support/log_capture.h"
-#include "support/test_channel.h"
 
 namespace qcsdk::test {
 namespace {
 
-using ::testing::ElementsAre;
-
-StreamInfoRecord Record(uint16_t deviceType, uint16_t videoCodec = 1) {
-  StreamInfoRecord r{};
-  StoreLe16(r.data() + info::kDeviceType, deviceType);
-  StoreLe16(r.data() + info::kVideoCodec, videoCodec);
-  return r;
-}
-
-class ChannelTest : public ::testing::Test {
+class ChannelTest : public ChannelFixture {
  protected:
-  FakeLibraries fake;
-  TestChannelFactory factory;
-  HostRecorder host;
   LogCapture log;
   int user = 0;
-
-  std::shared_ptr<TestChannel> Open(const char* user = "u", const char* password = "p") {
-    int32_t n = QCSDK_Connect("127.0.0.1", 1, 1, user, password, 0, &this->user);
-    EXPECT_GE(n, 0);
-    return FindTestChannel(n);
-  }
 };
 
 // The link state machine, every code from every state. Columns: the
@@ -63,10 +38,10 @@ TEST_F(ChannelTest, LinkEventsFromEveryState) {
   for (const LinkRow& row : rows) {
     for (int from = 0; from <= 3; ++from) {
       SCOPED_TRACE(testing::Message() << "code " << row.code << " from " << from);
-      auto ch = Open();
+      auto ch = Open(false, "u", "p", &user);
       const int32_t n = ch->Number();
       if (from >= 2) ch->OnLinkEvent(0, "link text");
-      if (from == 3) ch->OnStreamInfo(Record(1).data());
+      if (from == 3) Describe(*ch);
       if (from == 0) ch->OnLinkEvent(6, nullptr);
       ASSERT_EQ(static_cast<int>(ch->Status()), from);
       const size_t events = host.Events().size();
@@ -105,84 +80,69 @@ TEST_F(ChannelTest, LinkEventsFromEveryState) {
   }
 }
 
-TEST_F(ChannelTest, ConnectedOnlyAfterLinkAndStreamInfo) {
-  auto ch = Open();
+TEST_F(ChannelTest, ConnectedOnlyAfterLinkAndStreamInfoWithTheDeviceType) {
+  auto ch = Open(false);
   ch->OnLinkEvent(0, "hello device");
-  EXPECT_TRUE(host.Events().empty());
   int32_t type = -1;
   EXPECT_EQ(QCSDK_GetDeviceInfo(0, &type), 0);  // not connected yet
-
-  ch->OnStreamInfo(Record(5).data());
-  ch->OnStreamInfo(Record(5).data());
-  auto events = host.Events();
-  ASSERT_EQ(events.size(), 2u);
-  EXPECT_EQ(events[0].code, 1);
-  EXPECT_EQ(events[0].text, "hello device");
-  EXPECT_EQ(events[1].code, 16);
-  EXPECT_EQ(events[1].text, "<null>");
+  Describe(*ch);
+  Describe(*ch);
   EXPECT_EQ(QCSDK_GetDeviceInfo(0, nullptr), 0);
-
   // The device type from the record's 16-bit field.
   const std::pair<uint16_t, int32_t> types[] = {{0, 0}, {1, 1}, {2, 2},      {3, 3},     {4, 4},
                                                 {5, 4}, {6, 0}, {0x0101, 0}, {0xFFFF, 0}};
   for (auto [field, expected] : types) {
-    ch->OnStreamInfo(Record(field).data());
+    Describe(*ch, {.deviceType = field});
     ASSERT_EQ(QCSDK_GetDeviceInfo(0, &type), 1);
     EXPECT_EQ(type, expected) << field;
   }
-  // A link established without text still makes event 1 carry "".
+  // A link established without text makes event 1 carry "".
   auto other = Open();
-  other->OnLinkEvent(0, nullptr);
-  other->OnStreamInfo(Record(1).data());
-  EXPECT_EQ(host.Events().back().code, 1);
-  EXPECT_EQ(host.Events().back().text, "");
+  Describe(*other);
+  const auto events = host.Events();
+  ASSERT_EQ(events.size(), 3u + std::size(types));
+  EXPECT_EQ(events[0].code, 1);
+  EXPECT_EQ(events[0].text, "hello device");
+  EXPECT_EQ(events[1].code, 16);
+  EXPECT_EQ(events[1].text, "<null>");
+  EXPECT_EQ(events.back().code, 1);
+  EXPECT_EQ(events.back().text, "");
   EXPECT_TRUE(log.Assertions().empty());
-
   // A second Connect on a live channel is refused without a second player.
   const int players = fake.CountCalls("QVSP_CreatePlayer");
   EXPECT_FALSE(other->Channel::Connect("x", 1, 1, -1, "u", "p", false, nullptr));
   EXPECT_EQ(fake.CountCalls("QVSP_CreatePlayer"), players);
-  EXPECT_THAT(log.Assertions(), ElementsAre("m_eLinkStatus == QCLS_UnConnect"));
+  EXPECT_THAT(log.Assertions(), ::testing::ElementsAre("m_eLinkStatus == QCLS_UnConnect"));
 }
 
-TEST_F(ChannelTest, RemoteListAndRecordingState) {
-  auto ch = Open();
+TEST_F(ChannelTest, RemoteListRecordingStateAndCredentials) {
+  const std::string name31(31, 'u'), password32(32, 'p');
+  auto ch = Open(true, name31.c_str(), password32.c_str());
   std::vector<uint8_t> entries(3 * kRecEntrySize);
   for (int i = 0; i < 3; ++i) StoreLe32(entries.data() + i * kRecEntrySize, 100 + i);
-  const uint8_t* delivered = nullptr;
   host.onEvent = [&](const HostEvent& e) {
-    if (e.code == 10 && e.value > 0) {
-      delivered = reinterpret_cast<const uint8_t*>(e.data);
-      // The list is a copy that lives on after the transport's buffer.
-      EXPECT_EQ(LoadLe32(delivered + 2 * kRecEntrySize), 102u);
-    }
+    if (e.code != 10 || e.value == 0) return;
+    // The list is a copy that lives on after the transport's buffer.
+    EXPECT_NE(reinterpret_cast<const uint8_t*>(e.data), entries.data());
+    EXPECT_EQ(LoadLe32(reinterpret_cast<const uint8_t*>(e.data) + 2 * kRecEntrySize), 102u);
   };
   ch->OnRemoteRecFileList(entries.data(), 3);
-  ASSERT_NE(delivered, nullptr);
-  EXPECT_NE(delivered, entries.data());
   ch->OnRemoteRecFileList(nullptr, 0);
   ch->OnRemoteRecFileList(entries.data(), -1);
   ch->OnRemoteRecordingState(1);
-  auto events = host.Events();
-  ASSERT_EQ(events.size(), 4u);
-  EXPECT_EQ(events[0].value, 3);
-  EXPECT_EQ(events[1].code, 10);
-  EXPECT_EQ(events[1].data, 0);
-  EXPECT_EQ(events[1].value, 0);
-  EXPECT_EQ(events[2].code, 11);
-  EXPECT_EQ(events[2].data, 0);
-  EXPECT_EQ(events[3].code, 17);
-  EXPECT_EQ(events[3].data, 1);
-  EXPECT_EQ(events[3].value, 0);
-}
-
-TEST_F(ChannelTest, CredentialsReachTheRpcContextCutTo31Characters) {
-  const std::string name31(31, 'u'), password32(32, 'p');
-  auto ch = Open(name31.c_str(), password32.c_str());
-  GrpcContext* context = ch->Grpc();
-  ASSERT_NE(context, nullptr);
-  EXPECT_EQ(std::string(context->username), name31);
-  EXPECT_EQ(std::string(context->password), std::string(31, 'p'));
+  const std::tuple<int32_t, intptr_t, int32_t> expected[] = {
+      {10, 1, 3}, {10, 0, 0}, {11, 0, 0}, {17, 1, 0}};
+  const auto events = host.Events();
+  ASSERT_EQ(events.size(), std::size(expected));
+  for (size_t i = 0; i < events.size(); ++i) {
+    const auto [code, data, value] = expected[i];
+    EXPECT_EQ(events[i].code, code) << i;
+    EXPECT_EQ(events[i].data != 0, data != 0) << i;
+    EXPECT_EQ(events[i].value, value) << i;
+  }
+  // Credentials reach the RPC context cut to 31 characters.
+  EXPECT_EQ(std::string(ch->Grpc()->username), name31);
+  EXPECT_EQ(std::string(ch->Grpc()->password), std::string(31, 'p'));
 }
 
 }  // namespace

@@ -7,21 +7,15 @@
 #include <functional>
 
 #include "qcsdk/facade/registry.h"
-#include "support/fake_libraries.h"
-#include "support/host_recorder.h"
-#include "support/test_channel.h"
+#include "support/channel_fixture.h"
 
 namespace qcsdk::test {
 namespace {
 
 using ::testing::ElementsAre;
 
-class RegistryTest : public ::testing::Test {
+class RegistryTest : public ChannelFixture {
  protected:
-  FakeLibraries fake;
-  TestChannelFactory factory;
-  HostRecorder host;
-
   int32_t Connect(void* user = nullptr) {
     return QCSDK_Connect("127.0.0.1", 8000, 1, "admin", "secret", 0, user);
   }
@@ -61,20 +55,22 @@ TEST_F(RegistryTest, TransportChoiceAndConnectArguments) {
   EXPECT_EQ(FindTestChannel(n)->Calls().at(0), "Connect(127.0.0.1,8000,1,-1,0)");
 }
 
-TEST_F(RegistryTest, RefusedConnectFreesTheNumber) {
+TEST_F(RegistryTest, RefusedConnectFreesTheNumberAndPlayersFindTheirChannel) {
   TestChannelFactory::connectAnswer = false;
   const int before = TestChannel::destroyed.load();
   EXPECT_EQ(Connect(), -1);
   EXPECT_EQ(TestChannel::destroyed.load(), before + 1);
-  // The player it created is released with it.
-  EXPECT_EQ(fake.CountCalls("QVSP_ReleasePlayer"), 1);
+  EXPECT_EQ(fake.CountCalls("QVSP_ReleasePlayer"), 1);  // its player goes with it
   TestChannelFactory::connectAnswer = true;
-  EXPECT_EQ(Connect(), 0);
-
+  ASSERT_EQ(Connect(), 0);
+  ASSERT_EQ(Connect(), 1);
+  EXPECT_EQ(FindChannelByPlayer(FindChannel(1)->PlayerHandle()), FindChannel(1));
+  EXPECT_FALSE(FindChannelByPlayer(-1));
+  EXPECT_FALSE(FindChannelByPlayer(123456));
   // No player: the base refuses and nothing is left behind.
   fake.SetResult("QVSP_CreatePlayer", -1);
   EXPECT_EQ(Connect(), -1);
-  EXPECT_FALSE(FindChannel(1));
+  EXPECT_FALSE(FindChannel(2));
 }
 
 // Every per-channel export: the transport slot it reaches (none for the
@@ -163,15 +159,6 @@ TEST_F(RegistryTest, EveryExportReachesItsSlotOrAnswersNoChannel) {
     EXPECT_EQ(QCSDK_Refresh(0), expected) << result;
   }
   QCSDK_FreeBitmapBuffer(nullptr);
-}
-
-TEST_F(RegistryTest, FindChannelByPlayer) {
-  ASSERT_EQ(Connect(), 0);
-  ASSERT_EQ(Connect(), 1);
-  const int32_t player = FindChannel(1)->PlayerHandle();
-  EXPECT_EQ(FindChannelByPlayer(player), FindChannel(1));
-  EXPECT_FALSE(FindChannelByPlayer(-1));
-  EXPECT_FALSE(FindChannelByPlayer(123456));
 }
 
 }  // namespace

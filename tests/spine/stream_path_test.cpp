@@ -1,48 +1,28 @@
 // Frames, decoder control, stream description and talk reports.
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-#include <qcsdk/qcsdk.h>
-
-#include "qcsdk/facade/bytes.h"
 #include "qcsdk/facade/registry.h"
-#include "support/fake_libraries.h"
-#include "support/host_recorder.h"
-#include "support/test_channel.h"
+#include "support/channel_fixture.h"
 
 namespace qcsdk::test {
 namespace {
 
-class StreamPathTest : public ::testing::Test {
+class StreamPathTest : public ChannelFixture {
  protected:
-  FakeLibraries fake;
-  TestChannelFactory factory;
-  HostRecorder host;
-  std::shared_ptr<TestChannel> ch;
+  std::shared_ptr<TestChannel> ch = Open();
   const uint8_t frame[4] = {0, 0, 0, 1};
 
-  void SetUp() override { ch = Open(); }
-  std::shared_ptr<TestChannel> Open() {
-    int32_t n = QCSDK_Connect("127.0.0.1", 1, 1, "u", "p", 0, nullptr);
-    EXPECT_GE(n, 0);
-    auto channel = FindTestChannel(n);
-    channel->OnLinkEvent(0, nullptr);
-    return channel;
-  }
   void Info(uint16_t videoCodec, uint16_t deviceType = 1, uint16_t kind = 0,
             uint16_t audioCodec = 2, uint16_t rateDen = 0) {
-    StreamInfoRecord r{};
-    StoreLe16(r.data() + 36, deviceType);
-    StoreLe16(r.data() + 38, videoCodec);
-    StoreLe16(r.data() + 44, 1920);
-    StoreLe16(r.data() + 46, 1080);
-    StoreLe16(r.data() + 48, 25);
-    StoreLe16(r.data() + 50, rateDen);
-    StoreLe16(r.data() + 52, audioCodec);
-    StoreLe16(r.data() + 54, 8000);
-    StoreLe16(r.data() + 56, 1);
-    StoreLe16(r.data() + 58, 16);
-    StoreLe32(r.data() + 60, 900);
-    StoreLe16(r.data() + 64, kind);
+    StreamInfoRecord r = MakeInfo({.deviceType = deviceType,
+                                   .videoCodec = videoCodec,
+                                   .width = 1920,
+                                   .height = 1080,
+                                   .rateDen = rateDen,
+                                   .audioCodec = audioCodec,
+                                   .kind = kind});
+    StoreLe16(r.data() + info::kAudioParam1, 8000);
+    StoreLe16(r.data() + info::kAudioParam2, 1);
+    StoreLe16(r.data() + info::kAudioParam3, 16);
+    StoreLe32(r.data() + info::kTotalFrames, 900);
     ch->OnStreamInfo(r.data());
   }
   int Writes() const { return fake.CountCalls("QVSP_WriteToStreamOneFrame"); }
@@ -120,51 +100,30 @@ TEST_F(StreamPathTest, FrameTypes) {
   }
 }
 
-TEST_F(StreamPathTest, DecoderSwitch) {
-  EXPECT_EQ(QCSDK_EnableDecoder(0, 1), 0);  // no record yet
-  EXPECT_EQ(fake.CountCalls("QVSP_OpenStream"), 0);
-  ch->OnFrame(0, frame, 4);  // a key frame before the first record opens no gate
-  Info(1);
-  fake.SetResult("QVSP_OpenStream", 0);
-  EXPECT_EQ(QCSDK_EnableDecoder(0, 1), 0);  // the player refuses
-  fake.SetResult("QVSP_OpenStream", 1);
-  ASSERT_EQ(QCSDK_EnableDecoder(0, 1), 1);
-  EXPECT_EQ(QCSDK_EnableDecoder(0, 1), 1);  // no second stream, no second key-frame request
-  EXPECT_EQ(fake.CountCalls("QVSP_OpenStream"), 2);
-  EXPECT_EQ(fake.Calls().back(), "QVSP_OpenStream(1, ptr, 96)");
-  const auto calls = ch->Calls();
-  EXPECT_EQ(std::count(calls.begin(), calls.end(), "InsertKeyFrame"), 2);
-  ch->OnFrame(1, frame, 4);
-  EXPECT_EQ(Writes(), 0);
-  ch->OnFrame(0, frame, 4);
-  EXPECT_EQ(Writes(), 1);
-  // A later record keeps the gate open; off closes the stream.
-  Info(2);
-  ch->OnFrame(1, frame, 4);
-  EXPECT_EQ(Writes(), 2);
-  ASSERT_EQ(QCSDK_EnableDecoder(0, 0), 1);
-  ch->OnFrame(1, frame, 4);
-  EXPECT_EQ(Writes(), 2);
-  EXPECT_EQ(fake.CountCalls("QVSP_CloseStream"), 1);
-}
-
+// Each preview call with the player's answer to it.
 TEST_F(StreamPathTest, PreviewsReportThePlayersAnswer) {
   QCSDK_Rect rect{0, 0, 640, 480};
-  int window = 0;
-  EXPECT_EQ(QCSDK_SetVideoPreview(0, &window, &rect), 1);
-  EXPECT_EQ(fake.Calls().back(), "QVSP_SetVideoPreview(1, ptr, ptr, 1)");
-  EXPECT_EQ(QCSDK_SetVideoPreview(0, &window, nullptr), 1);
-  EXPECT_EQ(fake.Calls().back(), "QVSP_SetVideoPreview(1, ptr, null, 0)");
-  EXPECT_EQ(QCSDK_SetVideoPreview(0, nullptr, &rect), 1);
-  EXPECT_EQ(fake.Calls().back(), "QVSP_SetVideoPreview(1, null, ptr, 0)");
-  fake.SetResult("QVSP_SetVideoPreview", 0);
-  EXPECT_EQ(QCSDK_SetVideoPreview(0, &window, &rect), 0);
-  fake.SetResult("QVSP_SetAudioPreview", 0);
-  EXPECT_EQ(QCSDK_SetAudioPreview(0, &window), 0);
-  EXPECT_EQ(fake.Calls().back(), "QVSP_SetAudioPreview(1, ptr, 1)");
-  fake.SetResult("QVSP_SetAudioPreview", 1);
-  EXPECT_EQ(QCSDK_SetAudioPreview(0, nullptr), 1);
-  EXPECT_EQ(fake.Calls().back(), "QVSP_SetAudioPreview(1, null, 0)");
+  int w = 0;
+  const struct {
+    void* window;
+    QCSDK_Rect* rect;
+    int32_t answer;
+    const char* call;
+  } rows[] = {{&w, &rect, 1, "QVSP_SetVideoPreview(1, ptr, ptr, 1)"},
+              {&w, nullptr, 1, "QVSP_SetVideoPreview(1, ptr, null, 0)"},
+              {nullptr, &rect, 1, "QVSP_SetVideoPreview(1, null, ptr, 0)"},
+              {&w, &rect, 0, "QVSP_SetVideoPreview(1, ptr, ptr, 1)"},
+              {&w, nullptr, 0, "QVSP_SetAudioPreview(1, ptr, 1)"},
+              {nullptr, nullptr, 1, "QVSP_SetAudioPreview(1, null, 0)"}};
+  for (const auto& row : rows) {
+    const bool video = std::string(row.call).find("Video") != std::string::npos;
+    fake.SetResult(video ? "QVSP_SetVideoPreview" : "QVSP_SetAudioPreview", row.answer);
+    EXPECT_EQ(video ? QCSDK_SetVideoPreview(0, row.window, row.rect)
+                    : QCSDK_SetAudioPreview(0, row.window),
+              row.answer)
+        << row.call;
+    EXPECT_EQ(fake.Calls().back(), row.call);
+  }
 }
 
 TEST_F(StreamPathTest, TalkReports) {
@@ -219,31 +178,6 @@ TEST_F(StreamPathTest, TalkReports) {
       ASSERT_EQ(QCSDK_StopTalk(0), 1);
     }
   }
-}
-
-TEST_F(StreamPathTest, DecodedPicturesReachTheHost) {
-  ASSERT_EQ(QCSDK_InitSDK(0, nullptr), 1);
-  QVSP_PictureCallback picture = fake.picture();
-  ASSERT_NE(picture, nullptr);
-  Info(1);
-  ASSERT_EQ(QCSDK_EnableDecoder(0, 1), 1);
-  fake.SetBitmapSize(640, 360);
-  const uint8_t planes[3] = {1, 2, 3};
-  FakeLibraries::RunOnLibraryThread(
-      [&] { picture(ch->PlayerHandle(), &planes[0], &planes[1], &planes[2], 64, 32); });
-  FakeLibraries::RunOnLibraryThread([&] { picture(9999, planes, planes, planes, 1, 1); });
-  auto decoded = host.Decoded();
-  ASSERT_EQ(decoded.size(), 1u);
-  EXPECT_EQ(decoded[0].width, 640);
-  EXPECT_EQ(decoded[0].height, 360);
-  EXPECT_EQ(decoded[0].y, &planes[0]);
-  EXPECT_EQ(decoded[0].u, &planes[1]);
-  EXPECT_EQ(decoded[0].v, &planes[2]);
-  EXPECT_EQ(decoded[0].yStride, 64);
-  EXPECT_EQ(decoded[0].uStride, 32);
-  EXPECT_EQ(decoded[0].vStride, 32);
-  EXPECT_EQ(fake.Calls().back(), "QVSP_GetBitmapSize(1, ptr, ptr)");
-  QCSDK_ReleaseSDK();
 }
 
 }  // namespace

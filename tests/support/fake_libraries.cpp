@@ -172,34 +172,16 @@ int32_t OctCmdInit(OctNoticeCallback cb) {
   FakeLibraries::Current().SetOct([&](FakeLibraries::OctCallbacks& c) { c.notice = cb; });
   return FAKE(octc_cmd_init_module, 0)(cb);
 }
-int32_t OctStreamInit(OctStateCallback state, OctRecordCallback data) {
+// A module's set-up call: keeps its state and data callbacks.
+template <Name kName, auto kState, auto kData, class D>
+int32_t OctModuleInit(OctStateCallback state, D data) {
   FakeLibraries::Current().SetOct([&](FakeLibraries::OctCallbacks& c) {
-    c.streamState = state;
-    c.streamData = data;
+    c.*kState = state;
+    c.*kData = data;
   });
-  return FAKE(octc_stream_init_module, 0)(state, data);
+  return Op<kName, int32_t (*)(OctStateCallback, D), 0>::Call(state, data);
 }
-int32_t OctVodInit(OctStateCallback state, OctRecordCallback data) {
-  FakeLibraries::Current().SetOct([&](FakeLibraries::OctCallbacks& c) {
-    c.vodState = state;
-    c.vodData = data;
-  });
-  return FAKE(octc_vod_init_module, 0)(state, data);
-}
-int32_t OctDownInit(OctStateCallback state, OctDownDataCallback data) {
-  FakeLibraries::Current().SetOct([&](FakeLibraries::OctCallbacks& c) {
-    c.downState = state;
-    c.downData = data;
-  });
-  return FAKE(octc_down_init_module, 0)(state, data);
-}
-int32_t OctChatInit(OctStateCallback state, OctChatDataCallback data) {
-  FakeLibraries::Current().SetOct([&](FakeLibraries::OctCallbacks& c) {
-    c.chatState = state;
-    c.chatData = data;
-  });
-  return FAKE(octc_chat_init_module, 0)(state, data);
-}
+using Cb = FakeLibraries::OctCallbacks;
 int32_t OctGetDevInfo(int32_t conn, OctDevInfo* info) {
   const int32_t r = FAKE(octc_cmd_get_dev_info, 0)(conn, info);
   if (r == 0) FakeLibraries::Current().FillDevInfo(info);
@@ -221,26 +203,24 @@ int32_t OctRemoteConfig(int32_t conn, int32_t reserved, const OctBuffer* request
   return r;
 }
 
-const platform::NxlApi kNxl{
-    FAKE(QVC_InitSDK, 1),
-    FAKE(QVC_SetLocalFilePath, 1),
-    &RegisterNxl,
-    FAKE(QVC_EnableHelp, 1),
-    FAKE(QVC_ReleaseSDK, 1),
-    FAKE(QVC_SetLocalNetCard, 1),
-    FAKE(QVC_Connect, 1),
-    FAKE(QVC_DisConnect, 1),
-    &SendData,
-    FAKE(QVC_WANGetChannelCount, 1),
-    FAKE(QVC_EnableSearchCache, 0),
-    &StartLanSearch,
-    FAKE(QVC_LANSerchDevice, 1),
-    FAKE(QVC_StopLANSerchServer, 0),
-    &StartBroadcast,
-    FAKE(QVC_StopBroadcastServer, 1),
-    &BroadcastOnce,
-    FAKE(QVC_SetBroadcastTarget, 1),
-};
+const platform::NxlApi kNxl{FAKE(QVC_InitSDK, 1),
+                            FAKE(QVC_SetLocalFilePath, 1),
+                            &RegisterNxl,
+                            FAKE(QVC_EnableHelp, 1),
+                            FAKE(QVC_ReleaseSDK, 1),
+                            FAKE(QVC_SetLocalNetCard, 1),
+                            FAKE(QVC_Connect, 1),
+                            FAKE(QVC_DisConnect, 1),
+                            &SendData,
+                            FAKE(QVC_WANGetChannelCount, 1),
+                            FAKE(QVC_EnableSearchCache, 0),
+                            &StartLanSearch,
+                            FAKE(QVC_LANSerchDevice, 1),
+                            FAKE(QVC_StopLANSerchServer, 0),
+                            &StartBroadcast,
+                            FAKE(QVC_StopBroadcastServer, 1),
+                            &BroadcastOnce,
+                            FAKE(QVC_SetBroadcastTarget, 1)};
 
 const platform::PlayerApi kPlayer{
     FAKE(QVSP_InitSDK, 1),         FAKE(QVSP_ReleaseSDK, 1),
@@ -262,10 +242,10 @@ const platform::OctApi kOct{
     FAKE(octc_default_decrypt_proc, 0),
     &OctRegister,
     &OctCmdInit,
-    &OctStreamInit,
-    &OctVodInit,
-    &OctDownInit,
-    &OctChatInit,
+    &OctModuleInit<"octc_stream_init_module", &Cb::streamState, &Cb::streamData, OctRecordCallback>,
+    &OctModuleInit<"octc_vod_init_module", &Cb::vodState, &Cb::vodData, OctRecordCallback>,
+    &OctModuleInit<"octc_down_init_module", &Cb::downState, &Cb::downData, OctDownDataCallback>,
+    &OctModuleInit<"octc_chat_init_module", &Cb::chatState, &Cb::chatData, OctChatDataCallback>,
     FAKE(octc_chat_release_module, 0),
     FAKE(octc_down_release_module, 0),
     FAKE(octc_vod_release_module, 0),
@@ -299,19 +279,16 @@ const platform::OctApi kOct{
     &StartOctSearch,
     FAKE(octc_search_device, 0),
     FAKE(octc_stop_search_device_service, 0),
-    FAKE(octc_set_search_target, 0),
-};
+    FAKE(octc_set_search_target, 0)};
 
 }  // namespace
 
-FakeLibraries::FakeLibraries(Scope scope) {
+FakeLibraries::FakeLibraries() {
   g_current.store(this);
   platform::BindNxl(&kNxl);
   platform::BindOct(&kOct);
-  if (scope == Scope::kAll) {
-    platform::BindPlayer(&kPlayer);
-    platform::BindMp4Pkg(&kMp4);
-  }
+  platform::BindPlayer(&kPlayer);
+  platform::BindMp4Pkg(&kMp4);
 }
 
 FakeLibraries::~FakeLibraries() {

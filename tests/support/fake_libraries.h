@@ -24,10 +24,7 @@ namespace qcsdk::test {
 
 class FakeLibraries {
  public:
-  // Which libraries the fake stands in for: all four, or only the two
-  // transports (the real player and packager stay bound).
-  enum class Scope { kAll, kTransportsOnly };
-  explicit FakeLibraries(Scope scope = Scope::kAll);
+  FakeLibraries();
   ~FakeLibraries();
   FakeLibraries(const FakeLibraries&) = delete;
   FakeLibraries& operator=(const FakeLibraries&) = delete;

@@ -13,16 +13,15 @@ extern "C" {
 namespace qcsdk::test {
 namespace {
 
-void Check(int result, const char* what) { CheckAv(result, "pattern encoder", what); }
+void Check(int result, const char* what) {
+  CheckAv(result, "pattern encoder", what);
+}
 
 AVPixelFormat PixelFormat(PatternChroma chroma) {
   switch (chroma) {
-    case PatternChroma::k420:
-      return AV_PIX_FMT_YUV420P;
-    case PatternChroma::k422:
-      return AV_PIX_FMT_YUV422P;
-    case PatternChroma::k444:
-      return AV_PIX_FMT_YUV444P;
+    case PatternChroma::k420: return AV_PIX_FMT_YUV420P;
+    case PatternChroma::k422: return AV_PIX_FMT_YUV422P;
+    case PatternChroma::k444: return AV_PIX_FMT_YUV444P;
   }
   return AV_PIX_FMT_YUV420P;
 }
@@ -64,12 +63,9 @@ void Drain(AVCodecContext& context, AVPacket& packet, std::vector<EncodedPacket>
 
 const char* PatternEncoderName(PatternCodec codec) {
   switch (codec) {
-    case PatternCodec::kMpeg4:
-      return "mpeg4";
-    case PatternCodec::kH264:
-      return "libx264";
-    case PatternCodec::kH265:
-      return "libx265";
+    case PatternCodec::kMpeg4: return "mpeg4";
+    case PatternCodec::kH264: return "libx264";
+    case PatternCodec::kH265: return "libx265";
   }
   return "";
 }

@@ -1,18 +1,13 @@
 #include "support/test_channel.h"
 
-#include <thread>
-
 namespace qcsdk::test {
 
 std::atomic<int> TestChannel::destroyed{0};
-std::atomic<std::thread::id> TestChannel::destroyedOn{};
-std::atomic<bool> TestChannelFactory::lastOct{false};
 std::atomic<bool> TestChannelFactory::connectAnswer{true};
 
 TestChannel::TestChannel(int32_t nChannel, bool bOct) : Channel(nChannel), m_bOct(bOct) {}
 
 TestChannel::~TestChannel() {
-  destroyedOn.store(std::this_thread::get_id());
   destroyed.fetch_add(1);
 }
 
@@ -66,7 +61,6 @@ bool TestChannel::StopDownload() {
 
 namespace {
 ChannelPtr MakeTestChannel(int32_t nChannel, bool bOct) {
-  TestChannelFactory::lastOct.store(bOct);
   return std::make_shared<TestChannel>(nChannel, bOct);
 }
 }  // namespace

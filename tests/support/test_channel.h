@@ -55,9 +55,8 @@ class TestChannel : public Channel {
   std::vector<std::string> Calls() const;
   // Slots answer this value (Connect: whether the transport accepts).
   std::atomic<bool> answer{true};
-  // Where and on which thread the last TestChannel was destroyed.
+  // How many test channels have been destroyed.
   static std::atomic<int> destroyed;
-  static std::atomic<std::thread::id> destroyedOn;
 
  private:
   bool Note(std::string call);
@@ -72,8 +71,6 @@ class TestChannelFactory {
  public:
   TestChannelFactory();
   ~TestChannelFactory();
-  // Whether the last channel made was an OCT channel.
-  static std::atomic<bool> lastOct;
   // When false, the next channels refuse their connect request.
   static std::atomic<bool> connectAnswer;
 };

@@ -16,7 +16,9 @@ extern "C" {
 namespace qcsdk::test {
 namespace {
 
-void Check(int result, const char* what) { CheckAv(result, "tone encoder", what); }
+void Check(int result, const char* what) {
+  CheckAv(result, "tone encoder", what);
+}
 
 constexpr int kG711Samples = 160;
 
@@ -43,14 +45,10 @@ void FillTone(AVFrame& frame, const ToneOptions& options, int64_t first) {
 
 const char* ToneEncoderName(ToneCodec codec) {
   switch (codec) {
-    case ToneCodec::kImaAdpcm:
-      return "adpcm_ima_wav";
-    case ToneCodec::kG711ALaw:
-      return "pcm_alaw";
-    case ToneCodec::kG711MuLaw:
-      return "pcm_mulaw";
-    case ToneCodec::kAac:
-      return "aac";
+    case ToneCodec::kImaAdpcm: return "adpcm_ima_wav";
+    case ToneCodec::kG711ALaw: return "pcm_alaw";
+    case ToneCodec::kG711MuLaw: return "pcm_mulaw";
+    case ToneCodec::kAac: return "aac";
   }
   return "";
 }

@@ -1,0 +1,59 @@
+// The scripted libraries, the test channel class in the registry and a
+// recording host, with builders of the stream record the channels receive.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <qcsdk/qcsdk.h>
+
+#include <memory>
+
+#include "qcsdk/facade/bytes.h"
+#include "support/fake_libraries.h"
+#include "support/host_recorder.h"
+#include "support/test_channel.h"
+
+namespace qcsdk::test {
+
+// The fields of a stream record a test sets; every other byte is 0.
+struct InfoFields {
+  uint16_t deviceType = 1, videoCodec = 1, width = 704, height = 576, rateNum = 25, rateDen = 1;
+  uint16_t audioPresent = 0, audioCodec = 0, kind = 0;
+};
+
+inline StreamInfoRecord MakeInfo(const InfoFields& f) {
+  StreamInfoRecord r{};
+  const std::pair<std::size_t, uint16_t> fields[] = {{info::kDeviceType, f.deviceType},
+                                                     {info::kVideoCodec, f.videoCodec},
+                                                     {info::kWidth, f.width},
+                                                     {info::kHeight, f.height},
+                                                     {info::kRateNum, f.rateNum},
+                                                     {info::kRateDen, f.rateDen},
+                                                     {info::kAudioPresent, f.audioPresent},
+                                                     {info::kAudioCodec, f.audioCodec},
+                                                     {info::kRecordKind, f.kind}};
+  for (const auto& [offset, value] : fields) StoreLe16(r.data() + offset, value);
+  return r;
+}
+
+class ChannelFixture : public ::testing::Test {
+ protected:
+  FakeLibraries fake;
+  TestChannelFactory factory;
+  HostRecorder host;
+
+  // A new test channel; `linked`: its link already waits for data.
+  std::shared_ptr<TestChannel> Open(bool linked = true, const char* user = "u",
+                                    const char* password = "p", void* userData = nullptr) {
+    const int32_t n = QCSDK_Connect("127.0.0.1", 1, 1, user, password, 0, userData);
+    EXPECT_GE(n, 0);
+    auto channel = FindTestChannel(n);
+    if (linked) channel->OnLinkEvent(0, nullptr);
+    return channel;
+  }
+  // The channel's link up and its stream described: connected.
+  static void Describe(Channel& channel, const InfoFields& fields = {}) {
+    channel.OnStreamInfo(MakeInfo(fields).data());
+  }
+};
+
+}  // namespace qcsdk::test
