@@ -1,6 +1,6 @@
 // LAN search answers of both transports: the datagram goes through its
-// library's decoder (for OCT the library's own conversion to the answer it
-// reports) and, when that accepts it, into the SDK's search handler while a
+// library's decoder and the library's own conversion to the answer it
+// reports, and, when that accepts it, into the SDK's search handler while a
 // search is outstanding. Input: [u8 transport: even Nxl, odd OCT]
 // [datagram].
 #include <qcsdk/qcsdk.h>
@@ -11,7 +11,7 @@
 #include "common/sdk_harness.h"
 #include "discovery.h"
 #include "messages.h"
-#include "netio/address.h"
+#include "search_result.h"
 #include "wire.h"
 
 using namespace qcsdk::fuzz;
@@ -22,16 +22,7 @@ void DeliverNxl(const qcsdk::test::FakeLibraries& fake, const uint8_t* data, siz
   uint32_t id = 0;
   qvc::wire::SearchAnswer answer;
   if (!qvc::wire::DecodeSearchAnswer(data, size, &id, &answer)) return;
-  QVC_SearchResult result{};
-  std::snprintf(result.group, sizeof result.group, "%s", answer.group.c_str());
-  result.number = answer.number;
-  result.cardType = answer.card_type;
-  result.channelCount = answer.channel_count;
-  result.port = answer.port;
-  std::snprintf(result.address, sizeof result.address, "%s",
-                netio::FormatAddress(answer.address).c_str());
-  std::snprintf(result.name, sizeof result.name, "%s", answer.name.c_str());
-  fake.discovery().nxlSearch(result);
+  fake.discovery().nxlSearch(qvc::wire::ToSearchResult(answer, 0x0100007f));
 }
 
 void IgnoreResult(const QCSDK_SearchResult*) {}

@@ -9,6 +9,7 @@
 
 #include "discovery.h"
 #include "netio/address.h"
+#include "search_result.h"
 
 namespace qvc {
 
@@ -18,12 +19,6 @@ namespace {
 
 std::atomic<uint32_t> g_next_search_id{
     static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count())};
-
-void CopyText(char* field, size_t size, const std::string& text) {
-  size_t n = std::min(text.size(), size - 1);
-  std::memcpy(field, text.data(), n);
-  field[n] = 0;
-}
 
 }  // namespace
 
@@ -83,7 +78,6 @@ void SearchService::Run(const std::shared_ptr<SearchState>& state) {
       uint32_t id = 0;
       wire::SearchAnswer answer;
       if (!wire::DecodeSearchAnswer(buffer.data(), size, &id, &answer)) continue;
-      QVC_SearchResult result{};
       {
         std::lock_guard lock(state->mu);
         if (!state->searching || id != state->search_id) continue;
@@ -91,15 +85,7 @@ void SearchService::Run(const std::shared_ptr<SearchState>& state) {
         if (state->cache && !state->seen.emplace(answer.group, answer.number).second) continue;
         ++state->delivered;
       }
-      CopyText(result.group, sizeof result.group, answer.group);
-      result.number = answer.number;
-      result.cardType = answer.card_type;
-      result.channelCount = answer.channel_count;
-      result.port = answer.port;
-      CopyText(result.address, sizeof result.address,
-               netio::FormatAddress(answer.address ? answer.address : source));
-      CopyText(result.name, sizeof result.name, answer.name);
-      deliver(result);
+      deliver(wire::ToSearchResult(answer, source));
       if (state->session.stop.load()) return;
     }
     bool ended = false;
