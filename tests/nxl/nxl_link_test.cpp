@@ -633,52 +633,6 @@ TEST_F(NxlLinkTest, ManyLinksShareAFewLoopThreadsAndKeepTheirOrder) {
   EXPECT_EQ(0, late);
 }
 
-TEST_F(NxlLinkTest, ABlockedCallbackHoldsBackOnlyTheLinksOfItsThread) {
-  Device device;
-  constexpr int32_t kLinks = 6;
-  std::mutex mu;
-  std::condition_variable cv;
-  bool unblock = false;
-  std::map<int32_t, std::thread::id> threadOf;
-  recorder_.SetHook([&](const Event& e) {
-    std::unique_lock lock(mu);
-    if (e.kind == Event::kConnect) {
-      threadOf[e.link] = std::this_thread::get_id();
-      cv.notify_all();
-    }
-    if (e.kind == Event::kLive && e.link == 1)
-      cv.wait_for(lock, Scaled(10000), [&] { return unblock; });
-  });
-  for (int32_t link = 1; link <= kLinks; ++link) ASSERT_EQ(1, ConnectTo(link, device.port()));
-  size_t elsewhere = 0;
-  {
-    // The hook runs after the recorder has the event: wait for the hook.
-    std::unique_lock lock(mu);
-    ASSERT_TRUE(cv.wait_for(lock, Scaled(10000), [&] { return threadOf.size() == kLinks; }));
-    for (auto& [link, thread] : threadOf) elsewhere += thread != threadOf.at(1) ? 1 : 0;
-  }
-  if (std::thread::hardware_concurrency() > 1) {
-    EXPECT_GT(elsewhere, 0u);
-  }
-  uint8_t key = 1;
-  for (ClientId id : device.server().Clients())
-    ASSERT_TRUE(device.server().SendLive(id, 1, &key, 1));
-  // Link 1 is stuck in its callback; the links of the other threads flow.
-  EXPECT_TRUE(recorder_.WaitFor([&](const std::vector<Event>& events) {
-    std::lock_guard lock(mu);
-    size_t n = 0;
-    for (const auto& e : events) n += e.kind == Event::kLive && threadOf[e.link] != threadOf[1];
-    return n == elsewhere;
-  }));
-  {
-    std::lock_guard lock(mu);
-    unblock = true;
-  }
-  cv.notify_all();
-  EXPECT_TRUE(recorder_.WaitCount(Event::kLive, kLinks));
-  ASSERT_EQ(1, QVC_ReleaseSDK());
-}
-
 TEST_F(NxlLinkTest, NetCardSelection) {
   // Cards count the IPv4 addresses of the interfaces that are up, from 1.
   int32_t count = 0, loopback = 0;
