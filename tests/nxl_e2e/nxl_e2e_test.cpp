@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <qcsdk/qcsdk.h>
-#include <qcsdk/qcsdk_grpc.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -13,7 +12,6 @@
 #include <string>
 #include <thread>
 
-#include "grpc/grpc_context.h"
 #include "qcsdk/channel/channel.h"
 #include "qcsdk/facade/config_dialog.h"
 #include "qcsdk/facade/lifecycle.h"
@@ -107,49 +105,6 @@ TEST_F(NxlE2eTest, RefusalsAndLinkEndsBecomeTheirEvents) {
     }
     EXPECT_TRUE(Wait([&] { return FindChannel(n) == nullptr; }));  // the number is free
   }
-}
-
-TEST_F(NxlE2eTest, RpcAgainstTheDevicesStore) {
-  const int32_t n = Connect(Device("live=off"));
-  ASSERT_TRUE(WaitEvent(QCSDK_EVENT_CONNECTED));
-  ASSERT_EQ(QCSDK_GRPC_Begin(n), 1);
-  GrpcContext* context = FindChannel(n)->Grpc();
-  // A set of some members reaches the device's store and comes back; an
-  // account is added once, refused the second time with the device's text.
-  qvbu_dev_set_info_param set{};
-  set.name = "gate";
-  set.rebootHour = 5;
-  int32_t placeholder = -1;
-  ASSERT_EQ(QCSDK_GRPC_dev_set_info(n, &set, &placeholder), 1);
-  EXPECT_EQ(placeholder, 0);
-  qvbu_dev_get_info_result info{};
-  ASSERT_EQ(QCSDK_GRPC_dev_get_info(n, nullptr, &info), 1);
-  EXPECT_EQ(info.rebootHour, 5);
-  EXPECT_STREQ(info.name, "gate");
-  qvbu_account_add_user_param add{"viewer", "look", "operator", "night shift"};
-  ASSERT_EQ(QCSDK_GRPC_account_add_user(n, &add, &placeholder), 1);
-  EXPECT_EQ(QCSDK_GRPC_account_add_user(n, &add, &placeholder), 0);
-  EXPECT_STREQ(context->errmsg, "User exists");
-  // Requests signed for another password or user are refused; an account
-  // added over RPC signs from then on.
-  const struct {
-    const char *user, *password;
-    int32_t result, code;
-  } signers[] = {{"admin", "not-the-password", 0, -32002},
-                 {"nobody", "secret", 0, -32002},
-                 {"viewer", "look", 1, 0},
-                 {"viewer", "Look", 0, -32002},
-                 {"admin", "secret", 1, 0}};
-  for (const auto& s : signers) {
-    grpc_set_credentials(context, s.user, s.password);
-    EXPECT_EQ(QCSDK_GRPC_dev_get_info(n, nullptr, &info), s.result) << s.user << s.password;
-    EXPECT_EQ(context->errorcode, s.code);
-  }
-  devices.device(0).rpc().SetNotImplemented("dev_get_info");
-  EXPECT_EQ(QCSDK_GRPC_dev_get_info(n, nullptr, &info), 0);
-  EXPECT_EQ(context->errorcode, -32001);
-  EXPECT_STREQ(context->errmsg, "Method not implemented");
-  EXPECT_EQ(QCSDK_GRPC_End(n), 1);
 }
 
 TEST_F(NxlE2eTest, ConfigDialogLibraryComesFromTheDeviceAndRuns) {
