@@ -6,14 +6,10 @@
 
 #include <qcsdk/qcsdk.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
-
-#include "support/host_recorder.h"
 
 namespace qcsdk::test {
 
@@ -27,12 +23,6 @@ class RecordSink {
   int Ends() const {
     std::lock_guard<std::mutex> guard(m_mutex);
     return m_ends;
-  }
-  // Waits until `count` ends have arrived in all.
-  bool WaitEnds(int count, int timeoutMs = 5000) const {
-    std::unique_lock<std::mutex> guard(m_mutex);
-    return m_cv.wait_for(guard, std::chrono::milliseconds(ScaledMs(timeoutMs)),
-                         [&] { return m_ends >= count; });
   }
   // Runs on the reporting thread after the report was recorded.
   void OnReport(std::function<void(const Record*)> fn) {
@@ -49,15 +39,12 @@ class RecordSink {
         ++m_ends;
       }
       fn = m_onReport;
-      // Under the lock: a waiter that wakes may destroy the sink at once.
-      m_cv.notify_all();
     }
     if (fn) fn(record);
   }
 
  private:
   mutable std::mutex m_mutex;
-  mutable std::condition_variable m_cv;
   std::vector<Record> m_records;
   int m_ends = 0;
   std::function<void(const Record*)> m_onReport;
