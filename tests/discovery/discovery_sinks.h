@@ -1,11 +1,13 @@
 // Host-side recorders of search results and OKIP answers. Each keeps copies
-// of the records it was handed, null pointers counted as ends. A SearchSink
-// is the registered search callback while it lives; an OkipSink's Callback()
-// is handed to QCSDK_OKIP_StartService by the test.
+// of the records it was handed, null pointers counted as ends, and receives
+// Thunk's reports while it lives. A SearchSink is also the registered search
+// callback while it lives; an OkipSink's Thunk is handed to
+// QCSDK_OKIP_StartService by the test.
 #pragma once
 
 #include <qcsdk/qcsdk.h>
 
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -16,6 +18,11 @@ namespace qcsdk::test {
 template <class Record>
 class RecordSink {
  public:
+  RecordSink() { s_current.store(this); }
+  ~RecordSink() { s_current.store(nullptr); }
+  static void Thunk(const Record* record) {
+    if (RecordSink* sink = s_current.load()) sink->Add(record);
+  }
   std::vector<Record> Records() const {
     std::lock_guard<std::mutex> guard(m_mutex);
     return m_records;
@@ -29,6 +36,8 @@ class RecordSink {
     std::lock_guard<std::mutex> guard(m_mutex);
     m_onReport = std::move(fn);
   }
+
+ private:
   void Add(const Record* record) {
     std::function<void(const Record*)> fn;
     {
@@ -42,8 +51,7 @@ class RecordSink {
     }
     if (fn) fn(record);
   }
-
- private:
+  static inline std::atomic<RecordSink*> s_current{nullptr};
   mutable std::mutex m_mutex;
   std::vector<Record> m_records;
   int m_ends = 0;
@@ -52,17 +60,16 @@ class RecordSink {
 
 class SearchSink : public RecordSink<QCSDK_SearchResult> {
  public:
-  SearchSink();
-  ~SearchSink();
+  SearchSink() { QCSDK_RegisterCallback(nullptr, nullptr, nullptr, nullptr, &Thunk); }
+  ~SearchSink() { QCSDK_RegisterCallback(nullptr, nullptr, nullptr, nullptr, nullptr); }
   // The device numbers reported, in order.
-  std::vector<std::string> Numbers() const;
+  std::vector<std::string> Numbers() const {
+    std::vector<std::string> numbers;
+    for (const QCSDK_SearchResult& r : Records()) numbers.emplace_back(r.deviceNumber);
+    return numbers;
+  }
 };
 
-class OkipSink : public RecordSink<QCSDK_OkipResult> {
- public:
-  OkipSink();
-  ~OkipSink();
-  static OkipCallback Callback();
-};
+using OkipSink = RecordSink<QCSDK_OkipResult>;
 
 }  // namespace qcsdk::test

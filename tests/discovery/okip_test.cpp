@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "discovery/discovery_sinks.h"
@@ -61,7 +62,7 @@ class OkipTest : public ::testing::Test {
 
 TEST_F(OkipTest, ServiceTakesTheFirstFreePortFrom9500To9599AndFinds) {
   fake.SetResultByFirstArg("QVC_StartBroadcastServer", [](int64_t port) { return port >= 9503; });
-  EXPECT_EQ(QCSDK_OKIP_StartService(sink.Callback()), 1);
+  EXPECT_EQ(QCSDK_OKIP_StartService(&OkipSink::Thunk), 1);
   EXPECT_THAT(fake.Calls(), ElementsAre("QVC_StartBroadcastServer(9500, 9106, ptr)",
                                         "QVC_StartBroadcastServer(9501, 9106, ptr)",
                                         "QVC_StartBroadcastServer(9502, 9106, ptr)",
@@ -69,7 +70,7 @@ TEST_F(OkipTest, ServiceTakesTheFirstFreePortFrom9500To9599AndFinds) {
   fake.ClearCalls();
   // Only the low byte of the library's result counts.
   fake.SetResultByFirstArg("QVC_StartBroadcastServer", [](int64_t) { return 0x200; });
-  EXPECT_EQ(QCSDK_OKIP_StartService(sink.Callback()), 0);
+  EXPECT_EQ(QCSDK_OKIP_StartService(&OkipSink::Thunk), 0);
   const auto calls = fake.Calls();
   ASSERT_EQ(calls.size(), 100u);
   EXPECT_EQ(calls.back(), "QVC_StartBroadcastServer(9599, 9106, ptr)");
@@ -142,7 +143,7 @@ TEST_F(OkipTest, SetNetCfgChecksEachArgumentAndLaysOutTheMessage) {
 }
 
 TEST_F(OkipTest, AnswersBecome160ByteRecordsThenOneNull) {
-  ASSERT_EQ(QCSDK_OKIP_StartService(sink.Callback()), 1);
+  ASSERT_EQ(QCSDK_OKIP_StartService(&OkipSink::Thunk), 1);
   Fire(Answer("ab", 123, 0xE0));
   Fire(Answer("QV", 7, 0xB1, 200));  // the shortest answer still read
   Fire(Answer("QV", 8, 0xB1, 199));  // too short
@@ -160,24 +161,21 @@ TEST_F(OkipTest, AnswersBecome160ByteRecordsThenOneNull) {
   Fire(full);
   Fire(Answer("QV", 10, 7));
 
-  auto records = sink.Records();
-  ASSERT_EQ(records.size(), 4u);
-  const QCSDK_OkipResult& r = records[0];
-  EXPECT_STREQ(r.deviceNumber, "ab123");
-  EXPECT_STREQ(r.address, "192.168.1.10");
-  EXPECT_EQ(static_cast<uint32_t>(r.word16), 0x11223344u);
-  EXPECT_EQ(r.word124, -2);
-  EXPECT_STREQ(r.name, "okip camera");
-  EXPECT_EQ(r.deviceType, 3);
-  const auto* bytes = reinterpret_cast<const uint8_t*>(&r);
+  const auto fields = [](const QCSDK_OkipResult& r) {
+    return std::make_tuple(std::string(r.deviceNumber), std::string(r.address),
+                           static_cast<uint32_t>(r.word16), r.word124, std::string(r.name),
+                           r.deviceType);
+  };
+  const decltype(fields(QCSDK_OkipResult{})) want[] = {
+      {"ab123", "192.168.1.10", 0x11223344, -2, "okip camera", 3},
+      {"QV7", "192.168.1.10", 0x11223344, -2, "okip camera", 4},
+      {"GGGGGGGG-1", "255.255.255.255", 0x11223344, -2, std::string(99, 'n'), 2},
+      {"QV10", "192.168.1.10", 0x11223344, -2, "okip camera", 1}};
+  const auto records = sink.Records();
+  ASSERT_EQ(records.size(), std::size(want));
+  for (size_t i = 0; i < records.size(); ++i) EXPECT_EQ(fields(records[i]), want[i]) << i;
+  const auto* bytes = reinterpret_cast<const uint8_t*>(&records[0]);
   for (size_t i = 6; i < 32; ++i) ASSERT_EQ(bytes[i], 0) << i;
-  EXPECT_STREQ(records[1].deviceNumber, "QV7");
-  EXPECT_EQ(records[1].deviceType, 4);
-  EXPECT_STREQ(records[2].deviceNumber, "GGGGGGGG-1");
-  EXPECT_STREQ(records[2].address, "255.255.255.255");
-  EXPECT_EQ(std::string(records[2].name), std::string(99, 'n'));
-  EXPECT_EQ(records[2].deviceType, 2);
-  EXPECT_EQ(records[3].deviceType, 1);
   EXPECT_EQ(sink.Ends(), 0);
 
   Fire(nullptr, 0, 1);

@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "discovery/discovery_sinks.h"
@@ -112,37 +113,24 @@ TEST_F(SearchTest, AnswersOfBothTransportsBecomeHostRecords) {
   Oct(0, nullptr);
   Oct(7, &oct);  // other events are ignored
 
+  const auto fields = [](const QCSDK_SearchResult& r) {
+    return std::make_tuple(std::string(r.deviceNumber), std::string(r.address), r.port,
+                           std::string(r.name), r.deviceType, r.channelCount, r.word396,
+                           r.transport);
+  };
+  const decltype(fields(QCSDK_SearchResult{})) want[] = {
+      {"A123456", "127.0.0.5", 8000, "nxl device", 4, 1, 1, 0},
+      {"QV7", "127.0.0.5", 8000, "nxl device", 2, 256, 1, 0},
+      {"GGGGGGGG-42", std::string(63, '1'), 8000, std::string(255, 'n'), 1, 4, 1, 0},
+      {"100200300", "127.0.0.7", 34567, longName.substr(0, 255), 4, 16, 1, 1},
+      {"", "", 0, "", 0, 0, 0, 1}};
   const auto records = sink.Records();
-  ASSERT_EQ(records.size(), 5u);
-  const QCSDK_SearchResult& a = records[0];
-  EXPECT_STREQ(a.deviceNumber, "A123456");
-  EXPECT_STREQ(a.address, "127.0.0.5");
-  EXPECT_EQ(a.port, 8000);
-  EXPECT_STREQ(a.name, "nxl device");
-  EXPECT_EQ(a.deviceType, 4);
-  EXPECT_EQ(a.channelCount, 1);
-  EXPECT_EQ(a.word396, 1);
-  EXPECT_EQ(a.transport, 0);
+  ASSERT_EQ(records.size(), std::size(want));
+  for (size_t i = 0; i < records.size(); ++i) EXPECT_EQ(fields(records[i]), want[i]) << i;
   // The record was zeroed before it was filled.
-  const auto* bytes = reinterpret_cast<const uint8_t*>(&a);
-  for (size_t i = std::strlen(a.name) + 132; i < 388; ++i) ASSERT_EQ(bytes[i], 0) << i;
+  const auto* bytes = reinterpret_cast<const uint8_t*>(&records[0]);
+  for (size_t i = std::strlen(records[0].name) + 132; i < 388; ++i) ASSERT_EQ(bytes[i], 0) << i;
   for (size_t i = 7; i < 64; ++i) ASSERT_EQ(bytes[i], 0) << i;
-  EXPECT_STREQ(records[1].deviceNumber, "QV7");
-  EXPECT_EQ(records[1].channelCount, 256);
-  EXPECT_EQ(records[2].deviceNumber, std::string("GGGGGGGG-42"));
-  EXPECT_EQ(records[2].address, std::string(63, '1'));
-  EXPECT_EQ(records[2].name, std::string(255, 'n'));
-  const QCSDK_SearchResult& r = records[3];
-  EXPECT_STREQ(r.deviceNumber, "100200300");
-  EXPECT_STREQ(r.address, "127.0.0.7");
-  EXPECT_EQ(r.port, 34567);
-  EXPECT_EQ(r.name, longName.substr(0, 255));
-  EXPECT_EQ(r.deviceType, 4);
-  EXPECT_EQ(r.channelCount, 16);
-  EXPECT_EQ(r.word396, 1);
-  EXPECT_EQ(r.transport, 1);
-  EXPECT_STREQ(records[4].deviceNumber, "");
-  EXPECT_EQ(records[4].deviceType, 0);
   EXPECT_EQ(sink.Ends(), 0);
   EndBoth();
   EXPECT_EQ(sink.Ends(), 1);
