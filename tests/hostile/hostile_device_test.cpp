@@ -1,9 +1,5 @@
-// The SDK against hostile devices of the simulator (fault=hostile:SEED), on
-// both transports, beside a normal device: every message the hostile device
-// sends is mutated. Whatever it sends, every export on its channel returns a
-// result value within its budget, the normal channels keep streaming, each
-// hostile channel ends with exactly one event, and release leaves no thread
-// (and, under the sanitizers, no leak and no access outside a buffer).
+// The SDK against devices of the simulator that mutate every message they
+// send (fault=hostile:SEED), on both transports, beside a normal device.
 #include <gtest/gtest.h>
 #include <qcsdk/qcsdk.h>
 #include <qcsdk/qcsdk_grpc.h>
@@ -19,6 +15,7 @@
 #include <vector>
 
 #include "support/host_recorder.h"
+#include "support/oct_test_support.h"
 #include "support/process_probe.h"
 #include "vdevice/device_host.h"
 
@@ -27,24 +24,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Seeds 1..kSeeds on each transport, run by kWorkers host threads at once.
-// Among them, seeds whose devices once hung the SDK: 14 (Nxl, a
-// configuration handshake kept open by stray text) and every Nxl seed whose
-// device answers a list with 4 MiB of entries (gigabytes of entries that
-// stalled the normal channel's link thread).
+// Seeds 1..kSeeds on each transport, run by kWorkers host threads at once;
+// among them seeds whose devices once hung the SDK (14 on Nxl, and those
+// answering a list with 4 MiB of entries).
 constexpr int kSeeds = 32;
 constexpr int kWorkers = 3;
 constexpr int kQuickMs = 2000;  // exports that only queue a message or read state
 constexpr int kWaitMs = 6000;   // exports that wait for the device: 5 s budgets
-
-bool WaitUntil(const std::function<bool()>& pred, int ms) {
-  const auto end = Clock::now() + std::chrono::milliseconds(ScaledMs(ms));
-  while (!pred()) {
-    if (Clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
 
 bool Ends(int32_t code) {
   return code >= QCSDK_EVENT_AUTH_FAILED && code <= QCSDK_EVENT_REMOTE_CLOSED;
@@ -54,8 +40,7 @@ class HostileRun {
  public:
   HostileRun(HostRecorder& host, std::filesystem::path dir) : host_(host), dir_(std::move(dir)) {}
 
-  // Connects to a new hostile device with this seed over one transport,
-  // drives every export on the channel and disconnects it.
+  // Drives every export on a channel to a new hostile device.
   void Seed(int seed, int transport) {
     SCOPED_TRACE("seed " + std::to_string(seed) + (transport ? " OCT" : " Nxl"));
     vdevice::DeviceSpec spec;
@@ -100,10 +85,9 @@ class HostileRun {
   }
 
  private:
-  // Runs one export on the channel of `user`, unless its link has ended:
-  // the number may then name another seed's channel. No connect reuses a
-  // number while an export runs. The export must come back within its
-  // budget with a truth value.
+  // Runs one export on the channel of `user` unless its link has ended (the
+  // number may then name another seed's channel; no connect reuses a number
+  // while an export runs): it returns 0 or 1 within its budget.
   int32_t Call(void* user, const char* name, int budgetMs, const std::function<int32_t()>& call) {
     std::shared_lock running(numbers_);
     if (Terminal(user) > 0) return -1;
@@ -118,7 +102,7 @@ class HostileRun {
 
   void Drive(int32_t n, void* user, int seed) {
     const std::string base = (dir_ / std::to_string(seed)).string();
-    int32_t type = 0;
+    int32_t type = 0, width = 0, height = 0;
     StreamInfo info{};
     Call(user, "GetDeviceInfo", kQuickMs, [&] { return QCSDK_GetDeviceInfo(n, &type); });
     Call(user, "GetStreamInfo", kQuickMs, [&] { return QCSDK_GetStreamInfo(n, &info); });
@@ -152,11 +136,9 @@ class HostileRun {
          [&] { return QCSDK_SendTalkData(n, audio, sizeof audio); });
     Call(user, "StopTalk", kQuickMs, [&] { return QCSDK_StopTalk(n); });
     Call(user, "SendUserData", kQuickMs, [&] { return QCSDK_SendUserData(n, audio, 16); });
-    // RPC calls on OCT; control messages on Nxl.
     Call(user, "SendPTZCommand", kWaitMs, [&] { return QCSDK_SendPTZCommand(n, 4, 1); });
     Call(user, "RemoteRecording", 2 * kWaitMs, [&] { return QCSDK_RemoteRecording(n, 1); });
-    // Without an open exchange an RPC call would only wait out its budget;
-    // the exchange is closed again whatever the device answered.
+    // RPC calls only over an open exchange, closed whatever the answers.
     if (Call(user, "GRPC_Begin", kWaitMs, [&] { return QCSDK_GRPC_Begin(n); }) == 1) {
       qvbu_dev_get_info_result device{};
       Call(user, "GRPC_dev_get_info", kWaitMs,
@@ -173,15 +155,12 @@ class HostileRun {
     Call(user, "RemoteConfig", kWaitMs, [&] { return QCSDK_RemoteConfig(n, 0); });
 
     uint8_t* bitmap = nullptr;
-    int32_t width = 0;
-    int32_t height = 0;
     Call(user, "SaveBitmapToBuffer", kQuickMs,
          [&] { return QCSDK_SaveBitmapToBuffer(n, &bitmap, &width, &height); });
     QCSDK_FreeBitmapBuffer(bitmap);
     const std::string snapshot = base + ".bmp";
     Call(user, "SaveBitmap", kQuickMs, [&] { return QCSDK_SaveBitmap(n, snapshot.c_str()); });
     Call(user, "Refresh", kQuickMs, [&] { return QCSDK_Refresh(n); });
-    // The download runs out (or the link ends) before the channel goes.
     WaitUntil(
         [&] {
           const auto all = host_.Downloads();
@@ -201,9 +180,7 @@ class HostileRun {
 };
 
 TEST(HostileDevice, NeverCrashesHangsOrLeaksAndSparesTheOtherChannels) {
-  // A sanitizer's runtime starts a thread of its own with the first thread:
-  // one is started and joined before counting.
-  std::thread([] {}).join();
+  std::thread([] {}).join();  // a sanitizer's runtime starts a thread of its own
   const int threads = ThreadCount();
   const auto dir =
       std::filesystem::temp_directory_path() / ("qcsdk_hostile_" + std::to_string(::getpid()));
@@ -211,10 +188,10 @@ TEST(HostileDevice, NeverCrashesHangsOrLeaksAndSparesTheOtherChannels) {
   {
     auto host = std::make_unique<HostRecorder>();
     vdevice::DeviceHost normal;
+    std::string error;
     vdevice::DeviceSpec spec;
     spec.width = 160;
     spec.height = 120;
-    std::string error;
     ASSERT_EQ(normal.Add(spec, &error), 0) << error;
     ASSERT_EQ(QCSDK_InitSDK(0, nullptr), 1);
     // Whatever library a hostile device sends, none is loaded.
@@ -228,9 +205,8 @@ TEST(HostileDevice, NeverCrashesHangsOrLeaksAndSparesTheOtherChannels) {
                                        0, "admin", "admin", 0, kNormal);
     ASSERT_TRUE(host->WaitFor(QCSDK_EVENT_CONNECTED, 2, ScaledMs(10000)));
     auto frames = [&](int32_t channel) {
-      size_t count = 0;
-      for (const auto& r : host->Raw()) count += r.channel == channel ? 1 : 0;
-      return count;
+      const auto raw = host->Raw();
+      return std::count_if(raw.begin(), raw.end(), [&](auto& r) { return r.channel == channel; });
     };
 
     HostileRun run(*host, dir);
@@ -247,8 +223,7 @@ TEST(HostileDevice, NeverCrashesHangsOrLeaksAndSparesTheOtherChannels) {
     }
     // The normal channels stream on throughout.
     while (running > 0) {
-      const size_t a = frames(nxl);
-      const size_t b = frames(oct);
+      const auto a = frames(nxl), b = frames(oct);
       EXPECT_TRUE(WaitUntil([&] { return frames(nxl) > a + 5 && frames(oct) > b + 5; }, 5000))
           << frames(nxl) - a << " Nxl and " << frames(oct) - b << " OCT frames";
     }

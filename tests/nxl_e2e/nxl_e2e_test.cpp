@@ -17,6 +17,7 @@
 #include "qcsdk/facade/lifecycle.h"
 #include "qcsdk/facade/registry.h"
 #include "support/host_recorder.h"
+#include "support/oct_test_support.h"
 #include "vdevice/device_host.h"
 
 namespace qcsdk::test {
@@ -25,6 +26,12 @@ namespace {
 std::vector<uint8_t> ReadAll(const std::filesystem::path& p) {
   std::ifstream in(p, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteAll(const std::filesystem::path& p, const std::vector<uint8_t>& bytes) {
+  std::ofstream(p, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
 }
 
 class NxlE2eTest : public ::testing::Test {
@@ -56,14 +63,6 @@ class NxlE2eTest : public ::testing::Test {
   }
   int32_t Connect(int port, const char* password = "secret", const char* address = "127.0.0.1") {
     return QCSDK_Connect(address, port, 0, "admin", password, 0, nullptr);
-  }
-  bool Wait(const std::function<bool()>& pred) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ScaledMs(10000));
-    while (!pred()) {
-      if (std::chrono::steady_clock::now() > end) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
   }
   bool WaitEvent(int32_t code, int count = 1) {
     return host->WaitFor(code, count, ScaledMs(10000));
@@ -103,7 +102,7 @@ TEST_F(NxlE2eTest, RefusalsAndLinkEndsBecomeTheirEvents) {
     if (row.end != 0) {
       EXPECT_TRUE(WaitEvent(row.end, ends + 1));
     }
-    EXPECT_TRUE(Wait([&] { return FindChannel(n) == nullptr; }));  // the number is free
+    EXPECT_TRUE(WaitUntil([&] { return FindChannel(n) == nullptr; }));  // the number is free
   }
 }
 
@@ -114,9 +113,7 @@ TEST_F(NxlE2eTest, ConfigDialogLibraryComesFromTheDeviceAndRuns) {
   ASSERT_FALSE(library.empty());
   library.insert(library.end(), {0x01, 0x03, 0x02, 0x07});
   const auto source = dir / "device_library";
-  std::ofstream(source, std::ios::binary)
-      .write(reinterpret_cast<const char*>(library.data()),
-             static_cast<std::streamsize>(library.size()));
+  WriteAll(source, library);
   const auto moduleDir = dir / "module";
   std::filesystem::create_directories(moduleDir);
   char savedDir[kModuleDirCapacity];
@@ -150,13 +147,11 @@ TEST_F(NxlE2eTest, ConfigDialogLibraryComesFromTheDeviceAndRuns) {
   // installed file (changed, with the same stamp) runs as it is.
   library.insert(library.end() - 4, {'x', 'y'});
   std::filesystem::remove(moduleDir / kCfgLibraryName);
-  std::ofstream(moduleDir / kCfgLibraryName, std::ios::binary)
-      .write(reinterpret_cast<const char*>(library.data()),
-             static_cast<std::streamsize>(library.size()));
+  WriteAll(moduleDir / kCfgLibraryName, library);
   std::thread([&] { QCSDK_RemoteConfig(n, 2); }).join();
   EXPECT_EQ(ReadAll(moduleDir / kCfgLibraryName), library);
-  std::ifstream log(moduleDir / "dialog.log");
-  const std::string ran{std::istreambuf_iterator<char>(log), {}};
+  const std::vector<uint8_t> log = ReadAll(moduleDir / "dialog.log");
+  const std::string ran(log.begin(), log.end());
   std::memcpy(g_szModuleDir, savedDir, sizeof savedDir);
   EXPECT_EQ(result, 1);
   // Both runs had the link, the host's value and the device's parameters.
