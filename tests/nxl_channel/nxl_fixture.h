@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <qcsdk/qcsdk.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -104,10 +105,9 @@ class NxlFixture : public ::testing::Test {
   std::vector<std::string> Sent() const {
     std::vector<std::string> out;
     for (const auto& m : fake.NxlSent()) {
-      std::string item = std::to_string(m.type);
-      bool text = true;
-      for (uint8_t c : m.data) text = text && c >= 32 && c < 127;
-      if (!m.data.empty()) item += ':';
+      const bool text =
+          std::all_of(m.data.begin(), m.data.end(), [](uint8_t c) { return c >= 32 && c < 127; });
+      std::string item = std::to_string(m.type) + (m.data.empty() ? "" : ":");
       for (uint8_t c : m.data) {
         char hex[3];
         std::snprintf(hex, sizeof hex, "%02x", c);
