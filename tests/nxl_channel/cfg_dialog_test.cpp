@@ -54,28 +54,6 @@ class CfgDialogTest : public NxlFixture {
               m.begin() + 8 + static_cast<std::ptrdiff_t>(packed.size()));
     return m;
   }
-
-  // Runs QCSDK_RemoteConfig on a host thread while this thread plays the
-  // device: accept, stray text that must change nothing (80, 83, an RPC
-  // answer and a message of another kind), then `message`.
-  int32_t Handshake(int32_t n, int32_t value, const std::vector<uint8_t>& message,
-                    const std::function<void()>& whileOpen = {}) {
-    int32_t result = -1;
-    fake.ClearCalls();
-    std::thread hostThread([&] { result = QCSDK_RemoteConfig(n, value); });
-    while (Sent().empty()) std::this_thread::yield();
-    Text(n, 82, "");
-    while (Sent().size() < 2) std::this_thread::yield();
-    Text(n, 80, "");
-    Text(n, 83, "");
-    Text(n, 81, "grpc:{}");
-    Text(n, 81, std::string("\x06\0\0\0\x04\0\0\0", 8));
-    Fire([&] { cb().text(n + 1, 81, message.data(), 4096); });
-    if (whileOpen) whileOpen();
-    hostThread.join();
-    EXPECT_EQ(Sent().size(), 2u) << "the version reply was sent again";
-    return result;
-  }
 };
 
 TEST_F(CfgDialogTest, DialogValueAndParameterKindReachTheLibrary) {
@@ -113,15 +91,29 @@ TEST_F(CfgDialogTest, OpenDialogGetsDeviceTextAndClosesWithTheLink) {
   EXPECT_EQ(QCSDK_RemoteConfig(other, 0), 0);
   EXPECT_TRUE(Sent().empty());
   const int32_t n = ConnectLive(0x10);
-  const auto result = Handshake(n, 0, Message(1, "wait"), [&] {
-    // The dialog is open: device text goes to it, then the link breaks.
-    while (g_pfnCmdProc.load() == nullptr) std::this_thread::yield();
-    Text(n, 81, std::string("\0\0\0\0note", 8));
-    while (ReadAll(dir / "dialog.log").find("CmdProc") == std::string::npos) {
-      std::this_thread::yield();
-    }
-    Fire([&] { cb().connect(n + 1, 6, "lost"); });
-  });
+  // The device accepts, sends stray text that must change nothing (80, 83,
+  // an RPC answer and a message of another kind), then its parameters.
+  int32_t result = -1;
+  fake.ClearCalls();
+  std::thread hostThread([&] { result = QCSDK_RemoteConfig(n, 0); });
+  while (Sent().empty()) std::this_thread::yield();
+  Text(n, 82, "");
+  while (Sent().size() < 2) std::this_thread::yield();
+  Text(n, 80, "");
+  Text(n, 83, "");
+  Text(n, 81, "grpc:{}");
+  Text(n, 81, std::string("\x06\0\0\0\x04\0\0\0", 8));
+  const std::vector<uint8_t> message = Message(1, "wait");
+  Fire([&] { cb().text(n + 1, 81, message.data(), 4096); });
+  // The dialog is open: device text goes to it, then the link breaks.
+  while (g_pfnCmdProc.load() == nullptr) std::this_thread::yield();
+  Text(n, 81, std::string("\0\0\0\0note", 8));
+  while (ReadAll(dir / "dialog.log").find("CmdProc") == std::string::npos) {
+    std::this_thread::yield();
+  }
+  Fire([&] { cb().connect(n + 1, 6, "lost"); });
+  hostThread.join();
+  EXPECT_EQ(Sent().size(), 2u) << "the version reply was sent again";
   EXPECT_EQ(result, 1);
   EXPECT_EQ(ReadAll(dir / "dialog.log"),
             "InitRCDlg " + std::to_string(n + 1) +
