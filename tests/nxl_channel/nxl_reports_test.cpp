@@ -221,6 +221,15 @@ TEST_F(NxlReportsTest, PlaybackHeadersAndEnds) {
       EXPECT_EQ(LoadLe16(Record(n).data() + 64), 1);
     }
   }
+  // A playback header with its own tag at byte 2: only its three leading
+  // words count (width, height, frames), and its tag matches no row.
+  const uint8_t tagged[12] = {0x60, 0x01, 'Q', 'V', 'S', 0, 0, 0, 0xEE, 0x02, 0, 0};
+  Fire([&] { cb().playback(n + 1, 8, tagged, 12); });
+  const StreamInfoRecord r = Record(n);
+  EXPECT_EQ(LoadLe16(r.data() + 44), 352);
+  EXPECT_EQ(LoadLe16(r.data() + 46), 'S');
+  EXPECT_EQ(LoadLe32(r.data() + 60), 750u);
+  EXPECT_EQ(LoadLe16(r.data() + 36), 0);
 }
 
 TEST_F(NxlReportsTest, RecordingListEntries) {
