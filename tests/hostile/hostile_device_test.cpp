@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "support/host_recorder.h"
-#include "support/oct_test_support.h"
 #include "support/process_probe.h"
 #include "vdevice/device_host.h"
 
@@ -31,6 +30,15 @@ constexpr int kSeeds = 32;
 constexpr int kWorkers = 3;
 constexpr int kQuickMs = 2000;  // exports that only queue a message or read state
 constexpr int kWaitMs = 6000;   // exports that wait for the device: 5 s budgets
+
+bool WaitUntil(const std::function<bool()>& pred, int ms) {
+  const auto end = Clock::now() + std::chrono::milliseconds(ScaledMs(ms));
+  while (!pred()) {
+    if (Clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
 
 bool Ends(int32_t code) {
   return code >= QCSDK_EVENT_AUTH_FAILED && code <= QCSDK_EVENT_REMOTE_CLOSED;
