@@ -475,8 +475,8 @@ TEST_F(NxlLinkTest, ReleaseStopsEveryThreadAndEveryCallback) {
   Device slow;
   slow.server().SetResponseDelay(static_cast<int>(Scaled(60000).count()));
   const int baseline = ThreadCount();
-  ASSERT_EQ(1, QVC_StartLANSerchServer(
-                   0, 9, [](QVC_SearchResult) {}, 2));
+  const auto noSearch = [](QVC_SearchResult) {};
+  ASSERT_EQ(1, QVC_StartLANSerchServer(0, 9, noSearch, 2));
   ASSERT_EQ(1, QVC_StartBroadcastServer(
                    0, 9, [](int32_t, const uint8_t*, int32_t, uint32_t, int32_t) {}));
   // An OKIP message of another size is refused; an id is taken once while
@@ -510,8 +510,7 @@ TEST_F(NxlLinkTest, ReleaseStopsEveryThreadAndEveryCallback) {
   EXPECT_EQ(4u, recorder_.Events(Event::kConnect).size());
   // Not initialised: nothing starts.
   EXPECT_EQ(0, ConnectTo(1, device.port()));
-  EXPECT_EQ(0, QVC_StartLANSerchServer(
-                   0, 9, [](QVC_SearchResult) {}, 2));
+  EXPECT_EQ(0, QVC_StartLANSerchServer(0, 9, noSearch, 2));
   ASSERT_EQ(1, QVC_InitSDK(0, 0));  // TearDown releases once more
 }
 
