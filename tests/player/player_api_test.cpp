@@ -117,7 +117,7 @@ TEST_F(PlayerApi, HostileFramesNeverCrashAndDecodingRecovers) {
       hostile.push_back(packet.data);
     }
     for (const auto& f : hostile) {
-      QVSP_WriteToStreamOneFrame(player, f.data(), static_cast<int32_t>(f.size()));
+      WriteFrame(player, f);
     }
     // A clean group of pictures afterwards still decodes, to its last picture.
     WriteAll(player, packets);

@@ -144,13 +144,9 @@ TEST_F(PlayerAudio, AudioFramesBesideVideoAreToldApartAndDecoded) {
     // the last picture is reported.
     for (size_t i = 0; i < video.size(); ++i) {
       for (size_t a = 2 * i; a < 2 * i + 2; ++a) {
-        ASSERT_EQ(QVSP_WriteToStreamOneFrame(player, audio[a].data(),
-                                             static_cast<int32_t>(audio[a].size())),
-                  1);
+        ASSERT_EQ(WriteFrame(player, audio[a]), 1);
       }
-      ASSERT_EQ(QVSP_WriteToStreamOneFrame(player, video[i].data.data(),
-                                           static_cast<int32_t>(video[i].data.size())),
-                1);
+      ASSERT_EQ(WriteFrame(player, video[i].data), 1);
     }
     ASSERT_TRUE(m_log.WaitFor(player, video.size(), Timeout()));
     const QVSP_Statistics stats = Stats(player);

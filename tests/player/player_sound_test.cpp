@@ -50,8 +50,7 @@ struct ToneSource {
 
   void WriteNext() {
     const auto& block = blocks[next++ % blocks.size()];
-    EXPECT_EQ(QVSP_WriteToStreamOneFrame(player, block.data(), static_cast<int32_t>(block.size())),
-              1);
+    EXPECT_EQ(WriteFrame(player, block), 1);
   }
 };
 
@@ -221,8 +220,7 @@ TEST_F(PlayerSound, TonesArePlayedMixedStoppedAtOnceAndNeverQueuedBeyondTheBound
   const auto tail = Blocks(ToneCodec::kG711ALaw, 8000, 250, 100);
   burst.insert(burst.end(), tail.begin(), tail.end());
   for (const auto& block : burst) {
-    ASSERT_EQ(
-        QVSP_WriteToStreamOneFrame(a.player, block.data(), static_cast<int32_t>(block.size())), 1);
+    ASSERT_EQ(WriteFrame(a.player, block), 1);
   }
   ASSERT_TRUE(WaitForSize(from + 400 * kBytesPerMs));
   sound = Played(from);

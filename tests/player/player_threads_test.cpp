@@ -46,9 +46,7 @@ TEST_F(PlayerThreads, ACallbackMayCloseReopenOrReleaseItsPlayerOrTheLibrary) {
   // Later frames: refused by the closed and the released player, decoded
   // from the start by the reopened one.
   for (size_t i = 0; i < 2; ++i) {
-    EXPECT_EQ(QVSP_WriteToStreamOneFrame(players[i], packets[5].data.data(),
-                                         static_cast<int32_t>(packets[5].data.size())),
-              0);
+    EXPECT_EQ(WriteFrame(players[i], packets[5].data), 0);
   }
   WriteAll(players[2], packets);
   ASSERT_TRUE(m_log.WaitFor(players[2], 3 + packets.size(), Timeout()));
