@@ -53,59 +53,33 @@ class PackageTest : public ::testing::Test {
 TEST_F(PackageTest, EveryFormatValueWritesItsCodecs) {
   if (H265().size() != 40) GTEST_SKIP() << "libx265 is not available";
   enum Sound { kNone, kAlaw, kUlaw, kAacRaw, kAacAdts };
+  // Per sound: the codec libavformat reads, ffprobe's name and tag, and the
+  // index's audio codec number.
+  const struct {
+    int id;
+    const char* probe;
+    uint16_t qdx;
+  } sounds[] = {{0, "", 0},
+                {AV_CODEC_ID_PCM_ALAW, "pcm_alaw|codec_tag_string=alaw", 1},
+                {AV_CODEC_ID_PCM_MULAW, "pcm_mulaw|codec_tag_string=ulaw", 2},
+                {AV_CODEC_ID_AAC, "aac|codec_tag_string=mp4a", 3},
+                {AV_CODEC_ID_AAC, "aac|codec_tag_string=mp4a", 3}};
   // setRate 0: QP_SetAudioFormat not called; config: AudioSpecificConfig of AAC.
   const struct {
     int32_t format;
     bool hevc;
     Sound audio;
     int rate, channels, setRate, setChannels;
-    const char *videoName, *audioName;
     std::vector<uint8_t> config;
-    uint16_t qdxVideo, qdxAudio;
   } rows[] = {
-      {0, false, kNone, 0, 0, 0, 0, "h264|codec_tag_string=avc1", "", {}, 1, 0},
-      {QP_VIDEO_H264 + QP_AUDIO_ALAW, false, kAlaw, 8000, 1, 0, 0, "h264", "pcm_alaw", {}, 1, 1},
-      {QP_AUDIO_ALAW, false, kAlaw, 8000, 2, 8000, 2, "h264", "pcm_alaw", {}, 1, 1},
-      {QP_AUDIO_ULAW,
-       true,
-       kUlaw,
-       16000,
-       1,
-       16000,
-       1,
-       "hevc|codec_tag_string=hvc1",
-       "pcm_mulaw|codec_tag_string=ulaw",
-       {},
-       2,
-       2},
-      {QP_VIDEO_H265 + QP_AUDIO_AAC,
-       true,
-       kAacRaw,
-       16000,
-       1,
-       16000,
-       1,
-       "hevc",
-       "aac",
-       {0x14, 0x08},
-       2,
-       3},
-      {QP_AUDIO_AAC, false, kAacRaw, 8000, 1, 0, 0, "h264", "aac", {0x15, 0x88}, 1, 3},
-      {QP_VIDEO_H264 + QP_AUDIO_AAC,
-       false,
-       kAacAdts,
-       44100,
-       2,
-       8000,
-       1,
-       "h264",
-       "aac",
-       {0x12, 0x10},
-       1,
-       3},
+      {0, false, kNone, 0, 0, 0, 0, {}},
+      {QP_VIDEO_H264 + QP_AUDIO_ALAW, false, kAlaw, 8000, 1, 0, 0, {}},
+      {QP_AUDIO_ALAW, false, kAlaw, 8000, 2, 8000, 2, {}},
+      {QP_AUDIO_ULAW, true, kUlaw, 16000, 1, 16000, 1, {}},
+      {QP_VIDEO_H265 + QP_AUDIO_AAC, true, kAacRaw, 16000, 1, 16000, 1, {0x14, 0x08}},
+      {QP_AUDIO_AAC, false, kAacRaw, 8000, 1, 0, 0, {0x15, 0x88}},
+      {QP_VIDEO_H264 + QP_AUDIO_AAC, false, kAacAdts, 44100, 2, 8000, 1, {0x12, 0x10}},
   };
-  const int ids[] = {0, AV_CODEC_ID_PCM_ALAW, AV_CODEC_ID_PCM_MULAW, AV_CODEC_ID_AAC,
-                     AV_CODEC_ID_AAC};
   int n = 0;
   for (const auto& row : rows) {
     SCOPED_TRACE(testing::Message() << "format " << row.format << " row " << n);
@@ -154,24 +128,25 @@ TEST_F(PackageTest, EveryFormatValueWritesItsCodecs) {
     EXPECT_EQ(media->video->end_ms, static_cast<int64_t>(video.size()) * 40);
     const auto probe = Ffprobe(file);
     ASSERT_EQ(probe.size(), row.audio == kNone ? 1u : 2u);
-    EXPECT_THAT(probe[0], HasSubstr(std::string("codec_name=") + row.videoName));
+    EXPECT_THAT(probe[0], HasSubstr(row.hevc ? "codec_name=hevc|codec_tag_string=hvc1"
+                                             : "codec_name=h264|codec_tag_string=avc1"));
     EXPECT_THAT(probe[0], HasSubstr("nb_read_frames=" + std::to_string(video.size()) + "\n"));
     const auto qdx = qp::ReadQdx(file + ".qdx");
     ASSERT_TRUE(qdx);
-    EXPECT_EQ(qdx->header.video_codec, row.qdxVideo);
-    EXPECT_EQ(qdx->header.audio_codec, row.qdxAudio);
+    EXPECT_EQ(qdx->header.video_codec, row.hevc ? 2 : 1);
+    EXPECT_EQ(qdx->header.audio_codec, sounds[row.audio].qdx);
     if (row.audio == kNone) {
       EXPECT_FALSE(media->audio);
       continue;
     }
     ASSERT_TRUE(media->audio);
-    EXPECT_EQ(media->audio->codec_id, ids[row.audio]);
+    EXPECT_EQ(media->audio->codec_id, sounds[row.audio].id);
     EXPECT_EQ(media->audio->sample_rate, row.rate);
     EXPECT_EQ(media->audio->channels, row.channels);
     EXPECT_EQ(media->audio->pts_ms.front(), 0);
     EXPECT_NEAR(media->audio->end_ms,
                 1000.0 * static_cast<double>(audio.size() * samples) / row.rate, 1.0);
-    EXPECT_THAT(probe[1], HasSubstr(std::string("codec_name=") + row.audioName));
+    EXPECT_THAT(probe[1], HasSubstr(std::string("codec_name=") + sounds[row.audio].probe));
     EXPECT_THAT(probe[1], HasSubstr("nb_read_frames=" + std::to_string(audio.size()) + "\n"));
     if (aac) {
       // What the decoder needs; the encoder's own config may append an
