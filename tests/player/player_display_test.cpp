@@ -126,14 +126,12 @@ TEST_P(DisplayInto, EachPlayerDrawsItsPictureScaledIntoItsOwnRectangleOnly) {
 
   // One pattern shrunk into one rectangle, one flat colour enlarged into
   // another, side by side in one window.
-  const int32_t a = QVSP_CreatePlayer();
-  const int32_t b = QVSP_CreatePlayer();
+  const int32_t a = OpenPlayer(MakeRecord(PatternCodec::kH264, 160, 120));
+  const int32_t b = OpenPlayer(MakeRecord(PatternCodec::kH264, 64, 48));
   const QVSP_Rect rectA{10, 10, 110, 90};
   const QVSP_Rect rectB{150, 30, 310, 230};
   ASSERT_EQ(QVSP_SetVideoPreview(a, window.Handle(), &rectA, 1), 1);
   ASSERT_EQ(QVSP_SetVideoPreview(b, window.Handle(), &rectB, 1), 1);
-  ASSERT_EQ(QVSP_OpenStream(a, MakeRecord(PatternCodec::kH264, 160, 120).data(), 96), 1);
-  ASSERT_EQ(QVSP_OpenStream(b, MakeRecord(PatternCodec::kH264, 64, 48).data(), 96), 1);
   const std::array<uint8_t, 3> flat = {41, 240, 110};
   WriteAll(a, Encode(PatternCodec::kH264, 160, 120, 5, 5));
   WriteAll(b, Encode(PatternCodec::kH264, 64, 48, 2, 2, flat));
@@ -177,8 +175,7 @@ INSTANTIATE_TEST_SUITE_P(SharedMemoryOrNot, DisplayInto, ::testing::Bool());
 
 TEST_F(Display, RefusalsAndLostWindowsOrServersStopDrawingButNotDecoding) {
   const QVSP_Rect rect{0, 0, 64, 48};
-  const int32_t player = QVSP_CreatePlayer();
-  ASSERT_EQ(QVSP_OpenStream(player, MakeRecord(PatternCodec::kH264, 64, 48).data(), 96), 1);
+  const int32_t player = OpenPlayer(MakeRecord(PatternCodec::kH264, 64, 48));
   const auto packets = Encode(PatternCodec::kH264, 64, 48, 4, 4);
   unsetenv("DISPLAY");
   EXPECT_EQ(QVSP_SetVideoPreview(player, reinterpret_cast<void*>(1), &rect, 1), 0);

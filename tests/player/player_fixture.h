@@ -106,6 +106,12 @@ class PlayerTest : public ::testing::Test {
   static std::vector<EncodedPacket> Encode(PatternCodec codec, int width, int height, int frames,
                                            int gop,
                                            std::optional<std::array<uint8_t, 3>> flat = {});
+  // A new player with a stream open on `record`.
+  static int32_t OpenPlayer(const StreamRecord& record) {
+    const int32_t player = QVSP_CreatePlayer();
+    EXPECT_EQ(QVSP_OpenStream(player, record.data(), 96), 1);
+    return player;
+  }
   // Writes every packet; each must be accepted unless `mayBeRefused` (a
   // callback may close the stream while the writes are still going on).
   static void WriteAll(int32_t player, const std::vector<EncodedPacket>& packets,

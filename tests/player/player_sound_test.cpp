@@ -97,9 +97,7 @@ class PlayerSound : public PlayerTest {
   // Opens a stream for a mono tone and encodes `ms` of it.
   ToneSource Tone(ToneCodec codec, int recordCodec, int rate, double frequency, int ms) {
     ToneSource source;
-    source.player = QVSP_CreatePlayer();
-    const StreamRecord record = MakeRecord(PatternCodec::kH264, 160, 120, recordCodec, rate, 1);
-    EXPECT_EQ(QVSP_OpenStream(source.player, record.data(), 96), 1);
+    source.player = OpenPlayer(MakeRecord(PatternCodec::kH264, 160, 120, recordCodec, rate, 1));
     source.blocks = Blocks(codec, rate, frequency, ms);
     source.blockMs = 160 * 1000 / rate;
     return source;
