@@ -98,6 +98,7 @@ std::optional<MediaSummary> Summarise(const std::string& path) {
     if (slot == nullptr || slot->has_value()) continue;
     StreamSummary s;
     s.codec_id = par->codec_id;
+    s.tag.assign(reinterpret_cast<const char*>(&par->codec_tag), 4);
     s.width = par->width;
     s.height = par->height;
     s.sample_rate = par->sample_rate;

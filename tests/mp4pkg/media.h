@@ -44,6 +44,7 @@ int32_t Put(QP_Handle h, int32_t kind, const std::vector<uint8_t>& data, int64_t
 // each packet.
 struct StreamSummary {
   int codec_id = 0;  // AVCodecID
+  std::string tag;   // the four-character code of the sample entry
   int width = 0;
   int height = 0;
   int sample_rate = 0;
