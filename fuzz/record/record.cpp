@@ -3,10 +3,8 @@
 // with its callbacks tapped, a raw OCT login and live stream, raw discovery
 // answers, and the simulator's RPC answer to every method. Run by
 // `./scripts/fuzz record`; writes fuzz/<target>/corpus/<hash>.
-#include <arpa/inet.h>
+#include <poll.h>
 #include <qcsdk/qcsdk.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -23,6 +21,9 @@
 #include "frame_io.h"
 #include "grpc/grpc_descriptor.h"
 #include "grpc/grpc_envelope.h"
+#include "netio/address.h"
+#include "netio/socket.h"
+#include "netio/wait.h"
 #include "platform/nxl_api.h"
 #include "vdevice/device_host.h"
 #include "vdevice/media_clip.h"
@@ -188,19 +189,13 @@ void RecordOct(vdevice::DeviceHost& host) {
 
 // One datagram to the responder on loopback, and its answer.
 Bytes Ask(uint16_t port, const Bytes& probe, const char* address = "127.0.0.1") {
-  const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
-  const int on = 1;
-  ::setsockopt(s, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-  timeval timeout{2, 0};
-  ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(port);
-  inet_pton(AF_INET, address, &to.sin_addr);
-  ::sendto(s, probe.data(), probe.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  const netio::Fd s = netio::BindUdp(0, 0, false, nullptr);
+  netio::Endpoint to{0, port};
+  netio::ParseAddress(address, &to.address);
+  netio::SendDatagram(s.get(), to, probe.data(), probe.size());
+  netio::WaitFor(s.get(), POLLIN, netio::Clock::now() + std::chrono::seconds(2));
   Bytes answer(2048);
-  const ssize_t n = ::recv(s, answer.data(), answer.size(), 0);
-  ::close(s);
+  const ssize_t n = netio::ReceiveDatagram(s.get(), answer.data(), answer.size(), nullptr);
   answer.resize(n > 0 ? static_cast<size_t>(n) : 0);
   return answer;
 }
