@@ -48,10 +48,7 @@ struct ToneSource {
   size_t next = 0;
   size_t until = 0;  // where in the file what was written ends, about
 
-  void WriteNext() {
-    const auto& block = blocks[next++ % blocks.size()];
-    EXPECT_EQ(WriteFrame(player, block), 1);
-  }
+  void WriteNext() { EXPECT_EQ(WriteFrame(player, blocks[next++ % blocks.size()]), 1); }
 };
 
 class PlayerSound : public PlayerTest {
