@@ -1,12 +1,8 @@
 #include "media.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <stdexcept>
 
@@ -15,7 +11,6 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
-#include "qdx_index.h"
 #include "support/av_handles.h"
 
 namespace qp_test {
@@ -119,31 +114,6 @@ std::optional<MediaSummary> Summarise(const std::string& path) {
     av_packet_unref(pkt.get());
   }
   return summary;
-}
-
-size_t ExpectIndexMatches(const std::string& file, const StreamSummary& video) {
-  const auto qdx = qp::ReadQdx(file + ".qdx");
-  EXPECT_TRUE(qdx && !qdx->truncated);
-  if (!qdx) return 0;
-  std::ifstream in(file, std::ios::binary);
-  const std::string mp4{std::istreambuf_iterator<char>(in), {}};
-  for (const qp::QdxEntry& e : qdx->entries) {
-    const size_t frame = e.frame_number;
-    SCOPED_TRACE(frame);
-    if (frame >= video.pts_ms.size() || e.offset + 8 > mp4.size()) {
-      ADD_FAILURE() << "index entry beyond the file";
-      continue;
-    }
-    EXPECT_TRUE(video.keys[frame]);
-    EXPECT_EQ(e.time_ms, video.pts_ms[frame]);
-    EXPECT_EQ(mp4.substr(e.offset + 4, 4), "moof");
-    // The key frame's data is the first video sample after that 'moof'.
-    EXPECT_GT(video.pos[frame], static_cast<int64_t>(e.offset));
-    if (frame > 0) {
-      EXPECT_LT(video.pos[frame - 1], static_cast<int64_t>(e.offset));
-    }
-  }
-  return qdx->entries.size();
 }
 
 TempDir::TempDir() {

@@ -63,11 +63,6 @@ struct MediaSummary {
 // Nothing when libavformat cannot open the file.
 std::optional<MediaSummary> Summarise(const std::string& path);
 
-// Checks the index beside `file` (file + ".qdx") against the video read back
-// from the file: each entry names a key frame, its time, and the offset of
-// the 'moof' of the fragment that frame starts. The number of entries.
-size_t ExpectIndexMatches(const std::string& file, const StreamSummary& video);
-
 // A fresh directory removed with everything in it at the end of the scope.
 class TempDir {
  public:

@@ -1,10 +1,16 @@
 // Whole packages written through the C interface and read back with
-// libavformat: codecs, frame counts, times, audio and the index.
+// libavformat: codecs, frame counts, times, audio and the index, also after
+// the writing process was killed.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <qp/qp.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <limits>
 
 #include "media.h"
@@ -18,6 +24,34 @@ namespace qp_test {
 namespace {
 
 using ::testing::HasSubstr;
+
+// Checks the index beside `file` (file + ".qdx") against the video read back
+// from the file: each entry names a key frame, its time, and the offset of
+// the 'moof' of the fragment that frame starts. The number of entries.
+size_t ExpectIndexMatches(const std::string& file, const StreamSummary& video) {
+  const auto qdx = qp::ReadQdx(file + ".qdx");
+  EXPECT_TRUE(qdx && !qdx->truncated);
+  if (!qdx) return 0;
+  std::ifstream in(file, std::ios::binary);
+  const std::string mp4{std::istreambuf_iterator<char>(in), {}};
+  for (const qp::QdxEntry& e : qdx->entries) {
+    const size_t frame = e.frame_number;
+    SCOPED_TRACE(frame);
+    if (frame >= video.pts_ms.size() || e.offset + 8 > mp4.size()) {
+      ADD_FAILURE() << "index entry beyond the file";
+      continue;
+    }
+    EXPECT_TRUE(video.keys[frame]);
+    EXPECT_EQ(e.time_ms, video.pts_ms[frame]);
+    EXPECT_EQ(mp4.substr(e.offset + 4, 4), "moof");
+    // The key frame's data is the first video sample after that 'moof'.
+    EXPECT_GT(video.pos[frame], static_cast<int64_t>(e.offset));
+    if (frame > 0) {
+      EXPECT_LT(video.pos[frame - 1], static_cast<int64_t>(e.offset));
+    }
+  }
+  return qdx->entries.size();
+}
 
 class PackageTest : public ::testing::Test {
  protected:
@@ -211,6 +245,45 @@ TEST_F(PackageTest, StampedAudioKeepsItsDistanceToTheVideoAndAacWaitsForItsFirst
     ASSERT_TRUE(media && media->video);
     EXPECT_EQ(media->video->pts_ms.size(), frames);
   }
+}
+
+// A recording process killed without closing: the file holds every frame
+// up to the last finished fragment and the index points only at fragments
+// that are in the file.
+TEST_F(PackageTest, KilledRecorderLeavesAReadableFile) {
+  const std::string file = dir_.File("killed.mp4");
+  const std::string index = file + ".qdx";
+  const auto tone = Audio(ToneCodec::kG711ALaw, 8000, 1, 1)[0];
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    QP_Handle h = Open(file, index.c_str(), true, QP_AUDIO_ALAW);
+    if (h == nullptr) _exit(2);
+    for (const EncodedPacket& f : H264()) {
+      if (Put(h, QP_FRAME_VIDEO, f.data) != 1) _exit(3);
+      Put(h, QP_FRAME_AUDIO, tone);  // 40 ms of audio to each 40 ms frame
+      Put(h, QP_FRAME_AUDIO, tone);
+    }
+    raise(SIGKILL);
+    _exit(4);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "child exited with " << WEXITSTATUS(status);
+  EXPECT_EQ(WTERMSIG(status), SIGKILL);
+
+  auto media = Summarise(file);
+  ASSERT_TRUE(media && media->video && media->audio);
+  // 150 frames in 6 s; at most the last fragment (one second, 25 frames)
+  // never reached the file.
+  const size_t frames = media->video->pts_ms.size();
+  EXPECT_GE(frames, 125u);
+  EXPECT_LE(frames, 150u);
+  for (size_t i = 0; i < frames; ++i)
+    EXPECT_EQ(media->video->pts_ms[i], static_cast<int64_t>(i) * 40);
+  EXPECT_GE(media->audio->end_ms, 4000);
+
+  EXPECT_GE(ExpectIndexMatches(file, *media->video), 5u);
 }
 
 }  // namespace

@@ -1,10 +1,6 @@
-// What must never crash or corrupt: bad arguments, bad handles and a
-// process killed while packaging.
+// What must never crash or corrupt: bad arguments and bad handles.
 #include <gtest/gtest.h>
 #include <qp/qp.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <climits>
 #include <filesystem>
@@ -102,47 +98,6 @@ TEST(RobustnessTest, FramesAndHandlesAreChecked) {
   EXPECT_NE(again, h);
   EXPECT_EQ(QP_ClosePackage(h), 0);
   EXPECT_EQ(QP_ClosePackage(again), 1);
-}
-
-// A recording process killed without closing: the file holds every frame
-// up to the last finished fragment and the index points only at fragments
-// that are in the file.
-TEST(RobustnessTest, KilledRecorderLeavesAReadableFile) {
-  if (H264().empty()) GTEST_SKIP() << "libx264 is not available";
-  TempDir dir;
-  const std::string file = dir.File("killed.mp4");
-  const std::string index = file + ".qdx";
-  const auto tone = Audio(ToneCodec::kG711ALaw, 8000, 1, 1)[0];
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    QP_Handle h = Open(file, index.c_str(), true, QP_AUDIO_ALAW);
-    if (h == nullptr) _exit(2);
-    for (const EncodedPacket& f : H264()) {
-      if (Put(h, QP_FRAME_VIDEO, f.data) != 1) _exit(3);
-      Put(h, QP_FRAME_AUDIO, tone);  // 40 ms of audio to each 40 ms frame
-      Put(h, QP_FRAME_AUDIO, tone);
-    }
-    raise(SIGKILL);
-    _exit(4);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFSIGNALED(status)) << "child exited with " << WEXITSTATUS(status);
-  EXPECT_EQ(WTERMSIG(status), SIGKILL);
-
-  auto media = Summarise(file);
-  ASSERT_TRUE(media && media->video && media->audio);
-  // 150 frames in 6 s; at most the last fragment (one second, 25 frames)
-  // never reached the file.
-  const size_t frames = media->video->pts_ms.size();
-  EXPECT_GE(frames, 125u);
-  EXPECT_LE(frames, 150u);
-  for (size_t i = 0; i < frames; ++i)
-    EXPECT_EQ(media->video->pts_ms[i], static_cast<int64_t>(i) * 40);
-  EXPECT_GE(media->audio->end_ms, 4000);
-
-  EXPECT_GE(ExpectIndexMatches(file, *media->video), 5u);
 }
 
 }  // namespace
