@@ -27,8 +27,8 @@
 
 #include "hostlib/virtual_display.h"
 #include "plain_draw_loop.h"
+#include "qcview/x_window.h"
 #include "sdk_probe.h"
-#include "support/host_window.h"
 #include "vdevice/device_host.h"
 
 extern "C" {
@@ -124,8 +124,13 @@ void BM_ChannelsIntoOneWindow(benchmark::State& state) {
       return;
     }
     setenv("DISPLAY", server.name().c_str(), 1);
-    qcsdk::test::HostWindow window(server.name(), 1280, 720);
-    window.Fill(0x000000);
+    qcview::XWindow window;
+    if (std::string why; !window.Open(1280, 720, "display bench", why)) {
+      state.SkipWithError(why.c_str());
+      return;
+    }
+    window.Fill({0, 0, 1280, 720}, 0x000000);
+    window.Sync();
 
     vdevice::DeviceHost devices;
     std::string error;
@@ -177,7 +182,7 @@ void BM_ChannelsIntoOneWindow(benchmark::State& state) {
       const int x = (i % 4) * kTileWidth;
       const int y = (i / 4) * kTileHeight;
       const QCSDK_Rect rect{x, y, x + kTileWidth, y + kTileHeight};
-      if (QCSDK_SetVideoPreview(channels[static_cast<size_t>(i)], window.Handle(), &rect) != 1) {
+      if (QCSDK_SetVideoPreview(channels[static_cast<size_t>(i)], window.handle(), &rect) != 1) {
         state.SkipWithError("display refused");
         return;
       }
@@ -208,7 +213,7 @@ void BM_ChannelsIntoOneWindow(benchmark::State& state) {
     }
     const std::vector<const AVFrame*> views(pictures.begin(), pictures.end());
     const LoopResult plain =
-        RunPlainDrawLoop(server.name(), window.Id(), views, origins, kTileWidth, kTileHeight, 2000);
+        RunPlainDrawLoop(server.name(), window.id(), views, origins, kTileWidth, kTileHeight, 2000);
     for (AVFrame* p : pictures) av_frame_free(&p);
     if (!plain.ok) {
       state.SkipWithError("plain loop failed");

@@ -3,17 +3,15 @@
 // with its callbacks tapped, a raw OCT login and live stream, raw discovery
 // answers, and the simulator's RPC answer to every method. Run by
 // `./scripts/fuzz record`; writes fuzz/<target>/corpus/<hash>.
-#include <arpa/inet.h>
+#include <poll.h>
 #include <qcsdk/qcsdk.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +21,9 @@
 #include "frame_io.h"
 #include "grpc/grpc_descriptor.h"
 #include "grpc/grpc_envelope.h"
+#include "netio/address.h"
+#include "netio/socket.h"
+#include "netio/wait.h"
 #include "platform/nxl_api.h"
 #include "vdevice/device_host.h"
 #include "vdevice/media_clip.h"
@@ -34,7 +35,6 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
 fs::path g_root;
-std::mutex g_mutex;
 
 void Save(const std::string& target, const Bytes& bytes) {
   const fs::path dir = g_root / target / "corpus";
@@ -62,35 +62,30 @@ struct Tap {
   QVC_DownloadCallback download = nullptr;
   Bytes stream, download_seed;
   int frames = 0, blocks = 0;
-  bool done_stream = false, done_list = false, done_download = false;
+  std::atomic<bool> done_stream{false}, done_list{false}, done_download{false};
 } g_tap;
 
 void OnLive(int32_t link, uint8_t type, const uint8_t* data, int32_t length) {
-  {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    if (!g_tap.done_stream) {
-      Append(g_tap.stream, 0, type, data, length, 2048);
-      if ((type == 1 || type == 3) && length > 8) Save("annexb", Bytes(data + 8, data + length));
-      if (++g_tap.frames == 8) {
-        Save("nxl_stream", g_tap.stream);
-        g_tap.done_stream = true;
-      }
+  if (!g_tap.done_stream) {
+    Append(g_tap.stream, 0, type, data, length, 2048);
+    if ((type == 1 || type == 3) && length > 8) Save("annexb", Bytes(data + 8, data + length));
+    if (++g_tap.frames == 8) {
+      Save("nxl_stream", g_tap.stream);
+      g_tap.done_stream = true;
     }
   }
   g_tap.live(link, type, data, length);
 }
 
 void OnList(int32_t link, const uint8_t* data, int32_t length) {
-  {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    Bytes seed = {2, 1};  // device type 2, recording kind 1: 10-byte entries
+  // Device type 2 (10-byte entries), then the same bytes read by type 1 as
+  // 7-byte entries; recording kind 1.
+  for (const uint8_t deviceType : {2, 1}) {
+    Bytes seed = {deviceType, 1};
     seed.insert(seed.end(), data, data + length);
     Save("rec_list", seed);
-    seed = {1, 1};  // the same bytes read as 7-byte entries
-    seed.insert(seed.end(), data, data + length);
-    Save("rec_list", seed);
-    g_tap.done_list = true;
   }
+  g_tap.done_list = true;
   g_tap.list(link, data, length);
 }
 
@@ -100,14 +95,11 @@ void OnText(int32_t link, uint8_t type, const uint8_t* data, int32_t length) {
 }
 
 void OnDownload(int32_t link, uint8_t type, const uint8_t* data, int32_t length, uint32_t total) {
-  {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    if (!g_tap.done_download) {
-      Append(g_tap.download_seed, type, static_cast<uint8_t>(total >> 16), data, length, 4096);
-      if (++g_tap.blocks == 4 || (type >= 34 && type <= 36) || type == 118) {
-        Save("download", g_tap.download_seed);
-        g_tap.done_download = true;
-      }
+  if (!g_tap.done_download) {
+    Append(g_tap.download_seed, type, static_cast<uint8_t>(total >> 16), data, length, 4096);
+    if (++g_tap.blocks == 4 || (type >= 34 && type <= 36) || type == 118) {
+      Save("download", g_tap.download_seed);
+      g_tap.done_download = true;
     }
   }
   g_tap.download(link, type, data, length, total);
@@ -137,17 +129,17 @@ void RecordNxl(vdevice::DeviceHost& host) {
   QCSDK_InitSDK(0, nullptr);
   const uint16_t port = host.nxl(0).port();
   const int32_t n = QCSDK_Connect("127.0.0.1", port, 0, "admin", "admin", 0, nullptr);
-  WaitFor([] { return std::lock_guard<std::mutex>(g_mutex), g_tap.done_stream; });
+  WaitFor([] { return g_tap.done_stream.load(); });
   const std::time_t now = std::time(nullptr);
   std::tm t{};
   localtime_r(&now, &t);
   const int32_t dates[6] = {t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
                             t.tm_year + 1900, t.tm_mon + 1, t.tm_mday};
   QCSDK_GetRemoteRecFileList(n, dates);
-  WaitFor([] { return std::lock_guard<std::mutex>(g_mutex), g_tap.done_list; });
+  WaitFor([] { return g_tap.done_list.load(); });
   const std::string file = (fs::temp_directory_path() / "qcsdk-record.bin").string();
   QCSDK_DownloadRemoteFile(n, 0, file.c_str());
-  WaitFor([] { return std::lock_guard<std::mutex>(g_mutex), g_tap.done_download; });
+  WaitFor([] { return g_tap.done_download.load(); });
   fs::remove(file);
   // The configuration handshake of a type-3 device that sends a library.
   const uint16_t cfg = host.nxl(1).port();
@@ -197,19 +189,13 @@ void RecordOct(vdevice::DeviceHost& host) {
 
 // One datagram to the responder on loopback, and its answer.
 Bytes Ask(uint16_t port, const Bytes& probe, const char* address = "127.0.0.1") {
-  const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
-  const int on = 1;
-  ::setsockopt(s, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-  timeval timeout{2, 0};
-  ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(port);
-  inet_pton(AF_INET, address, &to.sin_addr);
-  ::sendto(s, probe.data(), probe.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  const netio::Fd s = netio::BindUdp(0, 0, false, nullptr);
+  netio::Endpoint to{0, port};
+  netio::ParseAddress(address, &to.address);
+  netio::SendDatagram(s.get(), to, probe.data(), probe.size());
+  netio::WaitFor(s.get(), POLLIN, netio::Clock::now() + std::chrono::seconds(2));
   Bytes answer(2048);
-  const ssize_t n = ::recv(s, answer.data(), answer.size(), 0);
-  ::close(s);
+  const ssize_t n = netio::ReceiveDatagram(s.get(), answer.data(), answer.size(), nullptr);
   answer.resize(n > 0 ? static_cast<size_t>(n) : 0);
   return answer;
 }

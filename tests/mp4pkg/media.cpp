@@ -1,12 +1,17 @@
 #include "media.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <stdexcept>
 
 extern "C" {
+#include <libavformat/avformat.h>
 #include <libavutil/log.h>
 }
+
+#include "support/av_handles.h"
 
 namespace qp_test {
 namespace {
@@ -68,6 +73,47 @@ QP_Handle Open(const std::string& file, const char* index, bool audio, int32_t f
 int32_t Put(QP_Handle h, int32_t kind, const std::vector<uint8_t>& data, int64_t timestamp) {
   QP_Frame frame{kind, data.data(), static_cast<int32_t>(data.size()), 0, timestamp, 0};
   return QP_PackageOneFrame(h, &frame);
+}
+
+std::optional<MediaSummary> Summarise(const std::string& path) {
+  AVFormatContext* raw = nullptr;
+  if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return std::nullopt;
+  std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> ctx(
+      raw, [](AVFormatContext* c) { avformat_close_input(&c); });
+  // As ffprobe does: without it, parsed streams lose their last duration.
+  if (avformat_find_stream_info(ctx.get(), nullptr) < 0) return std::nullopt;
+  MediaSummary summary;
+  summary.format = ctx->iformat->name;
+  std::vector<StreamSummary*> byIndex(ctx->nb_streams, nullptr);
+  for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+    const AVCodecParameters* par = ctx->streams[i]->codecpar;
+    std::optional<StreamSummary>* slot = par->codec_type == AVMEDIA_TYPE_VIDEO   ? &summary.video
+                                         : par->codec_type == AVMEDIA_TYPE_AUDIO ? &summary.audio
+                                                                                 : nullptr;
+    if (slot == nullptr || slot->has_value()) continue;
+    StreamSummary s;
+    s.codec_id = par->codec_id;
+    s.tag.assign(reinterpret_cast<const char*>(&par->codec_tag), 4);
+    s.width = par->width;
+    s.height = par->height;
+    s.sample_rate = par->sample_rate;
+    s.channels = par->ch_layout.nb_channels;
+    s.extradata.assign(par->extradata, par->extradata + par->extradata_size);
+    slot->emplace(std::move(s));
+    byIndex[i] = &**slot;
+  }
+  std::unique_ptr<AVPacket, qcsdk::test::PacketDeleter> pkt(av_packet_alloc());
+  while (pkt && av_read_frame(ctx.get(), pkt.get()) >= 0) {
+    if (StreamSummary* s = byIndex[static_cast<size_t>(pkt->stream_index)]) {
+      const AVRational tb = ctx->streams[pkt->stream_index]->time_base;
+      s->pts_ms.push_back(av_rescale_q(pkt->pts, tb, {1, 1000}));
+      s->pos.push_back(pkt->pos);
+      s->keys.push_back((pkt->flags & AV_PKT_FLAG_KEY) != 0);
+      s->end_ms = std::max(s->end_ms, av_rescale_q(pkt->pts + pkt->duration, tb, {1, 1000}));
+    }
+    av_packet_unref(pkt.get());
+  }
+  return summary;
 }
 
 TempDir::TempDir() {

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "support/media_probe.h"
 #include "support/pattern_encoder.h"
 #include "support/tone_encoder.h"
 
@@ -40,9 +39,29 @@ QP_Handle Open(const std::string& file, const char* index, bool audio, int32_t f
                float fps = 25.0f);
 int32_t Put(QP_Handle h, int32_t kind, const std::vector<uint8_t>& data, int64_t timestamp = 0);
 
-using qcsdk::test::MediaSummary;
-using qcsdk::test::StreamSummary;
-using qcsdk::test::Summarise;
+// What libavformat reads back from a media file: per stream its codec, its
+// picture or sound parameters and the time, file position and key flag of
+// each packet.
+struct StreamSummary {
+  int codec_id = 0;  // AVCodecID
+  std::string tag;   // the four-character code of the sample entry
+  int width = 0;
+  int height = 0;
+  int sample_rate = 0;
+  int channels = 0;
+  std::vector<uint8_t> extradata;
+  std::vector<int64_t> pts_ms;
+  std::vector<int64_t> pos;  // file offset of each packet
+  std::vector<bool> keys;
+  int64_t end_ms = 0;  // end of the last packet
+};
+struct MediaSummary {
+  std::string format;  // libavformat's name of the probed format
+  std::optional<StreamSummary> video;
+  std::optional<StreamSummary> audio;
+};
+// Nothing when libavformat cannot open the file.
+std::optional<MediaSummary> Summarise(const std::string& path);
 
 // A fresh directory removed with everything in it at the end of the scope.
 class TempDir {

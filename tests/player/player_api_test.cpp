@@ -53,9 +53,10 @@ TEST_F(PlayerApi, HandlesAreBoundedReusedAndInvalidAfterRelease) {
   ASSERT_EQ(QVSP_InitSDK(), 1);
 }
 
-// Answers of a player without a picture, and records of another size or
-// codec: refused, closing the stream that was open.
-TEST_F(PlayerApi, AnswersWithoutAPictureAndRefusedRecords) {
+// Answers of a player without a picture; records of another size or codec
+// refused, closing the stream that was open; frames beyond the limits
+// refused; hostile frames accepted and decoded past.
+TEST_F(PlayerApi, RefusalsAnswersWithoutAPictureAndRecoveryFromHostileFrames) {
   const int32_t player = QVSP_CreatePlayer();
   ASSERT_GE(player, 0);
   int window = 0;
@@ -71,71 +72,57 @@ TEST_F(PlayerApi, AnswersWithoutAPictureAndRefusedRecords) {
   EXPECT_EQ(QVSP_GetStatistics(player, nullptr), 0);
   EXPECT_EQ(QVSP_SetQueueLimits(player, 0, 1000), 0);
   EXPECT_EQ(QVSP_SetQueueLimits(player, 10, -1), 0);
-  StreamRecord record = MakeRecord(PatternCodec::kH264, 320, 240);
+  StreamRecord record = MakeRecord(PatternCodec::kH264, 160, 120);
   for (int32_t length : {95, 97, -96, 0}) {
     EXPECT_EQ(QVSP_OpenStream(player, record.data(), length), 0) << length;
   }
   EXPECT_EQ(QVSP_OpenStream(player, nullptr, 96), 0);
-  const uint8_t frame[] = {0, 0, 0, 1, 0x65, 0x88};
-  EXPECT_EQ(QVSP_WriteToStreamOneFrame(player, frame, sizeof frame), 0) << "no stream open";
+  const auto packets = Encode(PatternCodec::kH264, 160, 120, 10, 5);
+  EXPECT_EQ(WriteFrame(player, packets[0].data), 0) << "no stream open";
   ASSERT_EQ(QVSP_OpenStream(player, record.data(), 96), 1);
-  EXPECT_EQ(QVSP_WriteToStreamOneFrame(player, frame, sizeof frame), 1);
+  ASSERT_EQ(QVSP_SetQueueLimits(player, 1000, 1 << 20), 1);
+  // Refused outright: null data, no length, lengths beyond the limit.
+  const uint8_t byte = 0;
+  EXPECT_EQ(QVSP_WriteToStreamOneFrame(player, nullptr, 100), 0);
+  for (int32_t length : {0, -5, INT_MAX, (1 << 20) + 1}) {
+    EXPECT_EQ(QVSP_WriteToStreamOneFrame(player, &byte, length), 0) << length;
+  }
+  // Garbage behind start codes, frames cut short, frames of the wrong
+  // codec: accepted, and the decoder copes.
+  std::mt19937 random(1234);
+  std::vector<std::vector<uint8_t>> hostile = {{0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0}};
+  for (int i = 0; i < 20; ++i) {
+    std::vector<uint8_t> junk = {0, 0, 0, 1, static_cast<uint8_t>(0x61 + i % 5)};
+    junk.resize(5 + random() % 3000);
+    for (size_t k = 5; k < junk.size(); ++k) junk[k] = static_cast<uint8_t>(random());
+    hostile.push_back(junk);
+  }
+  for (const auto& packet : packets) {
+    hostile.emplace_back(packet.data.begin(), packet.data.begin() + packet.data.size() / 2);
+  }
+  for (const auto& packet : Encode(PatternCodec::kH265, 160, 120, 2, 1)) {
+    hostile.push_back(packet.data);
+  }
+  for (const auto& f : hostile) WriteFrame(player, f);
+  // A clean group of pictures afterwards still decodes, to its last picture.
+  WriteAll(player, packets);
+  const int last = static_cast<int>(packets.size()) - 1;
+  ASSERT_TRUE(m_log.WaitUntil(
+      player,
+      [&](const std::vector<Picture>& pictures) {
+        double error = 0;
+        return !pictures.empty() && pictures.back().width == 160 &&
+               PatternIndex(pictures.back(), last + 1, &error) == last && error < 12;
+      },
+      Timeout()));
+  const QVSP_Statistics stats = Stats(player);
+  EXPECT_EQ(stats.framesRefused, 5u);
+  EXPECT_EQ(stats.videoFramesDropped + stats.audioFramesDropped, 0u);
+  EXPECT_GT(stats.decodeErrors, 0u);
   record[38] = 3;  // no such video codec
   EXPECT_EQ(QVSP_OpenStream(player, record.data(), 96), 0);
-  EXPECT_EQ(QVSP_WriteToStreamOneFrame(player, frame, sizeof frame), 0);
+  EXPECT_EQ(WriteFrame(player, packets[0].data), 0);
   EXPECT_EQ(QVSP_CloseStream(player), 1);
-}
-
-TEST_F(PlayerApi, HostileFramesNeverCrashAndDecodingRecovers) {
-  const auto packets = Encode(PatternCodec::kH264, 160, 120, 10, 5);
-  for (bool withAudio : {false, true}) {
-    const int32_t player = QVSP_CreatePlayer();
-    const StreamRecord record =
-        MakeRecord(PatternCodec::kH264, 160, 120, withAudio ? std::optional<int>(1) : std::nullopt);
-    ASSERT_EQ(QVSP_OpenStream(player, record.data(), 96), 1);
-    ASSERT_EQ(QVSP_SetQueueLimits(player, 1000, 1 << 20), 1);
-    // Refused outright: null data, no length, lengths beyond the limit.
-    const uint8_t byte = 0;
-    EXPECT_EQ(QVSP_WriteToStreamOneFrame(player, nullptr, 100), 0);
-    for (int32_t length : {0, -5, INT_MAX, (1 << 20) + 1}) {
-      EXPECT_EQ(QVSP_WriteToStreamOneFrame(player, &byte, length), 0) << length;
-    }
-    // Garbage behind start codes, frames cut short, frames of the wrong
-    // codec: accepted, and the decoder copes.
-    std::mt19937 random(1234);
-    std::vector<std::vector<uint8_t>> hostile = {{0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0}};
-    for (int i = 0; i < 20; ++i) {
-      std::vector<uint8_t> junk = {0, 0, 0, 1, static_cast<uint8_t>(0x61 + i % 5)};
-      junk.resize(5 + random() % 3000);
-      for (size_t k = 5; k < junk.size(); ++k) junk[k] = static_cast<uint8_t>(random());
-      hostile.push_back(junk);
-    }
-    for (const auto& packet : packets) {
-      hostile.emplace_back(packet.data.begin(), packet.data.begin() + packet.data.size() / 2);
-    }
-    for (const auto& packet : Encode(PatternCodec::kH265, 160, 120, 2, 1)) {
-      hostile.push_back(packet.data);
-    }
-    for (const auto& f : hostile) {
-      QVSP_WriteToStreamOneFrame(player, f.data(), static_cast<int32_t>(f.size()));
-    }
-    // A clean group of pictures afterwards still decodes, to its last picture.
-    WriteAll(player, packets);
-    const int last = static_cast<int>(packets.size()) - 1;
-    ASSERT_TRUE(m_log.WaitUntil(
-        player,
-        [&](const std::vector<Picture>& pictures) {
-          double error = 0;
-          return !pictures.empty() && pictures.back().width == 160 &&
-                 PatternIndex(pictures.back(), last + 1, &error) == last && error < 12;
-        },
-        Timeout()));
-    const QVSP_Statistics stats = Stats(player);
-    EXPECT_EQ(stats.framesRefused, 5u);
-    EXPECT_EQ(stats.videoFramesDropped + stats.audioFramesDropped, 0u);
-    EXPECT_GT(stats.decodeErrors, 0u);
-    ASSERT_EQ(QVSP_ReleasePlayer(player), 1);
-  }
 }
 
 }  // namespace

@@ -18,10 +18,8 @@ TEST_P(PlayerDecode, EveryFrameInOrderAtItsSizeWithPlanesKeptUntilTheNext) {
   const PatternCodec codec = GetParam();
   const auto packets = Encode(codec, 320, 240, 30, 10);
   ASSERT_EQ(packets.size(), 30u);
-  const int32_t player = QVSP_CreatePlayer();
-  ASSERT_GE(player, 0);
   const StreamRecord record = MakeRecord(codec, 320, 240);
-  ASSERT_EQ(QVSP_OpenStream(player, record.data(), 96), 1);
+  const int32_t player = OpenPlayer(record);
   WriteAll(player, packets);
   ASSERT_TRUE(m_log.WaitFor(player, 30, Timeout()));
 
@@ -95,8 +93,7 @@ TEST_F(PlayerColour, FlatColourOfEveryCodecAndSampling) {
   for (const auto& row : rows) {
     if (!qcsdk::test::PatternEncoderAvailable(row.codec)) continue;
     SCOPED_TRACE(qcsdk::test::PatternEncoderName(row.codec));
-    const int32_t player = QVSP_CreatePlayer();
-    ASSERT_EQ(QVSP_OpenStream(player, MakeRecord(row.codec, 96, 64).data(), 96), 1);
+    const int32_t player = OpenPlayer(MakeRecord(row.codec, 96, 64));
     WriteAll(player, qcsdk::test::EncodePattern({.codec = row.codec,
                                                  .width = 96,
                                                  .height = 64,
@@ -134,23 +131,17 @@ TEST_F(PlayerAudio, AudioFramesBesideVideoAreToldApartAndDecoded) {
     const qcsdk::test::ToneOptions options{
         .codec = c.tone, .sampleRate = c.tone == ToneCodec::kAac ? 16000 : 8000, .packets = 24};
     const auto audio = qcsdk::test::EncodeTone(options);
-    const int32_t player = QVSP_CreatePlayer();
-    const StreamRecord record =
-        MakeRecord(PatternCodec::kH264, 160, 120, c.recordCodec, options.sampleRate, 1);
-    ASSERT_EQ(QVSP_OpenStream(player, record.data(), 96), 1);
+    const int32_t player =
+        OpenPlayer(MakeRecord(PatternCodec::kH264, 160, 120, c.recordCodec, options.sampleRate, 1));
     const uint8_t broken[] = {0xFF, 0xF1, 0x00, 0x00, 0x01};
     ASSERT_EQ(QVSP_WriteToStreamOneFrame(player, broken, sizeof broken), 1);
     // Two audio frames before each video frame: all audio is decoded once
     // the last picture is reported.
     for (size_t i = 0; i < video.size(); ++i) {
       for (size_t a = 2 * i; a < 2 * i + 2; ++a) {
-        ASSERT_EQ(QVSP_WriteToStreamOneFrame(player, audio[a].data(),
-                                             static_cast<int32_t>(audio[a].size())),
-                  1);
+        ASSERT_EQ(WriteFrame(player, audio[a]), 1);
       }
-      ASSERT_EQ(QVSP_WriteToStreamOneFrame(player, video[i].data.data(),
-                                           static_cast<int32_t>(video[i].data.size())),
-                1);
+      ASSERT_EQ(WriteFrame(player, video[i].data), 1);
     }
     ASSERT_TRUE(m_log.WaitFor(player, video.size(), Timeout()));
     const QVSP_Statistics stats = Stats(player);

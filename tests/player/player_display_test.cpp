@@ -2,19 +2,49 @@
 // window, where, and what happens when the window or the server goes away.
 #include <algorithm>
 #include <cstdlib>
+#include <memory>
+#include <string>
 
 #include "hostlib/virtual_display.h"
 #include "player_fixture.h"
-#include "support/host_window.h"
+#include "qcview/x_window.h"
 
 namespace qvsp_test {
 namespace {
 
-using qcsdk::test::HostWindow;
-
 constexpr uint32_t kHostColour = 0x336699;
 // Slack for the scaler's fixed-point rounding, in 8-bit levels.
 constexpr int kTolerance = 8;
+
+// A host's window on the test's own X connection, painted in the host's
+// colour and read back as 0xRRGGBB, row by row.
+struct HostWindow {
+  HostWindow(int w, int h) : width(w), height(h) {
+    std::string error;
+    opened = window.Open(w, h, "host", error);
+    EXPECT_TRUE(opened) << error;
+    Paint();
+  }
+  void Paint() {
+    window.Fill({0, 0, width, height}, kHostColour);
+    window.Sync();
+  }
+  std::vector<uint32_t> Pixels() {
+    std::vector<uint8_t> bgra;
+    std::string error;
+    EXPECT_TRUE(window.Capture(width, height, bgra, error)) << error;
+    std::vector<uint32_t> out(bgra.size() / 4);
+    for (size_t i = 0; i < out.size(); ++i) {
+      out[i] = bgra[4 * i] | bgra[4 * i + 1] << 8 | bgra[4 * i + 2] << 16;
+    }
+    return out;
+  }
+  void* Handle() const { return window.handle(); }
+
+  qcview::XWindow window;
+  const int width, height;
+  bool opened = false;
+};
 
 struct Rgb {
   int r, g, b;
@@ -120,20 +150,17 @@ TEST_P(DisplayInto, EachPlayerDrawsItsPictureScaledIntoItsOwnRectangleOnly) {
   StartServer(GetParam());
   constexpr int kWidth = 320;
   constexpr int kHeight = 240;
-  HostWindow window(m_server.name(), kWidth, kHeight);
-  ASSERT_TRUE(window.Ok());
-  window.Fill(kHostColour);
+  HostWindow window(kWidth, kHeight);
+  ASSERT_TRUE(window.opened);
 
   // One pattern shrunk into one rectangle, one flat colour enlarged into
   // another, side by side in one window.
-  const int32_t a = QVSP_CreatePlayer();
-  const int32_t b = QVSP_CreatePlayer();
+  const int32_t a = OpenPlayer(MakeRecord(PatternCodec::kH264, 160, 120));
+  const int32_t b = OpenPlayer(MakeRecord(PatternCodec::kH264, 64, 48));
   const QVSP_Rect rectA{10, 10, 110, 90};
   const QVSP_Rect rectB{150, 30, 310, 230};
   ASSERT_EQ(QVSP_SetVideoPreview(a, window.Handle(), &rectA, 1), 1);
   ASSERT_EQ(QVSP_SetVideoPreview(b, window.Handle(), &rectB, 1), 1);
-  ASSERT_EQ(QVSP_OpenStream(a, MakeRecord(PatternCodec::kH264, 160, 120).data(), 96), 1);
-  ASSERT_EQ(QVSP_OpenStream(b, MakeRecord(PatternCodec::kH264, 64, 48).data(), 96), 1);
   const std::array<uint8_t, 3> flat = {41, 240, 110};
   WriteAll(a, Encode(PatternCodec::kH264, 160, 120, 5, 5));
   WriteAll(b, Encode(PatternCodec::kH264, 64, 48, 2, 2, flat));
@@ -154,7 +181,7 @@ TEST_P(DisplayInto, EachPlayerDrawsItsPictureScaledIntoItsOwnRectangleOnly) {
 
   // The host clears its window and moves the rectangle: a refresh draws the
   // last picture at the new place without decoding anything.
-  window.Fill(kHostColour);
+  window.Paint();
   const QVSP_Rect movedA{20, 130, 120, 210};
   ASSERT_EQ(QVSP_SetVideoPreview(a, window.Handle(), &movedA, 1), 1);
   EXPECT_EQ(QVSP_RefreshWindow(a), 1);
@@ -165,7 +192,7 @@ TEST_P(DisplayInto, EachPlayerDrawsItsPictureScaledIntoItsOwnRectangleOnly) {
 
   // Off: later pictures are decoded and reported but not drawn.
   ASSERT_EQ(QVSP_SetVideoPreview(a, nullptr, nullptr, 0), 1);
-  window.Fill(kHostColour);
+  window.Paint();
   WriteAll(a, Encode(PatternCodec::kH264, 160, 120, 3, 3));
   ASSERT_TRUE(m_log.WaitFor(a, 8, Timeout()));
   EXPECT_EQ(Touched(window.Pixels(), kWidth, {}), 0);
@@ -177,30 +204,29 @@ INSTANTIATE_TEST_SUITE_P(SharedMemoryOrNot, DisplayInto, ::testing::Bool());
 
 TEST_F(Display, RefusalsAndLostWindowsOrServersStopDrawingButNotDecoding) {
   const QVSP_Rect rect{0, 0, 64, 48};
-  const int32_t player = QVSP_CreatePlayer();
-  ASSERT_EQ(QVSP_OpenStream(player, MakeRecord(PatternCodec::kH264, 64, 48).data(), 96), 1);
+  const int32_t player = OpenPlayer(MakeRecord(PatternCodec::kH264, 64, 48));
   const auto packets = Encode(PatternCodec::kH264, 64, 48, 4, 4);
   unsetenv("DISPLAY");
   EXPECT_EQ(QVSP_SetVideoPreview(player, reinterpret_cast<void*>(1), &rect, 1), 0);
 
   StartServer();
-  HostWindow window(m_server.name(), 64, 48);
-  ASSERT_TRUE(window.Ok());
+  auto window = std::make_unique<HostWindow>(64, 48);
+  ASSERT_TRUE(window->opened);
   const auto noSuchWindow = reinterpret_cast<void*>(uintptr_t{0x7FFFFFF});
   EXPECT_EQ(QVSP_SetVideoPreview(player, noSuchWindow, &rect, 1), 0);
-  EXPECT_EQ(QVSP_SetVideoPreview(player, window.Handle(), nullptr, 1), 0);
+  EXPECT_EQ(QVSP_SetVideoPreview(player, window->Handle(), nullptr, 1), 0);
   for (const QVSP_Rect& bad : {QVSP_Rect{10, 10, 10, 40}, QVSP_Rect{10, 10, 40, 9},
                                QVSP_Rect{0, 0, 40000, 10}, QVSP_Rect{-40000, 0, 10, 10}}) {
-    EXPECT_EQ(QVSP_SetVideoPreview(player, window.Handle(), &bad, 1), 0);
+    EXPECT_EQ(QVSP_SetVideoPreview(player, window->Handle(), &bad, 1), 0);
   }
 
-  ASSERT_EQ(QVSP_SetVideoPreview(player, window.Handle(), &rect, 1), 1);
+  ASSERT_EQ(QVSP_SetVideoPreview(player, window->Handle(), &rect, 1), 1);
   WriteAll(player, packets);
   ASSERT_TRUE(m_log.WaitFor(player, 4, Timeout()));
   EXPECT_EQ(Stats(player).picturesDrawn, 4u);
 
   // The host destroys its window: one failed draw, then no more drawing.
-  window.Destroy();
+  window.reset();
   WriteAll(player, packets);
   ASSERT_TRUE(m_log.WaitFor(player, 8, Timeout()));
   QVSP_Statistics stats = Stats(player);
@@ -209,7 +235,7 @@ TEST_F(Display, RefusalsAndLostWindowsOrServersStopDrawingButNotDecoding) {
   EXPECT_EQ(QVSP_RefreshWindow(player), 0);
 
   // A new window draws again; then the server dies mid-stream.
-  HostWindow second(m_server.name(), 64, 48);
+  HostWindow second(64, 48);
   ASSERT_EQ(QVSP_SetVideoPreview(player, second.Handle(), &rect, 1), 1);
   WriteAll(player, packets);
   ASSERT_TRUE(m_log.WaitFor(player, 12, Timeout()));

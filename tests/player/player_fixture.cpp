@@ -1,14 +1,11 @@
 #include "player_fixture.h"
 
-#include <dirent.h>
-
 extern "C" {
 #include <libavutil/log.h>
 }
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <utility>
 
@@ -178,28 +175,6 @@ void PlayerTest::TearDown() {
   EXPECT_EQ(DecoderThreads(), 0);
 }
 
-std::chrono::milliseconds PlayerTest::Timeout(int seconds) {
-  double scale = 1.0;
-  if (const char* env = std::getenv("QCSDK_TEST_TIME_SCALE"); env != nullptr && *env != '\0') {
-    scale = std::max(1.0, std::atof(env));
-  }
-  return std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000 * scale));
-}
-
-int PlayerTest::DecoderThreads() {
-  int count = 0;
-  if (DIR* dir = opendir("/proc/self/task")) {
-    while (dirent* entry = readdir(dir)) {
-      if (entry->d_name[0] == '.') continue;
-      std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
-      std::string name;
-      if (std::getline(comm, name) && name == "qvsp-decode") ++count;
-    }
-    closedir(dir);
-  }
-  return count;
-}
-
 std::vector<EncodedPacket> PlayerTest::Encode(PatternCodec codec, int width, int height, int frames,
                                               int gop, std::optional<std::array<uint8_t, 3>> flat) {
   return qcsdk::test::EncodePattern({.codec = codec,
@@ -213,8 +188,7 @@ std::vector<EncodedPacket> PlayerTest::Encode(PatternCodec codec, int width, int
 void PlayerTest::WriteAll(int32_t player, const std::vector<EncodedPacket>& packets,
                           bool mayBeRefused) {
   for (const auto& packet : packets) {
-    const int32_t accepted = QVSP_WriteToStreamOneFrame(player, packet.data.data(),
-                                                        static_cast<int32_t>(packet.data.size()));
+    const int32_t accepted = WriteFrame(player, packet.data);
     if (!mayBeRefused) {
       EXPECT_EQ(accepted, 1);
     }

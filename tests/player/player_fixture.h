@@ -18,7 +18,9 @@
 #include <optional>
 #include <vector>
 
+#include "support/host_recorder.h"
 #include "support/pattern_encoder.h"
+#include "support/process_probe.h"
 
 namespace qvsp_test {
 
@@ -56,6 +58,11 @@ int PatternIndex(const Picture& p, int frames, double* meanError = nullptr);
 // Checksum of the three planes of a picture of the given size.
 uint64_t PlaneChecksum(const Picture& p);
 
+// Writes one frame to the player's stream: the library's answer.
+inline int32_t WriteFrame(int32_t player, const std::vector<uint8_t>& frame) {
+  return QVSP_WriteToStreamOneFrame(player, frame.data(), static_cast<int32_t>(frame.size()));
+}
+
 class PictureLog {
  public:
   void OnPicture(int32_t player, const uint8_t* y, const uint8_t* u, const uint8_t* v,
@@ -91,12 +98,20 @@ class PlayerTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  static std::chrono::milliseconds Timeout(int seconds = 60);
+  static std::chrono::milliseconds Timeout(int seconds = 60) {
+    return std::chrono::milliseconds(qcsdk::test::ScaledMs(seconds * 1000));
+  }
   // Decoding threads of the library now running in the process.
-  static int DecoderThreads();
+  static int DecoderThreads() { return qcsdk::test::ThreadCount("qvsp-decode"); }
   static std::vector<EncodedPacket> Encode(PatternCodec codec, int width, int height, int frames,
                                            int gop,
                                            std::optional<std::array<uint8_t, 3>> flat = {});
+  // A new player with a stream open on `record`.
+  static int32_t OpenPlayer(const StreamRecord& record) {
+    const int32_t player = QVSP_CreatePlayer();
+    EXPECT_EQ(QVSP_OpenStream(player, record.data(), 96), 1);
+    return player;
+  }
   // Writes every packet; each must be accepted unless `mayBeRefused` (a
   // callback may close the stream while the writes are still going on).
   static void WriteAll(int32_t player, const std::vector<EncodedPacket>& packets,

@@ -48,11 +48,7 @@ struct ToneSource {
   size_t next = 0;
   size_t until = 0;  // where in the file what was written ends, about
 
-  void WriteNext() {
-    const auto& block = blocks[next++ % blocks.size()];
-    EXPECT_EQ(QVSP_WriteToStreamOneFrame(player, block.data(), static_cast<int32_t>(block.size())),
-              1);
-  }
+  void WriteNext() { EXPECT_EQ(WriteFrame(player, blocks[next++ % blocks.size()]), 1); }
 };
 
 class PlayerSound : public PlayerTest {
@@ -98,9 +94,7 @@ class PlayerSound : public PlayerTest {
   // Opens a stream for a mono tone and encodes `ms` of it.
   ToneSource Tone(ToneCodec codec, int recordCodec, int rate, double frequency, int ms) {
     ToneSource source;
-    source.player = QVSP_CreatePlayer();
-    const StreamRecord record = MakeRecord(PatternCodec::kH264, 160, 120, recordCodec, rate, 1);
-    EXPECT_EQ(QVSP_OpenStream(source.player, record.data(), 96), 1);
+    source.player = OpenPlayer(MakeRecord(PatternCodec::kH264, 160, 120, recordCodec, rate, 1));
     source.blocks = Blocks(codec, rate, frequency, ms);
     source.blockMs = 160 * 1000 / rate;
     return source;
@@ -221,8 +215,7 @@ TEST_F(PlayerSound, TonesArePlayedMixedStoppedAtOnceAndNeverQueuedBeyondTheBound
   const auto tail = Blocks(ToneCodec::kG711ALaw, 8000, 250, 100);
   burst.insert(burst.end(), tail.begin(), tail.end());
   for (const auto& block : burst) {
-    ASSERT_EQ(
-        QVSP_WriteToStreamOneFrame(a.player, block.data(), static_cast<int32_t>(block.size())), 1);
+    ASSERT_EQ(WriteFrame(a.player, block), 1);
   }
   ASSERT_TRUE(WaitForSize(from + 400 * kBytesPerMs));
   sound = Played(from);

@@ -14,10 +14,7 @@ TEST_F(PlayerThreads, ACallbackMayCloseReopenOrReleaseItsPlayerOrTheLibrary) {
   const auto packets = Encode(PatternCodec::kH264, 160, 120, 10, 5);
   const StreamRecord record = MakeRecord(PatternCodec::kH264, 160, 120);
   std::vector<int32_t> players;  // closer, releaser, reopener, library releaser
-  for (int i = 0; i < 4; ++i) {
-    players.push_back(QVSP_CreatePlayer());
-    ASSERT_EQ(QVSP_OpenStream(players.back(), record.data(), 96), 1);
-  }
+  for (int i = 0; i < 4; ++i) players.push_back(OpenPlayer(record));
   EXPECT_EQ(DecoderThreads(), 4);
   std::promise<void> done[3];
   std::promise<int> threadsAfterRelease;
@@ -46,9 +43,7 @@ TEST_F(PlayerThreads, ACallbackMayCloseReopenOrReleaseItsPlayerOrTheLibrary) {
   // Later frames: refused by the closed and the released player, decoded
   // from the start by the reopened one.
   for (size_t i = 0; i < 2; ++i) {
-    EXPECT_EQ(QVSP_WriteToStreamOneFrame(players[i], packets[5].data.data(),
-                                         static_cast<int32_t>(packets[5].data.size())),
-              0);
+    EXPECT_EQ(WriteFrame(players[i], packets[5].data), 0);
   }
   WriteAll(players[2], packets);
   ASSERT_TRUE(m_log.WaitFor(players[2], 3 + packets.size(), Timeout()));

@@ -86,7 +86,7 @@ struct Op<kName, R (*)(A...), kDefault> {
     call << ')';
     FakeLibraries& fake = FakeLibraries::Current();
     const int64_t firstArg = FirstInteger(args...);
-    fake.Record(kName.value, call.str(), firstArg);
+    fake.Record(kName.value, call.str());
     const int64_t result = fake.ResultFor(kName.value, firstArg, kDefault);
     if constexpr (std::is_void_v<R>) {
       return;
@@ -97,6 +97,13 @@ struct Op<kName, R (*)(A...), kDefault> {
     }
   }
 };
+
+// The bytes a call hands over (none for a null pointer or no length).
+std::vector<uint8_t> Copy(const void* data, int32_t length) {
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  return bytes != nullptr && length > 0 ? std::vector<uint8_t>(bytes, bytes + length)
+                                        : std::vector<uint8_t>();
+}
 
 #define FAKE(fn, result) (&Op<#fn, decltype(&fn), (result)>::Call)
 
@@ -145,22 +152,12 @@ int32_t GetBitmapSize(int32_t player, int32_t* width, int32_t* height) {
 }
 
 int32_t SendData(int32_t link, int32_t type, const void* data, int32_t length) {
-  FakeLibraries::Message m{link, type, {}};
-  if (data != nullptr && length > 0) {
-    const auto* bytes = static_cast<const uint8_t*>(data);
-    m.data.assign(bytes, bytes + length);
-  }
-  FakeLibraries::Current().RecordSent(std::move(m));
+  FakeLibraries::Current().RecordSent({link, type, Copy(data, length)});
   return FAKE(QVC_SendData, 1)(link, type, data, length);
 }
 
 int32_t BroadcastOnce(int32_t id, const void* message, int32_t length, int32_t timeoutMs) {
-  FakeLibraries::Message m{id, timeoutMs, {}};
-  if (message != nullptr && length > 0) {
-    const auto* bytes = static_cast<const uint8_t*>(message);
-    m.data.assign(bytes, bytes + length);
-  }
-  FakeLibraries::Current().RecordSent(std::move(m));
+  FakeLibraries::Current().RecordSent({id, timeoutMs, Copy(message, length)});
   return FAKE(QVC_BroadcastOnce, 1)(id, message, length, timeoutMs);
 }
 
@@ -193,7 +190,7 @@ int32_t OctGetRecList(int32_t conn, const OctRecQuery* query, OctRecList* list) 
   return r;
 }
 int32_t OctSendNotify(int32_t conn, int32_t type, const void* data, int32_t length) {
-  FakeLibraries::Current().RecordNotice(data, length);
+  FakeLibraries::Current().RecordNotice(Copy(data, length));
   return FAKE(octc_cmd_send_notify, 0)(conn, type, data, length);
 }
 int32_t OctRemoteConfig(int32_t conn, int32_t reserved, const OctBuffer* request,
@@ -329,22 +326,6 @@ void FakeLibraries::ClearCalls() {
   m_sent.clear();
 }
 
-void FakeLibraries::SetResultByFirstArg(const std::string& name,
-                                        std::function<int64_t(int64_t)> result) {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  m_resultFns[name] = std::move(result);
-}
-
-void FakeLibraries::RunOnLibraryThread(const std::function<void()>& fn) {
-  std::thread thread(fn);
-  thread.join();
-}
-
-void FakeLibraries::Record(std::string name, std::string call, int64_t /*firstArg*/) {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  m_calls.emplace_back(std::move(name), std::move(call));
-}
-
 int64_t FakeLibraries::ResultFor(const std::string& name, int64_t firstArg, int64_t fallback) {
   std::function<int64_t(int64_t)> fn;
   {
@@ -358,11 +339,6 @@ int64_t FakeLibraries::ResultFor(const std::string& name, int64_t firstArg, int6
     }
   }
   return fn(firstArg);
-}
-
-void FakeLibraries::RecordSent(Message message) {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  m_sent.push_back(std::move(message));
 }
 
 void FakeLibraries::SetOct(const std::function<void(OctCallbacks&)>& edit) {
@@ -396,11 +372,6 @@ void FakeLibraries::FillRecList(const OctRecQuery* query, OctRecList* list) {
   list->items = m_recItems.empty() ? nullptr : m_recItems.data();
 }
 
-void FakeLibraries::SetOctConfigHandler(std::function<std::string(const std::string&)> handler) {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  m_configHandler = std::move(handler);
-}
-
 void FakeLibraries::FillConfig(const OctBuffer* request, OctBuffer* response) {
   const std::string text =
       request != nullptr && request->text != nullptr && request->length > 0
@@ -420,19 +391,12 @@ void FakeLibraries::FillConfig(const OctBuffer* request, OctBuffer* response) {
     m_currentResponse = m_queuedResponses.front();
     m_queuedResponses.erase(m_queuedResponses.begin());
   } else {
-    m_currentResponse = m_configResponse;
+    m_currentResponse.clear();
   }
   if (response != nullptr) {
     response->text = m_currentResponse.c_str();
     response->length = static_cast<int32_t>(m_currentResponse.size());
   }
-}
-
-void FakeLibraries::RecordNotice(const void* data, int32_t length) {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  const auto* bytes = static_cast<const uint8_t*>(data);
-  m_notices.emplace_back();
-  if (bytes != nullptr && length > 0) m_notices.back().assign(bytes, bytes + length);
 }
 
 }  // namespace qcsdk::test

@@ -47,10 +47,13 @@ class FakeLibraries {
   }
   // A result computed from the call's first integer argument (for example
   // the local port of a start-service call).
-  void SetResultByFirstArg(const std::string& name, std::function<int64_t(int64_t)> result);
+  void SetResultByFirstArg(const std::string& name, std::function<int64_t(int64_t)> result) {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_resultFns[name] = std::move(result);
+  }
 
   // Runs fn on a new thread of the fake and waits for it to finish.
-  static void RunOnLibraryThread(const std::function<void()>& fn);
+  static void RunOnLibraryThread(const std::function<void()>& fn) { std::thread(fn).join(); }
 
   // Callbacks the SDK registered.
   struct NxlCallbacks {
@@ -81,7 +84,10 @@ class FakeLibraries {
     std::vector<uint8_t> data;
   };
   std::vector<Message> NxlSent() const { return Get(m_sent); }
-  void RecordSent(Message message);
+  void RecordSent(Message message) {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_sent.push_back(std::move(message));
+  }
 
   NxlCallbacks nxl() const { return Get(m_nxl); }
 
@@ -100,8 +106,8 @@ class FakeLibraries {
   };
   OctCallbacks oct() const { return Get(m_oct); }
   // Out-parameters of the OCT calls: the device information of
-  // octc_cmd_get_dev_info, the list of octc_cmd_get_rec_file_list (texts
-  // copied and kept by the fake) and the answer of octc_cmd_remote_config.
+  // octc_cmd_get_dev_info and the list of octc_cmd_get_rec_file_list (texts
+  // copied and kept by the fake).
   struct OctRecording {
     std::string name;
     std::string path;
@@ -109,14 +115,16 @@ class FakeLibraries {
   };
   void SetOctDevInfo(int32_t deviceType) { Put(m_devType, deviceType); }
   void SetOctRecList(std::vector<OctRecording> items) { Put(m_recordings, std::move(items)); }
-  void SetOctConfigResponse(std::string response) { Put(m_configResponse, std::move(response)); }
-  // Answers for the next exchanges, one each, before the fixed answer.
+  // Answers of octc_cmd_remote_config for the next exchanges, one each
+  // (afterwards the answer is empty).
   void QueueOctConfigResponses(std::vector<std::string> responses) {
     Put(m_queuedResponses, std::move(responses));
   }
   // Answers every exchange from its request, instead of the above (called
   // outside the fake's lock, on the calling thread).
-  void SetOctConfigHandler(std::function<std::string(const std::string&)> handler);
+  void SetOctConfigHandler(std::function<std::string(const std::string&)> handler) {
+    Put(m_configHandler, std::move(handler));
+  }
   // Payloads of octc_cmd_send_notify and requests of octc_cmd_remote_config.
   std::vector<std::vector<uint8_t>> OctNotices() const { return Get(m_notices); }
   std::vector<std::string> OctConfigRequests() const { return Get(m_configRequests); }
@@ -126,14 +134,20 @@ class FakeLibraries {
   QVSP_PictureCallback picture() const { return Get(m_picture); }
 
   // Internal to the fake's operations.
-  void Record(std::string name, std::string call, int64_t firstArg);
+  void Record(std::string name, std::string call) {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_calls.emplace_back(std::move(name), std::move(call));
+  }
   int64_t ResultFor(const std::string& name, int64_t firstArg, int64_t fallback);
   void SetNxl(const NxlCallbacks& callbacks) { Put(m_nxl, callbacks); }
   void SetOct(const std::function<void(OctCallbacks&)>& edit);
   void FillDevInfo(OctDevInfo* info) const;
   void FillRecList(const OctRecQuery* query, OctRecList* list);
   void FillConfig(const OctBuffer* request, OctBuffer* response);
-  void RecordNotice(const void* data, int32_t length);
+  void RecordNotice(std::vector<uint8_t> notice) {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_notices.push_back(std::move(notice));
+  }
   void SetNxlSearch(QVC_SearchCallback callback) { Put(m_discovery.nxlSearch, callback); }
   void SetOctSearch(OctSearchCallback callback) { Put(m_discovery.octSearch, callback); }
   void SetBroadcast(QVC_BroadcastCallback callback) { Put(m_discovery.broadcast, callback); }
@@ -162,7 +176,6 @@ class FakeLibraries {
   int32_t m_devType = -1;  // -1: get_dev_info leaves the record alone
   std::vector<OctRecording> m_recordings;
   std::vector<OctRecItem> m_recItems;
-  std::string m_configResponse;
   std::function<std::string(const std::string&)> m_configHandler;
   std::vector<std::string> m_queuedResponses;
   std::string m_currentResponse;

@@ -100,15 +100,13 @@ std::vector<EncodedPacket> EncodePattern(const PatternOptions& options) {
   context->thread_count = 1;
   if (options.bitRate > 0) context->bit_rate = options.bitRate;
   switch (options.codec) {
+    case PatternCodec::kH265:
+      av_opt_set(context->priv_data, "x265-params",
+                 "log-level=error:bframes=0:pools=none:frame-threads=1", 0);
+      [[fallthrough]];
     case PatternCodec::kH264:
       av_opt_set(context->priv_data, "preset", options.preset.c_str(), 0);
       av_opt_set(context->priv_data, "tune", "zerolatency", 0);
-      break;
-    case PatternCodec::kH265:
-      av_opt_set(context->priv_data, "preset", options.preset.c_str(), 0);
-      av_opt_set(context->priv_data, "tune", "zerolatency", 0);
-      av_opt_set(context->priv_data, "x265-params",
-                 "log-level=error:bframes=0:pools=none:frame-threads=1", 0);
       break;
     case PatternCodec::kMpeg4:
       if (options.bitRate <= 0) {

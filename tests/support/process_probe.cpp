@@ -2,12 +2,22 @@
 
 #include <dirent.h>
 
+#include <fstream>
+#include <string>
+
 namespace qcsdk::test {
 
-int ThreadCount() {
+int ThreadCount(const char* name) {
   int n = 0;
   if (DIR* d = ::opendir("/proc/self/task")) {
-    while (dirent* e = ::readdir(d)) n += e->d_name[0] != '.' ? 1 : 0;
+    while (dirent* e = ::readdir(d)) {
+      if (e->d_name[0] == '.') continue;
+      std::string comm;
+      if (name != nullptr) {
+        std::getline(std::ifstream(std::string("/proc/self/task/") + e->d_name + "/comm"), comm);
+      }
+      n += name == nullptr || comm == name ? 1 : 0;
+    }
     ::closedir(d);
   }
   return n;

@@ -3,7 +3,8 @@
 
 namespace qcsdk::test {
 
-// Threads of this process now (from /proc/self/task).
-int ThreadCount();
+// Threads of this process now (from /proc/self/task), or only those named
+// `name`.
+int ThreadCount(const char* name = nullptr);
 
 }  // namespace qcsdk::test

@@ -53,10 +53,6 @@ const char* ToneEncoderName(ToneCodec codec) {
   return "";
 }
 
-bool ToneEncoderAvailable(ToneCodec codec) {
-  return avcodec_find_encoder_by_name(ToneEncoderName(codec)) != nullptr;
-}
-
 std::vector<std::vector<uint8_t>> EncodeTone(const ToneOptions& options) {
   const AVCodec* codec = avcodec_find_encoder_by_name(ToneEncoderName(options.codec));
   if (codec == nullptr) throw std::runtime_error("tone encoder: encoder missing");

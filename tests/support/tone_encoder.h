@@ -19,7 +19,6 @@ struct ToneOptions {
 };
 
 const char* ToneEncoderName(ToneCodec codec);
-bool ToneEncoderAvailable(ToneCodec codec);
 
 // Throws std::runtime_error when the encoder is missing or fails.
 std::vector<std::vector<uint8_t>> EncodeTone(const ToneOptions& options);
