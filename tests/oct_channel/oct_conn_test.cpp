@@ -8,7 +8,6 @@
 #include <cstdio>
 
 #include "oct_channel_fixture.h"
-#include "qcsdk/oct/oct_init.h"
 #include "support/log_capture.h"
 
 namespace qcsdk::test {
@@ -167,6 +166,12 @@ TEST_F(OctFixture, LastChannelLeavingRetiresTheConnection) {
   EXPECT_THAT(EventsOf(QCSDK_EVENT_DISCONNECTED), ElementsAre(a, c));
   EXPECT_NE(FindConnection(1), nullptr);
   EXPECT_EQ(fake.CountCalls("octc_close_conn"), 0);
+  // A channel whose stream cannot be opened ends alone and is not entered:
+  // the connection retires with b.
+  fake.SetResultByFirstArg("octc_stream_open", [](int64_t) { return -1; });
+  const int32_t d = Connect();
+  ASSERT_TRUE(host.WaitFor(QCSDK_EVENT_CONNECT_FAILED));
+  EXPECT_TRUE(WaitUntil([&] { return FindChannel(d) == nullptr; }));
 
   EXPECT_EQ(QCSDK_Disconnect(b), 1);
   ASSERT_TRUE(WaitUntil([&] { return fake.CountCalls("octc_close_conn") == 1; }));
@@ -179,7 +184,7 @@ TEST_F(OctFixture, LastChannelLeavingRetiresTheConnection) {
   OctDevInfo info{};
   ConnResult(2, 0, &info);
   ASSERT_TRUE(WaitUntil([&] { return fake.CountCalls("octc_close_conn") == 2; }));
-  EXPECT_EQ(fake.CountCalls("octc_stream_open"), 3);
+  EXPECT_EQ(fake.CountCalls("octc_stream_open"), 4);
 }
 
 TEST_F(OctFixture, ClosedConnectionOrStreamEndsItsChannels) {
@@ -201,61 +206,6 @@ TEST_F(OctFixture, ClosedConnectionOrStreamEndsItsChannels) {
   EXPECT_EQ(FindChannel(c), nullptr);
   ASSERT_TRUE(WaitUntil([] { return OctConnectionCount() == 0; }));
   EXPECT_EQ(fake.CountCalls("octc_close_conn"), 0);
-}
-
-TEST_F(OctFixture, FailedStreamOpenEndsOnlyThatChannel) {
-  const auto [a, streamA] = ConnectLive();
-  fake.SetResultByFirstArg("octc_stream_open", [](int64_t) { return -1; });
-  const int32_t b = Connect();
-  ASSERT_TRUE(host.WaitFor(QCSDK_EVENT_CONNECT_FAILED));
-  EXPECT_TRUE(WaitUntil([&] { return FindChannel(b) == nullptr; }));
-  EXPECT_NE(FindChannel(a), nullptr);
-  // The failed open is not entered, so the connection retires with a.
-  EXPECT_EQ(QCSDK_Disconnect(a), 1);
-  ASSERT_TRUE(WaitUntil([&] { return fake.CountCalls("octc_close_conn") == 1; }));
-}
-
-// Each set-up step whose negative result ends the start-up, with its log
-// line; a positive result is success.
-TEST(OctSetUp, EachFailingStepIsLoggedAndEndsTheStartUp) {
-  const struct {
-    const char* call;
-    const char* text;
-  } steps[] = {
-      {"octc_init_sdk", "oct sdk init failed, ret=-7"},
-      {"octc_cmd_init_module", "oct cmd service init failed, ret=-7"},
-      {"octc_stream_init_module", "oct stream service init failed, ret=-7"},
-      {"octc_vod_init_module", "oct vod service init failed, ret=-7"},
-      {"octc_down_init_module", "oct down service init failed, ret=-7"},
-      {"octc_chat_init_module", "oct chat service init failed, ret=-7"},
-  };
-  const std::vector<std::string> order = {
-      "octc_init_sdk",           "octc_enable_log",       "octc_encrypt_config",
-      "octc_register_callbacks", "octc_cmd_init_module",  "octc_stream_init_module",
-      "octc_vod_init_module",    "octc_down_init_module", "octc_chat_init_module"};
-  for (const auto& step : steps) {
-    SCOPED_TRACE(step.call);
-    FakeLibraries fake;
-    fake.SetResult(step.call, 3);
-    ASSERT_EQ(QCSDK_InitSDK(0, nullptr), 1);
-    EXPECT_EQ(OctWorkersAlive(), 2);
-    QCSDK_ReleaseSDK();
-
-    fake.ClearCalls();
-    fake.SetResult(step.call, -7);
-    LogCapture log;
-    EXPECT_EQ(QCSDK_InitSDK(0, nullptr), 0);
-    EXPECT_TRUE(log.Contains("error: oct_channel("));
-    EXPECT_TRUE(log.Contains(step.text));
-    std::vector<std::string> oct;
-    for (const std::string& name : fake.CallNames()) {
-      if (name.rfind("octc_", 0) == 0) oct.push_back(name);
-    }
-    const auto end = std::find(order.begin(), order.end(), step.call) + 1;
-    EXPECT_EQ(oct, std::vector<std::string>(order.begin(), end));
-    EXPECT_EQ(OctWorkersAlive(), 0);
-    QCSDK_ReleaseSDK();
-  }
 }
 
 // Stops that outlast a worker's time (conn 2000 ms, disconn 500 ms) are
