@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "frame_io.h"
@@ -29,49 +30,41 @@ struct SocketPair {
 
 TEST(OctFrameReader, IdleMalformedAndCutOffStreamsAreToldApart) {
   const auto good = wire::BuildMessage(wire::Type::kPing, 0, 1, {});
-  {
+  const auto join = [](std::vector<uint8_t> a, const std::vector<uint8_t>& b, size_t keep = -1) {
+    a.insert(a.end(), b.begin(), b.end());
+    a.resize(std::min(keep, a.size()));
+    return a;
+  };
+  auto bad = good;
+  bad[0] ^= 0xFF;
+  // A length above the maximum is refused before anything is allocated.
+  wire::Header h;
+  h.type = wire::Type::kNotice;
+  h.length = wire::kMaxPayload + 1;
+  std::vector<uint8_t> oversize(wire::kHeaderSize);
+  wire::EncodeHeader(h, oversize.data());
+  const auto body = wire::BuildMessage(wire::Type::kNotice, 0, 0, std::vector<uint8_t>(10, 1));
+  // What the peer writes, whether it then closes, and the reads that follow:
+  // a stream ending inside a header or a body is an error, not a close.
+  const struct {
+    std::vector<uint8_t> bytes;
+    bool close;
+    std::vector<ReadResult> reads;
+  } rows[] = {{{}, false, {ReadResult::kIdle}},
+              {join(good, bad), false, {ReadResult::kFrame, ReadResult::kMalformed}},
+              {oversize, false, {ReadResult::kMalformed}},
+              {join(good, body, 5), true, {ReadResult::kError}},
+              {join(good, body, good.size() + 3), true, {ReadResult::kFrame, ReadResult::kError}}};
+  for (size_t i = 0; i < std::size(rows); ++i) {
     SocketPair s;
     net::FrameReader reader;
     wire::Frame f;
-    EXPECT_EQ(reader.Read(s.reader.get(), 20, f), ReadResult::kIdle);
-    auto bad = good;
-    bad[0] ^= 0xFF;  // wrong magic after a good message in the same read
-    std::vector<uint8_t> both = good;
-    both.insert(both.end(), bad.begin(), bad.end());
-    s.Write(both);
-    EXPECT_EQ(reader.Read(s.reader.get(), 1000, f), ReadResult::kFrame);
-    EXPECT_EQ(reader.Read(s.reader.get(), 1000, f), ReadResult::kMalformed);
-  }
-  {
-    // A length above the maximum is refused before anything is allocated.
-    SocketPair s;
-    net::FrameReader reader;
-    wire::Frame f;
-    wire::Header h;
-    h.type = wire::Type::kNotice;
-    h.length = wire::kMaxPayload + 1;
-    std::vector<uint8_t> head(wire::kHeaderSize);
-    wire::EncodeHeader(h, head.data());
-    s.Write(head);
-    EXPECT_EQ(reader.Read(s.reader.get(), 1000, f), ReadResult::kMalformed);
-  }
-  for (size_t keep : {size_t{5}, good.size() + 3}) {
-    // The stream ends inside a header or inside a body: an error, not a close.
-    SocketPair s;
-    net::FrameReader reader;
-    wire::Frame f;
-    auto m = wire::BuildMessage(wire::Type::kNotice, 0, 0, std::vector<uint8_t>(10, 1));
-    std::vector<uint8_t> cut = good;
-    cut.insert(cut.end(), m.begin(), m.end());
-    cut.resize(keep);
-    s.Write(cut);
-    ::shutdown(s.writer.get(), SHUT_WR);
-    ReadResult r = reader.Read(s.reader.get(), 1000, f);
-    if (keep > good.size()) {
-      EXPECT_EQ(r, ReadResult::kFrame);
-      r = reader.Read(s.reader.get(), 1000, f);
+    if (!rows[i].bytes.empty()) s.Write(rows[i].bytes);
+    if (rows[i].close) ::shutdown(s.writer.get(), SHUT_WR);
+    for (ReadResult expected : rows[i].reads) {
+      const int timeoutMs = expected == ReadResult::kIdle ? 20 : 1000;
+      EXPECT_EQ(reader.Read(s.reader.get(), timeoutMs, f), expected) << "row " << i;
     }
-    EXPECT_EQ(r, ReadResult::kError) << "cut at " << keep;
   }
 }
 
