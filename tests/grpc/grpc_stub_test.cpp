@@ -42,8 +42,8 @@ TEST(GrpcStubs, ResultsFollowTheTypeRules) {
     Answer(t, members);
     std::memset(&r, 0x55, sizeof r);
     ASSERT_EQ(0, CLIENT_qvbu_dev_get_info(t.Qvbu(), nullptr, &r));
-    if (*members != '\0') ExpectDefaults(*info.result, &r, members);
-    if (*members == '\0') ExpectAllZero(*info.result, &r, "no result");
+    const DumpAs expected = *members != '\0' ? DumpAs::kDefaults : DumpAs::kZeros;
+    EXPECT_EQ(Dump(*info.result, &r, expected), Dump(*info.result, &r)) << members;
   }
 
   // An absent object stays zeros; one holding no object gets the defaults.
