@@ -150,8 +150,6 @@ TEST_F(GrpcExports, DeviceErrorsCredentialsAndChannels) {
   EXPECT_EQ(0, QCSDK_GRPC_account_add_user(n, nullptr, &placeholder));
   for (int32_t channel : {-1, 511, 512}) {
     EXPECT_EQ(0, QCSDK_GRPC_iplist_clear(channel, nullptr, &placeholder)) << channel;
-    EXPECT_EQ(0, QCSDK_GRPC_Begin(channel)) << channel;
-    EXPECT_EQ(0, QCSDK_GRPC_End(channel)) << channel;
   }
   EXPECT_EQ(before, requests.size());
   fake.SetResult("octc_cmd_remote_config", -1);
