@@ -25,10 +25,8 @@ TEST_F(OctTest, RefusalsCarryTheirResults) {
   // Each refused login reaches the connection callback with its result and
   // no device information.
   const struct {
-    const char* user;
-    const char* password;
-    int port;
-    int32_t result;
+    const char *user, *password;
+    int32_t port, result;
   } logins[] = {{"admin", "wrong", dev->port(), OCTC_ERR_AUTH},
                 {"guest", "s3cret", dev->port(), OCTC_ERR_AUTH},
                 {"admin", "s3cret", dev->port(), OCTC_ERR_CLIENT_LIMIT},

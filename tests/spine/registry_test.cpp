@@ -84,8 +84,7 @@ struct ExportRow {
   const char* name;
   std::function<int32_t(int32_t)> call;
   const char* slot;  // the channel's record of the call; "" when no slot is called
-  int32_t whenTrue;
-  int32_t whenFalse;
+  int32_t whenTrue, whenFalse;
 };
 
 TEST_F(RegistryTest, EveryExportReachesItsSlotOrAnswersNoChannel) {
