@@ -78,8 +78,7 @@ TEST(GrpcEnvelope, SentcntAndTheUserDigest) {
   EXPECT_EQ(nullptr, grpc_strdup(t.Context(), nullptr));
   const GrpcArenaBlock* newest = t.Context()->arena;
   ASSERT_NE(nullptr, newest);
-  EXPECT_EQ(kGrpcArenaMagic, newest->magic);
-  EXPECT_EQ(1u + 12u, newest->size);
+  EXPECT_EQ(std::tuple(kGrpcArenaMagic, 1u + 12u), std::tuple(newest->magic, newest->size));
   EXPECT_EQ(reinterpret_cast<const char*>(newest + 1), b);
   EXPECT_EQ(reinterpret_cast<const char*>(newest->next + 1), a);
   EXPECT_STREQ("alpha", a);

@@ -90,9 +90,11 @@ TEST_F(GrpcExports, EveryMethodCarriesItsStructuresBothWays) {
         ASSERT_EQ(1, entry.export_call(n, param, result));
       }
       EXPECT_EQ(0u, requests.back().find(std::string("{\"method\":\"") + method.name + "\""));
-      if (method.param != nullptr) ExpectRoundTrip(*method.param, param, received, "param");
+      if (method.param != nullptr) {
+        EXPECT_EQ(Dump(*method.param, param, DumpAs::kSent), Dump(*method.param, received));
+      }
       if (method.result != nullptr) {
-        ExpectRoundTrip(*method.result, sent, result, "result");
+        EXPECT_EQ(Dump(*method.result, sent, DumpAs::kSent), Dump(*method.result, result));
       } else {
         EXPECT_EQ(0, *static_cast<int32_t*>(result));
       }
@@ -108,7 +110,8 @@ TEST_F(GrpcExports, EveryMethodCarriesItsStructuresBothWays) {
     void* result = random.Block(method.result->size);
     random.Fill(*method.result, result);
     ASSERT_EQ(0, entry.response(client.Qvbu(), result));
-    ExpectDefaults(*method.result, result, std::string(method.name) + " result");
+    EXPECT_EQ(Dump(*method.result, result, DumpAs::kDefaults), Dump(*method.result, result))
+        << method.name;
   }
   received = nullptr;
 }
@@ -147,8 +150,6 @@ TEST_F(GrpcExports, DeviceErrorsCredentialsAndChannels) {
   EXPECT_EQ(0, QCSDK_GRPC_account_add_user(n, nullptr, &placeholder));
   for (int32_t channel : {-1, 511, 512}) {
     EXPECT_EQ(0, QCSDK_GRPC_iplist_clear(channel, nullptr, &placeholder)) << channel;
-    EXPECT_EQ(0, QCSDK_GRPC_Begin(channel)) << channel;
-    EXPECT_EQ(0, QCSDK_GRPC_End(channel)) << channel;
   }
   EXPECT_EQ(before, requests.size());
   fake.SetResult("octc_cmd_remote_config", -1);

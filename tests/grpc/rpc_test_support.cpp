@@ -130,95 +130,55 @@ void RandomBuilder::Fill(const ObjectDesc& desc, void* base, int depth) {
 
 namespace {
 
-bool SameString(const char* a, const char* b) {
-  if (a == nullptr || b == nullptr) return a == b;
-  return std::strcmp(a, b) == 0;
+std::string Quoted(const char* text) {
+  return text == nullptr ? "null" : "\"" + std::string(text) + "\"";
 }
 
 }  // namespace
 
-void ExpectRoundTrip(const ObjectDesc& desc, const void* sent, const void* received,
-                     const std::string& path) {
-  for (uint32_t i = 0; i < desc.field_count; ++i) {
-    const grpc::FieldDesc& f = desc.fields[i];
-    FieldRef a(f, const_cast<void*>(sent));
-    FieldRef b(f, const_cast<void*>(received));
-    std::string where = path + "." + f.name;
-    switch (f.kind) {
-      case FieldKind::kNumber: EXPECT_EQ(a.Int(), b.Int()) << where; break;
-      case FieldKind::kBool: EXPECT_EQ(a.Int() != 0 ? 1 : 0, b.Int()) << where; break;
-      case FieldKind::kString:
-        EXPECT_TRUE(SameString(a.String(), b.String()))
-            << where << ": sent " << (a.String() ? a.String() : "(null)") << ", got "
-            << (b.String() ? b.String() : "(null)");
-        break;
-      case FieldKind::kObject: ExpectRoundTrip(*f.nested, a.Object(), b.Object(), where); break;
-      case FieldKind::kNumberArray:
-      case FieldKind::kStringArray:
-      case FieldKind::kObjectArray: {
-        std::vector<const void*> expected;
-        if (a.Elements() != nullptr) {
-          for (int32_t e = 0; e < a.Count(); ++e) {
-            const void* element = a.Element(e);
-            if (f.kind == FieldKind::kStringArray &&
-                *static_cast<const char* const*>(element) == nullptr) {
-              continue;
-            }
-            expected.push_back(element);
-          }
-        }
-        ASSERT_EQ(static_cast<int32_t>(expected.size()), b.Count()) << where;
-        if (expected.empty()) {
-          EXPECT_EQ(nullptr, b.Elements()) << where;
-          break;
-        }
-        ASSERT_NE(nullptr, b.Elements()) << where;
-        for (int32_t e = 0; e < b.Count(); ++e) {
-          std::string at = where + "[" + std::to_string(e) + "]";
-          const void* x = expected[static_cast<std::size_t>(e)];
-          const void* y = b.Element(e);
-          if (f.kind == FieldKind::kNumberArray) {
-            EXPECT_EQ(*static_cast<const int32_t*>(x), *static_cast<const int32_t*>(y)) << at;
-          } else if (f.kind == FieldKind::kStringArray) {
-            EXPECT_TRUE(SameString(*static_cast<const char* const*>(x),
-                                   *static_cast<const char* const*>(y)))
-                << at;
-          } else {
-            ExpectRoundTrip(*f.nested, x, y, at);
-          }
-        }
-        break;
-      }
-    }
-  }
-}
-
-void ExpectDefaults(const ObjectDesc& desc, const void* base, const std::string& path) {
+std::string Dump(const ObjectDesc& desc, const void* base, DumpAs as) {
+  const bool fixed = as == DumpAs::kDefaults || as == DumpAs::kZeros;
+  std::string out = "{";
   for (uint32_t i = 0; i < desc.field_count; ++i) {
     const grpc::FieldDesc& f = desc.fields[i];
     FieldRef r(f, const_cast<void*>(base));
-    std::string where = path + "." + f.name;
+    out += std::string(f.name) + ":";
     switch (f.kind) {
-      case FieldKind::kNumber: EXPECT_EQ(-1, r.Int()) << where; break;
-      case FieldKind::kBool: EXPECT_EQ(0, r.Int()) << where; break;
-      case FieldKind::kString: EXPECT_EQ(nullptr, r.String()) << where; break;
-      case FieldKind::kObject: ExpectAllZero(*f.nested, r.Object(), where); break;
-      default:
-        EXPECT_EQ(0, r.Count()) << where;
-        EXPECT_EQ(nullptr, r.Elements()) << where;
+      case FieldKind::kNumber:
+        out += std::to_string(!fixed ? r.Int() : as == DumpAs::kDefaults ? -1 : 0);
         break;
+      case FieldKind::kBool:
+        out += std::to_string(fixed ? 0 : as == DumpAs::kSent ? r.Int() != 0 : r.Int());
+        break;
+      case FieldKind::kString: out += Quoted(fixed ? nullptr : r.String()); break;
+      case FieldKind::kObject:
+        out += Dump(*f.nested, r.Object(), as == DumpAs::kDefaults ? DumpAs::kZeros : as);
+        break;
+      default:
+        // Received arrays have elements exactly when they have a count.
+        if (as == DumpAs::kReceived && (r.Count() == 0) != (r.Elements() == nullptr)) {
+          out += "(count " + std::to_string(r.Count()) + " with elements " +
+                 (r.Elements() == nullptr ? "null)" : "set)");
+        }
+        out += "[";
+        for (int32_t e = 0; !fixed && r.Elements() != nullptr && e < r.Count(); ++e) {
+          const void* x = r.Element(e);
+          if (f.kind == FieldKind::kNumberArray) {
+            out += std::to_string(*static_cast<const int32_t*>(x));
+          } else if (f.kind == FieldKind::kObjectArray) {
+            out += Dump(*f.nested, x, as);
+          } else if (*static_cast<const char* const*>(x) != nullptr || as != DumpAs::kSent) {
+            out += Quoted(*static_cast<const char* const*>(x));
+          } else {
+            continue;  // null entries are not sent
+          }
+          out += ",";
+        }
+        out += "]";
     }
+    out += " ";
   }
-}
-
-void ExpectAllZero(const ObjectDesc& desc, const void* base, const std::string& path) {
-  const auto* bytes = static_cast<const uint8_t*>(base);
-  for (uint32_t i = 0; i < desc.size; ++i) {
-    if (bytes[i] != 0) {
-      ADD_FAILURE() << path << ": byte " << i << " of " << desc.c_name << " is not 0";
-      return;
-    }
-  }
+  return out + "}";
 }
 
 }  // namespace qcsdk::test

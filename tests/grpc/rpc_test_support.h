@@ -66,15 +66,12 @@ class RandomBuilder {
   std::deque<std::string> m_strings;
 };
 
-// What the JSON round trip makes of sent: bools as 0/1, null strings and
-// arrays missing, null entries of string arrays skipped, empty arrays as
-// count 0 with a null pointer.
-void ExpectRoundTrip(const grpc::ObjectDesc& desc, const void* sent, const void* received,
-                     const std::string& path);
-
-// Every field at its type's missing-member default; objects all zeros.
-void ExpectDefaults(const grpc::ObjectDesc& desc, const void* base, const std::string& path);
-void ExpectAllZero(const grpc::ObjectDesc& desc, const void* base, const std::string& path);
+// The structure as text. kSent: as the JSON round trip leaves it (bools as
+// 0/1, null entries of string arrays left out, arrays without elements
+// empty); kDefaults, kZeros: what a structure of every member's
+// missing-member default (objects all zeros), or of zeros, prints.
+enum class DumpAs { kReceived, kSent, kDefaults, kZeros };
+std::string Dump(const grpc::ObjectDesc& desc, const void* base, DumpAs as = DumpAs::kReceived);
 
 // The device side of one exchange on the server stubs: parses "param" into
 // `parsed` (when not null) and answers with `error` and `answer`.

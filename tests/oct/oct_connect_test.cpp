@@ -25,10 +25,8 @@ TEST_F(OctTest, RefusalsCarryTheirResults) {
   // Each refused login reaches the connection callback with its result and
   // no device information.
   const struct {
-    const char* user;
-    const char* password;
-    int port;
-    int32_t result;
+    const char *user, *password;
+    int32_t port, result;
   } logins[] = {{"admin", "wrong", dev->port(), OCTC_ERR_AUTH},
                 {"guest", "s3cret", dev->port(), OCTC_ERR_AUTH},
                 {"admin", "s3cret", dev->port(), OCTC_ERR_CLIENT_LIMIT},
@@ -39,9 +37,7 @@ TEST_F(OctTest, RefusalsCarryTheirResults) {
     const int32_t conn = octc_connect_by_hostname("127.0.0.1", l.port, l.user, l.password, 0, 0, 0);
     ASSERT_GT(conn, 0);
     const ConnEvent e = WaitConn(i + 2);
-    EXPECT_EQ(e.conn, conn);
-    EXPECT_EQ(e.event, OCTC_CONN_RESULT);
-    EXPECT_EQ(e.result, l.result);
+    EXPECT_EQ(e.Key(), std::tuple(conn, OCTC_CONN_RESULT, l.result));
     EXPECT_FALSE(e.has_info);
   }
   // A channel or stream the device does not have: the open result is -36
@@ -50,10 +46,7 @@ TEST_F(OctTest, RefusalsCarryTheirResults) {
     const size_t n = States() + 1;
     const int32_t h = octc_stream_open(first, channel, stream, 0, 1);
     ASSERT_GT(h, 0);
-    const StateEvent s = WaitState(n);
-    EXPECT_EQ(s.handle, h);
-    EXPECT_EQ(s.status, OCTC_STATE_RESULT);
-    EXPECT_EQ(s.result, OCTC_ERR_NO_CHANNEL);
+    EXPECT_EQ(WaitState(n).Key(), std::tuple('s', h, OCTC_STATE_RESULT, OCTC_ERR_NO_CHANNEL));
     EXPECT_EQ(octc_stream_insert_keyframe(first, h), OCTC_ERR_FAILED);
   }
   OctRecQuery query{9, {}, {}};
@@ -69,8 +62,7 @@ TEST_F(OctTest, ConnectByCloudNumberAndOnlineStatusUseTheDirectory) {
   ASSERT_TRUE(rec.WaitFor([&] { return dir.RegisteredCount() == 1; }));
 
   ASSERT_GT(octc_connect_by_nimbus(config.device_id.c_str(), "admin", "s3cret", 0, 0), 0);
-  EXPECT_EQ(WaitConn(1).result, 0);
-  EXPECT_EQ(WaitConn(1).device_id, config.device_id);
+  EXPECT_EQ(std::tuple(WaitConn(1).result, WaitConn(1).device_id), std::tuple(0, config.device_id));
   octc_connect_by_nimbus("999000999", "admin", "s3cret", 0, 0);
   EXPECT_EQ(WaitConn(2).result, OCTC_ERR_UNREACHABLE);
 
@@ -78,11 +70,11 @@ TEST_F(OctTest, ConnectByCloudNumberAndOnlineStatusUseTheDirectory) {
   OctOnlineStatus* status = nullptr;
   ASSERT_EQ(octc_get_dev_online_status(2, numbers, &status), 1);
   ASSERT_NE(status, nullptr);
-  EXPECT_STREQ(status[0].number, config.device_id.c_str());
-  EXPECT_EQ(status[0].online, 1);
-  EXPECT_EQ(status[0].port, dev->port());
-  EXPECT_STREQ(status[1].number, "999000999");
-  EXPECT_EQ(status[1].online, 0);
+  const auto entry = [&](int i) {
+    return std::tuple(std::string(status[i].number), status[i].online, status[i].port);
+  };
+  EXPECT_EQ(entry(0), std::tuple(config.device_id, 1, dev->port()));
+  EXPECT_EQ(entry(1), std::tuple("999000999", 0, 0));
   EXPECT_EQ(octc_free_dev_online_status(status), 0);
   EXPECT_EQ(octc_free_dev_online_status(status), OCTC_ERR_FAILED);
 

@@ -1,24 +1,24 @@
-// Hostile and broken peers on both sides, lost links and the keep-alive.
+// Hostile and broken peers on both sides, lost links and the keep-alive, and
+// the buffered frame reader telling the ends of a stream apart.
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <filesystem>
 
+#include <algorithm>
 #include <thread>
 
+#include "frame_io.h"
 #include "netio/address.h"
 #include "netio/socket.h"
 #include "oct_fixture.h"
+#include "wire.h"
 
 namespace octc::test {
 namespace {
 
 std::vector<uint8_t> Header(uint16_t magic, uint16_t type, uint32_t length) {
-  std::vector<uint8_t> h(16, 0);
-  for (int i = 0; i < 2; ++i) {
-    h[i] = static_cast<uint8_t>(magic >> (8 * i));
-    h[2 + i] = static_cast<uint8_t>(type >> (8 * i));
-  }
-  for (int i = 0; i < 4; ++i) h[4 + i] = static_cast<uint8_t>(length >> (8 * i));
+  std::vector<uint8_t> h(wire::kHeaderSize);
+  wire::EncodeHeader({magic, static_cast<wire::Type>(type), length, 0, 0}, h.data());
   return h;
 }
 
@@ -38,10 +38,7 @@ TEST_F(OctTest, HostileMessagesFromTheDeviceCloseOnlyThatLink) {
         device::Malformed::kTruncatedBody, device::Malformed::kUnknownType}) {
     const int32_t conn = ConnectOk();
     EXPECT_EQ(dev->SendMalformed(kind), 1);
-    const ConnEvent e = WaitConn(events += 2);
-    EXPECT_EQ(e.conn, conn);
-    EXPECT_EQ(e.event, OCTC_CONN_CLOSED);
-    EXPECT_EQ(e.result, OCTC_ERR_PROTOCOL);
+    EXPECT_EQ(WaitConn(events += 2).Key(), std::tuple(conn, OCTC_CONN_CLOSED, OCTC_ERR_PROTOCOL));
     EXPECT_EQ(octc_cmd_get_dev_info(conn, nullptr), OCTC_ERR_FAILED);
     ASSERT_TRUE(rec.WaitFor([&] { return dev->SessionCount() == 0; }));
   }
@@ -91,12 +88,31 @@ TEST_F(OctTest, HostileHandshakesFailTheConnect) {
   }
 }
 
-TEST_F(OctTest, BadClientsEndOnlyTheirSession) {
-  // Junk instead of a hello, a hello of a version the device does not
-  // speak (answered with an ERROR message), and silence beyond the
-  // keep-alive time-out: each connection is closed by the device.
+TEST_F(OctTest, LostAndClosedLinksAreReported) {
+  // Dropped, closed in order (result 0), fallen silent (the keep-alive).
+  ASSERT_EQ(octc_set_timeouts(100, Scaled(600), 0), 0);
+  const struct {
+    std::function<void()> fault;
+    int32_t result;
+  } rows[] = {{[&] { dev->DropLinks(); }, OCTC_ERR_LINK_LOST},
+              {[&] { dev->CloseLinks(); }, 0},
+              {[&] { dev->SetSilent(true); }, OCTC_ERR_LINK_LOST}};
+  size_t events = 0;
+  for (const auto& row : rows) {
+    const int32_t conn = ConnectOk();
+    ASSERT_TRUE(rec.WaitFor([&] { return dev->SessionCount() == 1; }));
+    row.fault();
+    EXPECT_EQ(WaitConn(events += 2).Key(), std::tuple(conn, OCTC_CONN_CLOSED, row.result));
+    octc_close_conn(conn);
+    ASSERT_TRUE(rec.WaitFor([&] { return dev->SessionCount() == 0; }));
+  }
+  dev->SetSilent(false);
+
+  // A device that drops silent clients: junk instead of a hello, a hello of
+  // a version it does not speak (answered with an ERROR message), and
+  // silence beyond the keep-alive time-out each end that connection.
   device::DeviceConfig strict = config;
-  strict.keepalive_timeout_ms = Scaled(300);
+  strict.keepalive_timeout_ms = Scaled(400);
   device::DeviceEngine dev2(strict, nullptr);
   ASSERT_TRUE(dev2.Start());
   std::vector<uint8_t> hello = Header(0x544F, 1, 6);
@@ -117,41 +133,7 @@ TEST_F(OctTest, BadClientsEndOnlyTheirSession) {
     }
     EXPECT_EQ(n, 0);  // closed by the device, not timed out here
   }
-  // The device still serves real clients.
-  OctDevInfo info{};
-  EXPECT_EQ(octc_cmd_get_dev_info(ConnectOk(), &info), 0);
-  octc_cmd_free_dev_info(&info);
-}
-
-TEST_F(OctTest, LostAndClosedLinksAreReported) {
-  // Dropped, closed in order (result 0), fallen silent (the keep-alive).
-  ASSERT_EQ(octc_set_timeouts(100, Scaled(600), 0), 0);
-  const struct {
-    std::function<void()> fault;
-    int32_t result;
-  } rows[] = {{[&] { dev->DropLinks(); }, OCTC_ERR_LINK_LOST},
-              {[&] { dev->CloseLinks(); }, 0},
-              {[&] { dev->SetSilent(true); }, OCTC_ERR_LINK_LOST}};
-  size_t events = 0;
-  for (const auto& row : rows) {
-    const int32_t conn = ConnectOk();
-    ASSERT_TRUE(rec.WaitFor([&] { return dev->SessionCount() == 1; }));
-    row.fault();
-    const ConnEvent e = WaitConn(events += 2);
-    EXPECT_EQ(e.conn, conn);
-    EXPECT_EQ(e.event, OCTC_CONN_CLOSED);
-    EXPECT_EQ(e.result, row.result);
-    octc_close_conn(conn);
-    ASSERT_TRUE(rec.WaitFor([&] { return dev->SessionCount() == 0; }));
-  }
-  dev->SetSilent(false);
-
-  // While frames flow in, the client still pings, so a device that drops
-  // silent clients keeps it.
-  device::DeviceConfig strict = config;
-  strict.keepalive_timeout_ms = Scaled(400);
-  device::DeviceEngine dev2(strict, nullptr);
-  ASSERT_TRUE(dev2.Start());
+  // While frames flow in, the client still pings, so that device keeps it.
   dev2.SetMediaInfo(1, 0, OctMediaInfo{});
   ASSERT_EQ(octc_set_timeouts(100, Scaled(5000), 0), 0);
   const int32_t d = octc_connect_by_hostname("127.0.0.1", dev2.port(), "admin", "s3cret", 0, 0, 0);
@@ -167,6 +149,58 @@ TEST_F(OctTest, LostAndClosedLinksAreReported) {
   EXPECT_EQ(dev2.SessionCount(), 1u);
   EXPECT_EQ(rec.Locked([&] { return rec.conns.size(); }), 7u);
   octc_close_conn(d);
+}
+
+using net::ReadResult;
+
+struct SocketPair {
+  netio::Fd reader, writer;
+  SocketPair() {
+    int fds[2] = {-1, -1};
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, fds) == 0) {
+      reader = netio::Fd(fds[0]);
+      writer = netio::Fd(fds[1]);
+    }
+  }
+  void Write(const std::vector<uint8_t>& bytes) const {
+    ASSERT_TRUE(netio::SendAll(writer.get(), bytes.data(), bytes.size()));
+  }
+};
+
+TEST(OctFrameReader, IdleMalformedAndCutOffStreamsAreToldApart) {
+  const auto good = wire::BuildMessage(wire::Type::kPing, 0, 1, {});
+  const auto join = [](std::vector<uint8_t> a, const std::vector<uint8_t>& b, size_t keep = -1) {
+    a.insert(a.end(), b.begin(), b.end());
+    a.resize(std::min(keep, a.size()));
+    return a;
+  };
+  auto bad = good;
+  bad[0] ^= 0xFF;
+  // A length above the maximum is refused before anything is allocated.
+  const auto oversize = Header(wire::kMagic, 22, wire::kMaxPayload + 1);  // a notice
+  const auto body = wire::BuildMessage(wire::Type::kNotice, 0, 0, std::vector<uint8_t>(10, 1));
+  // What the peer writes, whether it then closes, and the reads that follow:
+  // a stream ending inside a header or a body is an error, not a close.
+  const struct {
+    std::vector<uint8_t> bytes;
+    bool close;
+    std::vector<ReadResult> reads;
+  } rows[] = {{{}, false, {ReadResult::kIdle}},
+              {join(good, bad), false, {ReadResult::kFrame, ReadResult::kMalformed}},
+              {oversize, false, {ReadResult::kMalformed}},
+              {join(good, body, 5), true, {ReadResult::kError}},
+              {join(good, body, good.size() + 3), true, {ReadResult::kFrame, ReadResult::kError}}};
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    SocketPair s;
+    net::FrameReader reader;
+    wire::Frame f;
+    if (!rows[i].bytes.empty()) s.Write(rows[i].bytes);
+    if (rows[i].close) ::shutdown(s.writer.get(), SHUT_WR);
+    for (ReadResult expected : rows[i].reads) {
+      const int timeoutMs = expected == ReadResult::kIdle ? 20 : 1000;
+      EXPECT_EQ(reader.Read(s.reader.get(), timeoutMs, f), expected) << "row " << i;
+    }
+  }
 }
 
 }  // namespace

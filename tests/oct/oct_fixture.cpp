@@ -21,13 +21,8 @@ void Record(F f) {
 
 void OnConn(int32_t conn, int32_t event, int32_t, int32_t result, int32_t, int32_t, int32_t,
             const OctDevInfo* info) {
-  ConnEvent e{conn, event, result, info != nullptr, {}, {}, {}, 0};
-  if (info) {
-    e.device_id = info->device_id ? info->device_id : "";
-    e.name = info->name ? info->name : "";
-    e.version = info->version ? info->version : "";
-    e.channel_count = info->channel_count;
-  }
+  ConnEvent e{conn, event, result, info != nullptr, {}};
+  if (info != nullptr && info->device_id != nullptr) e.device_id = info->device_id;
   std::function<void(const ConnEvent&)> hook;
   Record([&](Recorder& r) {
     r.conns.push_back(e);
@@ -53,10 +48,6 @@ void OnChat(int32_t, int32_t handle, const void* data, int32_t length) {
 
 }  // namespace
 
-int Scaled(int ms) {
-  return qcsdk::test::ScaledMs(ms);
-}
-
 bool Recorder::WaitFor(const std::function<bool()>& pred, int ms) {
   // Wakes on every report and also every 10 ms, for conditions on the device side.
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(Scaled(ms));
@@ -70,7 +61,7 @@ bool Recorder::WaitFor(const std::function<bool()>& pred, int ms) {
 
 void OctTest::SetUp() {
   std::thread([] {}).join();  // a sanitizer starts its helper thread with the first thread
-  threads_before = ThreadCount();
+  threads_before = qcsdk::test::ThreadCount();
   g_rec = &rec;
   ASSERT_EQ(octc_set_timeouts(2000, 10000, Scaled(5000)), 0);
   ASSERT_GE(octc_init_sdk("/tmp", 0, "qcsdk", 0, 0), 0);
@@ -100,32 +91,14 @@ void OctTest::TearDown() {
   dev.reset();
   octc_set_timeouts(2000, 10000, 5000);
   // Every thread of the library and the engine has been joined.
-  EXPECT_EQ(ThreadCount(), threads_before);
-}
-
-ConnEvent OctTest::WaitConn(size_t n) {
-  EXPECT_TRUE(rec.WaitFor([&] { return rec.conns.size() >= n; })) << "no connection event " << n;
-  return rec.Locked([&] { return rec.conns.size() >= n ? rec.conns[n - 1] : ConnEvent{}; });
-}
-
-StateEvent OctTest::WaitState(size_t n) {
-  EXPECT_TRUE(rec.WaitFor([&] { return rec.states.size() >= n; })) << "no state report " << n;
-  return rec.Locked([&] { return rec.states.size() >= n ? rec.states[n - 1] : StateEvent{}; });
-}
-
-device::SubRef OctTest::WaitSub(std::vector<device::SubRef>& list, size_t n) {
-  EXPECT_TRUE(rec.WaitFor([&] { return handler.Locked([&] { return list.size() >= n; }); }));
-  return handler.Locked([&] { return list.empty() ? device::SubRef{} : list.back(); });
+  EXPECT_EQ(qcsdk::test::ThreadCount(), threads_before);
 }
 
 int32_t OctTest::ConnectOk() {
   size_t before = rec.Locked([&] { return rec.conns.size(); });
   int32_t conn = octc_connect_by_hostname("127.0.0.1", dev->port(), "admin", "s3cret", 0, 0, 0);
   EXPECT_GT(conn, 0);
-  ConnEvent e = WaitConn(before + 1);
-  EXPECT_EQ(e.conn, conn);
-  EXPECT_EQ(e.event, OCTC_CONN_RESULT);
-  EXPECT_EQ(e.result, 0);
+  EXPECT_EQ(WaitConn(before + 1).Key(), std::tuple(conn, OCTC_CONN_RESULT, 0));
   return conn;
 }
 
@@ -133,11 +106,7 @@ int32_t OctTest::OpenStream(int32_t conn) {
   const size_t before = States();
   int32_t h = octc_stream_open(conn, 1, 0, 0, 1);
   EXPECT_GT(h, 0);
-  StateEvent s = WaitState(before + 1);
-  EXPECT_EQ(s.module, 's');
-  EXPECT_EQ(s.handle, h);
-  EXPECT_EQ(s.status, OCTC_STATE_RESULT);
-  EXPECT_EQ(s.result, 0);
+  EXPECT_EQ(WaitState(before + 1).Key(), std::tuple('s', h, OCTC_STATE_RESULT, 0));
   return h;
 }
 

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "octc_device/device.h"
@@ -20,18 +21,20 @@
 namespace octc::test {
 
 using qcsdk::test::OctMedia;
-int Scaled(int ms);
-using qcsdk::test::ThreadCount;
+inline int Scaled(int ms) {
+  return qcsdk::test::ScaledMs(ms);
+}
 
 struct ConnEvent {
   int32_t conn, event, result;
   bool has_info;
-  std::string device_id, name, version;
-  int32_t channel_count;
+  std::string device_id;
+  auto Key() const { return std::tuple(conn, event, result); }
 };
 struct StateEvent {
   char module;  // 's' stream, 'v' playback, 'd' download, 'c' talk
   int32_t conn, handle, status, result;
+  auto Key() const { return std::tuple(module, handle, status, result); }
 };
 struct DataEvent {
   char module;  // 's' stream, 'v' playback, 'c' talk audio
@@ -105,17 +108,24 @@ class OctTest : public ::testing::Test {
   void TearDown() override;
   // Connects to the device by address and waits for the connect result.
   int32_t ConnectOk();
-  // Waits for the n-th connection event and returns it.
-  ConnEvent WaitConn(size_t n = 1);
   // Opens the live stream 1/0 and waits for its open result.
   int32_t OpenStream(int32_t conn);
+  // Waits for the n-th entry of one of the recorder's lists and returns it.
+  template <typename T>
+  T WaitNth(const std::vector<T>& list, size_t n) {
+    EXPECT_TRUE(rec.WaitFor([&] { return list.size() >= n; })) << "no report " << n;
+    return rec.Locked([&] { return list.size() >= n ? list[n - 1] : T{}; });
+  }
+  ConnEvent WaitConn(size_t n = 1) { return WaitNth(rec.conns, n); }
+  StateEvent WaitState(size_t n) { return WaitNth(rec.states, n); }
   size_t States() {
     return rec.Locked([&] { return rec.states.size(); });
   }
-  // Waits for the n-th state report and returns it.
-  StateEvent WaitState(size_t n);
   // Waits until the device handler's list holds n entries; its last one.
-  device::SubRef WaitSub(std::vector<device::SubRef>& list, size_t n);
+  device::SubRef WaitSub(std::vector<device::SubRef>& list, size_t n) {
+    EXPECT_TRUE(rec.WaitFor([&] { return handler.Locked([&] { return list.size() >= n; }); }));
+    return handler.Locked([&] { return list.empty() ? device::SubRef{} : list.back(); });
+  }
 
   Recorder rec;
   TestHandler handler;

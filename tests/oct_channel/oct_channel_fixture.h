@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <qcsdk/qcsdk.h>
 
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -41,22 +42,20 @@ class OctFixture : public ::testing::Test {
     // Connection handles count from 1, sub-handles from 100, as a library
     // that never hands out one handle twice.
     for (const char* connect : {"octc_connect_by_hostname", "octc_connect_by_nimbus"}) {
-      fake.SetResultByFirstArg(connect, [this](int64_t) { return Next(m_conn, nullptr); });
+      fake.SetResultByFirstArg(connect, [this](int64_t) { return ++m_conn; });
     }
     for (const char* open :
          {"octc_stream_open", "octc_vod_open", "octc_down_open", "octc_chat_open"}) {
-      fake.SetResultByFirstArg(open, [this](int64_t) { return Next(m_sub, &m_subs); });
+      fake.SetResultByFirstArg(open, [this](int64_t) {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        m_subs.push_back(100 + static_cast<int32_t>(m_subs.size()));
+        return m_subs.back();
+      });
     }
     ASSERT_EQ(QCSDK_InitSDK(0, nullptr), 1);
   }
   void TearDown() override { QCSDK_ReleaseSDK(); }
 
-  int64_t Next(int64_t& counter, std::vector<int32_t>* out) {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    if (out != nullptr) out->push_back(static_cast<int32_t>(counter + 1));
-    return ++counter;
-  }
-  // The sub-handles handed out so far, in order.
   std::vector<int32_t> Subs() {
     std::lock_guard<std::mutex> guard(m_mutex);
     return m_subs;
@@ -73,14 +72,11 @@ class OctFixture : public ::testing::Test {
   void ConnResult(int32_t conn, int32_t result, const OctDevInfo* info) {
     Fire([&] { cb().conn(conn, OCTC_CONN_RESULT, 0, result, 0, 0, 0, info); });
   }
-  // Waits for the n-th stream open and returns its handle (stream opens are
-  // the only opens while channels connect).
-  int32_t WaitStreamOpen(int n) {
-    EXPECT_TRUE(WaitUntil([&] {
-      return fake.CountCalls("octc_stream_open") >= n && Subs().size() >= std::size_t(n);
-    }));
-    const std::vector<int32_t> subs = Subs();
-    return subs.size() >= std::size_t(n) ? subs[n - 1] : -1;
+  // Waits for the n-th sub-handle (stream opens are the only opens while
+  // channels connect) and returns it.
+  int32_t WaitStreamOpen(std::size_t n) {
+    EXPECT_TRUE(WaitUntil([&] { return Subs().size() >= n; }));
+    return Subs().size() >= n ? Subs()[n - 1] : -1;
   }
   void StreamState(int32_t stream, int32_t status, int32_t result = 0) {
     Fire([&] { cb().streamState(1, stream, status, result); });
@@ -108,7 +104,6 @@ class OctFixture : public ::testing::Test {
     EXPECT_TRUE(host.WaitFor(QCSDK_EVENT_CONNECTED, nth));
     return {n, stream};
   }
-  // Calls of one operation, as the fake records them.
   std::vector<std::string> CallsOf(const std::string& name) const {
     std::vector<std::string> out;
     for (const std::string& call : fake.Calls()) {
@@ -126,8 +121,7 @@ class OctFixture : public ::testing::Test {
 
  private:
   std::mutex m_mutex;
-  int64_t m_conn = 0;
-  int64_t m_sub = 99;
+  std::atomic<int64_t> m_conn{0};
   std::vector<int32_t> m_subs;
 };
 

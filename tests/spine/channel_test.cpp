@@ -65,11 +65,9 @@ TEST_F(ChannelTest, LinkEventsFromEveryState) {
       const auto after = host.Events();
       if (row.raises && !silent) {
         ASSERT_EQ(after.size(), events + 1);
-        EXPECT_EQ(after.back().code, row.code);
-        EXPECT_EQ(after.back().channel, n);
-        EXPECT_EQ(after.back().text, row.code == 1 ? "given text" : "<null>");
-        EXPECT_EQ(after.back().value, 0);
-        EXPECT_EQ(after.back().user, &user);
+        const HostEvent& e = after.back();
+        EXPECT_EQ(std::tuple(e.code, e.channel, e.text, e.value, e.user),
+                  std::tuple(row.code, n, row.code == 1 ? "given text" : "<null>", 0, &user));
       } else {
         EXPECT_EQ(after.size(), events);
       }
@@ -101,12 +99,10 @@ TEST_F(ChannelTest, ConnectedOnlyAfterLinkAndStreamInfoWithTheDeviceType) {
   Describe(*other);
   const auto events = host.Events();
   ASSERT_EQ(events.size(), 3u + std::size(types));
-  EXPECT_EQ(events[0].code, 1);
-  EXPECT_EQ(events[0].text, "hello device");
-  EXPECT_EQ(events[1].code, 16);
-  EXPECT_EQ(events[1].text, "<null>");
-  EXPECT_EQ(events.back().code, 1);
-  EXPECT_EQ(events.back().text, "");
+  const auto event = [](const HostEvent& e) { return std::pair(e.code, e.text); };
+  EXPECT_EQ(event(events[0]), std::pair(1, std::string("hello device")));
+  EXPECT_EQ(event(events[1]), std::pair(16, std::string("<null>")));
+  EXPECT_EQ(event(events.back()), std::pair(1, std::string()));
   EXPECT_TRUE(log.Assertions().empty());
   // A second Connect on a live channel is refused without a second player.
   const int players = fake.CountCalls("QVSP_CreatePlayer");

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "qcsdk/facade/lifecycle.h"
+#include "qcsdk/oct/oct_conn.h"
 #include "support/fake_libraries.h"
 #include "support/log_capture.h"
 
@@ -83,76 +84,68 @@ TEST(LifecycleTest, ExecutablePathBecomesItsDirectory) {
 }
 
 // One set-up call of QCSDK_InitSDK answering one result: whether start-up
-// goes on, the call start-up ends with when it does not, and its log line.
-struct InitStep {
-  const char* call;
-  int64_t result;
-  bool succeeds;
-  const char* lastCall;  // the last library call made when start-up fails
-  const char* logLine;   // "" when the failure is not logged
-};
-
-void PrintTo(const InitStep& step, std::ostream* out) {
-  *out << step.call << " = " << step.result;
-}
-
-class InitFailureTest : public ::testing::TestWithParam<InitStep> {};
-
-TEST_P(InitFailureTest, EachRefusedStepEndsStartUpThere) {
-  const InitStep& step = GetParam();
-  FakeLibraries fake;
-  LogCapture log;
-  fake.SetResult(step.call, step.result);
-  EXPECT_EQ(QCSDK_InitSDK(1, nullptr), step.succeeds ? 1 : 0);
-  if (step.succeeds) {
-    EXPECT_EQ(fake.CallNames().back(), "QVSP_SetCallBack");
-  } else {
-    EXPECT_EQ(fake.Calls().back(), step.lastCall);
-    // Nothing after the refused step: no callbacks registered before the
-    // Nxl library accepted its set-up, no player after a refusal.
-    EXPECT_EQ(fake.CountCalls("QVSP_SetCallBack"), 0);
+// goes on (with the two OCT workers running), the call start-up ends with
+// when it does not, and its log line. The Nxl library's results count by
+// their low byte; the OCT library's fail when negative; a search service
+// tries every port of its range.
+TEST(LifecycleTest, EachRefusedStepEndsStartUpThere) {
+  const struct {
+    const char* call;
+    int64_t result;
+    const char* lastCall;  // nullptr: start-up succeeds
+    const char* logLine;   // "" when the failure is not logged
+  } steps[] = {
+      {"QVC_InitSDK", 0x100, "QVC_InitSDK(1, 0)", ""},
+      {"QVC_InitSDK", 0x101, nullptr, ""},
+      {"QVC_SetLocalFilePath", 0, "QVC_SetLocalFilePath(\"nxl_tmp\")", ""},
+      {"octc_init_sdk", -3, "octc_init_sdk(\"oct_tmp\", 0, \"qcsdk\", 0, 0)",
+       "oct sdk init failed, ret=-3"},
+      {"octc_init_sdk", 2, nullptr, ""},
+      {"octc_cmd_init_module", -1, "octc_cmd_init_module(ptr)",
+       "oct cmd service init failed, ret=-1"},
+      {"octc_cmd_init_module", 3, nullptr, ""},
+      {"octc_stream_init_module", -2, "octc_stream_init_module(ptr, ptr)",
+       "oct stream service init failed, ret=-2"},
+      {"octc_stream_init_module", 1, nullptr, ""},
+      {"octc_vod_init_module", -7, "octc_vod_init_module(ptr, ptr)",
+       "oct vod service init failed, ret=-7"},
+      {"octc_vod_init_module", 4, nullptr, ""},
+      {"octc_down_init_module", -4, "octc_down_init_module(ptr, ptr)",
+       "oct down service init failed, ret=-4"},
+      {"octc_down_init_module", 5, nullptr, ""},
+      {"octc_chat_init_module", -5, "octc_chat_init_module(ptr, ptr)",
+       "oct chat service init failed, ret=-5"},
+      {"octc_chat_init_module", 1, nullptr, ""},
+      {"QVC_StartLANSerchServer", 0x200, "QVC_StartLANSerchServer(9499, 6666, ptr, 2)", ""},
+      {"octc_start_search_device_service", 1,
+       "octc_start_search_device_service(39999, 29999, 0, ptr)", ""},
+      {"QVSP_InitSDK", 0, "QVSP_InitSDK()", ""}};
+  for (const auto& step : steps) {
+    SCOPED_TRACE(std::string(step.call) + " = " + std::to_string(step.result));
+    FakeLibraries fake;
+    LogCapture log;
+    fake.SetResult(step.call, step.result);
+    EXPECT_EQ(QCSDK_InitSDK(1, nullptr), step.lastCall == nullptr ? 1 : 0);
+    if (step.lastCall == nullptr) {
+      EXPECT_EQ(fake.CallNames().back(), "QVSP_SetCallBack");
+      EXPECT_EQ(OctWorkersAlive(), 2);
+    } else {
+      EXPECT_EQ(fake.Calls().back(), step.lastCall);
+      // Nothing after the refused step: no callbacks registered before the
+      // Nxl library accepted its set-up, no player after a refusal.
+      EXPECT_EQ(fake.CountCalls("QVSP_SetCallBack"), 0);
+    }
+    if (*step.logLine == '\0') {
+      EXPECT_THAT(log.Lines(), ::testing::IsEmpty());
+    } else {
+      EXPECT_EQ(OctWorkersAlive(), 0);
+      ASSERT_EQ(log.Lines().size(), 1u);
+      EXPECT_THAT(log.Lines()[0], ::testing::HasSubstr(" error: oct_channel("));
+      EXPECT_THAT(log.Lines()[0], ::testing::EndsWith(std::string("): ") + step.logLine + "\n"));
+    }
+    QCSDK_ReleaseSDK();
   }
-  if (*step.logLine == '\0') {
-    EXPECT_THAT(log.Lines(), ::testing::IsEmpty());
-  } else {
-    ASSERT_EQ(log.Lines().size(), 1u);
-    EXPECT_THAT(log.Lines()[0], ::testing::HasSubstr(" error: "));
-    EXPECT_THAT(log.Lines()[0], ::testing::EndsWith(std::string("): ") + step.logLine + "\n"));
-  }
-  QCSDK_ReleaseSDK();
 }
-
-// The Nxl library's results count by their low byte; the OCT library's
-// fail when negative; a search service tries every port of its range.
-INSTANTIATE_TEST_SUITE_P(
-    Steps, InitFailureTest,
-    ::testing::Values(
-        InitStep{"QVC_InitSDK", 0x100, false, "QVC_InitSDK(1, 0)", ""},
-        InitStep{"QVC_InitSDK", 0x101, true, "", ""},
-        InitStep{"QVC_SetLocalFilePath", 0, false, "QVC_SetLocalFilePath(\"nxl_tmp\")", ""},
-        InitStep{"octc_init_sdk", -3, false, "octc_init_sdk(\"oct_tmp\", 0, \"qcsdk\", 0, 0)",
-                 "oct sdk init failed, ret=-3"},
-        InitStep{"octc_init_sdk", 2, true, "", ""},
-        InitStep{"octc_cmd_init_module", -1, false, "octc_cmd_init_module(ptr)",
-                 "oct cmd service init failed, ret=-1"},
-        InitStep{"octc_stream_init_module", -2, false, "octc_stream_init_module(ptr, ptr)",
-                 "oct stream service init failed, ret=-2"},
-        InitStep{"octc_vod_init_module", -7, false, "octc_vod_init_module(ptr, ptr)",
-                 "oct vod service init failed, ret=-7"},
-        InitStep{"octc_down_init_module", -4, false, "octc_down_init_module(ptr, ptr)",
-                 "oct down service init failed, ret=-4"},
-        InitStep{"octc_chat_init_module", -5, false, "octc_chat_init_module(ptr, ptr)",
-                 "oct chat service init failed, ret=-5"},
-        InitStep{"octc_chat_init_module", 1, true, "", ""},
-        InitStep{"QVC_StartLANSerchServer", 0x200, false,
-                 "QVC_StartLANSerchServer(9499, 6666, ptr, 2)", ""},
-        InitStep{"octc_start_search_device_service", 1, false,
-                 "octc_start_search_device_service(39999, 29999, 0, ptr)", ""},
-        InitStep{"QVSP_InitSDK", 0, false, "QVSP_InitSDK()", ""}),
-    [](const ::testing::TestParamInfo<InitStep>& info) {
-      return std::string(info.param.call) + (info.param.succeeds ? "_accepted" : "_refused") +
-             std::to_string(info.index);
-    });
 
 TEST(LifecycleTest, SearchServicesTakeTheFirstPortThatStarts) {
   FakeLibraries fake;

@@ -1,11 +1,15 @@
-// The channel table and the frame of the exports.
+// The channel table, the frame of the exports, a release while a report is
+// in flight, and reports with no host callbacks.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <qcsdk/qcsdk.h>
 
+#include <atomic>
 #include <climits>
 #include <functional>
+#include <thread>
 
+#include "platform/os.h"
 #include "qcsdk/facade/registry.h"
 #include "support/channel_fixture.h"
 
@@ -80,8 +84,7 @@ struct ExportRow {
   const char* name;
   std::function<int32_t(int32_t)> call;
   const char* slot;  // the channel's record of the call; "" when no slot is called
-  int32_t whenTrue;
-  int32_t whenFalse;
+  int32_t whenTrue, whenFalse;
 };
 
 TEST_F(RegistryTest, EveryExportReachesItsSlotOrAnswersNoChannel) {
@@ -159,6 +162,49 @@ TEST_F(RegistryTest, EveryExportReachesItsSlotOrAnswersNoChannel) {
     EXPECT_EQ(QCSDK_Refresh(0), expected) << result;
   }
   QCSDK_FreeBitmapBuffer(nullptr);
+}
+
+using ThreadingTest = ChannelFixture;
+
+TEST_F(ThreadingTest, ReleaseWhileACallbackIsInFlight) {
+  auto ch = Open();
+  Open();
+  const int before = TestChannel::destroyed.load();
+  os::ManualResetEvent inCallback, released;
+  host.onEvent = [&](const HostEvent& e) {
+    if (e.code != QCSDK_EVENT_CONNECTED) return;
+    inCallback.Set();
+    EXPECT_TRUE(released.Wait(ScaledMs(5000)));
+    EXPECT_EQ(QCSDK_GetStreamInfo(e.channel, nullptr), 0);  // out of the table, still whole
+  };
+  std::thread library([&, held = ch] { Describe(*held); });
+  ch.reset();
+  ASSERT_TRUE(inCallback.Wait(ScaledMs(5000)));
+  EXPECT_EQ(QCSDK_ReleaseSDK(), 1);
+  EXPECT_EQ(TestChannel::destroyed.load(), before + 1);  // channel 1 had no other holder
+  released.Set();
+  library.join();
+  EXPECT_EQ(TestChannel::destroyed.load(), before + 2);
+  EXPECT_FALSE(FindChannel(0));
+}
+
+TEST_F(ThreadingTest, AllCallbacksNullIsSilent) {
+  QCSDK_RegisterCallback(nullptr, nullptr, nullptr, nullptr, nullptr);
+  QCSDK_RegisterTalkCallback(nullptr);
+  QCSDK_RegisterUserDataCallback(nullptr);
+  auto ch = Open();
+  const uint8_t bytes[4] = {};
+  Describe(*ch);
+  ch->OnFrame(0, bytes, 4);
+  ASSERT_EQ(QCSDK_StartTalk(0), 1);
+  ch->OnTalkEvent(0, nullptr, 0);
+  ch->OnTalkEvent(1, bytes, 4);
+  ch->OnRemoteRecFileList(nullptr, -1);
+  ch->OnRemoteRecordingState(1);
+  ch->OnDownloadData(2, nullptr, 0, 0);
+  ch->OnLinkEvent(9, nullptr);
+  EXPECT_FALSE(FindChannel(0));
+  EXPECT_TRUE(host.Events().empty());
 }
 
 }  // namespace

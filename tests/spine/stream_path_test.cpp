@@ -45,21 +45,16 @@ TEST_F(StreamPathTest, StreamInfoMapsEveryCode) {
   };
   for (const auto& row : rows) {
     Info(row.video, 1, row.kind, row.audio, row.den);
+    SCOPED_TRACE(testing::Message() << row.video << "/" << row.audio << "/" << row.kind);
     ASSERT_EQ(QCSDK_GetStreamInfo(0, &si), 1);
-    EXPECT_EQ(si.videoCodec, row.videoCode) << row.video;
-    EXPECT_EQ(si.audioCodec, row.audioCode) << row.audio;
-    EXPECT_EQ(si.recordingKind, row.kindCode) << row.kind;
-    EXPECT_EQ(si.frameRateDen, row.denOut) << row.den;
-    EXPECT_EQ(si.width, 1920);
-    EXPECT_EQ(si.height, 1080);
-    EXPECT_EQ(si.frameRateNum, 25);
-    EXPECT_EQ(si.audioParam1, 8000);
-    EXPECT_EQ(si.audioParam2, 1);
-    EXPECT_EQ(si.audioParam3, 16);
-    EXPECT_EQ(si.totalFrames, 900);
+    EXPECT_EQ(std::tuple(si.videoCodec, si.audioCodec, si.recordingKind, si.frameRateDen),
+              std::tuple(row.videoCode, row.audioCode, row.kindCode, row.denOut));
+    EXPECT_EQ(std::tuple(si.width, si.height, si.frameRateNum, si.totalFrames),
+              std::tuple(1920, 1080, 25, 900));
+    EXPECT_EQ(std::tuple(si.audioParam1, si.audioParam2, si.audioParam3), std::tuple(8000, 1, 16));
     const size_t raw = host.Raw().size();
     ch->OnFrame(1, frame, 4);
-    EXPECT_EQ(host.Raw().size(), raw + (row.raw ? 1 : 0)) << row.video;
+    EXPECT_EQ(host.Raw().size(), raw + (row.raw ? 1 : 0));
   }
   EXPECT_EQ(QCSDK_GetStreamInfo(0, nullptr), 0);
 }
@@ -160,9 +155,9 @@ TEST_F(StreamPathTest, TalkReports) {
       continue;
     }
     ASSERT_EQ(talk.size(), before + 1) << s.step;
-    EXPECT_EQ(talk.back().event, s.event) << s.step;
-    EXPECT_EQ(talk.back().audioType, s.type) << s.step;
-    EXPECT_EQ(talk.back().length, s.length) << s.step;
+    EXPECT_EQ(std::tuple(talk.back().event, talk.back().audioType, talk.back().length),
+              std::tuple(s.event, s.type, s.length))
+        << s.step;
   }
 
   // The audio type follows the device type and the recording kind.

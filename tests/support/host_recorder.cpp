@@ -26,6 +26,10 @@ void TalkThunk(int32_t channel, int32_t event, int32_t type, const uint8_t*, int
   if (HostRecorder* r = g_recorder.load()) r->OnTalk(channel, event, type, length);
 }
 
+void UserDataThunk(int32_t channel, const uint8_t* data, int32_t length) {
+  if (HostRecorder* r = g_recorder.load()) r->OnUserData(channel, data, length);
+}
+
 }  // namespace
 
 int ScaledMs(int ms) {
@@ -38,11 +42,13 @@ HostRecorder::HostRecorder() {
   g_recorder.store(this);
   QCSDK_RegisterCallback(&EventThunk, &RawThunk, &DownloadThunk, &DecodedThunk, nullptr);
   QCSDK_RegisterTalkCallback(&TalkThunk);
+  QCSDK_RegisterUserDataCallback(&UserDataThunk);
 }
 
 HostRecorder::~HostRecorder() {
   QCSDK_RegisterCallback(nullptr, nullptr, nullptr, nullptr, nullptr);
   QCSDK_RegisterTalkCallback(nullptr);
+  QCSDK_RegisterUserDataCallback(nullptr);
   g_recorder.store(nullptr);
 }
 

@@ -9,6 +9,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qcsdk::test {
@@ -58,6 +59,9 @@ class HostRecorder {
   };
   std::vector<DownloadRecord> Downloads() const { return Get(m_downloads); }
   std::vector<DecodedFrame> Decoded() const { return Get(m_decoded); }
+  // (channel, payload) of every user-data report.
+  using UserDataRecord = std::pair<int32_t, std::string>;
+  std::vector<UserDataRecord> UserData() const { return Get(m_userData); }
 
   void OnEvent(int32_t channel, int32_t code, const char* data, int32_t value, void* user);
   void OnRaw(int32_t channel, const RawFrame* frame) {
@@ -70,6 +74,10 @@ class HostRecorder {
     Add(m_downloads, {channel, code, progress, total});
   }
   void OnDecoded(const DecodedFrame* frame) { Add(m_decoded, *frame); }
+  void OnUserData(int32_t channel, const uint8_t* data, int32_t length) {
+    Add(m_userData,
+        {channel, std::string(reinterpret_cast<const char*>(data), static_cast<size_t>(length))});
+  }
 
  private:
   template <class T>
@@ -90,6 +98,7 @@ class HostRecorder {
   std::vector<TalkRecord> m_talk;
   std::vector<DownloadRecord> m_downloads;
   std::vector<DecodedFrame> m_decoded;
+  std::vector<UserDataRecord> m_userData;
 };
 
 // Multiplies a time-out by QCSDK_TEST_TIME_SCALE (default 1).

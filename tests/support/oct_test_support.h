@@ -1,19 +1,13 @@
-// Helpers shared by the OCT tests: a media-information record, a wait for
-// a condition, and a recorder of the host's user-data callback.
+// Helpers shared by the OCT tests: a media-information record and a wait
+// for a condition.
 #pragma once
 
 #include <octc/octc.h>
 #include <qcsdk/qcsdk.h>
 
-#include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <functional>
-#include <mutex>
-#include <string>
 #include <thread>
-#include <utility>
-#include <vector>
 
 #include "support/host_recorder.h"
 
@@ -45,45 +39,5 @@ inline bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = 10000) 
   }
   return true;
 }
-
-// Registers itself as the user-data callback for its lifetime and keeps
-// every (channel, payload) it receives.
-class UserDataLog {
- public:
-  using Entry = std::pair<int32_t, std::string>;
-  UserDataLog() {
-    Current() = this;
-    QCSDK_RegisterUserDataCallback(&On);
-  }
-  ~UserDataLog() {
-    QCSDK_RegisterUserDataCallback(nullptr);
-    Current() = nullptr;
-  }
-  UserDataLog(const UserDataLog&) = delete;
-  UserDataLog& operator=(const UserDataLog&) = delete;
-
-  // What arrived so far, sorted (reports of several channels have no order).
-  std::vector<Entry> Sorted() const {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    std::vector<Entry> out = m_entries;
-    std::sort(out.begin(), out.end());
-    return out;
-  }
-
- private:
-  static std::atomic<UserDataLog*>& Current() {
-    static std::atomic<UserDataLog*> current{nullptr};
-    return current;
-  }
-  static void On(int32_t channel, const uint8_t* data, int32_t length) {
-    if (UserDataLog* log = Current().load()) {
-      std::lock_guard<std::mutex> guard(log->m_mutex);
-      log->m_entries.emplace_back(channel, std::string(reinterpret_cast<const char*>(data),
-                                                       static_cast<std::size_t>(length)));
-    }
-  }
-  mutable std::mutex m_mutex;
-  std::vector<Entry> m_entries;
-};
 
 }  // namespace qcsdk::test
