@@ -26,8 +26,12 @@ SimulatorProcess::~SimulatorProcess() {
   }
 }
 
-bool SimulatorProcess::Start(const std::vector<std::string>& devices, std::string* error) {
-  std::vector<std::string> args = {QCSDK_VDEVICE_PROGRAM, "--until-stdin-closes"};
+bool SimulatorProcess::Start(const std::vector<std::string>& devices, std::string* error,
+                             int niceness) {
+  std::vector<std::string> args;
+  if (niceness > 0) args = {"/usr/bin/nice", "-n", std::to_string(niceness)};
+  args.push_back(QCSDK_VDEVICE_PROGRAM);
+  args.push_back("--until-stdin-closes");
   for (const auto& d : devices) {
     args.push_back("--device");
     args.push_back(d);
