@@ -27,9 +27,9 @@ SimulatorProcess::~SimulatorProcess() {
 }
 
 bool SimulatorProcess::Start(const std::vector<std::string>& devices, std::string* error,
-                             int niceness) {
+                             bool idle) {
   std::vector<std::string> args;
-  if (niceness > 0) args = {"/usr/bin/nice", "-n", std::to_string(niceness)};
+  if (idle) args = {"/usr/bin/chrt", "--idle", "0"};
   args.push_back(QCSDK_VDEVICE_PROGRAM);
   args.push_back("--until-stdin-closes");
   for (const auto& d : devices) {
