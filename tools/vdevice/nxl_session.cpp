@@ -13,6 +13,20 @@ constexpr uint8_t kDownloadRaw = 33, kDownloadHeader = 37, kDownloadChunks = 41;
 constexpr uint8_t kDownloadDone = 34, kDownloadFailed = 35, kDownloadAborted = 118;
 constexpr size_t kRawBlock = 64 * 1024;
 
+// With a whole record, frames carry an 8-byte "QVS" prefix: kind and 24-bit
+// length; otherwise none.
+std::vector<uint8_t> FramePrefix(const DeviceSpec& spec, uint8_t kind, size_t size) {
+  if (spec.header != HeaderForm::kWhole) return {};
+  return {'Q',
+          'V',
+          'S',
+          0,
+          kind,
+          static_cast<uint8_t>(size),
+          static_cast<uint8_t>(size >> 8),
+          static_cast<uint8_t>(size >> 16)};
+}
+
 }  // namespace
 
 NxlSession::NxlSession(VirtualDevice& device, NxlOutbox& out, qvc::device::ClientInfo info)
@@ -120,20 +134,6 @@ bool NxlSession::CancelDownload() {
   download_.reset();
   cancel_download_ = true;
   return running;
-}
-
-// With a whole record, frames carry an 8-byte "QVS" prefix: kind and 24-bit
-// length; otherwise none.
-std::vector<uint8_t> FramePrefix(const DeviceSpec& spec, uint8_t kind, size_t size) {
-  if (spec.header != HeaderForm::kWhole) return {};
-  return {'Q',
-          'V',
-          'S',
-          0,
-          kind,
-          static_cast<uint8_t>(size),
-          static_cast<uint8_t>(size >> 8),
-          static_cast<uint8_t>(size >> 16)};
 }
 
 std::vector<uint8_t> NxlSession::EncodeLive(const VirtualDevice& device, uint64_t index) {
