@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <thread>
 #include <vector>
 
 #include "vdevice/nxl_session.h"
@@ -91,7 +92,13 @@ void NxlLiveFeed::Run() {
     const NxlSession::Encoded encoded = [this](uint64_t index) -> const std::vector<uint8_t>& {
       return Encoded(index);
     };
-    for (const auto& session : batch) sent = session->SendLiveFrame(encoded) || sent;
+    // Spread: client k of n gets its frame k/n of a period into the tick,
+    // as cameras running on clocks of their own would send.
+    const bool spread = paced && device_.spec().spread;
+    for (size_t k = 0; k < batch.size(); ++k) {
+      if (spread) std::this_thread::sleep_until(now + period * k / batch.size());
+      sent = batch[k]->SendLiveFrame(encoded) || sent;
+    }
     lock.lock();
     if (!sent && !woken_) {
       cv_.wait(lock, [this] { return stop_ || woken_; });

@@ -1,7 +1,8 @@
 // The live video of a virtual device on the Nxl transport. One thread sends
 // every logged-in client its next frame and that frame's audio on each tick
 // of the clip's frame rate, all clients in one pass as a recorder serving
-// many channels does; for an unpaced device it goes round the clients as
+// many channels does (or, with pace=spread, evenly over the tick, as
+// free-running cameras would); for an unpaced device it goes round the clients as
 // fast as their links take the frames. A frame and its audio are encoded
 // once and reach each client with one write.
 #pragma once
