@@ -3,8 +3,12 @@
 // of the simulator, then paced frames of the test pattern whose last four
 // bytes carry a sequence number; the steady-clock time is taken just before
 // each send and compared with the time the callback sees that number.
-// Argument: how many other channels stream at 25 frames/s meanwhile, from
-// devices in a simulator process.
+// Arguments: how many other channels stream at 25 frames/s meanwhile, from
+// devices in a simulator process, and whether that process runs in the idle
+// scheduling class (1: it takes only what the client leaves of the
+// processors, as devices on hardware of their own would; 0: it competes
+// with the client), and whether those devices spread their channels' frames
+// over each tick (1) or send them together (0).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -33,13 +37,17 @@ constexpr auto kInterval = std::chrono::milliseconds(4);  // 250 frames/s
 
 void BM_SendToRawCallbackLatency(benchmark::State& state) {
   const int others = static_cast<int>(state.range(0));
+  const bool idle = state.range(1) != 0;
+  const bool spread = state.range(2) != 0;
   constexpr int kOtherDevices = 8;
   for (auto _ : state) {
     qcsdk::bench::SimulatorProcess simulator;
     std::string error;
     const std::string settings = "password=secret,width=160,height=120,fps=25,oct_port=-1,limit=" +
-                                 std::to_string(others / kOtherDevices + 1);
-    if (others > 0 && !simulator.Start(std::vector<std::string>(kOtherDevices, settings), &error)) {
+                                 std::to_string(others / kOtherDevices + 1) +
+                                 (spread ? ",pace=spread" : "");
+    if (others > 0 &&
+        !simulator.Start(std::vector<std::string>(kOtherDevices, settings), &error, idle)) {
       state.SkipWithError(error.c_str());
       return;
     }
@@ -128,9 +136,12 @@ void BM_SendToRawCallbackLatency(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_SendToRawCallbackLatency)
-    ->ArgName("others")
-    ->Arg(0)
-    ->Arg(511)
+    ->ArgNames({"others", "simulator_idle", "spread"})
+    ->Args({0, 0, 0})
+    ->Args({511, 0, 0})
+    ->Args({511, 1, 0})
+    ->Args({511, 0, 1})
+    ->Args({511, 1, 1})
     ->Iterations(1)
     ->Unit(benchmark::kSecond)
     ->UseRealTime();

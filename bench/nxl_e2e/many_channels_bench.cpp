@@ -4,6 +4,9 @@
 // channel and the threads of the process. Argument 0: the devices run in
 // this process, so the figures include their side of every link; 1: they
 // run in a simulator process, so the figures are the client's alone.
+// Argument 1: 0, each device sends all its channels' frames together on
+// every tick (a recorder's encoder); 1, it spreads them evenly over the tick
+// (cameras on clocks of their own), so the client wakes for each frame.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -31,12 +34,13 @@ constexpr auto kCpuWindow = std::chrono::seconds(5);
 
 // Starts the devices in this process or in a simulator process; their
 // Nxl ports, or an error.
-std::vector<uint16_t> StartDevices(bool out_of_process, vdevice::DeviceHost* host,
+std::vector<uint16_t> StartDevices(bool out_of_process, bool spread, vdevice::DeviceHost* host,
                                    SimulatorProcess* simulator, std::string* error) {
   std::vector<uint16_t> ports;
   if (out_of_process) {
     const std::string settings = "password=secret,width=160,height=120,fps=25,oct_port=-1,limit=" +
-                                 std::to_string(kChannels / kDevices);
+                                 std::to_string(kChannels / kDevices) +
+                                 (spread ? ",pace=spread" : "");
     if (simulator->Start(std::vector<std::string>(kDevices, settings), error)) {
       ports = simulator->nxl_ports();
     }
@@ -48,6 +52,7 @@ std::vector<uint16_t> StartDevices(bool out_of_process, vdevice::DeviceHost* hos
     spec.width = 160;
     spec.height = 120;
     spec.fps = 25;
+    spec.spread = spread;
     spec.client_limit = kChannels / kDevices;
     const int index = host->Add(spec, error);
     if (index < 0) return {};
@@ -58,11 +63,13 @@ std::vector<uint16_t> StartDevices(bool out_of_process, vdevice::DeviceHost* hos
 
 void BM_ManyChannels(benchmark::State& state) {
   const bool out_of_process = state.range(0) != 0;
+  const bool spread = state.range(1) != 0;
   for (auto _ : state) {
     vdevice::DeviceHost devices;
     SimulatorProcess simulator;
     std::string error;
-    const std::vector<uint16_t> ports = StartDevices(out_of_process, &devices, &simulator, &error);
+    const std::vector<uint16_t> ports =
+        StartDevices(out_of_process, spread, &devices, &simulator, &error);
     if (ports.empty()) {
       state.SkipWithError(error.c_str());
       return;
@@ -100,9 +107,10 @@ void BM_ManyChannels(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_ManyChannels)
-    ->ArgName("out_of_process")
-    ->Arg(0)
-    ->Arg(1)
+    ->ArgNames({"out_of_process", "spread"})
+    ->Args({0, 0})
+    ->Args({1, 0})
+    ->Args({1, 1})
     ->Iterations(1)
     ->Unit(benchmark::kSecond)
     ->UseRealTime();

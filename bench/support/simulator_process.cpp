@@ -26,8 +26,12 @@ SimulatorProcess::~SimulatorProcess() {
   }
 }
 
-bool SimulatorProcess::Start(const std::vector<std::string>& devices, std::string* error) {
-  std::vector<std::string> args = {QCSDK_VDEVICE_PROGRAM, "--until-stdin-closes"};
+bool SimulatorProcess::Start(const std::vector<std::string>& devices, std::string* error,
+                             bool idle) {
+  std::vector<std::string> args;
+  if (idle) args = {"/usr/bin/chrt", "--idle", "0"};
+  args.push_back(QCSDK_VDEVICE_PROGRAM);
+  args.push_back("--until-stdin-closes");
   for (const auto& d : devices) {
     args.push_back("--device");
     args.push_back(d);

@@ -21,7 +21,10 @@ class SimulatorProcess {
 
   // Starts the simulator with one --device per entry of `devices` (its
   // settings text) and waits until it is ready; false with a message.
-  bool Start(const std::vector<std::string>& devices, std::string* error);
+  // `idle` runs it under the idle scheduling class: on a small machine its
+  // sends take only the processor time the client leaves, as devices on
+  // hardware of their own would.
+  bool Start(const std::vector<std::string>& devices, std::string* error, bool idle = false);
   // The Nxl port of each device, in the order given.
   const std::vector<uint16_t>& nxl_ports() const { return nxl_ports_; }
   // The OCT port of each device, 0 for a device without an OCT side.

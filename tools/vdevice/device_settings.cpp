@@ -101,7 +101,8 @@ bool Apply(const std::string& key, const std::string& value, DeviceSpec* spec) {
     return false;
   }
   if (key == "pace") {
-    if (value == "on") return spec->paced = true;
+    spec->spread = value == "spread";
+    if (value == "on" || spec->spread) return spec->paced = true;
     if (value == "off") return !(spec->paced = false);
     return false;
   }
@@ -149,7 +150,8 @@ const char* DeviceSpecHelp() {
          "  header=qfh|short:V|ext:V  stream header: whole 96-byte record, or the\n"
          "                     32-byte header with tag version V (4,5,6,7,9,10,16,17),\n"
          "                     plain or extended                      [qfh]\n"
-         "  pace=on|off        pace frames at the frame rate          [on]\n"
+         "  pace=on|off|spread pace frames at the frame rate; spread:  [on]\n"
+         "                     clients' frames evenly over the tick\n"
          "  live=on|off        live frames from login, or only once asked [on]\n"
          "  end=2|9|w          end kind of a playback that runs out   [2]\n"
          "  cfg=PATH           configuration library sent to clients (type 3)\n"

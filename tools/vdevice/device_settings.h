@@ -48,6 +48,7 @@ struct DeviceSpec {
   HeaderForm header = HeaderForm::kWhole;
   uint8_t tag_version = 0x05;  // version byte of the "QVS" tag
   bool paced = true;           // false: frames as fast as the link takes them
+  bool spread = false;         // paced clients' frames spread over the tick, not sent together
   bool live = true;            // false: live frames only after a client asks (112)
   std::string media_file;      // stream this file instead of the test pattern
   std::string cfg_library;     // device type 3: the library sent in the handshake

@@ -72,6 +72,7 @@ NxlFrontEnd::NxlFrontEnd(std::shared_ptr<VirtualDevice> device) : device_(std::m
   handlers.on_gone = [this](ClientId id, qvc::device::GoneReason) { OnGone(id); };
   server_ = std::make_unique<qvc::device::DeviceServer>(config, std::move(handlers));
   out_ = std::make_unique<NxlOutbox>(*server_, device_->hostile());
+  feed_ = std::make_unique<NxlLiveFeed>(*device_);
   const Faults& f = spec.faults;
   using qvc::device::ForcedRefusal;
   if (f.refuse_password) server_->SetForcedRefusal(ForcedRefusal::kWrongPassword);
@@ -96,12 +97,14 @@ bool NxlFrontEnd::Start(uint16_t port) {
     for (ClientId id : server_->Clients()) out_->Live(id, kControlFrame, m, sizeof m);
   };
   sink_id_ = device_->AddSinks(std::move(sinks));
+  feed_->Start();
   return server_->Start(port);
 }
 
 void NxlFrontEnd::Stop() {
   if (sink_id_ != 0) device_->RemoveSinks(sink_id_);
   sink_id_ = 0;
+  feed_->Stop();
   server_->Stop();
   std::map<ClientId, std::shared_ptr<NxlSession>> sessions;
   std::vector<std::shared_ptr<NxlSession>> retired;
@@ -147,6 +150,7 @@ void NxlFrontEnd::OnLogin(const qvc::device::ClientInfo& info) {
     }
   }
   session->Start();
+  feed_->Add(info.id, session);
 }
 
 void NxlFrontEnd::OnGone(ClientId id) {
@@ -159,6 +163,7 @@ void NxlFrontEnd::OnGone(ClientId id) {
     sessions_.erase(it);
     retired_.push_back(session);
   }
+  feed_->Remove(id);
   // Not joined here: the session's thread may be inside a call of the
   // server that waits for this loop thread.
   session->RequestStop();
@@ -173,7 +178,10 @@ void NxlFrontEnd::OnMessage(ClientId id, uint32_t type, const uint8_t* data, siz
   const std::string text(reinterpret_cast<const char*>(data), data ? size : 0);
   switch (type) {
     case kVideoOn:
-    case kVideoOff: s->SetLive(type == kVideoOn); break;
+    case kVideoOff:
+      s->SetLive(type == kVideoOn);
+      feed_->Wake();
+      break;
     case kUserData:
       // User data comes back as it came: "AL" and the bytes.
       if (size >= 2 && data[0] == 'A' && data[1] == 'L') {

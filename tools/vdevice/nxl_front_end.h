@@ -1,7 +1,7 @@
 // Serves a VirtualDevice over the Nxl transport: a qvc::device::DeviceServer
-// whose handlers map every client message onto the device, and one
-// NxlSession per logged-in client that streams its live video, playback and
-// downloads.
+// whose handlers map every client message onto the device, one NxlSession
+// per logged-in client for its state, playback and downloads, and one
+// NxlLiveFeed that paces the live video of every client.
 #pragma once
 
 #include <atomic>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "qvc/device/device_server.h"
+#include "vdevice/nxl_live_feed.h"
 #include "vdevice/outbox.h"
 #include "vdevice/virtual_device.h"
 
@@ -44,6 +45,7 @@ class NxlFrontEnd {
   std::shared_ptr<VirtualDevice> device_;
   std::unique_ptr<qvc::device::DeviceServer> server_;
   std::unique_ptr<NxlOutbox> out_;
+  std::unique_ptr<NxlLiveFeed> feed_;
   mutable std::mutex mutex_;
   std::map<qvc::device::ClientId, std::shared_ptr<NxlSession>> sessions_;
   std::vector<std::shared_ptr<NxlSession>> retired_;

@@ -13,6 +13,20 @@ constexpr uint8_t kDownloadRaw = 33, kDownloadHeader = 37, kDownloadChunks = 41;
 constexpr uint8_t kDownloadDone = 34, kDownloadFailed = 35, kDownloadAborted = 118;
 constexpr size_t kRawBlock = 64 * 1024;
 
+// With a whole record, frames carry an 8-byte "QVS" prefix: kind and 24-bit
+// length; otherwise none.
+std::vector<uint8_t> FramePrefix(const DeviceSpec& spec, uint8_t kind, size_t size) {
+  if (spec.header != HeaderForm::kWhole) return {};
+  return {'Q',
+          'V',
+          'S',
+          0,
+          kind,
+          static_cast<uint8_t>(size),
+          static_cast<uint8_t>(size >> 8),
+          static_cast<uint8_t>(size >> 16)};
+}
+
 }  // namespace
 
 NxlSession::NxlSession(VirtualDevice& device, NxlOutbox& out, qvc::device::ClientInfo info)
@@ -23,6 +37,15 @@ NxlSession::~NxlSession() {
 }
 
 void NxlSession::Start() {
+  // Without live frames the client still learns the stream at login.
+  if (device_.spec().live) return;
+  const std::vector<uint8_t> m = StreamHeaderMessage(device_.spec(), device_.clip(), 0, false);
+  out_.Live(info_.id, kControl, m.data(), m.size());
+}
+
+void NxlSession::StartThreadLocked() {
+  if (thread_.joinable() || stop_) return;
+  finished_ = false;
   thread_ = std::thread([this] { Run(); });
 }
 
@@ -57,6 +80,7 @@ bool NxlSession::Play(const std::string& path) {
   speed_ = 0;
   play_pos_ = 0;
   play_due_ = Clock::now();
+  StartThreadLocked();
   cv_.notify_all();
   return true;
 }
@@ -99,6 +123,7 @@ bool NxlSession::Download(const std::string& path) {
   std::lock_guard lock(mutex_);
   download_ = r;
   cancel_download_ = false;
+  StartThreadLocked();
   cv_.notify_all();
   return true;
 }
@@ -111,23 +136,25 @@ bool NxlSession::CancelDownload() {
   return running;
 }
 
+std::vector<uint8_t> NxlSession::EncodeLive(const VirtualDevice& device, uint64_t index) {
+  const MediaFrame& frame = device.clip().frames[index % device.clip().frames.size()];
+  const std::vector<uint8_t> audio = device.AudioForFrame(index);
+  std::vector<uint8_t> out;
+  auto append = [&](uint8_t kind, const std::vector<uint8_t>& payload) {
+    const std::vector<uint8_t> prefix = FramePrefix(device.spec(), kind, payload.size());
+    qvc::device::DeviceServer::AppendLive(&out, kind, prefix.data(), prefix.size(), payload.data(),
+                                          payload.size());
+  };
+  append(frame.key ? kKeyFrame : kPFrame, frame.data);
+  append(kAudioFrame, audio);
+  return out;
+}
+
 bool NxlSession::SendFrame(bool playback, const MediaFrame& frame, uint64_t index) {
   const uint8_t type = frame.key ? kKeyFrame : kPFrame;
   const std::vector<uint8_t> audio = device_.AudioForFrame(index);
   auto send = [&](uint8_t t, const std::vector<uint8_t>& payload) {
-    std::vector<uint8_t> m;
-    if (device_.spec().header == HeaderForm::kWhole) {
-      // With a whole record, frames carry an 8-byte "QVS" prefix: kind and
-      // 24-bit length.
-      m = {'Q',
-           'V',
-           'S',
-           0,
-           t,
-           static_cast<uint8_t>(payload.size()),
-           static_cast<uint8_t>(payload.size() >> 8),
-           static_cast<uint8_t>(payload.size() >> 16)};
-    }
+    std::vector<uint8_t> m = FramePrefix(device_.spec(), t, payload.size());
     m.insert(m.end(), payload.begin(), payload.end());
     return playback ? out_.Playback(info_.id, t, m.data(), m.size())
                     : out_.Live(info_.id, t, m.data(), m.size());
@@ -135,11 +162,12 @@ bool NxlSession::SendFrame(bool playback, const MediaFrame& frame, uint64_t inde
   return send(type, frame.data) && send(kAudioFrame, audio);
 }
 
-void NxlSession::SendLiveFrame() {
+bool NxlSession::SendLiveFrame(const Encoded& encoded) {
   bool header = false;
   uint64_t index = 0;
   {
     std::lock_guard lock(mutex_);
+    if (!live_on_ || faulted_ || stop_) return false;
     header = live_header_;
     if (header) {
       live_header_ = false;
@@ -149,11 +177,17 @@ void NxlSession::SendLiveFrame() {
     index = live_index_++;
   }
   const MediaClip& clip = device_.clip();
+  qvc::device::DeviceServer& server = out_.server();
   if (header) {
     const std::vector<uint8_t> m = StreamHeaderMessage(device_.spec(), clip, 0, false);
     out_.Live(info_.id, kControl, m.data(), m.size());
   }
-  SendFrame(false, clip.frames[index % clip.frames.size()], index);
+  if (device_.hostile() != nullptr) {
+    SendFrame(false, clip.frames[index % clip.frames.size()], index);
+  } else {
+    const std::vector<uint8_t>& pair = encoded(index);
+    server.SendEncoded(info_.id, pair.data(), pair.size());
+  }
   const Faults& f = device_.spec().faults;
   auto hits = [](int limit, uint64_t n) { return limit > 0 && n == static_cast<uint64_t>(limit); };
   uint64_t sent = 0;
@@ -166,12 +200,13 @@ void NxlSession::SendLiveFrame() {
     }
   }
   if (hits(f.drop_after_frames, sent)) {
-    out_.server().Drop(info_.id);
+    server.Drop(info_.id);
   } else if (hits(f.close_after_frames, sent)) {
-    out_.server().Close(info_.id, "device closes the link");
+    server.Close(info_.id, "device closes the link");
   } else if (hits(f.malformed_after_frames, sent)) {
-    out_.server().SendMalformed(info_.id);
+    server.SendMalformed(info_.id);
   }
+  return true;
 }
 
 void NxlSession::SendPlaybackFrame() {
@@ -236,13 +271,7 @@ void NxlSession::RunDownload(const Recording& r) {
 void NxlSession::Run() {
   const bool paced = device_.spec().paced;
   const auto period = std::chrono::microseconds(1000000 / device_.clip().fps);
-  if (!device_.spec().live) {
-    // Without live frames the client still learns the stream at login.
-    const std::vector<uint8_t> m = StreamHeaderMessage(device_.spec(), device_.clip(), 0, false);
-    out_.Live(info_.id, kControl, m.data(), m.size());
-  }
   std::unique_lock lock(mutex_);
-  live_due_ = Clock::now();
   while (!stop_) {
     if (download_) {
       Recording r = *download_;
@@ -255,15 +284,7 @@ void NxlSession::Run() {
       continue;
     }
     const auto now = Clock::now();
-    const bool liveActive = live_on_ && !faulted_;
     const bool playActive = play_.has_value() && !paused_;
-    if (liveActive && (!paced || now >= live_due_)) {
-      live_due_ = std::max(live_due_ + period, now - period);
-      lock.unlock();
-      SendLiveFrame();
-      lock.lock();
-      continue;
-    }
     if (playActive && (!paced || now >= play_due_)) {
       const auto scaled = speed_ >= 0 ? period / (1 << speed_) : period * (1 << -speed_);
       play_due_ = std::max(play_due_ + scaled, now - scaled);
@@ -273,7 +294,6 @@ void NxlSession::Run() {
       continue;
     }
     auto until = now + std::chrono::seconds(1);
-    if (liveActive) until = std::min(until, live_due_);
     if (playActive) until = std::min(until, play_due_);
     cv_.wait_until(lock, until);
   }

@@ -1,17 +1,20 @@
-// One logged-in Nxl client of a virtual device. Its thread sends the live
-// stream (header, then frames paced at the frame rate), the playback of a
-// recording (with pause, speeds and seek, then an end kind) and downloads;
-// the front end changes its state from the server's loop thread.
+// One logged-in Nxl client of a virtual device. The front end's live feed
+// asks it for its next live frame on every tick (header first); a thread of
+// its own, started with the first playback or download, sends the playback
+// of a recording (with pause, speeds and seek, then an end kind) and the
+// downloads. The front end changes its state from the server's loop thread.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "qvc/device/device_server.h"
 #include "vdevice/outbox.h"
@@ -22,11 +25,12 @@ namespace vdevice {
 class NxlSession {
  public:
   NxlSession(VirtualDevice& device, NxlOutbox& out, qvc::device::ClientInfo info);
-  ~NxlSession();  // stops and joins the thread
+  ~NxlSession();  // stops and joins the thread, if any
   NxlSession(const NxlSession&) = delete;
   NxlSession& operator=(const NxlSession&) = delete;
 
   const qvc::device::ClientInfo& info() const { return info_; }
+  // Sends the stream header of a device without live frames.
   void Start();
   // Asks the thread to end without waiting for it.
   void RequestStop();
@@ -35,6 +39,13 @@ class NxlSession {
   bool finished() const { return finished_; }
 
   void SetLive(bool on);
+  // The live frame of that index and its audio, as encoded messages.
+  static std::vector<uint8_t> EncodeLive(const VirtualDevice& device, uint64_t index);
+  using Encoded = std::function<const std::vector<uint8_t>&(uint64_t index)>;
+  // Sends the next live frame and its audio with one write (the stream
+  // header before the first): `encoded` answers EncodeLive, kept by the
+  // caller. False when the live stream is off.
+  bool SendLiveFrame(const Encoded& encoded);
   // Playback: starts (false when the path names no recording), stops
   // without an end message, and the controls.
   bool Play(const std::string& path);
@@ -49,7 +60,8 @@ class NxlSession {
 
  private:
   void Run();
-  void SendLiveFrame();
+  // Starts the thread for playback and downloads unless it runs.
+  void StartThreadLocked();
   void SendPlaybackFrame();
   void RunDownload(const Recording& r);
   bool SendFrame(bool playback, const MediaFrame& frame, uint64_t index);
@@ -67,7 +79,6 @@ class NxlSession {
   uint64_t live_index_ = 0;
   uint64_t live_sent_ = 0;
   bool faulted_ = false;
-  Clock::time_point live_due_{};
 
   std::optional<Recording> play_;
   bool play_header_ = false;
@@ -80,7 +91,8 @@ class NxlSession {
   bool cancel_download_ = false;
   bool downloading_ = false;
 
-  std::atomic<bool> finished_{false};
+  // True while no thread runs.
+  std::atomic<bool> finished_{true};
   std::thread thread_;
 };
 

@@ -103,10 +103,10 @@ class VirtualDevice {
   void PushRecordingState(bool recording);
   int AddSinks(DeviceSinks sinks);
   void RemoveSinks(int id);
-
- private:
   // G.711 at 8 kHz: the audio bytes that go with one picture.
   size_t AudioBytesPerFrame() const;
+
+ private:
 
   DeviceSpec spec_;
   int index_;

@@ -5,6 +5,7 @@
 #include <sys/epoll.h>
 
 #include <algorithm>
+#include <climits>
 
 namespace qvc {
 namespace {
@@ -15,6 +16,16 @@ constexpr int kEventsPerWait = 128;
 // Time limits are checked at most this often, so a loop with hundreds of
 // links does not scan them all on every keep-alive.
 constexpr auto kTimerGrain = std::chrono::milliseconds(20);
+
+// The loop the calling thread runs, if any.
+thread_local const EventLoop* t_loop = nullptr;
+
+// Milliseconds from `now` to `due` for epoll_wait, rounded up.
+int MillisBetween(netio::Clock::time_point now, netio::Clock::time_point due) {
+  if (due <= now) return 0;
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(due - now).count();
+  return left >= INT_MAX ? INT_MAX : static_cast<int>(left);
+}
 
 }  // namespace
 
@@ -38,7 +49,11 @@ bool EventLoop::Post(std::function<void()> task) {
     if (ended_) return false;
     tasks_.push_back(std::move(task));
   }
-  wake_.Signal();
+  if (t_loop == this) {
+    posted_here_ = true;
+  } else {
+    wake_.Signal();
+  }
   return true;
 }
 
@@ -89,13 +104,18 @@ void EventLoop::TimerRound(netio::Clock::time_point now) {
 }
 
 void EventLoop::Run() {
+  t_loop = this;
   epoll_event events[kEventsPerWait];
   while (!stopping_.load()) {
     auto due = std::max(next_round_, last_round_ + kTimerGrain);
-    int n =
-        ::epoll_wait(epoll_.get(), events, kEventsPerWait,
-                     next_round_ == netio::Clock::time_point::max() ? -1 : netio::MillisUntil(due));
+    // The timeout counts from the start of the last wake-up: a round comes
+    // late by at most the time that wake-up took.
+    int timeout = posted_here_                                     ? 0
+                  : next_round_ == netio::Clock::time_point::max() ? -1
+                                                                   : MillisBetween(now_, due);
+    int n = ::epoll_wait(epoll_.get(), events, kEventsPerWait, timeout);
     if (n < 0 && errno != EINTR) break;
+    now_ = netio::Clock::now();
     for (int i = 0; i < n && !stopping_.load(); ++i) {
       uint64_t key = events[i].data.u64;
       if (key == kWakeKey) {
@@ -108,9 +128,9 @@ void EventLoop::Run() {
       handler->OnEvents(events[i].events);
     }
     if (stopping_.load()) break;
+    posted_here_ = false;
     RunTasks();
-    auto now = netio::Clock::now();
-    if (now >= due) TimerRound(now);
+    if (now_ >= due) TimerRound(now_);
     for (uint64_t key : detached_) handlers_.erase(key);
     detached_.clear();
   }

@@ -45,8 +45,12 @@ class EventLoop {
   // Asks the loop to end; any thread.
   void Stop();
   // Runs `task` on the loop thread; false once the loop has ended (the task
-  // is dropped).
+  // is dropped). Posted from the loop thread itself, it runs after the
+  // current wake-up's events without waking the loop.
   bool Post(std::function<void()> task);
+  // Loop thread only: the time the current wake-up began, for time limits
+  // (one clock read per wake-up, however many links it serves).
+  netio::Clock::time_point now() const { return now_; }
   // Handlers attached or about to be (chooses the least busy loop).
   std::atomic<int>& load() { return load_; }
 
@@ -79,6 +83,8 @@ class EventLoop {
   std::unordered_map<uint64_t, std::shared_ptr<Handler>> handlers_;
   std::vector<uint64_t> detached_;
   uint64_t next_key_ = 1;
+  netio::Clock::time_point now_ = netio::Clock::now();
+  bool posted_here_ = false;  // a task was posted by the loop thread
   netio::Clock::time_point next_round_ = netio::Clock::time_point::max();
   netio::Clock::time_point last_round_{};
 };

@@ -169,7 +169,7 @@ bool Link::Send(const std::vector<uint8_t>& frame) {
 void Link::Begin() {
   if (stop_.load() != Stop::kNone) return End({QVC_CONNECT_DISCONNECTED, ""});
   key_ = loop_->Attach(shared_from_this());
-  deadline_ = Clock::now() + std::chrono::milliseconds(settings_.connect_timeout_ms);
+  deadline_ = loop_->now() + std::chrono::milliseconds(settings_.connect_timeout_ms);
   loop_->WakeAt(deadline_);
   if (!params_.by_number) return BeginConnect(params_.address, params_.port);
   phase_ = Phase::kLookup;
@@ -224,7 +224,7 @@ void Link::Connected() {
     default: return Fail(error);
   }
   phase_ = Phase::kLogin;
-  last_receive_ = Clock::now();
+  last_receive_ = loop_->now();
   std::vector<uint8_t> hello = wire::Encode(wire::Hello{});
   bool sent = false;
   {
@@ -280,7 +280,7 @@ void Link::ReadDevice() {
       case netio::Received::kEnded: return broken("connection closed without notice");
       case netio::Received::kFailed: return broken("connection broken");
     }
-    last_receive_ = Clock::now();
+    last_receive_ = loop_->now();
     parser_.Commit(n);
     if (!DecodeAll()) return;
     if (n < size) return;  // the socket is empty
@@ -357,7 +357,7 @@ bool Link::HandleLogin(const wire::FrameView& frame) {
         up_ = !broken_;
       }
       phase_ = Phase::kUp;
-      next_ping_ = Clock::now() + std::chrono::milliseconds(settings_.ping_interval_ms);
+      next_ping_ = loop_->now() + std::chrono::milliseconds(settings_.ping_interval_ms);
       loop_->WakeAt(next_ping_);
       Report(QVC_CONNECT_OK, DeviceText(frame.payload, frame.size, wire::kMaxGreeting));
       return true;
@@ -483,7 +483,7 @@ void Link::End(Outcome outcome) {
     }
     ended_cv_.notify_all();
     phase_ = Phase::kDraining;
-    deadline_ = Clock::now() + kSendBudget;
+    deadline_ = loop_->now() + kSendBudget;
     loop_->WakeAt(deadline_);
     return;
   }

@@ -18,7 +18,13 @@ std::vector<uint8_t> EncodeFrame(MsgType type, const void* prefix, size_t prefix
                                  const void* body, size_t body_size) {
   std::vector<uint8_t> out;
   out.reserve(kHeaderSize + prefix_size + body_size);
-  Writer w(out);
+  AppendFrame(&out, type, prefix, prefix_size, body, body_size);
+  return out;
+}
+
+void AppendFrame(std::vector<uint8_t>* out, MsgType type, const void* prefix, size_t prefix_size,
+                 const void* body, size_t body_size) {
+  Writer w(*out);
   w.U8('N');
   w.U8('X');
   w.U8(kProtocolVersion);
@@ -26,7 +32,6 @@ std::vector<uint8_t> EncodeFrame(MsgType type, const void* prefix, size_t prefix
   w.U32(static_cast<uint32_t>(prefix_size + body_size));
   w.Bytes(prefix, prefix_size);
   w.Bytes(body, body_size);
-  return out;
 }
 
 namespace {

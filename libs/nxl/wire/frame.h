@@ -62,6 +62,9 @@ std::vector<uint8_t> EncodeFrame(MsgType type, const void* payload, size_t size)
 // callers do not copy large bodies twice.
 std::vector<uint8_t> EncodeFrame(MsgType type, const void* prefix, size_t prefix_size,
                                  const void* body, size_t body_size);
+// The same appended to `out`, which may hold other messages already.
+void AppendFrame(std::vector<uint8_t>* out, MsgType type, const void* prefix, size_t prefix_size,
+                 const void* body, size_t body_size);
 
 struct Frame {
   MsgType type{};

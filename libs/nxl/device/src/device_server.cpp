@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -86,9 +87,13 @@ class DeviceServer::Impl {
   }
 
   bool SendFrame(ClientId id, const std::vector<uint8_t>& frame) {
+    return SendEncoded(id, frame.data(), frame.size());
+  }
+
+  bool SendEncoded(ClientId id, const uint8_t* data, size_t size) {
     auto client = Find(id);
     if (!client || client->phase.load() != Phase::kUp) return false;
-    return SendTo(*client, frame);
+    return SendTo(*client, data, size);
   }
 
   bool Drop(ClientId id) {
@@ -133,9 +138,13 @@ class DeviceServer::Impl {
   }
 
   bool SendTo(Client& client, const std::vector<uint8_t>& frame) {
+    return SendTo(client, frame.data(), frame.size());
+  }
+
+  bool SendTo(Client& client, const uint8_t* data, size_t size) {
     std::lock_guard lock(client.send_mu);
     if (client.closed) return false;
-    if (netio::SendAll(client.fd.get(), frame.data(), frame.size())) return true;
+    if (netio::SendAll(client.fd.get(), data, size)) return true;
     if (!client.forced) client.forced = GoneReason::kSendFailed;
     ::shutdown(client.fd.get(), SHUT_RDWR);
     return false;
@@ -410,6 +419,16 @@ bool DeviceServer::SendText(ClientId id, uint8_t type, const uint8_t* data, size
 bool DeviceServer::SendDownload(ClientId id, uint8_t type, uint32_t total, const uint8_t* data,
                                 size_t size) {
   return impl_->SendFrame(id, wire::EncodeDownload(type, total, data, size));
+}
+
+void DeviceServer::AppendLive(std::vector<uint8_t>* out, uint8_t frame_type, const uint8_t* prefix,
+                              size_t prefix_size, const uint8_t* data, size_t size) {
+  std::vector<uint8_t> lead(1 + prefix_size, frame_type);
+  if (prefix_size > 0) std::memcpy(lead.data() + 1, prefix, prefix_size);
+  wire::AppendFrame(out, MsgType::kLive, lead.data(), lead.size(), data, size);
+}
+bool DeviceServer::SendEncoded(ClientId id, const uint8_t* data, size_t size) {
+  return impl_->SendEncoded(id, data, size);
 }
 
 bool DeviceServer::Drop(ClientId id) {

@@ -87,6 +87,12 @@ class DeviceServer {
   bool SendTalk(ClientId id, uint8_t kind, const uint8_t* data, size_t size);
   bool SendText(ClientId id, uint8_t type, const uint8_t* data, size_t size);
   bool SendDownload(ClientId id, uint8_t type, uint32_t total, const uint8_t* data, size_t size);
+  // A live message (prefix and data as its bytes after the frame type)
+  // appended to `out`, to be sent, alone or with others, by SendEncoded:
+  // a device encodes what it sends to many clients once.
+  static void AppendLive(std::vector<uint8_t>* out, uint8_t frame_type, const uint8_t* prefix,
+                         size_t prefix_size, const uint8_t* data, size_t size);
+  bool SendEncoded(ClientId id, const uint8_t* data, size_t size);
 
   // Fault switches.
   // Ends the client's connection without any message: the client reports
