@@ -18,7 +18,8 @@ TEST_F(PlayerThreads, ACallbackMayCloseReopenOrReleaseItsPlayerOrTheLibrary) {
   EXPECT_EQ(DecoderThreads(), 4);
   std::promise<void> done[3];
   std::promise<int> threadsAfterRelease;
-  m_log.SetHook([&](int32_t player, const Picture&) {
+  m_log.SetHook([&](const Picture& picture) {
+    const int32_t player = picture.player;
     if (m_log.Count(player) != 3) return;
     if (player == players[0]) {
       EXPECT_EQ(QVSP_CloseStream(player), 1);

@@ -1,5 +1,5 @@
-// Helpers shared by the OCT tests: a media-information record, a wait for
-// a condition, and a recorder of the host's user-data callback.
+// Helpers shared by the OCT tests: a media-information record and a
+// recorder of the host's user-data callback.
 #pragma once
 
 #include <octc/octc.h>
@@ -7,11 +7,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -33,17 +30,6 @@ inline OctMediaInfo OctMedia(int32_t durationMs = 0, int32_t rateX10000 = 250000
   m.audio_bits = 16;
   m.duration_ms = durationMs;
   return m;
-}
-
-// Polls pred until it holds or the scaled time-out passes.
-inline bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = 10000) {
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(ScaledMs(timeoutMs));
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
 }
 
 // Registers itself as the user-data callback for its lifetime and keeps
