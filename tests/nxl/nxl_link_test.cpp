@@ -290,11 +290,8 @@ TEST_F(NxlLinkTest, ConnectByNumberAndOnlineStatusGoThroughTheDirectory) {
   EXPECT_EQ("device is offline", Results(4)[0].text);
   // Unregistered: offline as soon as the directory notices.
   registration.Unregister();
-  const auto until = std::chrono::steady_clock::now() + Scaled(10000);
-  while (QVC_WANGetChannelCount("ABC", 12345, 2000) != -1 &&
-         std::chrono::steady_clock::now() < until)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  EXPECT_EQ(-1, QVC_WANGetChannelCount("ABC", 12345, 2000));
+  EXPECT_TRUE(qcsdk::test::WaitUntil(
+      [] { return QVC_WANGetChannelCount("ABC", 12345, 2000) == -1; }, 10000, 20));
   // No directory at all: neither online nor offline, and connects fail.
   directory.Stop();
   EXPECT_EQ(0, QVC_WANGetChannelCount("ABC", 12345, 2000));

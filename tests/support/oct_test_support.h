@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -34,7 +33,7 @@ inline OctMediaInfo OctMedia(int32_t durationMs = 0, int32_t rateX10000 = 250000
 
 // Registers itself as the user-data callback for its lifetime and keeps
 // every (channel, payload) it receives.
-class UserDataLog {
+class UserDataLog : public EventLog<std::pair<int32_t, std::string>> {
  public:
   using Entry = std::pair<int32_t, std::string>;
   UserDataLog() {
@@ -50,8 +49,7 @@ class UserDataLog {
 
   // What arrived so far, sorted (reports of several channels have no order).
   std::vector<Entry> Sorted() const {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    std::vector<Entry> out = m_entries;
+    std::vector<Entry> out = Snapshot();
     std::sort(out.begin(), out.end());
     return out;
   }
@@ -63,13 +61,10 @@ class UserDataLog {
   }
   static void On(int32_t channel, const uint8_t* data, int32_t length) {
     if (UserDataLog* log = Current().load()) {
-      std::lock_guard<std::mutex> guard(log->m_mutex);
-      log->m_entries.emplace_back(channel, std::string(reinterpret_cast<const char*>(data),
-                                                       static_cast<std::size_t>(length)));
+      log->Add({channel, std::string(reinterpret_cast<const char*>(data),
+                                     static_cast<std::size_t>(length))});
     }
   }
-  mutable std::mutex m_mutex;
-  std::vector<Entry> m_entries;
 };
 
 }  // namespace qcsdk::test
