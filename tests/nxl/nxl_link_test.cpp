@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <functional>
+#include <future>
 #include <map>
 #include <mutex>
 #include <set>
@@ -556,27 +557,20 @@ TEST_F(NxlLinkTest, ManyLinksShareAFewLoopThreadsAndKeepTheirOrder) {
 TEST_F(NxlLinkTest, ABlockedCallbackHoldsBackOnlyTheLinksOfItsThread) {
   Device device;
   constexpr int32_t kLinks = 6;
-  std::mutex mu;
-  std::condition_variable cv;
-  bool unblock = false;
-  std::map<int32_t, std::thread::id> threadOf;
+  std::promise<void> unblock;
+  const std::shared_future<void> unblocked = unblock.get_future().share();
+  qcsdk::test::EventLog<std::pair<int32_t, std::thread::id>> connectThreads;
   recorder_.SetHook([&](const Event& e) {
-    std::unique_lock lock(mu);
-    if (e.kind == Event::kConnect) {
-      threadOf[e.link] = std::this_thread::get_id();
-      cv.notify_all();
-    }
-    if (e.kind == Event::kLive && e.link == 1)
-      cv.wait_for(lock, Scaled(10000), [&] { return unblock; });
+    if (e.kind == Event::kConnect) connectThreads.Add({e.link, std::this_thread::get_id()});
+    if (e.kind == Event::kLive && e.link == 1) unblocked.wait_for(Scaled(10000));
   });
   for (int32_t link = 1; link <= kLinks; ++link) ASSERT_EQ(1, ConnectTo(link, device.port()));
+  // The hook runs after the recorder has the event: wait for the hook.
+  ASSERT_TRUE(connectThreads.WaitCount(kLinks));
+  std::map<int32_t, std::thread::id> threadOf;
+  for (const auto& [link, thread] : connectThreads.Snapshot()) threadOf[link] = thread;
   size_t elsewhere = 0;
-  {
-    // The hook runs after the recorder has the event: wait for the hook.
-    std::unique_lock lock(mu);
-    ASSERT_TRUE(cv.wait_for(lock, Scaled(10000), [&] { return threadOf.size() == kLinks; }));
-    for (auto& [link, thread] : threadOf) elsewhere += thread != threadOf.at(1) ? 1 : 0;
-  }
+  for (auto& [link, thread] : threadOf) elsewhere += thread != threadOf.at(1) ? 1 : 0;
   if (std::thread::hardware_concurrency() > 1) {
     EXPECT_GT(elsewhere, 0u);
   }
@@ -585,16 +579,11 @@ TEST_F(NxlLinkTest, ABlockedCallbackHoldsBackOnlyTheLinksOfItsThread) {
     ASSERT_TRUE(device.server().SendLive(id, 1, &key, 1));
   // Link 1 is stuck in its callback; the links of the other threads flow.
   EXPECT_TRUE(recorder_.WaitFor([&](const std::vector<Event>& events) {
-    std::lock_guard lock(mu);
     size_t n = 0;
     for (const auto& e : events) n += e.kind == Event::kLive && threadOf[e.link] != threadOf[1];
     return n == elsewhere;
   }));
-  {
-    std::lock_guard lock(mu);
-    unblock = true;
-  }
-  cv.notify_all();
+  unblock.set_value();
   EXPECT_TRUE(recorder_.WaitCount(kLinks, Of(Event::kLive)));
   ASSERT_EQ(1, QVC_ReleaseSDK());
 }
