@@ -9,9 +9,11 @@
 
 #include <atomic>
 #include <functional>
-#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "support/event_log.h"
 
 namespace qcsdk::test {
 
@@ -21,41 +23,29 @@ class RecordSink {
   RecordSink() { s_current.store(this); }
   ~RecordSink() { s_current.store(nullptr); }
   static void Thunk(const Record* record) {
-    if (RecordSink* sink = s_current.load()) sink->Add(record);
+    if (RecordSink* sink = s_current.load()) {
+      sink->m_log.Add(record != nullptr ? std::optional<Record>(*record) : std::nullopt);
+    }
   }
   std::vector<Record> Records() const {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    return m_records;
+    std::vector<Record> records;
+    for (const auto& r : m_log.Snapshot()) {
+      if (r) records.push_back(*r);
+    }
+    return records;
   }
   int Ends() const {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    return m_ends;
+    return static_cast<int>(m_log.Count([](const std::optional<Record>& r) { return !r; }));
   }
   // Runs on the reporting thread after the report was recorded.
   void OnReport(std::function<void(const Record*)> fn) {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    m_onReport = std::move(fn);
+    if (!fn) return m_log.SetHook(nullptr);
+    m_log.SetHook([fn](const std::optional<Record>& r) { fn(r ? &*r : nullptr); });
   }
 
  private:
-  void Add(const Record* record) {
-    std::function<void(const Record*)> fn;
-    {
-      std::lock_guard<std::mutex> guard(m_mutex);
-      if (record != nullptr) {
-        m_records.push_back(*record);
-      } else {
-        ++m_ends;
-      }
-      fn = m_onReport;
-    }
-    if (fn) fn(record);
-  }
   static inline std::atomic<RecordSink*> s_current{nullptr};
-  mutable std::mutex m_mutex;
-  std::vector<Record> m_records;
-  int m_ends = 0;
-  std::function<void(const Record*)> m_onReport;
+  EventLog<std::optional<Record>> m_log;
 };
 
 class SearchSink : public RecordSink<QCSDK_SearchResult> {

@@ -31,14 +31,7 @@ constexpr int kWorkers = 3;
 constexpr int kQuickMs = 2000;  // exports that only queue a message or read state
 constexpr int kWaitMs = 6000;   // exports that wait for the device: 5 s budgets
 
-bool WaitUntil(const std::function<bool()>& pred, int ms) {
-  const auto end = Clock::now() + std::chrono::milliseconds(ScaledMs(ms));
-  while (!pred()) {
-    if (Clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
+constexpr int kPollMs = 5;  // the devices were tuned against this polling rate
 
 bool Ends(int32_t code) {
   return code >= QCSDK_EVENT_AUTH_FAILED && code <= QCSDK_EVENT_REMOTE_CLOSED;
@@ -72,10 +65,10 @@ class HostileRun {
     ASSERT_GE(n, 0);
     connecting.unlock();
     // Connected, or refused: the device's answers may break the login.
-    ASSERT_TRUE(WaitUntil([&] { return Count(user, 1) + Terminal(user) > 0; }, 15000));
+    ASSERT_TRUE(WaitUntil([&] { return Count(user, 1) + Terminal(user) > 0; }, 15000, kPollMs));
     if (Count(user, 1) > 0) Drive(n, user, seed);
     Call(user, "Disconnect", kQuickMs, [&] { return QCSDK_Disconnect(n); });
-    EXPECT_TRUE(WaitUntil([&] { return Terminal(user) > 0; }, 10000));
+    EXPECT_TRUE(WaitUntil([&] { return Terminal(user) > 0; }, 10000, kPollMs));
   }
 
   static void* User(int seed, int transport) {
@@ -128,7 +121,7 @@ class HostileRun {
     Call(user, "GetRemoteRecFileList", kWaitMs,
          [&] { return QCSDK_GetRemoteRecFileList(n, dates); });
     WaitUntil([&] { return Count(user, 10) + Count(user, 11) > lists || Terminal(user) > 0; },
-              kWaitMs);
+              kWaitMs, kPollMs);
     const size_t downloads = host_.Downloads().size();
     Call(user, "RemotePlay", kQuickMs, [&] { return QCSDK_RemotePlay(n, 0); });
     for (int32_t command = 0; command <= 5; ++command) {
@@ -177,7 +170,7 @@ class HostileRun {
           }
           return Terminal(user) > 0;
         },
-        kWaitMs);
+        kWaitMs, kPollMs);
     Call(user, "EnableDecoder", kQuickMs, [&] { return QCSDK_EnableDecoder(n, 0); });
     Call(user, "StopRec", kQuickMs, [&] { return QCSDK_StopRec(n); });
   }
@@ -232,7 +225,8 @@ TEST(HostileDevice, NeverCrashesHangsOrLeaksAndSparesTheOtherChannels) {
     // The normal channels stream on throughout.
     while (running > 0) {
       const auto a = frames(nxl), b = frames(oct);
-      EXPECT_TRUE(WaitUntil([&] { return frames(nxl) > a + 5 && frames(oct) > b + 5; }, 5000))
+      EXPECT_TRUE(
+          WaitUntil([&] { return frames(nxl) > a + 5 && frames(oct) > b + 5; }, 5000, kPollMs))
           << frames(nxl) - a << " Nxl and " << frames(oct) - b << " OCT frames";
     }
     for (std::thread& t : workers) t.join();

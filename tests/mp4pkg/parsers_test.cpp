@@ -134,48 +134,44 @@ TEST(AacTest, AudioSpecificConfigOfKnownSettings) {
 TEST(TimelineTest, DerivedAndStampedTimes) {
   qp::TimeOrigin origin;
   qp::Timeline video(origin, 90000, 0);
-  // Zero stamps: one frame interval apart.
-  for (int i = 0; i < 3; ++i) {
-    auto p = video.Place(0, 3600);
-    ASSERT_TRUE(p);
-    EXPECT_EQ(p->pts, 3600 * i);
-    EXPECT_EQ(p->duration, 3600);
-  }
-  // The first stamp continues where the derived times left off.
-  auto p = video.Place(1000, 3600);
-  EXPECT_EQ(p->pts, 10800);
-  EXPECT_EQ(origin.ms, 1000 - 120);
-  p = video.Place(1050, 3600);
-  EXPECT_EQ(p->pts, 10800 + 50 * 90);
-  EXPECT_EQ(p->duration, 50 * 90);  // the last step, not the frame rate
-  // A repeated stamp still moves forward (by a millisecond); a small step
-  // back too.
-  p = video.Place(1050, 3600);
-  EXPECT_EQ(p->pts, 10800 + 50 * 90 + 90);
-  EXPECT_EQ(p->duration, 50 * 90);
-  p = video.Place(900, 3600);
-  EXPECT_EQ(p->pts, 10800 + 50 * 90 + 180);
-  // More than a second back, or an hour ahead: a discontinuity, placed
-  // right after the previous frame, and later stamps follow from there.
-  int64_t next = video.Next();
-  p = video.Place(-5000, 3600);
-  EXPECT_EQ(p->pts, next);
-  EXPECT_NEAR(video.Place(-4960, 3600)->pts, next + 40 * 90, 90);
-  next = video.Next();
-  EXPECT_EQ(video.Place(4'000'000'000, 3600)->pts, next);
-  // Stamps that overflow any arithmetic are discontinuities as well.
-  for (int64_t extreme :
-       {std::numeric_limits<int64_t>::max(), std::numeric_limits<int64_t>::min()}) {
-    next = video.Next();
-    p = video.Place(extreme, 3600);
-    ASSERT_TRUE(p);
-    EXPECT_EQ(p->pts, next);
+  constexpr int64_t kAfter = -1;    // right after the previous frame: a discontinuity
+  constexpr int64_t kFollows = -2;  // a frame interval after the previous frame
+  constexpr int64_t kAny = -1;      // duration not checked
+  // Frames of 3600 ticks in turn: the stamp, where it lands, its duration.
+  const struct {
+    int64_t stamp, pts, duration;
+  } steps[] = {
+      {0, 0, 3600},  // zero stamps: one frame interval apart
+      {0, 3600, 3600},
+      {0, 7200, 3600},
+      {1000, 10800, kAny},            // the first stamp continues where the derived times left off
+      {1050, 15300, 4500},            // the last step, not the frame rate
+      {1050, 15390, 4500},            // a repeated stamp still moves forward (by a millisecond)
+      {900, 15480, kAny},             // a small step back too
+      {-5000, kAfter, kAny},          // more than a second back
+      {-4960, kFollows, kAny},        // later stamps follow from there
+      {4'000'000'000, kAfter, kAny},  // an hour ahead
+      {std::numeric_limits<int64_t>::max(), kAfter, kAny},  // overflows any arithmetic
+      {std::numeric_limits<int64_t>::min(), kAfter, kAny},
+  };
+  int64_t previous = 0;
+  for (const auto& step : steps) {
+    const int64_t next = video.Next();
+    const auto p = video.Place(step.stamp, 3600);
+    ASSERT_TRUE(p) << step.stamp;
+    const int64_t want = step.pts == kAfter     ? next
+                         : step.pts == kFollows ? previous + 3600
+                                                : step.pts;
+    EXPECT_EQ(p->pts, want) << step.stamp;
+    EXPECT_EQ(p->duration, step.duration == kAny ? p->duration : step.duration) << step.stamp;
+    EXPECT_TRUE(step.stamp != 1000 || origin.ms == 1000 - 120);
+    previous = p->pts;
   }
   // An origin beyond reach leaves the frame at its derived place.
   qp::TimeOrigin far;
   qp::Timeline late(far, 90000, 0);
   ASSERT_TRUE(late.Place(0, 3600));
-  p = late.Place(std::numeric_limits<int64_t>::min(), 3600);
+  const auto p = late.Place(std::numeric_limits<int64_t>::min(), 3600);
   ASSERT_TRUE(p);
   EXPECT_EQ(p->pts, 3600);
 }

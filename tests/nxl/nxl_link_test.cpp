@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <functional>
+#include <future>
 #include <map>
 #include <mutex>
 #include <set>
@@ -25,21 +26,18 @@
 #include "qvc/device/directory.h"
 #include "qvc/qvc.h"
 #include "qvc/qvc_config.h"
-#include "support/host_recorder.h"
+#include "support/event_log.h"
 #include "support/process_probe.h"
 
 namespace nxl_test {
 namespace {
 
+using qcsdk::test::Scaled;
 using qcsdk::test::ThreadCount;
 using qvc::device::ClientId;
 using qvc::device::DeviceConfig;
 using qvc::device::DeviceServer;
 using qvc::device::GoneReason;
-
-std::chrono::milliseconds Scaled(int ms) {
-  return std::chrono::milliseconds(qcsdk::test::ScaledMs(ms));
-}
 
 struct Event {
   enum Kind { kConnect, kLive, kOther };
@@ -50,53 +48,14 @@ struct Event {
   std::string text = {};
 };
 
-// Events of one kind (any when kind < 0) and link (any when link < 0).
-bool Is(const Event& e, int kind, int32_t link) {
-  return (kind < 0 || e.kind == kind) && (link < 0 || e.link == link);
-}
-
 // Records every callback of the library; a hook runs after each record.
-class Recorder {
- public:
-  void Add(Event event) {
-    std::function<void(const Event&)> hook;
-    {
-      std::lock_guard lock(mu_);
-      events_.push_back(event);
-      hook = hook_;
-    }
-    cv_.notify_all();
-    if (hook) hook(event);
-  }
-  std::vector<Event> Events(int kind = -1, int32_t link = -1) const {
-    std::lock_guard lock(mu_);
-    std::vector<Event> out;
-    std::copy_if(events_.begin(), events_.end(), std::back_inserter(out),
-                 [&](const Event& e) { return Is(e, kind, link); });
-    return out;
-  }
-  bool WaitFor(const std::function<bool(const std::vector<Event>&)>& pred) {
-    std::unique_lock lock(mu_);
-    return cv_.wait_for(lock, Scaled(10000), [&] { return pred(events_); });
-  }
-  bool WaitCount(int kind, size_t count, int32_t link = -1) {
-    return WaitFor([&](const std::vector<Event>& events) {
-      return std::count_if(events.begin(), events.end(), [&](const Event& e) {
-               return Is(e, kind, link);
-             }) >= static_cast<std::ptrdiff_t>(count);
-    });
-  }
-  void SetHook(std::function<void(const Event&)> hook) {
-    std::lock_guard lock(mu_);
-    hook_ = std::move(hook);
-  }
+using Recorder = qcsdk::test::EventLog<Event>;
 
- private:
-  mutable std::mutex mu_;
-  std::condition_variable cv_;
-  std::vector<Event> events_;
-  std::function<void(const Event&)> hook_;
-};
+// Events of one kind (any when kind < 0) and link (any when link < 0).
+Recorder::Keep Of(int kind, int32_t link = -1) {
+  return
+      [=](const Event& e) { return (kind < 0 || e.kind == kind) && (link < 0 || e.link == link); };
+}
 
 std::atomic<Recorder*> g_recorder{nullptr};
 
@@ -109,9 +68,9 @@ class Device {
  public:
   explicit Device(DeviceConfig config = Config())
       : server_(std::move(config),
-                {[this](const qvc::device::ClientInfo& info) { Add(logins_, info); },
-                 [this](ClientId, uint32_t type, const uint8_t*, size_t) { Add(messages_, type); },
-                 [this](ClientId, GoneReason reason) { Add(gone_, reason); }}) {
+                {[this](const qvc::device::ClientInfo& info) { logins_.Add(info); },
+                 [this](ClientId, uint32_t type, const uint8_t*, size_t) { messages_.Add(type); },
+                 [this](ClientId, GoneReason reason) { gone_.Add(reason); }}) {
     EXPECT_TRUE(server_.Start(0));
   }
   static DeviceConfig Config() {
@@ -129,23 +88,14 @@ class Device {
   std::vector<GoneReason> Gone(size_t count) { return WaitFor(gone_, count); }
 
  private:
-  template <class T, class V>
-  void Add(std::vector<T>& to, V value) {
-    std::lock_guard lock(mu_);
-    to.push_back(std::move(value));
-    cv_.notify_all();
-  }
   template <class T>
-  std::vector<T> WaitFor(const std::vector<T>& v, size_t count) {
-    std::unique_lock lock(mu_);
-    cv_.wait_for(lock, Scaled(10000), [&] { return v.size() >= count; });
-    return v;
+  static std::vector<T> WaitFor(const qcsdk::test::EventLog<T>& log, size_t count) {
+    log.WaitCount(count);
+    return log.Snapshot();
   }
-  std::mutex mu_;
-  std::condition_variable cv_;
-  std::vector<qvc::device::ClientInfo> logins_;
-  std::vector<uint32_t> messages_;
-  std::vector<GoneReason> gone_;
+  qcsdk::test::EventLog<qvc::device::ClientInfo> logins_;
+  qcsdk::test::EventLog<uint32_t> messages_;
+  qcsdk::test::EventLog<GoneReason> gone_;
   DeviceServer server_;  // last: stopped before the records above go away
 };
 
@@ -188,9 +138,11 @@ class NxlLinkTest : public ::testing::Test {
     g_recorder.store(nullptr);
   }
   // The connect results of a link so far, and a wait for the n-th.
-  std::vector<Event> Results(int32_t link) const { return recorder_.Events(Event::kConnect, link); }
+  std::vector<Event> Results(int32_t link) const {
+    return recorder_.Snapshot(Of(Event::kConnect, link));
+  }
   bool WaitResult(int32_t link, size_t count = 1) {
-    return recorder_.WaitCount(Event::kConnect, count, link);
+    return recorder_.WaitCount(count, Of(Event::kConnect, link));
   }
 
   Recorder recorder_;
@@ -339,11 +291,8 @@ TEST_F(NxlLinkTest, ConnectByNumberAndOnlineStatusGoThroughTheDirectory) {
   EXPECT_EQ("device is offline", Results(4)[0].text);
   // Unregistered: offline as soon as the directory notices.
   registration.Unregister();
-  const auto until = std::chrono::steady_clock::now() + Scaled(10000);
-  while (QVC_WANGetChannelCount("ABC", 12345, 2000) != -1 &&
-         std::chrono::steady_clock::now() < until)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  EXPECT_EQ(-1, QVC_WANGetChannelCount("ABC", 12345, 2000));
+  EXPECT_TRUE(qcsdk::test::WaitUntil(
+      [] { return QVC_WANGetChannelCount("ABC", 12345, 2000) == -1; }, 10000, 20));
   // No directory at all: neither online nor offline, and connects fail.
   directory.Stop();
   EXPECT_EQ(0, QVC_WANGetChannelCount("ABC", 12345, 2000));
@@ -388,7 +337,7 @@ TEST_F(NxlLinkTest, DeviceCloseDropAndMalformedStreamsEndTheLink) {
   }
   EXPECT_EQ("device reboots", Results(1)[1].text);
   // Nothing of the bad messages reached a data callback.
-  EXPECT_EQ(recorder_.Events().size(), recorder_.Events(Event::kConnect).size());
+  EXPECT_EQ(recorder_.Count(), recorder_.Count(Of(Event::kConnect)));
   ASSERT_EQ(1, ConnectTo(2, device.port()));
   ASSERT_TRUE(WaitResult(2, 3));
   EXPECT_EQ(QVC_CONNECT_OK, Results(2)[2].code);
@@ -496,18 +445,18 @@ TEST_F(NxlLinkTest, ReleaseStopsEveryThreadAndEveryCallback) {
       for (ClientId id : device.server().Clients()) device.server().SendLive(id, 3, frame, 256);
     }
   });
-  ASSERT_TRUE(recorder_.WaitCount(Event::kLive, 100));
+  ASSERT_TRUE(recorder_.WaitCount(100, Of(Event::kLive)));
   EXPECT_GT(ThreadCount(), baseline);
   for (int32_t link = 5; link <= 40; ++link) ASSERT_EQ(1, ConnectTo(link, slow.port()));
   ASSERT_EQ(1, QVC_ReleaseSDK());
-  const size_t afterRelease = recorder_.Events().size();
+  const size_t afterRelease = recorder_.Count();
   EXPECT_EQ(baseline + 1, ThreadCount());  // the streamer
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   streaming.store(false);
   streamer.join();
   // Release reports nothing, not even the ends of the links.
-  EXPECT_EQ(afterRelease, recorder_.Events().size());
-  EXPECT_EQ(4u, recorder_.Events(Event::kConnect).size());
+  EXPECT_EQ(afterRelease, recorder_.Count());
+  EXPECT_EQ(4u, recorder_.Count(Of(Event::kConnect)));
   // Not initialised: nothing starts.
   EXPECT_EQ(0, ConnectTo(1, device.port()));
   EXPECT_EQ(0, QVC_StartLANSerchServer(0, 9, noSearch, 2));
@@ -608,27 +557,20 @@ TEST_F(NxlLinkTest, ManyLinksShareAFewLoopThreadsAndKeepTheirOrder) {
 TEST_F(NxlLinkTest, ABlockedCallbackHoldsBackOnlyTheLinksOfItsThread) {
   Device device;
   constexpr int32_t kLinks = 6;
-  std::mutex mu;
-  std::condition_variable cv;
-  bool unblock = false;
-  std::map<int32_t, std::thread::id> threadOf;
+  std::promise<void> unblock;
+  const std::shared_future<void> unblocked = unblock.get_future().share();
+  qcsdk::test::EventLog<std::pair<int32_t, std::thread::id>> connectThreads;
   recorder_.SetHook([&](const Event& e) {
-    std::unique_lock lock(mu);
-    if (e.kind == Event::kConnect) {
-      threadOf[e.link] = std::this_thread::get_id();
-      cv.notify_all();
-    }
-    if (e.kind == Event::kLive && e.link == 1)
-      cv.wait_for(lock, Scaled(10000), [&] { return unblock; });
+    if (e.kind == Event::kConnect) connectThreads.Add({e.link, std::this_thread::get_id()});
+    if (e.kind == Event::kLive && e.link == 1) unblocked.wait_for(Scaled(10000));
   });
   for (int32_t link = 1; link <= kLinks; ++link) ASSERT_EQ(1, ConnectTo(link, device.port()));
+  // The hook runs after the recorder has the event: wait for the hook.
+  ASSERT_TRUE(connectThreads.WaitCount(kLinks));
+  std::map<int32_t, std::thread::id> threadOf;
+  for (const auto& [link, thread] : connectThreads.Snapshot()) threadOf[link] = thread;
   size_t elsewhere = 0;
-  {
-    // The hook runs after the recorder has the event: wait for the hook.
-    std::unique_lock lock(mu);
-    ASSERT_TRUE(cv.wait_for(lock, Scaled(10000), [&] { return threadOf.size() == kLinks; }));
-    for (auto& [link, thread] : threadOf) elsewhere += thread != threadOf.at(1) ? 1 : 0;
-  }
+  for (auto& [link, thread] : threadOf) elsewhere += thread != threadOf.at(1) ? 1 : 0;
   if (std::thread::hardware_concurrency() > 1) {
     EXPECT_GT(elsewhere, 0u);
   }
@@ -637,17 +579,12 @@ TEST_F(NxlLinkTest, ABlockedCallbackHoldsBackOnlyTheLinksOfItsThread) {
     ASSERT_TRUE(device.server().SendLive(id, 1, &key, 1));
   // Link 1 is stuck in its callback; the links of the other threads flow.
   EXPECT_TRUE(recorder_.WaitFor([&](const std::vector<Event>& events) {
-    std::lock_guard lock(mu);
     size_t n = 0;
     for (const auto& e : events) n += e.kind == Event::kLive && threadOf[e.link] != threadOf[1];
     return n == elsewhere;
   }));
-  {
-    std::lock_guard lock(mu);
-    unblock = true;
-  }
-  cv.notify_all();
-  EXPECT_TRUE(recorder_.WaitCount(Event::kLive, kLinks));
+  unblock.set_value();
+  EXPECT_TRUE(recorder_.WaitCount(kLinks, Of(Event::kLive)));
   ASSERT_EQ(1, QVC_ReleaseSDK());
 }
 

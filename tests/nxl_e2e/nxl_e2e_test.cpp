@@ -64,9 +64,7 @@ class NxlE2eTest : public ::testing::Test {
   int32_t Connect(int port, const char* password = "secret", const char* address = "127.0.0.1") {
     return QCSDK_Connect(address, port, 0, "admin", password, 0, nullptr);
   }
-  bool WaitEvent(int32_t code, int count = 1) {
-    return host->WaitFor(code, count, ScaledMs(10000));
-  }
+  bool WaitEvent(int32_t code, int count = 1) { return host->WaitFor(code, count, 10000); }
 };
 
 TEST_F(NxlE2eTest, RefusalsAndLinkEndsBecomeTheirEvents) {

@@ -107,8 +107,7 @@ TEST_F(PlayerApi, RefusalsAnswersWithoutAPictureAndRecoveryFromHostileFrames) {
   // A clean group of pictures afterwards still decodes, to its last picture.
   WriteAll(player, packets);
   const int last = static_cast<int>(packets.size()) - 1;
-  ASSERT_TRUE(m_log.WaitUntil(
-      player,
+  ASSERT_TRUE(m_log.WaitFor(
       [&](const std::vector<Picture>& pictures) {
         double error = 0;
         return !pictures.empty() && pictures.back().width == 160 &&

@@ -96,6 +96,7 @@ uint64_t PlaneChecksum(const Picture& p) {
 void PictureLog::OnPicture(int32_t player, const uint8_t* y, const uint8_t* u, const uint8_t* v,
                            int32_t yStride, int32_t uvStride) {
   Picture p;
+  p.player = player;
   p.y = y;
   p.u = u;
   p.v = v;
@@ -121,7 +122,6 @@ void PictureLog::OnPicture(int32_t player, const uint8_t* y, const uint8_t* u, c
       }
     }
   }
-  std::function<void(int32_t, const Picture&)> hook;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     // The previous picture of this player must still be intact now.
@@ -130,34 +130,13 @@ void PictureLog::OnPicture(int32_t player, const uint8_t* y, const uint8_t* u, c
       ++m_violations;
     }
     m_last[player] = p;
-    m_pictures[player].push_back(p);
-    hook = m_hook;
   }
-  m_changed.notify_all();
-  if (hook) hook(player, p);
-}
-
-bool PictureLog::WaitUntil(int32_t player,
-                           const std::function<bool(const std::vector<Picture>&)>& done,
-                           std::chrono::milliseconds timeout) {
-  std::unique_lock<std::mutex> lock(m_mutex);
-  return m_changed.wait_for(lock, timeout, [&] { return done(m_pictures[player]); });
-}
-
-std::vector<Picture> PictureLog::Pictures(int32_t player) const {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  auto it = m_pictures.find(player);
-  return it == m_pictures.end() ? std::vector<Picture>{} : it->second;
+  Add(p);
 }
 
 void PictureLog::Forget(int32_t player) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_last.erase(player);
-}
-
-void PictureLog::SetHook(std::function<void(int32_t, const Picture&)> hook) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_hook = std::move(hook);
 }
 
 void PlayerTest::SetUp() {

@@ -10,14 +10,13 @@
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <vector>
 
+#include "support/event_log.h"
 #include "support/host_recorder.h"
 #include "support/pattern_encoder.h"
 #include "support/process_probe.h"
@@ -36,6 +35,7 @@ StreamRecord MakeRecord(PatternCodec video, int width, int height,
 
 // One reported picture as the decoded-picture function saw it.
 struct Picture {
+  int32_t player = -1;
   int32_t width = 0;  // from QVSP_GetBitmapSize inside the callback
   int32_t height = 0;
   const uint8_t* y = nullptr;
@@ -63,33 +63,29 @@ inline int32_t WriteFrame(int32_t player, const std::vector<uint8_t>& frame) {
   return QVSP_WriteToStreamOneFrame(player, frame.data(), static_cast<int32_t>(frame.size()));
 }
 
-class PictureLog {
+// Every picture the players reported, in order; a hook runs after each.
+class PictureLog : public qcsdk::test::EventLog<Picture> {
  public:
+  using EventLog::WaitFor;
   void OnPicture(int32_t player, const uint8_t* y, const uint8_t* u, const uint8_t* v,
                  int32_t yStride, int32_t uvStride);
   // Waits until the player has reported at least n pictures.
   bool WaitFor(int32_t player, size_t n, std::chrono::milliseconds timeout) {
-    return WaitUntil(
-        player, [n](const std::vector<Picture>& p) { return p.size() >= n; }, timeout);
+    return WaitCount(n, Of(player), timeout);
   }
-  // Waits until the pictures of the player satisfy `done`.
-  bool WaitUntil(int32_t player, const std::function<bool(const std::vector<Picture>&)>& done,
-                 std::chrono::milliseconds timeout);
-  std::vector<Picture> Pictures(int32_t player) const;
-  size_t Count(int32_t player) const { return Pictures(player).size(); }
+  std::vector<Picture> Pictures(int32_t player) const { return Snapshot(Of(player)); }
+  size_t Count(int32_t player) const { return EventLog::Count(Of(player)); }
   // Pictures whose planes had changed when the next picture arrived.
   int LifetimeViolations() const { return m_violations.load(); }
   // Stops checking the last picture of the player (its stream is reopened).
   void Forget(int32_t player);
-  // Runs inside the decoded-picture function after the picture is logged.
-  void SetHook(std::function<void(int32_t player, const Picture&)> hook);
 
  private:
-  mutable std::mutex m_mutex;
-  std::condition_variable m_changed;
-  std::map<int32_t, std::vector<Picture>> m_pictures;
+  static Keep Of(int32_t player) {
+    return [player](const Picture& p) { return p.player == player; };
+  }
+  std::mutex m_mutex;
   std::map<int32_t, Picture> m_last;
-  std::function<void(int32_t, const Picture&)> m_hook;
   std::atomic<int> m_violations{0};
 };
 

@@ -10,7 +10,6 @@
 #include <fstream>
 #include <numbers>
 #include <string>
-#include <thread>
 
 #include "player_fixture.h"
 #include "support/tone_encoder.h"
@@ -74,12 +73,7 @@ class PlayerSound : public PlayerTest {
                : 0;
   }
   bool WaitForSize(size_t bytes) const {
-    const auto deadline = std::chrono::steady_clock::now() + Timeout(20);
-    while (FileSize() < bytes) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
+    return qcsdk::test::WaitUntil([&] { return FileSize() >= bytes; }, 20000);
   }
   // The samples the device played from byte `from` on.
   std::vector<int16_t> Played(size_t from) const {

@@ -18,7 +18,8 @@ TEST_F(PlayerThreads, ACallbackMayCloseReopenOrReleaseItsPlayerOrTheLibrary) {
   EXPECT_EQ(DecoderThreads(), 4);
   std::promise<void> done[3];
   std::promise<int> threadsAfterRelease;
-  m_log.SetHook([&](int32_t player, const Picture&) {
+  m_log.SetHook([&](const Picture& picture) {
+    const int32_t player = picture.player;
     if (m_log.Count(player) != 3) return;
     if (player == players[0]) {
       EXPECT_EQ(QVSP_CloseStream(player), 1);
@@ -55,10 +56,7 @@ TEST_F(PlayerThreads, ACallbackMayCloseReopenOrReleaseItsPlayerOrTheLibrary) {
   const size_t reported = m_log.Count(players[2]);
   EXPECT_EQ(QVSP_CreatePlayer(), -1) << "released";
   // That thread ends once its callback returns; the next start joins it.
-  const auto deadline = std::chrono::steady_clock::now() + Timeout(10);
-  while (DecoderThreads() != 0 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::yield();
-  }
+  qcsdk::test::WaitUntil([] { return DecoderThreads() == 0; }, 10000);
   ASSERT_EQ(QVSP_InitSDK(), 1);
   m_log.SetHook(nullptr);
   EXPECT_EQ(m_log.Count(players[2]), reported) << "no picture after the release returned";

@@ -1,8 +1,6 @@
 #include "support/host_recorder.h"
 
-#include <algorithm>
 #include <atomic>
-#include <cstdlib>
 
 namespace qcsdk::test {
 namespace {
@@ -32,12 +30,6 @@ void UserDataThunk(int32_t channel, const uint8_t* data, int32_t length) {
 
 }  // namespace
 
-int ScaledMs(int ms) {
-  const char* scale = std::getenv("QCSDK_TEST_TIME_SCALE");
-  const int factor = scale != nullptr && std::atoi(scale) > 0 ? std::atoi(scale) : 1;
-  return ms * factor;
-}
-
 HostRecorder::HostRecorder() {
   g_recorder.store(this);
   QCSDK_RegisterCallback(&EventThunk, &RawThunk, &DownloadThunk, &DecodedThunk, nullptr);
@@ -56,33 +48,14 @@ void HostRecorder::OnEvent(int32_t channel, int32_t code, const char* data, int3
                            void* user) {
   HostEvent event{channel, code, std::string(), reinterpret_cast<intptr_t>(data), value, user};
   event.text = data == nullptr ? "<null>" : code == QCSDK_EVENT_CONNECTED ? data : "<data>";
-  {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    m_events.push_back(event);
-  }
-  m_cv.notify_all();
+  m_events.Add(event);
   if (onEvent) onEvent(event);
 }
 
 std::vector<int32_t> HostRecorder::Codes() const {
-  std::lock_guard<std::mutex> guard(m_mutex);
   std::vector<int32_t> codes;
-  for (const HostEvent& e : m_events) codes.push_back(e.code);
+  for (const HostEvent& e : m_events.Snapshot()) codes.push_back(e.code);
   return codes;
-}
-
-int HostRecorder::Count(int32_t code) const {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  return static_cast<int>(std::count_if(m_events.begin(), m_events.end(),
-                                        [&](const HostEvent& e) { return e.code == code; }));
-}
-
-bool HostRecorder::WaitFor(int32_t code, int count, int timeoutMs) const {
-  std::unique_lock<std::mutex> guard(m_mutex);
-  return m_cv.wait_for(guard, std::chrono::milliseconds(ScaledMs(timeoutMs)), [&] {
-    return std::count_if(m_events.begin(), m_events.end(),
-                         [&](const HostEvent& e) { return e.code == code; }) >= count;
-  });
 }
 
 }  // namespace qcsdk::test

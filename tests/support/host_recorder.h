@@ -4,13 +4,12 @@
 
 #include <qcsdk/qcsdk.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "support/event_log.h"
 
 namespace qcsdk::test {
 
@@ -28,11 +27,13 @@ class HostRecorder {
   HostRecorder();
   ~HostRecorder();
 
-  std::vector<HostEvent> Events() const { return Get(m_events); }
+  std::vector<HostEvent> Events() const { return m_events.Snapshot(); }
   std::vector<int32_t> Codes() const;
-  int Count(int32_t code) const;
+  int Count(int32_t code) const { return static_cast<int>(m_events.Count(Code(code))); }
   // Waits until `count` events with that code have arrived.
-  bool WaitFor(int32_t code, int count = 1, int timeoutMs = 5000) const;
+  bool WaitFor(int32_t code, int count = 1, int timeoutMs = 5000) const {
+    return m_events.WaitCount(static_cast<size_t>(count), Code(code), Scaled(timeoutMs));
+  }
 
   // Called inside the event callback, on the reporting thread, after the
   // event has been recorded.
@@ -43,65 +44,53 @@ class HostRecorder {
     int32_t type;
     int32_t length;
   };
-  std::vector<RawRecord> Raw() const { return Get(m_raw); }
+  std::vector<RawRecord> Raw() const { return m_raw.Snapshot(); }
   struct TalkRecord {
     int32_t channel;
     int32_t event;
     int32_t audioType;
     int32_t length;
   };
-  std::vector<TalkRecord> Talk() const { return Get(m_talk); }
+  std::vector<TalkRecord> Talk() const { return m_talk.Snapshot(); }
   struct DownloadRecord {
     int32_t channel;
     int32_t code;
     int32_t progress;
     int32_t total;
   };
-  std::vector<DownloadRecord> Downloads() const { return Get(m_downloads); }
-  std::vector<DecodedFrame> Decoded() const { return Get(m_decoded); }
+  std::vector<DownloadRecord> Downloads() const { return m_downloads.Snapshot(); }
+  std::vector<DecodedFrame> Decoded() const { return m_decoded.Snapshot(); }
   // (channel, payload) of every user-data report.
   using UserDataRecord = std::pair<int32_t, std::string>;
-  std::vector<UserDataRecord> UserData() const { return Get(m_userData); }
+  std::vector<UserDataRecord> UserData() const { return m_userData.Snapshot(); }
 
   void OnEvent(int32_t channel, int32_t code, const char* data, int32_t value, void* user);
   void OnRaw(int32_t channel, const RawFrame* frame) {
-    Add(m_raw, {channel, frame->type, frame->length});
+    m_raw.Add({channel, frame->type, frame->length});
   }
   void OnTalk(int32_t channel, int32_t event, int32_t type, int32_t length) {
-    Add(m_talk, {channel, event, type, length});
+    m_talk.Add({channel, event, type, length});
   }
   void OnDownload(int32_t channel, int32_t code, int32_t progress, int32_t total) {
-    Add(m_downloads, {channel, code, progress, total});
+    m_downloads.Add({channel, code, progress, total});
   }
-  void OnDecoded(const DecodedFrame* frame) { Add(m_decoded, *frame); }
+  void OnDecoded(const DecodedFrame* frame) { m_decoded.Add(*frame); }
   void OnUserData(int32_t channel, const uint8_t* data, int32_t length) {
-    Add(m_userData,
+    m_userData.Add(
         {channel, std::string(reinterpret_cast<const char*>(data), static_cast<size_t>(length))});
   }
 
  private:
-  template <class T>
-  std::vector<T> Get(const std::vector<T>& records) const {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    return records;
-  }
-  template <class T>
-  void Add(std::vector<T>& records, T record) {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    records.push_back(std::move(record));
+  static EventLog<HostEvent>::Keep Code(int32_t code) {
+    return [code](const HostEvent& e) { return e.code == code; };
   }
 
-  mutable std::mutex m_mutex;
-  mutable std::condition_variable m_cv;
-  std::vector<HostEvent> m_events;
-  std::vector<RawRecord> m_raw;
-  std::vector<TalkRecord> m_talk;
-  std::vector<DownloadRecord> m_downloads;
-  std::vector<DecodedFrame> m_decoded;
-  std::vector<UserDataRecord> m_userData;
+  EventLog<HostEvent> m_events;
+  EventLog<RawRecord> m_raw;
+  EventLog<TalkRecord> m_talk;
+  EventLog<DownloadRecord> m_downloads;
+  EventLog<DecodedFrame> m_decoded;
+  EventLog<UserDataRecord> m_userData;
 };
-
-// Multiplies a time-out by QCSDK_TEST_TIME_SCALE (default 1).
-int ScaledMs(int ms);
 
 }  // namespace qcsdk::test

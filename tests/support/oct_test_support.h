@@ -1,13 +1,8 @@
-// Helpers shared by the OCT tests: a media-information record and a wait
-// for a condition.
+// Helpers shared by the OCT tests: a media-information record.
 #pragma once
 
 #include <octc/octc.h>
 #include <qcsdk/qcsdk.h>
-
-#include <chrono>
-#include <functional>
-#include <thread>
 
 #include "support/host_recorder.h"
 
@@ -27,17 +22,6 @@ inline OctMediaInfo OctMedia(int32_t durationMs = 0, int32_t rateX10000 = 250000
   m.audio_bits = 16;
   m.duration_ms = durationMs;
   return m;
-}
-
-// Polls pred until it holds or the scaled time-out passes.
-inline bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = 10000) {
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(ScaledMs(timeoutMs));
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
 }
 
 }  // namespace qcsdk::test

@@ -12,14 +12,8 @@ TestChannel::~TestChannel() {
 }
 
 bool TestChannel::Note(std::string call) {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  m_calls.push_back(std::move(call));
+  m_calls.Add(std::move(call));
   return answer.load();
-}
-
-std::vector<std::string> TestChannel::Calls() const {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  return m_calls;
 }
 
 bool TestChannel::Connect(const char* szAddress, int32_t nPort, int32_t nDeviceChannel,

@@ -4,12 +4,12 @@
 #pragma once
 
 #include <atomic>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "qcsdk/channel/channel.h"
 #include "qcsdk/facade/registry.h"
+#include "support/event_log.h"
 
 namespace qcsdk::test {
 
@@ -52,7 +52,7 @@ class TestChannel : public Channel {
   }
 
   const bool m_bOct;
-  std::vector<std::string> Calls() const;
+  std::vector<std::string> Calls() const { return m_calls.Snapshot(); }
   // Slots answer this value (Connect: whether the transport accepts).
   std::atomic<bool> answer{true};
   // How many test channels have been destroyed.
@@ -62,8 +62,7 @@ class TestChannel : public Channel {
   bool Note(std::string call);
   static std::string Num(int32_t n) { return std::to_string(n); }
   static const char* Bit(bool b) { return b ? "1" : "0"; }
-  mutable std::mutex m_mutex;
-  std::vector<std::string> m_calls;
+  EventLog<std::string> m_calls;
 };
 
 // Installs TestChannel as the channel class of the registry for a scope.
