@@ -1,6 +1,7 @@
 // Frames, decoder control, stream description and talk reports.
 #include "qcsdk/facade/registry.h"
 #include "support/channel_fixture.h"
+#include "support/table_file.h"
 
 namespace qcsdk::test {
 namespace {
@@ -59,18 +60,9 @@ TEST_F(StreamPathTest, StreamInfoMapsEveryCode) {
   EXPECT_EQ(QCSDK_GetStreamInfo(0, nullptr), 0);
 }
 
-// Frame types: whether a frame is counted, opens the gate to the player
-// and recordings, and passes it once open. Every frame goes to the raw-data
-// callback, whatever its type.
 TEST_F(StreamPathTest, FrameTypes) {
-  const struct {
-    int32_t type;
-    bool counted, opensGate, passes;
-  } rows[] = {{0, true, true, true},   {1, true, false, true},   {2, true, false, true},
-              {3, false, false, true}, {4, false, false, false}, {-1, false, false, false},
-              {9, false, false, false}};
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.type);
+  for (const TableRow& row : Table("spine/frame_types.md")) {
+    SCOPED_TRACE(row.Where());
     RemoveAllChannels();
     ch = Open();
     ch->OnFrame(0, frame, 4);  // before any record: raw data off, no gate
@@ -78,20 +70,22 @@ TEST_F(StreamPathTest, FrameTypes) {
     ASSERT_EQ(QCSDK_EnableDecoder(ch->Number(), 1), 1);
     const int writes = Writes();
     const size_t raw = host.Raw().size();
-    ch->OnFrame(row.type, frame, 3);
+    const auto type = static_cast<int32_t>(row.Int("type"));
+    ch->OnFrame(type, frame, 3);
     StreamInfo si{};
     ASSERT_EQ(QCSDK_GetStreamInfo(ch->Number(), &si), 1);
-    EXPECT_EQ(si.framesReceived, row.counted ? 1 : 0);
-    EXPECT_EQ(Writes(), writes + (row.opensGate ? 1 : 0));
+    EXPECT_EQ(si.framesReceived, row.Bool("counted") ? 1 : 0);
+    EXPECT_EQ(Writes(), writes + (row.Bool("opens the gate") ? 1 : 0));
     ch->OnFrame(1, frame, 4);
-    EXPECT_EQ(Writes(), writes + (row.opensGate ? 2 : 0));
+    EXPECT_EQ(Writes(), writes + (row.Bool("opens the gate") ? 2 : 0));
     ch->OnFrame(0, frame, 4);
-    ch->OnFrame(row.type, frame, 3);
-    EXPECT_EQ(Writes(), writes + (row.opensGate ? 3 : 1) + (row.passes ? 1 : 0));
+    ch->OnFrame(type, frame, 3);
+    EXPECT_EQ(Writes(),
+              writes + (row.Bool("opens the gate") ? 3 : 1) + (row.Bool("written") ? 1 : 0));
     ASSERT_EQ(host.Raw().size(), raw + 4);
-    EXPECT_EQ(host.Raw()[raw].type, row.type);
+    EXPECT_EQ(host.Raw()[raw].type, type);
     EXPECT_EQ(host.Raw()[raw].length, 3);
-    EXPECT_EQ(host.Raw().back().type, row.type);
+    EXPECT_EQ(host.Raw().back().type, type);
   }
 }
 

@@ -1,0 +1,110 @@
+#include "support/table_file.h"
+
+#include <algorithm>
+#include <fstream>
+#include <stdexcept>
+
+#ifndef QCSDK_TESTS_DIR
+#error "QCSDK_TESTS_DIR names the tests' source folder"
+#endif
+
+namespace qcsdk::test {
+namespace {
+
+std::string Trim(const std::string& text) {
+  const auto first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// The cells of "| a | b |", escapes resolved.
+std::vector<std::string> Cells(const std::string& line) {
+  std::vector<std::string> cells;
+  std::string cell;
+  for (std::size_t i = 1; i < line.size(); ++i) {
+    const char c = line[i];
+    if (c == '|') {
+      cells.push_back(Trim(cell));
+      cell.clear();
+    } else if (c == '\\' && i + 1 < line.size()) {
+      const char next = line[++i];
+      if (next == 'n') {
+        cell += '\n';
+      } else if (next == 'x' && i + 2 < line.size()) {
+        cell += static_cast<char>(std::stoi(line.substr(i + 1, 2), nullptr, 16));
+        i += 2;
+      } else {
+        cell += next;
+      }
+    } else {
+      cell += c;
+    }
+  }
+  if (!Trim(cell).empty()) cells.push_back(Trim(cell));  // no closing '|'
+  return cells;
+}
+
+bool IsRule(const std::vector<std::string>& cells) {
+  return std::all_of(cells.begin(), cells.end(), [](const std::string& cell) {
+    return !cell.empty() && cell.find_first_not_of("-:") == std::string::npos;
+  });
+}
+
+}  // namespace
+
+const std::string& TableRow::Text(const std::string& column) const {
+  const auto it = std::find(m_columns->begin(), m_columns->end(), column);
+  if (it == m_columns->end()) throw std::out_of_range(m_where + ": no column " + column);
+  return m_cells[static_cast<std::size_t>(it - m_columns->begin())];
+}
+
+int64_t TableRow::Int(const std::string& column) const {
+  const std::string& text = Text(column);
+  if (text.size() == 3 && text.front() == '\'' && text.back() == '\'') {
+    return static_cast<unsigned char>(text[1]);
+  }
+  std::size_t used = 0;
+  int64_t value = 0;
+  try {
+    value = std::stoll(text, &used, 0);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used == 0 || used != text.size()) {
+    throw std::invalid_argument(m_where + ": column " + column + " is not a number: " + text);
+  }
+  return value;
+}
+
+bool TableRow::Bool(const std::string& column) const {
+  const std::string& text = Text(column);
+  if (text != "yes" && text != "no") {
+    throw std::invalid_argument(m_where + ": column " + column + " is not yes or no: " + text);
+  }
+  return text == "yes";
+}
+
+Table::Table(const std::string& path) {
+  const std::string file = std::string(QCSDK_TESTS_DIR) + "/" + path;
+  std::ifstream in(file);
+  if (!in) throw std::runtime_error("cannot read " + file);
+  int number = 0;
+  for (std::string line; std::getline(in, line);) {
+    ++number;
+    if (line.empty() || line[0] != '|') continue;
+    std::vector<std::string> cells = Cells(line);
+    if (m_columns.empty()) {
+      m_columns = std::move(cells);
+    } else if (!IsRule(cells)) {
+      if (cells.size() != m_columns.size()) {
+        throw std::runtime_error(path + ":" + std::to_string(number) + ": " +
+                                 std::to_string(cells.size()) + " cells, header has " +
+                                 std::to_string(m_columns.size()));
+      }
+      m_rows.emplace_back(path, number, &m_columns, std::move(cells));
+    }
+  }
+  if (m_columns.empty()) throw std::runtime_error(path + ": no table");
+}
+
+}  // namespace qcsdk::test
