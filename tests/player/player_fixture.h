@@ -18,13 +18,13 @@
 
 #include "support/event_log.h"
 #include "support/host_recorder.h"
-#include "support/pattern_encoder.h"
 #include "support/process_probe.h"
+#include "vdevice/pattern_encoder.h"
 
 namespace qvsp_test {
 
-using qcsdk::test::EncodedPacket;
-using qcsdk::test::PatternCodec;
+using vdevice::MediaFrame;
+using vdevice::PatternCodec;
 
 using StreamRecord = std::array<uint8_t, 96>;
 
@@ -99,9 +99,8 @@ class PlayerTest : public ::testing::Test {
   }
   // Decoding threads of the library now running in the process.
   static int DecoderThreads() { return qcsdk::test::ThreadCount("qvsp-decode"); }
-  static std::vector<EncodedPacket> Encode(PatternCodec codec, int width, int height, int frames,
-                                           int gop,
-                                           std::optional<std::array<uint8_t, 3>> flat = {});
+  static std::vector<MediaFrame> Encode(PatternCodec codec, int width, int height, int frames,
+                                        int gop, std::optional<std::array<uint8_t, 3>> flat = {});
   // A new player with a stream open on `record`.
   static int32_t OpenPlayer(const StreamRecord& record) {
     const int32_t player = QVSP_CreatePlayer();
@@ -110,7 +109,7 @@ class PlayerTest : public ::testing::Test {
   }
   // Writes every packet; each must be accepted unless `mayBeRefused` (a
   // callback may close the stream while the writes are still going on).
-  static void WriteAll(int32_t player, const std::vector<EncodedPacket>& packets,
+  static void WriteAll(int32_t player, const std::vector<MediaFrame>& packets,
                        bool mayBeRefused = false);
   static QVSP_Statistics Stats(int32_t player);
 
