@@ -8,7 +8,6 @@ namespace {
 
 constexpr std::array<uint8_t, 3> kFlat = {81, 90, 240};
 
-// Every sample of the picture is near kFlat.
 void ExpectFlat(const Picture& p) {
   ASSERT_FALSE(p.ySamples.empty());
   for (uint8_t y : p.ySamples) EXPECT_NEAR(y, kFlat[0], 3);
@@ -90,7 +89,6 @@ INSTANTIATE_TEST_SUITE_P(Codecs, PlayerDecode,
 
 using PlayerColour = PlayerTest;
 
-// Pictures of other chroma sampling arrive as YUV 4:2:0.
 TEST_F(PlayerColour, OtherChromaSamplingArrivesAs420) {
   if (!vdevice::PatternEncoderAvailable(PatternCodec::kH264)) GTEST_SKIP();
   for (auto chroma : {vdevice::PatternChroma::k422, vdevice::PatternChroma::k444}) {

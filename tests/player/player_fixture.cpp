@@ -6,8 +6,6 @@ extern "C" {
 
 #include <algorithm>
 #include <cstdlib>
-#include <string>
-#include <utility>
 
 namespace qvsp_test {
 namespace {
@@ -150,7 +148,6 @@ void PlayerTest::TearDown() {
   g_log.store(nullptr);
   QVSP_SetCallBack(nullptr, nullptr, nullptr, nullptr);
   EXPECT_EQ(m_log.LifetimeViolations(), 0);
-  // Every decoding thread has been joined.
   EXPECT_EQ(DecoderThreads(), 0);
 }
 

@@ -17,7 +17,6 @@
 #include <vector>
 
 #include "support/event_log.h"
-#include "support/host_recorder.h"
 #include "support/process_probe.h"
 #include "vdevice/pattern_encoder.h"
 
@@ -55,7 +54,6 @@ struct Picture {
 // decoded picture resembles most, and the mean absolute luma error to it.
 int PatternIndex(const Picture& p, int frames, double* meanError = nullptr);
 
-// Checksum of the three planes of a picture of the given size.
 uint64_t PlaneChecksum(const Picture& p);
 
 // Writes one frame to the player's stream: the library's answer.
@@ -97,11 +95,9 @@ class PlayerTest : public ::testing::Test {
   static std::chrono::milliseconds Timeout(int seconds = 60) {
     return std::chrono::milliseconds(qcsdk::test::ScaledMs(seconds * 1000));
   }
-  // Decoding threads of the library now running in the process.
   static int DecoderThreads() { return qcsdk::test::ThreadCount("qvsp-decode"); }
   static std::vector<MediaFrame> Encode(PatternCodec codec, int width, int height, int frames,
                                         int gop, std::optional<std::array<uint8_t, 3>> flat = {});
-  // A new player with a stream open on `record`.
   static int32_t OpenPlayer(const StreamRecord& record) {
     const int32_t player = QVSP_CreatePlayer();
     EXPECT_EQ(QVSP_OpenStream(player, record.data(), 96), 1);
