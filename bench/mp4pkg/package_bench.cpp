@@ -8,13 +8,12 @@
 
 namespace {
 
-const std::vector<qp_test::EncodedPacket>& Frames() {
-  static const auto frames = qcsdk::test::EncodePattern({.codec = qp_test::PatternCodec::kH264,
-                                                         .width = 1280,
-                                                         .height = 720,
-                                                         .frames = 250,
-                                                         .gop = 50,
-                                                         .flat = {}});
+const std::vector<qp_test::MediaFrame>& Frames() {
+  static const auto frames = vdevice::EncodePattern({.codec = qp_test::PatternCodec::kH264,
+                                                     .width = 1280,
+                                                     .height = 720,
+                                                     .frames = 250,
+                                                     .gop = 50});
   return frames;
 }
 

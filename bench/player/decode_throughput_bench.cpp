@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "support/pattern_encoder.h"
+#include "vdevice/pattern_encoder.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -42,7 +42,7 @@ using Clock = std::chrono::steady_clock;
 std::filesystem::path g_clipFile;  // removed at exit once written
 
 struct Clip {
-  std::vector<qcsdk::test::EncodedPacket> packets;
+  std::vector<vdevice::MediaFrame> packets;
   std::filesystem::path file;
 };
 
@@ -50,8 +50,8 @@ struct Clip {
 // frame every 50, about 6 Mbit/s as a camera would send.
 const Clip& TheClip() {
   static const Clip clip = [] {
-    qcsdk::test::PatternOptions options;
-    options.codec = qcsdk::test::PatternCodec::kH264;
+    vdevice::PatternOptions options;
+    options.codec = vdevice::PatternCodec::kH264;
     options.width = kWidth;
     options.height = kHeight;
     options.frames = kFrames;
@@ -59,7 +59,7 @@ const Clip& TheClip() {
     options.bitRate = 6'000'000;
     options.preset = "veryfast";
     Clip c;
-    c.packets = qcsdk::test::EncodePattern(options);
+    c.packets = vdevice::EncodePattern(options);
     c.file = std::filesystem::temp_directory_path() /
              ("qvsp_bench_" + std::to_string(getpid()) + ".h264");
     g_clipFile = c.file;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
 #include <stdexcept>
 
 extern "C" {
@@ -11,7 +10,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
-#include "support/av_handles.h"
+#include "vdevice/av_owners.h"
 
 namespace qp_test {
 namespace {
@@ -23,14 +22,10 @@ const bool g_quietLibav = [] {
   return true;
 }();
 
-std::vector<EncodedPacket> Encoded(PatternCodec codec, int frames, int gop) {
-  if (!qcsdk::test::PatternEncoderAvailable(codec)) return {};
-  return qcsdk::test::EncodePattern({.codec = codec,
-                                     .width = kWidth,
-                                     .height = kHeight,
-                                     .frames = frames,
-                                     .gop = gop,
-                                     .flat = {}});
+std::vector<MediaFrame> Encoded(PatternCodec codec, int frames, int gop) {
+  if (!vdevice::PatternEncoderAvailable(codec)) return {};
+  return vdevice::EncodePattern(
+      {.codec = codec, .width = kWidth, .height = kHeight, .frames = frames, .gop = gop});
 }
 
 }  // namespace
@@ -55,12 +50,12 @@ std::vector<uint8_t> WithAdts(const std::vector<uint8_t>& raw, int sample_rate, 
   return out;
 }
 
-const std::vector<EncodedPacket>& H264() {
+const std::vector<MediaFrame>& H264() {
   static const auto frames = Encoded(PatternCodec::kH264, 150, 25);
   return frames;
 }
 
-const std::vector<EncodedPacket>& H265() {
+const std::vector<MediaFrame>& H265() {
   static const auto frames = Encoded(PatternCodec::kH265, 40, 20);
   return frames;
 }
@@ -78,8 +73,7 @@ int32_t Put(QP_Handle h, int32_t kind, const std::vector<uint8_t>& data, int64_t
 std::optional<MediaSummary> Summarise(const std::string& path) {
   AVFormatContext* raw = nullptr;
   if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return std::nullopt;
-  std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> ctx(
-      raw, [](AVFormatContext* c) { avformat_close_input(&c); });
+  vdevice::InputPtr ctx(raw);
   // As ffprobe does: without it, parsed streams lose their last duration.
   if (avformat_find_stream_info(ctx.get(), nullptr) < 0) return std::nullopt;
   MediaSummary summary;
@@ -102,7 +96,7 @@ std::optional<MediaSummary> Summarise(const std::string& path) {
     slot->emplace(std::move(s));
     byIndex[i] = &**slot;
   }
-  std::unique_ptr<AVPacket, qcsdk::test::PacketDeleter> pkt(av_packet_alloc());
+  vdevice::PacketPtr pkt(av_packet_alloc());
   while (pkt && av_read_frame(ctx.get(), pkt.get()) >= 0) {
     if (StreamSummary* s = byIndex[static_cast<size_t>(pkt->stream_index)]) {
       const AVRational tb = ctx->streams[pkt->stream_index]->time_base;

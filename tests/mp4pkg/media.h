@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "support/pattern_encoder.h"
 #include "support/tone_encoder.h"
+#include "vdevice/pattern_encoder.h"
 
 namespace qp_test {
 
-using qcsdk::test::EncodedPacket;
-using qcsdk::test::PatternCodec;
 using qcsdk::test::ToneCodec;
+using vdevice::MediaFrame;
+using vdevice::PatternCodec;
 
 constexpr int kWidth = 320;
 constexpr int kHeight = 240;
@@ -31,8 +31,8 @@ std::vector<uint8_t> WithAdts(const std::vector<uint8_t>& raw, int sample_rate, 
 
 // Encoded once per process at kWidth x kHeight: 6 s of H.264 and 1.6 s of
 // H.265 with a key frame every second; empty when the encoder is missing.
-const std::vector<EncodedPacket>& H264();
-const std::vector<EncodedPacket>& H265();
+const std::vector<MediaFrame>& H264();
+const std::vector<MediaFrame>& H265();
 
 // A package of kWidth x kHeight pictures, and one frame written to it.
 QP_Handle Open(const std::string& file, const char* index, bool audio, int32_t format,

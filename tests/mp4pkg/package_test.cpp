@@ -108,8 +108,8 @@ TEST_F(PackageTest, EveryFormatValueWritesItsCodecs) {
     const ToneCodec tone = aac                  ? ToneCodec::kAac
                            : row.audio == kAlaw ? ToneCodec::kG711ALaw
                                                 : ToneCodec::kG711MuLaw;
-    const std::vector<EncodedPacket> video =
-        row.hevc ? H265() : std::vector<EncodedPacket>(H264().begin(), H264().begin() + 50);
+    const std::vector<MediaFrame> video =
+        row.hevc ? H265() : std::vector<MediaFrame>(H264().begin(), H264().begin() + 50);
     const size_t samples = aac ? 1024 : 160;
     // As much audio as video; each audio frame goes in once its start time
     // is before the end of the last video frame written.
@@ -259,7 +259,7 @@ TEST_F(PackageTest, KilledRecorderLeavesAReadableFile) {
   if (child == 0) {
     QP_Handle h = Open(file, index.c_str(), true, QP_AUDIO_ALAW);
     if (h == nullptr) _exit(2);
-    for (const EncodedPacket& f : H264()) {
+    for (const MediaFrame& f : H264()) {
       if (Put(h, QP_FRAME_VIDEO, f.data) != 1) _exit(3);
       Put(h, QP_FRAME_AUDIO, tone);  // 40 ms of audio to each 40 ms frame
       Put(h, QP_FRAME_AUDIO, tone);

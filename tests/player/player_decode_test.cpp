@@ -8,7 +8,6 @@ namespace {
 
 constexpr std::array<uint8_t, 3> kFlat = {81, 90, 240};
 
-// Every sample of the picture is near kFlat.
 void ExpectFlat(const Picture& p) {
   ASSERT_FALSE(p.ySamples.empty());
   for (uint8_t y : p.ySamples) EXPECT_NEAR(y, kFlat[0], 3);
@@ -19,7 +18,7 @@ void ExpectFlat(const Picture& p) {
 class PlayerDecode : public PlayerTest, public ::testing::WithParamInterface<PatternCodec> {
  protected:
   void SetUp() override {
-    if (!qcsdk::test::PatternEncoderAvailable(GetParam())) GTEST_SKIP() << "encoder missing";
+    if (!vdevice::PatternEncoderAvailable(GetParam())) GTEST_SKIP() << "encoder missing";
     PlayerTest::SetUp();
   }
 };
@@ -85,22 +84,21 @@ INSTANTIATE_TEST_SUITE_P(Codecs, PlayerDecode,
                          ::testing::Values(PatternCodec::kMpeg4, PatternCodec::kH264,
                                            PatternCodec::kH265),
                          [](const auto& info) {
-                           return std::string(qcsdk::test::PatternEncoderName(info.param));
+                           return std::string(vdevice::PatternEncoderName(info.param));
                          });
 
 using PlayerColour = PlayerTest;
 
-// Pictures of other chroma sampling arrive as YUV 4:2:0.
 TEST_F(PlayerColour, OtherChromaSamplingArrivesAs420) {
-  if (!qcsdk::test::PatternEncoderAvailable(PatternCodec::kH264)) GTEST_SKIP();
-  for (auto chroma : {qcsdk::test::PatternChroma::k422, qcsdk::test::PatternChroma::k444}) {
+  if (!vdevice::PatternEncoderAvailable(PatternCodec::kH264)) GTEST_SKIP();
+  for (auto chroma : {vdevice::PatternChroma::k422, vdevice::PatternChroma::k444}) {
     const int32_t player = OpenPlayer(MakeRecord(PatternCodec::kH264, 96, 64));
-    WriteAll(player, qcsdk::test::EncodePattern({.codec = PatternCodec::kH264,
-                                                 .width = 96,
-                                                 .height = 64,
-                                                 .frames = 3,
-                                                 .flat = kFlat,
-                                                 .chroma = chroma}));
+    WriteAll(player, vdevice::EncodePattern({.codec = PatternCodec::kH264,
+                                             .width = 96,
+                                             .height = 64,
+                                             .frames = 3,
+                                             .flat = kFlat,
+                                             .chroma = chroma}));
     ASSERT_TRUE(m_log.WaitFor(player, 3, Timeout()));
     for (const Picture& p : m_log.Pictures(player)) {
       EXPECT_GE(p.uvStride, 48);

@@ -6,8 +6,6 @@ extern "C" {
 
 #include <algorithm>
 #include <cstdlib>
-#include <string>
-#include <utility>
 
 namespace qvsp_test {
 namespace {
@@ -67,7 +65,7 @@ int PatternIndex(const Picture& p, int frames, double* meanError) {
     for (int row = 0; row < p.height; row += kLumaStep) {
       for (int x = 0; x < p.width; x += kLumaStep, ++i) {
         if (i >= p.ySamples.size()) return -1;
-        error += std::abs(p.ySamples[i] - qcsdk::test::PatternLuma(x, row, index));
+        error += std::abs(p.ySamples[i] - vdevice::PatternLuma(x, row, index));
       }
     }
     error /= static_cast<double>(std::max<size_t>(i, 1));
@@ -150,21 +148,20 @@ void PlayerTest::TearDown() {
   g_log.store(nullptr);
   QVSP_SetCallBack(nullptr, nullptr, nullptr, nullptr);
   EXPECT_EQ(m_log.LifetimeViolations(), 0);
-  // Every decoding thread has been joined.
   EXPECT_EQ(DecoderThreads(), 0);
 }
 
-std::vector<EncodedPacket> PlayerTest::Encode(PatternCodec codec, int width, int height, int frames,
-                                              int gop, std::optional<std::array<uint8_t, 3>> flat) {
-  return qcsdk::test::EncodePattern({.codec = codec,
-                                     .width = width,
-                                     .height = height,
-                                     .frames = frames,
-                                     .gop = gop,
-                                     .flat = flat});
+std::vector<MediaFrame> PlayerTest::Encode(PatternCodec codec, int width, int height, int frames,
+                                           int gop, std::optional<std::array<uint8_t, 3>> flat) {
+  return vdevice::EncodePattern({.codec = codec,
+                                 .width = width,
+                                 .height = height,
+                                 .frames = frames,
+                                 .gop = gop,
+                                 .flat = flat});
 }
 
-void PlayerTest::WriteAll(int32_t player, const std::vector<EncodedPacket>& packets,
+void PlayerTest::WriteAll(int32_t player, const std::vector<MediaFrame>& packets,
                           bool mayBeRefused) {
   for (const auto& packet : packets) {
     const int32_t accepted = WriteFrame(player, packet.data);

@@ -17,14 +17,13 @@
 #include <vector>
 
 #include "support/event_log.h"
-#include "support/host_recorder.h"
-#include "support/pattern_encoder.h"
 #include "support/process_probe.h"
+#include "vdevice/pattern_encoder.h"
 
 namespace qvsp_test {
 
-using qcsdk::test::EncodedPacket;
-using qcsdk::test::PatternCodec;
+using vdevice::MediaFrame;
+using vdevice::PatternCodec;
 
 using StreamRecord = std::array<uint8_t, 96>;
 
@@ -55,7 +54,6 @@ struct Picture {
 // decoded picture resembles most, and the mean absolute luma error to it.
 int PatternIndex(const Picture& p, int frames, double* meanError = nullptr);
 
-// Checksum of the three planes of a picture of the given size.
 uint64_t PlaneChecksum(const Picture& p);
 
 // Writes one frame to the player's stream: the library's answer.
@@ -97,12 +95,9 @@ class PlayerTest : public ::testing::Test {
   static std::chrono::milliseconds Timeout(int seconds = 60) {
     return std::chrono::milliseconds(qcsdk::test::ScaledMs(seconds * 1000));
   }
-  // Decoding threads of the library now running in the process.
   static int DecoderThreads() { return qcsdk::test::ThreadCount("qvsp-decode"); }
-  static std::vector<EncodedPacket> Encode(PatternCodec codec, int width, int height, int frames,
-                                           int gop,
-                                           std::optional<std::array<uint8_t, 3>> flat = {});
-  // A new player with a stream open on `record`.
+  static std::vector<MediaFrame> Encode(PatternCodec codec, int width, int height, int frames,
+                                        int gop, std::optional<std::array<uint8_t, 3>> flat = {});
   static int32_t OpenPlayer(const StreamRecord& record) {
     const int32_t player = QVSP_CreatePlayer();
     EXPECT_EQ(QVSP_OpenStream(player, record.data(), 96), 1);
@@ -110,7 +105,7 @@ class PlayerTest : public ::testing::Test {
   }
   // Writes every packet; each must be accepted unless `mayBeRefused` (a
   // callback may close the stream while the writes are still going on).
-  static void WriteAll(int32_t player, const std::vector<EncodedPacket>& packets,
+  static void WriteAll(int32_t player, const std::vector<MediaFrame>& packets,
                        bool mayBeRefused = false);
   static QVSP_Statistics Stats(int32_t player);
 

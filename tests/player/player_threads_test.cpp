@@ -1,7 +1,6 @@
 // Decoding threads stopped from inside their own callback: a player's
 // stream closed, reopened or released, and the whole library released.
 #include <future>
-#include <thread>
 
 #include "player_fixture.h"
 

@@ -8,14 +8,14 @@
 #include <vector>
 
 #include "hostlib/child_process.h"
-#include "support/av_handles.h"
 #include "support/host_recorder.h"
+#include "vdevice/av_owners.h"
 
 namespace {
 
-using qcsdk::test::ContextDeleter;
-using qcsdk::test::FrameDeleter;
-using qcsdk::test::PacketDeleter;
+using vdevice::ContextDeleter;
+using vdevice::FrameDeleter;
+using vdevice::PacketDeleter;
 
 struct Picture {
   int width = 0, height = 0;

@@ -1,9 +1,6 @@
 #include "support/tone_encoder.h"
 
-#include "support/av_handles.h"
-
 #include <cmath>
-#include <memory>
 #include <numbers>
 #include <stdexcept>
 #include <string>
@@ -13,11 +10,13 @@ extern "C" {
 #include <libavutil/channel_layout.h>
 }
 
+#include "vdevice/av_owners.h"
+
 namespace qcsdk::test {
 namespace {
 
 void Check(int result, const char* what) {
-  CheckAv(result, "tone encoder", what);
+  vdevice::CheckAv(result, "tone encoder", what);
 }
 
 constexpr int kG711Samples = 160;
@@ -56,7 +55,7 @@ const char* ToneEncoderName(ToneCodec codec) {
 std::vector<std::vector<uint8_t>> EncodeTone(const ToneOptions& options) {
   const AVCodec* codec = avcodec_find_encoder_by_name(ToneEncoderName(options.codec));
   if (codec == nullptr) throw std::runtime_error("tone encoder: encoder missing");
-  std::unique_ptr<AVCodecContext, ContextDeleter> context(avcodec_alloc_context3(codec));
+  vdevice::ContextPtr context(avcodec_alloc_context3(codec));
   if (!context) throw std::runtime_error("tone encoder: no memory");
   context->sample_rate = options.sampleRate;
   context->sample_fmt = codec->sample_fmts != nullptr ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
@@ -65,8 +64,8 @@ std::vector<std::vector<uint8_t>> EncodeTone(const ToneOptions& options) {
   if (options.codec == ToneCodec::kAac) context->bit_rate = 32000;
   Check(avcodec_open2(context.get(), codec, nullptr), "open");
 
-  std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
-  std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+  vdevice::FramePtr frame(av_frame_alloc());
+  vdevice::PacketPtr packet(av_packet_alloc());
   if (!frame || !packet) throw std::runtime_error("tone encoder: no memory");
   frame->format = context->sample_fmt;
   frame->nb_samples = context->frame_size > 0 ? context->frame_size : kG711Samples;

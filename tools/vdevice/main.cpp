@@ -162,13 +162,3 @@ int main(int argc, char** argv) {
   std::printf("stopped\n");
   return 0;
 }
-
-// libx265 keeps a few buffers of every encoder until the process ends and
-// runs helper threads the race checker cannot see synchronise; sanitizer
-// builds of the program are told to look past them.
-extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
-  return "leak:libx265.so\n";
-}
-extern "C" __attribute__((visibility("default"))) const char* __tsan_default_suppressions() {
-  return "race:libx265.so\n";
-}

@@ -12,115 +12,31 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavcodec/bsf.h>
 #include <libavformat/avformat.h>
-#include <libavutil/opt.h>
 }
+
+#include "vdevice/av_owners.h"
 
 namespace vdevice {
 namespace {
 
-struct ContextDeleter {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameDeleter {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketDeleter {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct FormatDeleter {
-  void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
-};
-struct BsfDeleter {
-  void operator()(AVBSFContext* b) const { av_bsf_free(&b); }
-};
-using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
-
 void Check(int result, const char* what) {
-  if (result < 0) throw std::runtime_error(std::string("media: ") + what);
+  CheckAv(result, "media", what);
 }
 
-uint8_t Luma(int x, int y, int index) {
-  // Diagonal bands drifting right with a checker inside, over a background
-  // that brightens with the picture number: every picture differs.
-  const int band = ((x - 3 * index + 4096) / 16 + y / 16) & 1;
-  const int checker = ((x / 4) ^ (y / 4)) & 1;
-  return static_cast<uint8_t>(16 + 2 * (index % 64) + band * 70 + checker * 20);
-}
-
-void Fill(AVFrame& frame, int width, int height, int index) {
-  for (int y = 0; y < height; ++y) {
-    uint8_t* row = frame.data[0] + static_cast<ptrdiff_t>(y) * frame.linesize[0];
-    for (int x = 0; x < width; ++x) row[x] = Luma(x, y, index);
-  }
-  for (int plane = 1; plane <= 2; ++plane) {
-    for (int y = 0; y < (height + 1) / 2; ++y) {
-      uint8_t* row = frame.data[plane] + static_cast<ptrdiff_t>(y) * frame.linesize[plane];
-      for (int x = 0; x < (width + 1) / 2; ++x) {
-        row[x] = static_cast<uint8_t>(64 + ((x * plane + y + index * 2) & 127));
-      }
-    }
-  }
-}
-
-void Drain(AVCodecContext& context, AVPacket& packet, MediaClip& clip) {
-  for (;;) {
-    const int result = avcodec_receive_packet(&context, &packet);
-    if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return;
-    Check(result, "receive packet");
-    clip.frames.push_back(MediaFrame{std::vector<uint8_t>(packet.data, packet.data + packet.size),
-                                     (packet.flags & AV_PKT_FLAG_KEY) != 0});
-    av_packet_unref(&packet);
-  }
-}
-
-std::shared_ptr<const MediaClip> Encode(VideoCodec codecId, int width, int height, int fps,
+std::shared_ptr<const MediaClip> Encode(VideoCodec codec, int width, int height, int fps,
                                         int frames, int gop) {
-  const char* name = codecId == VideoCodec::kH265 ? "libx265" : "libx264";
-  const AVCodec* codec = avcodec_find_encoder_by_name(name);
-  if (codec == nullptr) throw std::runtime_error(std::string("media: no encoder ") + name);
-  std::unique_ptr<AVCodecContext, ContextDeleter> context(avcodec_alloc_context3(codec));
-  if (!context) throw std::runtime_error("media: no memory");
-  context->width = width;
-  context->height = height;
-  context->pix_fmt = AV_PIX_FMT_YUV420P;
-  context->time_base = AVRational{1, fps};
-  context->framerate = AVRational{fps, 1};
-  context->gop_size = gop;
-  context->max_b_frames = 0;
-  context->thread_count = 1;
-  av_opt_set(context->priv_data, "preset", "ultrafast", 0);
-  av_opt_set(context->priv_data, "tune", "zerolatency", 0);
-  if (codecId == VideoCodec::kH265) {
-    av_opt_set(context->priv_data, "x265-params",
-               "log-level=error:bframes=0:pools=none:frame-threads=1:repeat-headers=1", 0);
-  } else {
-    av_opt_set(context->priv_data, "x264-params", "repeat-headers=1", 0);
-  }
-  Check(avcodec_open2(context.get(), codec, nullptr), "open encoder");
-  std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
-  PacketPtr packet(av_packet_alloc());
-  if (!frame || !packet) throw std::runtime_error("media: no memory");
-  frame->format = context->pix_fmt;
-  frame->width = width;
-  frame->height = height;
-  Check(av_frame_get_buffer(frame.get(), 0), "frame buffer");
   auto clip = std::make_shared<MediaClip>();
-  clip->codec = codecId;
+  clip->codec = codec;
   clip->width = width;
   clip->height = height;
   clip->fps = fps;
-  for (int i = 0; i < frames; ++i) {
-    Check(av_frame_make_writable(frame.get()), "writable frame");
-    Fill(*frame, width, height, i);
-    frame->pts = i;
-    Check(avcodec_send_frame(context.get(), frame.get()), "send frame");
-    Drain(*context, *packet, *clip);
-  }
-  Check(avcodec_send_frame(context.get(), nullptr), "flush");
-  Drain(*context, *packet, *clip);
-  if (clip->frames.empty() || !clip->frames.front().key) {
-    throw std::runtime_error("media: encoder gave no key frame");
-  }
+  clip->frames = EncodePattern(
+      {.codec = codec == VideoCodec::kH265 ? PatternCodec::kH265 : PatternCodec::kH264,
+       .width = width,
+       .height = height,
+       .frames = frames,
+       .gop = gop,
+       .fps = fps});
   return clip;
 }
 
@@ -149,7 +65,7 @@ std::shared_ptr<const MediaClip> TestPatternClip(VideoCodec codec, int width, in
 std::shared_ptr<const MediaClip> MediaFileClip(const std::string& path, size_t max_frames) {
   AVFormatContext* raw = nullptr;
   Check(avformat_open_input(&raw, path.c_str(), nullptr, nullptr), "open media file");
-  std::unique_ptr<AVFormatContext, FormatDeleter> format(raw);
+  InputPtr format(raw);
   Check(avformat_find_stream_info(format.get(), nullptr), "read stream information");
   const int index = av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
   Check(index, "find a video stream");
@@ -175,7 +91,7 @@ std::shared_ptr<const MediaClip> MediaFileClip(const std::string& path, size_t m
   if (bsf == nullptr) throw std::runtime_error("media: no bitstream filter");
   AVBSFContext* rawBsf = nullptr;
   Check(av_bsf_alloc(bsf, &rawBsf), "bitstream filter");
-  std::unique_ptr<AVBSFContext, BsfDeleter> context(rawBsf);
+  BsfPtr context(rawBsf);
   Check(avcodec_parameters_copy(context->par_in, par), "filter parameters");
   context->time_base_in = stream->time_base;
   Check(av_bsf_init(context.get()), "filter init");

@@ -9,13 +9,9 @@
 #include <vector>
 
 #include "vdevice/device_settings.h"
+#include "vdevice/pattern_encoder.h"
 
 namespace vdevice {
-
-struct MediaFrame {
-  std::vector<uint8_t> data;
-  bool key = false;
-};
 
 struct MediaClip {
   VideoCodec codec = VideoCodec::kH264;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace qcsdk::test {
+namespace vdevice {
 
 enum class PatternCodec { kMpeg4, kH264, kH265 };
 // Chroma sampling of the encoded pictures (4:2:2 and 4:4:4 need libx264 or
@@ -27,12 +27,13 @@ struct PatternOptions {
   int64_t bitRate = 0;  // bits/s; 0 leaves the encoder's quality-based default
   // When set, every picture is this flat colour (Y, U, V) instead of the
   // moving pattern.
-  std::optional<std::array<uint8_t, 3>> flat;
+  std::optional<std::array<uint8_t, 3>> flat = std::nullopt;
   std::string preset = "ultrafast";  // libx264/libx265 speed preset
   PatternChroma chroma = PatternChroma::k420;
 };
 
-struct EncodedPacket {
+// One encoded picture.
+struct MediaFrame {
   std::vector<uint8_t> data;
   bool key = false;
 };
@@ -41,11 +42,11 @@ struct EncodedPacket {
 const char* PatternEncoderName(PatternCodec codec);
 bool PatternEncoderAvailable(PatternCodec codec);
 
-// One packet per picture, in decoding order, without B-frames. Throws
-// std::runtime_error when the encoder is missing or fails.
-std::vector<EncodedPacket> EncodePattern(const PatternOptions& options);
+// One packet per picture, in decoding order, without B-frames, the first a
+// key frame. Throws std::runtime_error when the encoder is missing or fails.
+std::vector<MediaFrame> EncodePattern(const PatternOptions& options);
 
 // The value of the moving pattern's Y plane at (x, y) in picture `index`.
 uint8_t PatternLuma(int x, int y, int index);
 
-}  // namespace qcsdk::test
+}  // namespace vdevice

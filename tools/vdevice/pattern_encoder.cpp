@@ -1,16 +1,14 @@
-#include "support/pattern_encoder.h"
+#include "vdevice/pattern_encoder.h"
 
-#include "support/av_handles.h"
-
-#include <memory>
 #include <stdexcept>
 
 extern "C" {
-#include <libavcodec/avcodec.h>
 #include <libavutil/opt.h>
 }
 
-namespace qcsdk::test {
+#include "vdevice/av_owners.h"
+
+namespace vdevice {
 namespace {
 
 void Check(int result, const char* what) {
@@ -48,13 +46,13 @@ void FillPicture(AVFrame& frame, const PatternOptions& options, int index) {
   }
 }
 
-void Drain(AVCodecContext& context, AVPacket& packet, std::vector<EncodedPacket>& out) {
+void Drain(AVCodecContext& context, AVPacket& packet, std::vector<MediaFrame>& out) {
   for (;;) {
     const int result = avcodec_receive_packet(&context, &packet);
     if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return;
     Check(result, "receive packet");
-    out.push_back(EncodedPacket{std::vector<uint8_t>(packet.data, packet.data + packet.size),
-                                (packet.flags & AV_PKT_FLAG_KEY) != 0});
+    out.push_back(MediaFrame{std::vector<uint8_t>(packet.data, packet.data + packet.size),
+                             (packet.flags & AV_PKT_FLAG_KEY) != 0});
     av_packet_unref(&packet);
   }
 }
@@ -85,10 +83,10 @@ uint8_t PatternLuma(int x, int y, int index) {
   return static_cast<uint8_t>(16 + 2 * (index % 64) + band * 70 + checker * 20);
 }
 
-std::vector<EncodedPacket> EncodePattern(const PatternOptions& options) {
+std::vector<MediaFrame> EncodePattern(const PatternOptions& options) {
   const AVCodec* codec = avcodec_find_encoder_by_name(PatternEncoderName(options.codec));
   if (codec == nullptr) throw std::runtime_error("pattern encoder: encoder missing");
-  std::unique_ptr<AVCodecContext, ContextDeleter> context(avcodec_alloc_context3(codec));
+  ContextPtr context(avcodec_alloc_context3(codec));
   if (!context) throw std::runtime_error("pattern encoder: no memory");
   context->width = options.width;
   context->height = options.height;
@@ -99,14 +97,15 @@ std::vector<EncodedPacket> EncodePattern(const PatternOptions& options) {
   context->max_b_frames = 0;
   context->thread_count = 1;
   if (options.bitRate > 0) context->bit_rate = options.bitRate;
+  // repeat-headers: the parameter sets go with every key frame, so that a
+  // receiver can start at any of them (the mpeg4 encoder does so by itself).
   switch (options.codec) {
+    case PatternCodec::kH264:
+      av_opt_set(context->priv_data, "x264-params", "repeat-headers=1", 0);
+      break;
     case PatternCodec::kH265:
       av_opt_set(context->priv_data, "x265-params",
-                 "log-level=error:bframes=0:pools=none:frame-threads=1", 0);
-      [[fallthrough]];
-    case PatternCodec::kH264:
-      av_opt_set(context->priv_data, "preset", options.preset.c_str(), 0);
-      av_opt_set(context->priv_data, "tune", "zerolatency", 0);
+                 "log-level=error:bframes=0:pools=none:frame-threads=1:repeat-headers=1", 0);
       break;
     case PatternCodec::kMpeg4:
       if (options.bitRate <= 0) {
@@ -115,17 +114,21 @@ std::vector<EncodedPacket> EncodePattern(const PatternOptions& options) {
       }
       break;
   }
+  if (options.codec != PatternCodec::kMpeg4) {
+    av_opt_set(context->priv_data, "preset", options.preset.c_str(), 0);
+    av_opt_set(context->priv_data, "tune", "zerolatency", 0);
+  }
   Check(avcodec_open2(context.get(), codec, nullptr), "open");
 
-  std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
-  std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+  FramePtr frame(av_frame_alloc());
+  PacketPtr packet(av_packet_alloc());
   if (!frame || !packet) throw std::runtime_error("pattern encoder: no memory");
   frame->format = context->pix_fmt;
   frame->width = options.width;
   frame->height = options.height;
   Check(av_frame_get_buffer(frame.get(), 0), "frame buffer");
 
-  std::vector<EncodedPacket> out;
+  std::vector<MediaFrame> out;
   for (int i = 0; i < options.frames; ++i) {
     Check(av_frame_make_writable(frame.get()), "writable frame");
     FillPicture(*frame, options, i);
@@ -135,13 +138,15 @@ std::vector<EncodedPacket> EncodePattern(const PatternOptions& options) {
   }
   Check(avcodec_send_frame(context.get(), nullptr), "flush");
   Drain(*context, *packet, out);
+  if (out.empty() || !out.front().key) throw std::runtime_error("pattern encoder: no key frame");
   return out;
 }
 
-}  // namespace qcsdk::test
+}  // namespace vdevice
 
 // libx265 runs helper threads of its own that the race checker of
-// sanitizer builds cannot see synchronise; it is told to look past them.
+// sanitizer builds cannot see synchronise; it is told to look past them in
+// every program that links the encoder.
 extern "C" __attribute__((visibility("default"))) const char* __tsan_default_suppressions() {
   return "race:libx265.so\n";
 }
