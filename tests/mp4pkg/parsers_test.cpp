@@ -9,11 +9,14 @@
 #include "annexb.h"
 #include "media.h"
 #include "qdx_index.h"
+#include "support/table_file.h"
 #include "timeline.h"
 
 namespace qp_test {
 namespace {
 
+using qcsdk::test::Table;
+using qcsdk::test::TableRow;
 using qp::Bytes;
 using qp::VideoCodec;
 
@@ -134,37 +137,17 @@ TEST(AacTest, AudioSpecificConfigOfKnownSettings) {
 TEST(TimelineTest, DerivedAndStampedTimes) {
   qp::TimeOrigin origin;
   qp::Timeline video(origin, 90000, 0);
-  constexpr int64_t kAfter = -1;    // right after the previous frame: a discontinuity
-  constexpr int64_t kFollows = -2;  // a frame interval after the previous frame
-  constexpr int64_t kAny = -1;      // duration not checked
-  // Frames of 3600 ticks in turn: the stamp, where it lands, its duration.
-  const struct {
-    int64_t stamp, pts, duration;
-  } steps[] = {
-      {0, 0, 3600},  // zero stamps: one frame interval apart
-      {0, 3600, 3600},
-      {0, 7200, 3600},
-      {1000, 10800, kAny},            // the first stamp continues where the derived times left off
-      {1050, 15300, 4500},            // the last step, not the frame rate
-      {1050, 15390, 4500},            // a repeated stamp still moves forward (by a millisecond)
-      {900, 15480, kAny},             // a small step back too
-      {-5000, kAfter, kAny},          // more than a second back
-      {-4960, kFollows, kAny},        // later stamps follow from there
-      {4'000'000'000, kAfter, kAny},  // an hour ahead
-      {std::numeric_limits<int64_t>::max(), kAfter, kAny},  // overflows any arithmetic
-      {std::numeric_limits<int64_t>::min(), kAfter, kAny},
-  };
   int64_t previous = 0;
-  for (const auto& step : steps) {
+  for (const TableRow& row : Table("mp4pkg/timeline_steps.md")) {
+    SCOPED_TRACE(row.Where());
+    const int64_t stamp = row.Int("stamp");
     const int64_t next = video.Next();
-    const auto p = video.Place(step.stamp, 3600);
-    ASSERT_TRUE(p) << step.stamp;
-    const int64_t want = step.pts == kAfter     ? next
-                         : step.pts == kFollows ? previous + 3600
-                                                : step.pts;
-    EXPECT_EQ(p->pts, want) << step.stamp;
-    EXPECT_EQ(p->duration, step.duration == kAny ? p->duration : step.duration) << step.stamp;
-    EXPECT_TRUE(step.stamp != 1000 || origin.ms == 1000 - 120);
+    const auto p = video.Place(stamp, 3600);
+    ASSERT_TRUE(p);
+    const std::string& pts = row.Text("pts");
+    EXPECT_EQ(p->pts, pts == "next" ? next : pts == "+3600" ? previous + 3600 : row.Int("pts"));
+    EXPECT_EQ(p->duration, row.Text("duration") == "-" ? p->duration : row.Int("duration"));
+    EXPECT_TRUE(stamp != 1000 || origin.ms == 1000 - 120);
     previous = p->pts;
   }
   // An origin beyond reach leaves the frame at its derived place.
