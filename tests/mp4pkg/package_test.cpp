@@ -12,9 +12,11 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <map>
 
 #include "media.h"
 #include "qdx_index.h"
+#include "support/table_file.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -23,6 +25,8 @@ extern "C" {
 namespace qp_test {
 namespace {
 
+using qcsdk::test::Table;
+using qcsdk::test::TableRow;
 using ::testing::HasSubstr;
 
 // Checks the index beside `file` (file + ".qdx") against the video read back
@@ -61,72 +65,48 @@ class PackageTest : public ::testing::Test {
   TempDir dir_;
 };
 
-// The audio/format value: audio part 0 A-law, 1 mu-law, 2 AAC; video part
-// 0x100 H.264, 0x200 H.265, 0 recognised from the frames. Each row writes
-// a package and reads back both streams, with libavformat and in the
-// index.
 TEST_F(PackageTest, EveryFormatValueWritesItsCodecs) {
   if (H265().size() != 40) GTEST_SKIP() << "libx265 is not available";
-  enum Sound { kNone, kAlaw, kUlaw, kAacRaw, kAacAdts };
-  // Per sound: the codec and sample entry libavformat reads, and the index's
-  // audio codec number.
-  const struct {
-    int id;
-    const char* tag;
-    uint16_t qdx;
-  } sounds[] = {{0, "", 0},
-                {AV_CODEC_ID_PCM_ALAW, "alaw", 1},
-                {AV_CODEC_ID_PCM_MULAW, "ulaw", 2},
-                {AV_CODEC_ID_AAC, "mp4a", 3},
-                {AV_CODEC_ID_AAC, "mp4a", 3}};
-  // setRate 0: QP_SetAudioFormat not called; config: AudioSpecificConfig of AAC.
-  const struct {
-    int32_t format;
-    bool hevc;
-    Sound audio;
-    int rate, channels, setRate, setChannels;
-    std::vector<uint8_t> config;
-  } rows[] = {
-      {0, false, kNone, 0, 0, 0, 0, {}},
-      {QP_VIDEO_H264 + QP_AUDIO_ALAW, false, kAlaw, 8000, 1, 0, 0, {}},
-      {QP_AUDIO_ALAW, false, kAlaw, 8000, 2, 8000, 2, {}},
-      {QP_AUDIO_ULAW, true, kUlaw, 16000, 1, 16000, 1, {}},
-      {QP_VIDEO_H265 + QP_AUDIO_AAC, true, kAacRaw, 16000, 1, 16000, 1, {0x14, 0x08}},
-      {QP_AUDIO_AAC, false, kAacRaw, 8000, 1, 0, 0, {0x15, 0x88}},
-      {QP_VIDEO_H264 + QP_AUDIO_AAC, false, kAacAdts, 44100, 2, 8000, 1, {0x12, 0x10}},
-  };
+  const std::map<std::string, int> codecOf = {
+      {"alaw", AV_CODEC_ID_PCM_ALAW}, {"ulaw", AV_CODEC_ID_PCM_MULAW}, {"mp4a", AV_CODEC_ID_AAC}};
   int n = 0;
-  for (const auto& row : rows) {
-    SCOPED_TRACE(testing::Message() << "format " << row.format << " row " << n);
+  for (const TableRow& table : Table("mp4pkg/package_formats.md")) {
+    SCOPED_TRACE(table.Where());
+    const std::string sound = table.Text("audio");
+    const bool hevc = table.Text("frames") == "h265";
+    const auto rate = static_cast<int>(table.Int("rate"));
+    const auto channels = static_cast<int>(table.Int("channels"));
     const std::string file = dir_.File("f" + std::to_string(n++) + ".mp4");
-    QP_Handle h = Open(file, (file + ".qdx").c_str(), row.audio != kNone, row.format);
+    QP_Handle h = Open(file, (file + ".qdx").c_str(), sound != "none",
+                       static_cast<int32_t>(table.Int("format")));
     ASSERT_NE(h, nullptr);
-    if (row.setRate != 0) {
-      ASSERT_EQ(QP_SetAudioFormat(h, row.setRate, row.setChannels), 1);
+    if (table.Text("set rate") != "-") {
+      ASSERT_EQ(QP_SetAudioFormat(h, static_cast<int32_t>(table.Int("set rate")),
+                                  static_cast<int32_t>(table.Int("set channels"))),
+                1);
     }
-    const bool aac = row.audio >= kAacRaw;
-    const ToneCodec tone = aac                  ? ToneCodec::kAac
-                           : row.audio == kAlaw ? ToneCodec::kG711ALaw
-                                                : ToneCodec::kG711MuLaw;
+    const bool aac = sound.starts_with("aac");
+    const ToneCodec tone = aac               ? ToneCodec::kAac
+                           : sound == "alaw" ? ToneCodec::kG711ALaw
+                                             : ToneCodec::kG711MuLaw;
     const std::vector<MediaFrame> video =
-        row.hevc ? H265() : std::vector<MediaFrame>(H264().begin(), H264().begin() + 50);
+        hevc ? H265() : std::vector<MediaFrame>(H264().begin(), H264().begin() + 50);
     const size_t samples = aac ? 1024 : 160;
     // As much audio as video; each audio frame goes in once its start time
     // is before the end of the last video frame written.
-    const size_t count = video.size() * static_cast<size_t>(row.rate) / 25 / samples;
-    const auto audio = row.audio == kNone
-                           ? std::vector<std::vector<uint8_t>>{}
-                           : Audio(tone, row.rate, row.channels, static_cast<int>(count));
+    const size_t count = video.size() * static_cast<size_t>(rate) / 25 / samples;
+    const auto audio = sound == "none" ? std::vector<std::vector<uint8_t>>{}
+                                       : Audio(tone, rate, channels, static_cast<int>(count));
     EXPECT_EQ(Put(h, QP_FRAME_VIDEO, video[1].data), 0);  // before the first key frame
     size_t next = 0;
     for (size_t i = 0; i < video.size(); ++i) {
       EXPECT_EQ(Put(h, QP_FRAME_VIDEO, video[i].data), 1);
-      for (; next < audio.size() && next * samples * 25 < (i + 1) * static_cast<size_t>(row.rate);
+      for (; next < audio.size() && next * samples * 25 < (i + 1) * static_cast<size_t>(rate);
            ++next) {
         const auto& block = audio[next];
-        EXPECT_EQ(Put(h, QP_FRAME_AUDIO,
-                      row.audio == kAacAdts ? WithAdts(block, row.rate, row.channels) : block),
-                  1);
+        EXPECT_EQ(
+            Put(h, QP_FRAME_AUDIO, sound == "aac adts" ? WithAdts(block, rate, channels) : block),
+            1);
       }
     }
     EXPECT_EQ(QP_SetAudioFormat(h, 8000, 1), 0);  // too late
@@ -135,8 +115,8 @@ TEST_F(PackageTest, EveryFormatValueWritesItsCodecs) {
     const auto media = Summarise(file);
     ASSERT_TRUE(media && media->video);
     EXPECT_THAT(media->format, HasSubstr("mp4"));
-    EXPECT_EQ(media->video->codec_id, row.hevc ? AV_CODEC_ID_HEVC : AV_CODEC_ID_H264);
-    EXPECT_EQ(media->video->tag, row.hevc ? "hvc1" : "avc1");
+    EXPECT_EQ(media->video->codec_id, hevc ? AV_CODEC_ID_HEVC : AV_CODEC_ID_H264);
+    EXPECT_EQ(media->video->tag, hevc ? "hvc1" : "avc1");
     ASSERT_FALSE(media->video->extradata.empty());
     EXPECT_EQ(media->video->extradata[0], 1);  // avcC/hvcC, not Annex B
     EXPECT_EQ(media->video->width, kWidth);
@@ -151,31 +131,28 @@ TEST_F(PackageTest, EveryFormatValueWritesItsCodecs) {
     EXPECT_EQ(ExpectIndexMatches(file, *media->video), keys);
     const auto qdx = qp::ReadQdx(file + ".qdx");
     ASSERT_TRUE(qdx);
-    EXPECT_EQ(qdx->header.video_codec, row.hevc ? 2 : 1);
-    EXPECT_EQ(qdx->header.audio_codec, sounds[row.audio].qdx);
+    EXPECT_EQ(qdx->header.video_codec, hevc ? 2 : 1);
+    EXPECT_EQ(qdx->header.audio_codec, table.Int("index audio"));
     EXPECT_EQ(qdx->header.width, static_cast<uint32_t>(kWidth));
     EXPECT_EQ(qdx->header.height, static_cast<uint32_t>(kHeight));
     EXPECT_FLOAT_EQ(qdx->header.frame_rate, 25.0f);
-    if (row.audio == kNone) {
+    if (sound == "none") {
       EXPECT_FALSE(media->audio);
       continue;
     }
     ASSERT_TRUE(media->audio);
-    EXPECT_EQ(media->audio->codec_id, sounds[row.audio].id);
-    EXPECT_EQ(media->audio->tag, sounds[row.audio].tag);
+    EXPECT_EQ(media->audio->codec_id, codecOf.at(table.Text("sample entry")));
+    EXPECT_EQ(media->audio->tag, table.Text("sample entry"));
     EXPECT_EQ(media->audio->pts_ms.size(), audio.size());
-    EXPECT_EQ(media->audio->sample_rate, row.rate);
-    EXPECT_EQ(media->audio->channels, row.channels);
+    EXPECT_EQ(media->audio->sample_rate, rate);
+    EXPECT_EQ(media->audio->channels, channels);
     EXPECT_EQ(media->audio->pts_ms.front(), 0);
-    EXPECT_NEAR(media->audio->end_ms,
-                1000.0 * static_cast<double>(audio.size() * samples) / row.rate, 1.0);
+    EXPECT_NEAR(media->audio->end_ms, 1000.0 * static_cast<double>(audio.size() * samples) / rate,
+                1.0);
     if (aac) {
-      // What the decoder needs; the encoder's own config may append an
-      // explicit "no SBR" extension that ours leaves out.
       ASSERT_GE(media->audio->extradata.size(), 2u);
-      EXPECT_EQ(std::vector<uint8_t>(media->audio->extradata.begin(),
-                                     media->audio->extradata.begin() + 2),
-                row.config);
+      EXPECT_EQ(media->audio->extradata[0] << 8 | media->audio->extradata[1],
+                table.Int("AAC config"));
     }
   }
   // A declared codec is trusted: H.265 frames never start an H.264 package.
