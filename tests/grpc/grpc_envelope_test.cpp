@@ -9,6 +9,7 @@
 #include <string>
 
 #include "rpc_test_support.h"
+#include "support/table_file.h"
 
 namespace qcsdk::test {
 namespace {
@@ -155,30 +156,15 @@ TEST(GrpcEnvelope, ResponsesMatchTheirRequestWithinOneBudget) {
 }
 
 TEST(GrpcEnvelope, ErrorMemberRules) {
-  const struct {
-    const char* error;
-    int32_t code;
-    const char* message;
-  } rows[] = {
-      {R"({"errorcode":-1,"errcode":17})", 17, ""},
-      {R"({"errorcode":-1,"errcode":"17"})", -1, ""},
-      {R"({"message":"x"})", -1, "x"},
-      {R"({"errorcode":0})", 0, ""},
-      {R"({"errorcode":5,"errcode":17,"message":7})", 5, ""},
-      {R"({"errorcode":"5","errcode":17})", 17, ""},
-      {R"({"ErrorCode":-32001,"MESSAGE":"Method not implemented"})", -32001,
-       "Method not implemented"},
-      {R"("broken")", -1, ""},
-      {nullptr, 0, ""},  // neither "error" nor "result": a success that resets both
-  };
-  for (const auto& row : rows) {
+  for (const TableRow& row : Table("grpc/error_members.md")) {
     ScriptedTransport t;
     t.Context()->errorcode = 99;
     std::strcpy(t.Context()->errmsg, "stale");
-    const std::string error = row.error ? std::string(",\"Error\":") + row.error : "";
-    EXPECT_EQ(0, Receive(t, 1, "{\"sentcnt\":1" + error + "}")) << error;
-    EXPECT_EQ(row.code, t.Context()->errorcode) << error;
-    EXPECT_STREQ(row.message, t.Context()->errmsg) << error;
+    const std::string& member = row.Text("error member");
+    const std::string error = member.empty() ? "" : ",\"Error\":" + member;
+    EXPECT_EQ(0, Receive(t, 1, "{\"sentcnt\":1" + error + "}")) << row.Where();
+    EXPECT_EQ(row.Int("error code"), t.Context()->errorcode) << row.Where();
+    EXPECT_EQ(row.Text("message"), t.Context()->errmsg) << row.Where();
   }
   // A long message keeps its first 255 characters.
   ScriptedTransport t;
