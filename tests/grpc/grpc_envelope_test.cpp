@@ -44,30 +44,18 @@ TEST(GrpcEnvelope, SentcntAndTheUserDigest) {
                                       R"({"method":"x","sentcnt":3})"}),
             t.sent);
 
-  // MD5 (the test vectors of RFC 1321) of user name, method and password;
-  // a "method" that is no string stays out; the password never travels.
-  const struct {
-    const char *user, *method, *password, *digest;
-  } rows[] = {
-      {"a", R"("method":"b")", "c", "900150983cd24fb0d6963f7d28e17f72"},
-      {"message ", R"("method":"digest")", "", "f96b697d7cb7938d525a2f31aaf161d0"},
-      {"abcdefgh", R"("method":"ijklmnopqrs")", "tuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
-      {"ab", "", "c", "900150983cd24fb0d6963f7d28e17f72"},
-      {"ab", R"("method":5)", "c", "900150983cd24fb0d6963f7d28e17f72"},
-      {"", R"("method":"m")", "secret", nullptr},
-  };
-  for (const auto& row : rows) {
+  for (const TableRow& row : Table("grpc/user_digests.md")) {
     ScriptedTransport u;
-    grpc_set_credentials(u.Context(), row.user, row.password);
-    SetRequest(u.Context(), row.method);
+    grpc_set_credentials(u.Context(), row.Text("user").c_str(), row.Text("password").c_str());
+    const std::string& method = row.Text("method member");
+    SetRequest(u.Context(), method);
     ASSERT_GE(grpc_send_request(u.Context()), 0);
-    std::string expected =
-        "{" + std::string(row.method) + (*row.method ? "," : "") + "\"sentcnt\":1";
-    if (row.digest != nullptr) {
-      expected +=
-          std::string(R"(,"user":{"name":")") + row.user + R"(","digest":")" + row.digest + "\"}";
+    std::string expected = "{" + method + (method.empty() ? "" : ",") + "\"sentcnt\":1";
+    if (!row.Text("digest").empty()) {
+      expected += R"(,"user":{"name":")" + row.Text("user") + R"(","digest":")" +
+                  row.Text("digest") + "\"}";
     }
-    EXPECT_EQ(expected + "}", u.sent.at(0));
+    EXPECT_EQ(expected + "}", u.sent.at(0)) << row.Where();
   }
 
   // Credentials are cut to 31 characters; strings live in the arena.
