@@ -1,6 +1,5 @@
 // Snapshots of the last decoded picture.
 #include <array>
-#include <cstdlib>
 
 #include "files_fixture.h"
 #include "qcsdk/channel/snapshot.h"

@@ -17,7 +17,6 @@ namespace {
 
 using ::testing::ElementsAre;
 
-// One column of a table, top to bottom.
 std::vector<std::string> Column(const std::string& path, const std::string& column) {
   std::vector<std::string> cells;
   for (const TableRow& row : Table(path)) cells.push_back(row.Text(column));
