@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 
 #include "files_fixture.h"
+#include "support/table_file.h"
 
 namespace qcsdk::test {
 namespace {
@@ -87,28 +88,23 @@ TEST_F(RecordingTest, SvxFileLayoutAndFrameCount) {
 }
 
 // What an MP4 recording hands the packager: the picture from the record,
-// the audio flag and value from its audio fields (a codec the packager
-// cannot take refuses the recording), and each frame once a key frame came.
+// the audio flag and value from its audio fields, and each frame once a
+// key frame came.
 TEST_F(RecordingTest, Mp4RecordingHandsThePackagerTheRecordsValues) {
-  const struct {
-    uint16_t present, codec;
-    bool opens;
-    int flag, value;
-  } rows[] = {{0, 2, true, 0, 0},  {2, 2, true, 0, 0},      {1, 0, false, 0, 0},
-              {1, 1, true, 1, 0},  {1, 2, true, 1, 1},      {1, 3, true, 1, 2},
-              {1, 4, false, 0, 0}, {1, 0x0101, false, 0, 0}};
   const std::string name = Path("v.mp4");
-  for (const auto& row : rows) {
-    Describe(Record(3, row.present, row.codec));
+  for (const TableRow& row : Table("files/mp4_recording_audio.md")) {
+    SCOPED_TRACE(row.Where());
+    Describe(Record(3, static_cast<uint16_t>(row.Int("audio present")),
+                    static_cast<uint16_t>(row.Int("audio codec"))));
     fake.ClearCalls();
-    EXPECT_EQ(QCSDK_StartRec(0, name.c_str()), row.opens ? 1 : 0)
-        << row.present << "/" << row.codec;
-    const std::string expected = "QP_OpenPackage({704x576 25}, 1, " + std::to_string(row.flag) +
+    const bool opens = row.Bool("opens");
+    EXPECT_EQ(QCSDK_StartRec(0, name.c_str()), opens ? 1 : 0);
+    const std::string expected = "QP_OpenPackage({704x576 25}, 1, " + row.Text("audio flag") +
                                  ", \"" + name + "\", \"" + name + ".qdx\", " +
-                                 std::to_string(row.value) + ", 0)";
-    EXPECT_EQ(fake.CountCalls("QP_OpenPackage"), row.opens ? 1 : 0);
-    if (row.opens) {
-      EXPECT_EQ(fake.Calls().back(), expected) << row.present << "/" << row.codec;
+                                 row.Text("format value") + ", 0)";
+    EXPECT_EQ(fake.CountCalls("QP_OpenPackage"), opens ? 1 : 0);
+    if (opens) {
+      EXPECT_EQ(fake.Calls().back(), expected);
     }
   }
   StreamInfoRecord r = Record(4);

@@ -1,9 +1,9 @@
 // Snapshots of the last decoded picture.
 #include <array>
-#include <cstdlib>
 
 #include "files_fixture.h"
 #include "qcsdk/channel/snapshot.h"
+#include "support/table_file.h"
 
 namespace qcsdk::test {
 namespace {
@@ -25,20 +25,14 @@ DecodedFrame Frame(int w, int h, const std::vector<uint8_t>& y, const std::vecto
 // with padded strides: luma per pixel, chroma per 2 x 2 block, rows stored
 // bottom-up.
 TEST(SnapshotConversionTest, ColoursClampingRowsAndSharedChroma) {
-  const struct {
-    uint8_t y, u, v, b, g, r;
-  } rows[] = {{16, 128, 128, 0, 0, 0},
-              {235, 128, 128, 255, 255, 255},
-              {0, 0, 0, 0, 135, 0},
-              {255, 255, 255, 255, 125, 255},
-              {81, 90, 240, 0, 0, 255}};
-  for (const auto& c : rows) {
-    std::vector<uint8_t> py(4, c.y), pu(1, c.u), pv(1, c.v), out(16);
+  for (const TableRow& row : Table("files/snapshot_colours.md")) {
+    const auto value = [&](const char* column) { return static_cast<uint8_t>(row.Int(column)); };
+    std::vector<uint8_t> py(4, value("Y")), pu(1, value("U")), pv(1, value("V")), out(16);
     ConvertToBgra(Frame(2, 2, py, pu, pv, 2, 1), out.data());
     for (int px = 0; px < 4; ++px) {
       EXPECT_EQ(std::vector<uint8_t>(&out[px * 4], &out[px * 4 + 4]),
-                (std::vector<uint8_t>{c.b, c.g, c.r, 255}))
-          << int(c.y) << "/" << int(c.u) << "/" << int(c.v);
+                (std::vector<uint8_t>{value("blue"), value("green"), value("red"), 255}))
+          << row.Where();
     }
   }
   const int w = 3, h = 4, ys = 5, cs = 4;
@@ -102,17 +96,10 @@ TEST_F(SnapshotTest, BufferAndFileFromTheLastPictureOnly) {
   auto file = ReadFile(Path("shot.bmp"));
   ASSERT_EQ(file.size(), 54u + 5 * 2 * 4);
   EXPECT_TRUE(std::equal(buffer, buffer + 40, file.begin() + 54));
-  // Every field of the two headers: offset, width and value.
-  const struct {
-    int offset, width;
-    uint32_t value;
-  } fields[] = {{0, 2, 0x4D42}, {2, 4, 40 + 54}, {6, 2, 0},  {8, 2, 0},   {10, 4, 54}, {14, 4, 40},
-                {18, 4, 5},     {22, 4, 2},      {26, 2, 1}, {28, 2, 32}, {30, 4, 0},  {34, 4, 40},
-                {38, 4, 300},   {42, 4, 300},    {46, 4, 0}, {50, 4, 0}};
-  for (const auto& f : fields) {
-    EXPECT_EQ(f.width == 2 ? LoadLe16(file.data() + f.offset) : LoadLe32(file.data() + f.offset),
-              f.value)
-        << f.offset;
+  for (const TableRow& row : Table("files/bitmap_headers.md")) {
+    const uint8_t* field = file.data() + row.Int("offset");
+    EXPECT_EQ(row.Int("size") == 2 ? LoadLe16(field) : LoadLe32(field), row.Int("value"))
+        << row.Where();
   }
   QCSDK_FreeBitmapBuffer(buffer);
   QCSDK_FreeBitmapBuffer(nullptr);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "rpc_test_support.h"
+#include "support/table_file.h"
 
 namespace qcsdk::test {
 namespace {
@@ -43,30 +44,18 @@ TEST(GrpcEnvelope, SentcntAndTheUserDigest) {
                                       R"({"method":"x","sentcnt":3})"}),
             t.sent);
 
-  // MD5 (the test vectors of RFC 1321) of user name, method and password;
-  // a "method" that is no string stays out; the password never travels.
-  const struct {
-    const char *user, *method, *password, *digest;
-  } rows[] = {
-      {"a", R"("method":"b")", "c", "900150983cd24fb0d6963f7d28e17f72"},
-      {"message ", R"("method":"digest")", "", "f96b697d7cb7938d525a2f31aaf161d0"},
-      {"abcdefgh", R"("method":"ijklmnopqrs")", "tuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
-      {"ab", "", "c", "900150983cd24fb0d6963f7d28e17f72"},
-      {"ab", R"("method":5)", "c", "900150983cd24fb0d6963f7d28e17f72"},
-      {"", R"("method":"m")", "secret", nullptr},
-  };
-  for (const auto& row : rows) {
+  for (const TableRow& row : Table("grpc/user_digests.md")) {
     ScriptedTransport u;
-    grpc_set_credentials(u.Context(), row.user, row.password);
-    SetRequest(u.Context(), row.method);
+    grpc_set_credentials(u.Context(), row.Text("user").c_str(), row.Text("password").c_str());
+    const std::string& method = row.Text("method member");
+    SetRequest(u.Context(), method);
     ASSERT_GE(grpc_send_request(u.Context()), 0);
-    std::string expected =
-        "{" + std::string(row.method) + (*row.method ? "," : "") + "\"sentcnt\":1";
-    if (row.digest != nullptr) {
-      expected +=
-          std::string(R"(,"user":{"name":")") + row.user + R"(","digest":")" + row.digest + "\"}";
+    std::string expected = "{" + method + (method.empty() ? "" : ",") + "\"sentcnt\":1";
+    if (!row.Text("digest").empty()) {
+      expected += R"(,"user":{"name":")" + row.Text("user") + R"(","digest":")" +
+                  row.Text("digest") + "\"}";
     }
-    EXPECT_EQ(expected + "}", u.sent.at(0));
+    EXPECT_EQ(expected + "}", u.sent.at(0)) << row.Where();
   }
 
   // Credentials are cut to 31 characters; strings live in the arena.
@@ -155,30 +144,15 @@ TEST(GrpcEnvelope, ResponsesMatchTheirRequestWithinOneBudget) {
 }
 
 TEST(GrpcEnvelope, ErrorMemberRules) {
-  const struct {
-    const char* error;
-    int32_t code;
-    const char* message;
-  } rows[] = {
-      {R"({"errorcode":-1,"errcode":17})", 17, ""},
-      {R"({"errorcode":-1,"errcode":"17"})", -1, ""},
-      {R"({"message":"x"})", -1, "x"},
-      {R"({"errorcode":0})", 0, ""},
-      {R"({"errorcode":5,"errcode":17,"message":7})", 5, ""},
-      {R"({"errorcode":"5","errcode":17})", 17, ""},
-      {R"({"ErrorCode":-32001,"MESSAGE":"Method not implemented"})", -32001,
-       "Method not implemented"},
-      {R"("broken")", -1, ""},
-      {nullptr, 0, ""},  // neither "error" nor "result": a success that resets both
-  };
-  for (const auto& row : rows) {
+  for (const TableRow& row : Table("grpc/error_members.md")) {
     ScriptedTransport t;
     t.Context()->errorcode = 99;
     std::strcpy(t.Context()->errmsg, "stale");
-    const std::string error = row.error ? std::string(",\"Error\":") + row.error : "";
-    EXPECT_EQ(0, Receive(t, 1, "{\"sentcnt\":1" + error + "}")) << error;
-    EXPECT_EQ(row.code, t.Context()->errorcode) << error;
-    EXPECT_STREQ(row.message, t.Context()->errmsg) << error;
+    const std::string& member = row.Text("error member");
+    const std::string error = member.empty() ? "" : ",\"Error\":" + member;
+    EXPECT_EQ(0, Receive(t, 1, "{\"sentcnt\":1" + error + "}")) << row.Where();
+    EXPECT_EQ(row.Int("error code"), t.Context()->errorcode) << row.Where();
+    EXPECT_EQ(row.Text("message"), t.Context()->errmsg) << row.Where();
   }
   // A long message keeps its first 255 characters.
   ScriptedTransport t;

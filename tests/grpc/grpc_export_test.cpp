@@ -18,6 +18,7 @@
 #include "qcsdk/facade/registry.h"
 #include "rpc_test_support.h"
 #include "support/fake_libraries.h"
+#include "support/table_file.h"
 
 namespace qcsdk::test {
 namespace {
@@ -119,24 +120,16 @@ TEST_F(GrpcExports, EveryMethodCarriesItsStructuresBothWays) {
 TEST_F(GrpcExports, DeviceErrorsCredentialsAndChannels) {
   qvbu_iplist_limit_type_get_result sent = {2};
   answer = &sent;
-  const struct {
-    const char* error;
-    int32_t ok, limittype, code;
-    const char* message;
-  } rows[] = {{R"({"errorcode":17,"message":"denied"})", 0, 0, 17, "denied"},
-              {R"({"errcode":-5})", 0, 0, -5, ""},
-              {R"({"errorcode":0})", 1, 2, 0, ""},
-              {"", 1, 2, 0, ""}};
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.error);
-    error = row.error;
+  for (const TableRow& row : Table("grpc/device_errors.md")) {
+    SCOPED_TRACE(row.Where());
+    error = row.Text("error member");
     qvbu_iplist_limit_type_get_result r = {9};
-    EXPECT_EQ(row.ok, QCSDK_GRPC_iplist_limit_type_get(n, nullptr, &r));
-    EXPECT_EQ(row.limittype, r.limittype);  // a result that came with an error is not read
-    EXPECT_EQ(row.code, FindChannel(n)->Grpc()->errorcode);
-    EXPECT_STREQ(row.message, FindChannel(n)->Grpc()->errmsg);
+    EXPECT_EQ(row.Int("result"), QCSDK_GRPC_iplist_limit_type_get(n, nullptr, &r));
+    EXPECT_EQ(row.Int("limittype"), r.limittype);  // a result that came with an error is not read
+    EXPECT_EQ(row.Int("error code"), FindChannel(n)->Grpc()->errorcode);
+    EXPECT_EQ(row.Text("message"), FindChannel(n)->Grpc()->errmsg);
     int32_t placeholder = 42;
-    EXPECT_EQ(row.ok, QCSDK_GRPC_iplist_clear(n, nullptr, &placeholder));
+    EXPECT_EQ(row.Int("result"), QCSDK_GRPC_iplist_clear(n, nullptr, &placeholder));
     EXPECT_EQ(0, placeholder);
   }
   // The channel's credentials sign each request; the password stays home.

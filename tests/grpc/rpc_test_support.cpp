@@ -1,9 +1,10 @@
 #include "rpc_test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 
 #include "grpc/grpc_marshal.h"
-#include "grpc/grpc_stubs.h"
 #include "grpc/qvbu_stub_table.h"
 
 namespace qcsdk::test {

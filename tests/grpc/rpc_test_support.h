@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cjson/cJSON.h>
-#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <deque>

@@ -5,6 +5,7 @@
 #include "qcsdk/facade/registry.h"
 #include "support/channel_fixture.h"
 #include "support/log_capture.h"
+#include "support/table_file.h"
 
 namespace qcsdk::test {
 namespace {
@@ -15,29 +16,16 @@ class ChannelTest : public ChannelFixture {
   int user = 0;
 };
 
-// The link state machine, every code from every state. Columns: the
-// status a code requires (none: any), the status it leaves, the event it
-// raises; state 0 is unconnected, 1 connecting, 2 waiting for data, 3
-// connected.
-struct LinkRow {
-  int32_t code;
-  std::vector<int> allowedFrom;  // empty: no check
-  int to;                        // -1: unchanged
-  bool raises;
-};
-
 TEST_F(ChannelTest, LinkEventsFromEveryState) {
-  const LinkRow rows[] = {{0, {1}, 2, false},   {1, {2}, 3, true},     {2, {1}, 0, true},
-                          {3, {1}, 0, true},    {4, {1}, 0, true},     {5, {1}, 0, true},
-                          {6, {1}, 0, true},    {7, {}, 0, true},      {8, {2, 3}, 0, true},
-                          {9, {2, 3}, 0, true}, {-1, {-9}, -1, false}, {10, {-9}, -1, false},
-                          {42, {-9}, -1, false}};
   const char* const checks[] = {
       "m_eLinkStatus == QCLS_Connecting", "m_eLinkStatus == QCLS_WaitData",
       "m_eLinkStatus == QCLS_Connected || m_eLinkStatus == QCLS_WaitData", "false"};
-  for (const LinkRow& row : rows) {
+  for (const TableRow& row : Table("spine/link_events.md")) {
+    const auto code = static_cast<int32_t>(row.Int("code"));
+    const std::string& allowedFrom = row.Text("allowed from");
+    const auto to = static_cast<int>(row.Int("leaves"));
     for (int from = 0; from <= 3; ++from) {
-      SCOPED_TRACE(testing::Message() << "code " << row.code << " from " << from);
+      SCOPED_TRACE(testing::Message() << row.Where() << " from " << from);
       auto ch = Open(false, "u", "p", &user);
       const int32_t n = ch->Number();
       if (from >= 2) ch->OnLinkEvent(0, "link text");
@@ -48,26 +36,25 @@ TEST_F(ChannelTest, LinkEventsFromEveryState) {
       const size_t assertions = log.Assertions().size();
       const bool inTable = FindChannel(n) != nullptr;
 
-      ch->OnLinkEvent(row.code, "given text");
+      ch->OnLinkEvent(code, "given text");
 
-      const bool checked = !row.allowedFrom.empty();
-      const bool allowed =
-          std::find(row.allowedFrom.begin(), row.allowedFrom.end(), from) != row.allowedFrom.end();
-      const bool silent = row.code == 7 && from == 0;  // already unconnected: nothing at all
+      const bool checked = allowedFrom != "any";
+      const bool allowed = allowedFrom.find(std::to_string(from)) != std::string::npos;
+      const bool silent = code == 7 && from == 0;  // already unconnected: nothing at all
       if (checked && !allowed) {
         ASSERT_EQ(log.Assertions().size(), assertions + 1);
-        const int check = row.to == -1 ? 3 : row.code == 1 ? 1 : row.code >= 8 ? 2 : 0;
+        const int check = to == -1 ? 3 : code == 1 ? 1 : code >= 8 ? 2 : 0;
         EXPECT_EQ(log.Assertions().back(), checks[check]);
       } else {
         EXPECT_EQ(log.Assertions().size(), assertions);
       }
-      EXPECT_EQ(static_cast<int>(ch->Status()), row.to == -1 || silent ? from : row.to);
+      EXPECT_EQ(static_cast<int>(ch->Status()), to == -1 || silent ? from : to);
       const auto after = host.Events();
-      if (row.raises && !silent) {
+      if (row.Bool("raises") && !silent) {
         ASSERT_EQ(after.size(), events + 1);
         const HostEvent& e = after.back();
         EXPECT_EQ(std::tuple(e.code, e.channel, e.text, e.value, e.user),
-                  std::tuple(row.code, n, row.code == 1 ? "given text" : "<null>", 0, &user));
+                  std::tuple(code, n, code == 1 ? "given text" : "<null>", 0, &user));
       } else {
         EXPECT_EQ(after.size(), events);
       }
@@ -86,19 +73,17 @@ TEST_F(ChannelTest, ConnectedOnlyAfterLinkAndStreamInfoWithTheDeviceType) {
   Describe(*ch);
   Describe(*ch);
   EXPECT_EQ(QCSDK_GetDeviceInfo(0, nullptr), 0);
-  // The device type from the record's 16-bit field.
-  const std::pair<uint16_t, int32_t> types[] = {{0, 0}, {1, 1}, {2, 2},      {3, 3},     {4, 4},
-                                                {5, 4}, {6, 0}, {0x0101, 0}, {0xFFFF, 0}};
-  for (auto [field, expected] : types) {
-    Describe(*ch, {.deviceType = field});
+  const Table types("spine/device_types.md");
+  for (const TableRow& row : types) {
+    Describe(*ch, {.deviceType = static_cast<uint16_t>(row.Int("type field"))});
     ASSERT_EQ(QCSDK_GetDeviceInfo(0, &type), 1);
-    EXPECT_EQ(type, expected) << field;
+    EXPECT_EQ(type, row.Int("device type")) << row.Where();
   }
   // A link established without text makes event 1 carry "".
   auto other = Open();
   Describe(*other);
   const auto events = host.Events();
-  ASSERT_EQ(events.size(), 3u + std::size(types));
+  ASSERT_EQ(events.size(), 3u + types.rows().size());
   const auto event = [](const HostEvent& e) { return std::pair(e.code, e.text); };
   EXPECT_EQ(event(events[0]), std::pair(1, std::string("hello device")));
   EXPECT_EQ(event(events[1]), std::pair(16, std::string("<null>")));

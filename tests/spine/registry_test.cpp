@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <qcsdk/qcsdk.h>
 
-#include <atomic>
 #include <climits>
 #include <functional>
 #include <thread>

@@ -11,22 +11,25 @@
 namespace qcsdk::test {
 namespace {
 
-std::string Trim(const std::string& text) {
-  const auto first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
-// The cells of "| a | b |", escapes resolved.
+// The cells of "| a | b |", escapes resolved. The blanks around a cell's
+// text are dropped, escaped ones ("\x20") kept.
 std::vector<std::string> Cells(const std::string& line) {
   std::vector<std::string> cells;
   std::string cell;
+  std::size_t kept = 0;  // the cell up to its last character that is no unescaped blank
   for (std::size_t i = 1; i < line.size(); ++i) {
     const char c = line[i];
     if (c == '|') {
-      cells.push_back(Trim(cell));
+      cells.push_back(cell.substr(0, kept));
       cell.clear();
-    } else if (c == '\\' && i + 1 < line.size()) {
+      kept = 0;
+      continue;
+    }
+    if (c == ' ' || c == '\t') {
+      if (!cell.empty()) cell += c;
+      continue;
+    }
+    if (c == '\\' && i + 1 < line.size()) {
       const char next = line[++i];
       if (next == 'n') {
         cell += '\n';
@@ -39,8 +42,9 @@ std::vector<std::string> Cells(const std::string& line) {
     } else {
       cell += c;
     }
+    kept = cell.size();
   }
-  if (!Trim(cell).empty()) cells.push_back(Trim(cell));  // no closing '|'
+  if (kept > 0) cells.push_back(cell.substr(0, kept));  // no closing '|'
   return cells;
 }
 
