@@ -5,19 +5,16 @@
 #include <qcsdk/qcsdk.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
 
-#include "qcsdk/channel/channel.h"
 #include "qcsdk/facade/config_dialog.h"
 #include "qcsdk/facade/lifecycle.h"
 #include "qcsdk/facade/registry.h"
 #include "support/host_recorder.h"
-#include "support/oct_test_support.h"
 #include "support/table_file.h"
 #include "vdevice/device_host.h"
 

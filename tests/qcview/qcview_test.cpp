@@ -9,7 +9,7 @@
 
 #include "hostlib/child_process.h"
 #include "support/av_handles.h"
-#include "support/host_recorder.h"
+#include "support/event_log.h"
 
 namespace {
 
