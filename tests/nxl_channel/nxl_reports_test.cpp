@@ -297,7 +297,7 @@ TEST_F(NxlReportsTest, OnlineStatusOfADeviceNumber) {
   for (const TableRow& row : Table("nxl_channel/online_status.md")) {
     SCOPED_TRACE(row.Where());
     const std::string& number = row.Text("number");
-    const std::string& call = row.Text("call");  // the library call made, if any
+    const std::string& call = row.Text("call");
     fake.ClearCalls();
     fake.SetResult("QVC_WANGetChannelCount", row.Int("library result"));
     fake.SetResult("octc_get_dev_online_status", row.Int("library result"));
