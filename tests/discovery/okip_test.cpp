@@ -14,6 +14,7 @@
 #include "discovery/discovery_sinks.h"
 #include "qcsdk/facade/bytes.h"
 #include "support/fake_libraries.h"
+#include "support/table_file.h"
 
 namespace qcsdk::test {
 namespace {
@@ -121,22 +122,15 @@ TEST_F(OkipTest, SetNetCfgChecksEachArgumentAndLaysOutTheMessage) {
   EXPECT_EQ(sent[0].data, expected);
   EXPECT_EQ(sent[0].data[196], 192);  // the address word, first dotted number lowest
 
-  // Group letters: at most four, case kept; the number from the digits
-  // right after them.
-  const struct {
-    const char* number;
-    const char* group;
-    uint32_t value;
-  } cases[] = {{"QVab77", "QVab", 77}, {"ABCDE12", "ABCD", 0},  {"12", "", 12}, {"", "", 0},
-               {"x9y8", "x", 9},       {"Z4294967297", "Z", 1}, {"é5", "", 0}};
-  for (const auto& c : cases) {
-    ASSERT_EQ(QCSDK_OKIP_SetNetCfg(c.number, "", "", config), 1) << c.number;
+  for (const TableRow& row : Table("discovery/okip_device_numbers.md")) {
+    SCOPED_TRACE(row.Where());
+    const std::string& group = row.Text("group");
+    ASSERT_EQ(QCSDK_OKIP_SetNetCfg(row.Text("device number").c_str(), "", "", config), 1);
     const std::vector<uint8_t> msg = fake.NxlSent().back().data;
-    EXPECT_EQ(Text(msg, 4, 8), c.group) << c.number;
-    EXPECT_TRUE(std::all_of(msg.begin() + 4 + std::strlen(c.group), msg.begin() + 12,
-                            [](uint8_t b) { return b == 0; }))
-        << c.number;
-    EXPECT_EQ(LoadLe32(msg.data() + 12), c.value) << c.number;
+    EXPECT_EQ(Text(msg, 4, 8), group);
+    EXPECT_TRUE(std::all_of(msg.begin() + 4 + static_cast<std::ptrdiff_t>(group.size()),
+                            msg.begin() + 12, [](uint8_t b) { return b == 0; }));
+    EXPECT_EQ(LoadLe32(msg.data() + 12), row.Int("number"));
   }
   fake.SetResult("QVC_BroadcastOnce", 0);
   EXPECT_EQ(QCSDK_OKIP_SetNetCfg("ab1", "a", "b", config), 0);

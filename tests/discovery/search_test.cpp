@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <qcsdk/qcsdk.h>
 
-#include <climits>
 #include <cstring>
 #include <string>
 #include <tuple>
@@ -14,6 +13,7 @@
 #include "qcsdk/discovery/search_device.h"
 #include "support/fake_libraries.h"
 #include "support/log_capture.h"
+#include "support/table_file.h"
 
 namespace qcsdk::test {
 namespace {
@@ -137,17 +137,14 @@ TEST_F(SearchTest, AnswersOfBothTransportsBecomeHostRecords) {
 }
 
 TEST(SearchMappingTest, DeviceTypesOfBothTransports) {
-  // Nxl card types by their leading hexadecimal digit: 11 -> 4, 13 -> 2,
-  // 14 -> 3, anything else -> 1.
-  const std::pair<int32_t, int32_t> cards[] = {
-      {0xB1, 4},      {0xD, 2},  {7, 1},   {0xE0, 3}, {0xB, 4},        {0xE, 3},
-      {0xBFFF, 4},    {0x1B, 1}, {16, 1},  {15, 1},   {0, 1},          {-5, 1},
-      {0xD000000, 2}, {0xDE, 2}, {0xC, 1}, {0xA, 1},  {0x7FFFFFFF, 1}, {0x70000000, 1}};
-  for (const auto& [card, type] : cards) EXPECT_EQ(DeviceTypeFromCardType(card), type) << card;
-  const std::pair<int32_t, int32_t> octTypes[] = {{0, 0}, {1, 1}, {2, 2}, {3, 3},
-                                                  {4, 3}, {5, 4}, {6, 0}, {-1, 0}};
-  for (const auto& [octType, type] : octTypes) {
-    EXPECT_EQ(SearchRecordFromOct(OctAnswer("7", octType)).deviceType, type) << octType;
+  for (const TableRow& row : Table("discovery/card_types.md")) {
+    EXPECT_EQ(DeviceTypeFromCardType(static_cast<int32_t>(row.Int("card type"))),
+              row.Int("device type"))
+        << row.Where();
+  }
+  for (const TableRow& row : Table("discovery/oct_device_types.md")) {
+    const OctSearchInfo answer = OctAnswer("7", static_cast<int32_t>(row.Int("OCT device type")));
+    EXPECT_EQ(SearchRecordFromOct(answer).deviceType, row.Int("device type")) << row.Where();
   }
 }
 
@@ -253,18 +250,17 @@ TEST_F(SearchTest, OutstandingCountAndTheClampedOctTimeOut) {
   EndBoth();
   EXPECT_EQ(sink.Records().size(), 1u);
   EXPECT_EQ(sink.Ends(), 2);
-  // Both refuse, so the next call may follow at once: OCT's time-out is
-  // clamped to 200..1000, read unsigned.
+  // Both refuse, so the next call may follow at once.
   fake.SetResult("octc_search_device", -1);
-  const std::pair<int32_t, int32_t> cases[] = {{-1, 1000}, {INT_MIN, 1000}, {199, 200},  {200, 200},
-                                               {201, 201}, {1000, 1000},    {1001, 1000}};
-  for (const auto& [given, clamped] : cases) {
+  for (const TableRow& row : Table("discovery/oct_search_timeouts.md")) {
+    const auto given = static_cast<int32_t>(row.Int("given"));
     fake.ClearCalls();
     EXPECT_EQ(QCSDK_LanSeartchDevice(0, given), 0);
     EXPECT_THAT(
         fake.Calls(),
         ElementsAre("QVC_LANSerchDevice(\"\", 0, 0, 0, \"\", " + std::to_string(given) + ", 30)",
-                    "octc_search_device(0, " + std::to_string(clamped) + ")"));
+                    "octc_search_device(0, " + row.Text("OCT time-out") + ")"))
+        << row.Where();
   }
 }
 

@@ -28,11 +28,14 @@
 #include "qvc/qvc_config.h"
 #include "support/event_log.h"
 #include "support/process_probe.h"
+#include "support/table_file.h"
 
 namespace nxl_test {
 namespace {
 
 using qcsdk::test::Scaled;
+using qcsdk::test::Table;
+using qcsdk::test::TableRow;
 using qcsdk::test::ThreadCount;
 using qvc::device::ClientId;
 using qvc::device::DeviceConfig;
@@ -158,31 +161,21 @@ TEST_F(NxlLinkTest, EachRefusalReportsItsText) {
     Device gone;
     closedPort = gone.port();
   }
-  // Links 1..10 one after the other; text empty: the link comes up. Links 6
-  // and 7 fill the two client places.
-  const struct {
-    const char *password, *user;
-    int32_t channel, type;
-    int port;
-    std::string text;
-  } rows[] = {{"wrong", "admin", 0, 0, 0, "Passwords is wrong"},
-              {"s3cret", "guest", 0, 0, 0, "Passwords is wrong"},
-              {"s3cret", "admin", 4, 0, 0, "No Channel service!"},
-              {"s3cret", "admin", -1, 0, 0, "No Channel service!"},
-              {"s3cret", "admin", 0, 1, 0, "connect type invalid!"},
-              {"s3cret", "admin", 3, 0, 0, ""},
-              {"s3cret", "admin", 0, 0, 0, ""},
-              {"s3cret", "admin", 0, 0, 0, "client count limit"},
-              {"s3cret", "admin", 0, 0, closedPort, "connection refused"},
-              {"s3cret", "admin", 0, 0, 65535, "connection refused"}};
-  int32_t link = 0;
-  for (const auto& row : rows) {
-    ++link;
-    ASSERT_EQ(1, ConnectTo(link, row.port ? row.port : device.port(), row.password, row.channel,
-                           row.type, row.user));
-    ASSERT_TRUE(WaitResult(link)) << link;
-    EXPECT_EQ(row.text.empty() ? QVC_CONNECT_OK : QVC_CONNECT_FAILED, Results(link)[0].code);
-    EXPECT_EQ(row.text.empty() ? "welcome" : row.text, Results(link)[0].text) << link;
+  for (const TableRow& row : Table("nxl/connect_refusals.md")) {
+    SCOPED_TRACE(row.Where());
+    const auto link = static_cast<int32_t>(row.Int("link"));
+    const std::string& port = row.Text("port");
+    ASSERT_EQ(1,
+              ConnectTo(link,
+                        port == "device"   ? device.port()
+                        : port == "closed" ? closedPort
+                                           : static_cast<int>(row.Int("port")),
+                        row.Text("password").c_str(), static_cast<int32_t>(row.Int("channel")),
+                        static_cast<int32_t>(row.Int("connect type")), row.Text("user").c_str()));
+    ASSERT_TRUE(WaitResult(link));
+    const std::string& text = row.Text("text");
+    EXPECT_EQ(text.empty() ? QVC_CONNECT_OK : QVC_CONNECT_FAILED, Results(link)[0].code);
+    EXPECT_EQ(text.empty() ? "welcome" : text, Results(link)[0].text);
   }
   // Forced refusals of the simulator give the same texts.
   ASSERT_EQ(1, QVC_DisConnect(7));

@@ -8,6 +8,7 @@
 #include "nxl_fixture.h"
 #include "qcsdk/facade/config_dialog.h"
 #include "qcsdk/facade/lifecycle.h"
+#include "support/table_file.h"
 
 namespace qcsdk::test {
 namespace {
@@ -59,17 +60,14 @@ class CfgDialogTest : public NxlFixture {
 TEST_F(CfgDialogTest, DialogValueAndParameterKindReachTheLibrary) {
   Install();
   const std::string installed = ReadAll(Library());
-  const struct {
-    int32_t value, init;
-    int8_t kind;
-  } rows[] = {{0, 0, 0},      {5, 5, 1},     {1023, 1023, 127}, {1024, -1024, -128},
-              {2047, -1, -3}, {2048, 0, -1}, {-1, -1, 31}};
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.value);
+  for (const TableRow& row : Table("nxl_channel/dialog_values.md")) {
+    SCOPED_TRACE(row.Where());
     std::filesystem::remove(dir / "dialog.log");
-    RunRemoteConfigDialog(9, Message(row.kind, "params").data(), row.value);
-    EXPECT_EQ(ReadAll(dir / "dialog.log"), "InitRCDlg 9 " + std::to_string(row.init) +
-                                               "\nSetParam " + std::to_string(row.kind) +
+    RunRemoteConfigDialog(9,
+                          Message(static_cast<int8_t>(row.Int("parameter kind")), "params").data(),
+                          static_cast<int32_t>(row.Int("value")));
+    EXPECT_EQ(ReadAll(dir / "dialog.log"), "InitRCDlg 9 " + row.Text("InitRCDlg value") +
+                                               "\nSetParam " + row.Text("parameter kind") +
                                                " params\nDoModal\nDoModal end\n");
     EXPECT_EQ(g_pfnCmdProc.load(), nullptr);
     EXPECT_EQ(g_pfnExitRCDlg.load(), nullptr);

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "nxl_fixture.h"
+#include "support/table_file.h"
 
 namespace qcsdk::test {
 namespace {
@@ -20,35 +21,13 @@ void CountExit(int32_t reason) {
 }
 
 TEST_F(NxlReportsTest, ConnectResultsBecomeLinkEvents) {
-  // fromUp: on a link that is up with a text exchange open (an open dialog
-  // must be closed); else while connecting. Event -1: none.
-  const struct {
-    uint8_t result;
-    const char* text;
-    int32_t event;
-    bool fromUp, closesDialog;
-  } rows[] = {{1, "welcome", -1, false, false},
-              {2, "bye", 7, true, true},
-              {3, "x", -1, true, false},
-              {4, "Passwords is wrong!!", 2, false, false},
-              {4, "passwords is wrong!!", 6, false, false},
-              {4, "Passwords i", 2, false, false},  // ten characters decide
-              {4, "Passwords", 6, false, false},
-              {4, "No Channel service!", 3, false, false},
-              {4, "connect type invalid!", 4, false, false},
-              {4, "client count limit", 5, false, false},
-              {4, "client cou", 5, false, false},
-              {4, "client co", 6, false, false},
-              {4, nullptr, 6, false, false},
-              {5, "x", -1, true, false},
-              {6, "lost", 8, true, true},
-              {7, "closed", 9, true, true},
-              {0, "x", -1, true, false},
-              {8, "x", -1, true, false}};
-  for (const auto& row : rows) {
-    SCOPED_TRACE(std::to_string(row.result) + " " + (row.text ? row.text : "null"));
+  for (const TableRow& row : Table("nxl_channel/connect_results.md")) {
+    SCOPED_TRACE(row.Where());
+    const auto result = static_cast<uint8_t>(row.Int("result"));
+    const std::string& text = row.Text("text");
+    const auto event = static_cast<int32_t>(row.Int("event"));
     int32_t n = QCSDK_Connect("127.0.0.1", 1, 1, "u", "p", 0, nullptr);
-    if (row.fromUp) {
+    if (row.Bool("from up")) {
       Fire([&] { cb().connect(n + 1, 1, ""); });
       WholeRecord(n, 2, 1);
       ASSERT_TRUE(AnsweredCall(n, 82, [&] { return QCSDK_GRPC_Begin(n); }));
@@ -56,44 +35,34 @@ TEST_F(NxlReportsTest, ConnectResultsBecomeLinkEvents) {
     g_exits = 0;
     g_pfnExitRCDlg = &CountExit;
     const std::size_t before = host.Events().size();
-    Fire([&] { cb().connect(n + 1, row.result, row.text); });
+    Fire([&] { cb().connect(n + 1, result, text == "(null)" ? nullptr : text.c_str()); });
     g_pfnExitRCDlg = nullptr;
     const auto events = host.Events();
-    ASSERT_EQ(events.size(), before + (row.event >= 0 ? 1 : 0));
-    if (row.event >= 0) {
-      EXPECT_EQ(events.back().code, row.event);
+    ASSERT_EQ(events.size(), before + (event >= 0 ? 1 : 0));
+    if (event >= 0) {
+      EXPECT_EQ(events.back().code, event);
     }
-    EXPECT_EQ(g_exits, row.closesDialog ? 1 : 0);
-    EXPECT_EQ(FindChannel(n) == nullptr, row.event >= 0);
+    EXPECT_EQ(g_exits, row.Bool("closes dialog") ? 1 : 0);
+    EXPECT_EQ(FindChannel(n) == nullptr, event >= 0);
   }
 }
 
 TEST_F(NxlReportsTest, StreamHeaderTagTable) {
-  // Words 36, 38, 40, 52, 54, 56, 58, 64 of the record, by version byte.
-  const struct {
-    uint8_t version;
-    uint16_t words[8];
-  } rows[] = {
-      {0x04, {1, 0, 1, 0, 8000, 1, 8, 0}},  {0x05, {2, 1, 1, 0, 8000, 1, 8, 1}},
-      {0x06, {1, 1, 1, 0, 8000, 1, 8, 2}},  {0x07, {1, 1, 1, 0, 8000, 1, 8, 2}},
-      {0x09, {1, 0, 1, 0, 8000, 1, 16, 0}}, {0x0A, {1, 1, 1, 1, 8000, 1, 16, 3}},
-      {0x10, {3, 1, 1, 0, 8000, 1, 8, 1}},  {0x11, {3, 1, 1, 0, 8000, 1, 8, 1}},
-      {0x08, {0, 0, 0, 0, 0, 0, 0, 0}},     {0x12, {0, 0, 0, 0, 0, 0, 0, 0}},
-  };
-  const int offsets[8] = {36, 38, 40, 52, 54, 56, 58, 64};
   const int32_t n = ConnectLive();
-  for (const auto& row : rows) {
+  for (const TableRow& row : Table("nxl_channel/stream_header_tags.md")) {
+    const auto version = static_cast<uint8_t>(row.Int("version"));
     for (const bool extended : {false, true}) {  // extended: device type 4
-      SCOPED_TRACE(std::to_string(row.version) + (extended ? " extended" : ""));
-      LiveHeader(n, row.version, 1, extended);
+      SCOPED_TRACE(row.Where() + (extended ? " extended" : ""));
+      LiveHeader(n, version, 1, extended);
       const StreamInfoRecord r = Record(n);
-      for (int i = 0; i < 8; ++i) {
-        EXPECT_EQ(LoadLe16(r.data() + offsets[i]), extended && i == 0 ? 4 : row.words[i])
-            << "word " << offsets[i];
+      for (const int offset : {36, 38, 40, 52, 54, 56, 58, 64}) {
+        EXPECT_EQ(LoadLe16(r.data() + offset),
+                  extended && offset == 36 ? 4 : row.Int("word " + std::to_string(offset)))
+            << "word " << offset;
       }
       // Version 0x0A: rate from data bytes 36..39 / 10 over 1000.
-      EXPECT_EQ(LoadLe16(r.data() + 48), row.version == 0x0A ? 25000 : 25);
-      EXPECT_EQ(LoadLe16(r.data() + 50), row.version == 0x0A ? 1000 : 1);
+      EXPECT_EQ(LoadLe16(r.data() + 48), version == 0x0A ? 25000 : 25);
+      EXPECT_EQ(LoadLe16(r.data() + 50), version == 0x0A ? 1000 : 1);
       EXPECT_EQ(LoadLe16(r.data() + 44), 704);
       EXPECT_EQ(LoadLe16(r.data() + 46), 576);
       EXPECT_EQ(LoadLe32(r.data() + 60), 300u);
@@ -325,41 +294,25 @@ TEST_F(NxlReportsTest, TalkKindsAndDownloadTypes) {
 }
 
 TEST_F(NxlReportsTest, OnlineStatusOfADeviceNumber) {
-  const struct {
-    const char* number;
-    int32_t timeout;
-    int64_t libraryResult;
-    int32_t status;
-    std::string call;  // the library call made, if any
-  } rows[] = {{nullptr, 100, 0, -1, ""},
-              {"", 100, 0, -1, ""},
-              {"A0", 100, 4, -2, ""},
-              {"-1", 100, 4, -2, ""},
-              {"ABCDE12", 100, 4, -2, ""},
-              {"A1", 0, 4, -1, ""},
-              {"A1", 1, 4, 1, "QVC_WANGetChannelCount(\"A\", 1, 1)"},
-              {"abcd12x", 500, 1, 1, "QVC_WANGetChannelCount(\"ABCD\", 12, 500)"},
-              {"abc12", 500, -1, 0, "QVC_WANGetChannelCount(\"ABC\", 12, 500)"},
-              {"abc12", 500, 0, -1, "QVC_WANGetChannelCount(\"ABC\", 12, 500)"},
-              {"abc12", 500, -2, -1, "QVC_WANGetChannelCount(\"ABC\", 12, 500)"},
-              {"9001", 0, 0, 0, "octc_get_dev_online_status(1, ptr, ptr)"},
-              {"9001", 500, 1, 1, "octc_get_dev_online_status(1, ptr, ptr)"},
-              {"9001", 500, -3, -1, "octc_get_dev_online_status(1, ptr, ptr)"}};
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.number ? row.number : "null");
+  for (const TableRow& row : Table("nxl_channel/online_status.md")) {
+    SCOPED_TRACE(row.Where());
+    const std::string& number = row.Text("number");
+    const std::string& call = row.Text("call");
     fake.ClearCalls();
-    fake.SetResult("QVC_WANGetChannelCount", row.libraryResult);
-    fake.SetResult("octc_get_dev_online_status", row.libraryResult);
-    EXPECT_EQ(QCSDK_GetNxlOnlineStatus(row.number, row.timeout), row.status);
+    fake.SetResult("QVC_WANGetChannelCount", row.Int("library result"));
+    fake.SetResult("octc_get_dev_online_status", row.Int("library result"));
+    EXPECT_EQ(QCSDK_GetNxlOnlineStatus(number == "(null)" ? nullptr : number.c_str(),
+                                       static_cast<int32_t>(row.Int("timeout"))),
+              row.Int("status"));
     auto calls = fake.Calls();
     // The OCT holder is given back after every answer that is not an error.
-    if (row.call.rfind("octc", 0) == 0 && row.status >= 0) {
+    if (call.rfind("octc", 0) == 0 && row.Int("status") >= 0) {
       ASSERT_EQ(calls.size(), 2u);
       EXPECT_EQ(calls.back().rfind("octc_free_dev_online_status(", 0), 0u);
       calls.pop_back();
     }
-    EXPECT_THAT(calls, ElementsAreArray(row.call.empty() ? std::vector<std::string>{}
-                                                         : std::vector<std::string>{row.call}));
+    EXPECT_THAT(calls, ElementsAreArray(call.empty() ? std::vector<std::string>{}
+                                                     : std::vector<std::string>{call}));
   }
 }
 

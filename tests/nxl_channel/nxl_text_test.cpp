@@ -1,6 +1,5 @@
 // The text exchange over Nxl: opening it, RPC requests and answers within
 // their time budget, and the 5,000 ms limits of both handshakes.
-#include <atomic>
 #include <chrono>
 
 #include "nxl_fixture.h"

@@ -5,19 +5,17 @@
 #include <qcsdk/qcsdk.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
 
-#include "qcsdk/channel/channel.h"
 #include "qcsdk/facade/config_dialog.h"
 #include "qcsdk/facade/lifecycle.h"
 #include "qcsdk/facade/registry.h"
 #include "support/host_recorder.h"
-#include "support/oct_test_support.h"
+#include "support/table_file.h"
 #include "vdevice/device_host.h"
 
 namespace qcsdk::test {
@@ -68,37 +66,22 @@ class NxlE2eTest : public ::testing::Test {
 };
 
 TEST_F(NxlE2eTest, RefusalsAndLinkEndsBecomeTheirEvents) {
-  const struct {
-    std::string device;  // empty: nothing listens (port 1), or a port the library refuses
-    const char* password;
-    const char* address;
-    int32_t event, end;  // end: the event that ends a link that came up
-  } rows[] = {
-      {"live=off", "wrong", "127.0.0.1", QCSDK_EVENT_AUTH_FAILED, 0},
-      {"live=off,fault=no-channel", "secret", "127.0.0.1", QCSDK_EVENT_NO_CHANNEL, 0},
-      {"live=off,fault=client-limit", "secret", "127.0.0.1", QCSDK_EVENT_CLIENT_LIMIT, 0},
-      {"live=off,fault=refuse-password", "secret", "127.0.0.1", QCSDK_EVENT_AUTH_FAILED, 0},
-      {"", "secret", "127.0.0.1", QCSDK_EVENT_CONNECT_FAILED, 0},
-      {"70000", "secret", "127.0.0.1", QCSDK_EVENT_CONNECT_FAILED, 0},
-      {"live=off", "secret", "127.1", QCSDK_EVENT_CONNECTED, QCSDK_EVENT_DISCONNECTED},
-      {"fault=drop-after:20", "secret", "127.0.0.1", QCSDK_EVENT_CONNECTED, QCSDK_EVENT_LINK_LOST},
-      {"fault=close-after:20", "secret", "127.0.0.1", QCSDK_EVENT_CONNECTED,
-       QCSDK_EVENT_REMOTE_CLOSED},
-      {"fault=malformed-after:10", "secret", "127.0.0.1", QCSDK_EVENT_CONNECTED,
-       QCSDK_EVENT_LINK_LOST}};
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.device);
-    const int port = row.device.empty() ? 1 : row.device == "70000" ? 70000 : Device(row.device);
-    const int before = host->Count(row.event);
-    const int ends = host->Count(row.end);
-    const int32_t n = Connect(port, row.password, row.address);
+  for (const TableRow& row : Table("nxl_e2e/refusals_and_ends.md")) {
+    SCOPED_TRACE(row.Where());
+    const std::string& device = row.Text("device");
+    const int port = device.empty() ? 1 : device == "70000" ? 70000 : Device(device);
+    const auto event = static_cast<int32_t>(row.Int("event"));
+    const auto end = static_cast<int32_t>(row.Int("end"));
+    const int before = host->Count(event);
+    const int ends = host->Count(end);
+    const int32_t n = Connect(port, row.Text("password").c_str(), row.Text("address").c_str());
     ASSERT_EQ(n, 0);
-    ASSERT_TRUE(WaitEvent(row.event, before + 1));
-    if (row.end == QCSDK_EVENT_DISCONNECTED) {
+    ASSERT_TRUE(WaitEvent(event, before + 1));
+    if (end == QCSDK_EVENT_DISCONNECTED) {
       EXPECT_EQ(QCSDK_Disconnect(n), 1);
     }
-    if (row.end != 0) {
-      EXPECT_TRUE(WaitEvent(row.end, ends + 1));
+    if (end != 0) {
+      EXPECT_TRUE(WaitEvent(end, ends + 1));
     }
     EXPECT_TRUE(WaitUntil([&] { return FindChannel(n) == nullptr; }));  // the number is free
   }

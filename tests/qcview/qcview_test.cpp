@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "hostlib/child_process.h"
-#include "support/host_recorder.h"
+#include "support/event_log.h"
 #include "vdevice/av_owners.h"
 
 namespace {
