@@ -8,6 +8,7 @@
 
 #include "oct_channel_fixture.h"
 #include "qcsdk/facade/bytes.h"
+#include "qcsdk/oct/oct_channel.h"
 #include "support/table_file.h"
 
 namespace qcsdk::test {
