@@ -167,6 +167,7 @@ TEST_F(OctPlayback, SpeedTablePauseAndSeek) {
   EXPECT_EQ(QCSDK_RemotePlayControl(n, 0, 0), 1);
   EXPECT_EQ(Speeds().back(), 16);
 
+  // Seeks turn frame numbers into milliseconds at the playback's rate.
   EXPECT_EQ(QCSDK_RemotePlayControl(n, 5, 50), 0);  // no playback record yet
   std::vector<std::string> skips;
   for (const TableRow& row : Table("oct_channel/playback_seeks.md")) {
@@ -202,7 +203,7 @@ TEST_F(OctPlayback, DownloadEndCodesAndTheWrittenFile) {
     const auto total64 = static_cast<uint64_t>(row.Int("total"));
     OctDownData d{down, bytes, 100, 0, total64, static_cast<uint64_t>(row.Int("received"))};
     Fire([&] { cb().downData(1, down, &d); });
-    const auto total = static_cast<uint32_t>(d.total);  // the low 32 bits
+    const auto total = static_cast<uint32_t>(total64);  // the low 32 bits
     ASSERT_FALSE(host.Downloads().empty());
     const auto progress = host.Downloads().back();
     EXPECT_EQ(std::tuple(progress.code, progress.progress, progress.total),
