@@ -3,7 +3,6 @@
 // payload through the decoders of its type (the record-list answer as a
 // count and items, as the library reads it).
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include "frame_io.h"
 #include "messages.h"

@@ -5,14 +5,10 @@
 // [datagram].
 #include <qcsdk/qcsdk.h>
 
-#include <cstdio>
-#include <cstring>
-
 #include "common/sdk_harness.h"
 #include "discovery.h"
 #include "messages.h"
 #include "search_result.h"
-#include "wire.h"
 
 using namespace qcsdk::fuzz;
 

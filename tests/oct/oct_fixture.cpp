@@ -1,9 +1,9 @@
 #include "oct_fixture.h"
 
-#include <dirent.h>
-
 #include <chrono>
 #include <thread>
+
+#include "support/process_probe.h"
 
 namespace octc::test {
 namespace {

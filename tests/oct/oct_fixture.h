@@ -16,7 +16,6 @@
 
 #include "octc_device/device.h"
 #include "support/oct_test_support.h"
-#include "support/process_probe.h"
 
 namespace octc::test {
 

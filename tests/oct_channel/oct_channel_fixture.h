@@ -13,9 +13,6 @@
 #include <utility>
 #include <vector>
 
-#include "qcsdk/facade/registry.h"
-#include "qcsdk/oct/oct_channel.h"
-#include "qcsdk/oct/oct_conn.h"
 #include "support/fake_libraries.h"
 #include "support/host_recorder.h"
 #include "support/oct_test_support.h"

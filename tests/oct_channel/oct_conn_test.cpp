@@ -7,7 +7,10 @@
 #include <cstdio>
 
 #include "oct_channel_fixture.h"
+#include "qcsdk/facade/registry.h"
+#include "qcsdk/oct/oct_conn.h"
 #include "support/log_capture.h"
+#include "support/table_file.h"
 
 namespace qcsdk::test {
 namespace {
@@ -26,54 +29,45 @@ std::string ConnectCall(const Target& t) {
   return text;
 }
 
-// Every field of the sharing key varied alone.
-struct KeyCase {
-  const char* name;
-  Target first, second;
-  bool shared;
-};
-const Target kCloud{.host = "100200300", .port = 1, .byNumber = 1};
-const KeyCase kKeyCases[] = {
-    {"same", {}, {}, true},
-    {"host", {}, {.host = "127.0.0.2"}, false},
-    {"port", {}, {.port = 6001}, false},
-    {"user", {}, {.user = "Admin"}, false},
-    {"password", {}, {.password = "PW"}, false},
-    {"longer password", {}, {.password = "pw2"}, false},
-    {"by number", {}, {.byNumber = 1}, false},
-    {"cloud number, other port", kCloud, {.host = "100200300", .port = 2, .byNumber = 1}, true},
-    {"other cloud number", kCloud, {.host = "100200301", .port = 1, .byNumber = 1}, false},
-    {"cloud number, other password",
-     kCloud,
-     {.host = "100200300", .port = 1, .password = "px", .byNumber = 1},
-     false},
-    {"cloud number, then by address", kCloud, {.host = "100200300", .port = 1}, false},
-};
+const std::vector<TableRow>& KeyCases() {
+  static const Table table("oct_channel/sharing_key.md");
+  return table.rows();
+}
 
-class OctSharing : public OctFixture, public ::testing::WithParamInterface<KeyCase> {};
+Target Side(const TableRow& row, const std::string& side) {
+  return {.host = row.Text(side + " host").c_str(),
+          .port = static_cast<int32_t>(row.Int(side + " port")),
+          .user = row.Text(side + " user").c_str(),
+          .password = row.Text(side + " password").c_str(),
+          .byNumber = static_cast<int32_t>(row.Int(side + " by number"))};
+}
+
+class OctSharing : public OctFixture, public ::testing::WithParamInterface<std::size_t> {};
 
 TEST_P(OctSharing, ChannelsShareAConnectionOnlyWithTheWholeKeyEqual) {
-  const KeyCase& c = GetParam();
-  SCOPED_TRACE(c.name);
-  ASSERT_GE(Connect(c.first), 0);
-  ASSERT_GE(Connect(c.second), 0);
+  const TableRow& row = KeyCases()[GetParam()];
+  SCOPED_TRACE(row.Where());
+  const Target first = Side(row, "first"), second = Side(row, "second");
+  const bool shared = row.Bool("shared");
+  ASSERT_GE(Connect(first), 0);
+  ASSERT_GE(Connect(second), 0);
   std::vector<std::string> connects = CallsOf("octc_connect_by_hostname");
-  std::vector<std::string> expected = {ConnectCall(c.first)};
+  std::vector<std::string> expected = {ConnectCall(first)};
   for (const std::string& call : CallsOf("octc_connect_by_nimbus")) connects.push_back(call);
-  if (!c.shared) expected.push_back(ConnectCall(c.second));
+  if (!shared) expected.push_back(ConnectCall(second));
   EXPECT_THAT(connects, ::testing::UnorderedElementsAreArray(expected));
   EXPECT_EQ(OctConnectionCount(), expected.size());
   // Once connection 1 knows its device, its waiting channels get a stream
   // each, for their device channel and stream.
   OctDevInfo info{};
   ConnResult(1, 0, &info);
-  const std::size_t streams = c.shared ? 2 : 1;
+  const std::size_t streams = shared ? 2 : 1;
   ASSERT_TRUE(WaitUntil([&] { return CallsOf("octc_stream_open").size() >= streams; }));
   EXPECT_EQ(CallsOf("octc_stream_open"),
             std::vector<std::string>(streams, "octc_stream_open(1, 1, 0, 0, 1)"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Key, OctSharing, ::testing::ValuesIn(kKeyCases));
+INSTANTIATE_TEST_SUITE_P(Key, OctSharing, ::testing::Range<std::size_t>(0, KeyCases().size()));
 
 TEST_F(OctFixture, ConnectsRefusedBeforeAnyLinkFailAtOnce) {
   // Only dotted addresses by address; a library refusal (negative handle)
