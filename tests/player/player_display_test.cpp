@@ -23,7 +23,7 @@ struct HostWindow {
     std::string error;
     opened = window.Open(w, h, "host", error);
     EXPECT_TRUE(opened) << error;
-    Paint();
+    if (opened) Paint();
   }
   void Paint() {
     window.Fill({0, 0, width, height}, kHostColour);

@@ -1,6 +1,7 @@
 #include "x_window.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace qcview {
@@ -37,15 +38,19 @@ XWindow::~XWindow() {
   if (m_font != 0) xcb_close_font(m_conn, m_font);
   if (m_gc != 0) xcb_free_gc(m_conn, m_gc);
   if (m_window != 0) xcb_destroy_window(m_conn, m_window);
-  xcb_flush(m_conn);
+  // Returns once the server has destroyed the window, so that whatever
+  // another client draws afterwards finds it gone.
+  Sync();
   xcb_disconnect(m_conn);
 }
 
 bool XWindow::Open(int width, int height, const std::string& title, std::string& error) {
   int screenNumber = 0;
   m_conn = xcb_connect(nullptr, &screenNumber);
-  if (xcb_connection_has_error(m_conn) != 0) {
-    error = "cannot connect to the X server (is DISPLAY set?)";
+  if (const int failure = xcb_connection_has_error(m_conn); failure != 0) {
+    const char* display = std::getenv("DISPLAY");
+    error = "cannot connect to the X server " + std::string(display ? display : "(DISPLAY unset)") +
+            ", xcb error " + std::to_string(failure);
     return false;
   }
   const xcb_setup_t* setup = xcb_get_setup(m_conn);
