@@ -9,19 +9,14 @@
 namespace octc::test {
 namespace {
 
-// A loopback TCP port where nothing listens.
-int ClosedPort() {
-  std::string error;
-  const netio::Fd fd = netio::ListenTcp(htonl(INADDR_LOOPBACK), 0, &error);
-  return netio::LocalPort(fd.get());
-}
-
 void NoSearch(int32_t, const OctSearchInfo*) {}
 
 TEST_F(OctTest, RefusalsCarryTheirResults) {
   dev->SetClientLimit(1);
   const int32_t first = ConnectOk();
-  const int port = ClosedPort();
+  // A loopback port where nothing listens: the listener is gone at once.
+  std::string error;
+  const int port = netio::LocalPort(netio::ListenTcp(htonl(INADDR_LOOPBACK), 0, &error).get());
   // Each refused login reaches the connection callback with its result and
   // no device information.
   const struct {
@@ -108,16 +103,12 @@ TEST_F(OctTest, EveryCallRefusesWhatItCannotUse) {
   WaitSub(handler.talks, 1);
   const uint8_t bytes[4] = {};
   OctDevInfo info{};
-  OctRecQuery query{};
-  query.channel = 1;
+  OctRecQuery query{1, {}, {}};
   OctRecList list{};
   OctBuffer request{"{}", 2}, response{};
   const char* numbers[] = {"1"};
   OctOnlineStatus* status = nullptr;
-  const struct {
-    const char* call;
-    std::function<int32_t()> fn;
-  } refused[] = {
+  const std::pair<const char*, std::function<int32_t()>> refused[] = {
       {"close_conn", [&] { return octc_close_conn(bad); }},
       {"get_dev_info conn", [&] { return octc_cmd_get_dev_info(bad, &info); }},
       {"get_dev_info info", [&] { return octc_cmd_get_dev_info(c, nullptr); }},
@@ -163,12 +154,11 @@ TEST_F(OctTest, EveryCallRefusesWhatItCannotUse) {
       {"search local port", [] { return octc_start_search_device_service(65536, 1, 0, NoSearch); }},
       {"search remote port", [] { return octc_start_search_device_service(0, 0, 0, NoSearch); }},
   };
-  for (const auto& row : refused) EXPECT_EQ(row.fn(), OCTC_ERR_FAILED) << row.call;
+  for (const auto& [call, fn] : refused) EXPECT_EQ(fn(), OCTC_ERR_FAILED) << call;
 
   // Every speed of the SDK's table is taken, and the ends of the ranges.
-  for (int32_t speed : {-16, -8, -4, -2, 0, 1, 2, 4, 8, 16}) {
+  for (int32_t speed : {-16, -8, -4, -2, 0, 1, 2, 4, 8, 16})
     EXPECT_EQ(octc_vod_set_speed(c, vod, speed), 0) << speed;
-  }
   EXPECT_EQ(handler.Locked([&] { return handler.speeds.size(); }), 10u);
   EXPECT_EQ(octc_vod_skip_to(c, vod, 0), 0);
   EXPECT_EQ(octc_chat_write(c, talk, nullptr, 0, 0, 0), 0);

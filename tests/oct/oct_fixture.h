@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "octc_device/device.h"
@@ -41,19 +42,9 @@ struct DataEvent {
   std::vector<uint8_t> bytes;
 };
 
-// Everything the library reported, in order per kind.
-class Recorder {
- public:
-  std::vector<ConnEvent> conns;
-  std::vector<StateEvent> states;
-  std::vector<DataEvent> data;
-  // Runs inside the connection callback (after recording), when set.
-  std::function<void(const ConnEvent&)> on_conn;
-
+// A mutex, and a function run under it.
+struct Guarded {
   std::mutex mutex;
-  std::condition_variable cv;
-  // Waits (scaled) until pred holds under the lock.
-  bool WaitFor(const std::function<bool()>& pred, int ms = 5000);
   template <typename F>
   auto Locked(F f) {
     std::lock_guard<std::mutex> lock(mutex);
@@ -61,23 +52,30 @@ class Recorder {
   }
 };
 
+// Everything the library reported, in order per kind.
+class Recorder : public Guarded {
+ public:
+  std::vector<ConnEvent> conns;
+  std::vector<StateEvent> states;
+  std::vector<DataEvent> data;
+  // Runs inside the connection callback (after recording), when set.
+  std::function<void(const ConnEvent&)> on_conn;
+
+  std::condition_variable cv;
+  // Waits (scaled) until pred holds under the lock.
+  bool WaitFor(const std::function<bool()>& pred, int ms = 5000);
+};
+
 // A device owner that records what the client asked for and answers as
 // configured.
-class TestHandler : public device::DeviceHandler {
+class TestHandler : public device::DeviceHandler, public Guarded {
  public:
-  std::mutex mutex;
   std::vector<device::SubRef> playbacks, talks;
   std::vector<int32_t> speeds;
-  std::vector<std::vector<uint8_t>> talk_data;
-  std::vector<uint64_t> talk_timestamps;
+  std::vector<std::pair<std::vector<uint8_t>, uint64_t>> talk_data;  // with the timestamp
   int closed = 0;
   int32_t talk_answer = 0;
 
-  template <typename F>
-  auto Locked(F f) {
-    std::lock_guard<std::mutex> lock(mutex);
-    return f();
-  }
   bool OnPlaybackOpen(device::SubRef ref, const std::string&) override {
     return Locked([&] { return playbacks.push_back(ref), true; });
   }
@@ -91,10 +89,7 @@ class TestHandler : public device::DeviceHandler {
     return Locked([&] { return talk_answer == 0 ? (talks.push_back(ref), 0) : talk_answer; });
   }
   void OnTalkData(device::SubRef, const uint8_t* data, size_t size, uint64_t ts) override {
-    Locked([&] {
-      talk_data.emplace_back(data, data + size);
-      talk_timestamps.push_back(ts);
-    });
+    Locked([&] { talk_data.emplace_back(std::vector<uint8_t>(data, data + size), ts); });
   }
   std::string OnRemoteConfig(uint64_t, const std::string& request) override {
     return "{\"answer\":" + request + "}";

@@ -102,10 +102,8 @@ class OctFixture : public ::testing::Test {
     return {n, stream};
   }
   std::vector<std::string> CallsOf(const std::string& name) const {
-    std::vector<std::string> out;
-    for (const std::string& call : fake.Calls()) {
-      if (call.rfind(name + "(", 0) == 0) out.push_back(call);
-    }
+    std::vector<std::string> out = fake.Calls();
+    std::erase_if(out, [&](const std::string& call) { return call.rfind(name + "(", 0) != 0; });
     return out;
   }
   std::vector<int32_t> EventsOf(int32_t code) const {

@@ -4,7 +4,6 @@
 #include <pthread.h>
 
 #include <atomic>
-#include <cstdio>
 
 #include "oct_channel_fixture.h"
 #include "qcsdk/facade/registry.h"
@@ -16,17 +15,14 @@ namespace qcsdk::test {
 namespace {
 
 using ::testing::ElementsAre;
+using namespace std::chrono_literals;
 
 std::string ConnectCall(const Target& t) {
-  char text[200];
-  if (t.byNumber != 0) {
-    std::snprintf(text, sizeof text, R"(octc_connect_by_nimbus("%s", "%s", "%s", 0, 0))", t.host,
-                  t.user, t.password);
-  } else {
-    std::snprintf(text, sizeof text, R"(octc_connect_by_hostname("%s", %d, "%s", "%s", 0, 0, 0))",
-                  t.host, t.port, t.user, t.password);
-  }
-  return text;
+  const std::string tail = "\"" + std::string(t.user) + "\", \"" + t.password + "\", 0, 0";
+  if (t.byNumber != 0)
+    return "octc_connect_by_nimbus(\"" + std::string(t.host) + "\", " + tail + ")";
+  return "octc_connect_by_hostname(\"" + std::string(t.host) + "\", " + std::to_string(t.port) +
+         ", " + tail + ", 0)";
 }
 
 const std::vector<TableRow>& KeyCases() {
@@ -84,11 +80,9 @@ TEST_F(OctFixture, ConnectsRefusedBeforeAnyLinkFailAtOnce) {
 }
 
 // A failed connect result, and a failed stream open, end the channel with
-// the event of the result.
-struct ResultCase {
-  int32_t result, event;
-};
-class OctConnectResult : public OctFixture, public ::testing::WithParamInterface<ResultCase> {};
+// the event of the result (parameters: result, event).
+class OctConnectResult : public OctFixture,
+                         public ::testing::WithParamInterface<std::pair<int32_t, int32_t>> {};
 
 TEST_P(OctConnectResult, EndsEveryWaitingChannelWithItsEvent) {
   const auto [result, event] = GetParam();
@@ -115,7 +109,7 @@ TEST_P(OctConnectResult, EndsEveryWaitingChannelWithItsEvent) {
 
 INSTANTIATE_TEST_SUITE_P(
     Results, OctConnectResult,
-    ::testing::ValuesIn(std::vector<ResultCase>{
+    ::testing::ValuesIn(std::vector<std::pair<int32_t, int32_t>>{
         {-10, 2}, {-36, 3}, {-34, 5}, {-2, 6}, {-6, 6}, {-1, 6}, {-35, 6}, {1, 6}}));
 
 TEST_F(OctFixture, DeviceInformationIsFetchedWhenTheConnectResultLacksIt) {
@@ -208,11 +202,9 @@ TEST_F(OctFixture, WorkerStopsWaitTheirTimeThenAbandonTheWorker) {
       pthread_attr_getstacksize(&attr, &size);
       pthread_attr_destroy(&attr);
       stack = size;
-      const auto start = std::chrono::steady_clock::now();
-      while (blockMs < 0 ||
-             std::chrono::steady_clock::now() - start < std::chrono::milliseconds(blockMs.load())) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      }
+      for (const auto start = std::chrono::steady_clock::now();
+           blockMs < 0 || std::chrono::steady_clock::now() - start < blockMs.load() * 1ms;)
+        std::this_thread::sleep_for(1ms);
       return -1;
     };
   };
@@ -269,14 +261,13 @@ TEST_F(OctFixture, WorkerStopsWaitTheirTimeThenAbandonTheWorker) {
   // The abandoned worker stepped nothing further: no report after release.
   EXPECT_EQ(fake.CountCalls("octc_stream_open"), opens);
   EXPECT_EQ(host.Count(QCSDK_EVENT_CONNECT_FAILED), failed);
-#if defined(__SANITIZE_THREAD__)
-  // ThreadSanitizer enlarges every thread's stack for its own use.
-  EXPECT_GE(connStack, 524288u);
-  EXPECT_GE(disconnStack, 524288u);
+  for (const std::size_t stack : {connStack.load(), disconnStack.load()}) {
+#if defined(__SANITIZE_THREAD__)  // ThreadSanitizer enlarges every stack for its own use
+    EXPECT_GE(stack, 524288u);
 #else
-  EXPECT_EQ(connStack, 524288u);
-  EXPECT_EQ(disconnStack, 524288u);
+    EXPECT_EQ(stack, 524288u);
 #endif
+  }
 }
 
 }  // namespace

@@ -15,6 +15,7 @@ namespace qcsdk::test {
 namespace {
 
 using ::testing::ElementsAre;
+using namespace std::string_literals;
 
 int32_t Cell(const TableRow& row, const char* column) {
   return static_cast<int32_t>(row.Int(column));
@@ -60,9 +61,8 @@ TEST_F(OctFixture, LiveFramesAndAudioReachTheHostByTheirType) {
     Fire([&] { cb().streamData(1, stream, kind, record); });
     ASSERT_EQ(host.Raw().size(), before + (hostType >= 0 ? 1 : 0));
     if (hostType < 0) continue;
-    EXPECT_EQ(host.Raw().back().channel, n);
-    EXPECT_EQ(host.Raw().back().type, hostType);
-    EXPECT_EQ(host.Raw().back().length, size);
+    const auto raw = host.Raw().back();
+    EXPECT_EQ(std::tuple(raw.channel, raw.type, raw.length), std::tuple(n, hostType, size));
   }
   // Reports for a stream handle nobody owns, or another connection, are dropped.
   OctFrame frame{1, data, 40, 0};
@@ -228,82 +228,65 @@ TEST_F(OctPlayback, DownloadEndCodesAndTheWrittenFile) {
   std::filesystem::remove(path);
 }
 
-// The RPC methods of each PTZ command, started and stopped, on device
-// channel 3 ("channelid" 2).
-TEST_F(OctFixture, PtzCommandsBecomeRpcMethods) {
-  const auto [n, stream] = ConnectLive(1, 3);
+// Two channels of one connection, numbers 0 and 1, watching device
+// channels 3 and 4.
+TEST_F(OctFixture, PtzCommandsBecomeRpcMethodsAndNoticesReachTheChannelsTheyName) {
+  const auto [a, streamA] = ConnectLive(1, 3);
+  const auto [b, streamB] = ConnectLive(2, 4);
+  ASSERT_EQ(a, 0);
+  ASSERT_EQ(b, 1);
+  // The RPC methods of each PTZ command, started and stopped, on device
+  // channel 3 ("channelid" 2).
   std::vector<std::string> answers;
   for (int i = 1; i <= 30; ++i) answers.push_back("{\"sentcnt\":" + std::to_string(i) + "}");
   fake.QueueOctConfigResponses(answers);
   for (const TableRow& row : Table("oct_channel/ptz_rpc_methods.md")) {
     for (const std::string phase : {"start", "stop"}) {
       SCOPED_TRACE(row.Where() + " " + phase);
-      EXPECT_EQ(QCSDK_SendPTZCommand(n, Cell(row, "command"), phase == "start"), 1);
+      EXPECT_EQ(QCSDK_SendPTZCommand(a, Cell(row, "command"), phase == "start"), 1);
       const std::string& members = row.Text(phase + " members");
       const std::string expected = "{\"method\":\"" + row.Text(phase + " method") +
                                    "\",\"param\":{\"channelid\":2" +
                                    (members.empty() ? "" : "," + members) + "},\"sentcnt\":";
-      EXPECT_EQ(fake.OctConfigRequests().back().rfind(expected, 0), 0u)
-          << fake.OctConfigRequests().back();
+      EXPECT_THAT(fake.OctConfigRequests().back(), ::testing::StartsWith(expected));
     }
   }
   // No such command: nothing sent. A device error or a failed exchange fails.
-  EXPECT_EQ(QCSDK_SendPTZCommand(n, 15, 1), 0);
-  EXPECT_EQ(QCSDK_SendPTZCommand(n, -1, 1), 0);
+  EXPECT_EQ(QCSDK_SendPTZCommand(a, 15, 1), 0);
+  EXPECT_EQ(QCSDK_SendPTZCommand(a, -1, 1), 0);
   EXPECT_EQ(fake.OctConfigRequests().size(), 30u);
   fake.QueueOctConfigResponses({R"({"sentcnt":31,"error":{"errorcode":5}})"});
-  EXPECT_EQ(QCSDK_SendPTZCommand(n, 0, 1), 0);
+  EXPECT_EQ(QCSDK_SendPTZCommand(a, 0, 1), 0);
   fake.SetResult("octc_cmd_remote_config", -1);
-  EXPECT_EQ(QCSDK_SendPTZCommand(n, 0, 1), 0);
-}
-
-std::string UserNotice(uint32_t channel, const std::string& payload) {
-  const char be[4] = {static_cast<char>(channel >> 24), static_cast<char>(channel >> 16),
-                      static_cast<char>(channel >> 8), static_cast<char>(channel)};
-  return "qcsdk_user_data:" + std::string(be, 4) + payload;
-}
-
-// Two channels of one connection, numbers 0 and 1, watching device
-// channels 3 and 4.
-TEST_F(OctFixture, NoticesReachTheChannelsTheyName) {
-  const auto [a, streamA] = ConnectLive(1, 3);
-  const auto [b, streamB] = ConnectLive(2, 4);
-  ASSERT_EQ(a, 0);
-  ASSERT_EQ(b, 1);
+  EXPECT_EQ(QCSDK_SendPTZCommand(a, 0, 1), 0);
 
   ASSERT_EQ(QCSDK_SendUserData(b, nullptr, 0), 1);
   ASSERT_EQ(QCSDK_SendUserData(a, "hi", 2), 1);
   const auto sent = fake.OctNotices();
   ASSERT_EQ(sent.size(), 2u);
-  EXPECT_EQ(std::string(sent[0].begin(), sent[0].end()), UserNotice(1, ""));
-  EXPECT_EQ(std::string(sent[1].begin(), sent[1].end()), UserNotice(0, "hi"));
+  EXPECT_EQ(std::string(sent[0].begin(), sent[0].end()), "qcsdk_user_data:\0\0\0\1"s);
+  EXPECT_EQ(std::string(sent[1].begin(), sent[1].end()), "qcsdk_user_data:\0\0\0\0hi"s);
   EXPECT_THAT(CallsOf("octc_cmd_send_notify"),
               ElementsAre("octc_cmd_send_notify(1, 1029, ptr, 20)",
                           "octc_cmd_send_notify(1, 1029, ptr, 22)"));
   fake.SetResult("octc_cmd_send_notify", -1);
   EXPECT_EQ(QCSDK_SendUserData(a, "hi", 2), 0);
 
-  using Got = std::vector<HostRecorder::UserDataRecord>;
-  const std::string all = UserNotice(0, "all");
-  const struct {
-    int32_t type;
-    std::string text;
-    Got got;
-  } userRows[] = {{1029, all, {{0, "all"}, {1, "all"}}},
-                  {1029, UserNotice(1, "one"), {{1, "one"}}},
-                  {1029, UserNotice(4, "device channel"), {}},
-                  {1029, UserNotice(0, ""), {{0, ""}, {1, ""}}},
-                  {1029, all.substr(0, 19), {}},
-                  {1029, "qcsdk_user_data;" + all.substr(16), {}},
-                  {1030, all, {}}};
-  for (const auto& row : userRows) {
-    SCOPED_TRACE(row.text);
+  for (const TableRow& row : Table("oct_channel/user_notices.md")) {
+    SCOPED_TRACE(row.Where());
+    const std::string& text = row.Text("notice");
     const std::size_t from = host.UserData().size();
-    Fire([&] { cb().notice(1, row.type, row.text.data(), static_cast<int32_t>(row.text.size())); });
-    Got got = host.UserData();
+    Fire(
+        [&] { cb().notice(1, Cell(row, "type"), text.data(), static_cast<int32_t>(text.size())); });
+    auto got = host.UserData();
     got.erase(got.begin(), got.begin() + static_cast<std::ptrdiff_t>(from));
     std::sort(got.begin(), got.end());  // reports of several channels have no order
-    EXPECT_EQ(got, row.got);
+    std::vector<HostRecorder::UserDataRecord> expected;
+    for (int32_t channel : {0, 1}) {
+      if (row.Bool("to " + std::to_string(channel)))
+        expected.emplace_back(channel, row.Text("payload"));
+    }
+    EXPECT_EQ(got, expected);
   }
 
   using States = std::vector<std::pair<int32_t, intptr_t>>;
