@@ -22,37 +22,6 @@ std::vector<uint8_t> Header(uint16_t magic, uint16_t type, uint32_t length) {
   return h;
 }
 
-TEST_F(OctTest, HostileMessagesFromTheDeviceCloseOnlyThatLink) {
-  const auto openFds = [] {
-    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
-                         std::filesystem::directory_iterator{});
-  };
-  const auto fdsBefore = openFds();
-  OctDevInfo info{};
-  size_t events = 0;
-  for (device::Malformed kind :
-       {device::Malformed::kBadMagic, device::Malformed::kOversize,
-        device::Malformed::kTruncatedBody, device::Malformed::kUnknownType}) {
-    const int32_t conn = ConnectOk();
-    EXPECT_EQ(dev->SendMalformed(kind), 1);
-    EXPECT_EQ(WaitConn(events += 2).Key(), std::tuple(conn, OCTC_CONN_CLOSED, OCTC_ERR_PROTOCOL));
-    EXPECT_EQ(octc_cmd_get_dev_info(conn, &info), OCTC_ERR_FAILED);
-    ASSERT_TRUE(rec.WaitFor([&] { return dev->SessionCount() == 0; }));
-  }
-  // Nobody closes a link that ended by itself: the library lets its socket go.
-  EXPECT_TRUE(rec.WaitFor([&] { return openFds() == fdsBefore; }));
-  // A recording list announcing more items than it carries fails the call
-  // and leaves the link up.
-  const int32_t conn = ConnectOk();
-  dev->SendMalformed(device::Malformed::kBadCount);
-  OctRecQuery q{1, {}, {}};
-  OctRecList list{};
-  EXPECT_EQ(octc_cmd_get_rec_file_list(conn, &q, &list), OCTC_ERR_PROTOCOL);
-  EXPECT_EQ(list.items, nullptr);
-  EXPECT_EQ(octc_cmd_get_dev_info(conn, &info), 0);
-  octc_cmd_free_dev_info(&info);
-}
-
 TEST_F(OctTest, HostileHandshakesFailTheConnect) {
   auto badVersion = Header(0x544F, 2, 34);
   badVersion.insert(badVersion.end(), {99, 0});
@@ -84,23 +53,49 @@ TEST_F(OctTest, HostileHandshakesFailTheConnect) {
   }
 }
 
-TEST_F(OctTest, LostAndClosedLinksAreReported) {
-  // Dropped, closed in order (result 0), fallen silent (the keep-alive).
+TEST_F(OctTest, LostClosedAndHostileLinksAreReportedAndLetGo) {
+  const auto openFds = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                         std::filesystem::directory_iterator{});
+  };
+  const auto fdsBefore = openFds();
+  // Dropped, closed in order (result 0), a hostile message from the device,
+  // fallen silent (the keep-alive): each closes only that link.
   ASSERT_EQ(octc_set_timeouts(100, Scaled(600), 0), 0);
+  const auto send = [&](device::Malformed kind) {
+    return [&, kind] { EXPECT_EQ(dev->SendMalformed(kind), 1); };
+  };
   const std::pair<std::function<void()>, int32_t> rows[] = {
       {[&] { dev->DropLinks(); }, OCTC_ERR_LINK_LOST},
       {[&] { dev->CloseLinks(); }, 0},
+      {send(device::Malformed::kBadMagic), OCTC_ERR_PROTOCOL},
+      {send(device::Malformed::kOversize), OCTC_ERR_PROTOCOL},
+      {send(device::Malformed::kTruncatedBody), OCTC_ERR_PROTOCOL},
+      {send(device::Malformed::kUnknownType), OCTC_ERR_PROTOCOL},
       {[&] { dev->SetSilent(true); }, OCTC_ERR_LINK_LOST}};
+  OctDevInfo info{};
   size_t events = 0;
   for (const auto& [fault, result] : rows) {
     const int32_t conn = ConnectOk();
     ASSERT_TRUE(rec.WaitFor([&] { return dev->SessionCount() == 1; }));
     fault();
     EXPECT_EQ(WaitConn(events += 2).Key(), std::tuple(conn, OCTC_CONN_CLOSED, result));
-    octc_close_conn(conn);
+    EXPECT_EQ(octc_cmd_get_dev_info(conn, &info), OCTC_ERR_FAILED);
     ASSERT_TRUE(rec.WaitFor([&] { return dev->SessionCount() == 0; }));
   }
   dev->SetSilent(false);
+  // Nobody closes a link that ended by itself: the library lets its socket go.
+  EXPECT_TRUE(rec.WaitFor([&] { return openFds() == fdsBefore; }));
+  // A recording list announcing more items than it carries fails the call
+  // and leaves the link up.
+  const int32_t conn = ConnectOk();
+  dev->SendMalformed(device::Malformed::kBadCount);
+  OctRecQuery q{1, {}, {}};
+  OctRecList list{};
+  EXPECT_EQ(octc_cmd_get_rec_file_list(conn, &q, &list), OCTC_ERR_PROTOCOL);
+  EXPECT_EQ(list.items, nullptr);
+  EXPECT_EQ(octc_cmd_get_dev_info(conn, &info), 0);
+  octc_cmd_free_dev_info(&info);
 
   // A device that drops silent clients: junk instead of a hello, a hello of
   // a version it does not speak (answered with an ERROR message), and
@@ -130,7 +125,7 @@ TEST_F(OctTest, LostAndClosedLinksAreReported) {
   dev2.SetMediaInfo(1, 0, OctMediaInfo{});
   ASSERT_EQ(octc_set_timeouts(100, Scaled(5000), 0), 0);
   const int32_t d = octc_connect_by_hostname("127.0.0.1", dev2.port(), "admin", "s3cret", 0, 0, 0);
-  ASSERT_EQ(WaitConn(7).result, 0);
+  ASSERT_EQ(WaitConn(2 * std::size(rows) + 2).result, 0);
   octc_stream_open(d, 1, 0, 0, 1);
   ASSERT_TRUE(rec.WaitFor([&] { return dev2.SessionCount() == 1 && !rec.data.empty(); }));
   const uint8_t frame[] = {1, 2, 3};
@@ -139,7 +134,7 @@ TEST_F(OctTest, LostAndClosedLinksAreReported) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   EXPECT_EQ(dev2.SessionCount(), 1u);
-  EXPECT_EQ(rec.Locked([&] { return rec.conns.size(); }), 7u);
+  EXPECT_EQ(rec.Locked([&] { return rec.conns.size(); }), 2 * std::size(rows) + 2);
   octc_close_conn(d);
 }
 
