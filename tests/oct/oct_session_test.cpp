@@ -29,16 +29,14 @@ TEST_F(OctTest, StreamsOpenedDuringPushesStartWithTheirMediaInformation) {
   pusher.join();
   rec.Locked([&] {
     for (int32_t h : handles) {
-      auto first = std::find_if(rec.data.begin(), rec.data.end(),
-                                [h](const DataEvent& e) { return e.handle == h; });
+      const auto first = std::ranges::find(rec.data, h, &DataEvent::handle);
       EXPECT_TRUE(first == rec.data.end() || first->kind == OCTC_DATA_MEDIA_INFO) << h;
     }
   });
   // The device closes them all: each is told, and takes no frames now.
   EXPECT_EQ(dev->CloseStreams(1, 0), 20);
   ASSERT_TRUE(rec.WaitFor([&] {
-    return std::count_if(rec.states.begin(), rec.states.end(),
-                         [](const StateEvent& e) { return e.status == OCTC_STATE_CLOSED; }) == 20;
+    return std::ranges::count(rec.states, OCTC_STATE_CLOSED, &StateEvent::status) == 20;
   }));
   const uint8_t p[] = {1};
   EXPECT_EQ(dev->PushFrame(1, 0, OCTC_FRAME_P, p, sizeof p, 0), 0);

@@ -27,19 +27,14 @@ TEST(OctStreamInfo, EveryMappingOfTheMediaInformation) {
     const auto in = [&row](const char* column) { return Cell(row, column); };
     OctMediaInfo m = OctMedia(in("duration ms"), in("frame rate x10000"), in("audio codec"));
     m.video_codec = in("video codec");
-    m.width = 1920;
-    m.height = 1080;
-    m.audio_channels = 2;
-    m.audio_sample_rate = 44100;
+    m.audio_channels = 2;  // not mono, so that a record always saying 1 fails
     // The audio values at 24, 20 and 28; every byte not set here is 0.
     StreamInfoRecord expected{};
     std::memcpy(expected.data() + 32, "QFH\x01", 4);
-    const int32_t words[] = {
-        in("device type"), in("video"),    in("audio present"), 0,     1920, 1080,
-        in("rate num"),    in("rate den"), in("audio"),         44100, 2,    16};
-    for (std::size_t i = 0; i < std::size(words); ++i) {
+    const int32_t words[] = {in("device type"), in("video"),    in("audio present"), 0,    640, 360,
+                             in("rate num"),    in("rate den"), in("audio"),         8000, 2,   16};
+    for (std::size_t i = 0; i < std::size(words); ++i)
       StoreLe16(expected.data() + 36 + 2 * i, static_cast<uint16_t>(words[i]));
-    }
     StoreLe32(expected.data() + 60, static_cast<uint32_t>(in("total frames")));
     StoreLe16(expected.data() + 64, static_cast<uint16_t>(in("recording kind")));
     EXPECT_EQ(OctChannel::BuildStreamInfo(m, in("device kind")), expected);
@@ -127,14 +122,11 @@ TEST_F(OctPlayback, EndStatesRaiseTheirEventsAndLiveComesBack) {
     const std::size_t events = host.Events().size();
     Fire([&] { cb().vodState(1, vod, Cell(row, "status"), Cell(row, "flag")); });
     const std::vector<HostEvent> all = host.Events();
-    if (event != 0) {
-      // The end, then the live record applied again.
-      ASSERT_EQ(all.size(), events + 2);
+    ASSERT_EQ(all.size(), events + (event != 0 ? 2 : 0));
+    if (event != 0) {  // the end, then the live record applied again
       const HostEvent& e = all[events];
       EXPECT_EQ(std::tuple(e.channel, e.code, e.data, e.value), std::tuple(n, event, 0, 0));
       EXPECT_EQ(all[events + 1].code, QCSDK_EVENT_STREAM_CHANGED);
-    } else {
-      EXPECT_EQ(all.size(), events);
     }
     const std::size_t raw = host.Raw().size();
     VideoFrame(true);
@@ -189,19 +181,17 @@ TEST_F(OctPlayback, SpeedTablePauseAndSeek) {
 }
 
 TEST_F(OctPlayback, DownloadEndCodesAndTheWrittenFile) {
-  const std::string path =
-      (std::filesystem::temp_directory_path() / ("oct_down_" + std::to_string(::getpid())))
-          .string();
-  const std::string block(100, 'b');
+  const auto path =
+      std::filesystem::temp_directory_path() / ("oct_down_" + std::to_string(getpid()));
+  const std::vector<uint8_t> block(100, 'b');
   for (const TableRow& row : Table("oct_channel/download_end_codes.md")) {
     SCOPED_TRACE(row.Where());
     const auto code = Cell(row, "end code");
     ASSERT_EQ(QCSDK_DownloadRemoteFile(n, 1, path.c_str()), 1);
     EXPECT_EQ(CallsOf("octc_down_open").back(), "octc_down_open(1, \"/rec/2.mp4\", 0)");
     const int32_t down = LastSub();
-    const auto* bytes = reinterpret_cast<const uint8_t*>(block.data());
     const auto total64 = static_cast<uint64_t>(row.Int("total"));
-    OctDownData d{down, bytes, 100, 0, total64, static_cast<uint64_t>(row.Int("received"))};
+    OctDownData d{down, block.data(), 100, 0, total64, static_cast<uint64_t>(row.Int("received"))};
     Fire([&] { cb().downData(1, down, &d); });
     const auto total = static_cast<uint32_t>(total64);  // the low 32 bits
     ASSERT_FALSE(host.Downloads().empty());
@@ -210,19 +200,18 @@ TEST_F(OctPlayback, DownloadEndCodesAndTheWrittenFile) {
               std::tuple(QCSDK_DOWNLOAD_PROGRESS, int32_t(100 * 10000 / total), int32_t(total)));
     const std::size_t reports = host.Downloads().size();
     Fire([&] { cb().downState(1, down, Cell(row, "status"), Cell(row, "flag")); });
+    ASSERT_EQ(host.Downloads().size(), reports + (code != 0 ? 1 : 0));
     if (code == 0) {
-      EXPECT_EQ(host.Downloads().size(), reports);
       ASSERT_EQ(QCSDK_DownloadRemoteFile(n, -1, nullptr), 1);  // stops it
       EXPECT_EQ(CallsOf("octc_down_close").back(),
                 "octc_down_close(1, " + std::to_string(down) + ")");
       continue;
     }
-    ASSERT_EQ(host.Downloads().size(), reports + 1);
     const auto end = host.Downloads().back();
     EXPECT_EQ(std::tuple(end.channel, end.code, end.progress, end.total),
               std::tuple(n, code, 0, 0));
     std::ifstream in(path, std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), block);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), std::string(100, 'b'));
   }
   EXPECT_EQ(QCSDK_DownloadRemoteFile(n, 2, path.c_str()), 0);  // beyond the list
   std::filesystem::remove(path);
@@ -280,7 +269,7 @@ TEST_F(OctFixture, PtzCommandsBecomeRpcMethodsAndNoticesReachTheChannelsTheyName
         [&] { cb().notice(1, Cell(row, "type"), text.data(), static_cast<int32_t>(text.size())); });
     auto got = host.UserData();
     got.erase(got.begin(), got.begin() + static_cast<std::ptrdiff_t>(from));
-    std::sort(got.begin(), got.end());  // reports of several channels have no order
+    std::ranges::sort(got);  // reports of several channels have no order
     std::vector<HostRecorder::UserDataRecord> expected;
     for (int32_t channel : {0, 1}) {
       if (row.Bool("to " + std::to_string(channel)))
