@@ -16,23 +16,21 @@ TEST_F(OctTest, RefusalsCarryTheirResults) {
   const int32_t first = ConnectOk();
   // A loopback port where nothing listens: the listener is gone at once.
   std::string error;
-  const int port = netio::LocalPort(netio::ListenTcp(htonl(INADDR_LOOPBACK), 0, &error).get());
-  // Each refused login reaches the connection callback with its result and
-  // no device information.
-  const struct {
-    const char *user, *password;
-    int32_t port, result;
-  } logins[] = {{"admin", "wrong", dev->port(), OCTC_ERR_AUTH},
-                {"guest", "s3cret", dev->port(), OCTC_ERR_AUTH},
-                {"admin", "s3cret", dev->port(), OCTC_ERR_CLIENT_LIMIT},
-                {"admin", "s3cret", port, OCTC_ERR_UNREACHABLE}};
+  const int closed = netio::LocalPort(netio::ListenTcp(htonl(INADDR_LOOPBACK), 0, &error).get());
+  // Each refused login (user, password, port) reaches the connection
+  // callback with its result and no device information.
+  const std::tuple<const char*, const char*, int32_t, int32_t> logins[] = {
+      {"admin", "wrong", dev->port(), OCTC_ERR_AUTH},
+      {"guest", "s3cret", dev->port(), OCTC_ERR_AUTH},
+      {"admin", "s3cret", dev->port(), OCTC_ERR_CLIENT_LIMIT},
+      {"admin", "s3cret", closed, OCTC_ERR_UNREACHABLE}};
   for (size_t i = 0; i < std::size(logins); ++i) {
     SCOPED_TRACE(i);
-    const auto& l = logins[i];
-    const int32_t conn = octc_connect_by_hostname("127.0.0.1", l.port, l.user, l.password, 0, 0, 0);
+    const auto& [user, password, port, result] = logins[i];
+    const int32_t conn = octc_connect_by_hostname("127.0.0.1", port, user, password, 0, 0, 0);
     ASSERT_GT(conn, 0);
     const ConnEvent e = WaitConn(i + 2);
-    EXPECT_EQ(e.Key(), std::tuple(conn, OCTC_CONN_RESULT, l.result));
+    EXPECT_EQ(e.Key(), std::tuple(conn, OCTC_CONN_RESULT, result));
     EXPECT_FALSE(e.has_info);
   }
   // A channel or stream the device does not have: the open result is -36

@@ -101,16 +101,17 @@ class OctFixture : public ::testing::Test {
     EXPECT_TRUE(host.WaitFor(QCSDK_EVENT_CONNECTED, nth));
     return {n, stream};
   }
+  // The library calls so far whose name starts with `name`, and the channels
+  // of the host events with this code.
   std::vector<std::string> CallsOf(const std::string& name) const {
     std::vector<std::string> out = fake.Calls();
-    std::erase_if(out, [&](const std::string& call) { return call.rfind(name + "(", 0) != 0; });
+    std::erase_if(out, [&](const std::string& call) { return call.rfind(name, 0) != 0; });
     return out;
   }
   std::vector<int32_t> EventsOf(int32_t code) const {
     std::vector<int32_t> out;
-    for (const HostEvent& e : host.Events()) {
+    for (const HostEvent& e : host.Events())
       if (e.code == code) out.push_back(e.channel);
-    }
     return out;
   }
 
