@@ -66,7 +66,8 @@ class OctFixture : public ::testing::Test {
     return QCSDK_Connect2(QCSDK_TRANSPORT_OCT, t.host, t.port, t.deviceChannel, t.stream, t.user,
                           t.password, t.byNumber, nullptr);
   }
-  void ConnResult(int32_t conn, int32_t result, const OctDevInfo* info) {
+  // A connect result; without `info`, with an empty device record.
+  void ConnResult(int32_t conn, int32_t result, const OctDevInfo* info = &kEmptyInfo) {
     Fire([&] { cb().conn(conn, OCTC_CONN_RESULT, 0, result, 0, 0, 0, info); });
   }
   // Waits for the n-th sub-handle (stream opens are the only opens while
@@ -116,6 +117,7 @@ class OctFixture : public ::testing::Test {
   }
 
  private:
+  static constexpr OctDevInfo kEmptyInfo{};
   std::mutex m_mutex;
   std::atomic<int64_t> m_conn{0};
   std::vector<int32_t> m_subs;

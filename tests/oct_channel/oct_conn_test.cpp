@@ -53,8 +53,7 @@ TEST_P(OctSharing, ChannelsShareAConnectionOnlyWithTheWholeKeyEqual) {
   EXPECT_EQ(OctConnectionCount(), expected.size());
   // Once connection 1 knows its device, its waiting channels get a stream
   // each, for their device channel and stream.
-  OctDevInfo info{};
-  ConnResult(1, 0, &info);
+  ConnResult(1, 0);
   const std::size_t streams = shared ? 2 : 1;
   ASSERT_TRUE(WaitUntil([&] { return CallsOf("octc_stream_open").size() >= streams; }));
   EXPECT_EQ(CallsOf("octc_stream_open"),
@@ -97,8 +96,7 @@ TEST_P(OctConnectResult, EndsEveryWaitingChannelWithItsEvent) {
   EXPECT_EQ(fake.CountCalls("octc_close_conn"), 0);
 
   const int32_t c = Connect();
-  OctDevInfo info{};
-  Fire([&] { cb().conn(2, OCTC_CONN_RESULT, 0, 0, 0, 0, 0, &info); });
+  ConnResult(2, 0);
   const int32_t stream = WaitStreamOpen(1);
   Fire([&] { cb().streamState(2, stream, OCTC_STATE_RESULT, result); });
   EXPECT_THAT(EventsOf(event), ElementsAre(a, b, c));
@@ -160,8 +158,7 @@ TEST_F(OctFixture, LastChannelLeavingRetiresTheConnection) {
   // before its connect result, it is closed once the device answers.
   EXPECT_EQ(QCSDK_Disconnect(Connect()), 1);
   EXPECT_EQ(fake.CountCalls("octc_connect_by_hostname"), 2);
-  OctDevInfo info{};
-  ConnResult(2, 0, &info);
+  ConnResult(2, 0);
   ASSERT_TRUE(WaitUntil([&] { return fake.CountCalls("octc_close_conn") == 2; }));
   EXPECT_EQ(fake.CountCalls("octc_stream_open"), 4);
 }
@@ -214,8 +211,7 @@ TEST_F(OctFixture, WorkerStopsWaitTheirTimeThenAbandonTheWorker) {
   auto blockBoth = [&](int32_t conn, int32_t port) {
     fake.ClearCalls();
     const int32_t a = Connect({.port = port});
-    OctDevInfo info{};
-    ConnResult(conn, 0, &info);
+    ConnResult(conn, 0);
     ASSERT_TRUE(WaitUntil([&] { return fake.CountCalls("octc_stream_open") == 1; }));
     EXPECT_EQ(QCSDK_Disconnect(a), 1);
     ASSERT_TRUE(WaitUntil([&] { return fake.CountCalls("octc_close_conn") == 1; }));
@@ -238,8 +234,7 @@ TEST_F(OctFixture, WorkerStopsWaitTheirTimeThenAbandonTheWorker) {
   // Connection 5, after 4 in the worker's list, becomes ready meanwhile
   // with a channel whose stream cannot be opened.
   Connect({.port = 7002});
-  OctDevInfo info{};
-  ConnResult(5, 0, &info);
+  ConnResult(5, 0);
   fake.SetResultByFirstArg("octc_stream_open", [](int64_t) { return -1; });
   // While the worker is held a failed connection stays in the table, but
   // takes no further channel: a new connect to it makes a new connection.

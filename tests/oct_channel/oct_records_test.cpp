@@ -320,23 +320,21 @@ TEST_P(OctRecordList, EntriesFromTheLibrarysList) {
   const HostEvent list = host.Events().back();
   ASSERT_EQ(list.code, QCSDK_EVENT_REC_LIST);
   ASSERT_EQ(list.value, 4);
-  const struct {
-    const char *time, *name;
-    std::string path;
-  } entries[] = {{"080509", "first.mp4", "/rec/1.mp4"},
-                 {"235900", "second.mp4", "/rec/2.mp4"},
-                 {"010203", "long", fits},
-                 {"120000", "last.mp4", "/rec/3.mp4"}};
+  const std::tuple<std::string, std::string, std::string> entries[] = {
+      {"080509", "first.mp4", "/rec/1.mp4"},
+      {"235900", "second.mp4", "/rec/2.mp4"},
+      {"010203", "long", fits},
+      {"120000", "last.mp4", "/rec/3.mp4"}};
   for (uint32_t i = 0; i < 4; ++i) {
     SCOPED_TRACE(i);
-    const auto* e = reinterpret_cast<const uint8_t*>(list.data) + i * QCSDK_REC_ENTRY_SIZE;
+    const auto& [time, name, path] = entries[i];
     std::string expect(4112, '\0');
     StoreLe32(reinterpret_cast<uint8_t*>(expect.data()), i);
     StoreLe32(reinterpret_cast<uint8_t*>(expect.data()) + 4, entryKind);
-    std::memcpy(expect.data() + 8, entries[i].time, 6);
-    std::memcpy(expect.data() + 16, entries[i].name, std::strlen(entries[i].name));
-    std::memcpy(expect.data() + 2064, entries[i].path.data(), entries[i].path.size());
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(e), expect.size()), expect);
+    expect.replace(8, time.size(), time).replace(16, name.size(), name);
+    expect.replace(2064, path.size(), path);
+    const char* entry = reinterpret_cast<const char*>(list.data) + i * QCSDK_REC_ENTRY_SIZE;
+    EXPECT_EQ(std::string(entry, expect.size()), expect);
   }
   // An empty list is a list; a refused query raises nothing.
   fake.SetOctRecList({});
