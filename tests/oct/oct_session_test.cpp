@@ -43,7 +43,8 @@ TEST_F(OctTest, StreamsOpenedDuringPushesStartWithTheirMediaInformation) {
   EXPECT_EQ(octc_stream_close(conn, handles[0]), OCTC_ERR_FAILED);
 }
 
-TEST_F(OctTest, TalkCarriesAudioBothWaysAndEnds) {
+// Talk carries audio both ways and ends; remote configuration is synchronous.
+TEST_F(OctTest, TalkAndRemoteConfigOnOneLink) {
   const int32_t conn = ConnectOk();
   const int32_t t = octc_chat_open(conn);
   EXPECT_EQ(WaitState(1).result, 0);
@@ -71,10 +72,7 @@ TEST_F(OctTest, TalkCarriesAudioBothWaysAndEnds) {
   WaitState(4);
   EXPECT_EQ(octc_chat_close(conn, t3), 0);
   EXPECT_TRUE(rec.WaitFor([&] { return handler.Locked([&] { return handler.closed; }) >= 1; }));
-}
 
-TEST_F(OctTest, RemoteConfigIsASynchronousExchange) {
-  const int32_t conn = ConnectOk();
   const char* text = "{\"method\":\"dev_get_info\",\"sentcnt\":7}";
   OctBuffer req{text, static_cast<int32_t>(std::strlen(text))};
   OctBuffer resp{};
