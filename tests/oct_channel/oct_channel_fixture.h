@@ -38,9 +38,8 @@ class OctFixture : public ::testing::Test {
   void SetUp() override {
     // Connection handles count from 1, sub-handles from 100, as a library
     // that never hands out one handle twice.
-    for (const char* connect : {"octc_connect_by_hostname", "octc_connect_by_nimbus"}) {
+    for (const char* connect : {"octc_connect_by_hostname", "octc_connect_by_nimbus"})
       fake.SetResultByFirstArg(connect, [this](int64_t) { return ++m_conn; });
-    }
     for (const char* open :
          {"octc_stream_open", "octc_vod_open", "octc_down_open", "octc_chat_open"}) {
       fake.SetResultByFirstArg(open, [this](int64_t) {
