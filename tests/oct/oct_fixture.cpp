@@ -102,12 +102,4 @@ int32_t OctTest::ConnectOk() {
   return conn;
 }
 
-int32_t OctTest::OpenStream(int32_t conn) {
-  const size_t before = States();
-  int32_t h = octc_stream_open(conn, 1, 0, 0, 1);
-  EXPECT_GT(h, 0);
-  EXPECT_EQ(WaitState(before + 1).Key(), std::tuple('s', h, OCTC_STATE_RESULT, 0));
-  return h;
-}
-
 }  // namespace octc::test

@@ -102,8 +102,6 @@ class OctTest : public ::testing::Test {
   void TearDown() override;
   // Connects to the device by address and waits for the connect result.
   int32_t ConnectOk();
-  // Opens the live stream 1/0 and waits for its open result.
-  int32_t OpenStream(int32_t conn);
   // Waits for the n-th entry of one of the recorder's lists and returns it.
   template <typename T>
   T WaitNth(const std::vector<T>& list, size_t n) {

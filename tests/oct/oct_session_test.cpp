@@ -24,7 +24,11 @@ TEST_F(OctTest, StreamsOpenedDuringPushesStartWithTheirMediaInformation) {
     }
   });
   std::vector<int32_t> handles;
-  for (int i = 0; i < 20; ++i) handles.push_back(OpenStream(conn));
+  for (size_t i = 1; i <= 20; ++i) {
+    handles.push_back(octc_stream_open(conn, 1, 0, 0, 1));
+    EXPECT_GT(handles.back(), 0);
+    EXPECT_EQ(WaitState(i).Key(), std::tuple('s', handles.back(), OCTC_STATE_RESULT, 0));
+  }
   stop = true;
   pusher.join();
   rec.Locked([&] {
