@@ -154,27 +154,23 @@ TEST(OctFrameReader, IdleMalformedAndCutOffStreamsAreToldApart) {
   const auto body = wire::BuildMessage(wire::Type::kNotice, 0, 0, std::vector<uint8_t>(10, 1));
   // What the peer writes, whether it then closes, and the reads that follow:
   // a stream ending inside a header or a body is an error, not a close.
-  const struct {
-    std::vector<uint8_t> bytes;
-    bool close;
-    std::vector<ReadResult> reads;
-  } rows[] = {{{}, false, {ReadResult::kIdle}},
-              {join(good, bad), false, {ReadResult::kFrame, ReadResult::kMalformed}},
-              {oversize, false, {ReadResult::kMalformed}},
-              {join(good, body, 5), true, {ReadResult::kError}},
-              {join(good, body, good.size() + 3), true, {ReadResult::kFrame, ReadResult::kError}}};
+  const std::tuple<std::vector<uint8_t>, bool, std::vector<ReadResult>> rows[] = {
+      {{}, false, {ReadResult::kIdle}},
+      {join(good, bad), false, {ReadResult::kFrame, ReadResult::kMalformed}},
+      {oversize, false, {ReadResult::kMalformed}},
+      {join(good, body, 5), true, {ReadResult::kError}},
+      {join(good, body, good.size() + 3), true, {ReadResult::kFrame, ReadResult::kError}}};
   for (size_t i = 0; i < std::size(rows); ++i) {
+    const auto& [bytes, shut, reads] = rows[i];
     int fds[2] = {-1, -1};
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
     const netio::Fd in(fds[0]), out(fds[1]);
     net::FrameReader reader;
     wire::Frame f;
-    ASSERT_TRUE(netio::SendAll(out.get(), rows[i].bytes.data(), rows[i].bytes.size()));
-    if (rows[i].close) ::shutdown(out.get(), SHUT_WR);
-    for (ReadResult expected : rows[i].reads) {
-      const int timeoutMs = expected == ReadResult::kIdle ? 20 : 1000;
-      EXPECT_EQ(reader.Read(in.get(), timeoutMs, f), expected) << "row " << i;
-    }
+    ASSERT_TRUE(netio::SendAll(out.get(), bytes.data(), bytes.size()));
+    if (shut) ::shutdown(out.get(), SHUT_WR);
+    for (ReadResult expected : reads)
+      EXPECT_EQ(reader.Read(in.get(), expected == ReadResult::kIdle ? 20 : 1000, f), expected) << i;
   }
 }
 
