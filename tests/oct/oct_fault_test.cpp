@@ -61,7 +61,7 @@ TEST_F(OctTest, LostClosedAndHostileLinksAreReportedAndLetGo) {
   const auto fdsBefore = openFds();
   // Dropped, closed in order (result 0), a hostile message from the device,
   // fallen silent (the keep-alive): each closes only that link.
-  ASSERT_EQ(octc_set_timeouts(100, Scaled(600), 0), 0);
+  ASSERT_EQ(octc_set_timeouts(100, ScaledMs(600), 0), 0);
   const auto send = [&](device::Malformed kind) {
     return [&, kind] { EXPECT_EQ(dev->SendMalformed(kind), 1); };
   };
@@ -101,7 +101,7 @@ TEST_F(OctTest, LostClosedAndHostileLinksAreReportedAndLetGo) {
   // a version it does not speak (answered with an ERROR message), and
   // silence beyond the keep-alive time-out each end that connection.
   device::DeviceConfig strict = config;
-  strict.keepalive_timeout_ms = Scaled(400);
+  strict.keepalive_timeout_ms = ScaledMs(400);
   device::DeviceEngine dev2(strict, nullptr);
   ASSERT_TRUE(dev2.Start());
   std::vector<uint8_t> hello = Header(0x544F, 1, 6);
@@ -109,7 +109,8 @@ TEST_F(OctTest, LostClosedAndHostileLinksAreReportedAndLetGo) {
   const std::pair<std::vector<uint8_t>, uint8_t> clients[] = {
       {Header(0x544F, 7, 0), 0}, {hello, 8}, {{}, 0}};
   for (const auto& [bytes, reply] : clients) {
-    const netio::Fd fd = netio::ConnectTcp("127.0.0.1", dev2.port(), Scaled(5000), Scaled(5000));
+    const netio::Fd fd =
+        netio::ConnectTcp("127.0.0.1", dev2.port(), ScaledMs(5000), ScaledMs(5000));
     ASSERT_TRUE(fd.valid());
     netio::SendAll(fd.get(), bytes.data(), bytes.size());
     uint8_t head[16] = {};
@@ -123,13 +124,13 @@ TEST_F(OctTest, LostClosedAndHostileLinksAreReportedAndLetGo) {
   }
   // While frames flow in, the client still pings, so that device keeps it.
   dev2.SetMediaInfo(1, 0, OctMediaInfo{});
-  ASSERT_EQ(octc_set_timeouts(100, Scaled(5000), 0), 0);
+  ASSERT_EQ(octc_set_timeouts(100, ScaledMs(5000), 0), 0);
   const int32_t d = octc_connect_by_hostname("127.0.0.1", dev2.port(), "admin", "s3cret", 0, 0, 0);
   ASSERT_EQ(WaitConn(2 * std::size(rows) + 2).result, 0);
   octc_stream_open(d, 1, 0, 0, 1);
   ASSERT_TRUE(rec.WaitFor([&] { return dev2.SessionCount() == 1 && !rec.data.empty(); }));
   const uint8_t frame[] = {1, 2, 3};
-  for (int i = 0; i < Scaled(1200) / 5; ++i) {  // beyond that device's keep-alive time-out
+  for (int i = 0; i < ScaledMs(1200) / 5; ++i) {  // beyond that device's keep-alive time-out
     dev2.PushFrame(1, 0, OCTC_FRAME_P, frame, sizeof frame, 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }

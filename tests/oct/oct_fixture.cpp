@@ -50,7 +50,7 @@ void OnChat(int32_t, int32_t handle, const void* data, int32_t length) {
 
 bool Recorder::WaitFor(const std::function<bool()>& pred, int ms) {
   // Wakes on every report and also every 10 ms, for conditions on the device side.
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(Scaled(ms));
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ScaledMs(ms));
   std::unique_lock<std::mutex> lock(mutex);
   while (!pred()) {
     if (std::chrono::steady_clock::now() >= deadline) return false;
@@ -63,7 +63,7 @@ void OctTest::SetUp() {
   std::thread([] {}).join();  // a sanitizer starts its helper thread with the first thread
   threads_before = qcsdk::test::ThreadCount();
   g_rec = &rec;
-  ASSERT_EQ(octc_set_timeouts(2000, 10000, Scaled(5000)), 0);
+  ASSERT_EQ(octc_set_timeouts(2000, 10000, ScaledMs(5000)), 0);
   ASSERT_GE(octc_init_sdk("/tmp", 0, "qcsdk", 0, 0), 0);
   octc_encrypt_config(octc_default_encrypt_proc, octc_default_decrypt_proc);
   octc_register_callbacks(OnConn);

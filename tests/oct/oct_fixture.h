@@ -21,9 +21,7 @@
 namespace octc::test {
 
 using qcsdk::test::OctMedia;
-inline int Scaled(int ms) {
-  return qcsdk::test::ScaledMs(ms);
-}
+using qcsdk::test::ScaledMs;
 
 struct ConnEvent {
   int32_t conn, event, result;

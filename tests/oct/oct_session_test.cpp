@@ -110,7 +110,7 @@ TEST_F(OctTest, TalkAndRemoteConfigOnOneLink) {
   // A slow device: the call times out instead of blocking for ever.
   ASSERT_EQ(octc_set_timeouts(0, 0, 300), 0);
   const int32_t slow = ConnectOk();
-  dev->SetAnswerDelay(Scaled(300) + 1500);
+  dev->SetAnswerDelay(ScaledMs(300) + 1500);
   OctDevInfo info{};
   EXPECT_EQ(octc_cmd_get_dev_info(slow, &info), OCTC_ERR_TIMEOUT);
   EXPECT_EQ(octc_cmd_remote_config(slow, 0, &req, &resp), OCTC_ERR_TIMEOUT);
