@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <limits>
 #include <map>
 
 #include "media.h"
@@ -31,11 +30,12 @@ using ::testing::HasSubstr;
 
 // Checks the index beside `file` (file + ".qdx") against the video read back
 // from the file: each entry names a key frame, its time, and the offset of
-// the 'moof' of the fragment that frame starts. The number of entries.
-size_t ExpectIndexMatches(const std::string& file, const StreamSummary& video) {
+// the 'moof' of the fragment that frame starts. The index read, empty when
+// there is none.
+qp::QdxFile ExpectIndexMatches(const std::string& file, const StreamSummary& video) {
   const auto qdx = qp::ReadQdx(file + ".qdx");
   EXPECT_TRUE(qdx && !qdx->truncated);
-  if (!qdx) return 0;
+  if (!qdx) return {};
   std::ifstream in(file, std::ios::binary);
   const std::string mp4{std::istreambuf_iterator<char>(in), {}};
   for (const qp::QdxEntry& e : qdx->entries) {
@@ -54,7 +54,7 @@ size_t ExpectIndexMatches(const std::string& file, const StreamSummary& video) {
       EXPECT_LT(video.pos[frame - 1], static_cast<int64_t>(e.offset));
     }
   }
-  return qdx->entries.size();
+  return *qdx;
 }
 
 class PackageTest : public ::testing::Test {
@@ -128,14 +128,13 @@ TEST_F(PackageTest, EveryFormatValueWritesItsCodecs) {
       EXPECT_EQ(media->video->keys[i], video[i].key) << i;
       keys += video[i].key ? 1 : 0;
     }
-    EXPECT_EQ(ExpectIndexMatches(file, *media->video), keys);
-    const auto qdx = qp::ReadQdx(file + ".qdx");
-    ASSERT_TRUE(qdx);
-    EXPECT_EQ(qdx->header.video_codec, hevc ? 2 : 1);
-    EXPECT_EQ(qdx->header.audio_codec, table.Int("index audio"));
-    EXPECT_EQ(qdx->header.width, static_cast<uint32_t>(kWidth));
-    EXPECT_EQ(qdx->header.height, static_cast<uint32_t>(kHeight));
-    EXPECT_FLOAT_EQ(qdx->header.frame_rate, 25.0f);
+    const qp::QdxFile qdx = ExpectIndexMatches(file, *media->video);
+    EXPECT_EQ(qdx.entries.size(), keys);
+    EXPECT_EQ(qdx.header.video_codec, hevc ? 2 : 1);
+    EXPECT_EQ(qdx.header.audio_codec, table.Int("index audio"));
+    EXPECT_EQ(qdx.header.width, static_cast<uint32_t>(kWidth));
+    EXPECT_EQ(qdx.header.height, static_cast<uint32_t>(kHeight));
+    EXPECT_FLOAT_EQ(qdx.header.frame_rate, 25.0f);
     if (sound == "none") {
       EXPECT_FALSE(media->audio);
       continue;
@@ -164,25 +163,21 @@ TEST_F(PackageTest, EveryFormatValueWritesItsCodecs) {
 }
 
 TEST_F(PackageTest, UnusableFrameRatesFallBackTo25AndOthersAreKept) {
-  const std::pair<float, double> rates[] = {{std::numeric_limits<float>::quiet_NaN(), 40.0},
-                                            {std::numeric_limits<float>::infinity(), 40.0},
-                                            {0.0f, 40.0},
-                                            {-5.0f, 40.0},
-                                            {1e9f, 40.0},
-                                            {30.0f, 1000.0 / 30},
-                                            {12.5f, 80.0}};
   int n = 0;
-  for (const auto& [fps, step_ms] : rates) {
+  for (const TableRow& row : Table("mp4pkg/frame_rates.md")) {
+    SCOPED_TRACE(row.Where());
+    const float fps = std::stof(row.Text("given"));
+    const double step_ms = 1000 / std::stod(row.Text("written"));
     const std::string file = dir_.File("rate" + std::to_string(n++) + ".mp4");
     QP_Handle h = Open(file, nullptr, false, QP_VIDEO_H264, fps);
     ASSERT_NE(h, nullptr);
     for (size_t i = 0; i < 30; ++i) Put(h, QP_FRAME_VIDEO, H264()[i].data);
     QP_ClosePackage(h);
     const auto media = Summarise(file);
-    ASSERT_TRUE(media && media->video) << fps;
-    ASSERT_EQ(media->video->pts_ms.size(), 30u) << fps;
+    ASSERT_TRUE(media && media->video);
+    ASSERT_EQ(media->video->pts_ms.size(), 30u);
     for (size_t i = 0; i < 30; ++i) {
-      EXPECT_NEAR(media->video->pts_ms[i], step_ms * static_cast<double>(i), 1.0) << fps;
+      EXPECT_NEAR(media->video->pts_ms[i], step_ms * static_cast<double>(i), 1.0);
     }
   }
 }
@@ -260,7 +255,7 @@ TEST_F(PackageTest, KilledRecorderLeavesAReadableFile) {
     EXPECT_EQ(media->video->pts_ms[i], static_cast<int64_t>(i) * 40);
   EXPECT_GE(media->audio->end_ms, 4000);
 
-  EXPECT_GE(ExpectIndexMatches(file, *media->video), 5u);
+  EXPECT_GE(ExpectIndexMatches(file, *media->video).entries.size(), 5u);
 }
 
 }  // namespace
