@@ -10,44 +10,45 @@
 namespace qvsp {
 namespace {
 
+using Bytes = std::vector<uint8_t>;
+
+FrameClass Classify(const FrameClassifier& classifier, const Bytes& frame) {
+  return classifier.Classify(frame.data(), frame.size());
+}
+bool IsVideo(const FrameClassifier& classifier, const Bytes& frame) {
+  return classifier.IsVideo(frame.data(), frame.size());
+}
+
 TEST(FrameClassifier, AudioThatImitatesStartCodesStaysAudio) {
   // An IMA ADPCM block with predictor 0 and step index 1 opens with
   // 00 00 01 00; near-silent samples bring zero runs after it.
-  std::vector<uint8_t> adpcm = {0x00, 0x00, 0x01, 0x00, 0x01, 0x10, 0x00, 0x00, 0x00, 0x08};
+  const Bytes adpcm = {0x00, 0x00, 0x01, 0x00, 0x01, 0x10, 0x00, 0x00, 0x00, 0x08};
   for (VideoCodec codec : {VideoCodec::kH264, VideoCodec::kH265, VideoCodec::kMpeg4Part2}) {
-    const FrameClassifier classifier(codec, true);
-    EXPECT_EQ(classifier.Classify(adpcm.data(), adpcm.size()).kind, FrameKind::kAudio);
+    EXPECT_EQ(Classify(FrameClassifier(codec, true), adpcm).kind, FrameKind::kAudio);
   }
   // Emulation-prevention rule: 00 00 02 never occurs inside H.264/H.265.
-  const std::vector<uint8_t> h264Like = {0, 0, 0, 1, 0x41, 0x9a, 0x00, 0x00, 0x02, 0x55};
-  EXPECT_FALSE(FrameClassifier(VideoCodec::kH264, true).IsVideo(h264Like.data(), h264Like.size()));
+  const FrameClassifier h264(VideoCodec::kH264, true);
+  EXPECT_FALSE(IsVideo(h264, {0, 0, 0, 1, 0x41, 0x9a, 0x00, 0x00, 0x02, 0x55}));
   // ... but is ordinary data in MPEG-4 Part 2 (a P-VOP here).
-  const std::vector<uint8_t> vop = {0, 0, 1, 0xB6, 0x51, 0x00, 0x00, 0x02, 0x77};
+  const Bytes vop = {0, 0, 1, 0xB6, 0x51, 0x00, 0x00, 0x02, 0x77};
   const FrameClassifier mpeg4(VideoCodec::kMpeg4Part2, true);
-  EXPECT_TRUE(mpeg4.IsVideo(vop.data(), vop.size()));
-  EXPECT_FALSE(mpeg4.Classify(vop.data(), vop.size()).key);
+  EXPECT_TRUE(IsVideo(mpeg4, vop));
+  EXPECT_FALSE(Classify(mpeg4, vop).key);
   // An MPEG-4 start code value that is not defined.
-  const std::vector<uint8_t> undefined = {0, 0, 1, 0x40, 0x12, 0x34};
-  EXPECT_FALSE(mpeg4.IsVideo(undefined.data(), undefined.size()));
+  EXPECT_FALSE(IsVideo(mpeg4, {0, 0, 1, 0x40, 0x12, 0x34}));
   // H.264: an IDR slice alone is a key frame, a non-IDR slice is not; NAL
   // type 0 and a set forbidden bit are not video; trailing zeros are fine.
-  const FrameClassifier h264(VideoCodec::kH264, true);
-  const std::vector<uint8_t> idr = {0, 0, 1, 0x65, 0x88, 0x84, 0x00, 0x00};
-  const std::vector<uint8_t> type0 = {0, 0, 1, 0x00, 0x88};
-  const std::vector<uint8_t> forbidden = {0, 0, 1, 0xE5, 0x88};
-  EXPECT_TRUE(h264.Classify(idr.data(), idr.size()).key);
-  EXPECT_EQ(h264.Classify(type0.data(), type0.size()).kind, FrameKind::kAudio);
-  EXPECT_EQ(h264.Classify(forbidden.data(), forbidden.size()).kind, FrameKind::kAudio);
+  EXPECT_TRUE(Classify(h264, {0, 0, 1, 0x65, 0x88, 0x84, 0x00, 0x00}).key);
+  EXPECT_EQ(Classify(h264, {0, 0, 1, 0x00, 0x88}).kind, FrameKind::kAudio);
+  EXPECT_EQ(Classify(h264, {0, 0, 1, 0xE5, 0x88}).kind, FrameKind::kAudio);
   // H.265 needs a non-zero temporal id and layer 0 in its two-byte header.
   const FrameClassifier h265(VideoCodec::kH265, true);
-  const std::vector<uint8_t> cra = {0, 0, 0, 1, 0x2A, 0x01, 0xAF};
-  const std::vector<uint8_t> noTid = {0, 0, 0, 1, 0x2A, 0x00, 0xAF};
-  EXPECT_TRUE(h265.Classify(cra.data(), cra.size()).key);
-  EXPECT_FALSE(h265.IsVideo(noTid.data(), noTid.size()));
+  EXPECT_TRUE(Classify(h265, {0, 0, 0, 1, 0x2A, 0x01, 0xAF}).key);
+  EXPECT_FALSE(IsVideo(h265, {0, 0, 0, 1, 0x2A, 0x00, 0xAF}));
   // Without audio in the stream every frame is video, whatever it holds.
   const FrameClassifier videoOnly(VideoCodec::kH264, false);
-  EXPECT_EQ(videoOnly.Classify(adpcm.data(), adpcm.size()).kind, FrameKind::kVideo);
-  EXPECT_FALSE(videoOnly.Classify(adpcm.data(), adpcm.size()).key);
+  EXPECT_EQ(Classify(videoOnly, adpcm).kind, FrameKind::kVideo);
+  EXPECT_FALSE(Classify(videoOnly, adpcm).key);
   EXPECT_EQ(videoOnly.Classify(nullptr, 0).kind, FrameKind::kAudio);
 }
 

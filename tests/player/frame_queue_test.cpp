@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -11,22 +12,30 @@
 namespace qvsp {
 namespace {
 
-// A frame whose single payload byte names it, so that the order of what is
-// taken can be checked.
-QueuedFrame Frame(char name, FrameKind kind, bool key, int size = 1) {
+// A frame whose payload bytes all hold its name, so that the order of what
+// is taken can be checked: upper case a key frame, lower case another video
+// frame, a digit audio.
+QueuedFrame Frame(char name, int size = 1) {
   PacketPtr packet(av_packet_alloc());
   EXPECT_EQ(av_new_packet(packet.get(), size), 0);
   std::memset(packet->data, name, static_cast<size_t>(size));
-  return QueuedFrame{std::move(packet), FrameClass{kind, key}};
+  const FrameKind kind = std::isdigit(name) ? FrameKind::kAudio : FrameKind::kVideo;
+  return QueuedFrame{std::move(packet), FrameClass{kind, std::isupper(name) != 0}};
 }
-QueuedFrame Key(char name, int size = 1) {
-  return Frame(name, FrameKind::kVideo, true, size);
-}
-QueuedFrame Inter(char name, int size = 1) {
-  return Frame(name, FrameKind::kVideo, false, size);
-}
-QueuedFrame Audio(char name) {
-  return Frame(name, FrameKind::kAudio, false);
+
+// Adds a frame of `size` bytes for each name; what became of each:
+// (q)ueued, (d)ropped, (r)efused or (s)topped.
+std::string Add(FrameQueue& queue, const std::string& names, int size = 1) {
+  std::string results;
+  for (char name : names) {
+    switch (queue.Add(Frame(name, size))) {
+      case FrameQueue::Push::kQueued: results += 'q'; break;
+      case FrameQueue::Push::kDropped: results += 'd'; break;
+      case FrameQueue::Push::kRefused: results += 'r'; break;
+      case FrameQueue::Push::kStopped: results += 's'; break;
+    }
+  }
+  return results;
 }
 
 std::string TakeAll(FrameQueue& queue) {
@@ -44,59 +53,43 @@ TEST(FrameQueue, OverflowDiscardsWholeGroupsAndCountsThem) {
   FrameQueue queue(QueueLimits{4, 1000}, counters);
   // Video before the stream's first key frame cannot be decoded: it is
   // discarded without counting as a drop.
-  EXPECT_EQ(queue.Add(Inter('x')), FrameQueue::Push::kDropped);
-  EXPECT_EQ(queue.Add(Audio('y')), FrameQueue::Push::kQueued);
-  EXPECT_EQ(queue.Add(Key('Z')), FrameQueue::Push::kQueued);
-  EXPECT_EQ(TakeAll(queue), "yZ");
+  EXPECT_EQ(Add(queue, "x1Z"), "dqq");
+  EXPECT_EQ(TakeAll(queue), "1Z");
   EXPECT_EQ(counters.videoDropped.load(), 0u);
   // Full with the tail of one group and the start of the next: the tail goes.
-  EXPECT_EQ(queue.Add(Inter('a')), FrameQueue::Push::kQueued);
-  EXPECT_EQ(queue.Add(Inter('b')), FrameQueue::Push::kQueued);
-  EXPECT_EQ(queue.Add(Key('C')), FrameQueue::Push::kQueued);
-  EXPECT_EQ(queue.Add(Inter('d')), FrameQueue::Push::kQueued);
-  EXPECT_EQ(queue.Add(Inter('e')), FrameQueue::Push::kQueued);
+  EXPECT_EQ(Add(queue, "abCde"), "qqqqq");
   EXPECT_EQ(TakeAll(queue), "Cde");
   EXPECT_EQ(counters.overflows.load(), 1u);
   EXPECT_EQ(counters.videoDropped.load(), 2u);
   EXPECT_EQ(counters.bytesDropped.load(), 2u);
 
   // Full of one group: a new key frame replaces all of it, audio included.
-  for (char c : std::string("Kpqa")) {
-    queue.Add(c == 'K' ? Key(c) : c == 'a' ? Audio(c) : Inter(c));
-  }
-  EXPECT_EQ(queue.Add(Key('L')), FrameQueue::Push::kQueued);
+  EXPECT_EQ(Add(queue, "Kpq1L"), "qqqqq");
   EXPECT_EQ(TakeAll(queue), "L");
   EXPECT_EQ(counters.videoDropped.load(), 5u);
   EXPECT_EQ(counters.audioDropped.load(), 1u);
 
   // Full of one group and no later key frame: everything goes and video is
   // discarded up to the next key frame; audio still passes.
-  for (char c : std::string("Kpqr")) queue.Add(c == 'K' ? Key(c) : Inter(c));
-  EXPECT_EQ(queue.Add(Inter('s')), FrameQueue::Push::kDropped);
-  EXPECT_EQ(queue.Add(Inter('t')), FrameQueue::Push::kDropped);
-  EXPECT_EQ(queue.Add(Audio('u')), FrameQueue::Push::kQueued);
-  EXPECT_EQ(queue.Add(Key('V')), FrameQueue::Push::kQueued);
-  EXPECT_EQ(queue.Add(Inter('w')), FrameQueue::Push::kQueued);
-  EXPECT_EQ(TakeAll(queue), "uVw");
+  EXPECT_EQ(Add(queue, "Kpqrst"), "qqqqdd");
+  EXPECT_EQ(Add(queue, "3Vw"), "qqq");
+  EXPECT_EQ(TakeAll(queue), "3Vw");
   EXPECT_EQ(counters.videoDropped.load(), 5u + 6u);
   EXPECT_EQ(counters.overflows.load(), 3u);
   EXPECT_EQ(counters.videoQueued.load(), 1u + 5u + 4u + 4u + 2u);
   EXPECT_EQ(counters.audioQueued.load(), 1u + 2u);
 
   // A queue holding only audio loses it, but video continuity is kept.
-  for (char c : std::string("abcd")) queue.Add(Audio(c));
-  EXPECT_EQ(queue.Add(Inter('x')), FrameQueue::Push::kQueued);
+  EXPECT_EQ(Add(queue, "1234x"), "qqqqq");
   EXPECT_EQ(TakeAll(queue), "x");
 }
 
 TEST(FrameQueue, ByteLimitRefusalAndStop) {
   StreamCounters counters;
   FrameQueue queue(QueueLimits{100, 10}, counters);
-  EXPECT_EQ(queue.Add(Key('A', 11)), FrameQueue::Push::kRefused);
+  EXPECT_EQ(Add(queue, "A", 11), "r");
   EXPECT_EQ(counters.refused.load(), 1u);
-  EXPECT_EQ(queue.Add(Key('A', 4)), FrameQueue::Push::kQueued);
-  EXPECT_EQ(queue.Add(Inter('b', 4)), FrameQueue::Push::kQueued);
-  EXPECT_EQ(queue.Add(Inter('c', 4)), FrameQueue::Push::kDropped);  // 12 bytes > 10
+  EXPECT_EQ(Add(queue, "Abc", 4), "qqd");  // 12 bytes > 10
   EXPECT_EQ(counters.bytesDropped.load(), 12u);
   size_t frames = 0;
   size_t bytes = 0;
@@ -104,7 +97,7 @@ TEST(FrameQueue, ByteLimitRefusalAndStop) {
   EXPECT_EQ(frames, 0u);
   EXPECT_EQ(bytes, 0u);
   queue.SetLimits(QueueLimits{100, 100});
-  EXPECT_EQ(queue.Add(Key('D', 50)), FrameQueue::Push::kQueued);
+  EXPECT_EQ(Add(queue, "D", 50), "q");
 
   EXPECT_EQ(queue.Take()->packet->size, 50);
 
@@ -112,7 +105,7 @@ TEST(FrameQueue, ByteLimitRefusalAndStop) {
   std::thread taker([&] { EXPECT_FALSE(queue.Take().has_value()); });
   queue.Stop();
   taker.join();
-  EXPECT_EQ(queue.Add(Key('E')), FrameQueue::Push::kStopped);
+  EXPECT_EQ(Add(queue, "E"), "s");
 }
 
 }  // namespace
