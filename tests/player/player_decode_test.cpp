@@ -114,35 +114,29 @@ using PlayerAudio = PlayerTest;
 TEST_F(PlayerAudio, AudioFramesBesideVideoAreToldApartAndDecoded) {
   using qcsdk::test::ToneCodec;
   const auto video = Encode(PatternCodec::kH264, 160, 120, 12, 4);
-  const struct {
-    ToneCodec tone;
-    int recordCodec;
-  } cases[] = {{ToneCodec::kImaAdpcm, 0},
-               {ToneCodec::kG711ALaw, 1},
-               {ToneCodec::kG711MuLaw, 2},
-               {ToneCodec::kAac, 3},
-               {ToneCodec::kG711ALaw, 9}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(qcsdk::test::ToneEncoderName(c.tone));
+  for (const auto& [tone, recordCodec] :
+       {std::pair{ToneCodec::kImaAdpcm, 0}, std::pair{ToneCodec::kG711ALaw, 1},
+        std::pair{ToneCodec::kG711MuLaw, 2}, std::pair{ToneCodec::kAac, 3},
+        std::pair{ToneCodec::kG711ALaw, 9}}) {
+    SCOPED_TRACE(qcsdk::test::ToneEncoderName(tone));
     const qcsdk::test::ToneOptions options{
-        .codec = c.tone, .sampleRate = c.tone == ToneCodec::kAac ? 16000 : 8000, .packets = 24};
+        .codec = tone, .sampleRate = tone == ToneCodec::kAac ? 16000 : 8000, .packets = 24};
     const auto audio = qcsdk::test::EncodeTone(options);
     const int32_t player =
-        OpenPlayer(MakeRecord(PatternCodec::kH264, 160, 120, c.recordCodec, options.sampleRate, 1));
+        OpenPlayer(MakeRecord(PatternCodec::kH264, 160, 120, recordCodec, options.sampleRate, 1));
     const uint8_t broken[] = {0xFF, 0xF1, 0x00, 0x00, 0x01};
     ASSERT_EQ(QVSP_WriteToStreamOneFrame(player, broken, sizeof broken), 1);
     // Two audio frames before each video frame: all audio is decoded once
     // the last picture is reported.
     for (size_t i = 0; i < video.size(); ++i) {
-      for (size_t a = 2 * i; a < 2 * i + 2; ++a) {
-        ASSERT_EQ(WriteFrame(player, audio[a]), 1);
-      }
+      ASSERT_EQ(WriteFrame(player, audio[2 * i]), 1);
+      ASSERT_EQ(WriteFrame(player, audio[2 * i + 1]), 1);
       ASSERT_EQ(WriteFrame(player, video[i].data), 1);
     }
     ASSERT_TRUE(m_log.WaitFor(player, video.size(), Timeout()));
     const QVSP_Statistics stats = Stats(player);
     EXPECT_EQ(stats.videoFramesQueued, video.size());
-    const bool known = c.recordCodec != 9;
+    const bool known = recordCodec != 9;
     EXPECT_EQ(stats.audioFramesQueued, audio.size() + 1);
     EXPECT_EQ(stats.audioFramesDecoded + stats.decodeErrors, known ? audio.size() + 1 : 0);
     EXPECT_GE(stats.audioFramesDecoded, known ? audio.size() : 0);
