@@ -138,12 +138,10 @@ class PictureLog : public qcsdk::test::EventLog<Picture> {
     Picture p{.player = player, .y = y, .u = u, .v = v, .yStride = yStride, .uvStride = uvStride};
     // The size of the picture being reported, asked for from inside the call.
     EXPECT_EQ(QVSP_GetBitmapSize(player, &p.width, &p.height), 1);
-    EXPECT_NE(y, nullptr);
-    EXPECT_NE(u, nullptr);
-    EXPECT_NE(v, nullptr);
+    ASSERT_TRUE(y != nullptr && u != nullptr && v != nullptr);
     EXPECT_GE(yStride, p.width);
     EXPECT_GE(uvStride, (p.width + 1) / 2);
-    if (y == nullptr || u == nullptr || v == nullptr || p.width <= 0 || p.height <= 0) return;
+    if (p.width <= 0 || p.height <= 0) return;
     p.checksum = PlaneChecksum(p);
     if (p.width * p.height <= kSampledArea) {
       for (int row = 0; row < p.height; row += kLumaStep) {
