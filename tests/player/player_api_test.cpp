@@ -166,8 +166,7 @@ TEST_F(PlayerThreads, ACallbackMayCloseReopenOrReleaseItsPlayerOrTheLibrary) {
   for (size_t i = 0; i < 2; ++i) {
     EXPECT_EQ(WriteFrame(players[i], packets[5].data), 0);
   }
-  WriteAll(players[2], packets);
-  ASSERT_TRUE(m_log.WaitFor(players[2], 3 + packets.size(), Timeout()));
+  ASSERT_TRUE(Play(players[2], packets, 3 + packets.size()));
   EXPECT_EQ(m_log.Count(players[0]), 3u);
   EXPECT_EQ(m_log.Count(players[1]), 3u);
   // The last player releases the whole library from its callback.

@@ -29,8 +29,7 @@ TEST_P(PlayerDecode, EveryFrameInOrderAtItsSizeWithPlanesKeptUntilTheNext) {
   ASSERT_EQ(packets.size(), 30u);
   const StreamRecord record = MakeRecord(codec, 320, 240);
   const int32_t player = OpenPlayer(record);
-  WriteAll(player, packets);
-  ASSERT_TRUE(m_log.WaitFor(player, 30, Timeout()));
+  ASSERT_TRUE(Play(player, packets, 30));
 
   const auto pictures = m_log.Pictures(player);
   ASSERT_EQ(pictures.size(), 30u);
@@ -69,8 +68,7 @@ TEST_P(PlayerDecode, EveryFrameInOrderAtItsSizeWithPlanesKeptUntilTheNext) {
   EXPECT_EQ(QVSP_RefreshWindow(player), 0);
   EXPECT_EQ(Stats(player).picturesReported, 0u);
   WriteAll(player, Encode(codec, 176, 144, 3, 3, kFlat));
-  WriteAll(player, Encode(codec, 320, 240, 3, 3));
-  ASSERT_TRUE(m_log.WaitFor(player, 36, Timeout()));
+  ASSERT_TRUE(Play(player, Encode(codec, 320, 240, 3, 3), 36));
   const auto more = m_log.Pictures(player);
   EXPECT_EQ(more[30].width, 176);
   EXPECT_EQ(more[32].height, 144);
@@ -93,13 +91,7 @@ TEST_F(PlayerColour, OtherChromaSamplingArrivesAs420) {
   if (!vdevice::PatternEncoderAvailable(PatternCodec::kH264)) GTEST_SKIP();
   for (auto chroma : {vdevice::PatternChroma::k422, vdevice::PatternChroma::k444}) {
     const int32_t player = OpenPlayer(MakeRecord(PatternCodec::kH264, 96, 64));
-    WriteAll(player, vdevice::EncodePattern({.codec = PatternCodec::kH264,
-                                             .width = 96,
-                                             .height = 64,
-                                             .frames = 3,
-                                             .flat = kFlat,
-                                             .chroma = chroma}));
-    ASSERT_TRUE(m_log.WaitFor(player, 3, Timeout()));
+    ASSERT_TRUE(Play(player, Encode(PatternCodec::kH264, 96, 64, 3, 25, kFlat, chroma), 3));
     for (const Picture& p : m_log.Pictures(player)) {
       EXPECT_GE(p.uvStride, 48);
       ExpectFlat(p);

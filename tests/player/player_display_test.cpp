@@ -186,8 +186,7 @@ TEST_P(DisplayInto, EachPlayerDrawsItsPictureScaledIntoItsOwnRectangleOnly) {
   // Off: later pictures are decoded and reported but not drawn.
   ASSERT_EQ(QVSP_SetVideoPreview(a, nullptr, nullptr, 0), 1);
   window.Paint();
-  WriteAll(a, Encode(PatternCodec::kH264, 160, 120, 3, 3));
-  ASSERT_TRUE(m_log.WaitFor(a, 8, Timeout()));
+  ASSERT_TRUE(Play(a, Encode(PatternCodec::kH264, 160, 120, 3, 3), 8));
   EXPECT_EQ(Touched(window.Pixels(), kWidth, {}), 0);
   EXPECT_EQ(Stats(a).picturesDrawn, 5u);
   EXPECT_EQ(QVSP_RefreshWindow(a), 1) << "nothing to draw while off";
@@ -214,14 +213,12 @@ TEST_F(Display, RefusalsAndLostWindowsOrServersStopDrawingButNotDecoding) {
   }
 
   ASSERT_EQ(QVSP_SetVideoPreview(player, window->Handle(), &rect, 1), 1);
-  WriteAll(player, packets);
-  ASSERT_TRUE(m_log.WaitFor(player, 4, Timeout()));
+  ASSERT_TRUE(Play(player, packets, 4));
   EXPECT_EQ(Stats(player).picturesDrawn, 4u);
 
   // The host destroys its window: one failed draw, then no more drawing.
   window.reset();
-  WriteAll(player, packets);
-  ASSERT_TRUE(m_log.WaitFor(player, 8, Timeout()));
+  ASSERT_TRUE(Play(player, packets, 8));
   QVSP_Statistics stats = Stats(player);
   EXPECT_EQ(stats.picturesDrawn, 4u);
   EXPECT_EQ(stats.drawFailures, 1u);
@@ -230,12 +227,10 @@ TEST_F(Display, RefusalsAndLostWindowsOrServersStopDrawingButNotDecoding) {
   // A new window draws again; then the server dies mid-stream.
   HostWindow second(64, 48);
   ASSERT_EQ(QVSP_SetVideoPreview(player, second.Handle(), &rect, 1), 1);
-  WriteAll(player, packets);
-  ASSERT_TRUE(m_log.WaitFor(player, 12, Timeout()));
+  ASSERT_TRUE(Play(player, packets, 12));
   EXPECT_EQ(Stats(player).picturesDrawn, 8u);
   m_server.Kill();
-  WriteAll(player, packets);
-  ASSERT_TRUE(m_log.WaitFor(player, 16, Timeout()));
+  ASSERT_TRUE(Play(player, packets, 16));
   stats = Stats(player);
   EXPECT_EQ(stats.picturesDrawn, 8u);
   EXPECT_EQ(stats.drawFailures, 2u);

@@ -205,14 +205,17 @@ class PlayerTest : public ::testing::Test {
 
   static std::chrono::milliseconds Timeout() { return qcsdk::test::Scaled(60000); }
   static int DecoderThreads() { return qcsdk::test::ThreadCount("qvsp-decode"); }
-  static std::vector<MediaFrame> Encode(PatternCodec codec, int width, int height, int frames,
-                                        int gop, std::optional<std::array<uint8_t, 3>> flat = {}) {
+  static std::vector<MediaFrame> Encode(
+      PatternCodec codec, int width, int height, int frames, int gop,
+      std::optional<std::array<uint8_t, 3>> flat = {},
+      vdevice::PatternChroma chroma = vdevice::PatternChroma::k420) {
     return vdevice::EncodePattern({.codec = codec,
                                    .width = width,
                                    .height = height,
                                    .frames = frames,
                                    .gop = gop,
-                                   .flat = flat});
+                                   .flat = flat,
+                                   .chroma = chroma});
   }
   static int32_t OpenPlayer(const StreamRecord& record) {
     const int32_t player = QVSP_CreatePlayer();
@@ -229,6 +232,12 @@ class PlayerTest : public ::testing::Test {
         EXPECT_EQ(accepted, 1);
       }
     }
+  }
+  // Writes every packet and waits until the player has reported `total`
+  // pictures in all.
+  bool Play(int32_t player, const std::vector<MediaFrame>& packets, size_t total) {
+    WriteAll(player, packets);
+    return m_log.WaitFor(player, total, Timeout());
   }
   static QVSP_Statistics Stats(int32_t player) {
     QVSP_Statistics stats{};
