@@ -89,14 +89,10 @@ TEST(AacTest, AdtsFramesAreSplitAndChecked) {
   EXPECT_EQ(AsVector(frames[1].payload), (std::vector<uint8_t>{5, 6}));
   EXPECT_EQ(frames[0].config, (qp::AacConfig{2, 16000, 2}));
 
-  // A header with a CRC is 9 bytes long.
-  std::vector<uint8_t> crc = a;
+  // A header with a CRC is 9 bytes long: the CRC (aa bb) takes the place of
+  // the first two bytes behind a header without one, the frame's length stays.
+  std::vector<uint8_t> crc = WithAdts({0xaa, 0xbb, 1, 2, 3, 4}, 16000, 2);
   crc[1] &= 0xfe;
-  crc.insert(crc.begin() + 7, {0xaa, 0xbb});
-  const size_t length = crc.size();
-  crc[3] = static_cast<uint8_t>((crc[3] & 0xfc) | (length >> 11));
-  crc[4] = static_cast<uint8_t>(length >> 3);
-  crc[5] = static_cast<uint8_t>(((length & 7) << 5) | (crc[5] & 0x1f));
   frames = qp::SplitAdts(crc);
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(AsVector(frames[0].payload), (std::vector<uint8_t>{1, 2, 3, 4}));
