@@ -1,6 +1,6 @@
 // Whole packages written through the C interface and read back with
 // libavformat: codecs, frame counts, times, audio and the index, also after
-// the writing process was killed.
+// the writing process was killed; and bad arguments and handles.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <qp/qp.h>
@@ -8,10 +8,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <climits>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <limits>
 #include <map>
 
 #include "media.h"
@@ -31,11 +31,12 @@ using ::testing::HasSubstr;
 
 // Checks the index beside `file` (file + ".qdx") against the video read back
 // from the file: each entry names a key frame, its time, and the offset of
-// the 'moof' of the fragment that frame starts. The number of entries.
-size_t ExpectIndexMatches(const std::string& file, const StreamSummary& video) {
+// the 'moof' of the fragment that frame starts. The index read, empty when
+// there is none.
+qp::QdxFile ExpectIndexMatches(const std::string& file, const StreamSummary& video) {
   const auto qdx = qp::ReadQdx(file + ".qdx");
   EXPECT_TRUE(qdx && !qdx->truncated);
-  if (!qdx) return 0;
+  if (!qdx) return {};
   std::ifstream in(file, std::ios::binary);
   const std::string mp4{std::istreambuf_iterator<char>(in), {}};
   for (const qp::QdxEntry& e : qdx->entries) {
@@ -54,7 +55,7 @@ size_t ExpectIndexMatches(const std::string& file, const StreamSummary& video) {
       EXPECT_LT(video.pos[frame - 1], static_cast<int64_t>(e.offset));
     }
   }
-  return qdx->entries.size();
+  return *qdx;
 }
 
 class PackageTest : public ::testing::Test {
@@ -128,14 +129,13 @@ TEST_F(PackageTest, EveryFormatValueWritesItsCodecs) {
       EXPECT_EQ(media->video->keys[i], video[i].key) << i;
       keys += video[i].key ? 1 : 0;
     }
-    EXPECT_EQ(ExpectIndexMatches(file, *media->video), keys);
-    const auto qdx = qp::ReadQdx(file + ".qdx");
-    ASSERT_TRUE(qdx);
-    EXPECT_EQ(qdx->header.video_codec, hevc ? 2 : 1);
-    EXPECT_EQ(qdx->header.audio_codec, table.Int("index audio"));
-    EXPECT_EQ(qdx->header.width, static_cast<uint32_t>(kWidth));
-    EXPECT_EQ(qdx->header.height, static_cast<uint32_t>(kHeight));
-    EXPECT_FLOAT_EQ(qdx->header.frame_rate, 25.0f);
+    const qp::QdxFile qdx = ExpectIndexMatches(file, *media->video);
+    EXPECT_EQ(qdx.entries.size(), keys);
+    EXPECT_EQ(qdx.header.video_codec, hevc ? 2 : 1);
+    EXPECT_EQ(qdx.header.audio_codec, table.Int("index audio"));
+    EXPECT_EQ(qdx.header.width, static_cast<uint32_t>(kWidth));
+    EXPECT_EQ(qdx.header.height, static_cast<uint32_t>(kHeight));
+    EXPECT_FLOAT_EQ(qdx.header.frame_rate, 25.0f);
     if (sound == "none") {
       EXPECT_FALSE(media->audio);
       continue;
@@ -164,25 +164,21 @@ TEST_F(PackageTest, EveryFormatValueWritesItsCodecs) {
 }
 
 TEST_F(PackageTest, UnusableFrameRatesFallBackTo25AndOthersAreKept) {
-  const std::pair<float, double> rates[] = {{std::numeric_limits<float>::quiet_NaN(), 40.0},
-                                            {std::numeric_limits<float>::infinity(), 40.0},
-                                            {0.0f, 40.0},
-                                            {-5.0f, 40.0},
-                                            {1e9f, 40.0},
-                                            {30.0f, 1000.0 / 30},
-                                            {12.5f, 80.0}};
   int n = 0;
-  for (const auto& [fps, step_ms] : rates) {
+  for (const TableRow& row : Table("mp4pkg/frame_rates.md")) {
+    SCOPED_TRACE(row.Where());
+    const float fps = std::stof(row.Text("given"));
+    const double step_ms = 1000 / std::stod(row.Text("written"));
     const std::string file = dir_.File("rate" + std::to_string(n++) + ".mp4");
     QP_Handle h = Open(file, nullptr, false, QP_VIDEO_H264, fps);
     ASSERT_NE(h, nullptr);
     for (size_t i = 0; i < 30; ++i) Put(h, QP_FRAME_VIDEO, H264()[i].data);
     QP_ClosePackage(h);
     const auto media = Summarise(file);
-    ASSERT_TRUE(media && media->video) << fps;
-    ASSERT_EQ(media->video->pts_ms.size(), 30u) << fps;
+    ASSERT_TRUE(media && media->video);
+    ASSERT_EQ(media->video->pts_ms.size(), 30u);
     for (size_t i = 0; i < 30; ++i) {
-      EXPECT_NEAR(media->video->pts_ms[i], step_ms * static_cast<double>(i), 1.0) << fps;
+      EXPECT_NEAR(media->video->pts_ms[i], step_ms * static_cast<double>(i), 1.0);
     }
   }
 }
@@ -260,7 +256,94 @@ TEST_F(PackageTest, KilledRecorderLeavesAReadableFile) {
     EXPECT_EQ(media->video->pts_ms[i], static_cast<int64_t>(i) * 40);
   EXPECT_GE(media->audio->end_ms, 4000);
 
-  EXPECT_GE(ExpectIndexMatches(file, *media->video), 5u);
+  EXPECT_GE(ExpectIndexMatches(file, *media->video).entries.size(), 5u);
+}
+
+// What must never crash or corrupt: bad arguments and bad handles.
+TEST(RobustnessTest, OpenChecksEveryArgument) {
+  TempDir dir;
+  const std::string file = dir.File("a.mp4");
+  const char* f = file.c_str();
+  const std::string index = dir.File("a.mp4.qdx");
+  const char* ix = index.c_str();
+  const QP_VideoDesc good{640, 480, 25.0f, {0, 0, 0, 0}};
+  auto with = [](int w, int h) { return QP_VideoDesc{w, h, 25.0f, {0, 0, 0, 0}}; };
+  const QP_VideoDesc bad_descs[] = {with(0, 480),    with(640, 0),       with(-1, 480),
+                                    with(640, -480), with(INT_MAX, 480), with(640, 100000)};
+  for (const QP_VideoDesc& d : bad_descs) EXPECT_EQ(QP_OpenPackage(&d, 1, 0, f, ix, 0, 0), nullptr);
+  EXPECT_EQ(QP_OpenPackage(nullptr, 1, 0, f, ix, 0, 0), nullptr);
+  EXPECT_EQ(QP_OpenPackage(&good, 0, 0, f, ix, 0, 0), nullptr);
+  EXPECT_EQ(QP_OpenPackage(&good, 1, 0, f, ix, 0, 1), nullptr);
+  EXPECT_EQ(QP_OpenPackage(&good, 1, 2, f, ix, 0, 0), nullptr);
+  EXPECT_EQ(QP_OpenPackage(&good, 1, -1, f, ix, 0, 0), nullptr);
+  EXPECT_EQ(QP_OpenPackage(&good, 1, 0, nullptr, ix, 0, 0), nullptr);
+  EXPECT_EQ(QP_OpenPackage(&good, 1, 0, "", ix, 0, 0), nullptr);
+  EXPECT_EQ(QP_OpenPackage(&good, 1, 0, f, "", 0, 0), nullptr);
+  EXPECT_EQ(QP_OpenPackage(&good, 1, 0, f, f, 0, 0), nullptr);
+  for (int32_t format : {3, 0xff, 0x300, 0x101 | 0x10000, -1, 0x400, INT_MIN}) {
+    EXPECT_EQ(QP_OpenPackage(&good, 1, 1, f, ix, format, 0), nullptr) << format;
+  }
+  const std::string long_name(5000, 'x');
+  EXPECT_EQ(QP_OpenPackage(&good, 1, 0, long_name.c_str(), nullptr, 0, 0), nullptr);
+  EXPECT_FALSE(std::filesystem::exists(file));
+  EXPECT_FALSE(std::filesystem::exists(index));
+  // Files that cannot be created.
+  EXPECT_EQ(QP_OpenPackage(&good, 1, 0, dir.File("no/such/dir.mp4").c_str(), nullptr, 0, 0),
+            nullptr);
+  EXPECT_EQ(QP_OpenPackage(&good, 1, 0, f, dir.File("no/dir.qdx").c_str(), 0, 0), nullptr);
+  EXPECT_FALSE(std::filesystem::exists(file));
+
+  // Every valid combination opens, and a name with a colon is a file name.
+  for (int32_t video : {0, QP_VIDEO_H264, QP_VIDEO_H265}) {
+    for (int32_t audio : {QP_AUDIO_ALAW, QP_AUDIO_ULAW, QP_AUDIO_AAC}) {
+      QP_Handle h =
+          QP_OpenPackage(&good, 1, 1, dir.File("x:y.mp4").c_str(), nullptr, video | audio, 0);
+      EXPECT_NE(h, nullptr);
+      EXPECT_EQ(QP_ClosePackage(h), 1);
+    }
+  }
+  EXPECT_TRUE(std::filesystem::exists(dir.File("x:y.mp4")));
+}
+
+TEST(RobustnessTest, FramesAndHandlesAreChecked) {
+  TempDir dir;
+  QP_Handle h = Open(dir.File("b.mp4"), nullptr, false, 0);
+  ASSERT_NE(h, nullptr);
+  const std::vector<uint8_t> bytes(64, 0);
+  int local = 0;
+  for (QP_Handle bad :
+       {QP_Handle{nullptr}, reinterpret_cast<QP_Handle>(0x1234),
+        reinterpret_cast<QP_Handle>(&local), reinterpret_cast<QP_Handle>(~uintptr_t{0})}) {
+    EXPECT_EQ(Put(bad, QP_FRAME_VIDEO, bytes), 0);
+    EXPECT_EQ(QP_SetAudioFormat(bad, 8000, 1), 0);
+    EXPECT_EQ(QP_ClosePackage(bad), 0);
+  }
+  EXPECT_EQ(QP_PackageOneFrame(h, nullptr), 0);
+  QP_Frame frame{QP_FRAME_VIDEO, nullptr, 64, 0, 0, 0};
+  EXPECT_EQ(QP_PackageOneFrame(h, &frame), 0);
+  frame.data = bytes.data();
+  for (int32_t length : {0, -1, INT_MIN, INT_MAX}) {
+    frame.length = length;
+    EXPECT_EQ(QP_PackageOneFrame(h, &frame), 0) << length;
+  }
+  frame.length = 64;
+  for (int32_t kind : {0, 3, -1, 0x101}) {
+    frame.kind = kind;
+    EXPECT_EQ(QP_PackageOneFrame(h, &frame), 0) << kind;
+  }
+  // Audio into a package without audio; audio settings out of range.
+  EXPECT_EQ(Put(h, QP_FRAME_AUDIO, bytes), 0);
+  EXPECT_EQ(QP_SetAudioFormat(h, 7999, 1), 0);
+  EXPECT_EQ(QP_SetAudioFormat(h, 8000, 3), 0);
+  EXPECT_EQ(QP_SetAudioFormat(h, 8000, 0), 0);
+  EXPECT_EQ(QP_ClosePackage(h), 1);
+  EXPECT_EQ(QP_ClosePackage(h), 0);
+  EXPECT_EQ(Put(h, QP_FRAME_VIDEO, bytes), 0);
+  // Handles are not reused: a new package never answers to the old one.
+  QP_Handle again = Open(dir.File("c.mp4"), nullptr, false, 0);
+  EXPECT_NE(again, h);
+  EXPECT_EQ(QP_ClosePackage(h), 0);
+  EXPECT_EQ(QP_ClosePackage(again), 1);
 }
 
 }  // namespace

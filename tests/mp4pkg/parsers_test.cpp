@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <limits>
+#include <tuple>
 
 #include "aac.h"
 #include "annexb.h"
@@ -37,14 +38,13 @@ TEST(AnnexBTest, SplitsOnThreeAndFourByteStartCodes) {
   EXPECT_EQ(AsVector(nals[0]), (std::vector<uint8_t>{0x67, 1, 2}));
   EXPECT_EQ(AsVector(nals[1]), (std::vector<uint8_t>{0x68, 3}));  // trailing zeros dropped
   EXPECT_EQ(AsVector(nals[2]), (std::vector<uint8_t>{0x65, 4, 0, 0, 3}));
-  // Not Annex B: no start code at the front, a lone zero, nothing at all.
-  const std::vector<uint8_t> length_prefixed = {0, 0, 0, 5, 0x65, 1, 2, 3, 4};
-  EXPECT_TRUE(qp::SplitAnnexB(length_prefixed).empty());
-  const std::vector<uint8_t> zero_one = {0, 1, 0x65};
-  EXPECT_TRUE(qp::SplitAnnexB(zero_one).empty());
+  // Not Annex B: no start code at the front, a lone zero, nothing at all,
+  // start codes with nothing behind them.
+  using Frame = std::vector<uint8_t>;
+  EXPECT_TRUE(qp::SplitAnnexB(Frame{0, 0, 0, 5, 0x65, 1, 2, 3, 4}).empty());
+  EXPECT_TRUE(qp::SplitAnnexB(Frame{0, 1, 0x65}).empty());
   EXPECT_TRUE(qp::SplitAnnexB({}).empty());
-  const std::vector<uint8_t> only_start = {0, 0, 1, 0, 0, 0, 1};
-  EXPECT_TRUE(qp::SplitAnnexB(only_start).empty());
+  EXPECT_TRUE(qp::SplitAnnexB(Frame{0, 0, 1, 0, 0, 0, 1}).empty());
   // A frame of nothing but tiny units is refused as a whole.
   std::vector<uint8_t> flood;
   for (size_t i = 0; i <= qp::kMaxNalUnits; ++i) flood.insert(flood.end(), {0, 0, 1, 0x41});
@@ -89,14 +89,10 @@ TEST(AacTest, AdtsFramesAreSplitAndChecked) {
   EXPECT_EQ(AsVector(frames[1].payload), (std::vector<uint8_t>{5, 6}));
   EXPECT_EQ(frames[0].config, (qp::AacConfig{2, 16000, 2}));
 
-  // A header with a CRC is 9 bytes long.
-  std::vector<uint8_t> crc = a;
+  // A header with a CRC is 9 bytes long: the CRC (aa bb) takes the place of
+  // the first two bytes behind a header without one, the frame's length stays.
+  std::vector<uint8_t> crc = WithAdts({0xaa, 0xbb, 1, 2, 3, 4}, 16000, 2);
   crc[1] &= 0xfe;
-  crc.insert(crc.begin() + 7, {0xaa, 0xbb});
-  const size_t length = crc.size();
-  crc[3] = static_cast<uint8_t>((crc[3] & 0xfc) | (length >> 11));
-  crc[4] = static_cast<uint8_t>(length >> 3);
-  crc[5] = static_cast<uint8_t>(((length & 7) << 5) | (crc[5] & 0x1f));
   frames = qp::SplitAdts(crc);
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(AsVector(frames[0].payload), (std::vector<uint8_t>{1, 2, 3, 4}));
@@ -196,12 +192,11 @@ TEST(QdxTest, RoundTripAndDamagedFiles) {
   EXPECT_EQ(file->header.width, 1920u);
   EXPECT_EQ(file->header.height, 1080u);
   EXPECT_FLOAT_EQ(file->header.frame_rate, 29.97f);
+  auto fields = [](const qp::QdxEntry& e) {
+    return std::tuple(e.time_ms, e.offset, e.frame_number);
+  };
   ASSERT_EQ(file->entries.size(), 3u);
-  for (size_t i = 0; i < 3; ++i) {
-    EXPECT_EQ(file->entries[i].time_ms, entries[i].time_ms);
-    EXPECT_EQ(file->entries[i].offset, entries[i].offset);
-    EXPECT_EQ(file->entries[i].frame_number, entries[i].frame_number);
-  }
+  for (size_t i = 0; i < 3; ++i) EXPECT_EQ(fields(file->entries[i]), fields(entries[i])) << i;
   EXPECT_FALSE(file->truncated);
   // Little-endian on disk: the second entry's offset at bytes 32+24+8.
   EXPECT_EQ(bytes[32 + 24 + 8], 98765 & 0xff);

@@ -29,8 +29,7 @@ TEST_P(PlayerDecode, EveryFrameInOrderAtItsSizeWithPlanesKeptUntilTheNext) {
   ASSERT_EQ(packets.size(), 30u);
   const StreamRecord record = MakeRecord(codec, 320, 240);
   const int32_t player = OpenPlayer(record);
-  WriteAll(player, packets);
-  ASSERT_TRUE(m_log.WaitFor(player, 30, Timeout()));
+  ASSERT_TRUE(Play(player, packets, 30));
 
   const auto pictures = m_log.Pictures(player);
   ASSERT_EQ(pictures.size(), 30u);
@@ -69,8 +68,7 @@ TEST_P(PlayerDecode, EveryFrameInOrderAtItsSizeWithPlanesKeptUntilTheNext) {
   EXPECT_EQ(QVSP_RefreshWindow(player), 0);
   EXPECT_EQ(Stats(player).picturesReported, 0u);
   WriteAll(player, Encode(codec, 176, 144, 3, 3, kFlat));
-  WriteAll(player, Encode(codec, 320, 240, 3, 3));
-  ASSERT_TRUE(m_log.WaitFor(player, 36, Timeout()));
+  ASSERT_TRUE(Play(player, Encode(codec, 320, 240, 3, 3), 36));
   const auto more = m_log.Pictures(player);
   EXPECT_EQ(more[30].width, 176);
   EXPECT_EQ(more[32].height, 144);
@@ -93,13 +91,7 @@ TEST_F(PlayerColour, OtherChromaSamplingArrivesAs420) {
   if (!vdevice::PatternEncoderAvailable(PatternCodec::kH264)) GTEST_SKIP();
   for (auto chroma : {vdevice::PatternChroma::k422, vdevice::PatternChroma::k444}) {
     const int32_t player = OpenPlayer(MakeRecord(PatternCodec::kH264, 96, 64));
-    WriteAll(player, vdevice::EncodePattern({.codec = PatternCodec::kH264,
-                                             .width = 96,
-                                             .height = 64,
-                                             .frames = 3,
-                                             .flat = kFlat,
-                                             .chroma = chroma}));
-    ASSERT_TRUE(m_log.WaitFor(player, 3, Timeout()));
+    ASSERT_TRUE(Play(player, Encode(PatternCodec::kH264, 96, 64, 3, 25, kFlat, chroma), 3));
     for (const Picture& p : m_log.Pictures(player)) {
       EXPECT_GE(p.uvStride, 48);
       ExpectFlat(p);
@@ -114,35 +106,29 @@ using PlayerAudio = PlayerTest;
 TEST_F(PlayerAudio, AudioFramesBesideVideoAreToldApartAndDecoded) {
   using qcsdk::test::ToneCodec;
   const auto video = Encode(PatternCodec::kH264, 160, 120, 12, 4);
-  const struct {
-    ToneCodec tone;
-    int recordCodec;
-  } cases[] = {{ToneCodec::kImaAdpcm, 0},
-               {ToneCodec::kG711ALaw, 1},
-               {ToneCodec::kG711MuLaw, 2},
-               {ToneCodec::kAac, 3},
-               {ToneCodec::kG711ALaw, 9}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(qcsdk::test::ToneEncoderName(c.tone));
+  for (const auto& [tone, recordCodec] :
+       {std::pair{ToneCodec::kImaAdpcm, 0}, std::pair{ToneCodec::kG711ALaw, 1},
+        std::pair{ToneCodec::kG711MuLaw, 2}, std::pair{ToneCodec::kAac, 3},
+        std::pair{ToneCodec::kG711ALaw, 9}}) {
+    SCOPED_TRACE(qcsdk::test::ToneEncoderName(tone));
     const qcsdk::test::ToneOptions options{
-        .codec = c.tone, .sampleRate = c.tone == ToneCodec::kAac ? 16000 : 8000, .packets = 24};
+        .codec = tone, .sampleRate = tone == ToneCodec::kAac ? 16000 : 8000, .packets = 24};
     const auto audio = qcsdk::test::EncodeTone(options);
     const int32_t player =
-        OpenPlayer(MakeRecord(PatternCodec::kH264, 160, 120, c.recordCodec, options.sampleRate, 1));
+        OpenPlayer(MakeRecord(PatternCodec::kH264, 160, 120, recordCodec, options.sampleRate, 1));
     const uint8_t broken[] = {0xFF, 0xF1, 0x00, 0x00, 0x01};
     ASSERT_EQ(QVSP_WriteToStreamOneFrame(player, broken, sizeof broken), 1);
     // Two audio frames before each video frame: all audio is decoded once
     // the last picture is reported.
     for (size_t i = 0; i < video.size(); ++i) {
-      for (size_t a = 2 * i; a < 2 * i + 2; ++a) {
-        ASSERT_EQ(WriteFrame(player, audio[a]), 1);
-      }
+      ASSERT_EQ(WriteFrame(player, audio[2 * i]), 1);
+      ASSERT_EQ(WriteFrame(player, audio[2 * i + 1]), 1);
       ASSERT_EQ(WriteFrame(player, video[i].data), 1);
     }
     ASSERT_TRUE(m_log.WaitFor(player, video.size(), Timeout()));
     const QVSP_Statistics stats = Stats(player);
     EXPECT_EQ(stats.videoFramesQueued, video.size());
-    const bool known = c.recordCodec != 9;
+    const bool known = recordCodec != 9;
     EXPECT_EQ(stats.audioFramesQueued, audio.size() + 1);
     EXPECT_EQ(stats.audioFramesDecoded + stats.decodeErrors, known ? audio.size() + 1 : 0);
     EXPECT_GE(stats.audioFramesDecoded, known ? audio.size() : 0);

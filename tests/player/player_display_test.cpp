@@ -46,25 +46,27 @@ struct HostWindow {
   bool opened = false;
 };
 
-struct Rgb {
-  int r, g, b;
-};
-
-// BT.601 studio-range YUV to RGB, unclamped.
-Rgb ToRgb(double y, double u, double v) {
-  const double c = 1.164 * (y - 16);
-  return {static_cast<int>(c + 1.596 * (v - 128)),
-          static_cast<int>(c - 0.813 * (v - 128) - 0.391 * (u - 128)),
-          static_cast<int>(c + 2.018 * (u - 128))};
-}
-
-int Channel(uint32_t pixel, int shift) {
-  return static_cast<int>((pixel >> shift) & 0xFF);
-}
-
-bool Within(int value, int low, int high) {
-  return value >= std::clamp(low, 0, 255) - kTolerance &&
-         value <= std::clamp(high, 0, 255) + kTolerance;
+// Whether each channel of `pixel` (0xRRGGBB) lies within what BT.601
+// studio-range conversion makes of the lowest and highest Y, U and V,
+// clamped to 8 bits, with slack.
+bool Covers(uint32_t pixel, const int low[3], const int high[3]) {
+  // The U and V weights of R, G and B: G falls as U and V rise.
+  constexpr double kWeights[3][2] = {{0, 1.596}, {-0.391, -0.813}, {2.018, 0}};
+  for (int c = 0; c < 3; ++c) {
+    double lo = 1.164 * (low[0] - 16);
+    double hi = 1.164 * (high[0] - 16);
+    for (int k = 0; k < 2; ++k) {
+      const double w = kWeights[c][k];
+      lo += w * ((w > 0 ? low : high)[k + 1] - 128);
+      hi += w * ((w > 0 ? high : low)[k + 1] - 128);
+    }
+    const int value = static_cast<int>(pixel >> (16 - 8 * c)) & 0xFF;
+    if (value < std::clamp(static_cast<int>(lo), 0, 255) - kTolerance ||
+        value > std::clamp(static_cast<int>(hi), 0, 255) + kTolerance) {
+      return false;
+    }
+  }
+  return true;
 }
 
 class Display : public PlayerTest {
@@ -92,35 +94,26 @@ class Display : public PlayerTest {
       for (int dx = 0; dx < w; ++dx) {
         const double sx = (dx + 0.5) * p.width / w - 0.5;
         const double sy = (dy + 0.5) * p.height / h - 0.5;
-        int yLow = 255, yHigh = 0, uLow = 255, uHigh = 0, vLow = 255, vHigh = 0;
+        int low[3] = {255, 255, 255};
+        int high[3] = {0, 0, 0};
+        auto widen = [&](int plane, int value) {
+          low[plane] = std::min(low[plane], value);
+          high[plane] = std::max(high[plane], value);
+        };
         for (int y = static_cast<int>(sy) - 1; y <= static_cast<int>(sy) + 2; ++y) {
           for (int x = static_cast<int>(sx) - 1; x <= static_cast<int>(sx) + 2; ++x) {
             const int cx = std::clamp(x, 0, p.width - 1);
             const int cy = std::clamp(y, 0, p.height - 1);
-            const int luma = p.y[cy * p.yStride + cx];
-            yLow = std::min(yLow, luma);
-            yHigh = std::max(yHigh, luma);
+            widen(0, p.y[cy * p.yStride + cx]);
             for (int c = -1; c <= 1; ++c) {
-              const int ux = std::clamp(cx / 2 + c, 0, (p.width + 1) / 2 - 1);
-              const int uy = std::clamp(cy / 2 + c, 0, (p.height + 1) / 2 - 1);
-              const int u = p.u[uy * p.uvStride + ux];
-              const int v = p.v[uy * p.uvStride + ux];
-              uLow = std::min(uLow, u);
-              uHigh = std::max(uHigh, u);
-              vLow = std::min(vLow, v);
-              vHigh = std::max(vHigh, v);
+              const int chroma = std::clamp(cy / 2 + c, 0, (p.height + 1) / 2 - 1) * p.uvStride +
+                                 std::clamp(cx / 2 + c, 0, (p.width + 1) / 2 - 1);
+              widen(1, p.u[chroma]);
+              widen(2, p.v[chroma]);
             }
           }
         }
-        const Rgb low = {ToRgb(yLow, 0, vLow).r, ToRgb(yLow, uHigh, vHigh).g,
-                         ToRgb(yLow, uLow, 0).b};
-        const Rgb high = {ToRgb(yHigh, 0, vHigh).r, ToRgb(yHigh, uLow, vLow).g,
-                          ToRgb(yHigh, uHigh, 0).b};
-        const uint32_t px = window[(r.top + dy) * windowWidth + r.left + dx];
-        if (!Within(Channel(px, 16), low.r, high.r) || !Within(Channel(px, 8), low.g, high.g) ||
-            !Within(Channel(px, 0), low.b, high.b)) {
-          ++bad;
-        }
+        if (!Covers(window[(r.top + dy) * windowWidth + r.left + dx], low, high)) ++bad;
       }
     }
     return bad;
@@ -193,8 +186,7 @@ TEST_P(DisplayInto, EachPlayerDrawsItsPictureScaledIntoItsOwnRectangleOnly) {
   // Off: later pictures are decoded and reported but not drawn.
   ASSERT_EQ(QVSP_SetVideoPreview(a, nullptr, nullptr, 0), 1);
   window.Paint();
-  WriteAll(a, Encode(PatternCodec::kH264, 160, 120, 3, 3));
-  ASSERT_TRUE(m_log.WaitFor(a, 8, Timeout()));
+  ASSERT_TRUE(Play(a, Encode(PatternCodec::kH264, 160, 120, 3, 3), 8));
   EXPECT_EQ(Touched(window.Pixels(), kWidth, {}), 0);
   EXPECT_EQ(Stats(a).picturesDrawn, 5u);
   EXPECT_EQ(QVSP_RefreshWindow(a), 1) << "nothing to draw while off";
@@ -221,14 +213,12 @@ TEST_F(Display, RefusalsAndLostWindowsOrServersStopDrawingButNotDecoding) {
   }
 
   ASSERT_EQ(QVSP_SetVideoPreview(player, window->Handle(), &rect, 1), 1);
-  WriteAll(player, packets);
-  ASSERT_TRUE(m_log.WaitFor(player, 4, Timeout()));
+  ASSERT_TRUE(Play(player, packets, 4));
   EXPECT_EQ(Stats(player).picturesDrawn, 4u);
 
   // The host destroys its window: one failed draw, then no more drawing.
   window.reset();
-  WriteAll(player, packets);
-  ASSERT_TRUE(m_log.WaitFor(player, 8, Timeout()));
+  ASSERT_TRUE(Play(player, packets, 8));
   QVSP_Statistics stats = Stats(player);
   EXPECT_EQ(stats.picturesDrawn, 4u);
   EXPECT_EQ(stats.drawFailures, 1u);
@@ -237,12 +227,10 @@ TEST_F(Display, RefusalsAndLostWindowsOrServersStopDrawingButNotDecoding) {
   // A new window draws again; then the server dies mid-stream.
   HostWindow second(64, 48);
   ASSERT_EQ(QVSP_SetVideoPreview(player, second.Handle(), &rect, 1), 1);
-  WriteAll(player, packets);
-  ASSERT_TRUE(m_log.WaitFor(player, 12, Timeout()));
+  ASSERT_TRUE(Play(player, packets, 12));
   EXPECT_EQ(Stats(player).picturesDrawn, 8u);
   m_server.Kill();
-  WriteAll(player, packets);
-  ASSERT_TRUE(m_log.WaitFor(player, 16, Timeout()));
+  ASSERT_TRUE(Play(player, packets, 16));
   stats = Stats(player);
   EXPECT_EQ(stats.picturesDrawn, 8u);
   EXPECT_EQ(stats.drawFailures, 2u);

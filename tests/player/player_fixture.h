@@ -7,10 +7,16 @@
 #include <qvsp/qvsp.h>
 #include <qvsp/qvsp_ext.h>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -27,10 +33,41 @@ using vdevice::PatternCodec;
 
 using StreamRecord = std::array<uint8_t, 96>;
 
+// The encoders' progress reports are of no use in test output.
+inline const bool g_quietLibav = [] {
+  av_log_set_level(AV_LOG_ERROR);
+  return true;
+}();
+
 // A stream-information record; audioCodec empty for a stream without audio.
-StreamRecord MakeRecord(PatternCodec video, int width, int height,
-                        std::optional<int> audioCodec = std::nullopt, int sampleRate = 8000,
-                        int channels = 1);
+inline StreamRecord MakeRecord(PatternCodec video, int width, int height,
+                               std::optional<int> audioCodec = std::nullopt, int sampleRate = 8000,
+                               int channels = 1) {
+  StreamRecord r{};
+  auto put16 = [&r](size_t at, int value) {
+    r[at] = static_cast<uint8_t>(value);
+    r[at + 1] = static_cast<uint8_t>(value >> 8);
+  };
+  std::copy_n("QFH", 3, r.begin() + 32);
+  put16(38, video == PatternCodec::kMpeg4 ? 0 : video == PatternCodec::kH264 ? 1 : 2);
+  put16(44, width);
+  put16(46, height);
+  put16(48, 25);
+  put16(50, 1);
+  if (audioCodec) {
+    put16(40, 1);
+    put16(52, *audioCodec);
+    put16(54, sampleRate);
+    put16(56, channels);
+    put16(58, 16);
+  }
+  return r;
+}
+
+// Pictures up to this area keep samples of their planes.
+constexpr int kSampledArea = 640 * 480;
+// Not a divisor of the pattern's band width, so every motion step shows.
+constexpr int kLumaStep = 3;
 
 // One reported picture as the decoded-picture function saw it.
 struct Picture {
@@ -44,17 +81,48 @@ struct Picture {
   int32_t uvStride = 0;
   uint64_t checksum = 0;
   // Every 3rd luma sample of every 3rd row, every 2nd chroma sample of every
-  // 2nd row (pictures up to 640x480 only).
-  std::vector<uint8_t> ySamples;
-  std::vector<uint8_t> uSamples;
-  std::vector<uint8_t> vSamples;
+  // 2nd row (pictures up to kSampledArea only).
+  std::vector<uint8_t> ySamples{};
+  std::vector<uint8_t> uSamples{};
+  std::vector<uint8_t> vSamples{};
 };
 
 // The picture of the moving test pattern (index 0 to frames - 1) that the
 // decoded picture resembles most, and the mean absolute luma error to it.
-int PatternIndex(const Picture& p, int frames, double* meanError = nullptr);
+inline int PatternIndex(const Picture& p, int frames, double* meanError = nullptr) {
+  int best = -1;
+  double bestError = 1e9;
+  for (int index = 0; index < frames; ++index) {
+    double error = 0;
+    size_t i = 0;
+    for (int row = 0; row < p.height; row += kLumaStep) {
+      for (int x = 0; x < p.width; x += kLumaStep, ++i) {
+        if (i >= p.ySamples.size()) return -1;
+        error += std::abs(p.ySamples[i] - vdevice::PatternLuma(x, row, index));
+      }
+    }
+    error /= static_cast<double>(std::max<size_t>(i, 1));
+    if (error < bestError) {
+      bestError = error;
+      best = index;
+    }
+  }
+  if (meanError != nullptr) *meanError = bestError;
+  return best;
+}
 
-uint64_t PlaneChecksum(const Picture& p);
+inline uint64_t PlaneChecksum(const Picture& p) {
+  uint64_t hash = 1469598103934665603ull;
+  auto mix = [&hash](const uint8_t* plane, int stride, int w, int h) {
+    for (int row = 0; row < h; ++row) {
+      for (int x = 0; x < w; ++x) hash = (hash ^ plane[row * stride + x]) * 1099511628211ull;
+    }
+  };
+  mix(p.y, p.yStride, p.width, p.height);
+  mix(p.u, p.uvStride, (p.width + 1) / 2, (p.height + 1) / 2);
+  mix(p.v, p.uvStride, (p.width + 1) / 2, (p.height + 1) / 2);
+  return hash;
+}
 
 // Writes one frame to the player's stream: the library's answer.
 inline int32_t WriteFrame(int32_t player, const std::vector<uint8_t>& frame) {
@@ -66,7 +134,37 @@ class PictureLog : public qcsdk::test::EventLog<Picture> {
  public:
   using EventLog::WaitFor;
   void OnPicture(int32_t player, const uint8_t* y, const uint8_t* u, const uint8_t* v,
-                 int32_t yStride, int32_t uvStride);
+                 int32_t yStride, int32_t uvStride) {
+    Picture p{.player = player, .y = y, .u = u, .v = v, .yStride = yStride, .uvStride = uvStride};
+    // The size of the picture being reported, asked for from inside the call.
+    EXPECT_EQ(QVSP_GetBitmapSize(player, &p.width, &p.height), 1);
+    ASSERT_TRUE(y != nullptr && u != nullptr && v != nullptr);
+    EXPECT_GE(yStride, p.width);
+    EXPECT_GE(uvStride, (p.width + 1) / 2);
+    if (p.width <= 0 || p.height <= 0) return;
+    p.checksum = PlaneChecksum(p);
+    if (p.width * p.height <= kSampledArea) {
+      for (int row = 0; row < p.height; row += kLumaStep) {
+        for (int x = 0; x < p.width; x += kLumaStep) p.ySamples.push_back(y[row * yStride + x]);
+      }
+      for (int row = 0; row < p.height / 2; row += 2) {
+        for (int x = 0; x < p.width / 2; x += 2) {
+          p.uSamples.push_back(u[row * uvStride + x]);
+          p.vSamples.push_back(v[row * uvStride + x]);
+        }
+      }
+    }
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      // The previous picture of this player must still be intact now.
+      auto last = m_last.find(player);
+      if (last != m_last.end() && PlaneChecksum(last->second) != last->second.checksum) {
+        ++m_violations;
+      }
+      m_last[player] = p;
+    }
+    Add(p);
+  }
   // Waits until the player has reported at least n pictures.
   bool WaitFor(int32_t player, size_t n, std::chrono::milliseconds timeout) {
     return WaitCount(n, Of(player), timeout);
@@ -76,7 +174,10 @@ class PictureLog : public qcsdk::test::EventLog<Picture> {
   // Pictures whose planes had changed when the next picture arrived.
   int LifetimeViolations() const { return m_violations.load(); }
   // Stops checking the last picture of the player (its stream is reopened).
-  void Forget(int32_t player);
+  void Forget(int32_t player) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_last.erase(player);
+  }
 
  private:
   static Keep Of(int32_t player) {
@@ -89,15 +190,33 @@ class PictureLog : public qcsdk::test::EventLog<Picture> {
 
 class PlayerTest : public ::testing::Test {
  protected:
-  void SetUp() override;
-  void TearDown() override;
-
-  static std::chrono::milliseconds Timeout(int seconds = 60) {
-    return std::chrono::milliseconds(qcsdk::test::ScaledMs(seconds * 1000));
+  void SetUp() override {
+    Current().store(&m_log);
+    ASSERT_EQ(QVSP_SetCallBack(&OnPicture, nullptr, nullptr, nullptr), 1);
+    ASSERT_EQ(QVSP_InitSDK(), 1);
   }
+  void TearDown() override {
+    EXPECT_EQ(QVSP_ReleaseSDK(), 1);
+    Current().store(nullptr);
+    QVSP_SetCallBack(nullptr, nullptr, nullptr, nullptr);
+    EXPECT_EQ(m_log.LifetimeViolations(), 0);
+    EXPECT_EQ(DecoderThreads(), 0);
+  }
+
+  static std::chrono::milliseconds Timeout() { return qcsdk::test::Scaled(60000); }
   static int DecoderThreads() { return qcsdk::test::ThreadCount("qvsp-decode"); }
-  static std::vector<MediaFrame> Encode(PatternCodec codec, int width, int height, int frames,
-                                        int gop, std::optional<std::array<uint8_t, 3>> flat = {});
+  static std::vector<MediaFrame> Encode(
+      PatternCodec codec, int width, int height, int frames, int gop,
+      std::optional<std::array<uint8_t, 3>> flat = {},
+      vdevice::PatternChroma chroma = vdevice::PatternChroma::k420) {
+    return vdevice::EncodePattern({.codec = codec,
+                                   .width = width,
+                                   .height = height,
+                                   .frames = frames,
+                                   .gop = gop,
+                                   .flat = flat,
+                                   .chroma = chroma});
+  }
   static int32_t OpenPlayer(const StreamRecord& record) {
     const int32_t player = QVSP_CreatePlayer();
     EXPECT_EQ(QVSP_OpenStream(player, record.data(), 96), 1);
@@ -106,10 +225,38 @@ class PlayerTest : public ::testing::Test {
   // Writes every packet; each must be accepted unless `mayBeRefused` (a
   // callback may close the stream while the writes are still going on).
   static void WriteAll(int32_t player, const std::vector<MediaFrame>& packets,
-                       bool mayBeRefused = false);
-  static QVSP_Statistics Stats(int32_t player);
+                       bool mayBeRefused = false) {
+    for (const auto& packet : packets) {
+      const int32_t accepted = WriteFrame(player, packet.data);
+      if (!mayBeRefused) {
+        EXPECT_EQ(accepted, 1);
+      }
+    }
+  }
+  // Writes every packet and waits until the player has reported `total`
+  // pictures in all.
+  bool Play(int32_t player, const std::vector<MediaFrame>& packets, size_t total) {
+    WriteAll(player, packets);
+    return m_log.WaitFor(player, total, Timeout());
+  }
+  static QVSP_Statistics Stats(int32_t player) {
+    QVSP_Statistics stats{};
+    EXPECT_EQ(QVSP_GetStatistics(player, &stats), 1);
+    return stats;
+  }
 
   PictureLog m_log;
+
+ private:
+  // The log of the running test, for the library's plain function pointer.
+  static std::atomic<PictureLog*>& Current() {
+    static std::atomic<PictureLog*> log{nullptr};
+    return log;
+  }
+  static void OnPicture(int32_t player, const uint8_t* y, const uint8_t* u, const uint8_t* v,
+                        int32_t yStride, int32_t uvStride) {
+    if (PictureLog* log = Current().load()) log->OnPicture(player, y, u, v, yStride, uvStride);
+  }
 };
 
 }  // namespace qvsp_test

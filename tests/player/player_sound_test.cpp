@@ -87,11 +87,8 @@ class PlayerSound : public PlayerTest {
 
   // Opens a stream for a mono tone and encodes `ms` of it.
   ToneSource Tone(ToneCodec codec, int recordCodec, int rate, double frequency, int ms) {
-    ToneSource source;
-    source.player = OpenPlayer(MakeRecord(PatternCodec::kH264, 160, 120, recordCodec, rate, 1));
-    source.blocks = Blocks(codec, rate, frequency, ms);
-    source.blockMs = 160 * 1000 / rate;
-    return source;
+    return ToneSource{OpenPlayer(MakeRecord(PatternCodec::kH264, 160, 120, recordCodec, rate, 1)),
+                      Blocks(codec, rate, frequency, ms), 160 * 1000 / rate};
   }
   static std::vector<std::vector<uint8_t>> Blocks(ToneCodec codec, int rate, double frequency,
                                                   int ms) {

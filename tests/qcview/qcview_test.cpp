@@ -13,10 +13,6 @@
 
 namespace {
 
-using vdevice::ContextDeleter;
-using vdevice::FrameDeleter;
-using vdevice::PacketDeleter;
-
 struct Picture {
   int width = 0, height = 0;
   std::vector<uint8_t> rgb;
@@ -31,9 +27,9 @@ Picture ReadPng(const std::string& path) {
   const std::vector<char> bytes{std::istreambuf_iterator<char>(file), {}};
   Picture picture;
   const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_PNG);
-  std::unique_ptr<AVCodecContext, ContextDeleter> ctx(avcodec_alloc_context3(codec));
-  std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
-  std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
+  vdevice::ContextPtr ctx(avcodec_alloc_context3(codec));
+  vdevice::PacketPtr packet(av_packet_alloc());
+  vdevice::FramePtr frame(av_frame_alloc());
   if (bytes.empty() || avcodec_open2(ctx.get(), codec, nullptr) < 0 ||
       av_new_packet(packet.get(), static_cast<int>(bytes.size())) < 0) {
     return picture;
