@@ -22,11 +22,6 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-std::string Text(const std::vector<uint8_t>& m, size_t offset, size_t size) {
-  std::string text(reinterpret_cast<const char*>(m.data() + offset), size);
-  return text.substr(0, text.find('\0'));
-}
-
 // An answer as a device sends it.
 std::vector<uint8_t> Answer(const char* group, int32_t number, uint32_t cardType,
                             size_t length = 744) {
@@ -64,17 +59,17 @@ class OkipTest : public ::testing::Test {
 TEST_F(OkipTest, ServiceTakesTheFirstFreePortFrom9500To9599AndFinds) {
   fake.SetResultByFirstArg("QVC_StartBroadcastServer", [](int64_t port) { return port >= 9503; });
   EXPECT_EQ(QCSDK_OKIP_StartService(&OkipSink::Thunk), 1);
-  EXPECT_THAT(fake.Calls(), ElementsAre("QVC_StartBroadcastServer(9500, 9106, ptr)",
-                                        "QVC_StartBroadcastServer(9501, 9106, ptr)",
-                                        "QVC_StartBroadcastServer(9502, 9106, ptr)",
-                                        "QVC_StartBroadcastServer(9503, 9106, ptr)"));
+  const auto start = [](int port) {
+    return "QVC_StartBroadcastServer(" + std::to_string(port) + ", 9106, ptr)";
+  };
+  EXPECT_THAT(fake.Calls(), ElementsAre(start(9500), start(9501), start(9502), start(9503)));
   fake.ClearCalls();
   // Only the low byte of the library's result counts.
   fake.SetResultByFirstArg("QVC_StartBroadcastServer", [](int64_t) { return 0x200; });
   EXPECT_EQ(QCSDK_OKIP_StartService(&OkipSink::Thunk), 0);
   const auto calls = fake.Calls();
   ASSERT_EQ(calls.size(), 100u);
-  EXPECT_EQ(calls.back(), "QVC_StartBroadcastServer(9599, 9106, ptr)");
+  EXPECT_EQ(calls.back(), start(9599));
 
   // Find is a type-one message; its result is the library's.
   fake.SetResult("QVC_BroadcastOnce", 0);
@@ -95,9 +90,7 @@ TEST_F(OkipTest, SetNetCfgChecksEachArgumentAndLaysOutTheMessage) {
   const std::string max(31, 'u'), over(32, 'u');
   const char* number = "ab123";
   const struct {
-    const char* number;
-    const char* first;
-    const char* second;
+    const char *number, *first, *second;
     const int32_t* config;
   } rejected[] = {{nullptr, "admin", "pw", config},        {number, nullptr, "pw", config},
                   {number, "admin", nullptr, config},      {number, over.c_str(), "pw", config},
@@ -124,12 +117,10 @@ TEST_F(OkipTest, SetNetCfgChecksEachArgumentAndLaysOutTheMessage) {
 
   for (const TableRow& row : Table("discovery/okip_device_numbers.md")) {
     SCOPED_TRACE(row.Where());
-    const std::string& group = row.Text("group");
+    std::string group = row.Text("group");
     ASSERT_EQ(QCSDK_OKIP_SetNetCfg(row.Text("device number").c_str(), "", "", config), 1);
     const std::vector<uint8_t> msg = fake.NxlSent().back().data;
-    EXPECT_EQ(Text(msg, 4, 8), group);
-    EXPECT_TRUE(std::all_of(msg.begin() + 4 + static_cast<std::ptrdiff_t>(group.size()),
-                            msg.begin() + 12, [](uint8_t b) { return b == 0; }));
+    EXPECT_EQ(std::string(msg.begin() + 4, msg.begin() + 12), group.append(8 - group.size(), 0));
     EXPECT_EQ(LoadLe32(msg.data() + 12), row.Int("number"));
   }
   fake.SetResult("QVC_BroadcastOnce", 0);
