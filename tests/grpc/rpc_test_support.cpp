@@ -90,7 +90,7 @@ const char* RandomBuilder::Text() {
   return m_strings.back().c_str();
 }
 
-void RandomBuilder::Fill(const ObjectDesc& desc, void* base, int depth) {
+void RandomBuilder::Fill(const ObjectDesc& desc, void* base) {
   for (uint32_t i = 0; i < desc.field_count; ++i) {
     FieldRef ref(desc.fields[i], base);
     const grpc::FieldDesc& f = ref.Desc();
@@ -101,17 +101,15 @@ void RandomBuilder::Fill(const ObjectDesc& desc, void* base, int depth) {
         ref.Int() = m_rng() % 2 == 0 ? 0 : static_cast<int32_t>(m_rng() | 1);
         break;
       case FieldKind::kString: ref.String() = m_rng() % 5 == 0 ? nullptr : Text(); break;
-      case FieldKind::kObject: Fill(*f.nested, ref.Object(), depth + 1); break;
+      case FieldKind::kObject: Fill(*f.nested, ref.Object()); break;
       case FieldKind::kNumberArray:
       case FieldKind::kStringArray:
       case FieldKind::kObjectArray: {
-        int32_t count = static_cast<int32_t>(m_rng() % 4);
+        const int32_t count = ref.Count() = static_cast<int32_t>(m_rng() % 4);
         if (m_rng() % 6 == 0) {
-          ref.Count() = count;  // a count without elements sends nothing
-          ref.Elements() = nullptr;
+          ref.Elements() = nullptr;  // a count without elements sends nothing
           break;
         }
-        ref.Count() = count;
         ref.Elements() = Block(static_cast<std::size_t>(count) * f.element_size + 1);
         for (int32_t e = 0; e < count; ++e) {
           void* element = ref.Element(e);
@@ -120,7 +118,7 @@ void RandomBuilder::Fill(const ObjectDesc& desc, void* base, int depth) {
           } else if (f.kind == FieldKind::kStringArray) {
             *static_cast<const char**>(element) = m_rng() % 4 == 0 ? nullptr : Text();
           } else {
-            Fill(*f.nested, element, depth + 1);
+            Fill(*f.nested, element);
           }
         }
         break;
