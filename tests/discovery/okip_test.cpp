@@ -33,8 +33,7 @@ std::vector<uint8_t> Answer(const char* group, int32_t number, uint32_t cardType
   std::strcpy(reinterpret_cast<char*>(a.data() + 20), "okip camera");
   StoreLe32(a.data() + 120, cardType);
   StoreLe32(a.data() + 124, 0xFFFFFFFE);
-  const uint8_t address[4] = {192, 168, 1, 10};
-  std::memcpy(a.data() + 196, address, 4);
+  StoreLe32(a.data() + 196, 0x0A01A8C0);  // 192.168.1.10
   a.resize(length);
   return a;
 }
@@ -106,8 +105,7 @@ TEST_F(OkipTest, SetNetCfgChecksEachArgumentAndLaysOutTheMessage) {
   EXPECT_EQ(sent[0].type, 1000);
   std::vector<uint8_t> expected(744, 0);
   StoreLe32(expected.data(), 3);
-  expected[4] = 'a';
-  expected[5] = 'b';
+  std::memcpy(expected.data() + 4, "ab", 2);
   StoreLe32(expected.data() + 12, 123);
   std::memcpy(expected.data() + 128, max.data(), 31);
   std::memcpy(expected.data() + 160, max.data(), 31);

@@ -72,21 +72,16 @@ void* RandomBuilder::Block(std::size_t n) {
 }
 
 int32_t RandomBuilder::Int() {
-  switch (m_rng() % 6) {
-    case 0: return -1;
-    case 1: return 0;
-    case 2: return INT32_MAX;
-    case 3: return INT32_MIN;
-    default: return static_cast<int32_t>(m_rng());
-  }
+  static const int32_t kEdges[] = {-1, 0, INT32_MAX, INT32_MIN};
+  const uint32_t pick = m_rng() % 6;
+  return pick < std::size(kEdges) ? kEdges[pick] : static_cast<int32_t>(m_rng());
 }
 
 const char* RandomBuilder::Text() {
   static const char* const kPieces[] = {
       "", "a", "Grüße", "q\"uote", "back\\slash", "line\nbreak", "tab\t", "0", "{\"x\":1}"};
-  std::string s = kPieces[m_rng() % (sizeof kPieces / sizeof kPieces[0])];
-  s += std::to_string(m_rng() % 1000);
-  m_strings.push_back(std::move(s));
+  const char* piece = kPieces[m_rng() % std::size(kPieces)];
+  m_strings.push_back(piece + std::to_string(m_rng() % 1000));
   return m_strings.back().c_str();
 }
 
