@@ -55,13 +55,59 @@ class OkipTest : public ::testing::Test {
   }
 };
 
-TEST_F(OkipTest, ServiceTakesTheFirstFreePortFrom9500To9599AndFinds) {
+TEST_F(OkipTest, ServiceOnTheFirstFreePortFrom9500To9599ReportsAnswersAndFinds) {
   fake.SetResultByFirstArg("QVC_StartBroadcastServer", [](int64_t port) { return port >= 9503; });
   EXPECT_EQ(QCSDK_OKIP_StartService(&OkipSink::Thunk), 1);
   const auto start = [](int port) {
     return "QVC_StartBroadcastServer(" + std::to_string(port) + ", 9106, ptr)";
   };
   EXPECT_THAT(fake.Calls(), ElementsAre(start(9500), start(9501), start(9502), start(9503)));
+
+  // Answers become 160-byte records, then one null.
+  Fire(Answer("ab", 123, 0xE0));
+  Fire(Answer("QV", 7, 0xB1, 200));  // the shortest answer still read
+  Fire(Answer("QV", 8, 0xB1, 199));  // too short
+  Fire(nullptr, 744);
+  std::vector<uint8_t> foreign = Answer("QV", 9, 0xB1);
+  for (uint32_t type : {0u, 3u, 0x101u}) {
+    StoreLe32(foreign.data(), type);
+    Fire(foreign);
+  }
+  // Texts filling their fields without a terminator are cut.
+  std::vector<uint8_t> full = Answer("", -1, 0xD);
+  std::memset(full.data() + 4, 'G', 8);
+  std::memset(full.data() + 20, 'n', 100);
+  std::memset(full.data() + 196, 255, 4);
+  Fire(full);
+  Fire(Answer("QV", 10, 7));
+
+  const auto fields = [](const QCSDK_OkipResult& r) {
+    return std::make_tuple(std::string(r.deviceNumber), std::string(r.address),
+                           static_cast<uint32_t>(r.word16), r.word124, std::string(r.name),
+                           r.deviceType);
+  };
+  const decltype(fields(QCSDK_OkipResult{})) want[] = {
+      {"ab123", "192.168.1.10", 0x11223344, -2, "okip camera", 3},
+      {"QV7", "192.168.1.10", 0x11223344, -2, "okip camera", 4},
+      {"GGGGGGGG-1", "255.255.255.255", 0x11223344, -2, std::string(99, 'n'), 2},
+      {"QV10", "192.168.1.10", 0x11223344, -2, "okip camera", 1}};
+  const auto records = sink.Records();
+  ASSERT_EQ(records.size(), std::size(want));
+  for (size_t i = 0; i < records.size(); ++i) EXPECT_EQ(fields(records[i]), want[i]) << i;
+  const auto* bytes = reinterpret_cast<const uint8_t*>(&records[0]);
+  for (size_t i = 6; i < 32; ++i) ASSERT_EQ(bytes[i], 0) << i;
+  EXPECT_EQ(sink.Ends(), 0);
+
+  Fire(nullptr, 0, 1);
+  EXPECT_EQ(sink.Ends(), 1);
+  EXPECT_EQ(sink.Records().size(), 4u);
+  // Without a host callback answers and ends are dropped.
+  ASSERT_EQ(QCSDK_OKIP_StartService(nullptr), 1);
+  Fire(Answer("ab", 1, 0xE0));
+  Fire(nullptr, 0, 1);
+  EXPECT_EQ(sink.Records().size(), 4u);
+  EXPECT_EQ(sink.Ends(), 1);
+
   fake.ClearCalls();
   // Only the low byte of the library's result counts.
   fake.SetResultByFirstArg("QVC_StartBroadcastServer", [](int64_t) { return 0x200; });
@@ -123,53 +169,6 @@ TEST_F(OkipTest, SetNetCfgChecksEachArgumentAndLaysOutTheMessage) {
   }
   fake.SetResult("QVC_BroadcastOnce", 0);
   EXPECT_EQ(QCSDK_OKIP_SetNetCfg("ab1", "a", "b", config), 0);
-}
-
-TEST_F(OkipTest, AnswersBecome160ByteRecordsThenOneNull) {
-  ASSERT_EQ(QCSDK_OKIP_StartService(&OkipSink::Thunk), 1);
-  Fire(Answer("ab", 123, 0xE0));
-  Fire(Answer("QV", 7, 0xB1, 200));  // the shortest answer still read
-  Fire(Answer("QV", 8, 0xB1, 199));  // too short
-  Fire(nullptr, 744);
-  std::vector<uint8_t> foreign = Answer("QV", 9, 0xB1);
-  for (uint32_t type : {0u, 3u, 0x101u}) {
-    StoreLe32(foreign.data(), type);
-    Fire(foreign);
-  }
-  // Texts filling their fields without a terminator are cut.
-  std::vector<uint8_t> full = Answer("", -1, 0xD);
-  std::memset(full.data() + 4, 'G', 8);
-  std::memset(full.data() + 20, 'n', 100);
-  std::memset(full.data() + 196, 255, 4);
-  Fire(full);
-  Fire(Answer("QV", 10, 7));
-
-  const auto fields = [](const QCSDK_OkipResult& r) {
-    return std::make_tuple(std::string(r.deviceNumber), std::string(r.address),
-                           static_cast<uint32_t>(r.word16), r.word124, std::string(r.name),
-                           r.deviceType);
-  };
-  const decltype(fields(QCSDK_OkipResult{})) want[] = {
-      {"ab123", "192.168.1.10", 0x11223344, -2, "okip camera", 3},
-      {"QV7", "192.168.1.10", 0x11223344, -2, "okip camera", 4},
-      {"GGGGGGGG-1", "255.255.255.255", 0x11223344, -2, std::string(99, 'n'), 2},
-      {"QV10", "192.168.1.10", 0x11223344, -2, "okip camera", 1}};
-  const auto records = sink.Records();
-  ASSERT_EQ(records.size(), std::size(want));
-  for (size_t i = 0; i < records.size(); ++i) EXPECT_EQ(fields(records[i]), want[i]) << i;
-  const auto* bytes = reinterpret_cast<const uint8_t*>(&records[0]);
-  for (size_t i = 6; i < 32; ++i) ASSERT_EQ(bytes[i], 0) << i;
-  EXPECT_EQ(sink.Ends(), 0);
-
-  Fire(nullptr, 0, 1);
-  EXPECT_EQ(sink.Ends(), 1);
-  EXPECT_EQ(sink.Records().size(), 4u);
-  // Without a host callback answers and ends are dropped.
-  ASSERT_EQ(QCSDK_OKIP_StartService(nullptr), 1);
-  Fire(Answer("ab", 1, 0xE0));
-  Fire(nullptr, 0, 1);
-  EXPECT_EQ(sink.Records().size(), 4u);
-  EXPECT_EQ(sink.Ends(), 1);
 }
 
 }  // namespace
