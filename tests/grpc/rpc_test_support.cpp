@@ -122,15 +122,10 @@ void RandomBuilder::Fill(const ObjectDesc& desc, void* base) {
   }
 }
 
-namespace {
-
-std::string Quoted(const char* text) {
-  return text == nullptr ? "null" : "\"" + std::string(text) + "\"";
-}
-
-}  // namespace
-
 std::string Dump(const ObjectDesc& desc, const void* base, DumpAs as) {
+  const auto quoted = [](const char* text) {
+    return text == nullptr ? "null" : "\"" + std::string(text) + "\"";
+  };
   const bool fixed = as == DumpAs::kDefaults || as == DumpAs::kZeros;
   std::string out = "{";
   for (uint32_t i = 0; i < desc.field_count; ++i) {
@@ -144,7 +139,7 @@ std::string Dump(const ObjectDesc& desc, const void* base, DumpAs as) {
       case FieldKind::kBool:
         out += std::to_string(fixed ? 0 : as == DumpAs::kSent ? r.Int() != 0 : r.Int());
         break;
-      case FieldKind::kString: out += Quoted(fixed ? nullptr : r.String()); break;
+      case FieldKind::kString: out += quoted(fixed ? nullptr : r.String()); break;
       case FieldKind::kObject:
         out += Dump(*f.nested, r.Object(), as == DumpAs::kDefaults ? DumpAs::kZeros : as);
         break;
@@ -162,7 +157,7 @@ std::string Dump(const ObjectDesc& desc, const void* base, DumpAs as) {
           } else if (f.kind == FieldKind::kObjectArray) {
             out += Dump(*f.nested, x, as);
           } else if (*static_cast<const char* const*>(x) != nullptr || as != DumpAs::kSent) {
-            out += Quoted(*static_cast<const char* const*>(x));
+            out += quoted(*static_cast<const char* const*>(x));
           } else {
             continue;  // null entries are not sent
           }
