@@ -3,6 +3,7 @@
 #include <qcsdk/qcsdk.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <memory>
 
@@ -30,9 +31,7 @@ int32_t ConnectNxl(uint16_t deviceType, uint16_t recordKind) {
     uint8_t message[2 + kStreamInfoSize] = {};
     uint8_t* r = message + 2;
     StoreLe32(r, 0x0A535651);  // "QVS" 0x0A
-    r[info::kFileTag] = 'Q';
-    r[info::kFileTag + 1] = 'F';
-    r[info::kFileTag + 2] = 'H';
+    std::memcpy(r + info::kFileTag, "QFH", 3);
     StoreLe16(r + info::kDeviceType, deviceType);
     StoreLe16(r + info::kVideoCodec, 1);
     StoreLe16(r + info::kRecordKind, recordKind);

@@ -2,12 +2,20 @@
 // input chooses), to every payload decoder and to the discovery decoders.
 #include <cstddef>
 #include <cstdint>
+#include <tuple>
 
 #include "discovery.h"
 #include "frame.h"
 #include "messages.h"
 
 using namespace qvc::wire;
+
+// The payload through the decoder of each message, each into a fresh one.
+template <class... Message>
+void DecodeAs(const std::vector<uint8_t>& payload) {
+  std::tuple<Message...> messages;
+  ((void)Decode(payload, &std::get<Message>(messages)), ...);
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint32_t id = 0;
@@ -28,20 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FrameParser::Status status;
     while ((status = parser.Next(&frame)) == FrameParser::Status::kFrame) {
       if (frame.payload.size() > 4096) __builtin_trap();
-      Hello hello;
-      Challenge challenge;
-      Login login;
-      LoginRefused refused;
-      DirRegister reg;
-      DirLookup lookup;
-      DirAnswer dir_answer;
-      (void)Decode(frame.payload, &hello);
-      (void)Decode(frame.payload, &challenge);
-      (void)Decode(frame.payload, &login);
-      (void)Decode(frame.payload, &refused);
-      (void)Decode(frame.payload, &reg);
-      (void)Decode(frame.payload, &lookup);
-      (void)Decode(frame.payload, &dir_answer);
+      DecodeAs<Hello, Challenge, Login, LoginRefused, DirRegister, DirLookup, DirAnswer>(
+          frame.payload);
     }
     if (status == FrameParser::Status::kError) break;
   }

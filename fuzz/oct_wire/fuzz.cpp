@@ -12,15 +12,21 @@ using namespace octc;
 
 namespace {
 
+// One structure read by its decoder.
+template <class T>
+void Read(wire::Reader& r, bool (*read)(wire::Reader&, T&)) {
+  T data{};
+  (void)read(r, data);
+}
+
 void DecodePayload(const wire::Frame& f) {
   wire::Reader r(f.payload);
   switch (f.header.type) {
     case wire::Type::kDevInfoResp:
-    case wire::Type::kLoginResult: {
-      wire::DevInfoData d;
-      (void)wire::ReadDevInfo(r, d);
-      break;
-    }
+    case wire::Type::kLoginResult: Read(r, wire::ReadDevInfo); break;
+    case wire::Type::kMediaInfo: Read(r, wire::ReadMediaInfo); break;
+    case wire::Type::kRecListReq: Read(r, wire::ReadRecQuery); break;
+    case wire::Type::kSearchAnswer: Read(r, wire::ReadSearchAnswer); break;
     case wire::Type::kRecListResp: {
       r.I32();  // the result
       const uint32_t count = r.U32();
@@ -29,21 +35,6 @@ void DecodePayload(const wire::Frame& f) {
         wire::RecItemData item;
         if (!wire::ReadRecItem(r, item)) break;
       }
-      break;
-    }
-    case wire::Type::kMediaInfo: {
-      OctMediaInfo m{};
-      (void)wire::ReadMediaInfo(r, m);
-      break;
-    }
-    case wire::Type::kRecListReq: {
-      OctRecQuery q{};
-      (void)wire::ReadRecQuery(r, q);
-      break;
-    }
-    case wire::Type::kSearchAnswer: {
-      wire::SearchAnswerData d;
-      (void)wire::ReadSearchAnswer(r, d);
       break;
     }
     default: {

@@ -8,13 +8,9 @@
 
 using namespace qcsdk::fuzz;
 
-namespace {
-void IgnoreAnswer(const QCSDK_OkipResult*) {}
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto& fake = Fake();
-  static const bool started = QCSDK_OKIP_StartService(&IgnoreAnswer) != 0;
+  static const bool started = QCSDK_OKIP_StartService([](const QCSDK_OkipResult*) {}) != 0;
   if (!started) __builtin_trap();
   uint32_t id = 0;
   const uint8_t* message = nullptr;

@@ -17,10 +17,6 @@ namespace {
 const uint8_t* g_answer = nullptr;
 size_t g_answerSize = 0;
 
-int32_t Send(GrpcContext*, const char*, int32_t length) {
-  return length;
-}
-
 // Hands the answer over once; a second read finds nothing.
 int32_t Recv(GrpcContext*, char* buffer, int32_t capacity, int32_t*) {
   const int32_t n = static_cast<int32_t>(std::min<size_t>(g_answerSize, capacity));
@@ -36,7 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const grpc::MethodDesc& method = grpc::kMethods[LoadLe16(data) % grpc::kMethodCount];
   g_answer = data + 2;
   g_answerSize = size - 2;
-  GrpcContext* context = grpc_context_create(nullptr, &Send, &Recv);
+  GrpcContext* context = grpc_context_create(
+      nullptr, [](GrpcContext*, const char*, int32_t length) { return length; }, &Recv);
   if (context == nullptr) return 0;
   // Zero parameters: null strings and empty arrays.
   std::vector<uint64_t> param(method.param ? method.param->size / 8 + 1 : 1);

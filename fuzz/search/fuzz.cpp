@@ -12,26 +12,17 @@
 
 using namespace qcsdk::fuzz;
 
-namespace {
-
-void DeliverNxl(const qcsdk::test::FakeLibraries& fake, const uint8_t* data, size_t size) {
-  uint32_t id = 0;
-  qvc::wire::SearchAnswer answer;
-  if (!qvc::wire::DecodeSearchAnswer(data, size, &id, &answer)) return;
-  fake.discovery().nxlSearch(qvc::wire::ToSearchResult(answer, 0x0100007f));
-}
-
-void IgnoreResult(const QCSDK_SearchResult*) {}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   const auto& fake = Fake();
-  QCSDK_RegisterCallback(nullptr, nullptr, nullptr, nullptr, &IgnoreResult);
+  QCSDK_RegisterCallback(nullptr, nullptr, nullptr, nullptr, [](const QCSDK_SearchResult*) {});
   QCSDK_LanSeartchDevice(0, 1000);
   if (data[0] % 2 == 0) {
-    DeliverNxl(fake, data + 1, size - 1);
+    uint32_t id = 0;
+    qvc::wire::SearchAnswer answer;
+    if (qvc::wire::DecodeSearchAnswer(data + 1, size - 1, &id, &answer)) {
+      fake.discovery().nxlSearch(qvc::wire::ToSearchResult(answer, 0x0100007f));
+    }
   } else {
     octc::wire::DeliverSearchAnswer(data + 1, size - 1, [&](uint32_t, const OctSearchInfo& info) {
       fake.discovery().octSearch(OCTC_SEARCH_FOUND, &info);

@@ -22,11 +22,6 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-std::string Text(const std::vector<uint8_t>& m, size_t offset, size_t size) {
-  std::string text(reinterpret_cast<const char*>(m.data() + offset), size);
-  return text.substr(0, text.find('\0'));
-}
-
 // An answer as a device sends it.
 std::vector<uint8_t> Answer(const char* group, int32_t number, uint32_t cardType,
                             size_t length = 744) {
@@ -38,8 +33,7 @@ std::vector<uint8_t> Answer(const char* group, int32_t number, uint32_t cardType
   std::strcpy(reinterpret_cast<char*>(a.data() + 20), "okip camera");
   StoreLe32(a.data() + 120, cardType);
   StoreLe32(a.data() + 124, 0xFFFFFFFE);
-  const uint8_t address[4] = {192, 168, 1, 10};
-  std::memcpy(a.data() + 196, address, 4);
+  StoreLe32(a.data() + 196, 0x0A01A8C0);  // 192.168.1.10
   a.resize(length);
   return a;
 }
@@ -61,83 +55,15 @@ class OkipTest : public ::testing::Test {
   }
 };
 
-TEST_F(OkipTest, ServiceTakesTheFirstFreePortFrom9500To9599AndFinds) {
+TEST_F(OkipTest, ServiceOnTheFirstFreePortFrom9500To9599ReportsAnswersAndFinds) {
   fake.SetResultByFirstArg("QVC_StartBroadcastServer", [](int64_t port) { return port >= 9503; });
   EXPECT_EQ(QCSDK_OKIP_StartService(&OkipSink::Thunk), 1);
-  EXPECT_THAT(fake.Calls(), ElementsAre("QVC_StartBroadcastServer(9500, 9106, ptr)",
-                                        "QVC_StartBroadcastServer(9501, 9106, ptr)",
-                                        "QVC_StartBroadcastServer(9502, 9106, ptr)",
-                                        "QVC_StartBroadcastServer(9503, 9106, ptr)"));
-  fake.ClearCalls();
-  // Only the low byte of the library's result counts.
-  fake.SetResultByFirstArg("QVC_StartBroadcastServer", [](int64_t) { return 0x200; });
-  EXPECT_EQ(QCSDK_OKIP_StartService(&OkipSink::Thunk), 0);
-  const auto calls = fake.Calls();
-  ASSERT_EQ(calls.size(), 100u);
-  EXPECT_EQ(calls.back(), "QVC_StartBroadcastServer(9599, 9106, ptr)");
+  const auto start = [](int port) {
+    return "QVC_StartBroadcastServer(" + std::to_string(port) + ", 9106, ptr)";
+  };
+  EXPECT_THAT(fake.Calls(), ElementsAre(start(9500), start(9501), start(9502), start(9503)));
 
-  // Find is a type-one message; its result is the library's.
-  fake.SetResult("QVC_BroadcastOnce", 0);
-  EXPECT_EQ(QCSDK_OKIP_FinDevs(-4), 0);
-  std::vector<uint8_t> find(744, 0);
-  find[0] = 1;
-  ASSERT_EQ(fake.NxlSent().size(), 1u);
-  EXPECT_EQ(fake.NxlSent()[0].type, -4);
-  EXPECT_EQ(fake.NxlSent()[0].data, find);
-  fake.SetResult("QVC_StopBroadcastServer", 0);
-  EXPECT_EQ(QCSDK_OKIP_StopService(), 0);
-  fake.SetResult("QVC_StopBroadcastServer", 1);
-  EXPECT_EQ(QCSDK_OKIP_StopService(), 1);
-}
-
-TEST_F(OkipTest, SetNetCfgChecksEachArgumentAndLaysOutTheMessage) {
-  const int32_t config[5] = {1, 0x0A01A8C0, 0x00FFFFFF, -2, 0x7F};
-  const std::string max(31, 'u'), over(32, 'u');
-  const char* number = "ab123";
-  const struct {
-    const char* number;
-    const char* first;
-    const char* second;
-    const int32_t* config;
-  } rejected[] = {{nullptr, "admin", "pw", config},        {number, nullptr, "pw", config},
-                  {number, "admin", nullptr, config},      {number, over.c_str(), "pw", config},
-                  {number, "admin", over.c_str(), config}, {number, "admin", "pw", nullptr}};
-  for (const auto& r : rejected) {
-    EXPECT_EQ(QCSDK_OKIP_SetNetCfg(r.number, r.first, r.second, r.config), 0);
-  }
-  EXPECT_THAT(fake.NxlSent(), IsEmpty()) << "rejected arguments send nothing";
-
-  ASSERT_EQ(QCSDK_OKIP_SetNetCfg(number, max.c_str(), max.c_str(), config), 1);
-  auto sent = fake.NxlSent();
-  ASSERT_EQ(sent.size(), 1u);
-  EXPECT_EQ(sent[0].type, 1000);
-  std::vector<uint8_t> expected(744, 0);
-  StoreLe32(expected.data(), 3);
-  expected[4] = 'a';
-  expected[5] = 'b';
-  StoreLe32(expected.data() + 12, 123);
-  std::memcpy(expected.data() + 128, max.data(), 31);
-  std::memcpy(expected.data() + 160, max.data(), 31);
-  for (int i = 0; i < 5; ++i) StoreLe32(expected.data() + 192 + 4 * i, config[i]);
-  EXPECT_EQ(sent[0].data, expected);
-  EXPECT_EQ(sent[0].data[196], 192);  // the address word, first dotted number lowest
-
-  for (const TableRow& row : Table("discovery/okip_device_numbers.md")) {
-    SCOPED_TRACE(row.Where());
-    const std::string& group = row.Text("group");
-    ASSERT_EQ(QCSDK_OKIP_SetNetCfg(row.Text("device number").c_str(), "", "", config), 1);
-    const std::vector<uint8_t> msg = fake.NxlSent().back().data;
-    EXPECT_EQ(Text(msg, 4, 8), group);
-    EXPECT_TRUE(std::all_of(msg.begin() + 4 + static_cast<std::ptrdiff_t>(group.size()),
-                            msg.begin() + 12, [](uint8_t b) { return b == 0; }));
-    EXPECT_EQ(LoadLe32(msg.data() + 12), row.Int("number"));
-  }
-  fake.SetResult("QVC_BroadcastOnce", 0);
-  EXPECT_EQ(QCSDK_OKIP_SetNetCfg("ab1", "a", "b", config), 0);
-}
-
-TEST_F(OkipTest, AnswersBecome160ByteRecordsThenOneNull) {
-  ASSERT_EQ(QCSDK_OKIP_StartService(&OkipSink::Thunk), 1);
+  // Answers become 160-byte records, then one null.
   Fire(Answer("ab", 123, 0xE0));
   Fire(Answer("QV", 7, 0xB1, 200));  // the shortest answer still read
   Fire(Answer("QV", 8, 0xB1, 199));  // too short
@@ -181,6 +107,68 @@ TEST_F(OkipTest, AnswersBecome160ByteRecordsThenOneNull) {
   Fire(nullptr, 0, 1);
   EXPECT_EQ(sink.Records().size(), 4u);
   EXPECT_EQ(sink.Ends(), 1);
+
+  fake.ClearCalls();
+  // Only the low byte of the library's result counts.
+  fake.SetResultByFirstArg("QVC_StartBroadcastServer", [](int64_t) { return 0x200; });
+  EXPECT_EQ(QCSDK_OKIP_StartService(&OkipSink::Thunk), 0);
+  const auto calls = fake.Calls();
+  ASSERT_EQ(calls.size(), 100u);
+  EXPECT_EQ(calls.back(), start(9599));
+
+  // Find is a type-one message; its result is the library's.
+  fake.SetResult("QVC_BroadcastOnce", 0);
+  EXPECT_EQ(QCSDK_OKIP_FinDevs(-4), 0);
+  std::vector<uint8_t> find(744, 0);
+  find[0] = 1;
+  ASSERT_EQ(fake.NxlSent().size(), 1u);
+  EXPECT_EQ(fake.NxlSent()[0].type, -4);
+  EXPECT_EQ(fake.NxlSent()[0].data, find);
+  fake.SetResult("QVC_StopBroadcastServer", 0);
+  EXPECT_EQ(QCSDK_OKIP_StopService(), 0);
+  fake.SetResult("QVC_StopBroadcastServer", 1);
+  EXPECT_EQ(QCSDK_OKIP_StopService(), 1);
+}
+
+TEST_F(OkipTest, SetNetCfgChecksEachArgumentAndLaysOutTheMessage) {
+  const int32_t config[5] = {1, 0x0A01A8C0, 0x00FFFFFF, -2, 0x7F};
+  const std::string max(31, 'u'), over(32, 'u');
+  const char* number = "ab123";
+  const struct {
+    const char *number, *first, *second;
+    const int32_t* config;
+  } rejected[] = {{nullptr, "admin", "pw", config},        {number, nullptr, "pw", config},
+                  {number, "admin", nullptr, config},      {number, over.c_str(), "pw", config},
+                  {number, "admin", over.c_str(), config}, {number, "admin", "pw", nullptr}};
+  for (const auto& r : rejected) {
+    EXPECT_EQ(QCSDK_OKIP_SetNetCfg(r.number, r.first, r.second, r.config), 0);
+  }
+  EXPECT_THAT(fake.NxlSent(), IsEmpty()) << "rejected arguments send nothing";
+
+  ASSERT_EQ(QCSDK_OKIP_SetNetCfg(number, max.c_str(), max.c_str(), config), 1);
+  auto sent = fake.NxlSent();
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].type, 1000);
+  std::vector<uint8_t> expected(744, 0);
+  StoreLe32(expected.data(), 3);
+  std::memcpy(expected.data() + 4, "ab", 2);
+  StoreLe32(expected.data() + 12, 123);
+  std::memcpy(expected.data() + 128, max.data(), 31);
+  std::memcpy(expected.data() + 160, max.data(), 31);
+  for (int i = 0; i < 5; ++i) StoreLe32(expected.data() + 192 + 4 * i, config[i]);
+  EXPECT_EQ(sent[0].data, expected);
+  EXPECT_EQ(sent[0].data[196], 192);  // the address word, first dotted number lowest
+
+  for (const TableRow& row : Table("discovery/okip_device_numbers.md")) {
+    SCOPED_TRACE(row.Where());
+    std::string group = row.Text("group");
+    ASSERT_EQ(QCSDK_OKIP_SetNetCfg(row.Text("device number").c_str(), "", "", config), 1);
+    const std::vector<uint8_t> msg = fake.NxlSent().back().data;
+    EXPECT_EQ(std::string(msg.begin() + 4, msg.begin() + 12), group.append(8 - group.size(), 0));
+    EXPECT_EQ(LoadLe32(msg.data() + 12), row.Int("number"));
+  }
+  fake.SetResult("QVC_BroadcastOnce", 0);
+  EXPECT_EQ(QCSDK_OKIP_SetNetCfg("ab1", "a", "b", config), 0);
 }
 
 }  // namespace

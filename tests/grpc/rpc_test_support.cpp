@@ -72,25 +72,20 @@ void* RandomBuilder::Block(std::size_t n) {
 }
 
 int32_t RandomBuilder::Int() {
-  switch (m_rng() % 6) {
-    case 0: return -1;
-    case 1: return 0;
-    case 2: return INT32_MAX;
-    case 3: return INT32_MIN;
-    default: return static_cast<int32_t>(m_rng());
-  }
+  static const int32_t kEdges[] = {-1, 0, INT32_MAX, INT32_MIN};
+  const uint32_t pick = m_rng() % 6;
+  return pick < std::size(kEdges) ? kEdges[pick] : static_cast<int32_t>(m_rng());
 }
 
 const char* RandomBuilder::Text() {
   static const char* const kPieces[] = {
       "", "a", "Grüße", "q\"uote", "back\\slash", "line\nbreak", "tab\t", "0", "{\"x\":1}"};
-  std::string s = kPieces[m_rng() % (sizeof kPieces / sizeof kPieces[0])];
-  s += std::to_string(m_rng() % 1000);
-  m_strings.push_back(std::move(s));
+  const char* piece = kPieces[m_rng() % std::size(kPieces)];
+  m_strings.push_back(piece + std::to_string(m_rng() % 1000));
   return m_strings.back().c_str();
 }
 
-void RandomBuilder::Fill(const ObjectDesc& desc, void* base, int depth) {
+void RandomBuilder::Fill(const ObjectDesc& desc, void* base) {
   for (uint32_t i = 0; i < desc.field_count; ++i) {
     FieldRef ref(desc.fields[i], base);
     const grpc::FieldDesc& f = ref.Desc();
@@ -101,17 +96,15 @@ void RandomBuilder::Fill(const ObjectDesc& desc, void* base, int depth) {
         ref.Int() = m_rng() % 2 == 0 ? 0 : static_cast<int32_t>(m_rng() | 1);
         break;
       case FieldKind::kString: ref.String() = m_rng() % 5 == 0 ? nullptr : Text(); break;
-      case FieldKind::kObject: Fill(*f.nested, ref.Object(), depth + 1); break;
+      case FieldKind::kObject: Fill(*f.nested, ref.Object()); break;
       case FieldKind::kNumberArray:
       case FieldKind::kStringArray:
       case FieldKind::kObjectArray: {
-        int32_t count = static_cast<int32_t>(m_rng() % 4);
+        const int32_t count = ref.Count() = static_cast<int32_t>(m_rng() % 4);
         if (m_rng() % 6 == 0) {
-          ref.Count() = count;  // a count without elements sends nothing
-          ref.Elements() = nullptr;
+          ref.Elements() = nullptr;  // a count without elements sends nothing
           break;
         }
-        ref.Count() = count;
         ref.Elements() = Block(static_cast<std::size_t>(count) * f.element_size + 1);
         for (int32_t e = 0; e < count; ++e) {
           void* element = ref.Element(e);
@@ -120,7 +113,7 @@ void RandomBuilder::Fill(const ObjectDesc& desc, void* base, int depth) {
           } else if (f.kind == FieldKind::kStringArray) {
             *static_cast<const char**>(element) = m_rng() % 4 == 0 ? nullptr : Text();
           } else {
-            Fill(*f.nested, element, depth + 1);
+            Fill(*f.nested, element);
           }
         }
         break;
@@ -129,15 +122,10 @@ void RandomBuilder::Fill(const ObjectDesc& desc, void* base, int depth) {
   }
 }
 
-namespace {
-
-std::string Quoted(const char* text) {
-  return text == nullptr ? "null" : "\"" + std::string(text) + "\"";
-}
-
-}  // namespace
-
 std::string Dump(const ObjectDesc& desc, const void* base, DumpAs as) {
+  const auto quoted = [](const char* text) {
+    return text == nullptr ? "null" : "\"" + std::string(text) + "\"";
+  };
   const bool fixed = as == DumpAs::kDefaults || as == DumpAs::kZeros;
   std::string out = "{";
   for (uint32_t i = 0; i < desc.field_count; ++i) {
@@ -151,7 +139,7 @@ std::string Dump(const ObjectDesc& desc, const void* base, DumpAs as) {
       case FieldKind::kBool:
         out += std::to_string(fixed ? 0 : as == DumpAs::kSent ? r.Int() != 0 : r.Int());
         break;
-      case FieldKind::kString: out += Quoted(fixed ? nullptr : r.String()); break;
+      case FieldKind::kString: out += quoted(fixed ? nullptr : r.String()); break;
       case FieldKind::kObject:
         out += Dump(*f.nested, r.Object(), as == DumpAs::kDefaults ? DumpAs::kZeros : as);
         break;
@@ -169,7 +157,7 @@ std::string Dump(const ObjectDesc& desc, const void* base, DumpAs as) {
           } else if (f.kind == FieldKind::kObjectArray) {
             out += Dump(*f.nested, x, as);
           } else if (*static_cast<const char* const*>(x) != nullptr || as != DumpAs::kSent) {
-            out += Quoted(*static_cast<const char* const*>(x));
+            out += quoted(*static_cast<const char* const*>(x));
           } else {
             continue;  // null entries are not sent
           }

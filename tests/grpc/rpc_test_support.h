@@ -55,7 +55,7 @@ class RandomBuilder {
   explicit RandomBuilder(uint32_t seed) : m_rng(seed) {}
   void* Block(std::size_t n);
   // Null strings and arrays now and then, null entries in string arrays.
-  void Fill(const grpc::ObjectDesc& desc, void* base, int depth = 0);
+  void Fill(const grpc::ObjectDesc& desc, void* base);
 
  private:
   int32_t Int();

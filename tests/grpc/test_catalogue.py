@@ -13,9 +13,6 @@ import sys
 import tempfile
 import unittest
 
-CATALOGUE = None
-GENERATOR = None
-
 TIME_WINDOW = [("week", "string"), ("begin_hour", "number"), ("begin_min", "number"),
                ("end_hour", "number"), ("end_min", "number")]
 ALARMOUT = [("almout_id", "number"), ("type", "string"), ("bNormallyClosed", "bool")]
@@ -33,28 +30,25 @@ def flat(members):
     return out
 
 
-def walk(members, path=""):
+def walk(members):
     for m in members:
-        yield path + m["name"], m
-        if "members" in m:
-            yield from walk(m["members"], path + m["name"] + ".")
-
-
-def load_catalogue(cls):
-    with open(CATALOGUE, encoding="utf-8") as f:
-        cls.cat = json.load(f)
-    cls.methods = cls.cat["methods"]
-    cls.by_name = {m["name"]: m for m in cls.methods}
+        yield m
+        yield from walk(m.get("members", []))
 
 
 class CatalogueTest(unittest.TestCase):
-    setUpClass = classmethod(load_catalogue)
+    @classmethod
+    def setUpClass(cls):
+        with open(CATALOGUE, encoding="utf-8") as f:
+            cls.cat = json.load(f)
+        cls.methods = cls.cat["methods"]
+        cls.by_name = {m["name"]: m for m in cls.methods}
 
     def members_named(self, name):
         """Every member called name, over all methods: (method, side, member)."""
         for m in self.methods:
             for side in ("param", "result"):
-                for path, member in walk(m[side] or []):
+                for member in walk(m[side] or []):
                     if member["name"] == name:
                         yield m["name"], side, member
 
@@ -93,8 +87,6 @@ class CatalogueTest(unittest.TestCase):
             self.assertEqual(("array", [("x", "number"), ("y", "number")]),
                              (p["type"], flat(p["members"])), method)
 
-
-class GeneratorTest(unittest.TestCase):
     def run_generator(self, catalogue):
         with tempfile.TemporaryDirectory() as tmp:
             path = os.path.join(tmp, "catalogue.json")
@@ -105,8 +97,6 @@ class GeneratorTest(unittest.TestCase):
             files = {p.name: p.read_text(encoding="utf-8")
                      for p in pathlib.Path(tmp, "out").rglob("*") if p.is_file()}
             return proc, files
-
-    setUpClass = classmethod(load_catalogue)
 
     def test_generates_deterministically(self):
         a, files_a = self.run_generator(self.cat)
