@@ -90,8 +90,10 @@ void OctTest::TearDown() {
   dev->Stop();
   dev.reset();
   octc_set_timeouts(2000, 10000, 5000);
-  // Every thread of the library and the engine has been joined.
-  EXPECT_EQ(qcsdk::test::ThreadCount(), threads_before);
+  // Every thread of the library and the engine has been joined. A joined
+  // thread stays listed by the kernel for a moment after its join returns.
+  EXPECT_TRUE(rec.WaitFor([&] { return qcsdk::test::ThreadCount() == threads_before; }))
+      << qcsdk::test::ThreadCount() << " threads, " << threads_before << " before";
 }
 
 int32_t OctTest::ConnectOk() {
