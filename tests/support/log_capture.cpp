@@ -1,6 +1,7 @@
 #include "support/log_capture.h"
 
 #include <mutex>
+#include <utility>
 
 #include "log/log.h"
 #include "qcsdk/facade/assertion.h"
@@ -12,17 +13,17 @@ std::mutex g_mutex;
 std::vector<std::string> g_lines;
 std::vector<std::string> g_assertions;
 
-void Collect(int32_t, int32_t, const char* line) {
-  std::lock_guard<std::mutex> guard(g_mutex);
-  g_lines.emplace_back(line);
-}
-
 void Observe(const char* condition, const char*, int) {
   std::lock_guard<std::mutex> guard(g_mutex);
   g_assertions.emplace_back(condition);
 }
 
 }  // namespace
+
+void LogCapture::Collect(int32_t, int32_t, const char* line) {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  g_lines.emplace_back(line);
+}
 
 LogCapture::LogCapture() {
   {
@@ -49,6 +50,11 @@ LogCapture::~LogCapture() {
 std::vector<std::string> LogCapture::Lines() const {
   std::lock_guard<std::mutex> guard(g_mutex);
   return g_lines;
+}
+
+std::vector<std::string> LogCapture::Take() {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  return std::exchange(g_lines, {});
 }
 
 std::vector<std::string> LogCapture::Assertions() const {
