@@ -16,35 +16,24 @@ struct Name {
   char value[N];
 };
 
-void Append(std::ostringstream& out, const char* text) {
-  if (text == nullptr) {
-    out << "null";
-  } else {
-    out << '"' << text << '"';
-  }
-}
-
-// The packager's records by their fields: what the SDK hands over.
-void Append(std::ostringstream& out, const QP_VideoDesc* d) {
-  if (d == nullptr) {
-    out << "null";
-  } else {
-    out << '{' << d->width << 'x' << d->height << ' ' << d->frameRate << '}';
-  }
-}
-
-void Append(std::ostringstream& out, const QP_Frame* f) {
-  if (f == nullptr) {
-    out << "null";
-  } else {
-    out << '{' << f->kind << ' ' << f->length << ' ' << f->timestamp << '}';
-  }
-}
-
+// A call's argument as the call records it: texts quoted, the packager's
+// records by their fields (what the SDK hands over), other pointers as ptr.
 template <class T>
 void Append(std::ostringstream& out, T value) {
   if constexpr (std::is_pointer_v<T>) {
-    out << (value == nullptr ? "null" : "ptr");
+    if (value == nullptr) {
+      out << "null";
+      return;
+    }
+  }
+  if constexpr (std::is_same_v<T, const char*>) {
+    out << '"' << value << '"';
+  } else if constexpr (std::is_same_v<T, const QP_VideoDesc*>) {
+    out << '{' << value->width << 'x' << value->height << ' ' << value->frameRate << '}';
+  } else if constexpr (std::is_same_v<T, const QP_Frame*>) {
+    out << '{' << value->kind << ' ' << value->length << ' ' << value->timestamp << '}';
+  } else if constexpr (std::is_pointer_v<T>) {
+    out << "ptr";
   } else if constexpr (std::is_floating_point_v<T>) {
     out << value;
   } else if constexpr (std::is_integral_v<T> || std::is_enum_v<T>) {
@@ -54,20 +43,17 @@ void Append(std::ostringstream& out, T value) {
   }
 }
 
-template <class T>
-int64_t AsInteger(T value) {
-  if constexpr (std::is_integral_v<T>) {
-    return static_cast<int64_t>(value);
-  } else {
-    return 0;
-  }
-}
-
 template <class... A>
 int64_t FirstInteger(A... args) {
   int64_t first = 0;
   bool found = false;
-  ((!found && std::is_integral_v<A> ? (first = AsInteger(args), found = true) : false), ...);
+  [[maybe_unused]] const auto take = [&](auto value) {
+    if constexpr (std::is_integral_v<decltype(value)>) {
+      if (!found) first = static_cast<int64_t>(value);
+      found = true;
+    }
+  };
+  (take(args), ...);
   return first;
 }
 
