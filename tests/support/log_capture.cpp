@@ -1,5 +1,6 @@
 #include "support/log_capture.h"
 
+#include <algorithm>
 #include <mutex>
 #include <utility>
 
@@ -64,10 +65,8 @@ std::vector<std::string> LogCapture::Assertions() const {
 
 bool LogCapture::Contains(const std::string& text) const {
   std::lock_guard<std::mutex> guard(g_mutex);
-  for (const auto& line : g_lines) {
-    if (line.find(text) != std::string::npos) return true;
-  }
-  return false;
+  return std::any_of(g_lines.begin(), g_lines.end(),
+                     [&](const std::string& line) { return line.find(text) != std::string::npos; });
 }
 
 }  // namespace qcsdk::test
