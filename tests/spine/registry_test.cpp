@@ -143,7 +143,6 @@ TEST_F(RegistryTest, EveryExportReachesItsSlotOrAnswersNoChannel) {
     fake.SetResult("QVSP_RefreshWindow", result);
     EXPECT_EQ(QCSDK_Refresh(0), expected) << result;
   }
-  QCSDK_FreeBitmapBuffer(nullptr);
 }
 
 using ThreadingTest = ChannelFixture;
