@@ -23,9 +23,8 @@ bool TestChannel::Connect(const char* szAddress, int32_t nPort, int32_t nDeviceC
                         pUserData)) {
     return false;
   }
-  Note("Connect(" + std::string(szAddress != nullptr ? szAddress : "null") + "," +
-       std::to_string(nPort) + "," + std::to_string(nDeviceChannel) + "," +
-       std::to_string(nStream) + "," + (bByNumber ? "1" : "0") + ")");
+  Note("Connect(" + std::string(szAddress != nullptr ? szAddress : "null") + "," + Num(nPort) +
+       "," + Num(nDeviceChannel) + "," + Num(nStream) + "," + Bit(bByNumber) + ")");
   return TestChannelFactory::connectAnswer.load();
 }
 
@@ -45,7 +44,7 @@ bool TestChannel::StopTalk() {
   return Note("StopTalk");
 }
 bool TestChannel::DownloadRemoteFile(int32_t i, const char* name) {
-  Note("DownloadRemoteFile " + std::to_string(i));
+  Note("DownloadRemoteFile " + Num(i));
   return Channel::DownloadRemoteFile(i, name);
 }
 bool TestChannel::StopDownload() {
