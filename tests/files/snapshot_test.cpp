@@ -80,8 +80,7 @@ TEST_F(SnapshotTest, BufferAndFileFromTheLastPictureOnly) {
   EXPECT_FALSE(std::filesystem::exists(Path("none.bmp")));
   Picture(5, 2);
   ASSERT_EQ(QCSDK_SaveBitmapToBuffer(0, &buffer, &w, &h), 1);
-  ASSERT_EQ(w, 5);
-  ASSERT_EQ(h, 2);
+  ASSERT_EQ(std::pair(w, h), std::pair(5, 2));
   // First stored row = bottom row (white); second = top row (black).
   for (int x = 0; x < 5; ++x) {
     EXPECT_EQ(buffer[x * 4], 255) << x;
