@@ -33,24 +33,6 @@ bool TestChannel::Disconnect() {
   OnLinkEvent(7, nullptr);
   return true;
 }
-bool TestChannel::StartTalk() {
-  if (!Note("StartTalk")) return false;
-  m_bTalkRequested = true;
-  return true;
-}
-bool TestChannel::StopTalk() {
-  m_bTalkRequested = false;
-  m_bTalkReady = false;
-  return Note("StopTalk");
-}
-bool TestChannel::DownloadRemoteFile(int32_t i, const char* name) {
-  Note("DownloadRemoteFile " + Num(i));
-  return Channel::DownloadRemoteFile(i, name);
-}
-bool TestChannel::StopDownload() {
-  Note("StopDownload");
-  return Channel::StopDownload();
-}
 
 namespace {
 ChannelPtr MakeTestChannel(int32_t nChannel, bool bOct) {
