@@ -15,10 +15,8 @@ using DownloadTest = FilesFixture;
 std::vector<uint8_t> Chunks(int video, bool audio, uint64_t firstTimestamp = 40) {
   std::vector<uint8_t> block;
   auto add = [&](uint8_t kind, uint32_t length, uint64_t ts) {
-    uint8_t head[16] = {'Q', 'V', 'S', 0, kind};
-    head[5] = static_cast<uint8_t>(length);
-    head[6] = static_cast<uint8_t>(length >> 8);
-    head[7] = static_cast<uint8_t>(length >> 16);
+    uint8_t head[16] = {'Q', 'V', 'S'};
+    StoreLe32(head + 4, kind | length << 8);  // the kind byte, then a 24-bit length
     StoreLe64(head + 8, ts);
     block.insert(block.end(), head, head + 16);
     block.insert(block.end(), length, 0x55);

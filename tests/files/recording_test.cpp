@@ -99,12 +99,11 @@ TEST_F(RecordingTest, Mp4RecordingHandsThePackagerTheRecordsValues) {
     fake.ClearCalls();
     const bool opens = row.Bool("opens");
     EXPECT_EQ(QCSDK_StartRec(0, name.c_str()), opens ? 1 : 0);
-    const std::string expected = "QP_OpenPackage({704x576 25}, 1, " + row.Text("audio flag") +
-                                 ", \"" + name + "\", \"" + name + ".qdx\", " +
-                                 row.Text("format value") + ", 0)";
     EXPECT_EQ(fake.CountCalls("QP_OpenPackage"), opens ? 1 : 0);
     if (opens) {
-      EXPECT_EQ(fake.Calls().back(), expected);
+      EXPECT_EQ(fake.Calls().back(), "QP_OpenPackage({704x576 25}, 1, " + row.Text("audio flag") +
+                                         ", \"" + name + "\", \"" + name + ".qdx\", " +
+                                         row.Text("format value") + ", 0)");
     }
   }
   StreamInfoRecord r = Record(4);

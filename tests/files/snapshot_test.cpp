@@ -16,11 +16,6 @@ std::array<int, 3> Expected(int Y, int U, int V) {
           clamp((298 * Y + 409 * V - 56992) >> 8)};
 }
 
-DecodedFrame Frame(int w, int h, const std::vector<uint8_t>& y, const std::vector<uint8_t>& u,
-                   const std::vector<uint8_t>& v, int ys, int cs) {
-  return DecodedFrame{w, h, y.data(), u.data(), v.data(), ys, cs, cs};
-}
-
 // Black, white and clamped colours of flat pictures, then a 3 x 4 picture
 // with padded strides: luma per pixel, chroma per 2 x 2 block, rows stored
 // bottom-up.
@@ -28,7 +23,7 @@ TEST(SnapshotConversionTest, ColoursClampingRowsAndSharedChroma) {
   for (const TableRow& row : Table("files/snapshot_colours.md")) {
     const auto value = [&](const char* column) { return static_cast<uint8_t>(row.Int(column)); };
     std::vector<uint8_t> py(4, value("Y")), pu(1, value("U")), pv(1, value("V")), out(16);
-    ConvertToBgra(Frame(2, 2, py, pu, pv, 2, 1), out.data());
+    ConvertToBgra({2, 2, py.data(), pu.data(), pv.data(), 2, 1, 1}, out.data());
     for (int px = 0; px < 4; ++px) {
       EXPECT_EQ(std::vector<uint8_t>(&out[px * 4], &out[px * 4 + 4]),
                 (std::vector<uint8_t>{value("blue"), value("green"), value("red"), 255}))
@@ -43,7 +38,7 @@ TEST(SnapshotConversionTest, ColoursClampingRowsAndSharedChroma) {
   const std::vector<uint8_t> pu = {128, 200, 0, 0, 60, 90, 0, 0};
   const std::vector<uint8_t> pv = {128, 100, 0, 0, 180, 30, 0, 0};
   std::vector<uint8_t> out(w * h * 4, 0xEE);
-  ConvertToBgra(Frame(w, h, py, pu, pv, ys, cs), out.data());
+  ConvertToBgra({w, h, py.data(), pu.data(), pv.data(), ys, cs, cs}, out.data());
   for (int r = 0; r < h; ++r) {
     for (int x = 0; x < w; ++x) {
       const auto bgr = Expected(py[r * ys + x], pu[(r / 2) * cs + x / 2], pv[(r / 2) * cs + x / 2]);
@@ -85,8 +80,7 @@ TEST_F(SnapshotTest, BufferAndFileFromTheLastPictureOnly) {
   EXPECT_FALSE(std::filesystem::exists(Path("none.bmp")));
   Picture(5, 2);
   ASSERT_EQ(QCSDK_SaveBitmapToBuffer(0, &buffer, &w, &h), 1);
-  ASSERT_EQ(w, 5);
-  ASSERT_EQ(h, 2);
+  ASSERT_EQ(std::pair(w, h), std::pair(5, 2));
   // First stored row = bottom row (white); second = top row (black).
   for (int x = 0; x < 5; ++x) {
     EXPECT_EQ(buffer[x * 4], 255) << x;

@@ -5,6 +5,7 @@
 #include <qcsdk/qcsdk_grpc.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -32,10 +33,6 @@ constexpr int kQuickMs = 2000;  // exports that only queue a message or read sta
 constexpr int kWaitMs = 6000;   // exports that wait for the device: 5 s budgets
 
 constexpr int kPollMs = 5;  // the devices were tuned against this polling rate
-
-bool Ends(int32_t code) {
-  return code >= QCSDK_EVENT_AUTH_FAILED && code <= QCSDK_EVENT_REMOTE_CLOSED;
-}
 
 class HostileRun {
  public:
@@ -74,15 +71,16 @@ class HostileRun {
   static void* User(int seed, int transport) {
     return reinterpret_cast<void*>(static_cast<uintptr_t>(seed * 2 + transport + 1));
   }
-  int Count(void* user, int32_t code) const {
-    int n = 0;
-    for (const HostEvent& e : host_.Events()) n += e.user == user && e.code == code ? 1 : 0;
-    return n;
+  // Events of `user` with a code from `first` to `last` (only `first` by default).
+  int Count(void* user, int32_t first, int32_t last = INT32_MIN) const {
+    const auto events = host_.Events();
+    return static_cast<int>(std::count_if(events.begin(), events.end(), [&](const HostEvent& e) {
+      return e.user == user && e.code >= first && e.code <= std::max(first, last);
+    }));
   }
+  // The link's end reports.
   int Terminal(void* user) const {
-    int n = 0;
-    for (const HostEvent& e : host_.Events()) n += e.user == user && Ends(e.code) ? 1 : 0;
-    return n;
+    return Count(user, QCSDK_EVENT_AUTH_FAILED, QCSDK_EVENT_REMOTE_CLOSED);
   }
 
  private:
@@ -117,11 +115,10 @@ class HostileRun {
     const vdevice::Date today = vdevice::Today();
     const int32_t dates[6] = {today.year, today.month, today.day,
                               today.year, today.month, today.day};
-    const int lists = Count(user, 10) + Count(user, 11);
+    const int lists = Count(user, 10, 11);
     Call(user, "GetRemoteRecFileList", kWaitMs,
          [&] { return QCSDK_GetRemoteRecFileList(n, dates); });
-    WaitUntil([&] { return Count(user, 10) + Count(user, 11) > lists || Terminal(user) > 0; },
-              kWaitMs, kPollMs);
+    WaitUntil([&] { return Count(user, 10, 11) > lists || Terminal(user) > 0; }, kWaitMs, kPollMs);
     const size_t downloads = host_.Downloads().size();
     Call(user, "RemotePlay", kQuickMs, [&] { return QCSDK_RemotePlay(n, 0); });
     for (int32_t command = 0; command <= 5; ++command) {

@@ -1,32 +1,27 @@
 #include "log/log.h"
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "platform/os.h"
+#include "support/log_capture.h"
 
 namespace qcsdk::log {
 namespace {
 
-std::mutex g_mutex;
-std::vector<std::string> g_lines;
-
-void Collect(int32_t, int32_t, const char* line) {
-  std::lock_guard<std::mutex> guard(g_mutex);
-  g_lines.emplace_back(line);
-}
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 
 Sink FunctionSink(int32_t level, int32_t levelCount = 1) {
   Sink sink{};
   sink.kind = kFunction;
-  sink.function = &Collect;
+  sink.function = &test::LogCapture::Collect;
   sink.levelCount = levelCount;
   for (int32_t& l : sink.levels) l = level;
   return sink;
@@ -34,20 +29,8 @@ Sink FunctionSink(int32_t level, int32_t levelCount = 1) {
 
 class LogTest : public ::testing::Test {
  protected:
-  void SetUp() override { Lines(true); }
-  void TearDown() override {
-    // Back to the SDK's own configuration: standard output, every level.
-    Sink out{};
-    out.kind = kStdout;
-    out.levelCount = 1;
-    ASSERT_TRUE(Configure(&out, 1));
-  }
-  static std::vector<std::string> Lines(bool clear = false) {
-    std::lock_guard<std::mutex> guard(g_mutex);
-    std::vector<std::string> lines = g_lines;
-    if (clear) g_lines.clear();
-    return lines;
-  }
+  // Afterwards the SDK's own configuration again: standard output, every level.
+  test::LogCapture capture;
 };
 
 TEST_F(LogTest, LineHasTimeLevelNameFileAndLine) {
@@ -58,13 +41,14 @@ TEST_F(LogTest, LineHasTimeLevelNameFileAndLine) {
     Write(0, level, "..\\..\\src\\x\\oct_conn", 164, "value=%d", level);
     const std::string expected = R"(\d\d:\d\d:\d\d\.\d\d\d )" + std::string(names[level]) +
                                  R"(: oct_conn\(164\): value=)" + std::to_string(level) + "\n";
-    ASSERT_EQ(Lines().size(), static_cast<size_t>(level + 1));
-    EXPECT_TRUE(std::regex_match(Lines().back(), std::regex(expected))) << Lines().back();
+    const auto lines = capture.Take();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(std::regex_match(lines[0], std::regex(expected))) << lines[0];
   }
   Write(0, kError, "a/b\\c", 7, "%s", "x");
   Write(0, kError, "plain", 1, "y");
-  EXPECT_NE(Lines()[7].find(" error: c(7): x\n"), std::string::npos) << Lines()[7];
-  EXPECT_NE(Lines()[8].find(" error: plain(1): y\n"), std::string::npos) << Lines()[8];
+  EXPECT_THAT(capture.Lines(),
+              ElementsAre(HasSubstr(" error: c(7): x\n"), HasSubstr(" error: plain(1): y\n")));
 }
 
 TEST_F(LogTest, ThresholdsPerSinkAndModule) {
@@ -78,7 +62,7 @@ TEST_F(LogTest, ThresholdsPerSinkAndModule) {
   Write(0, kWarning, "f", 2, "one");
   Write(0, kError, "f", 3, "two");
   Write(0, kNone, "f", 4, "three");
-  std::vector<std::string> lines = Lines(true);
+  std::vector<std::string> lines = capture.Take();
   ASSERT_EQ(lines.size(), 4u);  // warning and error once (A), none twice (A and B)
   EXPECT_NE(lines[0].find("f(2): one"), std::string::npos);
   EXPECT_NE(lines[3].find("none: f(4): three"), std::string::npos);
@@ -102,31 +86,31 @@ TEST_F(LogTest, RangesOfLevelsModulesSinksAndLineLength) {
   EXPECT_FALSE(Configure(sinks.data(), kMaxSinks + 1));
   ASSERT_TRUE(Configure(sinks.data(), kMaxSinks));
   Write(0, kError, "f", 1, "sixteen");
-  EXPECT_EQ(Lines(true).size(), 16u);
+  EXPECT_EQ(capture.Take().size(), 16u);
   ASSERT_TRUE(Configure(&sink, 1));
   Write(0, 7, "f", 1, "bad level");
   Write(0, -1, "f", 1, "bad level");
   Write(32, kError, "f", 1, "bad module");
   Write(-1, kError, "f", 1, "bad module");
-  EXPECT_TRUE(Lines().empty());
+  EXPECT_TRUE(capture.Lines().empty());
   Write(31, kAll, "f", 1, "last module");
-  EXPECT_EQ(Lines(true).size(), 1u);
+  EXPECT_EQ(capture.Take().size(), 1u);
 
   // A line of the buffer's length less the terminator is whole; one
   // character more is cut, keeping its line feed.
   Write(0, kError, "f", 1, "%s", "");
-  const size_t head = Lines(true)[0].size() - 1;
+  const size_t head = capture.Take()[0].size() - 1;
   for (size_t extra : {0, 1, 10000}) {
     const std::string text(kLineCapacity - 2 - head + extra, 'z');
     Write(0, kError, "f", 1, "%s", text.c_str());
-    const std::string line = Lines(true)[0];
+    const std::string line = capture.Take()[0];
     EXPECT_EQ(line.size(), static_cast<size_t>(kLineCapacity - 1)) << extra;
     EXPECT_EQ(line.back(), '\n');
     EXPECT_EQ(line[line.size() - 2], 'z');
   }
   const std::string longFile(5000, 'p');
   Write(0, kError, longFile.c_str(), 1, "%s", "after a long file name");
-  EXPECT_EQ(Lines()[0].size(), static_cast<size_t>(kLineCapacity - 1));
+  EXPECT_EQ(capture.Lines()[0].size(), static_cast<size_t>(kLineCapacity - 1));
 }
 
 TEST_F(LogTest, DailyFileIsNamedByTheDateOfWriting) {

@@ -111,16 +111,12 @@ TEST_F(ChannelTest, RemoteListRecordingStateAndCredentials) {
   ch->OnRemoteRecFileList(nullptr, 0);
   ch->OnRemoteRecFileList(entries.data(), -1);
   ch->OnRemoteRecordingState(1);
-  const std::tuple<int32_t, intptr_t, int32_t> expected[] = {
-      {10, 1, 3}, {10, 0, 0}, {11, 0, 0}, {17, 1, 0}};
-  const auto events = host.Events();
-  ASSERT_EQ(events.size(), std::size(expected));
-  for (size_t i = 0; i < events.size(); ++i) {
-    const auto [code, data, value] = expected[i];
-    EXPECT_EQ(events[i].code, code) << i;
-    EXPECT_EQ(events[i].data != 0, data != 0) << i;
-    EXPECT_EQ(events[i].value, value) << i;
-  }
+  // (code, data pointer set, value) of each report.
+  using Report = std::tuple<int32_t, bool, int32_t>;
+  std::vector<Report> reports;
+  for (const HostEvent& e : host.Events()) reports.emplace_back(e.code, e.data != 0, e.value);
+  EXPECT_EQ(reports,
+            (std::vector<Report>{{10, true, 3}, {10, false, 0}, {11, false, 0}, {17, true, 0}}));
   // Credentials reach the RPC context cut to 31 characters.
   EXPECT_EQ(std::string(ch->Grpc()->username), name31);
   EXPECT_EQ(std::string(ch->Grpc()->password), std::string(31, 'p'));

@@ -5,12 +5,13 @@
 #include <qcsdk/qcsdk.h>
 
 #include <climits>
-#include <functional>
+#include <map>
 #include <thread>
 
 #include "platform/os.h"
 #include "qcsdk/facade/registry.h"
 #include "support/channel_fixture.h"
+#include "support/table_file.h"
 
 namespace qcsdk::test {
 namespace {
@@ -76,80 +77,62 @@ TEST_F(RegistryTest, RefusedConnectFreesTheNumberAndPlayersFindTheirChannel) {
   EXPECT_FALSE(FindChannel(2));
 }
 
-// Every per-channel export: the transport slot it reaches (none for the
-// base's own operations) and its result for a channel whose slots answer
-// true, with one that answers false, and for numbers that name no channel.
-struct ExportRow {
-  const char* name;
-  std::function<int32_t(int32_t)> call;
-  const char* slot;  // the channel's record of the call; "" when no slot is called
-  int32_t whenTrue, whenFalse;
-};
-
+// Each row of the table's exports, with arguments its slot records.
 TEST_F(RegistryTest, EveryExportReachesItsSlotOrAnswersNoChannel) {
   static const int32_t dates[6] = {2024, 5, 6, 2024, 5, 7};
   static StreamInfo info;
   static int32_t type, w, h;
   static uint8_t* buffer;
   static QCSDK_Rect rect{0, 0, 10, 10};
-  const ExportRow rows[] = {
-      {"GetDeviceInfo", [](int32_t n) { return QCSDK_GetDeviceInfo(n, &type); }, "", 0, 0},
-      {"EnableDecoder", [](int32_t n) { return QCSDK_EnableDecoder(n, 1); }, "", 0, 0},
-      {"SetVideoPreview", [](int32_t n) { return QCSDK_SetVideoPreview(n, &rect, &rect); }, "", 1,
-       1},
-      {"SetAudioPreview", [](int32_t n) { return QCSDK_SetAudioPreview(n, nullptr); }, "", 1, 1},
-      {"EnableVideoData", [](int32_t n) { return QCSDK_EnableVideoData(n, 5); },
-       "EnableVideoData 1", 1, 0},
-      {"GetStreamInfo", [](int32_t n) { return QCSDK_GetStreamInfo(n, &info); }, "", 0, 0},
-      {"StartRec", [](int32_t n) { return QCSDK_StartRec(n, "a.sv4"); }, "", 0, 0},
-      {"StopRec", [](int32_t n) { return QCSDK_StopRec(n); }, "", 1, 1},
-      {"GetRemoteRecFileList", [](int32_t n) { return QCSDK_GetRemoteRecFileList(n, dates); },
-       "GetRemoteRecFileList", 1, 0},
-      {"RemotePlay", [](int32_t n) { return QCSDK_RemotePlay(n, 2); }, "RemotePlay 2", 1, 0},
-      {"RemotePlayControl", [](int32_t n) { return QCSDK_RemotePlayControl(n, 5, 300); },
-       "RemotePlayControl 5 300", 1, 0},
-      {"Refresh", [](int32_t n) { return QCSDK_Refresh(n); }, "", 1, 1},
-      {"DownloadRemoteFile -1", [](int32_t n) { return QCSDK_DownloadRemoteFile(n, -1, nullptr); },
-       "StopDownload", 1, 1},
-      {"DownloadRemoteFile 3", [](int32_t n) { return QCSDK_DownloadRemoteFile(n, 3, nullptr); },
-       "DownloadRemoteFile 3", 0, 0},
-      {"RemoteRecording", [](int32_t n) { return QCSDK_RemoteRecording(n, 9); },
-       "RemoteRecording 1", 1, 0},
-      {"StartTalk", [](int32_t n) { return QCSDK_StartTalk(n); }, "StartTalk", 1, 0},
-      {"StopTalk", [](int32_t n) { return QCSDK_StopTalk(n); }, "StopTalk", 1, 0},
-      {"SendTalkData", [](int32_t n) { return QCSDK_SendTalkData(n, "abc", 3); }, "SendTalkData 3",
-       1, 0},
-      {"SaveBitmap", [](int32_t n) { return QCSDK_SaveBitmap(n, "x.bmp"); }, "", 0, 0},
-      {"SaveBitmapToBuffer", [](int32_t n) { return QCSDK_SaveBitmapToBuffer(n, &buffer, &w, &h); },
-       "", 0, 0},
-      {"RemoteConfig", [](int32_t n) { return QCSDK_RemoteConfig(n, 11); }, "RemoteConfig 11", 1,
-       0},
-      {"SendPTZCommand", [](int32_t n) { return QCSDK_SendPTZCommand(n, 3, 256); },
-       "SendPTZCommand 3 1", 1, 0},
-      {"SendUserData", [](int32_t n) { return QCSDK_SendUserData(n, "xy", 2); }, "SendUserData 2",
-       1, 0},
-      {"GRPC_Begin", [](int32_t n) { return QCSDK_GRPC_Begin(n); }, "GrpcBegin", 1, 0},
-      {"GRPC_End", [](int32_t n) { return QCSDK_GRPC_End(n); }, "GrpcEnd", 1, 0},
-      {"Disconnect", [](int32_t n) { return QCSDK_Disconnect(n); }, "Disconnect", 1, 1},
+  const std::map<std::string, int32_t (*)(int32_t)> exports = {
+      {"GetDeviceInfo", [](int32_t n) { return QCSDK_GetDeviceInfo(n, &type); }},
+      {"EnableDecoder", [](int32_t n) { return QCSDK_EnableDecoder(n, 1); }},
+      {"SetVideoPreview", [](int32_t n) { return QCSDK_SetVideoPreview(n, &rect, &rect); }},
+      {"SetAudioPreview", [](int32_t n) { return QCSDK_SetAudioPreview(n, nullptr); }},
+      {"EnableVideoData", [](int32_t n) { return QCSDK_EnableVideoData(n, 5); }},
+      {"GetStreamInfo", [](int32_t n) { return QCSDK_GetStreamInfo(n, &info); }},
+      {"StartRec", [](int32_t n) { return QCSDK_StartRec(n, "a.sv4"); }},
+      {"StopRec", [](int32_t n) { return QCSDK_StopRec(n); }},
+      {"GetRemoteRecFileList", [](int32_t n) { return QCSDK_GetRemoteRecFileList(n, dates); }},
+      {"RemotePlay", [](int32_t n) { return QCSDK_RemotePlay(n, 2); }},
+      {"RemotePlayControl", [](int32_t n) { return QCSDK_RemotePlayControl(n, 5, 300); }},
+      {"Refresh", [](int32_t n) { return QCSDK_Refresh(n); }},
+      {"DownloadRemoteFile -1", [](int32_t n) { return QCSDK_DownloadRemoteFile(n, -1, nullptr); }},
+      {"DownloadRemoteFile 3", [](int32_t n) { return QCSDK_DownloadRemoteFile(n, 3, nullptr); }},
+      {"RemoteRecording", [](int32_t n) { return QCSDK_RemoteRecording(n, 9); }},
+      {"StartTalk", [](int32_t n) { return QCSDK_StartTalk(n); }},
+      {"StopTalk", [](int32_t n) { return QCSDK_StopTalk(n); }},
+      {"SendTalkData", [](int32_t n) { return QCSDK_SendTalkData(n, "abc", 3); }},
+      {"SaveBitmap", [](int32_t n) { return QCSDK_SaveBitmap(n, "x.bmp"); }},
+      {"SaveBitmapToBuffer",
+       [](int32_t n) { return QCSDK_SaveBitmapToBuffer(n, &buffer, &w, &h); }},
+      {"RemoteConfig", [](int32_t n) { return QCSDK_RemoteConfig(n, 11); }},
+      {"SendPTZCommand", [](int32_t n) { return QCSDK_SendPTZCommand(n, 3, 256); }},
+      {"SendUserData", [](int32_t n) { return QCSDK_SendUserData(n, "xy", 2); }},
+      {"GRPC_Begin", [](int32_t n) { return QCSDK_GRPC_Begin(n); }},
+      {"GRPC_End", [](int32_t n) { return QCSDK_GRPC_End(n); }},
+      {"Disconnect", [](int32_t n) { return QCSDK_Disconnect(n); }},
   };
+  const Table rows("spine/exports.md");
+  ASSERT_EQ(rows.rows().size(), exports.size());
   ASSERT_EQ(Connect(), 0);
   auto channel = FindTestChannel(0);
-  for (const ExportRow& row : rows) {
-    for (int32_t n : {-1, 1, 511, 512, INT_MIN, INT_MAX}) {
-      EXPECT_EQ(row.call(n), 0) << row.name << " " << n;
-    }
+  for (const TableRow& row : rows) {
+    SCOPED_TRACE(row.Where());
+    const auto call = exports.at(row.Text("export"));
+    for (int32_t n : {-1, 1, 511, 512, INT_MIN, INT_MAX}) EXPECT_EQ(call(n), 0) << n;
     for (bool answer : {false, true}) {
       channel->answer = answer;
       const size_t before = channel->Calls().size();
-      EXPECT_EQ(row.call(0), answer ? row.whenTrue : row.whenFalse) << row.name << " " << answer;
+      EXPECT_EQ(call(0), row.Int(answer ? "when true" : "when false")) << answer;
       const auto calls = channel->Calls();
-      if (*row.slot == '\0') {
-        EXPECT_EQ(calls.size(), before) << row.name;
+      if (row.Text("slot") == "-") {
+        EXPECT_EQ(calls.size(), before);
       } else {
-        ASSERT_GT(calls.size(), before) << row.name;
-        EXPECT_EQ(calls.back(), row.slot) << row.name;
+        ASSERT_GT(calls.size(), before);
+        EXPECT_EQ(calls.back(), row.Text("slot"));
       }
-      if (std::string(row.name) == "Disconnect") break;  // the channel is gone now
+      if (row.Text("export") == "Disconnect") break;  // the channel is gone now
     }
   }
   EXPECT_FALSE(FindChannel(0));
@@ -160,7 +143,6 @@ TEST_F(RegistryTest, EveryExportReachesItsSlotOrAnswersNoChannel) {
     fake.SetResult("QVSP_RefreshWindow", result);
     EXPECT_EQ(QCSDK_Refresh(0), expected) << result;
   }
-  QCSDK_FreeBitmapBuffer(nullptr);
 }
 
 using ThreadingTest = ChannelFixture;

@@ -22,16 +22,15 @@ struct InfoFields {
 
 inline StreamInfoRecord MakeInfo(const InfoFields& f) {
   StreamInfoRecord r{};
-  const std::pair<std::size_t, uint16_t> fields[] = {{info::kDeviceType, f.deviceType},
-                                                     {info::kVideoCodec, f.videoCodec},
-                                                     {info::kWidth, f.width},
-                                                     {info::kHeight, f.height},
-                                                     {info::kRateNum, f.rateNum},
-                                                     {info::kRateDen, f.rateDen},
-                                                     {info::kAudioPresent, f.audioPresent},
-                                                     {info::kAudioCodec, f.audioCodec},
-                                                     {info::kRecordKind, f.kind}};
-  for (const auto& [offset, value] : fields) StoreLe16(r.data() + offset, value);
+  StoreLe16(r.data() + info::kDeviceType, f.deviceType);
+  StoreLe16(r.data() + info::kVideoCodec, f.videoCodec);
+  StoreLe16(r.data() + info::kWidth, f.width);
+  StoreLe16(r.data() + info::kHeight, f.height);
+  StoreLe16(r.data() + info::kRateNum, f.rateNum);
+  StoreLe16(r.data() + info::kRateDen, f.rateDen);
+  StoreLe16(r.data() + info::kAudioPresent, f.audioPresent);
+  StoreLe16(r.data() + info::kAudioCodec, f.audioCodec);
+  StoreLe16(r.data() + info::kRecordKind, f.kind);
   return r;
 }
 

@@ -16,35 +16,24 @@ struct Name {
   char value[N];
 };
 
-void Append(std::ostringstream& out, const char* text) {
-  if (text == nullptr) {
-    out << "null";
-  } else {
-    out << '"' << text << '"';
-  }
-}
-
-// The packager's records by their fields: what the SDK hands over.
-void Append(std::ostringstream& out, const QP_VideoDesc* d) {
-  if (d == nullptr) {
-    out << "null";
-  } else {
-    out << '{' << d->width << 'x' << d->height << ' ' << d->frameRate << '}';
-  }
-}
-
-void Append(std::ostringstream& out, const QP_Frame* f) {
-  if (f == nullptr) {
-    out << "null";
-  } else {
-    out << '{' << f->kind << ' ' << f->length << ' ' << f->timestamp << '}';
-  }
-}
-
+// A call's argument as the call records it: texts quoted, the packager's
+// records by their fields (what the SDK hands over), other pointers as ptr.
 template <class T>
 void Append(std::ostringstream& out, T value) {
   if constexpr (std::is_pointer_v<T>) {
-    out << (value == nullptr ? "null" : "ptr");
+    if (value == nullptr) {
+      out << "null";
+      return;
+    }
+  }
+  if constexpr (std::is_same_v<T, const char*>) {
+    out << '"' << value << '"';
+  } else if constexpr (std::is_same_v<T, const QP_VideoDesc*>) {
+    out << '{' << value->width << 'x' << value->height << ' ' << value->frameRate << '}';
+  } else if constexpr (std::is_same_v<T, const QP_Frame*>) {
+    out << '{' << value->kind << ' ' << value->length << ' ' << value->timestamp << '}';
+  } else if constexpr (std::is_pointer_v<T>) {
+    out << "ptr";
   } else if constexpr (std::is_floating_point_v<T>) {
     out << value;
   } else if constexpr (std::is_integral_v<T> || std::is_enum_v<T>) {
@@ -54,20 +43,17 @@ void Append(std::ostringstream& out, T value) {
   }
 }
 
-template <class T>
-int64_t AsInteger(T value) {
-  if constexpr (std::is_integral_v<T>) {
-    return static_cast<int64_t>(value);
-  } else {
-    return 0;
-  }
-}
-
 template <class... A>
 int64_t FirstInteger(A... args) {
   int64_t first = 0;
   bool found = false;
-  ((!found && std::is_integral_v<A> ? (first = AsInteger(args), found = true) : false), ...);
+  [[maybe_unused]] const auto take = [&](auto value) {
+    if constexpr (std::is_integral_v<decltype(value)>) {
+      if (!found) first = static_cast<int64_t>(value);
+      found = true;
+    }
+  };
+  (take(args), ...);
   return first;
 }
 
@@ -107,125 +93,178 @@ std::vector<uint8_t> Copy(const void* data, int32_t length) {
 
 #define FAKE(fn, result) (&Op<#fn, decltype(&fn), (result)>::Call)
 
-int32_t RegisterNxl(QVC_ConnectCallback a, QVC_StreamCallback b, QVC_FileListCallback c,
-                    QVC_TalkCallback d, QVC_TextCallback e, QVC_DownloadCallback f,
-                    QVC_StreamCallback g) {
-  FakeLibraries::Current().SetNxl({a, b, c, d, e, f, g});
-  return FAKE(QVC_RegisterCallBack, 1)(a, b, c, d, e, f, g);
-}
+}  // namespace
 
-int32_t StartLanSearch(int32_t localPort, int32_t remotePort, QVC_SearchCallback cb, int32_t mode) {
-  FakeLibraries::Current().SetNxlSearch(cb);
-  return FAKE(QVC_StartLANSerchServer, 1)(localPort, remotePort, cb, mode);
-}
-
-int32_t StartBroadcast(int32_t localPort, int32_t remotePort, QVC_BroadcastCallback cb) {
-  FakeLibraries::Current().SetBroadcast(cb);
-  return FAKE(QVC_StartBroadcastServer, 1)(localPort, remotePort, cb);
-}
-
-int32_t StartOctSearch(int32_t localPort, int32_t remotePort, int32_t reserved,
-                       OctSearchCallback cb) {
-  FakeLibraries::Current().SetOctSearch(cb);
-  return FAKE(octc_start_search_device_service, 0)(localPort, remotePort, reserved, cb);
-}
-
-int32_t SetPictureCallback(QVSP_PictureCallback cb, void* r1, void* r2, void* r3) {
-  FakeLibraries::Current().SetPicture(cb);
-  return FAKE(QVSP_SetCallBack, 1)(cb, r1, r2, r3);
-}
-
-int32_t CreatePlayer() {
-  FakeLibraries& fake = FakeLibraries::Current();
-  const int64_t handle = FAKE(QVSP_CreatePlayer, 0)();
-  // Unless the test set a result, every player gets a new handle from 1 up.
-  return static_cast<int32_t>(handle != 0 ? handle : fake.NextHandle());
-}
-
-int32_t GetBitmapSize(int32_t player, int32_t* width, int32_t* height) {
-  const auto [w, h] = FakeLibraries::Current().BitmapSize();
-  if (w > 0 && width != nullptr && height != nullptr) {
-    *width = w;
-    *height = h;
+// The operations that keep what a call hands over in the fake.
+struct FakeOps {
+  // Runs edit on the current fake under its lock.
+  template <class Edit>
+  static void Keep(Edit edit) {
+    FakeLibraries& fake = FakeLibraries::Current();
+    std::lock_guard<std::mutex> guard(fake.m_mutex);
+    edit(fake);
   }
-  return FAKE(QVSP_GetBitmapSize, 1)(player, width, height);
-}
 
-int32_t SendData(int32_t link, int32_t type, const void* data, int32_t length) {
-  FakeLibraries::Current().RecordSent({link, type, Copy(data, length)});
-  return FAKE(QVC_SendData, 1)(link, type, data, length);
-}
+  static int32_t RegisterNxl(QVC_ConnectCallback a, QVC_StreamCallback b, QVC_FileListCallback c,
+                             QVC_TalkCallback d, QVC_TextCallback e, QVC_DownloadCallback f,
+                             QVC_StreamCallback g) {
+    Keep([&](FakeLibraries& k) { k.m_nxl = {a, b, c, d, e, f, g}; });
+    return FAKE(QVC_RegisterCallBack, 1)(a, b, c, d, e, f, g);
+  }
+  static int32_t StartLanSearch(int32_t localPort, int32_t remotePort, QVC_SearchCallback cb,
+                                int32_t mode) {
+    Keep([&](FakeLibraries& k) { k.m_discovery.nxlSearch = cb; });
+    return FAKE(QVC_StartLANSerchServer, 1)(localPort, remotePort, cb, mode);
+  }
+  static int32_t StartBroadcast(int32_t localPort, int32_t remotePort, QVC_BroadcastCallback cb) {
+    Keep([&](FakeLibraries& k) { k.m_discovery.broadcast = cb; });
+    return FAKE(QVC_StartBroadcastServer, 1)(localPort, remotePort, cb);
+  }
+  static int32_t StartOctSearch(int32_t localPort, int32_t remotePort, int32_t reserved,
+                                OctSearchCallback cb) {
+    Keep([&](FakeLibraries& k) { k.m_discovery.octSearch = cb; });
+    return FAKE(octc_start_search_device_service, 0)(localPort, remotePort, reserved, cb);
+  }
+  static int32_t SetPictureCallback(QVSP_PictureCallback cb, void* r1, void* r2, void* r3) {
+    Keep([&](FakeLibraries& k) { k.m_picture = cb; });
+    return FAKE(QVSP_SetCallBack, 1)(cb, r1, r2, r3);
+  }
+  static int32_t CreatePlayer() {
+    const int64_t handle = FAKE(QVSP_CreatePlayer, 0)();
+    // Unless the test set a result, every player gets a new handle from 1 up.
+    return static_cast<int32_t>(handle != 0 ? handle : ++FakeLibraries::Current().m_nextHandle);
+  }
+  static int32_t GetBitmapSize(int32_t player, int32_t* width, int32_t* height) {
+    const auto [w, h] = FakeLibraries::Current().BitmapSize();
+    if (w > 0 && width != nullptr && height != nullptr) {
+      *width = w;
+      *height = h;
+    }
+    return FAKE(QVSP_GetBitmapSize, 1)(player, width, height);
+  }
+  static int32_t SendData(int32_t link, int32_t type, const void* data, int32_t length) {
+    Keep([&](FakeLibraries& k) { k.m_sent.push_back({link, type, Copy(data, length)}); });
+    return FAKE(QVC_SendData, 1)(link, type, data, length);
+  }
+  static int32_t BroadcastOnce(int32_t id, const void* message, int32_t length, int32_t timeoutMs) {
+    Keep([&](FakeLibraries& k) { k.m_sent.push_back({id, timeoutMs, Copy(message, length)}); });
+    return FAKE(QVC_BroadcastOnce, 1)(id, message, length, timeoutMs);
+  }
 
-int32_t BroadcastOnce(int32_t id, const void* message, int32_t length, int32_t timeoutMs) {
-  FakeLibraries::Current().RecordSent({id, timeoutMs, Copy(message, length)});
-  return FAKE(QVC_BroadcastOnce, 1)(id, message, length, timeoutMs);
-}
+  static int32_t OctRegister(OctConnCallback cb) {
+    Keep([&](FakeLibraries& k) { k.m_oct.conn = cb; });
+    return FAKE(octc_register_callbacks, 0)(cb);
+  }
+  static int32_t OctCmdInit(OctNoticeCallback cb) {
+    Keep([&](FakeLibraries& k) { k.m_oct.notice = cb; });
+    return FAKE(octc_cmd_init_module, 0)(cb);
+  }
+  // A module's set-up call: keeps its state and data callbacks.
+  template <Name kName, auto kState, auto kData, class D>
+  static int32_t Module(OctStateCallback state, D data) {
+    Keep([&](FakeLibraries& k) {
+      k.m_oct.*kState = state;
+      k.m_oct.*kData = data;
+    });
+    return Op<kName, int32_t (*)(OctStateCallback, D), 0>::Call(state, data);
+  }
+  static int32_t OctGetDevInfo(int32_t conn, OctDevInfo* info) {
+    const int32_t r = FAKE(octc_cmd_get_dev_info, 0)(conn, info);
+    Keep([&](FakeLibraries& k) {
+      if (r != 0 || info == nullptr || k.m_devType < 0) return;
+      info->device_id = "100200300";
+      info->name = "fake device";
+      info->version = nullptr;
+      info->device_type = k.m_devType;
+      info->channel_count = 4;
+    });
+    return r;
+  }
+  static int32_t OctGetRecList(int32_t conn, const OctRecQuery* query, OctRecList* list) {
+    const int32_t r = FAKE(octc_cmd_get_rec_file_list, 0)(conn, query, list);
+    Keep([&](FakeLibraries& k) {
+      if (r < 0) return;
+      if (query != nullptr) k.m_lastQuery = *query;
+      if (list == nullptr) return;
+      k.m_recItems.assign(k.m_recordings.size(), OctRecItem{});
+      for (std::size_t i = 0; i < k.m_recordings.size(); ++i) {
+        const FakeLibraries::OctRecording& from = k.m_recordings[i];
+        OctRecItem& item = k.m_recItems[i];
+        item.name = from.name.c_str();
+        item.path = from.path.c_str();
+        item.hour = from.hour;
+        item.minute = from.minute;
+        item.second = from.second;
+      }
+      list->count = static_cast<int32_t>(k.m_recItems.size());
+      list->items = k.m_recItems.empty() ? nullptr : k.m_recItems.data();
+    });
+    return r;
+  }
+  static int32_t OctSendNotify(int32_t conn, int32_t type, const void* data, int32_t length) {
+    Keep([&](FakeLibraries& k) { k.m_notices.push_back(Copy(data, length)); });
+    return FAKE(octc_cmd_send_notify, 0)(conn, type, data, length);
+  }
+  static int32_t OctRemoteConfig(int32_t conn, int32_t reserved, const OctBuffer* request,
+                                 OctBuffer* response) {
+    const int32_t r = FAKE(octc_cmd_remote_config, 0)(conn, reserved, request, response);
+    if (r < 0) return r;
+    const std::string text =
+        request != nullptr && request->text != nullptr && request->length > 0
+            ? std::string(request->text, static_cast<std::size_t>(request->length))
+            : std::string();
+    FakeLibraries& fake = FakeLibraries::Current();
+    const auto handler = fake.Get(fake.m_configHandler);
+    const std::string answer = handler ? handler(text) : std::string();
+    Keep([&](FakeLibraries& k) {
+      if (!text.empty()) k.m_configRequests.push_back(text);
+      if (handler) {
+        k.m_currentResponse = answer;
+      } else if (!k.m_queuedResponses.empty()) {
+        k.m_currentResponse = k.m_queuedResponses.front();
+        k.m_queuedResponses.erase(k.m_queuedResponses.begin());
+      } else {
+        k.m_currentResponse.clear();
+      }
+      if (response != nullptr) {
+        response->text = k.m_currentResponse.c_str();
+        response->length = static_cast<int32_t>(k.m_currentResponse.size());
+      }
+    });
+    return r;
+  }
+};
 
-int32_t OctRegister(OctConnCallback cb) {
-  FakeLibraries::Current().SetOct([&](FakeLibraries::OctCallbacks& c) { c.conn = cb; });
-  return FAKE(octc_register_callbacks, 0)(cb);
-}
-int32_t OctCmdInit(OctNoticeCallback cb) {
-  FakeLibraries::Current().SetOct([&](FakeLibraries::OctCallbacks& c) { c.notice = cb; });
-  return FAKE(octc_cmd_init_module, 0)(cb);
-}
-// A module's set-up call: keeps its state and data callbacks.
-template <Name kName, auto kState, auto kData, class D>
-int32_t OctModuleInit(OctStateCallback state, D data) {
-  FakeLibraries::Current().SetOct([&](FakeLibraries::OctCallbacks& c) {
-    c.*kState = state;
-    c.*kData = data;
-  });
-  return Op<kName, int32_t (*)(OctStateCallback, D), 0>::Call(state, data);
-}
+namespace {
+
 using Cb = FakeLibraries::OctCallbacks;
-int32_t OctGetDevInfo(int32_t conn, OctDevInfo* info) {
-  const int32_t r = FAKE(octc_cmd_get_dev_info, 0)(conn, info);
-  if (r == 0) FakeLibraries::Current().FillDevInfo(info);
-  return r;
-}
-int32_t OctGetRecList(int32_t conn, const OctRecQuery* query, OctRecList* list) {
-  const int32_t r = FAKE(octc_cmd_get_rec_file_list, 0)(conn, query, list);
-  if (r >= 0) FakeLibraries::Current().FillRecList(query, list);
-  return r;
-}
-int32_t OctSendNotify(int32_t conn, int32_t type, const void* data, int32_t length) {
-  FakeLibraries::Current().RecordNotice(Copy(data, length));
-  return FAKE(octc_cmd_send_notify, 0)(conn, type, data, length);
-}
-int32_t OctRemoteConfig(int32_t conn, int32_t reserved, const OctBuffer* request,
-                        OctBuffer* response) {
-  const int32_t r = FAKE(octc_cmd_remote_config, 0)(conn, reserved, request, response);
-  if (r >= 0) FakeLibraries::Current().FillConfig(request, response);
-  return r;
-}
 
 const platform::NxlApi kNxl{FAKE(QVC_InitSDK, 1),
                             FAKE(QVC_SetLocalFilePath, 1),
-                            &RegisterNxl,
+                            &FakeOps::RegisterNxl,
                             FAKE(QVC_EnableHelp, 1),
                             FAKE(QVC_ReleaseSDK, 1),
                             FAKE(QVC_SetLocalNetCard, 1),
                             FAKE(QVC_Connect, 1),
                             FAKE(QVC_DisConnect, 1),
-                            &SendData,
+                            &FakeOps::SendData,
                             FAKE(QVC_WANGetChannelCount, 1),
                             FAKE(QVC_EnableSearchCache, 0),
-                            &StartLanSearch,
+                            &FakeOps::StartLanSearch,
                             FAKE(QVC_LANSerchDevice, 1),
                             FAKE(QVC_StopLANSerchServer, 0),
-                            &StartBroadcast,
+                            &FakeOps::StartBroadcast,
                             FAKE(QVC_StopBroadcastServer, 1),
-                            &BroadcastOnce,
+                            &FakeOps::BroadcastOnce,
                             FAKE(QVC_SetBroadcastTarget, 1)};
 
 const platform::PlayerApi kPlayer{
     FAKE(QVSP_InitSDK, 1),         FAKE(QVSP_ReleaseSDK, 1),
-    &SetPictureCallback,           &CreatePlayer,
+    &FakeOps::SetPictureCallback,  &FakeOps::CreatePlayer,
     FAKE(QVSP_ReleasePlayer, 1),   FAKE(QVSP_OpenStream, 1),
     FAKE(QVSP_CloseStream, 1),     FAKE(QVSP_WriteToStreamOneFrame, 1),
     FAKE(QVSP_SetVideoPreview, 1), FAKE(QVSP_SetAudioPreview, 1),
-    FAKE(QVSP_RefreshWindow, 1),   &GetBitmapSize,
+    FAKE(QVSP_RefreshWindow, 1),   &FakeOps::GetBitmapSize,
 };
 
 const platform::Mp4PkgApi kMp4{FAKE(QP_OpenPackage, 1), FAKE(QP_PackageOneFrame, 1),
@@ -237,12 +276,13 @@ const platform::OctApi kOct{
     FAKE(octc_encrypt_config, 0),
     FAKE(octc_default_encrypt_proc, 0),
     FAKE(octc_default_decrypt_proc, 0),
-    &OctRegister,
-    &OctCmdInit,
-    &OctModuleInit<"octc_stream_init_module", &Cb::streamState, &Cb::streamData, OctRecordCallback>,
-    &OctModuleInit<"octc_vod_init_module", &Cb::vodState, &Cb::vodData, OctRecordCallback>,
-    &OctModuleInit<"octc_down_init_module", &Cb::downState, &Cb::downData, OctDownDataCallback>,
-    &OctModuleInit<"octc_chat_init_module", &Cb::chatState, &Cb::chatData, OctChatDataCallback>,
+    &FakeOps::OctRegister,
+    &FakeOps::OctCmdInit,
+    &FakeOps::Module<"octc_stream_init_module", &Cb::streamState, &Cb::streamData,
+                     OctRecordCallback>,
+    &FakeOps::Module<"octc_vod_init_module", &Cb::vodState, &Cb::vodData, OctRecordCallback>,
+    &FakeOps::Module<"octc_down_init_module", &Cb::downState, &Cb::downData, OctDownDataCallback>,
+    &FakeOps::Module<"octc_chat_init_module", &Cb::chatState, &Cb::chatData, OctChatDataCallback>,
     FAKE(octc_chat_release_module, 0),
     FAKE(octc_down_release_module, 0),
     FAKE(octc_vod_release_module, 0),
@@ -252,7 +292,7 @@ const platform::OctApi kOct{
     FAKE(octc_connect_by_hostname, 1),
     FAKE(octc_connect_by_nimbus, 1),
     FAKE(octc_close_conn, 0),
-    &OctGetDevInfo,
+    &FakeOps::OctGetDevInfo,
     FAKE(octc_cmd_free_dev_info, 0),
     FAKE(octc_stream_open, 1),
     FAKE(octc_stream_close, 0),
@@ -260,7 +300,7 @@ const platform::OctApi kOct{
     FAKE(octc_chat_open, 1),
     FAKE(octc_chat_close, 0),
     FAKE(octc_chat_write, 0),
-    &OctGetRecList,
+    &FakeOps::OctGetRecList,
     FAKE(octc_cmd_free_rec_file_list_result, 0),
     FAKE(octc_vod_open, 1),
     FAKE(octc_vod_close, 0),
@@ -268,12 +308,12 @@ const platform::OctApi kOct{
     FAKE(octc_vod_skip_to, 0),
     FAKE(octc_down_open, 1),
     FAKE(octc_down_close, 0),
-    &OctSendNotify,
-    &OctRemoteConfig,
+    &FakeOps::OctSendNotify,
+    &FakeOps::OctRemoteConfig,
     FAKE(octc_cmd_free_remote_config_result, 0),
     FAKE(octc_get_dev_online_status, 0),
     FAKE(octc_free_dev_online_status, 0),
-    &StartOctSearch,
+    &FakeOps::StartOctSearch,
     FAKE(octc_search_device, 0),
     FAKE(octc_stop_search_device_service, 0),
     FAKE(octc_set_search_target, 0)};
@@ -339,64 +379,6 @@ int64_t FakeLibraries::ResultFor(const std::string& name, int64_t firstArg, int6
     }
   }
   return fn(firstArg);
-}
-
-void FakeLibraries::SetOct(const std::function<void(OctCallbacks&)>& edit) {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  edit(m_oct);
-}
-
-void FakeLibraries::FillDevInfo(OctDevInfo* info) const {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  if (info == nullptr || m_devType < 0) return;
-  info->device_id = "100200300";
-  info->name = "fake device";
-  info->version = nullptr;
-  info->device_type = m_devType;
-  info->channel_count = 4;
-}
-
-void FakeLibraries::FillRecList(const OctRecQuery* query, OctRecList* list) {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  if (query != nullptr) m_lastQuery = *query;
-  if (list == nullptr) return;
-  m_recItems.assign(m_recordings.size(), OctRecItem{});
-  for (std::size_t i = 0; i < m_recordings.size(); ++i) {
-    m_recItems[i].name = m_recordings[i].name.c_str();
-    m_recItems[i].path = m_recordings[i].path.c_str();
-    m_recItems[i].hour = m_recordings[i].hour;
-    m_recItems[i].minute = m_recordings[i].minute;
-    m_recItems[i].second = m_recordings[i].second;
-  }
-  list->count = static_cast<int32_t>(m_recItems.size());
-  list->items = m_recItems.empty() ? nullptr : m_recItems.data();
-}
-
-void FakeLibraries::FillConfig(const OctBuffer* request, OctBuffer* response) {
-  const std::string text =
-      request != nullptr && request->text != nullptr && request->length > 0
-          ? std::string(request->text, static_cast<std::size_t>(request->length))
-          : std::string();
-  std::function<std::string(const std::string&)> handler;
-  {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    handler = m_configHandler;
-  }
-  const std::string answer = handler ? handler(text) : std::string();
-  std::lock_guard<std::mutex> guard(m_mutex);
-  if (!text.empty()) m_configRequests.push_back(text);
-  if (handler) {
-    m_currentResponse = answer;
-  } else if (!m_queuedResponses.empty()) {
-    m_currentResponse = m_queuedResponses.front();
-    m_queuedResponses.erase(m_queuedResponses.begin());
-  } else {
-    m_currentResponse.clear();
-  }
-  if (response != nullptr) {
-    response->text = m_currentResponse.c_str();
-    response->length = static_cast<int32_t>(m_currentResponse.size());
-  }
 }
 
 }  // namespace qcsdk::test

@@ -84,10 +84,6 @@ class FakeLibraries {
     std::vector<uint8_t> data;
   };
   std::vector<Message> NxlSent() const { return Get(m_sent); }
-  void RecordSent(Message message) {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    m_sent.push_back(std::move(message));
-  }
 
   NxlCallbacks nxl() const { return Get(m_nxl); }
 
@@ -139,22 +135,10 @@ class FakeLibraries {
     m_calls.emplace_back(std::move(name), std::move(call));
   }
   int64_t ResultFor(const std::string& name, int64_t firstArg, int64_t fallback);
-  void SetNxl(const NxlCallbacks& callbacks) { Put(m_nxl, callbacks); }
-  void SetOct(const std::function<void(OctCallbacks&)>& edit);
-  void FillDevInfo(OctDevInfo* info) const;
-  void FillRecList(const OctRecQuery* query, OctRecList* list);
-  void FillConfig(const OctBuffer* request, OctBuffer* response);
-  void RecordNotice(std::vector<uint8_t> notice) {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    m_notices.push_back(std::move(notice));
-  }
-  void SetNxlSearch(QVC_SearchCallback callback) { Put(m_discovery.nxlSearch, callback); }
-  void SetOctSearch(OctSearchCallback callback) { Put(m_discovery.octSearch, callback); }
-  void SetBroadcast(QVC_BroadcastCallback callback) { Put(m_discovery.broadcast, callback); }
-  void SetPicture(QVSP_PictureCallback picture) { Put(m_picture, picture); }
-  int64_t NextHandle() { return ++m_nextHandle; }
 
  private:
+  friend struct FakeOps;  // the operations, which keep what the SDK hands over
+
   // A copy of a member, or a new value for it, under the fake's lock.
   template <class T>
   T Get(const T& member) const {

@@ -4,37 +4,46 @@
 
 namespace qcsdk::test {
 namespace {
-
 std::atomic<HostRecorder*> g_recorder{nullptr};
-
-void EventThunk(int32_t channel, int32_t code, const char* data, int32_t value, void* user) {
-  if (HostRecorder* r = g_recorder.load()) r->OnEvent(channel, code, data, value, user);
-}
-void RawThunk(int32_t channel, const RawFrame* frame, void*) {
-  if (HostRecorder* r = g_recorder.load()) r->OnRaw(channel, frame);
-}
-void DownloadThunk(int32_t channel, int32_t code, int32_t progress, int32_t total, void*) {
-  if (HostRecorder* r = g_recorder.load()) r->OnDownload(channel, code, progress, total);
-}
-void DecodedThunk(int32_t, const DecodedFrame* frame, void*) {
-  if (HostRecorder* r = g_recorder.load()) r->OnDecoded(frame);
-}
-void TalkThunk(int32_t channel, int32_t event, int32_t type, const uint8_t*, int32_t length,
-               void*) {
-  if (HostRecorder* r = g_recorder.load()) r->OnTalk(channel, event, type, length);
-}
-
-void UserDataThunk(int32_t channel, const uint8_t* data, int32_t length) {
-  if (HostRecorder* r = g_recorder.load()) r->OnUserData(channel, data, length);
-}
-
 }  // namespace
+
+// Each records its report in the registered recorder, if any.
+struct HostThunks {
+  static void Event(int32_t channel, int32_t code, const char* data, int32_t value, void* user) {
+    HostRecorder* r = g_recorder.load();
+    if (r == nullptr) return;
+    HostEvent event{channel, code, std::string(), reinterpret_cast<intptr_t>(data), value, user};
+    event.text = data == nullptr ? "<null>" : code == QCSDK_EVENT_CONNECTED ? data : "<data>";
+    r->m_events.Add(event);
+    if (r->onEvent) r->onEvent(event);
+  }
+  static void Raw(int32_t channel, const RawFrame* frame, void*) {
+    if (HostRecorder* r = g_recorder.load()) r->m_raw.Add({channel, frame->type, frame->length});
+  }
+  static void Download(int32_t channel, int32_t code, int32_t progress, int32_t total, void*) {
+    if (HostRecorder* r = g_recorder.load()) r->m_downloads.Add({channel, code, progress, total});
+  }
+  static void Decoded(int32_t, const DecodedFrame* frame, void*) {
+    if (HostRecorder* r = g_recorder.load()) r->m_decoded.Add(*frame);
+  }
+  static void Talk(int32_t channel, int32_t event, int32_t type, const uint8_t*, int32_t length,
+                   void*) {
+    if (HostRecorder* r = g_recorder.load()) r->m_talk.Add({channel, event, type, length});
+  }
+  static void UserData(int32_t channel, const uint8_t* data, int32_t length) {
+    const auto* text = reinterpret_cast<const char*>(data);
+    if (HostRecorder* r = g_recorder.load()) {
+      r->m_userData.Add({channel, std::string(text, static_cast<size_t>(length))});
+    }
+  }
+};
 
 HostRecorder::HostRecorder() {
   g_recorder.store(this);
-  QCSDK_RegisterCallback(&EventThunk, &RawThunk, &DownloadThunk, &DecodedThunk, nullptr);
-  QCSDK_RegisterTalkCallback(&TalkThunk);
-  QCSDK_RegisterUserDataCallback(&UserDataThunk);
+  QCSDK_RegisterCallback(&HostThunks::Event, &HostThunks::Raw, &HostThunks::Download,
+                         &HostThunks::Decoded, nullptr);
+  QCSDK_RegisterTalkCallback(&HostThunks::Talk);
+  QCSDK_RegisterUserDataCallback(&HostThunks::UserData);
 }
 
 HostRecorder::~HostRecorder() {
@@ -42,14 +51,6 @@ HostRecorder::~HostRecorder() {
   QCSDK_RegisterTalkCallback(nullptr);
   QCSDK_RegisterUserDataCallback(nullptr);
   g_recorder.store(nullptr);
-}
-
-void HostRecorder::OnEvent(int32_t channel, int32_t code, const char* data, int32_t value,
-                           void* user) {
-  HostEvent event{channel, code, std::string(), reinterpret_cast<intptr_t>(data), value, user};
-  event.text = data == nullptr ? "<null>" : code == QCSDK_EVENT_CONNECTED ? data : "<data>";
-  m_events.Add(event);
-  if (onEvent) onEvent(event);
 }
 
 std::vector<int32_t> HostRecorder::Codes() const {

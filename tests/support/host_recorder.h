@@ -64,23 +64,8 @@ class HostRecorder {
   using UserDataRecord = std::pair<int32_t, std::string>;
   std::vector<UserDataRecord> UserData() const { return m_userData.Snapshot(); }
 
-  void OnEvent(int32_t channel, int32_t code, const char* data, int32_t value, void* user);
-  void OnRaw(int32_t channel, const RawFrame* frame) {
-    m_raw.Add({channel, frame->type, frame->length});
-  }
-  void OnTalk(int32_t channel, int32_t event, int32_t type, int32_t length) {
-    m_talk.Add({channel, event, type, length});
-  }
-  void OnDownload(int32_t channel, int32_t code, int32_t progress, int32_t total) {
-    m_downloads.Add({channel, code, progress, total});
-  }
-  void OnDecoded(const DecodedFrame* frame) { m_decoded.Add(*frame); }
-  void OnUserData(int32_t channel, const uint8_t* data, int32_t length) {
-    m_userData.Add(
-        {channel, std::string(reinterpret_cast<const char*>(data), static_cast<size_t>(length))});
-  }
-
  private:
+  friend struct HostThunks;  // the callbacks registered with the SDK
   static EventLog<HostEvent>::Keep Code(int32_t code) {
     return [code](const HostEvent& e) { return e.code == code; };
   }

@@ -1,6 +1,8 @@
 #include "support/log_capture.h"
 
+#include <algorithm>
 #include <mutex>
+#include <utility>
 
 #include "log/log.h"
 #include "qcsdk/facade/assertion.h"
@@ -12,17 +14,17 @@ std::mutex g_mutex;
 std::vector<std::string> g_lines;
 std::vector<std::string> g_assertions;
 
-void Collect(int32_t, int32_t, const char* line) {
-  std::lock_guard<std::mutex> guard(g_mutex);
-  g_lines.emplace_back(line);
-}
-
 void Observe(const char* condition, const char*, int) {
   std::lock_guard<std::mutex> guard(g_mutex);
   g_assertions.emplace_back(condition);
 }
 
 }  // namespace
+
+void LogCapture::Collect(int32_t, int32_t, const char* line) {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  g_lines.emplace_back(line);
+}
 
 LogCapture::LogCapture() {
   {
@@ -51,6 +53,11 @@ std::vector<std::string> LogCapture::Lines() const {
   return g_lines;
 }
 
+std::vector<std::string> LogCapture::Take() {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  return std::exchange(g_lines, {});
+}
+
 std::vector<std::string> LogCapture::Assertions() const {
   std::lock_guard<std::mutex> guard(g_mutex);
   return g_assertions;
@@ -58,10 +65,8 @@ std::vector<std::string> LogCapture::Assertions() const {
 
 bool LogCapture::Contains(const std::string& text) const {
   std::lock_guard<std::mutex> guard(g_mutex);
-  for (const auto& line : g_lines) {
-    if (line.find(text) != std::string::npos) return true;
-  }
-  return false;
+  return std::any_of(g_lines.begin(), g_lines.end(),
+                     [&](const std::string& line) { return line.find(text) != std::string::npos; });
 }
 
 }  // namespace qcsdk::test

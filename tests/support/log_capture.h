@@ -2,6 +2,7 @@
 // afterwards the log writes to standard output again.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -12,9 +13,13 @@ class LogCapture {
   LogCapture();
   ~LogCapture();
   std::vector<std::string> Lines() const;
+  // The lines so far, which are forgotten.
+  std::vector<std::string> Take();
   // Condition texts of the failed state checks, in order.
   std::vector<std::string> Assertions() const;
   bool Contains(const std::string& text) const;
+  // The log function the capture configures, for a test's own sinks.
+  static void Collect(int32_t module, int32_t level, const char* line);
 };
 
 }  // namespace qcsdk::test

@@ -67,17 +67,13 @@ int64_t TableRow::Int(const std::string& column) const {
   if (text.size() == 3 && text.front() == '\'' && text.back() == '\'') {
     return static_cast<unsigned char>(text[1]);
   }
-  std::size_t used = 0;
-  int64_t value = 0;
   try {
-    value = std::stoll(text, &used, 0);
+    std::size_t used = 0;
+    const int64_t value = std::stoll(text, &used, 0);
+    if (used == text.size()) return value;
   } catch (const std::exception&) {
-    used = 0;
   }
-  if (used == 0 || used != text.size()) {
-    throw std::invalid_argument(m_where + ": column " + column + " is not a number: " + text);
-  }
-  return value;
+  throw std::invalid_argument(m_where + ": column " + column + " is not a number: " + text);
 }
 
 bool TableRow::Bool(const std::string& column) const {

@@ -23,9 +23,8 @@ bool TestChannel::Connect(const char* szAddress, int32_t nPort, int32_t nDeviceC
                         pUserData)) {
     return false;
   }
-  Note("Connect(" + std::string(szAddress != nullptr ? szAddress : "null") + "," +
-       std::to_string(nPort) + "," + std::to_string(nDeviceChannel) + "," +
-       std::to_string(nStream) + "," + (bByNumber ? "1" : "0") + ")");
+  Note("Connect(" + std::string(szAddress != nullptr ? szAddress : "null") + "," + Num(nPort) +
+       "," + Num(nDeviceChannel) + "," + Num(nStream) + "," + Bit(bByNumber) + ")");
   return TestChannelFactory::connectAnswer.load();
 }
 
@@ -33,24 +32,6 @@ bool TestChannel::Disconnect() {
   Note("Disconnect");
   OnLinkEvent(7, nullptr);
   return true;
-}
-bool TestChannel::StartTalk() {
-  if (!Note("StartTalk")) return false;
-  m_bTalkRequested = true;
-  return true;
-}
-bool TestChannel::StopTalk() {
-  m_bTalkRequested = false;
-  m_bTalkReady = false;
-  return Note("StopTalk");
-}
-bool TestChannel::DownloadRemoteFile(int32_t i, const char* name) {
-  Note("DownloadRemoteFile " + std::to_string(i));
-  return Channel::DownloadRemoteFile(i, name);
-}
-bool TestChannel::StopDownload() {
-  Note("StopDownload");
-  return Channel::StopDownload();
 }
 
 namespace {

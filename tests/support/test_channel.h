@@ -24,16 +24,30 @@ class TestChannel : public Channel {
   bool Disconnect() override;
   bool EnableVideoData(bool b) override { return Note(std::string("EnableVideoData ") + Bit(b)); }
   void InsertKeyFrame() override { Note("InsertKeyFrame"); }
-  bool StartTalk() override;
-  bool StopTalk() override;
+  bool StartTalk() override {
+    if (!Note("StartTalk")) return false;
+    m_bTalkRequested = true;
+    return true;
+  }
+  bool StopTalk() override {
+    m_bTalkRequested = false;
+    m_bTalkReady = false;
+    return Note("StopTalk");
+  }
   bool SendTalkData(const uint8_t*, int32_t n) override { return Note("SendTalkData " + Num(n)); }
   bool GetRemoteRecFileList(const int32_t*) override { return Note("GetRemoteRecFileList"); }
   bool RemotePlay(int32_t i) override { return Note("RemotePlay " + Num(i)); }
   bool RemotePlayControl(int32_t c, int32_t v) override {
     return Note("RemotePlayControl " + Num(c) + " " + Num(v));
   }
-  bool DownloadRemoteFile(int32_t nIndex, const char* szFilename) override;
-  bool StopDownload() override;
+  bool DownloadRemoteFile(int32_t nIndex, const char* szFilename) override {
+    Note("DownloadRemoteFile " + Num(nIndex));
+    return Channel::DownloadRemoteFile(nIndex, szFilename);
+  }
+  bool StopDownload() override {
+    Note("StopDownload");
+    return Channel::StopDownload();
+  }
   bool RemoteRecording(bool b) override { return Note(std::string("RemoteRecording ") + Bit(b)); }
   bool RemoteConfig(int32_t v) override { return Note("RemoteConfig " + Num(v)); }
   bool SendPTZCommand(int32_t c, bool b) override {

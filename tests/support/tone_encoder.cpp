@@ -43,13 +43,9 @@ void FillTone(AVFrame& frame, const ToneOptions& options, int64_t first) {
 }  // namespace
 
 const char* ToneEncoderName(ToneCodec codec) {
-  switch (codec) {
-    case ToneCodec::kImaAdpcm: return "adpcm_ima_wav";
-    case ToneCodec::kG711ALaw: return "pcm_alaw";
-    case ToneCodec::kG711MuLaw: return "pcm_mulaw";
-    case ToneCodec::kAac: return "aac";
-  }
-  return "";
+  // In the order of ToneCodec.
+  static constexpr const char* kNames[] = {"adpcm_ima_wav", "pcm_alaw", "pcm_mulaw", "aac"};
+  return kNames[static_cast<int>(codec)];
 }
 
 std::vector<std::vector<uint8_t>> EncodeTone(const ToneOptions& options) {
