@@ -55,14 +55,11 @@ TEST_F(NxlReportsTest, StreamHeaderTagTable) {
       SCOPED_TRACE(row.Where() + (extended ? " extended" : ""));
       LiveHeader(n, version, 1, extended);
       const StreamInfoRecord r = Record(n);
-      for (const int offset : {36, 38, 40, 52, 54, 56, 58, 64}) {
+      for (const int offset : {36, 38, 40, 48, 50, 52, 54, 56, 58, 64}) {
         EXPECT_EQ(LoadLe16(r.data() + offset),
                   extended && offset == 36 ? 4 : row.Int("word " + std::to_string(offset)))
             << "word " << offset;
       }
-      // Version 0x0A: rate from data bytes 36..39 / 10 over 1000.
-      EXPECT_EQ(LoadLe16(r.data() + 48), version == 0x0A ? 25000 : 25);
-      EXPECT_EQ(LoadLe16(r.data() + 50), version == 0x0A ? 1000 : 1);
       EXPECT_EQ(LoadLe16(r.data() + 44), 704);
       EXPECT_EQ(LoadLe16(r.data() + 46), 576);
       EXPECT_EQ(LoadLe32(r.data() + 60), 300u);
@@ -93,12 +90,6 @@ TEST_F(NxlReportsTest, StreamHeaderTagTable) {
 }
 
 TEST_F(NxlReportsTest, FrameTypesAndControlMessages) {
-  static std::vector<std::string>* userData = nullptr;
-  std::vector<std::string> seen;
-  userData = &seen;
-  QCSDK_RegisterUserDataCallback([](int32_t, const uint8_t* data, int32_t length) {
-    userData->emplace_back(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length));
-  });
   const int32_t n = ConnectLive(0x05);  // video codec word 1: frames reach the raw callback
   const uint8_t frame[12] = {'Q', 'V', 'S', 0, 0, 0, 0, 0, 1, 2, 3, 4};
   for (const bool playback : {false, true}) {
@@ -146,8 +137,7 @@ TEST_F(NxlReportsTest, FrameTypesAndControlMessages) {
       EXPECT_EQ(events.back().data, data[1]);
     }
   }
-  EXPECT_THAT(seen, ElementsAre("data"));
-  QCSDK_RegisterUserDataCallback(nullptr);
+  EXPECT_THAT(host.UserData(), ElementsAre(HostRecorder::UserDataRecord(n, "data")));
   // A link id whose registry slot is empty: every callback drops its message.
   const std::size_t events = host.Events().size(), raw = host.Raw().size();
   Fire([&] {
