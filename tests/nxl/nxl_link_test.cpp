@@ -147,6 +147,8 @@ class NxlLinkTest : public ::testing::Test {
   bool WaitResult(int32_t link, size_t count = 1) {
     return recorder_.WaitCount(count, Of(Event::kConnect, link));
   }
+  // Connects and waits for the first result, of whatever kind.
+  bool Answered(int32_t link, int port) { return ConnectTo(link, port) == 1 && WaitResult(link); }
 
   Recorder recorder_;
 };
@@ -179,22 +181,13 @@ TEST_F(NxlLinkTest, EachRefusalReportsItsText) {
   // Forced refusals of the simulator give the same texts.
   ASSERT_EQ(1, QVC_DisConnect(7));
   device.server().SetForcedRefusal(qvc::device::ForcedRefusal::kConnectType);
-  ASSERT_EQ(1, ConnectTo(11, device.port()));
-  ASSERT_TRUE(WaitResult(11));
+  ASSERT_TRUE(Answered(11, device.port()));
   EXPECT_EQ("connect type invalid!", Results(11)[0].text);
 }
 
 // A device written by hand on a raw socket sees exactly what the client
 // sends during login: a digest of the challenge, never the password.
 TEST_F(NxlLinkTest, LoginSendsADigestNeverThePassword) {
-  const struct {
-    qvc::wire::Refusal reason;
-    std::string deviceText, reported;
-  } rows[] = {
-      {qvc::wire::Refusal::kOther, "maintenance", "refused by the device: maintenance"},
-      {qvc::wire::Refusal::kVersion, "x", "protocol version not supported by the device"},
-      {qvc::wire::Refusal::kClientLimit, "whatever", "client count limit"},
-  };
   const std::string password = "correct horse battery";
   const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in sa = Loopback(0);
@@ -203,7 +196,8 @@ TEST_F(NxlLinkTest, LoginSendsADigestNeverThePassword) {
   ASSERT_EQ(0, ::listen(listener, 1));
   ::getsockname(listener, reinterpret_cast<sockaddr*>(&sa), &len);
   int32_t link = 0;
-  for (const auto& row : rows) {
+  for (const TableRow& row : Table("nxl/login_refusals.md")) {
+    SCOPED_TRACE(row.Where());
     ASSERT_EQ(1, ConnectTo(++link, ntohs(sa.sin_port), password.c_str(), 3, 1, "operator"));
     const int conn = ::accept(listener, nullptr, nullptr);
     std::vector<uint8_t> seen;
@@ -237,12 +231,11 @@ TEST_F(NxlLinkTest, LoginSendsADigestNeverThePassword) {
     ASSERT_TRUE(qvc::wire::ComputeDigest(challenge.nonce, "operator", password, &expected));
     EXPECT_EQ(expected, login.digest);
     EXPECT_EQ(std::search(seen.begin(), seen.end(), password.begin(), password.end()), seen.end());
-    std::vector<uint8_t> refusal(1 + row.deviceText.size(), static_cast<uint8_t>(row.reason));
-    std::copy(row.deviceText.begin(), row.deviceText.end(), refusal.begin() + 1);
-    send(qvc::wire::MsgType::kLoginRefused, refusal);
+    const std::string refusal = static_cast<char>(row.Int("reason")) + row.Text("device text");
+    send(qvc::wire::MsgType::kLoginRefused, {refusal.begin(), refusal.end()});
     ASSERT_TRUE(WaitResult(link));
     EXPECT_EQ(QVC_CONNECT_FAILED, Results(link)[0].code);
-    EXPECT_EQ(row.reported, Results(link)[0].text);
+    EXPECT_EQ(row.Text("reported"), Results(link)[0].text);
     ::close(conn);
   }
   ::close(listener);
@@ -283,26 +276,20 @@ TEST_F(NxlLinkTest, DeviceCloseDropAndMalformedStreamsEndTheLink) {
   Device device;
   DeviceServer& s = device.server();
   // What the device does to link n; all but the first (closed by the
-  // device, 7) end as lost (6). The raw messages: an unknown type, live
-  // without a frame type, a short one, one only a client sends, and a frame
-  // cut short by the end of the connection.
+  // device, 7) end as lost (6).
   std::vector<std::function<bool(ClientId)>> endings = {
       [&](ClientId c) { return s.Close(c, "device reboots"); },
       [&](ClientId c) { return s.Drop(c); }, [&](ClientId c) { return s.SendMalformed(c); }};
-  for (const std::vector<uint8_t>& raw : {std::vector<uint8_t>{'N', 'X', 1, 99, 0, 0, 0, 0},
-                                          {'N', 'X', 1, 32, 0, 0, 0, 0},
-                                          {'N', 'X', 1, 37, 3, 0, 0, 0, 33, 1, 2},
-                                          {'N', 'X', 1, 2, 0, 0, 0, 0},
-                                          {'N', 'X', 1, 32, 100, 0, 0, 0, 1, 2, 3}}) {
-    endings.push_back([&s, raw](ClientId c) {
-      return s.SendRaw(c, raw.data(), raw.size()) && (raw.size() < 11 || s.Drop(c));
+  const Table streams("nxl/malformed_streams.md");
+  for (const TableRow& row : streams) {
+    if (row.Text("from") != "device") continue;
+    endings.push_back([&s, bytes = row.Text("bytes"), drop = row.Bool("then drop")](ClientId c) {
+      return s.SendRaw(c, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()) &&
+             (!drop || s.Drop(c));
     });
   }
   const auto links = static_cast<int32_t>(endings.size());
-  for (int32_t link = 1; link <= links; ++link) {
-    ASSERT_EQ(1, ConnectTo(link, device.port()));
-    ASSERT_TRUE(WaitResult(link));
-  }
+  for (int32_t link = 1; link <= links; ++link) ASSERT_TRUE(Answered(link, device.port()));
   for (int32_t link = 1; link <= links; ++link) {
     ASSERT_TRUE(endings[link - 1](device.Login(link - 1).id)) << link;
   }
@@ -320,13 +307,9 @@ TEST_F(NxlLinkTest, DeviceCloseDropAndMalformedStreamsEndTheLink) {
   ASSERT_TRUE(WaitResult(2, 3));
   EXPECT_EQ(QVC_CONNECT_OK, Results(2)[2].code);
   // Hostile clients are shut out without disturbing the device.
-  // Not the protocol, a huge length, login before hello, data before login,
-  // only version 9.
-  for (const std::vector<uint8_t>& bytes : {std::vector<uint8_t>{'G', 'E', 'T', ' ', '/'},
-                                            {'N', 'X', 1, 1, 0xff, 0xff, 0xff, 0xff},
-                                            {'N', 'X', 1, 3, 4, 0, 0, 0, 1, 2, 3, 4},
-                                            {'N', 'X', 1, 16, 2, 0, 0, 0, 1, 2},
-                                            {'N', 'X', 1, 1, 4, 0, 0, 0, 9, 0, 9, 0}}) {
+  for (const TableRow& row : streams) {
+    if (row.Text("from") != "client") continue;
+    const std::string& bytes = row.Text("bytes");
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     const sockaddr_in sa = Loopback(device.port());
     ASSERT_EQ(0, ::connect(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa));
@@ -344,8 +327,7 @@ TEST_F(NxlLinkTest, KeepAliveAndLoginTimeLimits) {
                                    static_cast<int32_t>(Scaled(600).count())));
   EXPECT_EQ(0, QVC_SetLinkTimeouts(0, 500, 400));
   Device device;
-  ASSERT_EQ(1, ConnectTo(1, device.port()));
-  ASSERT_TRUE(WaitResult(1));
+  ASSERT_TRUE(Answered(1, device.port()));
   device.server().SetSilent(true);
   ASSERT_TRUE(WaitResult(1, 2));
   EXPECT_EQ("keep-alive time-out", Results(1)[1].text);
@@ -360,8 +342,7 @@ TEST_F(NxlLinkTest, KeepAliveAndLoginTimeLimits) {
   ASSERT_EQ(1, QVC_SetLinkTimeouts(static_cast<int32_t>(Scaled(1000).count()), 0, 0));
   for (const auto& [link, delay] : {std::pair{3, 200}, {4, 60000}}) {
     device.server().SetResponseDelay(static_cast<int>(Scaled(delay).count()));
-    ASSERT_EQ(1, ConnectTo(link, device.port()));
-    ASSERT_TRUE(WaitResult(link));
+    ASSERT_TRUE(Answered(link, device.port()));
     EXPECT_EQ(delay < 1000 ? "welcome" : "login timed out", Results(link)[0].text);
   }
 }
@@ -579,8 +560,7 @@ TEST_F(NxlLinkTest, NetCardSelection) {
   EXPECT_EQ(0, QVC_SetLocalNetCard(-1));
   ASSERT_EQ(1, QVC_SetLocalNetCard(loopback));
   Device device;
-  ASSERT_EQ(1, ConnectTo(1, device.port()));
-  ASSERT_TRUE(WaitResult(1));
+  ASSERT_TRUE(Answered(1, device.port()));
   EXPECT_EQ(QVC_CONNECT_OK, Results(1)[0].code);
   EXPECT_EQ(1, QVC_SetLocalNetCard(0));
 }
