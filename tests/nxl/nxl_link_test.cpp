@@ -38,7 +38,6 @@ using qcsdk::test::Table;
 using qcsdk::test::TableRow;
 using qcsdk::test::ThreadCount;
 using qvc::device::ClientId;
-using qvc::device::DeviceConfig;
 using qvc::device::DeviceServer;
 using qvc::device::GoneReason;
 
@@ -66,22 +65,20 @@ void Record(Event e) {
   if (Recorder* r = g_recorder.load()) r->Add(std::move(e));
 }
 
-// A device engine that records logins, messages and departures.
+// A device engine with channels 0 to 3 that records logins, messages and
+// departures.
 class Device {
  public:
-  explicit Device(DeviceConfig config = Config())
-      : server_(std::move(config),
+  explicit Device(int32_t maxClients = 8, uint32_t connectTypes = 0x3)
+      : server_({.password = "s3cret",
+                 .channel_count = 4,
+                 .max_clients = maxClients,
+                 .accepted_connect_types = connectTypes,
+                 .greeting = "welcome"},
                 {[this](const qvc::device::ClientInfo& info) { logins_.Add(info); },
                  [this](ClientId, uint32_t type, const uint8_t*, size_t) { messages_.Add(type); },
                  [this](ClientId, GoneReason reason) { gone_.Add(reason); }}) {
     EXPECT_TRUE(server_.Start(0));
-  }
-  static DeviceConfig Config() {
-    DeviceConfig c;
-    c.password = "s3cret";
-    c.channel_count = 4;
-    c.greeting = "welcome";
-    return c;
   }
   DeviceServer& server() { return server_; }
   int port() const { return server_.port(); }
@@ -154,10 +151,7 @@ class NxlLinkTest : public ::testing::Test {
 };
 
 TEST_F(NxlLinkTest, EachRefusalReportsItsText) {
-  DeviceConfig config = Device::Config();
-  config.max_clients = 2;
-  config.accepted_connect_types = 0x1;
-  Device device(config);
+  Device device(2, 0x1);                   // two client places, connect type 0 only
   const int closedPort = Device().port();  // the device is gone again
   std::map<int32_t, size_t> reports;       // per link, so far
   for (const TableRow& row : Table("nxl/connect_refusals.md")) {
@@ -424,9 +418,7 @@ TEST_F(NxlLinkTest, ReleaseStopsEveryThreadAndEveryCallback) {
 
 TEST_F(NxlLinkTest, ManyLinksShareAFewLoopThreadsAndKeepTheirOrder) {
   constexpr int32_t kLinks = 32;
-  DeviceConfig config = Device::Config();
-  config.max_clients = kLinks;
-  Device device(config);
+  Device device(kLinks);
   // Counted here rather than by the recorder, whose waits scan every event.
   std::mutex mu;
   std::condition_variable cv;

@@ -2,7 +2,6 @@
 // results, stream headers, frames and control messages, playback ends,
 // recording lists, talk, downloads, and the online-status query.
 #include <algorithm>
-#include <array>
 #include <map>
 
 #include "nxl_fixture.h"
@@ -193,6 +192,7 @@ TEST_F(NxlReportsTest, PlaybackHeadersAndEnds) {
 
 TEST_F(NxlReportsTest, RecordingListEntries) {
   const int32_t n = ConnectLive();  // device channel 1
+  const Table listed("nxl_channel/rec_list_entries.md");
   const int32_t dates[6] = {2024, 5, 6, 2024, 5, 7};
   ASSERT_EQ(QCSDK_GetRemoteRecFileList(n, dates), 1);
   const int entrySize[7] = {0, 7, 10, 10, 10, 7, 0};                  // by device type; 0: no list
@@ -214,26 +214,20 @@ TEST_F(NxlReportsTest, RecordingListEntries) {
       }
       ASSERT_EQ(e.code, QCSDK_EVENT_REC_LIST);
       ASSERT_EQ(e.value, 2);
-      const std::string x = ext[kind];
-      using Texts = std::array<std::string, 3>;  // name, file name, path
-      const std::vector<Texts> want =
-          seven ? std::vector<Texts>{{"123456", "01123456." + x,
-                                      "C:\\QdvrFile\\20240506\\01123456." + x},
-                                     {"654321", "01654321." + x,
-                                      "D:\\QdvrFile\\20240506\\01654321." + x}}
-                : std::vector<Texts>{
-                      {"123456", "ABC123456." + x, "./rec/01/20240506/ABC123456." + x},
-                      {"000001", "XYZ000001." + x, "./rec/02/20240506/XYZ000001." + x}};
-      const auto* entry = reinterpret_cast<const uint8_t*>(e.data);
-      for (uint32_t i = 0; i < 2; ++i, entry += kRecEntrySize) {
-        EXPECT_EQ(LoadLe32(entry), i);
+      for (const TableRow& want : listed) {
+        if (want.Int("entry size") != entrySize[type]) continue;
+        const auto* entry =
+            reinterpret_cast<const uint8_t*>(e.data) + want.Int("entry") * kRecEntrySize;
+        const std::string texts[3] = {want.Text("name"), want.Text("file name") + "." + ext[kind],
+                                      want.Text("path") + "." + ext[kind]};
+        EXPECT_EQ(LoadLe32(entry), want.Int("entry"));
         EXPECT_EQ(LoadLe32(entry + 4), kind + 1u);
-        EXPECT_STREQ(reinterpret_cast<const char*>(entry + 8), want[i][0].c_str());
-        EXPECT_STREQ(reinterpret_cast<const char*>(entry + 16), want[i][1].c_str());
-        EXPECT_STREQ(reinterpret_cast<const char*>(entry + 2064), want[i][2].c_str());
+        EXPECT_STREQ(reinterpret_cast<const char*>(entry + 8), texts[0].c_str());
+        EXPECT_STREQ(reinterpret_cast<const char*>(entry + 16), texts[1].c_str());
+        EXPECT_STREQ(reinterpret_cast<const char*>(entry + 2064), texts[2].c_str());
         // Nothing but zeros around the three texts.
         EXPECT_EQ(static_cast<std::size_t>(std::count(entry + 8, entry + kRecEntrySize, 0)),
-                  kRecEntrySize - 8 - want[i][0].size() - want[i][1].size() - want[i][2].size());
+                  kRecEntrySize - 8 - texts[0].size() - texts[1].size() - texts[2].size());
       }
     }
   }
