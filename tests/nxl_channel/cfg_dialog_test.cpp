@@ -104,9 +104,8 @@ TEST_F(CfgDialogTest, OpenDialogGetsDeviceTextAndClosesWithTheLink) {
   // The dialog is open: device text goes to it, then the link breaks.
   while (g_pfnCmdProc.load() == nullptr) std::this_thread::yield();
   Text(n, 81, std::string("\0\0\0\0note", 8));
-  while (ReadAll(dir / "dialog.log").find("CmdProc") == std::string::npos) {
-    std::this_thread::yield();
-  }
+  EXPECT_TRUE(
+      WaitUntil([&] { return ReadAll(dir / "dialog.log").find("CmdProc") != std::string::npos; }));
   Fire([&] { cb().connect(n + 1, 6, "lost"); });
   hostThread.join();
   EXPECT_EQ(Sent().size(), 2u) << "the version reply was sent again";
