@@ -38,7 +38,6 @@ using qcsdk::test::Table;
 using qcsdk::test::TableRow;
 using qcsdk::test::ThreadCount;
 using qvc::device::ClientId;
-using qvc::device::DeviceConfig;
 using qvc::device::DeviceServer;
 using qvc::device::GoneReason;
 
@@ -66,22 +65,20 @@ void Record(Event e) {
   if (Recorder* r = g_recorder.load()) r->Add(std::move(e));
 }
 
-// A device engine that records logins, messages and departures.
+// A device engine with channels 0 to 3 that records logins, messages and
+// departures.
 class Device {
  public:
-  explicit Device(DeviceConfig config = Config())
-      : server_(std::move(config),
+  explicit Device(int32_t maxClients = 8, uint32_t connectTypes = 0x3)
+      : server_({.password = "s3cret",
+                 .channel_count = 4,
+                 .max_clients = maxClients,
+                 .accepted_connect_types = connectTypes,
+                 .greeting = "welcome"},
                 {[this](const qvc::device::ClientInfo& info) { logins_.Add(info); },
                  [this](ClientId, uint32_t type, const uint8_t*, size_t) { messages_.Add(type); },
                  [this](ClientId, GoneReason reason) { gone_.Add(reason); }}) {
     EXPECT_TRUE(server_.Start(0));
-  }
-  static DeviceConfig Config() {
-    DeviceConfig c;
-    c.password = "s3cret";
-    c.channel_count = 4;
-    c.greeting = "welcome";
-    return c;
   }
   DeviceServer& server() { return server_; }
   int port() const { return server_.port(); }
@@ -147,69 +144,44 @@ class NxlLinkTest : public ::testing::Test {
   bool WaitResult(int32_t link, size_t count = 1) {
     return recorder_.WaitCount(count, Of(Event::kConnect, link));
   }
+  // Connects and waits for the first result, of whatever kind.
+  bool Answered(int32_t link, int port) { return ConnectTo(link, port) == 1 && WaitResult(link); }
 
   Recorder recorder_;
 };
 
 TEST_F(NxlLinkTest, EachRefusalReportsItsText) {
-  DeviceConfig config = Device::Config();
-  config.max_clients = 2;
-  config.accepted_connect_types = 0x1;
-  Device device(config);
-  int closedPort = 0;
-  {
-    Device gone;
-    closedPort = gone.port();
-  }
+  Device device(2, 0x1);                   // two client places, connect type 0 only
+  const int closedPort = Device().port();  // the device is gone again
+  std::map<int32_t, size_t> reports;       // per link, so far
   for (const TableRow& row : Table("nxl/connect_refusals.md")) {
     SCOPED_TRACE(row.Where());
     const auto link = static_cast<int32_t>(row.Int("link"));
     const std::string& port = row.Text("port");
-    ASSERT_EQ(1,
+    const std::string& address = row.Text("address");
+    ASSERT_EQ(row.Bool("accepted") ? 1 : 0,
               ConnectTo(link,
                         port == "device"   ? device.port()
                         : port == "closed" ? closedPort
                                            : static_cast<int>(row.Int("port")),
                         row.Text("password").c_str(), static_cast<int32_t>(row.Int("channel")),
-                        static_cast<int32_t>(row.Int("connect type")), row.Text("user").c_str()));
-    ASSERT_TRUE(WaitResult(link));
+                        static_cast<int32_t>(row.Int("connect type")), row.Text("user").c_str(),
+                        address == "(null)" ? nullptr : address.c_str()));
+    ASSERT_TRUE(WaitResult(link, ++reports[link]));
     const std::string& text = row.Text("text");
-    EXPECT_EQ(text.empty() ? QVC_CONNECT_OK : QVC_CONNECT_FAILED, Results(link)[0].code);
-    EXPECT_EQ(text.empty() ? "welcome" : text, Results(link)[0].text);
+    EXPECT_EQ(text.empty() ? QVC_CONNECT_OK : QVC_CONNECT_FAILED, Results(link).back().code);
+    EXPECT_EQ(text.empty() ? "welcome" : text, Results(link).back().text);
   }
   // Forced refusals of the simulator give the same texts.
   ASSERT_EQ(1, QVC_DisConnect(7));
   device.server().SetForcedRefusal(qvc::device::ForcedRefusal::kConnectType);
-  ASSERT_EQ(1, ConnectTo(11, device.port()));
-  ASSERT_TRUE(WaitResult(11));
+  ASSERT_TRUE(Answered(11, device.port()));
   EXPECT_EQ("connect type invalid!", Results(11)[0].text);
-  // Connects refused at once are reported all the same, each once.
-  EXPECT_EQ(0, ConnectTo(12, 80, "p", 0, 0, "a", "300.1.1.1"));
-  EXPECT_EQ(0, ConnectTo(13, 80, "p", 0, 0, "a", nullptr));
-  EXPECT_EQ(0, ConnectTo(14, 65536));
-  EXPECT_EQ(0, ConnectTo(6, device.port()));
-  const std::pair<int32_t, const char*> atOnce[] = {{12, "invalid address"},
-                                                    {13, "invalid address"},
-                                                    {14, "invalid port"},
-                                                    {6, "link id in use"}};
-  for (const auto& [l, text] : atOnce) {
-    ASSERT_TRUE(WaitResult(l, l == 6 ? 2 : 1)) << l;
-    EXPECT_EQ(QVC_CONNECT_FAILED, Results(l).back().code) << l;
-    EXPECT_EQ(text, Results(l).back().text) << l;
-  }
 }
 
 // A device written by hand on a raw socket sees exactly what the client
 // sends during login: a digest of the challenge, never the password.
 TEST_F(NxlLinkTest, LoginSendsADigestNeverThePassword) {
-  const struct {
-    qvc::wire::Refusal reason;
-    std::string deviceText, reported;
-  } rows[] = {
-      {qvc::wire::Refusal::kOther, "maintenance", "refused by the device: maintenance"},
-      {qvc::wire::Refusal::kVersion, "x", "protocol version not supported by the device"},
-      {qvc::wire::Refusal::kClientLimit, "whatever", "client count limit"},
-  };
   const std::string password = "correct horse battery";
   const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in sa = Loopback(0);
@@ -218,7 +190,8 @@ TEST_F(NxlLinkTest, LoginSendsADigestNeverThePassword) {
   ASSERT_EQ(0, ::listen(listener, 1));
   ::getsockname(listener, reinterpret_cast<sockaddr*>(&sa), &len);
   int32_t link = 0;
-  for (const auto& row : rows) {
+  for (const TableRow& row : Table("nxl/login_refusals.md")) {
+    SCOPED_TRACE(row.Where());
     ASSERT_EQ(1, ConnectTo(++link, ntohs(sa.sin_port), password.c_str(), 3, 1, "operator"));
     const int conn = ::accept(listener, nullptr, nullptr);
     std::vector<uint8_t> seen;
@@ -252,12 +225,11 @@ TEST_F(NxlLinkTest, LoginSendsADigestNeverThePassword) {
     ASSERT_TRUE(qvc::wire::ComputeDigest(challenge.nonce, "operator", password, &expected));
     EXPECT_EQ(expected, login.digest);
     EXPECT_EQ(std::search(seen.begin(), seen.end(), password.begin(), password.end()), seen.end());
-    std::vector<uint8_t> refusal(1 + row.deviceText.size(), static_cast<uint8_t>(row.reason));
-    std::copy(row.deviceText.begin(), row.deviceText.end(), refusal.begin() + 1);
-    send(qvc::wire::MsgType::kLoginRefused, refusal);
+    const std::string refusal = static_cast<char>(row.Int("reason")) + row.Text("device text");
+    send(qvc::wire::MsgType::kLoginRefused, {refusal.begin(), refusal.end()});
     ASSERT_TRUE(WaitResult(link));
     EXPECT_EQ(QVC_CONNECT_FAILED, Results(link)[0].code);
-    EXPECT_EQ(row.reported, Results(link)[0].text);
+    EXPECT_EQ(row.Text("reported"), Results(link)[0].text);
     ::close(conn);
   }
   ::close(listener);
@@ -298,26 +270,20 @@ TEST_F(NxlLinkTest, DeviceCloseDropAndMalformedStreamsEndTheLink) {
   Device device;
   DeviceServer& s = device.server();
   // What the device does to link n; all but the first (closed by the
-  // device, 7) end as lost (6). The raw messages: an unknown type, live
-  // without a frame type, a short one, one only a client sends, and a frame
-  // cut short by the end of the connection.
+  // device, 7) end as lost (6).
   std::vector<std::function<bool(ClientId)>> endings = {
       [&](ClientId c) { return s.Close(c, "device reboots"); },
       [&](ClientId c) { return s.Drop(c); }, [&](ClientId c) { return s.SendMalformed(c); }};
-  for (const std::vector<uint8_t>& raw : {std::vector<uint8_t>{'N', 'X', 1, 99, 0, 0, 0, 0},
-                                          {'N', 'X', 1, 32, 0, 0, 0, 0},
-                                          {'N', 'X', 1, 37, 3, 0, 0, 0, 33, 1, 2},
-                                          {'N', 'X', 1, 2, 0, 0, 0, 0},
-                                          {'N', 'X', 1, 32, 100, 0, 0, 0, 1, 2, 3}}) {
-    endings.push_back([&s, raw](ClientId c) {
-      return s.SendRaw(c, raw.data(), raw.size()) && (raw.size() < 11 || s.Drop(c));
+  const Table streams("nxl/malformed_streams.md");
+  for (const TableRow& row : streams) {
+    if (row.Text("from") != "device") continue;
+    endings.push_back([&s, bytes = row.Text("bytes"), drop = row.Bool("then drop")](ClientId c) {
+      return s.SendRaw(c, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()) &&
+             (!drop || s.Drop(c));
     });
   }
   const auto links = static_cast<int32_t>(endings.size());
-  for (int32_t link = 1; link <= links; ++link) {
-    ASSERT_EQ(1, ConnectTo(link, device.port()));
-    ASSERT_TRUE(WaitResult(link));
-  }
+  for (int32_t link = 1; link <= links; ++link) ASSERT_TRUE(Answered(link, device.port()));
   for (int32_t link = 1; link <= links; ++link) {
     ASSERT_TRUE(endings[link - 1](device.Login(link - 1).id)) << link;
   }
@@ -335,13 +301,9 @@ TEST_F(NxlLinkTest, DeviceCloseDropAndMalformedStreamsEndTheLink) {
   ASSERT_TRUE(WaitResult(2, 3));
   EXPECT_EQ(QVC_CONNECT_OK, Results(2)[2].code);
   // Hostile clients are shut out without disturbing the device.
-  // Not the protocol, a huge length, login before hello, data before login,
-  // only version 9.
-  for (const std::vector<uint8_t>& bytes : {std::vector<uint8_t>{'G', 'E', 'T', ' ', '/'},
-                                            {'N', 'X', 1, 1, 0xff, 0xff, 0xff, 0xff},
-                                            {'N', 'X', 1, 3, 4, 0, 0, 0, 1, 2, 3, 4},
-                                            {'N', 'X', 1, 16, 2, 0, 0, 0, 1, 2},
-                                            {'N', 'X', 1, 1, 4, 0, 0, 0, 9, 0, 9, 0}}) {
+  for (const TableRow& row : streams) {
+    if (row.Text("from") != "client") continue;
+    const std::string& bytes = row.Text("bytes");
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     const sockaddr_in sa = Loopback(device.port());
     ASSERT_EQ(0, ::connect(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa));
@@ -354,13 +316,28 @@ TEST_F(NxlLinkTest, DeviceCloseDropAndMalformedStreamsEndTheLink) {
   EXPECT_EQ(1u, device.server().Clients().size());
 }
 
-TEST_F(NxlLinkTest, KeepAliveAndLoginTimeLimits) {
+TEST_F(NxlLinkTest, NetCardSelectionKeepAliveAndLoginTimeLimits) {
+  // Cards count the IPv4 addresses of the interfaces that are up, from 1.
+  int32_t count = 0, loopback = 0;
+  ifaddrs* list = nullptr;
+  ASSERT_EQ(0, ::getifaddrs(&list));
+  for (ifaddrs* it = list; it; it = it->ifa_next) {
+    if (!it->ifa_addr || it->ifa_addr->sa_family != AF_INET || !(it->ifa_flags & IFF_UP)) continue;
+    ++count;
+    const auto* sa = reinterpret_cast<sockaddr_in*>(it->ifa_addr);
+    if (sa->sin_addr.s_addr == htonl(INADDR_LOOPBACK) && loopback == 0) loopback = count;
+  }
+  ::freeifaddrs(list);
+  EXPECT_EQ(1, QVC_SetLocalNetCard(count));
+  EXPECT_EQ(0, QVC_SetLocalNetCard(count + 1));
+  EXPECT_EQ(0, QVC_SetLocalNetCard(-1));
+  ASSERT_EQ(1, QVC_SetLocalNetCard(loopback));  // the links below go out through it
   ASSERT_EQ(1, QVC_SetLinkTimeouts(static_cast<int32_t>(Scaled(5000).count()), 50,
                                    static_cast<int32_t>(Scaled(600).count())));
   EXPECT_EQ(0, QVC_SetLinkTimeouts(0, 500, 400));
   Device device;
-  ASSERT_EQ(1, ConnectTo(1, device.port()));
-  ASSERT_TRUE(WaitResult(1));
+  ASSERT_TRUE(Answered(1, device.port()));
+  EXPECT_EQ(QVC_CONNECT_OK, Results(1)[0].code);
   device.server().SetSilent(true);
   ASSERT_TRUE(WaitResult(1, 2));
   EXPECT_EQ("keep-alive time-out", Results(1)[1].text);
@@ -375,10 +352,10 @@ TEST_F(NxlLinkTest, KeepAliveAndLoginTimeLimits) {
   ASSERT_EQ(1, QVC_SetLinkTimeouts(static_cast<int32_t>(Scaled(1000).count()), 0, 0));
   for (const auto& [link, delay] : {std::pair{3, 200}, {4, 60000}}) {
     device.server().SetResponseDelay(static_cast<int>(Scaled(delay).count()));
-    ASSERT_EQ(1, ConnectTo(link, device.port()));
-    ASSERT_TRUE(WaitResult(link));
+    ASSERT_TRUE(Answered(link, device.port()));
     EXPECT_EQ(delay < 1000 ? "welcome" : "login timed out", Results(link)[0].text);
   }
+  EXPECT_EQ(1, QVC_SetLocalNetCard(0));
 }
 
 TEST_F(NxlLinkTest, CallbacksMayCallBackIntoTheLibrary) {
@@ -427,8 +404,7 @@ TEST_F(NxlLinkTest, ReleaseStopsEveryThreadAndEveryCallback) {
   EXPECT_EQ(0, QVC_BroadcastOnce(1, find.data(), 743, 60000));
   ASSERT_EQ(1, QVC_BroadcastOnce(1, find.data(), 744, 60000));
   EXPECT_EQ(0, QVC_BroadcastOnce(1, find.data(), 744, 60000));
-  for (int32_t link = 1; link <= 4; ++link) ASSERT_EQ(1, ConnectTo(link, device.port()));
-  for (int32_t link = 1; link <= 4; ++link) ASSERT_TRUE(WaitResult(link));
+  for (int32_t link = 1; link <= 4; ++link) ASSERT_TRUE(Answered(link, device.port()));
   // The device streams to every client while the library is released, and
   // more links are still logging in.
   std::atomic<bool> streaming{true};
@@ -458,9 +434,7 @@ TEST_F(NxlLinkTest, ReleaseStopsEveryThreadAndEveryCallback) {
 
 TEST_F(NxlLinkTest, ManyLinksShareAFewLoopThreadsAndKeepTheirOrder) {
   constexpr int32_t kLinks = 32;
-  DeviceConfig config = Device::Config();
-  config.max_clients = kLinks;
-  Device device(config);
+  Device device(kLinks);
   // Counted here rather than by the recorder, whose waits scan every event.
   std::mutex mu;
   std::condition_variable cv;
@@ -483,9 +457,10 @@ TEST_F(NxlLinkTest, ManyLinksShareAFewLoopThreadsAndKeepTheirOrder) {
     ++live;
     cv.notify_all();
   });
-  const auto waitLive = [&](size_t count) {
+  const auto waitMoreLive = [&](size_t count) {
     std::unique_lock lock(mu);
-    return cv.wait_for(lock, Scaled(20000), [&] { return live >= count; });
+    const size_t target = live + count;
+    return cv.wait_for(lock, Scaled(20000), [&] { return live >= target; });
   };
   const int baseline = ThreadCount();
   for (int32_t link = 1; link <= kLinks; ++link) ASSERT_EQ(1, ConnectTo(link, device.port()));
@@ -525,19 +500,14 @@ TEST_F(NxlLinkTest, ManyLinksShareAFewLoopThreadsAndKeepTheirOrder) {
       }
     });
   }
-  ASSERT_TRUE(waitLive(kLinks * 10 * 5));
+  ASSERT_TRUE(waitMoreLive(kLinks * 10 * 5));
   // No callback of a link once QVC_DisConnect has returned.
   for (int32_t link = 1; link <= kLinks / 2; ++link) {
     ASSERT_EQ(1, QVC_DisConnect(link));
     std::lock_guard lock(mu);
     disconnected.insert(link);
   }
-  size_t more = 0;
-  {
-    std::lock_guard lock(mu);
-    more = live + kLinks * 10;
-  }
-  EXPECT_TRUE(waitLive(more));
+  EXPECT_TRUE(waitMoreLive(kLinks * 10));
   streaming.store(false);
   for (auto& t : senders) t.join();
   ASSERT_EQ(1, QVC_ReleaseSDK());  // no callback reaches the hook's state after this
@@ -579,29 +549,6 @@ TEST_F(NxlLinkTest, ABlockedCallbackHoldsBackOnlyTheLinksOfItsThread) {
   unblock.set_value();
   EXPECT_TRUE(recorder_.WaitCount(kLinks, Of(Event::kLive)));
   ASSERT_EQ(1, QVC_ReleaseSDK());
-}
-
-TEST_F(NxlLinkTest, NetCardSelection) {
-  // Cards count the IPv4 addresses of the interfaces that are up, from 1.
-  int32_t count = 0, loopback = 0;
-  ifaddrs* list = nullptr;
-  ASSERT_EQ(0, ::getifaddrs(&list));
-  for (ifaddrs* it = list; it; it = it->ifa_next) {
-    if (!it->ifa_addr || it->ifa_addr->sa_family != AF_INET || !(it->ifa_flags & IFF_UP)) continue;
-    ++count;
-    const auto* sa = reinterpret_cast<sockaddr_in*>(it->ifa_addr);
-    if (sa->sin_addr.s_addr == htonl(INADDR_LOOPBACK) && loopback == 0) loopback = count;
-  }
-  ::freeifaddrs(list);
-  EXPECT_EQ(1, QVC_SetLocalNetCard(count));
-  EXPECT_EQ(0, QVC_SetLocalNetCard(count + 1));
-  EXPECT_EQ(0, QVC_SetLocalNetCard(-1));
-  ASSERT_EQ(1, QVC_SetLocalNetCard(loopback));
-  Device device;
-  ASSERT_EQ(1, ConnectTo(1, device.port()));
-  ASSERT_TRUE(WaitResult(1));
-  EXPECT_EQ(QVC_CONNECT_OK, Results(1)[0].code);
-  EXPECT_EQ(1, QVC_SetLocalNetCard(0));
 }
 
 }  // namespace

@@ -16,8 +16,9 @@ std::string g_dir;
 std::atomic<bool> g_exit{false};
 bool g_wait = false;
 
-void Log(const std::string& line) {
+void Log(const std::string& line, const char* dir = nullptr) {
   std::lock_guard<std::mutex> guard(g_mutex);
+  if (dir != nullptr) g_dir = dir;
   if (std::FILE* f = std::fopen((g_dir + "/dialog.log").c_str(), "a")) {
     std::fprintf(f, "%s\n", line.c_str());
     std::fclose(f);
@@ -28,12 +29,9 @@ void Log(const std::string& line) {
 extern "C" {
 
 void InitRCDlg(int32_t linkId, int32_t value, const char* moduleDir) {
-  {
-    std::lock_guard<std::mutex> guard(g_mutex);
-    g_dir = moduleDir != nullptr ? moduleDir : ".";
-  }
   g_exit = false;
-  Log("InitRCDlg " + std::to_string(linkId) + " " + std::to_string(value));
+  Log("InitRCDlg " + std::to_string(linkId) + " " + std::to_string(value),
+      moduleDir != nullptr ? moduleDir : ".");
 }
 
 void SetParam(int32_t kind, const void* params) {

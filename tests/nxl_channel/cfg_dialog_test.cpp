@@ -19,19 +19,20 @@ std::string ReadAll(const std::filesystem::path& p) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// Installs the test's dialog library in a module directory of its own.
 class CfgDialogTest : public NxlFixture {
  protected:
-  std::filesystem::path dir;
+  std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                              ("qcsdk_cfg_" + std::to_string(::getpid()) + "_" +
+                               ::testing::UnitTest::GetInstance()->current_test_info()->name());
   char savedDir[kModuleDirCapacity];
 
   void SetUp() override {
     NxlFixture::SetUp();
-    dir = std::filesystem::temp_directory_path() /
-          ("qcsdk_cfg_" + std::to_string(::getpid()) + "_" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(dir);
     std::memcpy(savedDir, g_szModuleDir, sizeof savedDir);
     std::snprintf(g_szModuleDir, sizeof g_szModuleDir, "%s", dir.c_str());
+    std::filesystem::copy_file(TEST_CFG_DIALOG, Library());
   }
   void TearDown() override {
     std::memcpy(g_szModuleDir, savedDir, sizeof savedDir);
@@ -39,7 +40,6 @@ class CfgDialogTest : public NxlFixture {
     NxlFixture::TearDown();
   }
   std::filesystem::path Library() const { return dir / kCfgLibraryName; }
-  void Install() { std::filesystem::copy_file(TEST_CFG_DIALOG, Library()); }
 
   // The device's configuration message in a text buffer: header kind 5,
   // parameter kind `kind`, bits 21..31 set (the dialog value replaces
@@ -58,7 +58,6 @@ class CfgDialogTest : public NxlFixture {
 };
 
 TEST_F(CfgDialogTest, DialogValueAndParameterKindReachTheLibrary) {
-  Install();
   const std::string installed = ReadAll(Library());
   for (const TableRow& row : Table("nxl_channel/dialog_values.md")) {
     SCOPED_TRACE(row.Where());
@@ -83,7 +82,6 @@ TEST_F(CfgDialogTest, DialogValueAndParameterKindReachTheLibrary) {
 }
 
 TEST_F(CfgDialogTest, OpenDialogGetsDeviceTextAndClosesWithTheLink) {
-  Install();
   const int32_t other = ConnectLive(0x05);  // device type 2: no dialog
   fake.ClearCalls();
   EXPECT_EQ(QCSDK_RemoteConfig(other, 0), 0);
@@ -106,9 +104,8 @@ TEST_F(CfgDialogTest, OpenDialogGetsDeviceTextAndClosesWithTheLink) {
   // The dialog is open: device text goes to it, then the link breaks.
   while (g_pfnCmdProc.load() == nullptr) std::this_thread::yield();
   Text(n, 81, std::string("\0\0\0\0note", 8));
-  while (ReadAll(dir / "dialog.log").find("CmdProc") == std::string::npos) {
-    std::this_thread::yield();
-  }
+  EXPECT_TRUE(
+      WaitUntil([&] { return ReadAll(dir / "dialog.log").find("CmdProc") != std::string::npos; }));
   Fire([&] { cb().connect(n + 1, 6, "lost"); });
   hostThread.join();
   EXPECT_EQ(Sent().size(), 2u) << "the version reply was sent again";

@@ -109,8 +109,7 @@ class NxlFixture : public ::testing::Test {
           std::all_of(m.data.begin(), m.data.end(), [](uint8_t c) { return c >= 32 && c < 127; });
       std::string item = std::to_string(m.type) + (m.data.empty() ? "" : ":");
       for (uint8_t c : m.data) {
-        char hex[3];
-        std::snprintf(hex, sizeof hex, "%02x", c);
+        const char hex[] = {"0123456789abcdef"[c >> 4], "0123456789abcdef"[c & 15], '\0'};
         item += text ? std::string(1, static_cast<char>(c)) : std::string(hex);
       }
       out.push_back(item);

@@ -2,7 +2,6 @@
 // results, stream headers, frames and control messages, playback ends,
 // recording lists, talk, downloads, and the online-status query.
 #include <algorithm>
-#include <array>
 #include <map>
 
 #include "nxl_fixture.h"
@@ -37,11 +36,9 @@ TEST_F(NxlReportsTest, ConnectResultsBecomeLinkEvents) {
     const std::size_t before = host.Events().size();
     Fire([&] { cb().connect(n + 1, result, text == "(null)" ? nullptr : text.c_str()); });
     g_pfnExitRCDlg = nullptr;
-    const auto events = host.Events();
-    ASSERT_EQ(events.size(), before + (event >= 0 ? 1 : 0));
-    if (event >= 0) {
-      EXPECT_EQ(events.back().code, event);
-    }
+    std::vector<int32_t> raised = host.Codes();
+    raised.erase(raised.begin(), raised.begin() + static_cast<std::ptrdiff_t>(before));
+    EXPECT_EQ(raised, event >= 0 ? std::vector<int32_t>{event} : std::vector<int32_t>{});
     EXPECT_EQ(g_exits, row.Bool("closes dialog") ? 1 : 0);
     EXPECT_EQ(FindChannel(n) == nullptr, event >= 0);
   }
@@ -55,14 +52,11 @@ TEST_F(NxlReportsTest, StreamHeaderTagTable) {
       SCOPED_TRACE(row.Where() + (extended ? " extended" : ""));
       LiveHeader(n, version, 1, extended);
       const StreamInfoRecord r = Record(n);
-      for (const int offset : {36, 38, 40, 52, 54, 56, 58, 64}) {
+      for (const int offset : {36, 38, 40, 48, 50, 52, 54, 56, 58, 64}) {
         EXPECT_EQ(LoadLe16(r.data() + offset),
                   extended && offset == 36 ? 4 : row.Int("word " + std::to_string(offset)))
             << "word " << offset;
       }
-      // Version 0x0A: rate from data bytes 36..39 / 10 over 1000.
-      EXPECT_EQ(LoadLe16(r.data() + 48), version == 0x0A ? 25000 : 25);
-      EXPECT_EQ(LoadLe16(r.data() + 50), version == 0x0A ? 1000 : 1);
       EXPECT_EQ(LoadLe16(r.data() + 44), 704);
       EXPECT_EQ(LoadLe16(r.data() + 46), 576);
       EXPECT_EQ(LoadLe32(r.data() + 60), 300u);
@@ -93,12 +87,6 @@ TEST_F(NxlReportsTest, StreamHeaderTagTable) {
 }
 
 TEST_F(NxlReportsTest, FrameTypesAndControlMessages) {
-  static std::vector<std::string>* userData = nullptr;
-  std::vector<std::string> seen;
-  userData = &seen;
-  QCSDK_RegisterUserDataCallback([](int32_t, const uint8_t* data, int32_t length) {
-    userData->emplace_back(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length));
-  });
   const int32_t n = ConnectLive(0x05);  // video codec word 1: frames reach the raw callback
   const uint8_t frame[12] = {'Q', 'V', 'S', 0, 0, 0, 0, 0, 1, 2, 3, 4};
   for (const bool playback : {false, true}) {
@@ -146,8 +134,7 @@ TEST_F(NxlReportsTest, FrameTypesAndControlMessages) {
       EXPECT_EQ(events.back().data, data[1]);
     }
   }
-  EXPECT_THAT(seen, ElementsAre("data"));
-  QCSDK_RegisterUserDataCallback(nullptr);
+  EXPECT_THAT(host.UserData(), ElementsAre(HostRecorder::UserDataRecord(n, "data")));
   // A link id whose registry slot is empty: every callback drops its message.
   const std::size_t events = host.Events().size(), raw = host.Raw().size();
   Fire([&] {
@@ -203,6 +190,7 @@ TEST_F(NxlReportsTest, PlaybackHeadersAndEnds) {
 
 TEST_F(NxlReportsTest, RecordingListEntries) {
   const int32_t n = ConnectLive();  // device channel 1
+  const Table listed("nxl_channel/rec_list_entries.md");
   const int32_t dates[6] = {2024, 5, 6, 2024, 5, 7};
   ASSERT_EQ(QCSDK_GetRemoteRecFileList(n, dates), 1);
   const int entrySize[7] = {0, 7, 10, 10, 10, 7, 0};                  // by device type; 0: no list
@@ -224,26 +212,20 @@ TEST_F(NxlReportsTest, RecordingListEntries) {
       }
       ASSERT_EQ(e.code, QCSDK_EVENT_REC_LIST);
       ASSERT_EQ(e.value, 2);
-      const std::string x = ext[kind];
-      using Texts = std::array<std::string, 3>;  // name, file name, path
-      const std::vector<Texts> want =
-          seven ? std::vector<Texts>{{"123456", "01123456." + x,
-                                      "C:\\QdvrFile\\20240506\\01123456." + x},
-                                     {"654321", "01654321." + x,
-                                      "D:\\QdvrFile\\20240506\\01654321." + x}}
-                : std::vector<Texts>{
-                      {"123456", "ABC123456." + x, "./rec/01/20240506/ABC123456." + x},
-                      {"000001", "XYZ000001." + x, "./rec/02/20240506/XYZ000001." + x}};
-      const auto* entry = reinterpret_cast<const uint8_t*>(e.data);
-      for (uint32_t i = 0; i < 2; ++i, entry += kRecEntrySize) {
-        EXPECT_EQ(LoadLe32(entry), i);
+      for (const TableRow& want : listed) {
+        if (want.Int("entry size") != entrySize[type]) continue;
+        const auto* entry =
+            reinterpret_cast<const uint8_t*>(e.data) + want.Int("entry") * kRecEntrySize;
+        const std::string texts[3] = {want.Text("name"), want.Text("file name") + "." + ext[kind],
+                                      want.Text("path") + "." + ext[kind]};
+        EXPECT_EQ(LoadLe32(entry), want.Int("entry"));
         EXPECT_EQ(LoadLe32(entry + 4), kind + 1u);
-        EXPECT_STREQ(reinterpret_cast<const char*>(entry + 8), want[i][0].c_str());
-        EXPECT_STREQ(reinterpret_cast<const char*>(entry + 16), want[i][1].c_str());
-        EXPECT_STREQ(reinterpret_cast<const char*>(entry + 2064), want[i][2].c_str());
+        EXPECT_STREQ(reinterpret_cast<const char*>(entry + 8), texts[0].c_str());
+        EXPECT_STREQ(reinterpret_cast<const char*>(entry + 16), texts[1].c_str());
+        EXPECT_STREQ(reinterpret_cast<const char*>(entry + 2064), texts[2].c_str());
         // Nothing but zeros around the three texts.
         EXPECT_EQ(static_cast<std::size_t>(std::count(entry + 8, entry + kRecEntrySize, 0)),
-                  kRecEntrySize - 8 - want[i][0].size() - want[i][1].size() - want[i][2].size());
+                  kRecEntrySize - 8 - texts[0].size() - texts[1].size() - texts[2].size());
       }
     }
   }

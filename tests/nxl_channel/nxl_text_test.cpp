@@ -11,22 +11,8 @@ using ::testing::ElementsAre;
 using NxlTextTest = NxlFixture;
 using Clock = std::chrono::steady_clock;
 
-TEST_F(NxlTextTest, OpeningNeedsRpcSupportAndTheDevicesAcceptance) {
+TEST_F(NxlTextTest, OpeningNeedsRpcSupportAndAnswersAreTakenOnceWithinTheBudget) {
   const int32_t n = ConnectLive();
-  fake.ClearCalls();
-  EXPECT_EQ(QCSDK_GRPC_Begin(n), 0);  // no RPC-support byte: nothing sent
-  EXPECT_TRUE(Sent().empty());
-  WholeRecord(n, 2, 1);
-  EXPECT_EQ(AnsweredCall(n, 82, [&] { return QCSDK_GRPC_Begin(n); }), 1);
-  EXPECT_THAT(Sent(), ElementsAre("80"));
-  const int32_t m = ConnectLive();
-  WholeRecord(m, 2, 1);
-  EXPECT_EQ(AnsweredCall(m, 83, [&] { return QCSDK_GRPC_Begin(m); }), 0);
-}
-
-TEST_F(NxlTextTest, AnswersAreTakenOnceWithinTheBudget) {
-  const int32_t n = ConnectLive();
-  WholeRecord(n, 2, 1);
   auto ch = std::dynamic_pointer_cast<NxlChannel>(FindChannel(n));
   char buffer[64];
   int32_t elapsed = 0;
@@ -34,6 +20,10 @@ TEST_F(NxlTextTest, AnswersAreTakenOnceWithinTheBudget) {
     elapsed = spent;
     return ch->RecvGrpcResponse(nullptr, buffer, size, &elapsed);
   };
+  fake.ClearCalls();
+  EXPECT_EQ(QCSDK_GRPC_Begin(n), 0);  // no RPC-support byte: nothing sent
+  EXPECT_TRUE(Sent().empty());
+  WholeRecord(n, 2, 1);
   EXPECT_EQ(recv(64, 0), -1);  // nothing awaited
   // Text is ignored while the exchange is closed.
   ch->SendGrpcRequest(nullptr, "{}", 2);
@@ -41,6 +31,7 @@ TEST_F(NxlTextTest, AnswersAreTakenOnceWithinTheBudget) {
   EXPECT_EQ(recv(64, 4990), -2);
 
   ASSERT_EQ(AnsweredCall(n, 82, [&] { return QCSDK_GRPC_Begin(n); }), 1);
+  EXPECT_THAT(Sent(), ElementsAre("80"));
   fake.ClearCalls();
   EXPECT_EQ(ch->SendGrpcRequest(nullptr, "{\"method\":\"x\"}", 14), 14);
   EXPECT_THAT(Sent(), ElementsAre("81:grpc:{\"method\":\"x\"}"));
@@ -81,6 +72,10 @@ TEST_F(NxlTextTest, AnswersAreTakenOnceWithinTheBudget) {
   EXPECT_EQ(recv(64, 0), 11);
   late.join();
   EXPECT_LT(elapsed, 5000);
+  // A device that refuses to open the exchange.
+  const int32_t m = ConnectLive();
+  WholeRecord(m, 2, 1);
+  EXPECT_EQ(AnsweredCall(m, 83, [&] { return QCSDK_GRPC_Begin(m); }), 0);
 }
 
 TEST_F(NxlTextTest, HandshakesWaitFiveSecondsForTheDevice) {

@@ -21,15 +21,9 @@
 namespace qcsdk::test {
 namespace {
 
-std::vector<uint8_t> ReadAll(const std::filesystem::path& p) {
+std::string ReadAll(const std::filesystem::path& p) {
   std::ifstream in(p, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteAll(const std::filesystem::path& p, const std::vector<uint8_t>& bytes) {
-  std::ofstream(p, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
 }
 
 class NxlE2eTest : public ::testing::Test {
@@ -90,16 +84,14 @@ TEST_F(NxlE2eTest, RefusalsAndLinkEndsBecomeTheirEvents) {
 TEST_F(NxlE2eTest, ConfigDialogLibraryComesFromTheDeviceAndRuns) {
   // The device's library carries a version stamp in its last four bytes
   // (the loader ignores them); a client without the library reports 0.
-  std::vector<uint8_t> library = ReadAll(TEST_CFG_DIALOG);
+  std::string library = ReadAll(TEST_CFG_DIALOG);
   ASSERT_FALSE(library.empty());
-  library.insert(library.end(), {0x01, 0x03, 0x02, 0x07});
+  library += "\x01\x03\x02\x07";
   const auto source = dir / "device_library";
-  WriteAll(source, library);
-  const auto moduleDir = dir / "module";
-  std::filesystem::create_directories(moduleDir);
+  std::ofstream(source, std::ios::binary) << library;
   char savedDir[kModuleDirCapacity];
   std::memcpy(savedDir, g_szModuleDir, sizeof savedDir);
-  std::snprintf(g_szModuleDir, sizeof g_szModuleDir, "%s", moduleDir.c_str());
+  std::snprintf(g_szModuleDir, sizeof g_szModuleDir, "%s", dir.c_str());
 
   const int32_t n = Connect(Device("type=3,number=A4711,cfg=" + source.string()));
   ASSERT_TRUE(WaitEvent(QCSDK_EVENT_CONNECTED));
@@ -116,23 +108,22 @@ TEST_F(NxlE2eTest, ConfigDialogLibraryComesFromTheDeviceAndRuns) {
   EXPECT_EQ(QCSDK_SetCfgDialogDigests(malformed, 2), 0);
   EXPECT_EQ(QCSDK_SetCfgDialogDigests(nullptr, 1), 0);
   std::thread([&] { QCSDK_RemoteConfig(n, 1); }).join();
-  EXPECT_FALSE(std::filesystem::exists(moduleDir / "dialog.log"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "dialog.log"));
   const char* both[] = {other.c_str(), good.c_str()};
   ASSERT_EQ(QCSDK_SetCfgDialogDigests(both, 2), 1);
   int32_t result = -1;
   std::thread([&] { result = QCSDK_RemoteConfig(n, 1); }).join();
-  EXPECT_EQ(ReadAll(moduleDir / kCfgLibraryName), library);
+  EXPECT_EQ(ReadAll(dir / kCfgLibraryName), library);
   EXPECT_EQ(GetInstalledCfgVersion(), 0x07020301u);
   EXPECT_EQ(QCSDK_SetCfgDialogDigests(nullptr, 0), 1);
   // The installed library is current: the device sends none, and the
   // installed file (changed, with the same stamp) runs as it is.
-  library.insert(library.end() - 4, {'x', 'y'});
-  std::filesystem::remove(moduleDir / kCfgLibraryName);
-  WriteAll(moduleDir / kCfgLibraryName, library);
+  library.insert(library.size() - 4, "xy");
+  std::filesystem::remove(dir / kCfgLibraryName);
+  std::ofstream(dir / kCfgLibraryName, std::ios::binary) << library;
   std::thread([&] { QCSDK_RemoteConfig(n, 2); }).join();
-  EXPECT_EQ(ReadAll(moduleDir / kCfgLibraryName), library);
-  const std::vector<uint8_t> log = ReadAll(moduleDir / "dialog.log");
-  const std::string ran(log.begin(), log.end());
+  EXPECT_EQ(ReadAll(dir / kCfgLibraryName), library);
+  const std::string ran = ReadAll(dir / "dialog.log");
   std::memcpy(g_szModuleDir, savedDir, sizeof savedDir);
   EXPECT_EQ(result, 1);
   // Both runs had the link, the host's value and the device's parameters.
