@@ -46,6 +46,9 @@ VirtualDevice::VirtualDevice(DeviceSpec spec, int index)
     std::ifstream in(spec_.cfg_library, std::ios::binary);
     if (!in) throw std::runtime_error("cannot read the configuration library " + spec_.cfg_library);
     cfg_library_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    // Packed once here: packing a large library takes long enough to miss a
+    // client's five-second wait if it were done per request.
+    cfg_packed_ = CfgPack(cfg_library_);
   }
   if (spec_.faults.hostile_seed) {
     hostile_ = std::make_unique<HostileAnswers>(*spec_.faults.hostile_seed);
@@ -181,7 +184,7 @@ uint32_t VirtualDevice::ConfigVersion() const {
 
 std::vector<uint8_t> VirtualDevice::ConfigMessage(uint32_t client_version) const {
   std::vector<uint8_t> image;
-  if (!cfg_library_.empty() && client_version != ConfigVersion()) image = CfgPack(cfg_library_);
+  if (!cfg_library_.empty() && client_version != ConfigVersion()) image = cfg_packed_;
   char params[128];
   const int n = std::snprintf(params, sizeof params, "type=%d;channels=%d;number=%s%d",
                               spec_.device_type, spec_.channels, spec_.group.c_str(), spec_.number);

@@ -107,11 +107,11 @@ class VirtualDevice {
   size_t AudioBytesPerFrame() const;
 
  private:
-
   DeviceSpec spec_;
   int index_;
   std::shared_ptr<const MediaClip> clip_;
   std::vector<uint8_t> cfg_library_;
+  std::vector<uint8_t> cfg_packed_;  // what is sent when the client's version differs
   std::unique_ptr<HostileAnswers> hostile_;
   rpc::RpcStateStore rpc_;
   mutable std::mutex mutex_;
