@@ -110,15 +110,13 @@ std::optional<MediaSummary> Summarise(const std::string& path) {
   return summary;
 }
 
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "qp_test_XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  m_path = pattern;
+TempDir::TempDir() : path((std::filesystem::temp_directory_path() / "qp_test_XXXXXX").string()) {
+  if (mkdtemp(path.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
 }
 
 TempDir::~TempDir() {
   std::error_code ignored;
-  std::filesystem::remove_all(m_path, ignored);
+  std::filesystem::remove_all(path, ignored);
 }
 
 }  // namespace qp_test

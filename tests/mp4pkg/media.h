@@ -64,16 +64,13 @@ struct MediaSummary {
 std::optional<MediaSummary> Summarise(const std::string& path);
 
 // A fresh directory removed with everything in it at the end of the scope.
-class TempDir {
- public:
+struct TempDir {
   TempDir();
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
-  std::string File(const std::string& name) const { return m_path + "/" + name; }
-
- private:
-  std::string m_path;
+  std::string File(const std::string& name) const { return path + "/" + name; }
+  std::string path;
 };
 
 }  // namespace qp_test

@@ -120,8 +120,7 @@ TEST_F(PackageTest, EveryFormatValueWritesItsCodecs) {
     EXPECT_EQ(media->video->tag, hevc ? "hvc1" : "avc1");
     ASSERT_FALSE(media->video->extradata.empty());
     EXPECT_EQ(media->video->extradata[0], 1);  // avcC/hvcC, not Annex B
-    EXPECT_EQ(media->video->width, kWidth);
-    EXPECT_EQ(media->video->height, kHeight);
+    EXPECT_EQ(std::pair(media->video->width, media->video->height), std::pair(kWidth, kHeight));
     ASSERT_EQ(media->video->pts_ms.size(), video.size());
     EXPECT_EQ(media->video->end_ms, static_cast<int64_t>(video.size()) * 40);
     size_t keys = 0;
@@ -131,11 +130,9 @@ TEST_F(PackageTest, EveryFormatValueWritesItsCodecs) {
     }
     const qp::QdxFile qdx = ExpectIndexMatches(file, *media->video);
     EXPECT_EQ(qdx.entries.size(), keys);
-    EXPECT_EQ(qdx.header.video_codec, hevc ? 2 : 1);
-    EXPECT_EQ(qdx.header.audio_codec, table.Int("index audio"));
-    EXPECT_EQ(qdx.header.width, static_cast<uint32_t>(kWidth));
-    EXPECT_EQ(qdx.header.height, static_cast<uint32_t>(kHeight));
-    EXPECT_FLOAT_EQ(qdx.header.frame_rate, 25.0f);
+    const qp::QdxHeader& q = qdx.header;
+    EXPECT_EQ(std::tuple(q.video_codec, q.audio_codec, q.width, q.height, q.frame_rate),
+              std::tuple(hevc ? 2 : 1, table.Int("index audio"), kWidth, kHeight, 25.0f));
     if (sound == "none") {
       EXPECT_FALSE(media->audio);
       continue;
@@ -333,9 +330,9 @@ TEST(RobustnessTest, FramesAndHandlesAreChecked) {
   }
   // Audio into a package without audio; audio settings out of range.
   EXPECT_EQ(Put(h, QP_FRAME_AUDIO, bytes), 0);
-  EXPECT_EQ(QP_SetAudioFormat(h, 7999, 1), 0);
-  EXPECT_EQ(QP_SetAudioFormat(h, 8000, 3), 0);
-  EXPECT_EQ(QP_SetAudioFormat(h, 8000, 0), 0);
+  for (auto [rate, channels] : {std::pair{7999, 1}, {8000, 3}, {8000, 0}}) {
+    EXPECT_EQ(QP_SetAudioFormat(h, rate, channels), 0) << rate << "/" << channels;
+  }
   EXPECT_EQ(QP_ClosePackage(h), 1);
   EXPECT_EQ(QP_ClosePackage(h), 0);
   EXPECT_EQ(Put(h, QP_FRAME_VIDEO, bytes), 0);

@@ -187,11 +187,9 @@ TEST(QdxTest, RoundTripAndDamagedFiles) {
   }
   auto file = qp::ParseQdx(bytes);
   ASSERT_TRUE(file);
-  EXPECT_EQ(file->header.video_codec, 2);
-  EXPECT_EQ(file->header.audio_codec, 3);
-  EXPECT_EQ(file->header.width, 1920u);
-  EXPECT_EQ(file->header.height, 1080u);
-  EXPECT_FLOAT_EQ(file->header.frame_rate, 29.97f);
+  const qp::QdxHeader& got = file->header;
+  EXPECT_EQ(std::tuple(got.video_codec, got.audio_codec, got.width, got.height, got.frame_rate),
+            std::tuple(2, 3, 1920u, 1080u, 29.97f));
   auto fields = [](const qp::QdxEntry& e) {
     return std::tuple(e.time_ms, e.offset, e.frame_number);
   };

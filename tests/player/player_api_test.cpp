@@ -33,8 +33,7 @@ TEST_F(PlayerApi, HandlesAreBoundedReusedAndInvalidAfterRelease) {
 
   // ReleaseSDK releases every player.
   ASSERT_EQ(QVSP_ReleaseSDK(), 1);
-  int32_t w = 5;
-  int32_t h = 6;
+  int32_t w = 5, h = 6;
   for (int32_t handle : {0, 17, 1023, -1, 1024, INT_MAX, INT_MIN}) {
     EXPECT_EQ(QVSP_ReleasePlayer(handle), 0);
     const StreamRecord record = MakeRecord(PatternCodec::kH264, 64, 64);
@@ -50,8 +49,7 @@ TEST_F(PlayerApi, HandlesAreBoundedReusedAndInvalidAfterRelease) {
     EXPECT_EQ(QVSP_GetStatistics(handle, &stats), 0);
     EXPECT_EQ(QVSP_SetQueueLimits(handle, 10, 1000), 0);
   }
-  EXPECT_EQ(w, 5);
-  EXPECT_EQ(h, 6);
+  EXPECT_EQ(std::pair(w, h), std::pair(5, 6)) << "left alone";
   ASSERT_EQ(QVSP_InitSDK(), 1);
 }
 
@@ -67,8 +65,7 @@ TEST_F(PlayerApi, RefusalsAnswersWithoutAPictureAndRecoveryFromHostileFrames) {
   EXPECT_EQ(QVSP_SetVideoPreview(player, &window, &rect, 1), 0);
   EXPECT_EQ(QVSP_SetVideoPreview(player, &window, nullptr, 0), 1);
   EXPECT_EQ(QVSP_RefreshWindow(player), 0);
-  int32_t w = 0;
-  int32_t h = 0;
+  int32_t w = 0, h = 0;
   EXPECT_EQ(QVSP_GetBitmapSize(player, &w, &h), 0);
   EXPECT_EQ(QVSP_GetBitmapSize(player, nullptr, &h), 0);
   EXPECT_EQ(QVSP_GetStatistics(player, nullptr), 0);
@@ -163,9 +160,7 @@ TEST_F(PlayerThreads, ACallbackMayCloseReopenOrReleaseItsPlayerOrTheLibrary) {
   for (auto& d : done) d.get_future().wait();
   // Later frames: refused by the closed and the released player, decoded
   // from the start by the reopened one.
-  for (size_t i = 0; i < 2; ++i) {
-    EXPECT_EQ(WriteFrame(players[i], packets[5].data), 0);
-  }
+  for (size_t i = 0; i < 2; ++i) EXPECT_EQ(WriteFrame(players[i], packets[5].data), 0);
   ASSERT_TRUE(Play(players[2], packets, 3 + packets.size()));
   EXPECT_EQ(m_log.Count(players[0]), 3u);
   EXPECT_EQ(m_log.Count(players[1]), 3u);

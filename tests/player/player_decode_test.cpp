@@ -52,11 +52,9 @@ TEST_P(PlayerDecode, EveryFrameInOrderAtItsSizeWithPlanesKeptUntilTheNext) {
   EXPECT_EQ(PlaneChecksum(last), last.checksum);
   ASSERT_EQ(QVSP_CloseStream(player), 1);
   EXPECT_EQ(PlaneChecksum(last), last.checksum);
-  int32_t w = 0;
-  int32_t h = 0;
+  int32_t w = 0, h = 0;
   EXPECT_EQ(QVSP_GetBitmapSize(player, &w, &h), 1);
-  EXPECT_EQ(w, 320);
-  EXPECT_EQ(h, 240);
+  EXPECT_EQ(std::pair(w, h), std::pair(320, 240));
   EXPECT_EQ(Stats(player).picturesReported, 30u) << "counters kept after the close";
 
   // A new stream starts without a picture and with fresh counters; a change

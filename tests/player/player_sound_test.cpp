@@ -205,9 +205,7 @@ TEST_F(PlayerSound, TonesArePlayedMixedStoppedAtOnceAndNeverQueuedBeyondTheBound
   auto burst = Blocks(ToneCodec::kG711ALaw, 8000, 440, 900);
   const auto tail = Blocks(ToneCodec::kG711ALaw, 8000, 250, 100);
   burst.insert(burst.end(), tail.begin(), tail.end());
-  for (const auto& block : burst) {
-    ASSERT_EQ(WriteFrame(a.player, block), 1);
-  }
+  for (const auto& block : burst) ASSERT_EQ(WriteFrame(a.player, block), 1);
   ASSERT_TRUE(WaitForSize(from + 400 * kBytesPerMs));
   sound = Played(from);
   size_t first = sound.size();

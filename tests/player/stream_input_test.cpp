@@ -134,8 +134,7 @@ std::string Add(FrameQueue& queue, const std::string& names, int size = 1) {
 
 std::string TakeAll(FrameQueue& queue) {
   std::string names;
-  size_t frames = 0;
-  size_t bytes = 0;
+  size_t frames = 0, bytes = 0;
   for (queue.Depth(frames, bytes); frames > 0; queue.Depth(frames, bytes)) {
     names += static_cast<char>(queue.Take()->packet->data[0]);
   }
@@ -185,11 +184,9 @@ TEST(FrameQueue, ByteLimitRefusalAndStop) {
   EXPECT_EQ(counters.refused.load(), 1u);
   EXPECT_EQ(Add(queue, "Abc", 4), "qqd");  // 12 bytes > 10
   EXPECT_EQ(counters.bytesDropped.load(), 12u);
-  size_t frames = 0;
-  size_t bytes = 0;
+  size_t frames = 1, bytes = 1;
   queue.Depth(frames, bytes);
-  EXPECT_EQ(frames, 0u);
-  EXPECT_EQ(bytes, 0u);
+  EXPECT_EQ(std::pair(frames, bytes), std::pair(size_t{0}, size_t{0}));
   queue.SetLimits(QueueLimits{100, 100});
   EXPECT_EQ(Add(queue, "D", 50), "q");
 
