@@ -215,8 +215,7 @@ TEST_F(OctPlayback, DownloadEndCodesAndTheWrittenFile) {
 TEST_F(OctFixture, PtzCommandsBecomeRpcMethodsAndNoticesReachTheChannelsTheyName) {
   const auto [a, streamA] = ConnectLive(1, 3);
   const auto [b, streamB] = ConnectLive(2, 4);
-  ASSERT_EQ(a, 0);
-  ASSERT_EQ(b, 1);
+  ASSERT_EQ(std::pair(a, b), std::pair(0, 1));
   // The RPC methods of each PTZ command, started and stopped, on device
   // channel 3 ("channelid" 2).
   std::vector<std::string> answers;
@@ -311,8 +310,7 @@ TEST_P(OctRecordList, EntriesFromTheLibrarysList) {
   EXPECT_EQ(std::memcmp(&query, &expected, sizeof query), 0);
   EXPECT_EQ(fake.CountCalls("octc_cmd_free_rec_file_list_result"), 1);
   const HostEvent list = host.Events().back();
-  ASSERT_EQ(list.code, QCSDK_EVENT_REC_LIST);
-  ASSERT_EQ(list.value, 4);
+  ASSERT_EQ(std::pair(list.code, list.value), std::pair(QCSDK_EVENT_REC_LIST, 4));
   const std::tuple<std::string, std::string, std::string> entries[] = {
       {"080509", "first.mp4", "/rec/1.mp4"},
       {"235900", "second.mp4", "/rec/2.mp4"},
