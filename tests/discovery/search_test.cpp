@@ -135,11 +135,10 @@ TEST_F(SearchTest, AnswersOfBothTransportsBecomeHostRecords) {
 }
 
 TEST(SearchMappingTest, DeviceTypesOfBothTransports) {
-  for (const TableRow& row : Table("discovery/card_types.md")) {
+  for (const TableRow& row : Table("discovery/card_types.md"))
     EXPECT_EQ(DeviceTypeFromCardType(static_cast<int32_t>(row.Int("card type"))),
               row.Int("device type"))
         << row.Where();
-  }
   for (const TableRow& row : Table("discovery/oct_device_types.md")) {
     const OctSearchInfo answer = OctAnswer("7", static_cast<int32_t>(row.Int("OCT device type")));
     EXPECT_EQ(SearchRecordFromOct(answer).deviceType, row.Int("device type")) << row.Where();

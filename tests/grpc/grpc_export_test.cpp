@@ -113,7 +113,6 @@ TEST_F(GrpcExports, EveryMethodCarriesItsStructuresBothWays) {
     EXPECT_EQ(Dump(*method.result, result, DumpAs::kDefaults), Dump(*method.result, result))
         << method.name;
   }
-  received = nullptr;
 }
 
 TEST_F(GrpcExports, DeviceErrorsCredentialsAndChannels) {

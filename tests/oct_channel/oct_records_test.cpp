@@ -263,28 +263,25 @@ TEST_F(OctFixture, PtzCommandsBecomeRpcMethodsAndNoticesReachTheChannelsTheyName
     got.erase(got.begin(), got.begin() + static_cast<std::ptrdiff_t>(from));
     std::ranges::sort(got);  // reports of several channels have no order
     std::vector<HostRecorder::UserDataRecord> expected;
-    for (int32_t channel : {0, 1}) {
+    for (int32_t channel : {0, 1})
       if (row.Bool("to " + std::to_string(channel)))
         expected.emplace_back(channel, row.Text("payload"));
-    }
     EXPECT_EQ(got, expected);
   }
 
-  using States = std::vector<std::pair<int32_t, intptr_t>>;
+  // Each event: code, channel, data, value.
+  using States = std::vector<std::tuple<int32_t, int32_t, intptr_t, int32_t>>;
   for (const TableRow& row : Table("oct_channel/recording_notices.md")) {
     SCOPED_TRACE(row.Where());
     const std::string& text = row.Text("notice");
     const std::size_t from = host.Events().size();
     Fire([&] { cb().notice(1, 1025, text.data(), static_cast<int32_t>(text.size())); });
-    States got;
+    States got, expected;
     const auto events = host.Events();
-    for (std::size_t i = from; i < events.size(); ++i) {
-      EXPECT_EQ(events[i].code, QCSDK_EVENT_RECORDING_STATE);
-      EXPECT_EQ(events[i].value, 0);
-      got.emplace_back(events[i].channel, events[i].data);
-    }
-    States expected;
-    if (row.Bool("reported")) expected = {{Cell(row, "host channel"), Cell(row, "state")}};
+    for (std::size_t i = from; i < events.size(); ++i)
+      got.emplace_back(events[i].code, events[i].channel, events[i].data, events[i].value);
+    if (row.Bool("reported"))
+      expected = {{QCSDK_EVENT_RECORDING_STATE, Cell(row, "host channel"), Cell(row, "state"), 0}};
     EXPECT_EQ(got, expected);
   }
 }
