@@ -23,15 +23,13 @@ class RecordSink {
   RecordSink() { s_current.store(this); }
   ~RecordSink() { s_current.store(nullptr); }
   static void Thunk(const Record* record) {
-    if (RecordSink* sink = s_current.load()) {
+    if (RecordSink* sink = s_current.load())
       sink->m_log.Add(record != nullptr ? std::optional<Record>(*record) : std::nullopt);
-    }
   }
   std::vector<Record> Records() const {
     std::vector<Record> records;
-    for (const auto& r : m_log.Snapshot()) {
+    for (const auto& r : m_log.Snapshot())
       if (r) records.push_back(*r);
-    }
     return records;
   }
   int Ends() const {

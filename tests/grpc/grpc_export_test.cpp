@@ -113,7 +113,6 @@ TEST_F(GrpcExports, EveryMethodCarriesItsStructuresBothWays) {
     EXPECT_EQ(Dump(*method.result, result, DumpAs::kDefaults), Dump(*method.result, result))
         << method.name;
   }
-  received = nullptr;
 }
 
 TEST_F(GrpcExports, DeviceErrorsCredentialsAndChannels) {
@@ -140,9 +139,8 @@ TEST_F(GrpcExports, DeviceErrorsCredentialsAndChannels) {
   int32_t placeholder = 42;
   const std::size_t before = requests.size();
   EXPECT_EQ(0, QCSDK_GRPC_account_add_user(n, nullptr, &placeholder));
-  for (int32_t channel : {-1, 511, 512}) {
+  for (int32_t channel : {-1, 511, 512})
     EXPECT_EQ(0, QCSDK_GRPC_iplist_clear(channel, nullptr, &placeholder)) << channel;
-  }
   EXPECT_EQ(before, requests.size());
   fake.SetResult("octc_cmd_remote_config", -1);
   EXPECT_EQ(0, QCSDK_GRPC_iplist_clear(n, nullptr, &placeholder));

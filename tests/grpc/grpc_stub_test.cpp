@@ -52,16 +52,14 @@ TEST(GrpcStubs, ResultsFollowTheTypeRules) {
   ASSERT_EQ(0, CLIENT_qvbu_alarmin_get_param(t.Qvbu(), &p, &a));
   EXPECT_EQ(R"({"method":"alarmin_get_param","param":{"almgroup_id":1,"channelid":2},"sentcnt":5})",
             t.sent.back());
-  EXPECT_EQ(-1, a.addr);
-  EXPECT_EQ(0, a.task.maxTime);
+  EXPECT_EQ(std::tuple(-1, 0), std::tuple(a.addr, a.task.maxTime));
   ASSERT_EQ(2, a.alarmout_count);
   EXPECT_EQ(4, a.alarmout[0].almout_id);
   EXPECT_STREQ("relay", a.alarmout[0].type);
   EXPECT_EQ(-1, a.alarmout[1].almout_id);
   Answer(t, R"("result":{"task":5})");
   ASSERT_EQ(0, CLIENT_qvbu_alarmin_get_param(t.Qvbu(), &p, &a));
-  EXPECT_EQ(-1, a.task.maxTime);
-  EXPECT_EQ(nullptr, a.task.time);
+  EXPECT_EQ(std::tuple(-1, nullptr), std::tuple(a.task.maxTime, a.task.time));
   Answer(t, R"("result":{"servers":["a",5,null,"b"]})");
   qvbu_dev_ntp_get_result ntp;
   ASSERT_EQ(0, CLIENT_qvbu_dev_ntp_get(t.Qvbu(), nullptr, &ntp));

@@ -37,9 +37,8 @@ std::string Serve(ScriptedTransport& server, const std::string& request, void* p
   if (index >= 0) {
     const grpc::StubEntry& entry = grpc::kStubTable[index];
     if (parsed != nullptr) entry.parse_request(server.Qvbu(), root.get(), parsed);
-    if (answer != nullptr) {
+    if (answer != nullptr)
       entry.generate_response(server.Qvbu(), response.get(), const_cast<void*>(answer));
-    }
   }
   return PrintJson(response.get());
 }

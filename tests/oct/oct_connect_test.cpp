@@ -35,11 +35,11 @@ TEST_F(OctTest, RefusalsCarryTheirResults) {
   }
   // A channel or stream the device does not have: the open result is -36
   // and the handle is gone.
+  size_t n = 0;
   for (const auto& [channel, stream] : {std::pair{7, 0}, std::pair{1, 5}}) {
-    const size_t n = States() + 1;
     const int32_t h = octc_stream_open(first, channel, stream, 0, 1);
     ASSERT_GT(h, 0);
-    EXPECT_EQ(WaitState(n).Key(), std::tuple('s', h, OCTC_STATE_RESULT, OCTC_ERR_NO_CHANNEL));
+    EXPECT_EQ(WaitState(++n).Key(), std::tuple('s', h, OCTC_STATE_RESULT, OCTC_ERR_NO_CHANNEL));
     EXPECT_EQ(octc_stream_insert_keyframe(first, h), OCTC_ERR_FAILED);
   }
   OctRecQuery query{9, {}, {}};

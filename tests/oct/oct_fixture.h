@@ -108,9 +108,6 @@ class OctTest : public ::testing::Test {
   }
   ConnEvent WaitConn(size_t n = 1) { return WaitNth(rec.conns, n); }
   StateEvent WaitState(size_t n) { return WaitNth(rec.states, n); }
-  size_t States() {
-    return rec.Locked([&] { return rec.states.size(); });
-  }
   // Waits until the device handler's list holds n entries; its last one.
   device::SubRef WaitSub(std::vector<device::SubRef>& list, size_t n) {
     EXPECT_TRUE(rec.WaitFor([&] { return handler.Locked([&] { return list.size() >= n; }); }));

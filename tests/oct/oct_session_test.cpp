@@ -16,8 +16,8 @@ TEST_F(OctTest, StreamsOpenedDuringPushesStartWithTheirMediaInformation) {
   dev->SetMediaInfo(1, 0, OctMedia());
   const int32_t conn = ConnectOk();
   std::atomic<bool> stop{false};
+  const uint8_t p[] = {0, 0, 0, 1, 0x41, 9};
   std::thread pusher([&] {
-    const uint8_t p[] = {0, 0, 0, 1, 0x41, 9};
     while (!stop) {  // paced lightly, so that a slow (instrumented) client keeps up
       dev->PushFrame(1, 0, OCTC_FRAME_P, p, sizeof p, 0);
       std::this_thread::sleep_for(std::chrono::microseconds(50));
@@ -42,7 +42,6 @@ TEST_F(OctTest, StreamsOpenedDuringPushesStartWithTheirMediaInformation) {
   ASSERT_TRUE(rec.WaitFor([&] {
     return std::ranges::count(rec.states, OCTC_STATE_CLOSED, &StateEvent::status) == 20;
   }));
-  const uint8_t p[] = {1};
   EXPECT_EQ(dev->PushFrame(1, 0, OCTC_FRAME_P, p, sizeof p, 0), 0);
   EXPECT_EQ(octc_stream_close(conn, handles[0]), OCTC_ERR_FAILED);
 }

@@ -88,8 +88,7 @@ TEST_P(OctConnectResult, EndsEveryWaitingChannelWithItsEvent) {
   ConnResult(1, result, nullptr);
   EXPECT_THAT(EventsOf(event), ElementsAre(a, b));
   EXPECT_EQ(host.Events().size(), 2u);
-  EXPECT_EQ(FindChannel(a), nullptr);
-  EXPECT_EQ(FindChannel(b), nullptr);
+  for (int32_t ended : {a, b}) EXPECT_EQ(FindChannel(ended), nullptr) << ended;
   // Without channels the failed connection leaves the table; its handle
   // is the library's to close. A new connect makes a new connection.
   ASSERT_TRUE(WaitUntil([] { return OctConnectionCount() == 0; }));
@@ -178,8 +177,7 @@ TEST_F(OctFixture, ClosedConnectionOrStreamEndsItsChannels) {
   Fire([&] { cb().conn(1, OCTC_CONN_CLOSED, 0, OCTC_ERR_LINK_LOST, 0, 0, 0, nullptr); });
   EXPECT_THAT(EventsOf(QCSDK_EVENT_REMOTE_CLOSED), ElementsAre(b, a));
   EXPECT_THAT(EventsOf(QCSDK_EVENT_CONNECT_FAILED), ElementsAre(c));
-  EXPECT_EQ(FindChannel(a), nullptr);
-  EXPECT_EQ(FindChannel(c), nullptr);
+  for (int32_t ended : {a, c}) EXPECT_EQ(FindChannel(ended), nullptr) << ended;
   ASSERT_TRUE(WaitUntil([] { return OctConnectionCount() == 0; }));
   EXPECT_EQ(fake.CountCalls("octc_close_conn"), 0);
 }

@@ -215,8 +215,7 @@ TEST_F(OctPlayback, DownloadEndCodesAndTheWrittenFile) {
 TEST_F(OctFixture, PtzCommandsBecomeRpcMethodsAndNoticesReachTheChannelsTheyName) {
   const auto [a, streamA] = ConnectLive(1, 3);
   const auto [b, streamB] = ConnectLive(2, 4);
-  ASSERT_EQ(a, 0);
-  ASSERT_EQ(b, 1);
+  ASSERT_EQ(std::pair(a, b), std::pair(0, 1));
   // The RPC methods of each PTZ command, started and stopped, on device
   // channel 3 ("channelid" 2).
   std::vector<std::string> answers;
@@ -264,28 +263,25 @@ TEST_F(OctFixture, PtzCommandsBecomeRpcMethodsAndNoticesReachTheChannelsTheyName
     got.erase(got.begin(), got.begin() + static_cast<std::ptrdiff_t>(from));
     std::ranges::sort(got);  // reports of several channels have no order
     std::vector<HostRecorder::UserDataRecord> expected;
-    for (int32_t channel : {0, 1}) {
+    for (int32_t channel : {0, 1})
       if (row.Bool("to " + std::to_string(channel)))
         expected.emplace_back(channel, row.Text("payload"));
-    }
     EXPECT_EQ(got, expected);
   }
 
-  using States = std::vector<std::pair<int32_t, intptr_t>>;
+  // Each event: code, channel, data, value.
+  using States = std::vector<std::tuple<int32_t, int32_t, intptr_t, int32_t>>;
   for (const TableRow& row : Table("oct_channel/recording_notices.md")) {
     SCOPED_TRACE(row.Where());
     const std::string& text = row.Text("notice");
     const std::size_t from = host.Events().size();
     Fire([&] { cb().notice(1, 1025, text.data(), static_cast<int32_t>(text.size())); });
-    States got;
+    States got, expected;
     const auto events = host.Events();
-    for (std::size_t i = from; i < events.size(); ++i) {
-      EXPECT_EQ(events[i].code, QCSDK_EVENT_RECORDING_STATE);
-      EXPECT_EQ(events[i].value, 0);
-      got.emplace_back(events[i].channel, events[i].data);
-    }
-    States expected;
-    if (row.Bool("reported")) expected = {{Cell(row, "host channel"), Cell(row, "state")}};
+    for (std::size_t i = from; i < events.size(); ++i)
+      got.emplace_back(events[i].code, events[i].channel, events[i].data, events[i].value);
+    if (row.Bool("reported"))
+      expected = {{QCSDK_EVENT_RECORDING_STATE, Cell(row, "host channel"), Cell(row, "state"), 0}};
     EXPECT_EQ(got, expected);
   }
 }
@@ -311,8 +307,7 @@ TEST_P(OctRecordList, EntriesFromTheLibrarysList) {
   EXPECT_EQ(std::memcmp(&query, &expected, sizeof query), 0);
   EXPECT_EQ(fake.CountCalls("octc_cmd_free_rec_file_list_result"), 1);
   const HostEvent list = host.Events().back();
-  ASSERT_EQ(list.code, QCSDK_EVENT_REC_LIST);
-  ASSERT_EQ(list.value, 4);
+  ASSERT_EQ(std::pair(list.code, list.value), std::pair(QCSDK_EVENT_REC_LIST, 4));
   const std::tuple<std::string, std::string, std::string> entries[] = {
       {"080509", "first.mp4", "/rec/1.mp4"},
       {"235900", "second.mp4", "/rec/2.mp4"},
