@@ -71,12 +71,8 @@ TEST_F(NxlE2eTest, RefusalsAndLinkEndsBecomeTheirEvents) {
     const int32_t n = Connect(port, row.Text("password").c_str(), row.Text("address").c_str());
     ASSERT_EQ(n, 0);
     ASSERT_TRUE(WaitEvent(event, before + 1));
-    if (end == QCSDK_EVENT_DISCONNECTED) {
-      EXPECT_EQ(QCSDK_Disconnect(n), 1);
-    }
-    if (end != 0) {
-      EXPECT_TRUE(WaitEvent(end, ends + 1));
-    }
+    EXPECT_TRUE(end != QCSDK_EVENT_DISCONNECTED || QCSDK_Disconnect(n) == 1);
+    EXPECT_TRUE(end == 0 || WaitEvent(end, ends + 1));
     EXPECT_TRUE(WaitUntil([&] { return FindChannel(n) == nullptr; }));  // the number is free
   }
 }
