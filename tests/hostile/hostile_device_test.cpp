@@ -203,8 +203,7 @@ TEST(HostileDevice, NeverCrashesHangsOrLeaksAndSparesTheOtherChannels) {
     };
 
     HostileRun run(*host, dir);
-    std::atomic<int> next{0};
-    std::atomic<int> running{kWorkers};
+    std::atomic<int> next{0}, running{kWorkers};
     std::vector<std::thread> workers;
     for (int w = 0; w < kWorkers; ++w) {
       workers.emplace_back([&] {
