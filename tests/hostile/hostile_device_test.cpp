@@ -33,6 +33,9 @@ constexpr int kQuickMs = 2000;  // exports that only queue a message or read sta
 constexpr int kWaitMs = 6000;   // exports that wait for the device: 5 s budgets
 
 constexpr int kPollMs = 5;  // the devices were tuned against this polling rate
+// An export run through HostileRun::Call on the channel of `user`, named by
+// its own text.
+#define CALL(budgetMs, call) Call(user, #call, budgetMs, [&] { return call; })
 
 class HostileRun {
  public:
@@ -52,19 +55,18 @@ class HostileRun {
     vdevice::DeviceHost device;
     std::string error;
     ASSERT_EQ(device.Add(spec, &error), 0) << error;
-    const int port =
-        transport == QCSDK_TRANSPORT_OCT ? device.oct(0)->port() : device.nxl(0).port();
+    const bool oct = transport == QCSDK_TRANSPORT_OCT;
     void* user = User(seed, transport);
     std::unique_lock connecting(numbers_);
     const int32_t n =
-        QCSDK_Connect2(transport, "127.0.0.1", port, transport == QCSDK_TRANSPORT_OCT ? 1 : 0, 0,
-                       "admin", "admin", 0, user);
+        QCSDK_Connect2(transport, "127.0.0.1", oct ? device.oct(0)->port() : device.nxl(0).port(),
+                       oct ? 1 : 0, 0, "admin", "admin", 0, user);
     ASSERT_GE(n, 0);
     connecting.unlock();
     // Connected, or refused: the device's answers may break the login.
     ASSERT_TRUE(WaitUntil([&] { return Count(user, 1) + Terminal(user) > 0; }, 15000, kPollMs));
     if (Count(user, 1) > 0) Drive(n, user, seed);
-    Call(user, "Disconnect", kQuickMs, [&] { return QCSDK_Disconnect(n); });
+    CALL(kQuickMs, QCSDK_Disconnect(n));
     EXPECT_TRUE(WaitUntil([&] { return Terminal(user) > 0; }, 10000, kPollMs));
   }
 
@@ -103,62 +105,55 @@ class HostileRun {
     const std::string base = (dir_ / std::to_string(seed)).string();
     int32_t type = 0, width = 0, height = 0;
     StreamInfo info{};
-    Call(user, "GetDeviceInfo", kQuickMs, [&] { return QCSDK_GetDeviceInfo(n, &type); });
-    Call(user, "GetStreamInfo", kQuickMs, [&] { return QCSDK_GetStreamInfo(n, &info); });
-    Call(user, "EnableDecoder", kQuickMs, [&] { return QCSDK_EnableDecoder(n, 1); });
+    CALL(kQuickMs, QCSDK_GetDeviceInfo(n, &type));
+    CALL(kQuickMs, QCSDK_GetStreamInfo(n, &info));
+    CALL(kQuickMs, QCSDK_EnableDecoder(n, 1));
     static constexpr const char* kExtensions[] = {".sv4", ".sv5", ".sv6", ".mp4", ".mp4"};
     const int kind = info.recordingKind >= 1 && info.recordingKind <= 5 ? info.recordingKind : 1;
     const std::string record = base + kExtensions[kind - 1];
-    Call(user, "StartRec", kQuickMs, [&] { return QCSDK_StartRec(n, record.c_str()); });
-    Call(user, "EnableVideoData", kQuickMs, [&] { return QCSDK_EnableVideoData(n, 1); });
+    CALL(kQuickMs, QCSDK_StartRec(n, record.c_str()));
+    CALL(kQuickMs, QCSDK_EnableVideoData(n, 1));
 
     const vdevice::Date today = vdevice::Today();
     const int32_t dates[6] = {today.year, today.month, today.day,
                               today.year, today.month, today.day};
     const int lists = Count(user, 10, 11);
-    Call(user, "GetRemoteRecFileList", kWaitMs,
-         [&] { return QCSDK_GetRemoteRecFileList(n, dates); });
+    CALL(kWaitMs, QCSDK_GetRemoteRecFileList(n, dates));
     WaitUntil([&] { return Count(user, 10, 11) > lists || Terminal(user) > 0; }, kWaitMs, kPollMs);
     const size_t downloads = host_.Downloads().size();
-    Call(user, "RemotePlay", kQuickMs, [&] { return QCSDK_RemotePlay(n, 0); });
+    CALL(kQuickMs, QCSDK_RemotePlay(n, 0));
     for (int32_t command = 0; command <= 5; ++command) {
-      Call(user, "RemotePlayControl", kWaitMs,
-           [&] { return QCSDK_RemotePlayControl(n, command, command == 5 ? 0x7FFFFFFF : 1); });
+      CALL(kWaitMs, QCSDK_RemotePlayControl(n, command, command == 5 ? 0x7FFFFFFF : 1));
     }
     const std::string download = base + ".download";
-    Call(user, "DownloadRemoteFile", kQuickMs,
-         [&] { return QCSDK_DownloadRemoteFile(n, 0, download.c_str()); });
+    CALL(kQuickMs, QCSDK_DownloadRemoteFile(n, 0, download.c_str()));
     const uint8_t audio[320] = {};
-    Call(user, "StartTalk", kQuickMs, [&] { return QCSDK_StartTalk(n); });
-    Call(user, "SendTalkData", kQuickMs,
-         [&] { return QCSDK_SendTalkData(n, audio, sizeof audio); });
-    Call(user, "StopTalk", kQuickMs, [&] { return QCSDK_StopTalk(n); });
-    Call(user, "SendUserData", kQuickMs, [&] { return QCSDK_SendUserData(n, audio, 16); });
-    Call(user, "SendPTZCommand", kWaitMs, [&] { return QCSDK_SendPTZCommand(n, 4, 1); });
-    Call(user, "RemoteRecording", 2 * kWaitMs, [&] { return QCSDK_RemoteRecording(n, 1); });
+    CALL(kQuickMs, QCSDK_StartTalk(n));
+    CALL(kQuickMs, QCSDK_SendTalkData(n, audio, sizeof audio));
+    CALL(kQuickMs, QCSDK_StopTalk(n));
+    CALL(kQuickMs, QCSDK_SendUserData(n, audio, 16));
+    CALL(kWaitMs, QCSDK_SendPTZCommand(n, 4, 1));
+    CALL(2 * kWaitMs, QCSDK_RemoteRecording(n, 1));
     // RPC calls only over an open exchange, closed whatever the answers.
-    if (Call(user, "GRPC_Begin", kWaitMs, [&] { return QCSDK_GRPC_Begin(n); }) == 1) {
+    if (CALL(kWaitMs, QCSDK_GRPC_Begin(n)) == 1) {
       qvbu_dev_get_info_result device{};
-      Call(user, "GRPC_dev_get_info", kWaitMs,
-           [&] { return QCSDK_GRPC_dev_get_info(n, nullptr, &device); });
+      CALL(kWaitMs, QCSDK_GRPC_dev_get_info(n, nullptr, &device));
       qvbu_ptz_patrols_get_param patrolsParam{};
       qvbu_ptz_patrols_get_result patrols{};
-      Call(user, "GRPC_ptz_patrols_get", kWaitMs,
-           [&] { return QCSDK_GRPC_ptz_patrols_get(n, &patrolsParam, &patrols); });
+      CALL(kWaitMs, QCSDK_GRPC_ptz_patrols_get(n, &patrolsParam, &patrols));
       qvbu_log_get_param logParam{};
       qvbu_log_get_result log{};
-      Call(user, "GRPC_log_get", kWaitMs, [&] { return QCSDK_GRPC_log_get(n, &logParam, &log); });
+      CALL(kWaitMs, QCSDK_GRPC_log_get(n, &logParam, &log));
     }
-    Call(user, "GRPC_End", kQuickMs, [&] { return QCSDK_GRPC_End(n); });
-    Call(user, "RemoteConfig", kWaitMs, [&] { return QCSDK_RemoteConfig(n, 0); });
+    CALL(kQuickMs, QCSDK_GRPC_End(n));
+    CALL(kWaitMs, QCSDK_RemoteConfig(n, 0));
 
     uint8_t* bitmap = nullptr;
-    Call(user, "SaveBitmapToBuffer", kQuickMs,
-         [&] { return QCSDK_SaveBitmapToBuffer(n, &bitmap, &width, &height); });
+    CALL(kQuickMs, QCSDK_SaveBitmapToBuffer(n, &bitmap, &width, &height));
     QCSDK_FreeBitmapBuffer(bitmap);
     const std::string snapshot = base + ".bmp";
-    Call(user, "SaveBitmap", kQuickMs, [&] { return QCSDK_SaveBitmap(n, snapshot.c_str()); });
-    Call(user, "Refresh", kQuickMs, [&] { return QCSDK_Refresh(n); });
+    CALL(kQuickMs, QCSDK_SaveBitmap(n, snapshot.c_str()));
+    CALL(kQuickMs, QCSDK_Refresh(n));
     WaitUntil(
         [&] {
           const auto all = host_.Downloads();
@@ -168,8 +163,8 @@ class HostileRun {
           return Terminal(user) > 0;
         },
         kWaitMs, kPollMs);
-    Call(user, "EnableDecoder", kQuickMs, [&] { return QCSDK_EnableDecoder(n, 0); });
-    Call(user, "StopRec", kQuickMs, [&] { return QCSDK_StopRec(n); });
+    CALL(kQuickMs, QCSDK_EnableDecoder(n, 0));
+    CALL(kQuickMs, QCSDK_StopRec(n));
   }
 
   HostRecorder& host_;
@@ -208,8 +203,7 @@ TEST(HostileDevice, NeverCrashesHangsOrLeaksAndSparesTheOtherChannels) {
     };
 
     HostileRun run(*host, dir);
-    std::atomic<int> next{0};
-    std::atomic<int> running{kWorkers};
+    std::atomic<int> next{0}, running{kWorkers};
     std::vector<std::thread> workers;
     for (int w = 0; w < kWorkers; ++w) {
       workers.emplace_back([&] {

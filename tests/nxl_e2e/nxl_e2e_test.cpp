@@ -66,17 +66,12 @@ TEST_F(NxlE2eTest, RefusalsAndLinkEndsBecomeTheirEvents) {
     const int port = device.empty() ? 1 : device == "70000" ? 70000 : Device(device);
     const auto event = static_cast<int32_t>(row.Int("event"));
     const auto end = static_cast<int32_t>(row.Int("end"));
-    const int before = host->Count(event);
-    const int ends = host->Count(end);
+    const int before = host->Count(event), ends = host->Count(end);
     const int32_t n = Connect(port, row.Text("password").c_str(), row.Text("address").c_str());
     ASSERT_EQ(n, 0);
     ASSERT_TRUE(WaitEvent(event, before + 1));
-    if (end == QCSDK_EVENT_DISCONNECTED) {
-      EXPECT_EQ(QCSDK_Disconnect(n), 1);
-    }
-    if (end != 0) {
-      EXPECT_TRUE(WaitEvent(end, ends + 1));
-    }
+    EXPECT_TRUE(end != QCSDK_EVENT_DISCONNECTED || QCSDK_Disconnect(n) == 1);
+    EXPECT_TRUE(end == 0 || WaitEvent(end, ends + 1));
     EXPECT_TRUE(WaitUntil([&] { return FindChannel(n) == nullptr; }));  // the number is free
   }
 }
