@@ -70,7 +70,7 @@ TEST_F(DownloadTest, RawBytesWithProgressUntilAnEndCode) {
 // The header's codecs make the packager's format value: audio codec 2 or 3
 // picks its audio, anything else the first; video codec 1 or 2 adds its
 // video, anything else nothing.
-TEST_F(DownloadTest, FileHeaderSwitchesToMp4WithTheHeadersFormat) {
+TEST_F(DownloadTest, FileHeaderSwitchesToMp4WithTheHeadersFormatAndChunksBecomeFrames) {
   const int32_t audioPart[] = {0, 0, 1, 2, 0};       // audio codec 0..4
   const int32_t videoPart[] = {0, 0x100, 0x200, 0};  // video codec 0..3
   for (uint16_t video = 0; video <= 3; ++video) {
@@ -91,9 +91,8 @@ TEST_F(DownloadTest, FileHeaderSwitchesToMp4WithTheHeadersFormat) {
     }
   }
   EXPECT_TRUE(host.Downloads().empty());  // a header makes no progress report
-}
 
-TEST_F(DownloadTest, ChunksBecomeFramesWithTheirKindsAndStamps) {
+  // Chunks after a header become frames with their kinds and stamps.
   ASSERT_EQ(QCSDK_DownloadRemoteFile(0, 0, Path("conv.mp4").c_str()), 1);
   ch->OnDownloadData(0, FileHeader(1, 3, 200).data(), 96, 5000);
   // 100 video chunks in blocks; a chunk cut at the end of a block is dropped.

@@ -24,11 +24,11 @@ TEST(SnapshotConversionTest, ColoursClampingRowsAndSharedChroma) {
     const auto value = [&](const char* column) { return static_cast<uint8_t>(row.Int(column)); };
     std::vector<uint8_t> py(4, value("Y")), pu(1, value("U")), pv(1, value("V")), out(16);
     ConvertToBgra({2, 2, py.data(), pu.data(), pv.data(), 2, 1, 1}, out.data());
+    std::vector<uint8_t> want;
     for (int px = 0; px < 4; ++px) {
-      EXPECT_EQ(std::vector<uint8_t>(&out[px * 4], &out[px * 4 + 4]),
-                (std::vector<uint8_t>{value("blue"), value("green"), value("red"), 255}))
-          << row.Where();
+      want.insert(want.end(), {value("blue"), value("green"), value("red"), 255});
     }
+    EXPECT_EQ(out, want) << row.Where();
   }
   const int w = 3, h = 4, ys = 5, cs = 4;
   std::vector<uint8_t> py(ys * h, 0);

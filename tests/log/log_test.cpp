@@ -5,7 +5,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -39,11 +38,10 @@ TEST_F(LogTest, LineHasTimeLevelNameFileAndLine) {
   const char* const names[] = {"all", "debug", "info", "notify", "warning", "error", "none"};
   for (int32_t level = 0; level <= 6; ++level) {
     Write(0, level, "..\\..\\src\\x\\oct_conn", 164, "value=%d", level);
-    const std::string expected = R"(\d\d:\d\d:\d\d\.\d\d\d )" + std::string(names[level]) +
-                                 R"(: oct_conn\(164\): value=)" + std::to_string(level) + "\n";
-    const auto lines = capture.Take();
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_TRUE(std::regex_match(lines[0], std::regex(expected))) << lines[0];
+    EXPECT_THAT(capture.Take(),
+                ElementsAre(::testing::MatchesRegex(
+                    "[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3} " + std::string(names[level]) +
+                    ": oct_conn\\(164\\): value=" + std::to_string(level) + "\n")));
   }
   Write(0, kError, "a/b\\c", 7, "%s", "x");
   Write(0, kError, "plain", 1, "y");
@@ -62,10 +60,10 @@ TEST_F(LogTest, ThresholdsPerSinkAndModule) {
   Write(0, kWarning, "f", 2, "one");
   Write(0, kError, "f", 3, "two");
   Write(0, kNone, "f", 4, "three");
-  std::vector<std::string> lines = capture.Take();
-  ASSERT_EQ(lines.size(), 4u);  // warning and error once (A), none twice (A and B)
-  EXPECT_NE(lines[0].find("f(2): one"), std::string::npos);
-  EXPECT_NE(lines[3].find("none: f(4): three"), std::string::npos);
+  // Warning and error once (A), none twice (A and B).
+  EXPECT_THAT(capture.Take(),
+              ElementsAre(HasSubstr("warning: f(2): one"), HasSubstr("error: f(3): two"),
+                          HasSubstr("none: f(4): three"), HasSubstr("none: f(4): three")));
 
   // With two levels set, module 1 is the last with its own level and
   // module 2 the first that falls back to levels[0].
@@ -131,11 +129,10 @@ TEST_F(LogTest, DailyFileIsNamedByTheDateOfWriting) {
   std::snprintf(name, sizeof name, "%4.4d-%2.2d-%2.2d.txt", now.year, now.month, now.day);
   std::ifstream in(dir / name);
   ASSERT_TRUE(in.good()) << (dir / name);
-  std::string a, b;
-  std::getline(in, a);
-  std::getline(in, b);
-  EXPECT_NE(a.find("info: daily(9): first"), std::string::npos);
-  EXPECT_NE(b.find("info: daily(10): second"), std::string::npos);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  EXPECT_THAT(
+      lines, ElementsAre(HasSubstr("info: daily(9): first"), HasSubstr("info: daily(10): second")));
   std::filesystem::remove_all(dir);
 }
 

@@ -113,22 +113,16 @@ TEST_F(NxlReportsTest, FrameTypesAndControlMessages) {
   EXPECT_EQ(host.Raw()[host.Raw().size() - 2].length, 4);
   EXPECT_EQ(host.Raw().back().length, 11);
 
-  // Control messages on the live callback, by their first byte.
-  const std::pair<std::string, int32_t> controls[] = {
-      {std::string("\x01\x01", 2), QCSDK_EVENT_RECORDING_STATE},
-      {std::string("\x01\x00", 2), QCSDK_EVENT_RECORDING_STATE},
-      {"ALdata", -1},
-      {"AXdata", -1},
-      {"Z", -1},
-      {std::string(34, '\0'), QCSDK_EVENT_STREAM_CHANGED}};
-  for (const auto& [data, event] : controls) {
+  for (const TableRow& row : Table("nxl_channel/control_messages.md")) {
+    const std::string& data = row.Text("message");
+    const auto event = static_cast<int32_t>(row.Int("event"));
     const std::size_t before = host.Events().size();
     Fire([&] {
       cb().live(n + 1, 8, reinterpret_cast<const uint8_t*>(data.data()),
                 static_cast<int32_t>(data.size()));
     });
     const auto events = host.Events();
-    ASSERT_EQ(events.size(), before + (event >= 0 ? 1 : 0)) << data;
+    ASSERT_EQ(events.size(), before + (event >= 0 ? 1 : 0)) << row.Where();
     EXPECT_EQ(events.back().code, event >= 0 ? event : events[before - 1].code);
     if (event == QCSDK_EVENT_RECORDING_STATE) {
       EXPECT_EQ(events.back().data, data[1]);

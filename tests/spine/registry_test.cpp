@@ -18,12 +18,11 @@ namespace {
 
 using ::testing::ElementsAre;
 
-class RegistryTest : public ChannelFixture {
- protected:
-  int32_t Connect(void* user = nullptr) {
-    return QCSDK_Connect("127.0.0.1", 8000, 1, "admin", "secret", 0, user);
-  }
-};
+using RegistryTest = ChannelFixture;
+
+int32_t Connect() {
+  return QCSDK_Connect("127.0.0.1", 8000, 1, "admin", "secret", 0, nullptr);
+}
 
 TEST_F(RegistryTest, LowestFreeNumberUpTo512) {
   for (int32_t i = 0; i < kMaxChannels; ++i) ASSERT_EQ(Connect(), i);

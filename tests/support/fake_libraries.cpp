@@ -186,10 +186,9 @@ struct FakeOps {
       if (r < 0) return;
       if (query != nullptr) k.m_lastQuery = *query;
       if (list == nullptr) return;
-      k.m_recItems.assign(k.m_recordings.size(), OctRecItem{});
-      for (std::size_t i = 0; i < k.m_recordings.size(); ++i) {
-        const FakeLibraries::OctRecording& from = k.m_recordings[i];
-        OctRecItem& item = k.m_recItems[i];
+      k.m_recItems.clear();
+      for (const FakeLibraries::OctRecording& from : k.m_recordings) {
+        OctRecItem& item = k.m_recItems.emplace_back();
         item.name = from.name.c_str();
         item.path = from.path.c_str();
         item.hour = from.hour;
@@ -348,9 +347,8 @@ std::vector<std::string> FakeLibraries::Calls() const {
 }
 
 std::vector<std::string> FakeLibraries::CallNames() const {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  std::vector<std::string> names;
-  for (const auto& [name, call] : m_calls) names.push_back(name);
+  std::vector<std::string> names = Calls();
+  for (std::string& call : names) call.erase(call.find('('));
   return names;
 }
 

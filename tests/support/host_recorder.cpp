@@ -31,9 +31,8 @@ struct HostThunks {
     if (HostRecorder* r = g_recorder.load()) r->m_talk.Add({channel, event, type, length});
   }
   static void UserData(int32_t channel, const uint8_t* data, int32_t length) {
-    const auto* text = reinterpret_cast<const char*>(data);
     if (HostRecorder* r = g_recorder.load()) {
-      r->m_userData.Add({channel, std::string(text, static_cast<size_t>(length))});
+      r->m_userData.Add({channel, std::string(data, data + length)});
     }
   }
 };

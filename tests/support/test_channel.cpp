@@ -34,15 +34,11 @@ bool TestChannel::Disconnect() {
   return true;
 }
 
-namespace {
-ChannelPtr MakeTestChannel(int32_t nChannel, bool bOct) {
-  return std::make_shared<TestChannel>(nChannel, bOct);
-}
-}  // namespace
-
 TestChannelFactory::TestChannelFactory() {
   connectAnswer.store(true);
-  SetChannelFactory(&MakeTestChannel);
+  SetChannelFactory([](int32_t nChannel, bool bOct) -> ChannelPtr {
+    return std::make_shared<TestChannel>(nChannel, bOct);
+  });
 }
 
 TestChannelFactory::~TestChannelFactory() {
