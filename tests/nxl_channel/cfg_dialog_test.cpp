@@ -92,9 +92,9 @@ TEST_F(CfgDialogTest, OpenDialogGetsDeviceTextAndClosesWithTheLink) {
   int32_t result = -1;
   fake.ClearCalls();
   std::thread hostThread([&] { result = QCSDK_RemoteConfig(n, 0); });
-  while (Sent().empty()) std::this_thread::yield();
+  EXPECT_TRUE(WaitUntil([&] { return !Sent().empty(); }));
   Text(n, 82, "");
-  while (Sent().size() < 2) std::this_thread::yield();
+  EXPECT_TRUE(WaitUntil([&] { return Sent().size() >= 2; }));
   Text(n, 80, "");
   Text(n, 83, "");
   Text(n, 81, "grpc:{}");
@@ -102,7 +102,7 @@ TEST_F(CfgDialogTest, OpenDialogGetsDeviceTextAndClosesWithTheLink) {
   const std::vector<uint8_t> message = Message(1, "wait");
   Fire([&] { cb().text(n + 1, 81, message.data(), 4096); });
   // The dialog is open: device text goes to it, then the link breaks.
-  while (g_pfnCmdProc.load() == nullptr) std::this_thread::yield();
+  EXPECT_TRUE(WaitUntil([&] { return g_pfnCmdProc.load() != nullptr; }));
   Text(n, 81, std::string("\0\0\0\0note", 8));
   EXPECT_TRUE(
       WaitUntil([&] { return ReadAll(dir / "dialog.log").find("CmdProc") != std::string::npos; }));
