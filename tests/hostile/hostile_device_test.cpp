@@ -73,13 +73,14 @@ class HostileRun {
   static void* User(int seed, int transport) {
     return reinterpret_cast<void*>(static_cast<uintptr_t>(seed * 2 + transport + 1));
   }
-  // Events of `user` with a code from `first` to `last` (only `first` by default).
-  int Count(void* user, int32_t first, int32_t last = INT32_MIN) const {
+  // Events of `user` with a code from `first` to `last`.
+  int Count(void* user, int32_t first, int32_t last) const {
     const auto events = host_.Events();
     return static_cast<int>(std::count_if(events.begin(), events.end(), [&](const HostEvent& e) {
-      return e.user == user && e.code >= first && e.code <= std::max(first, last);
+      return e.user == user && e.code >= first && e.code <= last;
     }));
   }
+  int Count(void* user, int32_t code) const { return Count(user, code, code); }
   // The link's end reports.
   int Terminal(void* user) const {
     return Count(user, QCSDK_EVENT_AUTH_FAILED, QCSDK_EVENT_REMOTE_CLOSED);
