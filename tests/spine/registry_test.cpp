@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "platform/os.h"
+#include "qcsdk/channel/stream_path.h"
 #include "qcsdk/facade/registry.h"
 #include "support/channel_fixture.h"
 #include "support/table_file.h"
@@ -70,8 +71,10 @@ TEST_F(RegistryTest, RefusedConnectFreesTheNumberAndPlayersFindTheirChannel) {
   EXPECT_EQ(FindChannelByPlayer(FindChannel(1)->PlayerHandle()), FindChannel(1));
   EXPECT_FALSE(FindChannelByPlayer(-1));
   EXPECT_FALSE(FindChannelByPlayer(123456));
-  // No player: the base refuses and nothing is left behind.
+  // No player, or a connect that throws: refused, and nothing is left behind.
   fake.SetResult("QVSP_CreatePlayer", -1);
+  EXPECT_EQ(Connect(), -1);
+  fake.SetResultByFirstArg("QVSP_CreatePlayer", [](int64_t) -> int64_t { throw std::bad_alloc(); });
   EXPECT_EQ(Connect(), -1);
   EXPECT_FALSE(FindChannel(2));
 }
@@ -148,8 +151,16 @@ using ThreadingTest = ChannelFixture;
 
 TEST_F(ThreadingTest, ReleaseWhileACallbackIsInFlight) {
   auto ch = Open();
-  Open();
+  const int32_t decoding = Open()->PlayerHandle();
   const int before = TestChannel::destroyed.load();
+  // Released, channel 1's player joins its decoding thread as it hands a picture over.
+  os::Thread decoder;
+  fake.SetResultByFirstArg("QVSP_ReleasePlayer", [&](int64_t player) -> int64_t {
+    if (player != decoding) return 1;
+    decoder.Start([=] { OnPlayerPicture(decoding, {}, {}, {}, 0, 0); });
+    EXPECT_TRUE(decoder.Join(ScaledMs(2000))) << "release held the table";
+    return 1;
+  });
   os::ManualResetEvent inCallback, released;
   host.onEvent = [&](const HostEvent& e) {
     if (e.code != QCSDK_EVENT_CONNECTED) return;

@@ -86,7 +86,7 @@ bool Channel::GetDeviceInfo(int32_t* pDeviceType) {
 }
 
 void Channel::RemoveIfUnconnected() {
-  if (Status() == QCLS_UnConnect) RemoveChannel(m_nChannel);
+  if (Status() == QCLS_UnConnect) RemoveChannel(*this);
 }
 
 void Channel::OnLinkEvent(int32_t nCode, const char* szText) {

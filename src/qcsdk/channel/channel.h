@@ -123,9 +123,9 @@ class Channel : public asl::NoCopyable {
   GrpcContext* Grpc() const { return m_pGrpc; }
 
  protected:
-  // Sets the link status and, when it fell back to unconnected, leaves the
-  // registry (the caller holds its own reference).
   void SetStatus(LinkStatus status) { m_eLinkStatus.store(status, std::memory_order_release); }
+  // When the link fell back to unconnected, leaves the registry, unless it
+  // left already (the caller holds its own reference).
   void RemoveIfUnconnected();
   // The stream-information record is written on transport threads and read
   // on host threads; these take a consistent copy.

@@ -23,20 +23,24 @@ namespace {
 int32_t ConnectChannel(bool bOct, const char* szAddress, int32_t nPort, int32_t nDeviceChannel,
                        int32_t nStream, const char* szUser, const char* szPassword,
                        int32_t bByNumber, void* pUserData) {
+  ChannelPtr channel;
   try {
     const int32_t n = AllocChannel(bOct);
     if (n < 0) return -1;
-    ChannelPtr channel = FindChannel(n);
-    if (!channel) return -1;
-    if (!channel->Connect(szAddress, nPort, nDeviceChannel, nStream, szUser, szPassword,
-                          bByNumber != 0, pUserData)) {
-      RemoveChannel(n);
-      return -1;
+    channel = FindChannel(n);
+    if (channel && channel->Connect(szAddress, nPort, nDeviceChannel, nStream, szUser, szPassword,
+                                    bByNumber != 0, pUserData)) {
+      return n;
     }
-    return n;
   } catch (...) {
-    return -1;
+    // A connect that throws (out of memory) fails as a refused one does.
   }
+  try {
+    // The number is free again; the channel goes with the last reference.
+    if (channel) RemoveChannel(*channel);
+  } catch (...) {
+  }
+  return -1;
 }
 
 }  // namespace

@@ -63,13 +63,15 @@ ChannelPtr FindChannel(int32_t nChannel) {
   return r.g_channels[static_cast<std::size_t>(nChannel)];
 }
 
-void RemoveChannel(int32_t nChannel) {
+void RemoveChannel(const Channel& channel) {
+  const int32_t nChannel = channel.Number();
   if (!InRange(nChannel)) return;
   Registry& r = Instance();
   ChannelPtr dropped;  // released after the lock: a destructor may take time
   {
     std::lock_guard<os::RecursiveLock> guard(r.g_csChannels);
-    dropped.swap(r.g_channels[static_cast<std::size_t>(nChannel)]);
+    ChannelPtr& slot = r.g_channels[static_cast<std::size_t>(nChannel)];
+    if (slot.get() == &channel) dropped.swap(slot);
   }
 }
 
@@ -84,11 +86,16 @@ ChannelPtr FindChannelByPlayer(int32_t player) {
 
 void RemoveAllChannels() {
   Registry& r = Instance();
-  std::lock_guard<os::RecursiveLock> outer(r.g_csChannels);
-  for (auto& slot : r.g_channels) {
-    std::lock_guard<os::RecursiveLock> inner(r.g_csChannels);
-    slot.reset();
+  // Destroying a channel releases its player, which waits for its decoding
+  // thread; that thread may be waiting for this lock to hand a picture over.
+  // So the references are only taken out under the lock and dropped after.
+  std::array<ChannelPtr, kMaxChannels> dropped;
+  {
+    std::lock_guard<os::RecursiveLock> guard(r.g_csChannels);
+    for (std::size_t n = 0; n < dropped.size(); ++n) dropped[n].swap(r.g_channels[n]);
   }
+  // Ascending, as the slots were emptied (an array is destroyed backwards).
+  for (ChannelPtr& channel : dropped) channel.reset();
 }
 
 void SetChannelFactory(ChannelFactory factory) {

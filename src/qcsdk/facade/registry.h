@@ -18,12 +18,15 @@ constexpr int32_t kMaxChannels = 512;
 int32_t AllocChannel(bool bOct);
 // The channel in that slot, or empty (also for numbers out of range).
 ChannelPtr FindChannel(int32_t nChannel);
-// Empties the slot, dropping the registry's reference.
-void RemoveChannel(int32_t nChannel);
+// Empties the channel's slot, dropping the registry's reference, but only
+// while the slot still holds this very channel: one that has already left
+// may have passed its number on to a newer channel.
+void RemoveChannel(const Channel& channel);
 // The first channel, in slot order, whose player handle is `player`.
 ChannelPtr FindChannelByPlayer(int32_t player);
-// Empties every slot in ascending order under the registry lock; channels no
-// call still holds are destroyed here.
+// Empties every slot in ascending order under the registry lock, then lets
+// the channels go after the lock, in the same order; channels no call still
+// holds are destroyed here.
 void RemoveAllChannels();
 
 // Constructs the channel object for a slot. Tests replace it to drive
