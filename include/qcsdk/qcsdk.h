@@ -434,7 +434,18 @@ QCSDK_API int32_t QCSDK_CALL QCSDK_SaveBitmap(int32_t channel, const char* szFil
  * QCSDK_FreeBitmapBuffer. */
 QCSDK_API int32_t QCSDK_CALL QCSDK_SaveBitmapToBuffer(int32_t channel, uint8_t** ppBuffer,
                                                       int32_t* pWidth, int32_t* pHeight);
-/* Opens the device's configuration dialog (devices that supply one). */
+/* Opens the device's configuration dialog (Nxl devices of type 3) on the
+ * calling thread and returns when it has closed and its library has been
+ * unloaded (after every call the SDK made into it has returned). The dialog
+ * is the library IPCamCfg.dll in the executable's directory; a newer one the
+ * device sends replaces it there, and only once it has passed the allow-list
+ * of QCSDK_SetCfgDialogDigests: it is written beside the installed file and
+ * renamed over it, so a dialog running from the old file is undisturbed.
+ * Returns 0 when the channel number names no such connected channel, the
+ * channel already has an exchange open, or the device does not answer; 1
+ * once the exchange is done, also when no dialog opened: no library, a
+ * refused one, or no place for one (the executable's path, or the library's
+ * path beside it, longer than 259 characters). */
 QCSDK_API int32_t QCSDK_CALL QCSDK_RemoteConfig(int32_t channel, int32_t value);
 /* Restricts the configuration-dialog library QCSDK_RemoteConfig loads (the
  * one a device sends, or the one installed beside the executable) to those

@@ -89,6 +89,10 @@ LocalTime Now();
 std::size_t ModuleFileName(char* buffer, std::size_t capacity);
 
 bool DeleteFile(const char* path);
+// Puts the file `from` in the place of `to` in one step, replacing it: whoever
+// has the old `to` open or mapped keeps its old contents. False when it
+// failed; `from` then stays where it was.
+bool ReplaceFile(const char* from, const char* to);
 
 // Separator of directory and file name in paths the SDK builds.
 #if defined(_WIN32)

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -148,6 +149,10 @@ std::size_t ModuleFileName(char* buffer, std::size_t capacity) {
 
 bool DeleteFile(const char* path) {
   return path != nullptr && unlink(path) == 0;
+}
+
+bool ReplaceFile(const char* from, const char* to) {
+  return from != nullptr && to != nullptr && std::rename(from, to) == 0;
 }
 
 SharedLibrary::~SharedLibrary() {

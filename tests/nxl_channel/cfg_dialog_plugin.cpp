@@ -1,10 +1,13 @@
 // A configuration dialog library for tests. It appends one line per call
 // to "dialog.log" in the module directory it is given; its modal dialog
 // returns at once unless the parameter block asks it to wait for ExitRCDlg.
+// While a file "hold" lies in that directory, CmdProc and ExitRCDlg do not
+// return: a test keeps a call running inside the library that way.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -22,6 +25,15 @@ void Log(const std::string& line, const char* dir = nullptr) {
   if (std::FILE* f = std::fopen((g_dir + "/dialog.log").c_str(), "a")) {
     std::fprintf(f, "%s\n", line.c_str());
     std::fclose(f);
+  }
+}
+
+void HoldWhileAsked() {
+  std::unique_lock<std::mutex> guard(g_mutex);
+  const std::string hold = g_dir + "/hold";
+  guard.unlock();
+  for (int i = 0; i < 6000 && std::ifstream(hold).good(); ++i) {  // 30 s at most
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
 }
 }  // namespace
@@ -55,11 +67,13 @@ int32_t QRemoteCfgDlgDoModal() {
 
 void CmdProc(void* text) {
   Log(std::string("CmdProc ") + (static_cast<const char*>(text) + 4));
+  HoldWhileAsked();
 }
 
 void ExitRCDlg(int32_t reason) {
   Log("ExitRCDlg " + std::to_string(reason));
   g_exit = true;
+  HoldWhileAsked();
 }
 
 }  // extern "C"

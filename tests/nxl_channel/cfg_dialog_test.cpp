@@ -13,6 +13,8 @@
 namespace qcsdk::test {
 namespace {
 
+constexpr auto npos = std::string::npos;
+
 // A whole file (the dialog's log, a library) as text.
 std::string ReadAll(const std::filesystem::path& p) {
   std::ifstream in(p, std::ios::binary);
@@ -73,12 +75,31 @@ TEST_F(CfgDialogTest, DialogValueAndParameterKindReachTheLibrary) {
   }
   EXPECT_EQ(ReadAll(Library()), installed);  // L = 4 writes nothing
   // A library stream that copies from before its start installs nothing
-  // and runs no dialog. (A sound one is installed end to end in nxl_e2e.)
+  // and runs no dialog. (A loadable one is installed end to end in nxl_e2e.)
   std::filesystem::remove(dir / "dialog.log");
   const uint8_t hostile[2] = {0x01 | (5 << 1), 0};
   RunRemoteConfigDialog(1, Message(0, "x", {hostile, hostile + 2}).data(), 0);
   EXPECT_EQ(ReadAll(Library()), installed);
   EXPECT_FALSE(std::filesystem::exists(dir / "dialog.log"));
+  // A new library ("AA": a literal and a copy of it) replaces the installed
+  // file whole: a reader of the old file (a running dialog) keeps its bytes.
+  const std::vector<uint8_t> packed = {0x82, 0x02, 0x00};
+  std::ifstream old(Library(), std::ios::binary);
+  RunRemoteConfigDialog(1, Message(0, "x", packed).data(), 0);
+  EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(old), {}) == installed);
+  EXPECT_EQ(ReadAll(Library()), "AA");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);  // nothing beside
+  // No module directory (an executable path too long for it), or a library
+  // path too long for the area: nothing read or written, at / or cut short.
+  g_szModuleDir[0] = '\0';
+  RunRemoteConfigDialog(1, Message(0, "x", packed).data(), 0);
+  EXPECT_EQ(GetInstalledCfgVersion(), 0u);
+  EXPECT_FALSE(std::filesystem::remove(std::filesystem::path("/") / kCfgLibraryName));
+  const auto longDir = dir / std::string(250 - dir.string().size(), 'd');
+  std::filesystem::create_directory(longDir);
+  std::snprintf(g_szModuleDir, sizeof g_szModuleDir, "%s", longDir.c_str());
+  RunRemoteConfigDialog(1, Message(0, "x", packed).data(), 0);
+  EXPECT_TRUE(std::filesystem::is_empty(longDir));
 }
 
 TEST_F(CfgDialogTest, OpenDialogGetsDeviceTextAndClosesWithTheLink) {
@@ -89,7 +110,7 @@ TEST_F(CfgDialogTest, OpenDialogGetsDeviceTextAndClosesWithTheLink) {
   const int32_t n = ConnectLive(0x10);
   // The device accepts, sends stray text that must change nothing (80, 83,
   // an RPC answer and a message of another kind), then its parameters.
-  int32_t result = -1;
+  std::atomic<int32_t> result{-1};
   fake.ClearCalls();
   std::thread hostThread([&] { result = QCSDK_RemoteConfig(n, 0); });
   EXPECT_TRUE(WaitUntil([&] { return !Sent().empty(); }));
@@ -101,12 +122,18 @@ TEST_F(CfgDialogTest, OpenDialogGetsDeviceTextAndClosesWithTheLink) {
   Text(n, 81, std::string("\x06\0\0\0\x04\0\0\0", 8));
   const std::vector<uint8_t> message = Message(1, "wait");
   Fire([&] { cb().text(n + 1, 81, message.data(), 4096); });
-  // The dialog is open: device text goes to it, then the link breaks.
+  // The dialog is open: device text goes to it, then the link breaks. Both
+  // calls are held inside the library past the dialog's end: the library
+  // stays loaded, and the host's call waits, until they have returned.
   EXPECT_TRUE(WaitUntil([&] { return g_pfnCmdProc.load() != nullptr; }));
+  std::ofstream(dir / "hold").close();
   Text(n, 81, std::string("\0\0\0\0note", 8));
-  EXPECT_TRUE(
-      WaitUntil([&] { return ReadAll(dir / "dialog.log").find("CmdProc") != std::string::npos; }));
-  Fire([&] { cb().connect(n + 1, 6, "lost"); });
+  EXPECT_TRUE(WaitUntil([&] { return ReadAll(dir / "dialog.log").find("CmdProc") != npos; }));
+  std::thread link([&] { cb().connect(n + 1, 6, "lost"); });
+  EXPECT_TRUE(WaitUntil([&] { return ReadAll(dir / "dialog.log").find("DoModal end") != npos; }));
+  EXPECT_EQ(result, -1);
+  std::filesystem::remove(dir / "hold");
+  link.join();
   hostThread.join();
   EXPECT_EQ(Sent().size(), 2u) << "the version reply was sent again";
   EXPECT_EQ(result, 1);

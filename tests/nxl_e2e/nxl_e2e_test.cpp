@@ -104,6 +104,7 @@ TEST_F(NxlE2eTest, ConfigDialogLibraryComesFromTheDeviceAndRuns) {
   EXPECT_EQ(QCSDK_SetCfgDialogDigests(nullptr, 1), 0);
   std::thread([&] { QCSDK_RemoteConfig(n, 1); }).join();
   EXPECT_FALSE(std::filesystem::exists(dir / "dialog.log"));
+  EXPECT_FALSE(std::filesystem::exists(dir / kCfgLibraryName)) << "a refused library is installed";
   const char* both[] = {other.c_str(), good.c_str()};
   ASSERT_EQ(QCSDK_SetCfgDialogDigests(both, 2), 1);
   int32_t result = -1;

@@ -38,24 +38,32 @@ bool ParseDigest(const char* hex, Digest& out) {
   return true;
 }
 
+std::vector<Digest> AllowedDigests() {
+  std::lock_guard<std::mutex> guard(g_digestLock);
+  return g_allowedDigests;
+}
+
+bool Listed(const std::vector<Digest>& allowed, const void* data, std::size_t size) {
+  Digest digest{};
+  unsigned int length = 0;
+  if (EVP_Digest(data, size, digest.data(), &length, EVP_sha256(), nullptr) != 1) return false;
+  return std::find(allowed.begin(), allowed.end(), digest) != allowed.end();
+}
+
 }  // namespace
 
 bool CfgLibraryAllowed(const char* path) {
-  std::vector<Digest> allowed;
-  {
-    std::lock_guard<std::mutex> guard(g_digestLock);
-    allowed = g_allowedDigests;
-  }
+  const std::vector<Digest> allowed = AllowedDigests();
   if (allowed.empty()) return true;
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
   const std::vector<char> body{std::istreambuf_iterator<char>(in), {}};
-  Digest digest{};
-  unsigned int length = 0;
-  if (EVP_Digest(body.data(), body.size(), digest.data(), &length, EVP_sha256(), nullptr) != 1) {
-    return false;
-  }
-  return std::find(allowed.begin(), allowed.end(), digest) != allowed.end();
+  return Listed(allowed, body.data(), body.size());
+}
+
+bool CfgLibraryAllowed(const std::vector<uint8_t>& library) {
+  const std::vector<Digest> allowed = AllowedDigests();
+  return allowed.empty() || Listed(allowed, library.data(), library.size());
 }
 
 }  // namespace qcsdk

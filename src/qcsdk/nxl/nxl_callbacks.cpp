@@ -109,9 +109,7 @@ StreamInfoRecord NxlChannel::DecodeHeader(const uint8_t* data, int32_t length, b
 }
 
 void NxlChannel::CloseDialog() const {
-  if (m_bTextBusy) {
-    if (CfgExitProc exit = g_pfnExitRCDlg.load()) exit(2);
-  }
+  if (m_bTextBusy) ExitDialog(2);
 }
 
 void NxlChannel::HandleConnectResult(uint8_t result, const char* text) {
@@ -281,11 +279,10 @@ void NxlChannel::HandleText(uint8_t type, const uint8_t* data, int32_t length) {
                     static_cast<std::size_t>(std::min(length, kTextBufferSize)));
         copy = m_textBuf;
       }
-      if (CfgCmdProc cmd = g_pfnCmdProc.load()) {
-        // The dialog gets its own copy on a worker thread; the previous
-        // worker is let go.
-        auto worker = std::make_unique<os::Thread>();
-        worker->Start([cmd, text = std::move(copy)]() mutable { cmd(text.data()); });
+      // The dialog gets its own copy on a worker thread; the previous worker
+      // is let go (the dialog's end waits for every worker's call).
+      auto worker = std::make_unique<os::Thread>();
+      if (PassTextToDialog(*worker, std::move(copy))) {
         m_hDlgThread = std::move(worker);
       } else {
         m_nTextType = nxlmsg::kText;
@@ -297,9 +294,7 @@ void NxlChannel::HandleText(uint8_t type, const uint8_t* data, int32_t length) {
       m_nTextType = nxlmsg::kTextAccepted;
       m_hTextEvent.Set();
       return;
-    case nxlmsg::kTextClose:
-      if (CfgExitProc exit = g_pfnExitRCDlg.load()) exit(2);
-      return;
+    case nxlmsg::kTextClose: ExitDialog(2); return;
     default: return;
   }
 }
