@@ -265,15 +265,34 @@ cJSON* HostileValue(Rng& r) {
   }
 }
 
+// The nodes a mutation may add by repeating elements: repeats of repeats
+// (and a text mutated twice, as a stray notice is) would otherwise grow
+// by 256 times at every level.
+constexpr size_t kJsonRoom = size_t{1} << 16;
+
+// Nodes of a subtree, counted up to just past `limit`.
+size_t Nodes(const cJSON* node, size_t limit) {
+  size_t n = 1;
+  for (const cJSON* c = node->child; c != nullptr && n <= limit; c = c->next) {
+    n += Nodes(c, limit - n);
+  }
+  return n;
+}
+
 // Walks the tree: members and elements are replaced, removed, or (arrays)
-// repeated many times. The request's "sentcnt" is kept mostly, so that
-// the answer reaches the client's result readers.
-void MutateJson(Rng& r, cJSON* node, int depth) {
+// repeated many times, within `room` nodes in all. The request's "sentcnt"
+// is kept mostly, so that the answer reaches the client's result readers.
+void MutateJson(Rng& r, cJSON* node, int depth, size_t* room) {
   if (depth > 16) return;
   if (cJSON_IsArray(node) && node->child != nullptr && r.OneIn(8)) {
     const size_t kCopies[] = {1, 2, 255, 256};
-    for (size_t n = r.Pick(kCopies); n > 0; --n) {
-      cJSON_AddItemToArray(node, cJSON_Duplicate(node->child, true));
+    const size_t copies = r.Pick(kCopies);
+    const size_t each = Nodes(node->child, *room);
+    if (each * copies <= *room) {
+      *room -= each * copies;
+      for (size_t n = copies; n > 0; --n) {
+        cJSON_AddItemToArray(node, cJSON_Duplicate(node->child, true));
+      }
     }
   }
   for (cJSON* item = node->child; item != nullptr;) {
@@ -286,7 +305,7 @@ void MutateJson(Rng& r, cJSON* node, int depth) {
     } else if (r.OneIn(4)) {
       cJSON_ReplaceItemViaPointer(node, item, HostileValue(r));
     } else {
-      MutateJson(r, item, depth + 1);
+      MutateJson(r, item, depth + 1, room);
     }
     item = next;
   }
@@ -312,7 +331,8 @@ std::string MutateJsonText(Rng& r, const std::string& text) {
   }
   std::unique_ptr<cJSON, JsonDelete> root(cJSON_ParseWithLength(text.data(), text.size()));
   if (!root) return text;
-  MutateJson(r, root.get(), 0);
+  size_t room = kJsonRoom;
+  MutateJson(r, root.get(), 0, &room);
   std::unique_ptr<char, TextFree> out(cJSON_PrintUnformatted(root.get()));
   return out ? std::string(out.get()) : text;
 }
