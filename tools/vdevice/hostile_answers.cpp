@@ -373,6 +373,23 @@ void MutateConfigMessage(Rng& r, std::vector<uint8_t>* b) {
 HostileAnswers::HostileAnswers(uint64_t seed) : seed_(seed) {}
 
 uint64_t HostileAnswers::Next(Kind kind) {
+  switch (kind) {
+    case kNxlLive:
+    case kNxlPlayback:
+    case kNxlList:
+    case kNxlDownload:
+    case kNxlTalk:
+    case kNxlText:
+    case kLogin: return Next(kind, Side::kNxl);  // the OCT login counts itself
+    case kNxlStray:
+    case kOctStray:
+    case kAct: return Next(kind, std::nullopt);
+    default: return Next(kind, Side::kOct);
+  }
+}
+
+uint64_t HostileAnswers::Next(Kind kind, std::optional<Side> side) {
+  if (side) Count(*side);
   uint64_t n = 0;
   {
     std::lock_guard lock(mutex_);
@@ -511,6 +528,7 @@ std::string HostileAnswers::Greeting() {
 std::optional<std::pair<int, Message>> HostileAnswers::NxlStray() {
   Rng r(Next(kNxlStray));
   if (!r.OneIn(12)) return std::nullopt;
+  Count(Side::kNxl);
   Message m;
   m.bytes = r.Bytes(r.Below(256));
   m.total = r.Limit();
@@ -528,7 +546,8 @@ std::optional<std::pair<int, Message>> HostileAnswers::NxlStray() {
       m.type = r.Pick(kText);
       // A configuration message out of turn, or of another kind.
       if (m.type == 81 && m.bytes.size() >= 8) {
-        PutLe32(m.bytes.data(), r.OneIn(2) ? 5 + 32 * static_cast<uint32_t>(r.Below(3)) : r.Limit());
+        PutLe32(m.bytes.data(),
+                r.OneIn(2) ? 5 + 32 * static_cast<uint32_t>(r.Below(3)) : r.Limit());
       }
       break;
     }
@@ -592,7 +611,9 @@ void HostileAnswers::RecordList(std::vector<octc::device::RecordEntry>* list) {
 }
 
 bool HostileAnswers::CorruptListCount() {
-  return Rng(Next(kOctList)).OneIn(8);
+  const bool corrupt = Rng(Next(kOctList, std::nullopt)).OneIn(8);
+  if (corrupt) Count(Side::kOct);  // the message with the count
+  return corrupt;
 }
 
 void HostileAnswers::OctDownload(Message* m) {
@@ -636,6 +657,7 @@ void HostileAnswers::Notice(Message* m) {
 std::optional<HostileAnswers::Message> HostileAnswers::OctStray() {
   Rng r(Next(kOctStray));
   if (!r.OneIn(12)) return std::nullopt;
+  Count(Side::kOct);
   Message m;
   static constexpr int32_t kTypes[] = {1025, 1029, 0, -1};
   m.type = r.Pick(kTypes);
@@ -658,7 +680,7 @@ int32_t HostileAnswers::Result(int32_t normal) {
 }
 
 void HostileAnswers::DeviceInfo(octc::device::DeviceConfig* config) {
-  Rng r(Next(kLogin));
+  Rng r(Next(kLogin, Side::kOct));
   if (r.OneIn(2)) config->device_type = static_cast<int32_t>(r.Limit());
   for (std::string* text : {&config->name, &config->version, &config->device_id}) {
     if (r.OneIn(3)) *text = r.Text(r.OneIn(4) ? r.Near(4096) : r.Below(64));
