@@ -118,7 +118,7 @@ struct Normal {
   Link link;
   int32_t n = -1;
   uint64_t last_frames = 0;
-  int64_t last_rise_ms = 0, longest_gap_ms = 0;
+  int64_t last_rise_ms = 0;
 };
 
 // The monitor's loop: stops each transport at its target or all at the time
@@ -162,7 +162,6 @@ bool Monitor(Shared& shared, const std::vector<std::unique_ptr<Lane>>& lanes,
         normal->last_frames = frames;
         normal->last_rise_ms = now;
       }
-      normal->longest_gap_ms = std::max(normal->longest_gap_ms, now - normal->last_rise_ms);
       if (now - normal->last_rise_ms > 1000 * o.stall_seconds) {
         Fatal(std::string("the normal ") + name + " channel stalled at " +
               std::to_string(normal->last_frames) + " frames");
@@ -193,7 +192,7 @@ void Summary(const Shared& shared, const std::vector<std::unique_ptr<Lane>>& lan
   std::array<uint64_t, 2> sent{};
   for (const auto& lane : lanes) sent[static_cast<size_t>(lane->transport())] += lane->sent();
   auto row = [&](const char* name, const std::function<std::string(size_t)>& value) {
-    std::fprintf(g_out, "  %-30s %18s %18s\n", name, value(0).c_str(), value(1).c_str());
+    std::fprintf(g_out, "  %-30s %22s %22s\n", name, value(0).c_str(), value(1).c_str());
   };
   std::fprintf(g_out, "hostile: %lld s (%s)\n", static_cast<long long>(ms / 1000),
                timed_out ? "stopped at the time bound" : "every transport reached its messages");
@@ -224,10 +223,10 @@ void Summary(const Shared& shared, const std::vector<std::unique_ptr<Lane>>& lan
     return Grouped(tally.lists) + " / " + Grouped(tally.downloads) + " / " + Grouped(tally.talk);
   });
   for (const Normal* normal : normals) {
-    std::fprintf(g_out, "  normal %s channel: %s frames, longest gap %.1f s\n",
+    std::fprintf(g_out, "  normal %s channel: %s frames, longest time between two %.2f s\n",
                  normal->link.transport == QCSDK_TRANSPORT_OCT ? "OCT" : "Nxl",
                  Grouped(normal->link.frames).c_str(),
-                 static_cast<double>(normal->longest_gap_ms) / 1000.0);
+                 static_cast<double>(normal->link.longest_gap_ms) / 1000.0);
   }
   std::fprintf(g_out, "  exports past their budget (2, 6 or 12 s): %s",
                Grouped(shared.over_budget).c_str());

@@ -20,12 +20,6 @@ constexpr size_t kSteps = 12;   // steps of a round
 
 }  // namespace
 
-int64_t NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
 Lane::Lane(int index, int transport, Shared& shared)
     : index_(index),
       transport_(transport),

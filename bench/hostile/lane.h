@@ -26,9 +26,6 @@ class DeviceHost;
 
 namespace hostile {
 
-// Milliseconds of a monotonic clock.
-int64_t NowMs();
-
 // What the lanes share with the bench's monitor.
 struct Shared {
   Options options;

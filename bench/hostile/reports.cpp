@@ -2,6 +2,7 @@
 
 #include <qcsdk/qcsdk.h>
 
+#include <chrono>
 #include <cstdio>
 
 namespace hostile {
@@ -10,6 +11,12 @@ std::array<TransportTally, 2> Reports::tallies_;
 std::atomic<uint64_t> Reports::user_data_{0};
 std::mutex Reports::mutex_;
 std::vector<std::string> Reports::findings_;
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 uint64_t TransportTally::links_ended() const {
   uint64_t n = 0;
@@ -48,6 +55,10 @@ struct Thunks {
     auto* link = static_cast<Link*>(user);
     if (link == nullptr) return;
     link->frames.fetch_add(1, std::memory_order_relaxed);
+    if (link->seed == 0) {
+      const int64_t now = NowMs(), last = link->last_frame_ms.exchange(now);
+      if (last != 0 && now - last > link->longest_gap_ms) link->longest_gap_ms = now - last;
+    }
     if (TransportTally* tally = TallyOf(*link))
       tally->frames.fetch_add(1, std::memory_order_relaxed);
   }

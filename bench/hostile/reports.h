@@ -14,6 +14,9 @@
 
 namespace hostile {
 
+// Milliseconds of a monotonic clock.
+int64_t NowMs();
+
 // One connect of a channel and what it reported.
 struct Link {
   Link(int transport_, int seed_) : transport(transport_), seed(seed_) {}
@@ -25,6 +28,8 @@ struct Link {
   std::atomic<int> download_ends{0};
   std::atomic<uint64_t> frames{0};    // raw frames
   std::atomic<uint64_t> pictures{0};  // decoded pictures
+  // Normal links only: when the last frame came, the longest time between two.
+  std::atomic<int64_t> last_frame_ms{0}, longest_gap_ms{0};
 };
 
 // Totals of the hostile links of one transport.
