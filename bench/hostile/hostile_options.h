@@ -8,7 +8,7 @@ namespace hostile {
 
 struct Options {
   uint64_t messages = 1000000;  // mutated messages per transport before the run stops
-  int lanes = 8;                // hostile channels of each transport at a time
+  int lanes = 16;               // hostile channels of each transport at a time
   int links = 3;                // links per seed: a connect and this many - 1 reconnects
   int first_seed = 1;           // seeds first_seed, first_seed + 1, ... on each transport
   int fps = 120;                // pictures a second of the hostile devices
