@@ -156,8 +156,9 @@ bool Monitor(Shared& shared, const std::vector<std::unique_ptr<Lane>>& lanes,
     }
     for (Normal* normal : normals) {
       const char* name = normal->link.transport == QCSDK_TRANSPORT_OCT ? "OCT" : "Nxl";
-      if (normal->link.ended > 0)
+      if (normal->link.ended > 0) {
         Fatal(std::string("the normal ") + name + " channel's link ended");
+      }
       if (const uint64_t frames = normal->link.frames; frames > normal->last_frames) {
         normal->last_frames = frames;
         normal->last_rise_ms = now;
