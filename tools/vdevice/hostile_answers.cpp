@@ -265,15 +265,34 @@ cJSON* HostileValue(Rng& r) {
   }
 }
 
+// The nodes a mutation may add by repeating elements: repeats of repeats
+// (and a text mutated twice, as a stray notice is) would otherwise grow
+// by 256 times at every level.
+constexpr size_t kJsonRoom = size_t{1} << 16;
+
+// Nodes of a subtree, counted up to just past `limit`.
+size_t Nodes(const cJSON* node, size_t limit) {
+  size_t n = 1;
+  for (const cJSON* c = node->child; c != nullptr && n <= limit; c = c->next) {
+    n += Nodes(c, limit - n);
+  }
+  return n;
+}
+
 // Walks the tree: members and elements are replaced, removed, or (arrays)
-// repeated many times. The request's "sentcnt" is kept mostly, so that
-// the answer reaches the client's result readers.
-void MutateJson(Rng& r, cJSON* node, int depth) {
+// repeated many times, within `room` nodes in all. The request's "sentcnt"
+// is kept mostly, so that the answer reaches the client's result readers.
+void MutateJson(Rng& r, cJSON* node, int depth, size_t* room) {
   if (depth > 16) return;
   if (cJSON_IsArray(node) && node->child != nullptr && r.OneIn(8)) {
     const size_t kCopies[] = {1, 2, 255, 256};
-    for (size_t n = r.Pick(kCopies); n > 0; --n) {
-      cJSON_AddItemToArray(node, cJSON_Duplicate(node->child, true));
+    const size_t copies = r.Pick(kCopies);
+    const size_t each = Nodes(node->child, *room);
+    if (each * copies <= *room) {
+      *room -= each * copies;
+      for (size_t n = copies; n > 0; --n) {
+        cJSON_AddItemToArray(node, cJSON_Duplicate(node->child, true));
+      }
     }
   }
   for (cJSON* item = node->child; item != nullptr;) {
@@ -286,7 +305,7 @@ void MutateJson(Rng& r, cJSON* node, int depth) {
     } else if (r.OneIn(4)) {
       cJSON_ReplaceItemViaPointer(node, item, HostileValue(r));
     } else {
-      MutateJson(r, item, depth + 1);
+      MutateJson(r, item, depth + 1, room);
     }
     item = next;
   }
@@ -312,7 +331,8 @@ std::string MutateJsonText(Rng& r, const std::string& text) {
   }
   std::unique_ptr<cJSON, JsonDelete> root(cJSON_ParseWithLength(text.data(), text.size()));
   if (!root) return text;
-  MutateJson(r, root.get(), 0);
+  size_t room = kJsonRoom;
+  MutateJson(r, root.get(), 0, &room);
   std::unique_ptr<char, TextFree> out(cJSON_PrintUnformatted(root.get()));
   return out ? std::string(out.get()) : text;
 }
@@ -353,6 +373,23 @@ void MutateConfigMessage(Rng& r, std::vector<uint8_t>* b) {
 HostileAnswers::HostileAnswers(uint64_t seed) : seed_(seed) {}
 
 uint64_t HostileAnswers::Next(Kind kind) {
+  switch (kind) {
+    case kNxlLive:
+    case kNxlPlayback:
+    case kNxlList:
+    case kNxlDownload:
+    case kNxlTalk:
+    case kNxlText:
+    case kLogin: return Next(kind, Side::kNxl);  // the OCT login counts itself
+    case kNxlStray:
+    case kOctStray:
+    case kAct: return Next(kind, std::nullopt);
+    default: return Next(kind, Side::kOct);
+  }
+}
+
+uint64_t HostileAnswers::Next(Kind kind, std::optional<Side> side) {
+  if (side) Count(*side);
   uint64_t n = 0;
   {
     std::lock_guard lock(mutex_);
@@ -491,6 +528,7 @@ std::string HostileAnswers::Greeting() {
 std::optional<std::pair<int, Message>> HostileAnswers::NxlStray() {
   Rng r(Next(kNxlStray));
   if (!r.OneIn(12)) return std::nullopt;
+  Count(Side::kNxl);
   Message m;
   m.bytes = r.Bytes(r.Below(256));
   m.total = r.Limit();
@@ -508,7 +546,8 @@ std::optional<std::pair<int, Message>> HostileAnswers::NxlStray() {
       m.type = r.Pick(kText);
       // A configuration message out of turn, or of another kind.
       if (m.type == 81 && m.bytes.size() >= 8) {
-        PutLe32(m.bytes.data(), r.OneIn(2) ? 5 + 32 * static_cast<uint32_t>(r.Below(3)) : r.Limit());
+        PutLe32(m.bytes.data(),
+                r.OneIn(2) ? 5 + 32 * static_cast<uint32_t>(r.Below(3)) : r.Limit());
       }
       break;
     }
@@ -572,7 +611,9 @@ void HostileAnswers::RecordList(std::vector<octc::device::RecordEntry>* list) {
 }
 
 bool HostileAnswers::CorruptListCount() {
-  return Rng(Next(kOctList)).OneIn(8);
+  const bool corrupt = Rng(Next(kOctList, std::nullopt)).OneIn(8);
+  if (corrupt) Count(Side::kOct);  // the message with the count
+  return corrupt;
 }
 
 void HostileAnswers::OctDownload(Message* m) {
@@ -616,6 +657,7 @@ void HostileAnswers::Notice(Message* m) {
 std::optional<HostileAnswers::Message> HostileAnswers::OctStray() {
   Rng r(Next(kOctStray));
   if (!r.OneIn(12)) return std::nullopt;
+  Count(Side::kOct);
   Message m;
   static constexpr int32_t kTypes[] = {1025, 1029, 0, -1};
   m.type = r.Pick(kTypes);
@@ -638,7 +680,7 @@ int32_t HostileAnswers::Result(int32_t normal) {
 }
 
 void HostileAnswers::DeviceInfo(octc::device::DeviceConfig* config) {
-  Rng r(Next(kLogin));
+  Rng r(Next(kLogin, Side::kOct));
   if (r.OneIn(2)) config->device_type = static_cast<int32_t>(r.Limit());
   for (std::string* text : {&config->name, &config->version, &config->device_id}) {
     if (r.OneIn(3)) *text = r.Text(r.OneIn(4) ? r.Near(4096) : r.Below(64));

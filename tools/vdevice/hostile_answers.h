@@ -12,6 +12,7 @@
 #include <octc/octc.h>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -36,7 +37,16 @@ class HostileAnswers {
   // What a link does besides answering.
   enum class LinkAct { kNone, kDrop, kClose, kMalformed };
 
+  // The transport a message goes out on.
+  enum class Side : uint8_t { kNxl, kOct };
+
   explicit HostileAnswers(uint64_t seed);
+
+  // Messages mutated so far for one transport, each of which the device then
+  // sends: one per call below that changes a message (a list, a stray message
+  // when one is made, the login texts once per front end); the link acts are
+  // not counted. Any thread.
+  uint64_t sent(Side side) const { return sent_[static_cast<size_t>(side)].load(); }
 
   // Nxl messages, changed in place: live and playback messages (stream
   // headers, frames with or without their "QVS" prefix, control messages,
@@ -97,12 +107,16 @@ class HostileAnswers {
     kAct,
     kKinds
   };
-  // The seed of the next message of a kind.
-  uint64_t Next(Kind kind);
+  // The seed of the next message of a kind; counts the message as sent on
+  // `side` (none: not a message, or not yet known to be one).
+  uint64_t Next(Kind kind, std::optional<Side> side);
+  uint64_t Next(Kind kind);  // on the side of the kind
+  void Count(Side side) { ++sent_[static_cast<size_t>(side)]; }
 
   const uint64_t seed_;
   std::mutex mutex_;
   std::array<uint64_t, kKinds> counts_{};
+  std::array<std::atomic<uint64_t>, 2> sent_{};
 };
 
 }  // namespace vdevice
