@@ -1,9 +1,11 @@
 # The include rules of src/, run by the test suite (include_rules):
 # - only src/platform/ includes a public header of one of the libraries the
 #   SDK calls: it reaches each of them through the operation table there;
-# - the subsystems of src/qcsdk/ depend one way: the channel core knows no
-#   transport and no discovery, a transport knows neither the other transport
-#   nor discovery, and discovery knows no channel.
+# - the folders of src/qcsdk/ depend one way, from the facade at the top down
+#   to base/ at the bottom: base/ knows no other folder; the dialog bridge,
+#   the channel core and discovery know only base/ (and the channel core no
+#   transport); a transport knows neither the other transport nor discovery;
+#   nothing includes the facade.
 # Usage: cmake -DSOURCE_DIR=<project root> -P CheckIncludes.cmake
 cmake_minimum_required(VERSION 3.20)
 
@@ -28,8 +30,9 @@ endif()
 list(JOIN library_names "|" library_pattern)
 
 # A folder of src/qcsdk/ and the folders it must not include.
-set(layers "channel:nxl|oct|discovery" "nxl:oct|discovery" "oct:nxl|discovery"
-  "discovery:channel|nxl|oct")
+set(layers "base:channel|dialog|nxl|oct|discovery|facade" "dialog:channel|nxl|oct|discovery|facade"
+  "channel:dialog|nxl|oct|discovery|facade" "nxl:oct|discovery|facade"
+  "oct:dialog|nxl|discovery|facade" "discovery:channel|dialog|nxl|oct|facade")
 
 file(GLOB_RECURSE sources RELATIVE "${SOURCE_DIR}" "${SOURCE_DIR}/src/*.c"
   "${SOURCE_DIR}/src/*.cc" "${SOURCE_DIR}/src/*.cpp" "${SOURCE_DIR}/src/*.h"

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "qcsdk/base/bytes.h"
 #include "qcsdk/channel/snapshot.h"
-#include "qcsdk/facade/bytes.h"
 #include "support/fake_libraries.h"
 #include "support/test_channel.h"
 

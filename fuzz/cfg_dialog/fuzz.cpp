@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "common/sdk_harness.h"
-#include "qcsdk/facade/config_dialog.h"
-#include "qcsdk/facade/lifecycle.h"
+#include "qcsdk/base/module_dir.h"
+#include "qcsdk/dialog/config_dialog.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // One zeroed message buffer for every input: only the bytes an input

@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <memory>
 
+#include "qcsdk/base/bytes.h"
 #include "qcsdk/channel/channel.h"
-#include "qcsdk/facade/bytes.h"
 
 namespace qcsdk::fuzz {
 

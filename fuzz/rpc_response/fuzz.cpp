@@ -8,7 +8,7 @@
 #include "grpc/grpc_context.h"
 #include "grpc/grpc_descriptor.h"
 #include "grpc/grpc_stubs.h"
-#include "qcsdk/facade/bytes.h"
+#include "qcsdk/base/bytes.h"
 
 using namespace qcsdk;
 

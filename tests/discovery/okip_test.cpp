@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "discovery/discovery_sinks.h"
-#include "qcsdk/facade/bytes.h"
+#include "qcsdk/base/bytes.h"
 #include "support/fake_libraries.h"
 #include "support/table_file.h"
 

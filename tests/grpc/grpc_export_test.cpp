@@ -15,7 +15,7 @@
 #include "grpc/grpc_envelope.h"
 #include "grpc/qvbu_stub_table.h"
 #include "qcsdk/channel/channel.h"
-#include "qcsdk/facade/registry.h"
+#include "qcsdk/channel/registry.h"
 #include "rpc_test_support.h"
 #include "support/fake_libraries.h"
 #include "support/table_file.h"

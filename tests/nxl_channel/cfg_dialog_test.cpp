@@ -6,8 +6,8 @@
 #include <fstream>
 
 #include "nxl_fixture.h"
-#include "qcsdk/facade/config_dialog.h"
-#include "qcsdk/facade/lifecycle.h"
+#include "qcsdk/base/module_dir.h"
+#include "qcsdk/dialog/config_dialog.h"
 #include "support/table_file.h"
 
 namespace qcsdk::test {

@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "qcsdk/facade/bytes.h"
-#include "qcsdk/facade/registry.h"
+#include "qcsdk/base/bytes.h"
+#include "qcsdk/channel/registry.h"
 #include "qcsdk/nxl/nxl_channel.h"
 #include "support/fake_libraries.h"
 #include "support/host_recorder.h"

@@ -11,9 +11,9 @@
 #include <string>
 #include <thread>
 
-#include "qcsdk/facade/config_dialog.h"
-#include "qcsdk/facade/lifecycle.h"
-#include "qcsdk/facade/registry.h"
+#include "qcsdk/base/module_dir.h"
+#include "qcsdk/channel/registry.h"
+#include "qcsdk/dialog/config_dialog.h"
 #include "support/host_recorder.h"
 #include "support/table_file.h"
 #include "vdevice/device_host.h"

@@ -6,7 +6,7 @@
 #include <atomic>
 
 #include "oct_channel_fixture.h"
-#include "qcsdk/facade/registry.h"
+#include "qcsdk/channel/registry.h"
 #include "qcsdk/oct/oct_conn.h"
 #include "support/log_capture.h"
 #include "support/table_file.h"

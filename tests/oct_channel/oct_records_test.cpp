@@ -7,7 +7,7 @@
 #include <iterator>
 
 #include "oct_channel_fixture.h"
-#include "qcsdk/facade/bytes.h"
+#include "qcsdk/base/bytes.h"
 #include "qcsdk/oct/oct_channel.h"
 #include "support/table_file.h"
 

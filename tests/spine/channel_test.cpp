@@ -2,7 +2,7 @@
 #include <gmock/gmock.h>
 
 #include "grpc/grpc_context.h"
-#include "qcsdk/facade/registry.h"
+#include "qcsdk/channel/registry.h"
 #include "support/channel_fixture.h"
 #include "support/log_capture.h"
 #include "support/table_file.h"

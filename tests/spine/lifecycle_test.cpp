@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "qcsdk/facade/lifecycle.h"
+#include "qcsdk/base/module_dir.h"
 #include "qcsdk/oct/oct_conn.h"
 #include "support/fake_libraries.h"
 #include "support/log_capture.h"

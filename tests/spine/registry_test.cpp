@@ -9,8 +9,8 @@
 #include <thread>
 
 #include "platform/os.h"
+#include "qcsdk/channel/registry.h"
 #include "qcsdk/channel/stream_path.h"
-#include "qcsdk/facade/registry.h"
 #include "support/channel_fixture.h"
 #include "support/table_file.h"
 

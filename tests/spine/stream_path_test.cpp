@@ -1,5 +1,5 @@
 // Frames, decoder control, stream description and talk reports.
-#include "qcsdk/facade/registry.h"
+#include "qcsdk/channel/registry.h"
 #include "support/channel_fixture.h"
 #include "support/table_file.h"
 

@@ -7,7 +7,7 @@
 
 #include <memory>
 
-#include "qcsdk/facade/bytes.h"
+#include "qcsdk/base/bytes.h"
 #include "support/fake_libraries.h"
 #include "support/host_recorder.h"
 #include "support/test_channel.h"

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "log/log.h"
-#include "qcsdk/facade/assertion.h"
+#include "qcsdk/base/assertion.h"
 
 namespace qcsdk::test {
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "qcsdk/channel/channel.h"
-#include "qcsdk/facade/registry.h"
+#include "qcsdk/channel/registry.h"
 #include "support/event_log.h"
 
 namespace qcsdk::test {

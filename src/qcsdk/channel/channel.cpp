@@ -7,10 +7,10 @@
 
 #include "grpc/grpc_context.h"
 #include "platform/player_api.h"
-#include "qcsdk/facade/assertion.h"
-#include "qcsdk/facade/bytes.h"
-#include "qcsdk/facade/callbacks.h"
-#include "qcsdk/facade/registry.h"
+#include "qcsdk/base/assertion.h"
+#include "qcsdk/base/bytes.h"
+#include "qcsdk/base/callbacks.h"
+#include "qcsdk/channel/registry.h"
 
 namespace qcsdk {
 

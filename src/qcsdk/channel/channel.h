@@ -19,8 +19,8 @@
 
 #include "platform/mp4pkg_api.h"
 #include "platform/os.h"
+#include "qcsdk/base/nocopyable.h"
 #include "qcsdk/channel/recfile.h"
-#include "qcsdk/facade/nocopyable.h"
 
 namespace qcsdk {
 

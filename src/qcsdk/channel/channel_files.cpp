@@ -5,9 +5,9 @@
 #include <mutex>
 
 #include "platform/mp4pkg_api.h"
+#include "qcsdk/base/bytes.h"
+#include "qcsdk/base/callbacks.h"
 #include "qcsdk/channel/channel.h"
-#include "qcsdk/facade/bytes.h"
-#include "qcsdk/facade/callbacks.h"
 
 namespace qcsdk {
 namespace {

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "platform/mp4pkg_api.h"
+#include "qcsdk/base/assertion.h"
+#include "qcsdk/base/bytes.h"
 #include "qcsdk/channel/channel.h"
-#include "qcsdk/facade/assertion.h"
-#include "qcsdk/facade/bytes.h"
 
 namespace qcsdk {
 

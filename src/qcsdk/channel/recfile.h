@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "qcsdk/facade/nocopyable.h"
+#include "qcsdk/base/nocopyable.h"
 
 namespace qcsdk {
 

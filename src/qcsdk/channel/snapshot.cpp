@@ -6,8 +6,8 @@
 #include <memory>
 #include <mutex>
 
+#include "qcsdk/base/bytes.h"
 #include "qcsdk/channel/channel.h"
-#include "qcsdk/facade/bytes.h"
 
 namespace qcsdk {
 namespace {

@@ -5,12 +5,12 @@
 #include <mutex>
 
 #include "platform/player_api.h"
+#include "qcsdk/base/bytes.h"
+#include "qcsdk/base/callback_edge.h"
+#include "qcsdk/base/callbacks.h"
 #include "qcsdk/channel/channel.h"
+#include "qcsdk/channel/registry.h"
 #include "qcsdk/channel/stream_path.h"
-#include "qcsdk/facade/bytes.h"
-#include "qcsdk/facade/callback_edge.h"
-#include "qcsdk/facade/callbacks.h"
-#include "qcsdk/facade/registry.h"
 
 namespace qcsdk {
 

@@ -9,9 +9,9 @@
 #include <ctime>
 
 #include "platform/nxl_api.h"
+#include "qcsdk/base/bytes.h"
+#include "qcsdk/base/callback_edge.h"
 #include "qcsdk/discovery/search_device.h"
-#include "qcsdk/facade/bytes.h"
-#include "qcsdk/facade/callback_edge.h"
 
 namespace qcsdk::okip {
 namespace {

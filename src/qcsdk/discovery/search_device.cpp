@@ -11,8 +11,8 @@
 #include "platform/nxl_api.h"
 #include "platform/oct_api.h"
 #include "platform/os.h"
-#include "qcsdk/facade/callback_edge.h"
-#include "qcsdk/facade/callbacks.h"
+#include "qcsdk/base/callback_edge.h"
+#include "qcsdk/base/callbacks.h"
 
 namespace qcsdk {
 namespace {

@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "qcsdk/channel/channel.h"
-#include "qcsdk/facade/registry.h"
+#include "qcsdk/channel/registry.h"
 
 namespace qcsdk {
 

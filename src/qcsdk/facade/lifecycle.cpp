@@ -1,7 +1,5 @@
 // QCSDK_InitSDK and QCSDK_ReleaseSDK: the libraries are set up and shut
 // down in a fixed order.
-#include "qcsdk/facade/lifecycle.h"
-
 #include <qcsdk/qcsdk.h>
 
 #include <cstring>
@@ -11,30 +9,16 @@
 #include "platform/oct_api.h"
 #include "platform/os.h"
 #include "platform/player_api.h"
+#include "qcsdk/base/callbacks.h"
+#include "qcsdk/base/module_dir.h"
+#include "qcsdk/channel/registry.h"
 #include "qcsdk/channel/stream_path.h"
 #include "qcsdk/discovery/broadcast_target.h"
 #include "qcsdk/discovery/search_device.h"
-#include "qcsdk/facade/callbacks.h"
-#include "qcsdk/facade/registry.h"
 #include "qcsdk/nxl/nxl_callbacks.h"
 #include "qcsdk/oct/oct_init.h"
 
 namespace qcsdk {
-
-char g_szModuleDir[kModuleDirCapacity];
-
-void CutToDirectory(char* path) {
-  for (int i = 0; i < 1024 && path[i] != '\0'; ++i) {
-    if (path[i] == '\\') path[i] = '/';
-  }
-  char* last = std::strrchr(path, '/');
-  if (last != nullptr) {
-    *last = '\0';
-  } else {
-    path[0] = '\0';
-  }
-}
-
 namespace {
 
 void FindModuleDir() {

@@ -11,10 +11,10 @@
 
 #include "platform/nxl_api.h"
 #include "platform/oct_api.h"
-#include "qcsdk/facade/bytes.h"
-#include "qcsdk/facade/callback_edge.h"
-#include "qcsdk/facade/callbacks.h"
-#include "qcsdk/facade/registry.h"
+#include "qcsdk/base/bytes.h"
+#include "qcsdk/base/callback_edge.h"
+#include "qcsdk/base/callbacks.h"
+#include "qcsdk/channel/registry.h"
 #include "qcsdk/nxl/nxl_channel.h"
 
 namespace qcsdk {

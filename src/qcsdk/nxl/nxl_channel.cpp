@@ -6,7 +6,7 @@
 #include <new>
 
 #include "platform/nxl_api.h"
-#include "qcsdk/facade/bytes.h"
+#include "qcsdk/base/bytes.h"
 
 namespace qcsdk {
 namespace {

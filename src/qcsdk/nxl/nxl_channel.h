@@ -9,7 +9,7 @@
 
 #include "platform/os.h"
 #include "qcsdk/channel/channel.h"
-#include "qcsdk/facade/config_dialog.h"
+#include "qcsdk/dialog/config_dialog.h"
 
 namespace qcsdk {
 

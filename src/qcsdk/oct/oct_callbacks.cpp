@@ -9,8 +9,8 @@
 #include <memory>
 #include <mutex>
 
-#include "qcsdk/facade/callback_edge.h"
-#include "qcsdk/facade/callbacks.h"
+#include "qcsdk/base/callback_edge.h"
+#include "qcsdk/base/callbacks.h"
 #include "qcsdk/oct/oct_channel.h"
 #include "qcsdk/oct/oct_conn.h"
 

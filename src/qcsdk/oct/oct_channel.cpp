@@ -9,7 +9,7 @@
 #include "grpc/grpc_envelope.h"
 #include "grpc/grpc_stubs.h"
 #include "platform/oct_api.h"
-#include "qcsdk/facade/bytes.h"
+#include "qcsdk/base/bytes.h"
 #include "qcsdk/oct/oct_conn.h"
 
 namespace qcsdk {

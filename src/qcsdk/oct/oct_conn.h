@@ -14,8 +14,8 @@
 
 #include "platform/oct_api.h"
 #include "platform/os.h"
-#include "qcsdk/facade/nocopyable.h"
-#include "qcsdk/facade/registry.h"
+#include "qcsdk/base/nocopyable.h"
+#include "qcsdk/channel/registry.h"
 
 namespace qcsdk {
 

@@ -1,4 +1,4 @@
-#include "qcsdk/facade/assertion.h"
+#include "qcsdk/base/assertion.h"
 
 #include <atomic>
 

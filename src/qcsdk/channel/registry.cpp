@@ -1,4 +1,4 @@
-#include "qcsdk/facade/registry.h"
+#include "qcsdk/channel/registry.h"
 
 #include <array>
 #include <atomic>

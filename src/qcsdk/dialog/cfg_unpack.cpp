@@ -1,8 +1,8 @@
-#include "qcsdk/facade/cfg_unpack.h"
+#include "qcsdk/dialog/cfg_unpack.h"
 
 #include <algorithm>
 
-#include "qcsdk/facade/bytes.h"
+#include "qcsdk/base/bytes.h"
 
 namespace qcsdk {
 namespace {

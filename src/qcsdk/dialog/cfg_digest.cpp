@@ -14,7 +14,7 @@
 #include <mutex>
 #include <vector>
 
-#include "qcsdk/facade/config_dialog.h"
+#include "qcsdk/dialog/config_dialog.h"
 
 namespace qcsdk {
 namespace {

@@ -1,4 +1,4 @@
-#include "qcsdk/facade/config_dialog.h"
+#include "qcsdk/dialog/config_dialog.h"
 
 #include <condition_variable>
 #include <cstdio>
@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "platform/os.h"
-#include "qcsdk/facade/bytes.h"
-#include "qcsdk/facade/cfg_unpack.h"
-#include "qcsdk/facade/lifecycle.h"
-#include "qcsdk/facade/nocopyable.h"
+#include "qcsdk/base/bytes.h"
+#include "qcsdk/base/module_dir.h"
+#include "qcsdk/base/nocopyable.h"
+#include "qcsdk/dialog/cfg_unpack.h"
 
 namespace qcsdk {
 

@@ -1,4 +1,4 @@
-#include "qcsdk/facade/callbacks.h"
+#include "qcsdk/base/callbacks.h"
 
 namespace qcsdk {
 

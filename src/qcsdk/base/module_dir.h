@@ -1,4 +1,5 @@
-// Process-wide state of the SDK.
+// The host executable's directory, found when the SDK starts; the
+// configuration dialog library is loaded from there.
 #pragma once
 
 namespace qcsdk {
