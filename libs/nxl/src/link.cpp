@@ -2,8 +2,8 @@
 #include "link.h"
 
 #include <arpa/inet.h>
+#include <digest/digest.h>
 #include <errno.h>
-#include <openssl/crypto.h>
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
@@ -55,7 +55,7 @@ Link::Link(Library& library, LinkParams params)
     : library_(library), params_(std::move(params)), settings_(library.settings()) {}
 
 Link::~Link() {
-  OPENSSL_cleanse(params_.password.data(), params_.password.size());
+  digest::Wipe(params_.password.data(), params_.password.size());
 }
 
 bool Link::Start(std::shared_ptr<EventLoop> loop) {

@@ -2,7 +2,7 @@
 #include "qvc/device/discovery_responder.h"
 
 #include <arpa/inet.h>
-#include <openssl/crypto.h>
+#include <digest/digest.h>
 
 #include <atomic>
 #include <cstring>
@@ -38,7 +38,9 @@ void PutText(uint8_t* message, size_t offset, size_t size, const std::string& te
 }
 
 bool SameText(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
+  return a.size() == b.size() &&
+         digest::SameBytes(reinterpret_cast<const uint8_t*>(a.data()),
+                           reinterpret_cast<const uint8_t*>(b.data()), a.size());
 }
 
 }  // namespace
