@@ -1,7 +1,6 @@
 // Answers to search probes and OKIP broadcasts.
 #include "qvc/device/discovery_responder.h"
 
-#include <arpa/inet.h>
 #include <digest/digest.h>
 
 #include <atomic>
@@ -52,7 +51,7 @@ class DiscoveryResponder::Impl {
 
   bool Start(int search_port, int okip_port, const std::string& address) {
     if (loop_.running()) return false;
-    uint32_t local = htonl(INADDR_ANY);
+    uint32_t local = netio::kAnyAddress;
     if (!address.empty() && !netio::ParseAddress(address.c_str(), &local)) return false;
     std::string error;
     std::vector<netio::Fd> sockets(2);
