@@ -15,8 +15,8 @@ namespace qcsdk::os {
 
 // Re-entrant lock: the owning thread may take it again. Meets the standard
 // Lockable requirements, so std::lock_guard / std::unique_lock work on it.
-// The lock lives inside the object (no allocation), so a lock with static
-// storage stays usable by threads that run while the process exits.
+// The platform's lock lives inside the object, with no allocation of its
+// own, so a lock with static storage is ready before anything runs.
 class RecursiveLock {
  public:
   RecursiveLock();
