@@ -29,8 +29,9 @@ struct PollItem {
 };
 
 // Waits up to timeout_ms (negative: no limit) until one of `items` is ready
-// and fills in `ready` of each. Answers how many are ready: 0 after the
-// time-out or an interruption by a signal, -1 when the wait failed.
+// and fills in `ready` of each; items holding kNoSocket are left out. Answers
+// how many are ready: 0 after the time-out or an interruption by a signal,
+// -1 when the wait failed (a socket that is not open included).
 int PollOnce(PollItem* items, size_t count, int timeout_ms);
 
 using Clock = std::chrono::steady_clock;
