@@ -1,6 +1,6 @@
 #include "grpc/grpc_envelope.h"
 
-#include <openssl/evp.h>
+#include <digest/digest.h>
 
 #include <cerrno>
 #include <cstdarg>
@@ -8,14 +8,13 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/os.h"
+
 namespace qcsdk {
 namespace {
 
 struct CJsonTextFree {
   void operator()(char* text) const { cJSON_free(text); }
-};
-struct EvpCtxFree {
-  void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
 };
 
 // The diagnostics go straight to standard output, flushed so that they keep
@@ -26,15 +25,6 @@ __attribute__((format(printf, 1, 2))) void Diagnostic(const char* format, ...) {
   std::vprintf(format, args);
   va_end(args);
   std::fflush(stdout);
-}
-
-const char* ErrnoText(int error, char* buffer, std::size_t size) {
-#if defined(__GLIBC__) && defined(_GNU_SOURCE)
-  return strerror_r(error, buffer, size);
-#else
-  if (strerror_r(error, buffer, size) != 0) std::snprintf(buffer, size, "error %d", error);
-  return buffer;
-#endif
 }
 
 void SetMember(cJSON* root, const char* name, cJSON* item) {
@@ -62,18 +52,13 @@ void SetError(GrpcContext* context, const cJSON* error) {
 }  // namespace
 
 void grpc_user_digest(const char* user, const char* method, const char* password, char (&hex)[33]) {
-  unsigned char digest[EVP_MAX_MD_SIZE] = {};
-  unsigned int length = 0;
-  std::unique_ptr<EVP_MD_CTX, EvpCtxFree> ctx(EVP_MD_CTX_new());
-  bool ok = ctx != nullptr && EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) == 1;
-  for (const char* piece : {user, method, password}) {
-    if (ok && piece != nullptr) ok = EVP_DigestUpdate(ctx.get(), piece, std::strlen(piece)) == 1;
-  }
-  if (ok) ok = EVP_DigestFinal_ex(ctx.get(), digest, &length) == 1;
-  if (!ok) length = 16;  // leaves the all-zero digest, which no device accepts
-  for (unsigned int i = 0; i < 16 && i < length; ++i) {
-    std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);
-  }
+  const auto text = [](const char* piece) {
+    return piece != nullptr ? std::string_view(piece) : std::string_view();
+  };
+  digest::Md5Digest sum{};
+  // A failure leaves the all-zero digest, which no device accepts.
+  if (!digest::Md5({text(user), text(method), text(password)}, &sum)) sum.fill(0);
+  for (std::size_t i = 0; i < sum.size(); ++i) std::snprintf(hex + 2 * i, 3, "%02x", sum[i]);
   hex[32] = '\0';
 }
 
@@ -110,8 +95,8 @@ int32_t grpc_send_request(GrpcContext* context) {
   text.reset();
   if (count != length) {
     char buffer[128];
-    Diagnostic("send error  : %s, ret: %d, tosend: %d\n", ErrnoText(error, buffer, sizeof buffer),
-               count, length);
+    Diagnostic("send error  : %s, ret: %d, tosend: %d\n",
+               os::ErrorText(error, buffer, sizeof buffer), count, length);
   }
   return count;
 }

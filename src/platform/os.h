@@ -1,38 +1,48 @@
 // Operating-system seam: the few services the SDK needs from the platform.
-// One POSIX implementation today; Win32 specifics stay behind this header.
+// One implementation per platform (os_posix.cpp, os_win32.cpp) behind this
+// header, which includes no system header: what a platform keeps inside an
+// object lives in storage or a structure that only its implementation knows.
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
+#include <mutex>  // std::lock_guard / std::unique_lock over RecursiveLock
 #include <string>
-#include <thread>
 
 namespace qcsdk::os {
 
 // Re-entrant lock: the owning thread may take it again. Meets the standard
 // Lockable requirements, so std::lock_guard / std::unique_lock work on it.
+// The platform's lock lives inside the object, with no allocation of its
+// own, so a lock with static storage is ready before anything runs.
 class RecursiveLock {
  public:
-  RecursiveLock() = default;
+  RecursiveLock();
+  ~RecursiveLock();
   RecursiveLock(const RecursiveLock&) = delete;
   RecursiveLock& operator=(const RecursiveLock&) = delete;
 
-  void lock() { m_mutex.lock(); }
-  void unlock() { m_mutex.unlock(); }
-  bool try_lock() { return m_mutex.try_lock(); }
+  void lock();
+  void unlock();
+  bool try_lock();
+
+  // Room for the platform's lock object (each implementation checks it fits).
+  static constexpr std::size_t kStorageSize = 64;
 
  private:
-  std::recursive_mutex m_mutex;
+  alignas(16) unsigned char m_storage[kStorageSize];
 };
 
-// Manual-reset event: stays signalled until Reset.
+// Manual-reset event: stays signalled until Reset; starts unsignalled.
 class ManualResetEvent {
  public:
+  ManualResetEvent();
+  ~ManualResetEvent();
+  ManualResetEvent(const ManualResetEvent&) = delete;
+  ManualResetEvent& operator=(const ManualResetEvent&) = delete;
+
   void Set();
   void Reset();
   // Waits up to timeoutMs (negative: forever); true when signalled.
@@ -40,9 +50,8 @@ class ManualResetEvent {
   bool IsSet();
 
  private:
-  std::mutex m_mutex;
-  std::condition_variable m_cv;
-  bool m_signalled = false;
+  struct Native;  // the platform's event
+  std::unique_ptr<Native> m_native;
 };
 
 // A joinable thread with a timed join, as the worker shutdowns need.
@@ -53,8 +62,8 @@ class Thread {
   Thread(const Thread&) = delete;
   Thread& operator=(const Thread&) = delete;
 
-  // Starts body on a new thread whose stack is stackSize bytes (0: the
-  // platform's default). False when no thread could be started.
+  // Starts body on a new thread that reserves stackSize bytes of stack (0:
+  // the platform's default). False when no thread could be started.
   bool Start(std::function<void()> body, std::size_t stackSize = 0);
   // Waits up to timeoutMs (negative: forever) for the body to finish; true
   // when it did. A thread that did not finish is detached by the destructor.
@@ -65,12 +74,14 @@ class Thread {
  private:
   struct Native;  // the platform's thread handle
   std::unique_ptr<Native> m_native;
-  std::shared_ptr<ManualResetEvent> m_done;
 };
 
 void Sleep(uint32_t milliseconds);
 
-// 64-bit monotonic millisecond tick.
+// 64-bit monotonic millisecond tick. Its origin is arbitrary and carries a
+// fixed offset of 0x7000000 ms wherever the platform's 64-bit counter is
+// read (only the last-resort 32-bit tick of an old Windows goes without), so
+// only differences between two readings mean anything.
 uint64_t TickCount64();
 
 struct LocalTime {
@@ -88,18 +99,32 @@ LocalTime Now();
 // terminator). Returns the length written, or 0 on failure (buffer untouched).
 std::size_t ModuleFileName(char* buffer, std::size_t capacity);
 
-bool DeleteFile(const char* path);
+// Deletes the file at path; false when it could not be deleted.
+bool RemoveFile(const char* path);
 // Puts the file `from` in the place of `to` in one step, replacing it: whoever
 // has the old `to` open or mapped keeps its old contents. False when it
 // failed; `from` then stays where it was.
 bool ReplaceFile(const char* from, const char* to);
 
 // Separator of directory and file name in paths the SDK builds.
-#if defined(_WIN32)
-constexpr char kPathSeparator = '\\';
-#else
-constexpr char kPathSeparator = '/';
-#endif
+extern const char kPathSeparator;
+
+// The text of a C runtime error number (errno) into buffer; returns buffer,
+// which always ends up terminated.
+const char* ErrorText(int error, char* buffer, std::size_t size);
+
+// A generator in the manner of the C runtime's rand() after srand(seed), but
+// the caller's own: the runtime's shared one belongs to the host. On Windows
+// it gives the runtime's very sequence.
+class CRandom {
+ public:
+  explicit CRandom(uint32_t seed) : m_state(seed) {}
+  // The next value, from 0 to the runtime's RAND_MAX.
+  int32_t Next();
+
+ private:
+  uint32_t m_state;
+};
 
 // Run-time loading of a shared library.
 class SharedLibrary {

@@ -12,42 +12,87 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <new>
 #include <string>
+#include <thread>
 
 namespace qcsdk::os {
 
+const char kPathSeparator = '/';
+
+namespace {
+
+std::recursive_mutex& NativeLock(unsigned char* storage) {
+  return *std::launder(reinterpret_cast<std::recursive_mutex*>(storage));
+}
+
+}  // namespace
+
+static_assert(sizeof(std::recursive_mutex) <= RecursiveLock::kStorageSize &&
+              alignof(std::recursive_mutex) <= 16);
+
+RecursiveLock::RecursiveLock() {
+  new (m_storage) std::recursive_mutex;
+}
+RecursiveLock::~RecursiveLock() {
+  NativeLock(m_storage).~recursive_mutex();
+}
+void RecursiveLock::lock() {
+  NativeLock(m_storage).lock();
+}
+void RecursiveLock::unlock() {
+  NativeLock(m_storage).unlock();
+}
+bool RecursiveLock::try_lock() {
+  return NativeLock(m_storage).try_lock();
+}
+
+struct ManualResetEvent::Native {
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool signalled = false;
+};
+
+ManualResetEvent::ManualResetEvent() : m_native(std::make_unique<Native>()) {}
+ManualResetEvent::~ManualResetEvent() = default;
+
 void ManualResetEvent::Set() {
   {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    m_signalled = true;
+    std::lock_guard<std::mutex> guard(m_native->mutex);
+    m_native->signalled = true;
   }
-  m_cv.notify_all();
+  m_native->cv.notify_all();
 }
 
 void ManualResetEvent::Reset() {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  m_signalled = false;
+  std::lock_guard<std::mutex> guard(m_native->mutex);
+  m_native->signalled = false;
 }
 
 bool ManualResetEvent::IsSet() {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  return m_signalled;
+  std::lock_guard<std::mutex> guard(m_native->mutex);
+  return m_native->signalled;
 }
 
 bool ManualResetEvent::Wait(int64_t timeoutMs) {
-  std::unique_lock<std::mutex> guard(m_mutex);
+  Native& n = *m_native;
+  std::unique_lock<std::mutex> guard(n.mutex);
   if (timeoutMs < 0) {
-    m_cv.wait(guard, [this] { return m_signalled; });
+    n.cv.wait(guard, [&n] { return n.signalled; });
     return true;
   }
-  return m_cv.wait_for(guard, std::chrono::milliseconds(timeoutMs), [this] { return m_signalled; });
+  return n.cv.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&n] { return n.signalled; });
 }
 
 struct Thread::Native {
   pthread_t id;
+  std::shared_ptr<ManualResetEvent> done;  // set when the body has returned
 };
 
 namespace {
@@ -71,7 +116,7 @@ Thread::Thread() = default;
 
 Thread::~Thread() {
   if (!m_native) return;
-  if (IsCurrent() || !m_done->IsSet()) {
+  if (IsCurrent() || !m_native->done->IsSet()) {
     pthread_detach(m_native->id);
   } else {
     pthread_join(m_native->id, nullptr);
@@ -94,15 +139,14 @@ bool Thread::Start(std::function<void()> body, std::size_t stackSize) {
   pthread_attr_destroy(&attr);
   if (!started) return false;
   start.release();  // the new thread owns it now
-  m_native = std::make_unique<Native>(Native{id});
-  m_done = std::move(done);
+  m_native = std::make_unique<Native>(Native{id, std::move(done)});
   return true;
 }
 
 bool Thread::Join(int64_t timeoutMs) {
   if (!m_native) return true;
   if (IsCurrent()) return false;
-  if (!m_done->Wait(timeoutMs)) return false;
+  if (!m_native->done->Wait(timeoutMs)) return false;
   pthread_join(m_native->id, nullptr);
   m_native.reset();
   return true;
@@ -147,12 +191,30 @@ std::size_t ModuleFileName(char* buffer, std::size_t capacity) {
   return static_cast<std::size_t>(n);
 }
 
-bool DeleteFile(const char* path) {
+bool RemoveFile(const char* path) {
   return path != nullptr && unlink(path) == 0;
 }
 
 bool ReplaceFile(const char* from, const char* to) {
   return from != nullptr && to != nullptr && std::rename(from, to) == 0;
+}
+
+const char* ErrorText(int error, char* buffer, std::size_t size) {
+  if (size == 0) return buffer;
+#if defined(__GLIBC__) && defined(_GNU_SOURCE)
+  const char* text = strerror_r(error, buffer, size);
+  if (text != buffer) std::snprintf(buffer, size, "%s", text);
+#else
+  if (strerror_r(error, buffer, size) != 0) std::snprintf(buffer, size, "error %d", error);
+#endif
+  return buffer;
+}
+
+int32_t CRandom::Next() {
+  unsigned int state = m_state;
+  const int value = rand_r(&state);
+  m_state = state;
+  return value;
 }
 
 SharedLibrary::~SharedLibrary() {

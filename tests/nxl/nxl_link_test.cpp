@@ -1,12 +1,7 @@
 // Links between the qvc library and the device engine over loopback: every
 // refusal, the login digest, connects by number, the ways a link ends,
 // re-entrant callbacks, release, and links shared by a few loop threads.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <ifaddrs.h>
-#include <net/if.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -19,9 +14,10 @@
 #include <set>
 #include <thread>
 
-#include "auth.h"
 #include "frame.h"
 #include "messages.h"
+#include "netio/address.h"
+#include "netio/socket.h"
 #include "qvc/device/device_server.h"
 #include "qvc/device/directory.h"
 #include "qvc/qvc.h"
@@ -98,14 +94,6 @@ int32_t ConnectTo(int32_t link, int port, const char* password = "s3cret", int32
                      0);
 }
 
-sockaddr_in Loopback(int port) {
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  sa.sin_port = htons(static_cast<uint16_t>(port));
-  return sa;
-}
-
 // Registers the recorder's callbacks, initialises the library, points it at
 // nothing outside loopback, and releases it at the end of the test.
 class NxlLinkTest : public ::testing::Test {
@@ -176,24 +164,22 @@ TEST_F(NxlLinkTest, EachRefusalReportsItsText) {
 // sends during login: a digest of the challenge, never the password.
 TEST_F(NxlLinkTest, LoginSendsADigestNeverThePassword) {
   const std::string password = "correct horse battery";
-  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sa = Loopback(0);
-  socklen_t len = sizeof sa;
-  ASSERT_EQ(0, ::bind(listener, reinterpret_cast<sockaddr*>(&sa), sizeof sa));
-  ASSERT_EQ(0, ::listen(listener, 1));
-  ::getsockname(listener, reinterpret_cast<sockaddr*>(&sa), &len);
+  std::string error;
+  const netio::Fd listener = netio::ListenTcp(netio::kLoopback, 0, &error);
+  ASSERT_TRUE(listener.valid()) << error;
   int32_t link = 0;
   for (const TableRow& row : Table("nxl/login_refusals.md")) {
     SCOPED_TRACE(row.Where());
-    ASSERT_EQ(1, ConnectTo(++link, ntohs(sa.sin_port), password.c_str(), 3, 1, "operator"));
-    const int conn = ::accept(listener, nullptr, nullptr);
+    ASSERT_EQ(
+        1, ConnectTo(++link, netio::LocalPort(listener.get()), password.c_str(), 3, 1, "operator"));
+    const netio::Fd conn = netio::Accept(listener.get());
     std::vector<uint8_t> seen;
     qvc::wire::FrameParser parser;
     const auto read = [&] {
       qvc::wire::Frame frame;
       uint8_t byte = 0;
       while (parser.Next(&frame) == qvc::wire::FrameParser::Status::kNeedMore &&
-             ::recv(conn, &byte, 1, 0) == 1) {
+             netio::ReceiveAll(conn.get(), &byte, 1) == netio::Received::kData) {
         seen.push_back(byte);
         parser.Feed(&byte, 1);
       }
@@ -201,7 +187,7 @@ TEST_F(NxlLinkTest, LoginSendsADigestNeverThePassword) {
     };
     const auto send = [&](qvc::wire::MsgType type, const std::vector<uint8_t>& payload) {
       auto frame = qvc::wire::EncodeFrame(type, payload.data(), payload.size());
-      ::send(conn, frame.data(), frame.size(), MSG_NOSIGNAL);
+      netio::SendAll(conn.get(), frame.data(), frame.size());
     };
     ASSERT_EQ(qvc::wire::MsgType::kHello, read().type);
     qvc::wire::Challenge challenge;
@@ -214,18 +200,18 @@ TEST_F(NxlLinkTest, LoginSendsADigestNeverThePassword) {
     EXPECT_EQ("operator", login.user);
     EXPECT_EQ(3, login.device_channel);
     EXPECT_EQ(1, login.connect_type);
-    qvc::wire::Digest expected;
-    ASSERT_TRUE(qvc::wire::ComputeDigest(challenge.nonce, "operator", password, &expected));
-    EXPECT_EQ(expected, login.digest);
+    // HMAC-SHA256 keyed with the password over the nonce and the user name.
+    std::string hex;
+    for (uint8_t b : login.digest)
+      hex += "0123456789abcdef"[b >> 4], hex += "0123456789abcdef"[b & 15];
+    EXPECT_EQ("acc2ee660e2aa01843649626232b68af2797461c85f095a68e359b7c77903b47", hex);
     EXPECT_EQ(std::search(seen.begin(), seen.end(), password.begin(), password.end()), seen.end());
     const std::string refusal = static_cast<char>(row.Int("reason")) + row.Text("device text");
     send(qvc::wire::MsgType::kLoginRefused, {refusal.begin(), refusal.end()});
     ASSERT_TRUE(WaitResult(link));
     EXPECT_EQ(QVC_CONNECT_FAILED, Results(link)[0].code);
     EXPECT_EQ(row.Text("reported"), Results(link)[0].text);
-    ::close(conn);
   }
-  ::close(listener);
 }
 
 TEST_F(NxlLinkTest, ConnectByNumberAndOnlineStatusGoThroughTheDirectory) {
@@ -295,14 +281,14 @@ TEST_F(NxlLinkTest, DeviceCloseDropAndMalformedStreamsEndTheLink) {
   for (const TableRow& row : streams) {
     if (row.Text("from") != "client") continue;
     const std::string& bytes = row.Text("bytes");
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    const sockaddr_in sa = Loopback(device.port());
-    ASSERT_EQ(0, ::connect(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa));
-    ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    const netio::Fd fd =
+        netio::ConnectTcp("127.0.0.1", device.port(), ScaledMs(5000), ScaledMs(5000));
+    ASSERT_TRUE(fd.valid());
+    netio::SendAll(fd.get(), bytes.data(), bytes.size());
     uint8_t buf[256];
-    while (::recv(fd, buf, sizeof buf, 0) > 0) {
+    size_t got = 0;
+    while (netio::ReceiveSome(fd.get(), buf, sizeof buf, &got) == netio::Received::kData) {
     }  // the device closes the connection
-    ::close(fd);
   }
   EXPECT_EQ(1u, device.server.Clients().size());
 }
@@ -310,15 +296,11 @@ TEST_F(NxlLinkTest, DeviceCloseDropAndMalformedStreamsEndTheLink) {
 TEST_F(NxlLinkTest, NetCardSelectionKeepAliveAndLoginTimeLimits) {
   // Cards count the IPv4 addresses of the interfaces that are up, from 1.
   int32_t count = 0, loopback = 0;
-  ifaddrs* list = nullptr;
-  ASSERT_EQ(0, ::getifaddrs(&list));
-  for (ifaddrs* it = list; it; it = it->ifa_next) {
-    if (!it->ifa_addr || it->ifa_addr->sa_family != AF_INET || !(it->ifa_flags & IFF_UP)) continue;
+  for (uint32_t address = 0; netio::CardAddress(count + 1, &address);) {
     ++count;
-    const auto* sa = reinterpret_cast<sockaddr_in*>(it->ifa_addr);
-    if (sa->sin_addr.s_addr == htonl(INADDR_LOOPBACK) && loopback == 0) loopback = count;
+    if (address == netio::kLoopback && loopback == 0) loopback = count;
   }
-  ::freeifaddrs(list);
+  ASSERT_GT(loopback, 0);
   EXPECT_EQ(1, QVC_SetLocalNetCard(count));
   EXPECT_EQ(0, QVC_SetLocalNetCard(count + 1));
   EXPECT_EQ(0, QVC_SetLocalNetCard(-1));

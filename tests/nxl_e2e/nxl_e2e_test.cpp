@@ -1,7 +1,7 @@
 // The SDK end to end over the Nxl transport: the real transport library and
 // virtual devices of the simulator on loopback.
+#include <digest/digest.h>
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 #include <qcsdk/qcsdk.h>
 #include <unistd.h>
 
@@ -92,8 +92,8 @@ TEST_F(NxlE2eTest, ConfigDialogLibraryComesFromTheDeviceAndRuns) {
   ASSERT_TRUE(WaitEvent(QCSDK_EVENT_CONNECTED));
   // With an allow-list of SHA-256 digests only a listed library loads; a
   // malformed list is refused and leaves the previous one in force.
-  uint8_t sha[32];
-  ASSERT_EQ(EVP_Digest(library.data(), library.size(), sha, nullptr, EVP_sha256(), nullptr), 1);
+  digest::Sha256Digest sha{};
+  ASSERT_TRUE(digest::Sha256({library}, &sha));
   std::string good;
   for (uint8_t b : sha) good += "0123456789abcdef"[b >> 4], good += "0123456789abcdef"[b & 15];
   const std::string other(64, 'A');

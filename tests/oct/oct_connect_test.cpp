@@ -1,6 +1,5 @@
 // Connecting by address and by cloud number, the refusals and their
 // results, the online status, and what every call refuses.
-#include <netinet/in.h>
 
 #include "netio/address.h"
 #include "netio/socket.h"
@@ -16,7 +15,7 @@ TEST_F(OctTest, RefusalsCarryTheirResults) {
   const int32_t first = ConnectOk();
   // A loopback port where nothing listens: the listener is gone at once.
   std::string error;
-  const int closed = netio::LocalPort(netio::ListenTcp(htonl(INADDR_LOOPBACK), 0, &error).get());
+  const int closed = netio::LocalPort(netio::ListenTcp(netio::kLoopback, 0, &error).get());
   // Each refused login (user, password, port) reaches the connection
   // callback with its result and no device information.
   const std::tuple<const char*, const char*, int32_t, int32_t> logins[] = {

@@ -1,7 +1,5 @@
 // Hostile and broken peers on both sides, lost links and the keep-alive, and
 // the buffered frame reader telling the ends of a stream apart.
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <filesystem>
 
 #include <algorithm>
@@ -35,14 +33,15 @@ TEST_F(OctTest, HostileHandshakesFailTheConnect) {
   ASSERT_EQ(octc_set_timeouts(0, 0, 1000), 0);
   for (size_t i = 0; i < std::size(replies); ++i) {
     std::string error;
-    netio::Fd listener = netio::ListenTcp(htonl(INADDR_LOOPBACK), 0, &error);
+    netio::Fd listener = netio::ListenTcp(netio::kLoopback, 0, &error);
     ASSERT_TRUE(listener.valid()) << error;
     std::thread server([&] {
       netio::Fd c = netio::Accept(listener.get());
       uint8_t buf[256];
-      ::recv(c.get(), buf, sizeof buf, 0);  // the hello
+      size_t got = 0;
+      netio::ReceiveSome(c.get(), buf, sizeof buf, &got);  // the hello
       netio::SendAll(c.get(), replies[i].first.data(), replies[i].first.size());
-      ::recv(c.get(), buf, sizeof buf, 0);  // until the client gives up
+      netio::ReceiveSome(c.get(), buf, sizeof buf, &got);  // until the client gives up
     });
     octc_connect_by_hostname("127.0.0.1", netio::LocalPort(listener.get()), "admin", "x", 0, 0, 0);
     const ConnEvent e = WaitConn(i + 1);
@@ -115,12 +114,14 @@ TEST_F(OctTest, LostClosedAndHostileLinksAreReportedAndLetGo) {
     netio::SendAll(fd.get(), bytes.data(), bytes.size());
     uint8_t head[16] = {};
     if (reply != 0) {
-      ASSERT_EQ(::recv(fd.get(), head, sizeof head, MSG_WAITALL), 16);
+      ASSERT_EQ(netio::ReceiveAll(fd.get(), head, sizeof head), netio::Received::kData);
       EXPECT_EQ(head[2], reply);
     }
-    ssize_t n = 0;
-    while ((n = ::recv(fd.get(), head, sizeof head, 0)) > 0) continue;
-    EXPECT_EQ(n, 0);  // closed by the device, not timed out here
+    size_t got = 0;
+    netio::Received r = netio::Received::kData;
+    while ((r = netio::ReceiveSome(fd.get(), head, sizeof head, &got)) == netio::Received::kData) {
+    }
+    EXPECT_EQ(r, netio::Received::kEnded);  // closed by the device, not timed out here
   }
   // While frames flow in, the client still pings, so that device keeps it.
   dev2.SetMediaInfo(1, 0, OctMediaInfo{});
@@ -163,13 +164,16 @@ TEST(OctFrameReader, IdleMalformedAndCutOffStreamsAreToldApart) {
       {join(good, body, good.size() + 3), true, {ReadResult::kFrame, ReadResult::kError}}};
   for (size_t i = 0; i < std::size(rows); ++i) {
     const auto& [bytes, shut, reads] = rows[i];
-    int fds[2] = {-1, -1};
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-    const netio::Fd in(fds[0]), out(fds[1]);
+    std::string error;
+    const netio::Fd listener = netio::ListenTcp(netio::kLoopback, 0, &error);
+    const netio::Fd out = netio::ConnectTcp("127.0.0.1", netio::LocalPort(listener.get()),
+                                            ScaledMs(5000), ScaledMs(5000));
+    const netio::Fd in = netio::Accept(listener.get());
+    ASSERT_TRUE(out.valid() && in.valid()) << error;
     net::FrameReader reader;
     wire::Frame f;
     ASSERT_TRUE(netio::SendAll(out.get(), bytes.data(), bytes.size()));
-    if (shut) ::shutdown(out.get(), SHUT_WR);
+    if (shut) netio::Shutdown(out.get());
     for (ReadResult expected : reads)
       EXPECT_EQ(reader.Read(in.get(), expected == ReadResult::kIdle ? 20 : 1000, f), expected) << i;
   }

@@ -1,8 +1,7 @@
 #include "netio/accept_loop.h"
 
-#include <poll.h>
-
 #include "netio/socket.h"
+#include "netio/wait.h"
 
 namespace netio {
 namespace {
@@ -21,10 +20,11 @@ bool AcceptLoop::Start(uint32_t address, uint16_t port, OnConnection on_connecti
 
 void AcceptLoop::Run() {
   while (!loop_.stopping()) {
-    pollfd fds[2] = {{loop_.listen_fd(), POLLIN, 0}, {loop_.wake_fd(), POLLIN, 0}};
-    int n = ::poll(fds, 2, kRoundMs);
+    PollItem items[2] = {{loop_.listen_fd(), Events::kReadable, 0},
+                         {loop_.wake_fd(), Events::kReadable, 0}};
+    const int n = PollOnce(items, 2, kRoundMs);
     if (on_round_) on_round_();
-    if (n <= 0 || loop_.stopping() || !(fds[0].revents & POLLIN)) continue;
+    if (n <= 0 || loop_.stopping() || !(items[0].ready & Events::kReadable)) continue;
     Fd fd = Accept(loop_.listen_fd());
     if (fd.valid()) on_connection_(std::move(fd));
   }

@@ -1,55 +1,46 @@
+// Dotted IPv4 text and loopback, without the system: the same on every
+// platform. Name resolution and the ends of a socket are in socket_*.cpp.
 #include "netio/address.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
+#include <cstdio>
+#include <cstring>
 
 namespace netio {
 
 bool ParseAddress(const char* text, uint32_t* out) {
+  // Four decimal parts of 0..255 joined by dots, without leading zeros and
+  // with nothing before or after, as inet_pton reads them.
   if (!text) return false;
-  in_addr a{};
-  if (::inet_pton(AF_INET, text, &a) != 1) return false;
-  *out = a.s_addr;
-  return true;
-}
-
-bool ResolveIpv4(const std::string& host, uint32_t* out) {
-  if (ParseAddress(host.c_str(), out)) return true;
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* res = nullptr;
-  if (host.empty() || ::getaddrinfo(host.c_str(), nullptr, &hints, &res) != 0 || !res) return false;
-  *out = reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr.s_addr;
-  ::freeaddrinfo(res);
+  uint8_t bytes[4] = {};
+  const char* p = text;
+  for (int part = 0; part < 4; ++part) {
+    if (part > 0 && *p++ != '.') return false;
+    if (*p < '0' || *p > '9') return false;
+    unsigned value = 0;
+    const char* first = p;
+    while (*p >= '0' && *p <= '9') {
+      value = value * 10 + static_cast<unsigned>(*p++ - '0');
+      if (value > 255 || (p - first > 1 && *first == '0')) return false;
+    }
+    bytes[part] = static_cast<uint8_t>(value);
+  }
+  if (*p != '\0') return false;
+  std::memcpy(out, bytes, sizeof bytes);  // network order: the first part first
   return true;
 }
 
 std::string FormatAddress(uint32_t address) {
-  in_addr a{};
-  a.s_addr = address;
-  char buf[INET_ADDRSTRLEN] = {};
-  ::inet_ntop(AF_INET, &a, buf, sizeof buf);
+  uint8_t bytes[4];
+  std::memcpy(bytes, &address, sizeof bytes);
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", bytes[0], bytes[1], bytes[2], bytes[3]);
   return buf;
 }
 
 bool IsLoopback(uint32_t address) {
-  return (ntohl(address) >> 24) == 127;
-}
-
-uint16_t LocalPort(int fd) {
-  sockaddr_in sa{};
-  socklen_t len = sizeof sa;
-  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return 0;
-  return ntohs(sa.sin_port);
-}
-
-uint32_t PeerAddress(int fd) {
-  sockaddr_in sa{};
-  socklen_t len = sizeof sa;
-  if (::getpeername(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return 0;
-  return sa.sin_addr.s_addr;
+  uint8_t first = 0;
+  std::memcpy(&first, &address, 1);
+  return first == 127;
 }
 
 }  // namespace netio

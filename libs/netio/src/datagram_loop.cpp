@@ -1,8 +1,5 @@
 #include "netio/datagram_loop.h"
 
-#include <errno.h>
-#include <poll.h>
-
 #include "netio/socket.h"
 #include "netio/wait.h"
 
@@ -27,26 +24,26 @@ bool DatagramLoop::Pause(int ms) {
   if (ms <= 0) return !thread_.stopping();
   auto until = Clock::now() + std::chrono::milliseconds(ms);
   while (!thread_.stopping() && Clock::now() < until) {
-    pollfd fd{thread_.wake_fd(), POLLIN, 0};
-    ::poll(&fd, 1, MillisUntil(until));
+    PollItem wake{thread_.wake_fd(), Events::kReadable, 0};
+    PollOnce(&wake, 1, MillisUntil(until));
   }
   return !thread_.stopping();
 }
 
 void DatagramLoop::Run() {
   std::vector<uint8_t> buffer(max_size_);
-  std::vector<pollfd> fds;
-  fds.push_back({thread_.wake_fd(), POLLIN, 0});
-  for (const Fd& socket : sockets_) fds.push_back({socket.get(), POLLIN, 0});
+  std::vector<PollItem> items;
+  items.push_back({thread_.wake_fd(), Events::kReadable, 0});
+  for (const Fd& socket : sockets_) items.push_back({socket.get(), Events::kReadable, 0});
   while (!thread_.stopping()) {
-    int n = ::poll(fds.data(), fds.size(), -1);
-    if (n < 0 && errno != EINTR) return;
-    if (fds[0].revents & POLLIN) thread_.ClearWake();
-    for (size_t i = 1; i < fds.size() && !thread_.stopping(); ++i) {
-      if (!(fds[i].revents & POLLIN)) continue;
+    if (PollOnce(items.data(), items.size(), -1) < 0) return;
+    if (items[0].ready & Events::kReadable) thread_.ClearWake();
+    for (size_t i = 1; i < items.size() && !thread_.stopping(); ++i) {
+      if (!(items[i].ready & Events::kReadable)) continue;
       Endpoint from;
-      ssize_t got = ReceiveDatagram(fds[i].fd, buffer.data(), buffer.size(), &from);
-      if (got > 0) on_datagram_(fds[i].fd, buffer.data(), static_cast<size_t>(got), from);
+      const std::ptrdiff_t got =
+          ReceiveDatagram(items[i].socket, buffer.data(), buffer.size(), &from);
+      if (got > 0) on_datagram_(items[i].socket, buffer.data(), static_cast<size_t>(got), from);
     }
   }
 }

@@ -1,9 +1,5 @@
 #include "netio/message_reader.h"
 
-#include <errno.h>
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -16,10 +12,10 @@ constexpr size_t kReadChunk = 64 * 1024;
 
 }  // namespace
 
-MessageReader::Result MessageReader::Read(int fd, int wait_ms, const uint8_t** head,
+MessageReader::Result MessageReader::Read(Socket fd, int wait_ms, const uint8_t** head,
                                           std::vector<uint8_t>* body) {
   if (buffer_.size() == 0) {
-    switch (WaitFor(fd, POLLIN, Clock::now() + std::chrono::milliseconds(wait_ms))) {
+    switch (WaitFor(fd, Events::kReadable, Clock::now() + std::chrono::milliseconds(wait_ms))) {
       case WaitResult::kReady: break;
       case WaitResult::kTimeout:
       case WaitResult::kWoken: return Result::kIdle;
@@ -29,11 +25,13 @@ MessageReader::Result MessageReader::Read(int fd, int wait_ms, const uint8_t** h
   Extent front = buffer_.Front();
   while (!front.error && (front.head == 0 || buffer_.size() < front.head)) {
     auto [room, size] = buffer_.Space(kReadChunk);
-    ssize_t n = ::recv(fd, room, size, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n == 0) return buffer_.size() == 0 ? Result::kClosed : Result::kError;
-    if (n < 0) return Result::kError;
-    buffer_.Commit(static_cast<size_t>(n));
+    size_t n = 0;
+    switch (ReceiveSome(fd, room, size, &n)) {
+      case Received::kData: break;
+      case Received::kEnded: return buffer_.size() == 0 ? Result::kClosed : Result::kError;
+      default: return Result::kError;
+    }
+    buffer_.Commit(n);
     front = buffer_.Front();
   }
   if (front.error) return Result::kMalformed;

@@ -1,8 +1,5 @@
 #include "netio/wait.h"
 
-#include <errno.h>
-#include <poll.h>
-
 #include <algorithm>
 #include <climits>
 
@@ -20,25 +17,21 @@ int MillisUntil(Clock::time_point deadline) {
   return static_cast<int>(left.count()) + 1;
 }
 
-WaitResult WaitFor(int fd, short events, Clock::time_point deadline, Interrupt interrupt) {
+WaitResult WaitFor(Socket fd, uint32_t events, Clock::time_point deadline, Interrupt interrupt) {
   for (;;) {
     if (interrupt.flag && interrupt.flag->load()) return WaitResult::kWoken;
-    pollfd fds[2] = {{fd, events, 0}, {interrupt.wake_fd, POLLIN, 0}};
-    int count = interrupt.wake_fd >= 0 ? 2 : 1;
+    PollItem items[2] = {{fd, events, 0}, {interrupt.wake_fd, Events::kReadable, 0}};
+    const size_t count = interrupt.wake_fd != kNoSocket ? 2 : 1;
     int timeout = MillisUntil(deadline);
     if (interrupt.flag) timeout = std::min(timeout, kFlagCheckMs);
-    int n = ::poll(fds, count, timeout);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return WaitResult::kError;
-    }
-    if (count == 2 && (fds[1].revents & POLLIN)) return WaitResult::kWoken;
+    const int n = PollOnce(items, count, timeout);
+    if (n < 0) return WaitResult::kError;
+    if (count == 2 && (items[1].ready & Events::kReadable)) return WaitResult::kWoken;
     if (n == 0) {
       if (Clock::now() >= deadline) return WaitResult::kTimeout;
       continue;
     }
-    if (fds[0].revents & (events | POLLERR | POLLHUP)) return WaitResult::kReady;
-    if (fds[0].revents & POLLNVAL) return WaitResult::kError;
+    if (items[0].ready != 0) return WaitResult::kReady;
   }
 }
 

@@ -1,8 +1,6 @@
 // Directory look-up over the link framing.
 #include "directory_client.h"
 
-#include <poll.h>
-
 #include "netio/socket.h"
 
 namespace qvc {
@@ -81,8 +79,9 @@ LookupResult LookupDevice(const Settings& settings, const std::string& group, in
   DirectoryQuery query;
   DirectoryQuery::State state = query.Begin(settings, group, number);
   while (state == DirectoryQuery::State::kPending) {
-    switch (
-        netio::WaitFor(query.fd(), query.connecting() ? POLLOUT : POLLIN, deadline, {wake_fd})) {
+    switch (netio::WaitFor(query.fd(),
+                           query.connecting() ? netio::Events::kWritable : netio::Events::kReadable,
+                           deadline, {wake_fd})) {
       case netio::WaitResult::kReady: state = query.Progress(); break;
       case netio::WaitResult::kWoken: return LookupResult::kWoken;
       case netio::WaitResult::kTimeout: *error = query.TimeoutText(); return LookupResult::kFailed;

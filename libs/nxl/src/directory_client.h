@@ -25,7 +25,7 @@ class DirectoryQuery {
   std::string TimeoutText() const;
   void Close() { fd_.Reset(); }
 
-  int fd() const { return fd_.get(); }
+  netio::Socket fd() const { return fd_.get(); }
   // Still connecting: wait for writability, else for readability.
   bool connecting() const { return connecting_; }
   const wire::DirAnswer& answer() const { return answer_; }

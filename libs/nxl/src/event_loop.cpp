@@ -1,8 +1,5 @@
-// The epoll loop of the client library.
+// The loop of the client library, over the platform's poller.
 #include "event_loop.h"
-
-#include <errno.h>
-#include <sys/epoll.h>
 
 #include <algorithm>
 #include <climits>
@@ -10,8 +7,6 @@
 namespace qvc {
 namespace {
 
-// Key of the loop's own wake event.
-constexpr uint64_t kWakeKey = 0;
 constexpr int kEventsPerWait = 128;
 // Time limits are checked at most this often, so a loop with hundreds of
 // links does not scan them all on every keep-alive.
@@ -20,7 +15,7 @@ constexpr auto kTimerGrain = std::chrono::milliseconds(20);
 // The loop the calling thread runs, if any.
 thread_local const EventLoop* t_loop = nullptr;
 
-// Milliseconds from `now` to `due` for epoll_wait, rounded up.
+// Milliseconds from `now` to `due` for the poller's wait, rounded up.
 int MillisBetween(netio::Clock::time_point now, netio::Clock::time_point due) {
   if (due <= now) return 0;
   auto left = std::chrono::ceil<std::chrono::milliseconds>(due - now).count();
@@ -29,18 +24,11 @@ int MillisBetween(netio::Clock::time_point now, netio::Clock::time_point due) {
 
 }  // namespace
 
-EventLoop::EventLoop() : epoll_(::epoll_create1(EPOLL_CLOEXEC)) {
-  if (valid()) {
-    epoll_event ev{};
-    ev.events = EPOLLIN;
-    ev.data.u64 = kWakeKey;
-    ::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, wake_.fd(), &ev);
-  }
-}
+EventLoop::EventLoop() : poller_(netio::MakePoller()) {}
 
 void EventLoop::Stop() {
   stopping_.store(true);
-  wake_.Signal();
+  poller_->Wake();
 }
 
 bool EventLoop::Post(std::function<void()> task) {
@@ -52,7 +40,7 @@ bool EventLoop::Post(std::function<void()> task) {
   if (t_loop == this) {
     posted_here_ = true;
   } else {
-    wake_.Signal();
+    poller_->Wake();
   }
   return true;
 }
@@ -72,16 +60,12 @@ void EventLoop::WakeAt(netio::Clock::time_point when) {
   next_round_ = std::min(next_round_, when);
 }
 
-bool EventLoop::Watch(int fd, uint64_t key, uint32_t events) {
-  epoll_event ev{};
-  ev.events = events;
-  ev.data.u64 = key;
-  if (::epoll_ctl(epoll_.get(), EPOLL_CTL_MOD, fd, &ev) == 0) return true;
-  return errno == ENOENT && ::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, fd, &ev) == 0;
+bool EventLoop::Watch(netio::Socket fd, uint64_t key, uint32_t events) {
+  return poller_->Watch(fd, key, events);
 }
 
-void EventLoop::Unwatch(int fd) {
-  ::epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, fd, nullptr);
+void EventLoop::Unwatch(netio::Socket fd) {
+  poller_->Unwatch(fd);
 }
 
 void EventLoop::RunTasks() {
@@ -105,7 +89,7 @@ void EventLoop::TimerRound(netio::Clock::time_point now) {
 
 void EventLoop::Run() {
   t_loop = this;
-  epoll_event events[kEventsPerWait];
+  netio::Readiness events[kEventsPerWait];
   while (!stopping_.load()) {
     auto due = std::max(next_round_, last_round_ + kTimerGrain);
     // The timeout counts from the start of the last wake-up: a round comes
@@ -113,16 +97,11 @@ void EventLoop::Run() {
     int timeout = posted_here_                                     ? 0
                   : next_round_ == netio::Clock::time_point::max() ? -1
                                                                    : MillisBetween(now_, due);
-    int n = ::epoll_wait(epoll_.get(), events, kEventsPerWait, timeout);
-    if (n < 0 && errno != EINTR) break;
+    const int n = poller_->Wait(events, kEventsPerWait, timeout);
+    if (n < 0) break;
     now_ = netio::Clock::now();
     for (int i = 0; i < n && !stopping_.load(); ++i) {
-      uint64_t key = events[i].data.u64;
-      if (key == kWakeKey) {
-        wake_.Clear();
-        continue;
-      }
-      auto it = handlers_.find(key);
+      auto it = handlers_.find(events[i].key);
       if (it == handlers_.end()) continue;
       std::shared_ptr<Handler> handler = it->second;
       handler->OnEvents(events[i].events);

@@ -1,4 +1,4 @@
-// One epoll loop thread serving many links: it waits on their sockets, runs
+// One loop thread serving many links: it waits on their sockets, runs
 // tasks posted from other threads, and asks each link about its time limits
 // whenever the earliest one it named has come.
 //
@@ -6,8 +6,6 @@
 // time, so a link's callbacks keep their order and never run on two threads
 // at once; a handler that is slow delays the other handlers of this loop.
 #pragma once
-
-#include <sys/epoll.h>
 
 #include <atomic>
 #include <cstdint>
@@ -17,7 +15,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "netio/fd.h"
+#include "netio/poller.h"
 #include "netio/wait.h"
 
 namespace qvc {
@@ -27,7 +25,7 @@ class EventLoop {
   class Handler {
    public:
     virtual ~Handler() = default;
-    // The handler's socket reported these epoll events.
+    // The handler's socket reported these netio::Events.
     virtual void OnEvents(uint32_t events) = 0;
     // Checks the time limits at `now`; answers when to be asked next.
     virtual netio::Clock::time_point OnTimer(netio::Clock::time_point now) = 0;
@@ -39,7 +37,7 @@ class EventLoop {
   EventLoop(const EventLoop&) = delete;
   EventLoop& operator=(const EventLoop&) = delete;
 
-  bool valid() const { return epoll_.valid() && wake_.valid(); }
+  bool valid() const { return poller_ && poller_->valid(); }
   // The thread body: runs until Stop, then abandons every handler left.
   void Run();
   // Asks the loop to end; any thread.
@@ -61,17 +59,16 @@ class EventLoop {
   // Asks for an OnTimer round no later than `when`.
   void WakeAt(netio::Clock::time_point when);
 
-  // Any thread: add or change, or remove, the watch of a socket (epoll_ctl
-  // is safe from any thread; callers serialise the calls for one socket).
-  bool Watch(int fd, uint64_t key, uint32_t events);
-  void Unwatch(int fd);
+  // Any thread: add or change, or remove, the watch of a socket for
+  // netio::Events (callers serialise the calls for one socket).
+  bool Watch(netio::Socket fd, uint64_t key, uint32_t events);
+  void Unwatch(netio::Socket fd);
 
  private:
   void RunTasks();
   void TimerRound(netio::Clock::time_point now);
 
-  netio::Fd epoll_;
-  netio::WakeEvent wake_;
+  std::unique_ptr<netio::Poller> poller_;
   std::atomic<int> load_{0};
   std::atomic<bool> stopping_{false};
 

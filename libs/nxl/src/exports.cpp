@@ -1,7 +1,6 @@
 // The exported operations of the library: each checks its arguments, runs
 // on the library state and turns every failure into its documented result.
 // No C++ exception leaves these functions.
-#include <arpa/inet.h>
 
 #include <memory>
 #include <string>
@@ -73,7 +72,7 @@ QVC_API int32_t QVC_ReleaseSDK(void) {
 
 QVC_API int32_t QVC_SetLocalNetCard(int32_t card) {
   return Guarded<int32_t>(0, [card] {
-    uint32_t address = htonl(INADDR_ANY);
+    uint32_t address = 0;  // any
     if (card != 0 && !qvc::LocalAddressOfCard(card, &address)) return 0;
     qvc::Settings settings = Library::Get().settings();
     settings.local_address = address;
@@ -97,8 +96,8 @@ QVC_API int32_t QVC_Connect(int32_t byNumber, int32_t linkId, int32_t deviceChan
     } else {
       // Read as the caller's own address check reads it (inet_addr), so an
       // address the caller accepted is never refused here.
-      params.address = address != nullptr ? ::inet_addr(address) : INADDR_NONE;
-      if (params.address == INADDR_NONE) {
+      params.address = netio::InetAddr(address);
+      if (params.address == 0xFFFFFFFFu) {
         refusal = "invalid address";
         return 0;
       }

@@ -1,8 +1,6 @@
 // Process-wide state of the library.
 #include "library.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <thread>
 #include <vector>
@@ -27,7 +25,7 @@ Library::Library()
   netio::ParseAddress(QVC_DEFAULT_DIRECTORY_ADDRESS, &settings_.directory_address);
   settings_.directory_port = QVC_DEFAULT_DIRECTORY_PORT;
   netio::ParseAddress(QVC_DEFAULT_BROADCAST_ADDRESS, &settings_.broadcast_address);
-  settings_.local_address = htonl(INADDR_ANY);
+  settings_.local_address = 0;  // any
 }
 
 Library::~Library() {

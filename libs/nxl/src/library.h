@@ -26,7 +26,7 @@ struct Settings {
   uint16_t directory_port = 0;     // host order
   uint32_t broadcast_address = 0;  // network order
   uint16_t broadcast_port = 0;     // 0: the service's remote port
-  uint32_t local_address = 0;      // network order; INADDR_ANY: any
+  uint32_t local_address = 0;      // network order; 0: any
   int connect_timeout_ms = 5000;
   int ping_interval_ms = 2000;
   int silence_timeout_ms = 8000;

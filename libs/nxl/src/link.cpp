@@ -1,12 +1,7 @@
 // A link on its event loop: look-up, connect, login, receive, report the end.
 #include "link.h"
 
-#include <arpa/inet.h>
-#include <errno.h>
-#include <openssl/crypto.h>
-#include <poll.h>
-#include <sys/epoll.h>
-#include <sys/socket.h>
+#include <digest/digest.h>
 
 #include <algorithm>
 
@@ -55,7 +50,7 @@ Link::Link(Library& library, LinkParams params)
     : library_(library), params_(std::move(params)), settings_(library.settings()) {}
 
 Link::~Link() {
-  OPENSSL_cleanse(params_.password.data(), params_.password.size());
+  digest::Wipe(params_.password.data(), params_.password.size());
 }
 
 bool Link::Start(std::shared_ptr<EventLoop> loop) {
@@ -92,16 +87,16 @@ void Link::QueueLocked(const std::vector<uint8_t>& frame) {
 void Link::FlushLocked() {
   while (!out_.empty() && !broken_) {
     const std::vector<uint8_t>& front = out_.front();
-    ssize_t n = ::send(fd_.get(), front.data() + out_offset_, front.size() - out_offset_,
-                       MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      if (errno == EAGAIN || errno == EWOULDBLOCK) break;
+    size_t n = 0;
+    const netio::Sent sent =
+        netio::SendNow(fd_.get(), front.data() + out_offset_, front.size() - out_offset_, &n);
+    if (sent == netio::Sent::kWouldBlock) break;
+    if (sent == netio::Sent::kFailed) {
       BreakLocked();
       break;
     }
-    out_offset_ += static_cast<size_t>(n);
-    queued_ -= static_cast<size_t>(n);
+    out_offset_ += n;
+    queued_ -= n;
     if (out_offset_ == front.size()) {
       out_.pop_front();
       out_offset_ = 0;
@@ -117,12 +112,12 @@ void Link::BreakLocked() {
   out_.clear();
   out_offset_ = 0;
   queued_ = 0;
-  if (fd_.valid()) ::shutdown(fd_.get(), SHUT_RDWR);
+  if (fd_.valid()) netio::Shutdown(fd_.get());
 }
 
 void Link::WatchLocked() {
   if (!fd_.valid()) return;
-  uint32_t events = base_events_ | (queued_ > 0 ? EPOLLOUT : 0u);
+  uint32_t events = base_events_ | (queued_ > 0 ? netio::Events::kWritable : 0u);
   if (events == watching_) return;
   if (events == 0) {
     loop_->Unwatch(fd_.get());
@@ -157,9 +152,9 @@ bool Link::Send(const std::vector<uint8_t>& frame) {
     }
     // Wait for room without the lock, so the loop keeps serving the link.
     // The descriptor stays open while this link exists.
-    pollfd p{fd_.get(), POLLOUT, 0};
+    netio::PollItem item{fd_.get(), netio::Events::kWritable, 0};
     lock.unlock();
-    ::poll(&p, 1, netio::MillisUntil(deadline));
+    netio::PollOnce(&item, 1, netio::MillisUntil(deadline));
     lock.lock();
   }
 }
@@ -179,7 +174,8 @@ void Link::Begin() {
 void Link::LookupProgress(DirectoryQuery::State state) {
   switch (state) {
     case DirectoryQuery::State::kPending:
-      loop_->Watch(lookup_.fd(), key_, lookup_.connecting() ? EPOLLOUT : EPOLLIN);
+      loop_->Watch(lookup_.fd(), key_,
+                   lookup_.connecting() ? netio::Events::kWritable : netio::Events::kReadable);
       return;
     case DirectoryQuery::State::kFailed: return Fail(lookup_.error());
     case DirectoryQuery::State::kAnswered: break;
@@ -200,7 +196,7 @@ void Link::BeginConnect(uint32_t address, uint16_t port) {
     std::lock_guard lock(send_mu_);
     fd_ = std::move(fd);
     if (result == netio::ConnectResult::kPending) {
-      base_events_ = EPOLLOUT;
+      base_events_ = netio::Events::kWritable;
       WatchLocked();
     }
   }
@@ -215,8 +211,8 @@ void Link::BeginConnect(uint32_t address, uint16_t port) {
 void Link::Connected() {
   // Events of the look-up socket may still arrive in the batch that closed
   // it: go on only when the device socket itself is ready.
-  pollfd p{fd_.get(), POLLOUT, 0};
-  if (::poll(&p, 1, 0) == 0) return;
+  netio::PollItem item{fd_.get(), netio::Events::kWritable, 0};
+  if (netio::PollOnce(&item, 1, 0) == 0) return;
   std::string error;
   switch (netio::FinishConnect(fd_.get(), &error)) {
     case netio::ConnectResult::kOk: break;
@@ -229,7 +225,7 @@ void Link::Connected() {
   bool sent = false;
   {
     std::lock_guard lock(send_mu_);
-    base_events_ = EPOLLIN;
+    base_events_ = netio::Events::kReadable;
     QueueLocked(wire::EncodeFrame(MsgType::kHello, hello.data(), hello.size()));
     FlushLocked();
     sent = !broken_;
@@ -245,18 +241,21 @@ void Link::OnEvents(uint32_t events) {
     case Phase::kConnect: return Connected();
     case Phase::kLogin:
     case Phase::kUp:
-      if (events & EPOLLOUT) {
+      if (events & netio::Events::kWritable) {
         std::lock_guard lock(send_mu_);
         FlushLocked();
       }
-      if (events & (EPOLLIN | EPOLLHUP | EPOLLERR)) ReadDevice();
+      if (events & (netio::Events::kReadable | netio::Events::kHangUp | netio::Events::kError)) {
+        ReadDevice();
+      }
       return;
     case Phase::kDraining: {
       bool done = false;
       {
         std::lock_guard lock(send_mu_);
         FlushLocked();
-        done = queued_ == 0 || broken_ || (events & (EPOLLHUP | EPOLLERR));
+        done =
+            queued_ == 0 || broken_ || (events & (netio::Events::kHangUp | netio::Events::kError));
       }
       if (done) Finish();
       return;
@@ -497,7 +496,7 @@ void Link::Finish() {
       if (watching_ != 0) loop_->Unwatch(fd_.get());
       watching_ = 0;
       base_events_ = 0;
-      ::shutdown(fd_.get(), SHUT_RDWR);
+      netio::Shutdown(fd_.get());
     }
     out_.clear();
     out_offset_ = 0;

@@ -125,7 +125,7 @@ class Link : public EventLoop::Handler, public std::enable_shared_from_this<Link
   bool ended_ = false;                    // guarded by send_mu_
   bool up_ = false;                       // guarded by send_mu_
   bool broken_ = false;                   // guarded by send_mu_
-  uint32_t base_events_ = 0;              // guarded by send_mu_; besides EPOLLOUT
+  uint32_t base_events_ = 0;              // guarded by send_mu_; besides kWritable
   uint32_t watching_ = 0;                 // guarded by send_mu_; 0: not in the loop
   std::deque<std::vector<uint8_t>> out_;  // guarded by send_mu_
   size_t out_offset_ = 0;                 // guarded by send_mu_

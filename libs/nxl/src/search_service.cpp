@@ -1,8 +1,6 @@
 // LAN search service.
 #include "search_service.h"
 
-#include <arpa/inet.h>
-
 #include <atomic>
 #include <cstring>
 #include <vector>

@@ -1,8 +1,6 @@
 // UDP session helpers.
 #include "udp_session.h"
 
-#include <poll.h>
-
 #include <vector>
 
 #include "library.h"
@@ -28,7 +26,8 @@ bool UdpSession::SendToTarget(const std::vector<uint8_t>& datagram) const {
 
 bool UdpSession::Wait(netio::Clock::time_point deadline) {
   if (stop.load()) return false;
-  if (netio::WaitFor(fd.get(), POLLIN, deadline, {wake.fd()}) == netio::WaitResult::kWoken) {
+  if (netio::WaitFor(fd.get(), netio::Events::kReadable, deadline, {wake.fd()}) ==
+      netio::WaitResult::kWoken) {
     wake.Clear();
   }
   return !stop.load();
@@ -37,7 +36,7 @@ bool UdpSession::Wait(netio::Clock::time_point deadline) {
 bool UdpSession::Receive(std::vector<uint8_t>* buffer, size_t* size, uint32_t* source) const {
   netio::Endpoint from;
   // A datagram longer than the buffer is cut and then refused by its size.
-  ssize_t n = netio::ReceiveDatagram(fd.get(), buffer->data(), buffer->size(), &from);
+  const std::ptrdiff_t n = netio::ReceiveDatagram(fd.get(), buffer->data(), buffer->size(), &from);
   if (n < 0) return false;
   *size = static_cast<size_t>(n);
   *source = from.address;

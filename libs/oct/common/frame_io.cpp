@@ -1,8 +1,5 @@
 #include "frame_io.h"
 
-#include <poll.h>
-#include <sys/socket.h>
-
 namespace octc::net {
 namespace {
 
@@ -15,8 +12,9 @@ netio::Extent MeasureFrame(const uint8_t* data, size_t size) {
 
 }  // namespace
 
-ReadResult ReadFrame(int fd, int wait_ms, wire::Frame& out) {
-  switch (netio::WaitFor(fd, POLLIN, netio::Clock::now() + std::chrono::milliseconds(wait_ms))) {
+ReadResult ReadFrame(netio::Socket fd, int wait_ms, wire::Frame& out) {
+  switch (netio::WaitFor(fd, netio::Events::kReadable,
+                         netio::Clock::now() + std::chrono::milliseconds(wait_ms))) {
     case netio::WaitResult::kReady: break;
     case netio::WaitResult::kTimeout:
     case netio::WaitResult::kWoken: return ReadResult::kIdle;
@@ -38,7 +36,7 @@ ReadResult ReadFrame(int fd, int wait_ms, wire::Frame& out) {
 
 FrameReader::FrameReader() : m_reader(MeasureFrame) {}
 
-ReadResult FrameReader::Read(int fd, int wait_ms, wire::Frame& out) {
+ReadResult FrameReader::Read(netio::Socket fd, int wait_ms, wire::Frame& out) {
   const uint8_t* head = nullptr;
   switch (m_reader.Read(fd, wait_ms, &head, &out.payload)) {
     case netio::MessageReader::Result::kMessage: break;
@@ -81,18 +79,17 @@ bool FrameConn::SendParts(const uint8_t* head, size_t head_size, const uint8_t* 
   if (m_down.load()) return false;
   if (netio::SendAll(m_fd.get(), head, head_size, body, body_size)) return true;
   m_down = true;
-  ::shutdown(m_fd.get(), SHUT_RDWR);
+  netio::Shutdown(m_fd.get());
   return false;
 }
 
 void FrameConn::Shutdown() {
   m_down = true;
-  ::shutdown(m_fd.get(), SHUT_RDWR);
+  netio::Shutdown(m_fd.get());
 }
 
 void FrameConn::Abort() {
-  linger l{1, 0};
-  ::setsockopt(m_fd.get(), SOL_SOCKET, SO_LINGER, &l, sizeof l);
+  netio::SetAbortiveClose(m_fd.get());
   Shutdown();
 }
 

@@ -17,7 +17,7 @@ namespace octc::net {
 enum class ReadResult { kFrame, kIdle, kClosed, kError, kMalformed };
 // Waits up to wait_ms for a frame to begin, then reads it whole (bounded by
 // the socket's receive time-out) without reading past it.
-ReadResult ReadFrame(int fd, int wait_ms, wire::Frame& out);
+ReadResult ReadFrame(netio::Socket fd, int wait_ms, wire::Frame& out);
 
 // Reads whole frames like ReadFrame, but through a buffer, so that a run of
 // small messages costs one receive call rather than three system calls each.
@@ -25,7 +25,7 @@ ReadResult ReadFrame(int fd, int wait_ms, wire::Frame& out);
 class FrameReader {
  public:
   FrameReader();
-  ReadResult Read(int fd, int wait_ms, wire::Frame& out);
+  ReadResult Read(netio::Socket fd, int wait_ms, wire::Frame& out);
 
  private:
   netio::MessageReader m_reader;
@@ -45,7 +45,7 @@ class FrameConn {
   void Shutdown();
   // Closes abruptly (reset instead of an orderly end).
   void Abort();
-  int fd() const { return m_fd.get(); }
+  netio::Socket fd() const { return m_fd.get(); }
 
  private:
   bool SendParts(const uint8_t* head, size_t head_size, const uint8_t* body, size_t body_size);

@@ -1,7 +1,5 @@
 #include "search_service.h"
 
-#include <poll.h>
-
 #include <chrono>
 #include <random>
 
@@ -73,8 +71,8 @@ void SearchService::Stop() {
 void SearchService::Main() {
   std::vector<uint8_t> buf(wire::kMaxDatagram + wire::kHeaderSize);
   while (!m_stop) {
-    pollfd p{m_fd.get(), POLLIN, 0};
-    int rc = ::poll(&p, 1, 20);
+    netio::PollItem item{m_fd.get(), netio::Events::kReadable, 0};
+    const int rc = netio::PollOnce(&item, 1, 20);
     if (m_stop) break;
     bool end = false;
     {
@@ -89,7 +87,7 @@ void SearchService::Main() {
       continue;
     }
     if (rc != 1) continue;
-    ssize_t n = netio::ReceiveDatagram(m_fd.get(), buf.data(), buf.size(), nullptr);
+    const std::ptrdiff_t n = netio::ReceiveDatagram(m_fd.get(), buf.data(), buf.size(), nullptr);
     if (n < 0) continue;
     wire::DeliverSearchAnswer(buf.data(), static_cast<size_t>(n),
                               [this](uint32_t probe, const OctSearchInfo& info) {

@@ -110,7 +110,7 @@ void Channel::OnDownloadData(int32_t nCode, const uint8_t* pData, int32_t nLengt
 void Channel::OpenDownloadConversion(const uint8_t* header) {
   if (!m_downloadFile.good()) return;
   m_downloadFile.close();
-  os::DeleteFile(m_strDownloadPath.c_str());
+  os::RemoveFile(m_strDownloadPath.c_str());
   QP_VideoDesc video{};
   video.width = LoadLe16(header + info::kWidth);
   video.height = LoadLe16(header + info::kHeight);

@@ -1,7 +1,6 @@
 // The host's allow-list of configuration-dialog libraries, by SHA-256
-// digest. Apart from config_dialog.cpp because OpenSSL's headers exist only
-// for the native architecture (the 32-bit layout check leaves it out).
-#include <openssl/evp.h>
+// digest.
+#include <digest/digest.h>
 #include <qcsdk/qcsdk.h>
 
 #include <algorithm>
@@ -19,7 +18,7 @@
 namespace qcsdk {
 namespace {
 
-using Digest = std::array<uint8_t, 32>;
+using Digest = digest::Sha256Digest;
 
 // The SHA-256 digests of the dialog libraries the host allows; empty: any.
 std::mutex g_digestLock;
@@ -44,10 +43,9 @@ std::vector<Digest> AllowedDigests() {
 }
 
 bool Listed(const std::vector<Digest>& allowed, const void* data, std::size_t size) {
-  Digest digest{};
-  unsigned int length = 0;
-  if (EVP_Digest(data, size, digest.data(), &length, EVP_sha256(), nullptr) != 1) return false;
-  return std::find(allowed.begin(), allowed.end(), digest) != allowed.end();
+  Digest sum{};
+  if (!digest::Sha256({digest::Bytes(data, size)}, &sum)) return false;
+  return std::find(allowed.begin(), allowed.end(), sum) != allowed.end();
 }
 
 }  // namespace

@@ -92,7 +92,7 @@ bool InstallLibrary(const char* path, const std::vector<uint8_t>& library) {
   if (std::fclose(file.release()) == 0 && written && os::ReplaceFile(temporary.c_str(), path)) {
     return true;
   }
-  os::DeleteFile(temporary.c_str());
+  os::RemoveFile(temporary.c_str());
   return false;
 }
 

@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "platform/nxl_api.h"
+#include "platform/os.h"
 #include "qcsdk/base/bytes.h"
 #include "qcsdk/base/callback_edge.h"
 #include "qcsdk/discovery/search_device.h"
@@ -99,9 +100,9 @@ bool BuildResult(const uint8_t* data, int32_t length, QCSDK_OkipResult* out) {
 
 int32_t NextMessageId() {
   // A private generator: the C library's shared one belongs to the host.
-  unsigned int seed = static_cast<unsigned int>(std::time(nullptr));
-  const uint32_t first = static_cast<uint32_t>(rand_r(&seed));
-  const uint32_t second = static_cast<uint32_t>(rand_r(&seed));
+  os::CRandom random(static_cast<uint32_t>(std::time(nullptr)));
+  const uint32_t first = static_cast<uint32_t>(random.Next());
+  const uint32_t second = static_cast<uint32_t>(random.Next());
   return static_cast<int32_t>(first + 1u + second);
 }
 

@@ -18,8 +18,7 @@ class DatagramLoop {
   // The socket a datagram came in on, its bytes and its source; on the
   // loop's thread.
   using OnDatagram =
-      std::function<void(int fd, const uint8_t* data, size_t size, const Endpoint& from)>;
-
+      std::function<void(Socket fd, const uint8_t* data, size_t size, const Endpoint& from)>;
 
   // Receives on `sockets` (invalid ones are skipped), handing on at most
   // max_size bytes of a datagram; false when it runs already.
@@ -27,8 +26,11 @@ class DatagramLoop {
   // Joins the thread, then closes the sockets.
   void Stop();
   bool running() const { return thread_.running(); }
-  // The socket at `index` of those given to Start; -1 when none is open.
-  int socket(size_t index) const { return index < sockets_.size() ? sockets_[index].get() : -1; }
+  // The socket at `index` of those given to Start; kNoSocket when none is
+  // open.
+  Socket socket(size_t index) const {
+    return index < sockets_.size() ? sockets_[index].get() : kNoSocket;
+  }
   // Waits `ms` on the loop's thread, ended early by Stop; false when the
   // loop is stopping.
   bool Pause(int ms);

@@ -1,13 +1,20 @@
-// Descriptors the code owns: a socket closed when its owner goes, and an
-// eventfd that wakes a poll or epoll loop from another thread.
+// Sockets the code owns: a socket closed when its owner goes, and a wake
+// event that ends a poller's wait from another thread.
 #pragma once
 
+#include <cstdint>
+
 namespace netio {
+
+// A socket as the system names it: a descriptor on POSIX, a SOCKET handle on
+// Windows; both fit, and both call an invalid one -1.
+using Socket = std::intptr_t;
+inline constexpr Socket kNoSocket = -1;
 
 class Fd {
  public:
   Fd() = default;
-  explicit Fd(int fd) : fd_(fd) {}
+  explicit Fd(Socket fd) : fd_(fd) {}
   ~Fd() { Reset(); }
   Fd(Fd&& other) noexcept : fd_(other.Release()) {}
   Fd& operator=(Fd&& other) noexcept {
@@ -17,25 +24,27 @@ class Fd {
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
 
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  int Release() {
-    int fd = fd_;
-    fd_ = -1;
+  Socket get() const { return fd_; }
+  bool valid() const { return fd_ != kNoSocket; }
+  Socket Release() {
+    Socket fd = fd_;
+    fd_ = kNoSocket;
     return fd;
   }
-  // Closes the descriptor held, then holds `fd`.
-  void Reset(int fd = -1);
+  // Closes the socket held, then holds `fd`.
+  void Reset(Socket fd = kNoSocket);
 
  private:
-  int fd_ = -1;
+  Socket fd_ = kNoSocket;
 };
 
+// Readable from Signal until Clear: an eventfd on Linux, a loopback datagram
+// socket sending to itself on Windows.
 class WakeEvent {
  public:
   WakeEvent();
   bool valid() const { return fd_.valid(); }
-  int fd() const { return fd_.get(); }
+  Socket fd() const { return fd_.get(); }
   void Signal();
   void Clear();
 

@@ -22,8 +22,8 @@ class ListenLoop {
   bool stopping() const { return thread_.stopping(); }
   // The port listened on, 0 before Start.
   uint16_t port() const { return port_; }
-  int listen_fd() const { return listen_.get(); }
-  int wake_fd() const { return thread_.wake_fd(); }
+  Socket listen_fd() const { return listen_.get(); }
+  Socket wake_fd() const { return thread_.wake_fd(); }
   void ClearWake() { thread_.ClearWake(); }
 
  private:

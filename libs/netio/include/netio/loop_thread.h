@@ -23,7 +23,7 @@ class LoopThread {
   void Stop();
   bool running() const { return thread_.joinable(); }
   bool stopping() const { return stopping_.load(); }
-  int wake_fd() const { return wake_.fd(); }
+  Socket wake_fd() const { return wake_.fd(); }
   // Empties the wake event once the loop has seen it readable.
   void ClearWake() { wake_.Clear(); }
   // Makes the loop's wait end now (the loop goes on unless stopping).

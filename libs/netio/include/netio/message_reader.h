@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "netio/fd.h"
 #include "netio/message_buffer.h"
 
 namespace netio {
@@ -21,7 +22,7 @@ class MessageReader {
   // stays valid until the next Read; the body is received into `body`. kClosed
   // is the peer's orderly end between messages. Use one reader per socket for
   // every read after the first through it.
-  Result Read(int fd, int wait_ms, const uint8_t** head, std::vector<uint8_t>* body);
+  Result Read(Socket fd, int wait_ms, const uint8_t** head, std::vector<uint8_t>* body);
 
  private:
   MessageBuffer buffer_;

@@ -1,11 +1,6 @@
 // The device side of Nxl links: one poll loop per server.
 #include "qvc/device/device_server.h"
 
-#include <arpa/inet.h>
-#include <errno.h>
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -72,7 +67,7 @@ class DeviceServer::Impl {
   ~Impl() { Stop(); }
 
   bool Start(uint16_t port) {
-    return loop_.Start(htonl(INADDR_LOOPBACK), port, [this] { Loop(); });
+    return loop_.Start(netio::kLoopback, port, [this] { Loop(); });
   }
   void Stop() { loop_.Stop(); }
   uint16_t port() const { return loop_.port(); }
@@ -102,7 +97,7 @@ class DeviceServer::Impl {
     std::lock_guard lock(client->send_mu);
     if (client->closed) return false;
     if (!client->forced) client->forced = GoneReason::kDropped;
-    ::shutdown(client->fd.get(), SHUT_RDWR);
+    netio::Shutdown(client->fd.get());
     return true;
   }
 
@@ -114,7 +109,7 @@ class DeviceServer::Impl {
     if (client->closed) return false;
     bool sent = netio::SendAll(client->fd.get(), frame.data(), frame.size());
     if (!client->forced) client->forced = GoneReason::kClosed;
-    ::shutdown(client->fd.get(), SHUT_RDWR);
+    netio::Shutdown(client->fd.get());
     return sent;
   }
 
@@ -146,7 +141,7 @@ class DeviceServer::Impl {
     if (client.closed) return false;
     if (netio::SendAll(client.fd.get(), data, size)) return true;
     if (!client.forced) client.forced = GoneReason::kSendFailed;
-    ::shutdown(client.fd.get(), SHUT_RDWR);
+    netio::Shutdown(client.fd.get());
     return false;
   }
 
@@ -290,12 +285,12 @@ class DeviceServer::Impl {
       if (!reply.close_after) client->phase.store(reply.next_phase);
       if (!netio::SendAll(client->fd.get(), reply.bytes.data(), reply.bytes.size())) {
         if (!client->forced) client->forced = GoneReason::kSendFailed;
-        ::shutdown(client->fd.get(), SHUT_RDWR);
+        netio::Shutdown(client->fd.get());
         return;
       }
       if (reply.close_after) {
         if (!client->forced) client->forced = GoneReason::kClosed;
-        ::shutdown(client->fd.get(), SHUT_RDWR);
+        netio::Shutdown(client->fd.get());
         return;
       }
     }
@@ -328,7 +323,7 @@ class DeviceServer::Impl {
 
   void Loop() {
     std::vector<std::shared_ptr<Client>> clients;
-    std::vector<pollfd> fds;
+    std::vector<netio::PollItem> fds;
     while (!loop_.stopping()) {
       {
         std::lock_guard lock(mu_);
@@ -346,18 +341,19 @@ class DeviceServer::Impl {
         }
       }
       fds.clear();
-      fds.push_back({loop_.listen_fd(), POLLIN, 0});
-      fds.push_back({loop_.wake_fd(), POLLIN, 0});
-      for (const auto& c : clients) fds.push_back({c->fd.get(), POLLIN, 0});
-      int n = ::poll(fds.data(), fds.size(), netio::MillisUntil(wake_at));
-      if (n < 0 && errno != EINTR) break;
-      if (fds[1].revents & POLLIN) loop_.ClearWake();
-      if (fds[0].revents & POLLIN) Accept();
+      constexpr uint32_t kIn = netio::Events::kReadable;
+      fds.push_back({loop_.listen_fd(), kIn, 0});
+      fds.push_back({loop_.wake_fd(), kIn, 0});
+      for (const auto& c : clients) fds.push_back({c->fd.get(), kIn, 0});
+      int n = netio::PollOnce(fds.data(), fds.size(), netio::MillisUntil(wake_at));
+      if (n < 0) break;
+      if (fds[1].ready & kIn) loop_.ClearWake();
+      if (fds[0].ready & kIn) Accept();
       now = Clock::now();
       for (size_t i = 0; i < clients.size(); ++i) {
         const auto& c = clients[i];
         GoneReason reason = GoneReason::kClosedByPeer;
-        if (n > 0 && fds[i + 2].revents != 0 && !ReadClient(c, &reason)) {
+        if (n > 0 && fds[i + 2].ready != 0 && !ReadClient(c, &reason)) {
           Remove(c, reason);
           continue;
         }

@@ -1,6 +1,4 @@
 // A device's registration in the directory service.
-#include <arpa/inet.h>
-#include <poll.h>
 
 #include "frame.h"
 #include "messages.h"
@@ -26,7 +24,7 @@ bool DirectoryRegistration::Register(const std::string& directory_address, uint1
   auto deadline = netio::Clock::now() + std::chrono::milliseconds(timeout_ms);
   netio::Fd fd;
   std::string error;
-  if (netio::ConnectTcp(address, directory_port, htonl(INADDR_ANY), deadline, {}, timeout_ms, &fd,
+  if (netio::ConnectTcp(address, directory_port, netio::kAnyAddress, deadline, {}, timeout_ms, &fd,
                         &error) != netio::ConnectResult::kOk) {
     return false;
   }
@@ -47,7 +45,8 @@ bool DirectoryRegistration::Register(const std::string& directory_address, uint1
       fd_ = std::move(fd);
       return true;
     }
-    if (netio::WaitFor(fd.get(), POLLIN, deadline) != netio::WaitResult::kReady) return false;
+    if (netio::WaitFor(fd.get(), netio::Events::kReadable, deadline) != netio::WaitResult::kReady)
+      return false;
     uint8_t buf[64];
     size_t got = 0;
     netio::Received received = netio::ReceiveNow(fd.get(), buf, sizeof buf, &got);

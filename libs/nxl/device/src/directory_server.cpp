@@ -1,8 +1,4 @@
 // The directory service: one poll loop over registrations and look-ups.
-#include <arpa/inet.h>
-#include <errno.h>
-#include <poll.h>
-#include <sys/socket.h>
 
 #include <map>
 #include <mutex>
@@ -45,7 +41,7 @@ class DirectoryServer::Impl {
   ~Impl() { Stop(); }
 
   bool Start(uint16_t port) {
-    return loop_.Start(htonl(INADDR_LOOPBACK), port, [this] { Loop(); });
+    return loop_.Start(netio::kLoopback, port, [this] { Loop(); });
   }
 
   void Stop() {
@@ -137,26 +133,27 @@ class DirectoryServer::Impl {
 
   void Loop() {
     std::vector<std::unique_ptr<Connection>> conns;
-    std::vector<pollfd> fds;
+    std::vector<netio::PollItem> fds;
     while (!loop_.stopping()) {
       fds.clear();
-      fds.push_back({loop_.listen_fd(), POLLIN, 0});
-      fds.push_back({loop_.wake_fd(), POLLIN, 0});
-      for (const auto& c : conns) fds.push_back({c->fd.get(), POLLIN, 0});
-      int n = ::poll(fds.data(), fds.size(), 1000);
-      if (n < 0 && errno != EINTR) break;
-      if (fds[1].revents & POLLIN) loop_.ClearWake();
+      constexpr uint32_t kIn = netio::Events::kReadable;
+      fds.push_back({loop_.listen_fd(), kIn, 0});
+      fds.push_back({loop_.wake_fd(), kIn, 0});
+      for (const auto& c : conns) fds.push_back({c->fd.get(), kIn, 0});
+      int n = netio::PollOnce(fds.data(), fds.size(), 1000);
+      if (n < 0) break;
+      if (fds[1].ready & kIn) loop_.ClearWake();
       auto now = Clock::now();
       for (size_t i = 0; i < conns.size(); ++i) {
         bool keep = true;
-        if (n > 0 && fds[i + 2].revents != 0) keep = Read(*conns[i]);
+        if (n > 0 && fds[i + 2].ready != 0) keep = Read(*conns[i]);
         if (keep && !conns[i]->registered && now - conns[i]->opened > kFirstMessageTime) {
           keep = false;
         }
         if (!keep) Close(conns[i]);
       }
       std::erase_if(conns, [](const auto& c) { return !c; });
-      if (fds[0].revents & POLLIN) {
+      if (fds[0].ready & kIn) {
         netio::Fd fd = netio::Accept(loop_.listen_fd());
         if (fd.valid()) {
           netio::SetSendTimeout(fd.get(), 2000);

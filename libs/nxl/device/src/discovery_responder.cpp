@@ -1,8 +1,7 @@
 // Answers to search probes and OKIP broadcasts.
 #include "qvc/device/discovery_responder.h"
 
-#include <arpa/inet.h>
-#include <openssl/crypto.h>
+#include <digest/digest.h>
 
 #include <atomic>
 #include <cstring>
@@ -38,7 +37,9 @@ void PutText(uint8_t* message, size_t offset, size_t size, const std::string& te
 }
 
 bool SameText(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
+  return a.size() == b.size() &&
+         digest::SameBytes(reinterpret_cast<const uint8_t*>(a.data()),
+                           reinterpret_cast<const uint8_t*>(b.data()), a.size());
 }
 
 }  // namespace
@@ -50,7 +51,7 @@ class DiscoveryResponder::Impl {
 
   bool Start(int search_port, int okip_port, const std::string& address) {
     if (loop_.running()) return false;
-    uint32_t local = htonl(INADDR_ANY);
+    uint32_t local = netio::kAnyAddress;
     if (!address.empty() && !netio::ParseAddress(address.c_str(), &local)) return false;
     std::string error;
     std::vector<netio::Fd> sockets(2);

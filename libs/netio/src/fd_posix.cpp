@@ -1,14 +1,15 @@
-#include "netio/fd.h"
-
+// Owned descriptors and the wake event on POSIX (an eventfd).
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <cstdint>
 
+#include "netio/fd.h"
+
 namespace netio {
 
-void Fd::Reset(int fd) {
-  if (fd_ >= 0) ::close(fd_);
+void Fd::Reset(Socket fd) {
+  if (fd_ != kNoSocket) ::close(static_cast<int>(fd_));
   fd_ = fd;
 }
 

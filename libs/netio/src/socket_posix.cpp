@@ -1,14 +1,21 @@
-#include "netio/socket.h"
-
+// Sockets on POSIX: the system calls behind socket.h, the address look-ups
+// of address.h and the one-off wait of wait.h.
 #include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <string.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
+
+#include <vector>
+
+#include "netio/socket.h"
 
 namespace netio {
 namespace {
@@ -77,7 +84,7 @@ ConnectResult StartConnect(uint32_t address, uint16_t port, uint32_t local, Fd* 
   return result;
 }
 
-ConnectResult FinishConnect(int fd, std::string* error) {
+ConnectResult FinishConnect(Socket fd, std::string* error) {
   int err = 0;
   socklen_t len = sizeof err;
   if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
@@ -95,7 +102,7 @@ ConnectResult ConnectTcp(uint32_t address, uint16_t port, uint32_t local,
   Fd fd;
   ConnectResult result = StartConnect(address, port, local, &fd, error);
   if (result == ConnectResult::kPending) {
-    switch (WaitFor(fd.get(), POLLOUT, deadline, interrupt)) {
+    switch (WaitFor(fd.get(), Events::kWritable, deadline, interrupt)) {
       case WaitResult::kReady: result = FinishConnect(fd.get(), error); break;
       case WaitResult::kWoken: *error = "connect: cancelled"; return ConnectResult::kWoken;
       case WaitResult::kTimeout: *error = "connect: timed out"; return ConnectResult::kTimeout;
@@ -129,31 +136,52 @@ Fd ListenTcp(uint32_t address, uint16_t port, std::string* error) {
   return fd;
 }
 
-Fd Accept(int listen_fd) {
-  return Fd(::accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC));
+Fd Accept(Socket listen_fd) {
+  return Fd(::accept4(static_cast<int>(listen_fd), nullptr, nullptr, SOCK_CLOEXEC));
 }
 
-void SetNonBlocking(int fd) {
+void SetNonBlocking(Socket fd) {
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
 }
 
-void SetNoDelay(int fd) {
+void SetNoDelay(Socket fd) {
   int one = 1;
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 }
 
-void SetSendTimeout(int fd, int ms) {
+void SetSendTimeout(Socket fd, int ms) {
   timeval tv{ms / 1000, (ms % 1000) * 1000};
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
 }
 
-void SetIoTimeouts(int fd, int ms) {
+void SetIoTimeouts(Socket fd, int ms) {
   timeval tv{ms / 1000, (ms % 1000) * 1000};
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
 }
 
-bool SendAll(int fd, const void* data, size_t size) {
+void Shutdown(Socket fd) {
+  ::shutdown(static_cast<int>(fd), SHUT_RDWR);
+}
+
+void SetAbortiveClose(Socket fd) {
+  linger l{1, 0};
+  ::setsockopt(static_cast<int>(fd), SOL_SOCKET, SO_LINGER, &l, sizeof l);
+}
+
+Sent SendNow(Socket fd, const void* data, size_t size, size_t* sent) {
+  for (;;) {
+    const ssize_t n = ::send(static_cast<int>(fd), data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n >= 0) {
+      *sent = static_cast<size_t>(n);
+      return Sent::kSent;
+    }
+    if (errno == EINTR) continue;
+    return errno == EAGAIN || errno == EWOULDBLOCK ? Sent::kWouldBlock : Sent::kFailed;
+  }
+}
+
+bool SendAll(Socket fd, const void* data, size_t size) {
   const auto* p = static_cast<const uint8_t*>(data);
   while (size > 0) {
     ssize_t n = ::send(fd, p, size, MSG_NOSIGNAL);
@@ -165,7 +193,7 @@ bool SendAll(int fd, const void* data, size_t size) {
   return true;
 }
 
-bool SendAll(int fd, const void* head, size_t head_size, const void* body, size_t body_size) {
+bool SendAll(Socket fd, const void* head, size_t head_size, const void* body, size_t body_size) {
   if (body_size == 0) return SendAll(fd, head, head_size);
   iovec iov[2] = {{const_cast<void*>(head), head_size}, {const_cast<void*>(body), body_size}};
   int first = 0;
@@ -190,7 +218,7 @@ bool SendAll(int fd, const void* head, size_t head_size, const void* body, size_
   return true;
 }
 
-Received ReceiveNow(int fd, void* data, size_t size, size_t* got) {
+Received ReceiveNow(Socket fd, void* data, size_t size, size_t* got) {
   for (;;) {
     ssize_t n = ::recv(fd, data, size, MSG_DONTWAIT);
     if (n > 0) {
@@ -203,7 +231,19 @@ Received ReceiveNow(int fd, void* data, size_t size, size_t* got) {
   }
 }
 
-Received ReceiveAll(int fd, void* data, size_t size) {
+Received ReceiveSome(Socket fd, void* data, size_t size, size_t* got) {
+  for (;;) {
+    const ssize_t n = ::recv(static_cast<int>(fd), data, size, 0);
+    if (n > 0) {
+      *got = static_cast<size_t>(n);
+      return Received::kData;
+    }
+    if (n == 0) return Received::kEnded;
+    if (errno != EINTR) return Received::kFailed;
+  }
+}
+
+Received ReceiveAll(Socket fd, void* data, size_t size) {
   auto* p = static_cast<uint8_t*>(data);
   size_t got = 0;
   while (got < size) {
@@ -220,19 +260,96 @@ Fd BindUdp(uint32_t address, uint16_t port, bool shared, std::string* error) {
   return BoundSocket(SOCK_DGRAM, address, port, shared, true, error);
 }
 
-bool SendDatagram(int fd, const Endpoint& to, const void* data, size_t size) {
+bool SendDatagram(Socket fd, const Endpoint& to, const void* data, size_t size) {
   sockaddr_in sa = SocketAddress(to.address, to.port);
   ssize_t n =
       ::sendto(fd, data, size, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
   return n == static_cast<ssize_t>(size);
 }
 
-ssize_t ReceiveDatagram(int fd, void* data, size_t size, Endpoint* from) {
+std::ptrdiff_t ReceiveDatagram(Socket fd, void* data, size_t size, Endpoint* from) {
   sockaddr_in sa{};
   socklen_t len = sizeof sa;
   ssize_t n = ::recvfrom(fd, data, size, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&sa), &len);
   if (n < 0) return -1;
   if (from) *from = Endpoint{sa.sin_addr.s_addr, ntohs(sa.sin_port)};
+  return n;
+}
+
+bool ResolveIpv4(const std::string& host, uint32_t* out) {
+  if (ParseAddress(host.c_str(), out)) return true;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* res = nullptr;
+  if (host.empty() || ::getaddrinfo(host.c_str(), nullptr, &hints, &res) != 0 || !res) return false;
+  *out = reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr.s_addr;
+  ::freeaddrinfo(res);
+  return true;
+}
+
+uint32_t InetAddr(const char* text) {
+  return text ? ::inet_addr(text) : INADDR_NONE;
+}
+
+bool CardAddress(int32_t card, uint32_t* address) {
+  if (card < 1) return false;
+  ifaddrs* list = nullptr;
+  if (::getifaddrs(&list) != 0) return false;
+  int32_t index = 0;
+  bool found = false;
+  for (ifaddrs* it = list; it; it = it->ifa_next) {
+    if (!it->ifa_addr || it->ifa_addr->sa_family != AF_INET || !(it->ifa_flags & IFF_UP)) {
+      continue;
+    }
+    if (++index == card) {
+      *address = reinterpret_cast<const sockaddr_in*>(it->ifa_addr)->sin_addr.s_addr;
+      found = true;
+      break;
+    }
+  }
+  ::freeifaddrs(list);
+  return found;
+}
+
+uint16_t LocalPort(Socket fd) {
+  sockaddr_in sa{};
+  socklen_t len = sizeof sa;
+  if (::getsockname(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&sa), &len) != 0) return 0;
+  return ntohs(sa.sin_port);
+}
+
+uint32_t PeerAddress(Socket fd) {
+  sockaddr_in sa{};
+  socklen_t len = sizeof sa;
+  if (::getpeername(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&sa), &len) != 0) return 0;
+  return sa.sin_addr.s_addr;
+}
+
+int PollOnce(PollItem* items, size_t count, int timeout_ms) {
+  // A few sockets on the stack, a server's many on the heap.
+  constexpr size_t kOnStack = 8;
+  pollfd local[kOnStack];
+  std::vector<pollfd> many(count > kOnStack ? count : 0);
+  pollfd* fds = count > kOnStack ? many.data() : local;
+  for (size_t i = 0; i < count; ++i) {
+    const uint32_t wanted = items[i].wanted;
+    fds[i] = pollfd{static_cast<int>(items[i].socket),
+                    static_cast<short>(((wanted & Events::kReadable) ? POLLIN : 0) |
+                                       ((wanted & Events::kWritable) ? POLLOUT : 0)),
+                    0};
+  }
+  const int n = ::poll(fds, count, timeout_ms < 0 ? -1 : timeout_ms);
+  if (n < 0) return errno == EINTR ? 0 : -1;
+  // poll leaves out the items without a socket (a negative descriptor).
+  for (size_t i = 0; i < count; ++i) {
+    const short r = fds[i].revents;
+    // A socket that is not open makes the wait a failure.
+    if ((r & POLLNVAL) && fds[i].fd >= 0) return -1;
+    items[i].ready = ((r & POLLIN) ? Events::kReadable : 0u) |
+                     ((r & POLLOUT) ? Events::kWritable : 0u) |
+                     ((r & POLLERR) ? Events::kError : 0u) | ((r & POLLHUP) ? Events::kHangUp : 0u);
+  }
   return n;
 }
 
