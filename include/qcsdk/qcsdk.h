@@ -81,9 +81,12 @@
 #define QCSDK_CALLBACK
 #endif
 
+/* QCSDK_API: an export of the library. On Windows qcsdk.dll's export table
+ * is a module-definition file written from these declarations, so the
+ * library's own build marks nothing for export there. */
 #if defined(QCSDK_BUILDING)
 #if defined(_WIN32)
-#define QCSDK_API __declspec(dllexport)
+#define QCSDK_API
 #else
 #define QCSDK_API __attribute__((visibility("default")))
 #endif

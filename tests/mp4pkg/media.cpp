@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <stdexcept>
 
 extern "C" {
@@ -110,8 +111,19 @@ std::optional<MediaSummary> Summarise(const std::string& path) {
   return summary;
 }
 
-TempDir::TempDir() : path((std::filesystem::temp_directory_path() / "qp_test_XXXXXX").string()) {
-  if (mkdtemp(path.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+// A new folder of our own (create_directory fails on an existing one).
+TempDir::TempDir() {
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const auto candidate =
+        std::filesystem::temp_directory_path() / ("qp_test_" + std::to_string(random()));
+    std::error_code error;
+    if (std::filesystem::create_directory(candidate, error)) {
+      path = candidate.string();
+      return;
+    }
+  }
+  throw std::runtime_error("no temporary folder");
 }
 
 TempDir::~TempDir() {

@@ -1,6 +1,7 @@
 // A file opened for writing (created or truncated), owned by RAII. Writes go
-// straight to the kernel with write(2), so nothing is lost in user-space
-// buffers when the process is killed.
+// straight to the system, unbuffered (output_file_posix.cpp,
+// output_file_win32.cpp), so nothing is lost in user-space buffers when the
+// process is killed.
 #pragma once
 
 #include <cstddef>

@@ -1,8 +1,7 @@
 #include "package.h"
 
-#include <unistd.h>
-
 #include <cmath>
+#include <cstdio>
 
 namespace qp {
 namespace {
@@ -33,7 +32,7 @@ std::unique_ptr<Package> Package::Open(const PackageSettings& settings) {
   if (settings.index_file && !package->m_index.Open(*settings.index_file)) {
     // Leave no empty MP4 behind for a package that never existed.
     package->m_file.Close();
-    ::unlink(settings.file.c_str());
+    std::remove(settings.file.c_str());
     return nullptr;
   }
   return package;
