@@ -434,7 +434,11 @@ QCSDK_API int32_t QCSDK_CALL QCSDK_SaveBitmap(int32_t channel, const char* szFil
  * QCSDK_FreeBitmapBuffer. */
 QCSDK_API int32_t QCSDK_CALL QCSDK_SaveBitmapToBuffer(int32_t channel, uint8_t** ppBuffer,
                                                       int32_t* pWidth, int32_t* pHeight);
-/* Opens the device's configuration dialog (devices that supply one). */
+/* Opens the device's configuration dialog (devices that supply one) and
+ * returns 1 when it has closed. Returns 0 when the channel number names no
+ * channel, the link is not up, the device has no dialog, a handshake is
+ * already open on the channel, or the device stays silent for 5 s at any
+ * step of the handshake (each message it sends restarts that wait). */
 QCSDK_API int32_t QCSDK_CALL QCSDK_RemoteConfig(int32_t channel, int32_t value);
 /* Restricts the configuration-dialog library QCSDK_RemoteConfig loads (the
  * one a device sends, or the one installed beside the executable) to those
