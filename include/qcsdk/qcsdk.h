@@ -52,7 +52,8 @@
  *  - A buffer from QCSDK_SaveBitmapToBuffer belongs to the host and is freed
  *    with QCSDK_FreeBitmapBuffer.
  *  - Strings and arrays in RPC results (qcsdk_grpc.h) live until the channel
- *    is destroyed; the host never frees them.
+ *    is destroyed or the host calls QCSDK_GRPC_FreeResults for it; the host
+ *    never frees them one by one.
  *
  * The SDK changes no process-wide state: it installs no signal handler and
  * changes no locale.
@@ -457,6 +458,15 @@ QCSDK_API int32_t QCSDK_CALL QCSDK_SendUserData(int32_t channel, const void* pDa
 /* Opens and closes the channel's RPC exchange (see qcsdk_grpc.h). */
 QCSDK_API int32_t QCSDK_CALL QCSDK_GRPC_Begin(int32_t channel);
 QCSDK_API int32_t QCSDK_CALL QCSDK_GRPC_End(int32_t channel);
+/* Releases the strings and arrays of every earlier RPC result of the channel
+ * (held since the channel was created or since the last call of this), so
+ * that the host's pointers into those results are invalid afterwards. Without
+ * it they add up for the channel's whole life (about 150 bytes per
+ * account_get_users call); a host that calls it whenever it holds no earlier
+ * result bounds that memory to the results of the calls since.
+ * Waits for an RPC call running on the channel in another thread. Returns 1;
+ * returns 0 when the channel number names no channel. */
+QCSDK_API int32_t QCSDK_CALL QCSDK_GRPC_FreeResults(int32_t channel);
 
 /* Frees a buffer from QCSDK_SaveBitmapToBuffer; null is ignored. */
 QCSDK_API void QCSDK_CALL QCSDK_FreeBitmapBuffer(uint8_t* pBuffer);
