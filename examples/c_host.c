@@ -45,6 +45,7 @@ int main(void) {
   failures += Check(QCSDK_GetDeviceInfo(0, &type) == 0, "no channel 0");
   failures += Check(QCSDK_Disconnect(7) == 0, "disconnect without channel");
   failures += Check(QCSDK_StopRec(3) == 0, "stop recording without channel");
+  failures += Check(QCSDK_GRPC_FreeResults(3) == 0, "free RPC results without channel");
   QCSDK_FreeBitmapBuffer(NULL);
   failures += Check(g_events == 0, "no event without a channel");
 

@@ -52,7 +52,8 @@
  *  - A buffer from QCSDK_SaveBitmapToBuffer belongs to the host and is freed
  *    with QCSDK_FreeBitmapBuffer.
  *  - Strings and arrays in RPC results (qcsdk_grpc.h) live until the channel
- *    is destroyed; the host never frees them.
+ *    is destroyed or the host calls QCSDK_GRPC_FreeResults for it; the host
+ *    never frees them one by one.
  *
  * The SDK changes no process-wide state: it installs no signal handler and
  * changes no locale.
@@ -444,11 +445,12 @@ QCSDK_API int32_t QCSDK_CALL QCSDK_SaveBitmapToBuffer(int32_t channel, uint8_t**
  * device sends replaces it there, and only once it has passed the allow-list
  * of QCSDK_SetCfgDialogDigests: it is written beside the installed file and
  * renamed over it, so a dialog running from the old file is undisturbed.
- * Returns 0 when the channel number names no such connected channel, the
- * channel already has an exchange open, or the device does not answer; 1
- * once the exchange is done, also when no dialog opened: no library, a
- * refused one, or no place for one (the executable's path, or the library's
- * path beside it, longer than 259 characters). */
+ * Returns 0 when the channel number names no such connected channel, a
+ * handshake is already open on the channel, or the device stays silent for
+ * 5 s at any step of the handshake (each message it sends restarts that
+ * wait); 1 once the exchange is done, also when no dialog opened: no
+ * library, a refused one, or no place for one (the executable's path, or the
+ * library's path beside it, longer than 259 characters). */
 QCSDK_API int32_t QCSDK_CALL QCSDK_RemoteConfig(int32_t channel, int32_t value);
 /* Restricts the configuration-dialog library QCSDK_RemoteConfig loads (the
  * one a device sends, or the one installed beside the executable) to those
@@ -467,6 +469,15 @@ QCSDK_API int32_t QCSDK_CALL QCSDK_SendUserData(int32_t channel, const void* pDa
 /* Opens and closes the channel's RPC exchange (see qcsdk_grpc.h). */
 QCSDK_API int32_t QCSDK_CALL QCSDK_GRPC_Begin(int32_t channel);
 QCSDK_API int32_t QCSDK_CALL QCSDK_GRPC_End(int32_t channel);
+/* Releases the strings and arrays of every earlier RPC result of the channel
+ * (held since the channel was created or since the last call of this), so
+ * that the host's pointers into those results are invalid afterwards. Without
+ * it they add up for the channel's whole life (about 150 bytes per
+ * account_get_users call); a host that calls it whenever it holds no earlier
+ * result bounds that memory to the results of the calls since.
+ * Waits for an RPC call running on the channel in another thread. Returns 1;
+ * returns 0 when the channel number names no channel. */
+QCSDK_API int32_t QCSDK_CALL QCSDK_GRPC_FreeResults(int32_t channel);
 
 /* Frees a buffer from QCSDK_SaveBitmapToBuffer; null is ignored. */
 QCSDK_API void QCSDK_CALL QCSDK_FreeBitmapBuffer(uint8_t* pBuffer);

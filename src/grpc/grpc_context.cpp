@@ -34,13 +34,19 @@ void grpc_context_destroy(GrpcContext* context) {
   if (context == nullptr) return;
   if (context->json != nullptr) cJSON_Delete(context->json);
   std::unique_ptr<std::mutex> lock(context->call_lock);
+  grpc_free_results(context);
+  std::free(context);
+}
+
+void grpc_free_results(GrpcContext* context) {
+  if (context == nullptr) return;
   GrpcArenaBlock* block = context->arena;
+  context->arena = nullptr;
   while (block != nullptr) {
     GrpcArenaBlock* next = block->next;
     std::free(block);
     block = next;
   }
-  std::free(context);
 }
 
 void* grpc_alloc(GrpcContext* context, std::size_t n) {

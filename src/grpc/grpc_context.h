@@ -52,6 +52,9 @@ struct GrpcContext {
 GrpcContext* grpc_context_create(void* owner, GrpcSendFunc send, GrpcRecvFunc recv);
 // Frees the JSON tree, the call lock, every arena block (newest first) and the context.
 void grpc_context_destroy(GrpcContext* context);
+// Frees every arena block: each string and array handed out so far becomes
+// invalid. The caller holds the call lock when calls may run.
+void grpc_free_results(GrpcContext* context);
 // n bytes in a new arena block (not zero-filled); null when memory is short.
 void* grpc_alloc(GrpcContext* context, std::size_t n);
 // A copy of s in a new arena block; null when s is null.

@@ -146,7 +146,7 @@ TEST_F(GrpcExports, DeviceErrorsCredentialsAndChannels) {
   EXPECT_EQ(0, QCSDK_GRPC_iplist_clear(n, nullptr, &placeholder));
 }
 
-TEST_F(GrpcExports, CallsOnOneChannelAreSerialised) {
+TEST_F(GrpcExports, CallsOnOneChannelAreSerialisedAndTheirResultsFreedOnRequest) {
   qvbu_dev_get_info_result sent = {1, "host", "cam", "mon", 3, "en"};
   answer = &sent;
   qvbu_dev_get_info_result first;
@@ -170,6 +170,14 @@ TEST_F(GrpcExports, CallsOnOneChannelAreSerialised) {
   EXPECT_FALSE(overlapped);
   EXPECT_EQ(static_cast<uint32_t>(kThreads * kCalls + 1), FindChannel(n)->Grpc()->sentcnt);
   EXPECT_STREQ("host", first.hostname);  // strings live as long as the channel
+  // ... or until the host frees them, also while calls run on another thread.
+  std::thread freeing(QCSDK_GRPC_FreeResults, n);
+  for (int c = 0; c < kCalls; ++c) EXPECT_EQ(1, QCSDK_GRPC_dev_get_info(n, nullptr, &first));
+  freeing.join();
+  EXPECT_EQ(1, QCSDK_GRPC_FreeResults(n));
+  EXPECT_EQ(nullptr, FindChannel(n)->Grpc()->arena);
+  ASSERT_EQ(1, QCSDK_GRPC_dev_get_info(n, nullptr, &first));
+  EXPECT_STREQ("host", first.hostname);
 }
 
 }  // namespace

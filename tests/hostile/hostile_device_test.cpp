@@ -147,7 +147,8 @@ class HostileRun {
       CALL(kWaitMs, QCSDK_GRPC_log_get(n, &logParam, &log));
     }
     CALL(kQuickMs, QCSDK_GRPC_End(n));
-    CALL(kWaitMs, QCSDK_RemoteConfig(n, 0));
+    CALL(kQuickMs, QCSDK_GRPC_FreeResults(n));
+    CALL(3 * kWaitMs, QCSDK_RemoteConfig(n, 0));  // each device text restarts its 5 s wait
 
     uint8_t* bitmap = nullptr;
     CALL(kQuickMs, QCSDK_SaveBitmapToBuffer(n, &bitmap, &width, &height));

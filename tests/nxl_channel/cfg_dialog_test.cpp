@@ -108,6 +108,10 @@ TEST_F(CfgDialogTest, OpenDialogGetsDeviceTextAndClosesWithTheLink) {
   EXPECT_EQ(QCSDK_RemoteConfig(other, 0), 0);
   EXPECT_TRUE(Sent().empty());
   const int32_t n = ConnectLive(0x10);
+  // An allocation failing inside a handshake closes it all the same.
+  fake.SetResultByFirstArg("QVC_SendData", [](int64_t) -> int64_t { throw std::bad_alloc(); });
+  EXPECT_EQ(QCSDK_RemoteConfig(n, 0), 0);
+  fake.SetResultByFirstArg("QVC_SendData", [](int64_t) { return int64_t{1}; });
   // The device accepts, sends stray text that must change nothing (80, 83,
   // an RPC answer and a message of another kind), then its parameters.
   std::atomic<int32_t> result{-1};

@@ -79,10 +79,10 @@ TEST_F(NxlTextTest, OpeningNeedsRpcSupportAndAnswersAreTakenOnceWithinTheBudget)
 }
 
 TEST_F(NxlTextTest, HandshakesWaitFiveSecondsForTheDevice) {
-  // Four channels at once: an RPC opening and a configuration handshake
-  // each, answered shortly before the limit or never.
-  int32_t n[4];
-  for (int i = 0; i < 4; ++i) {
+  // Five channels at once: an RPC opening and a configuration handshake
+  // each, answered shortly before the limit or never, or every 3 s.
+  int32_t n[5];
+  for (int i = 0; i < 5; ++i) {
     n[i] = ConnectLive();
     WholeRecord(n[i], i < 2 ? 2 : 3, i < 2 ? 1 : 0);
   }
@@ -94,19 +94,26 @@ TEST_F(NxlTextTest, HandshakesWaitFiveSecondsForTheDevice) {
   };
   const auto start = Clock::now();
   std::thread device([&] {
+    std::this_thread::sleep_until(start + std::chrono::milliseconds(3000));
+    Text(n[4], 82, "");  // each message restarts its wait: 82, 81 of kind 6, then kind 5
     std::this_thread::sleep_until(start + std::chrono::milliseconds(4500));
     Text(n[1], 82, "");
     Text(n[3], 82, "");
+    for (const uint8_t type : {80, 81, 83}) Text(n[2], type, "grpc:{}");  // none awaited
     // (A handshake that gave up early sends no reply: stop waiting then.)
     const auto limit = start + std::chrono::milliseconds(5000 + ScaledMs(2000));
     while (sentBy(n[3], 81) == 0 && Clock::now() < limit) std::this_thread::yield();
     // The dialog message without a library: kind 5, L = 4.
     Text(n[3], 81, std::string("\x05\0\0\0\x04\0\0\0", 8));
+    std::this_thread::sleep_until(start + std::chrono::milliseconds(6000));
+    Text(n[4], 81, std::string("\x06\0\0\0\x04\0\0\0", 8));
+    std::this_thread::sleep_until(start + std::chrono::milliseconds(9000));
+    Text(n[4], 81, std::string("\x05\0\0\0\x04\0\0\0", 8));
   });
-  int32_t result[4];
-  Clock::duration took[4];
+  int32_t result[5];
+  Clock::duration took[5];
   std::vector<std::thread> hosts;
-  for (int i = 0; i < 4; ++i) {
+  for (int i = 0; i < 5; ++i) {
     hosts.emplace_back([&, i] {
       const auto begin = Clock::now();
       result[i] = i < 2 ? QCSDK_GRPC_Begin(n[i]) : QCSDK_RemoteConfig(n[i], 0);
@@ -115,7 +122,7 @@ TEST_F(NxlTextTest, HandshakesWaitFiveSecondsForTheDevice) {
   }
   for (auto& t : hosts) t.join();
   device.join();
-  EXPECT_THAT(result, ElementsAre(0, 1, 0, 1));
+  EXPECT_THAT(result, ElementsAre(0, 1, 0, 1, 1));
   for (const int silent : {0, 2}) {
     EXPECT_GE(took[silent], std::chrono::milliseconds(4990)) << silent;  // a millisecond tick
     EXPECT_LT(took[silent], std::chrono::milliseconds(5000 + ScaledMs(1000))) << silent;

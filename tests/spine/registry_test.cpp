@@ -113,6 +113,7 @@ TEST_F(RegistryTest, EveryExportReachesItsSlotOrAnswersNoChannel) {
       {"SendUserData", [](int32_t n) { return QCSDK_SendUserData(n, "xy", 2); }},
       {"GRPC_Begin", [](int32_t n) { return QCSDK_GRPC_Begin(n); }},
       {"GRPC_End", [](int32_t n) { return QCSDK_GRPC_End(n); }},
+      {"GRPC_FreeResults", [](int32_t n) { return QCSDK_GRPC_FreeResults(n); }},
       {"Disconnect", [](int32_t n) { return QCSDK_Disconnect(n); }},
   };
   const Table rows("spine/exports.md");

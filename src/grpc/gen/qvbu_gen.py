@@ -268,7 +268,11 @@ HEADER_TOP = """\
  *
  * Ownership. Strings and arrays in results are held by the channel and stay
  * valid until the channel is destroyed (after QCSDK_Disconnect or
- * QCSDK_ReleaseSDK and the end of every call using it); never free them.
+ * QCSDK_ReleaseSDK and the end of every call using it) or until
+ * QCSDK_GRPC_FreeResults releases them; never free them one by one. They
+ * add up over the channel's life: a host that polls a device for months
+ * calls QCSDK_GRPC_FreeResults whenever it holds no earlier result, which
+ * bounds them to the results of the calls since.
  * Request structures and everything they point to belong to the caller and
  * are only read during the call.
  *

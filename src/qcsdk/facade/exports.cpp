@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 
+#include "grpc/grpc_context.h"
 #include "platform/player_api.h"
 #include "qcsdk/discovery/search_device.h"
 #include "qcsdk/facade/export_frame.h"
@@ -180,6 +181,17 @@ QCSDK_API int32_t QCSDK_CALL QCSDK_GRPC_Begin(int32_t channel) {
 
 QCSDK_API int32_t QCSDK_CALL QCSDK_GRPC_End(int32_t channel) {
   return WithChannel(channel, 0, [](Channel& c) { return c.GrpcEnd(); });
+}
+
+QCSDK_API int32_t QCSDK_CALL QCSDK_GRPC_FreeResults(int32_t channel) {
+  return WithChannel(channel, 0, [](Channel& c) {
+    if (GrpcContext* context = c.Grpc()) {
+      // Waits for a call on another thread that may be filling results.
+      GrpcCallLock lock(context);
+      grpc_free_results(context);
+    }
+    return 1;
+  });
 }
 
 QCSDK_API void QCSDK_CALL QCSDK_FreeBitmapBuffer(uint8_t* pBuffer) {

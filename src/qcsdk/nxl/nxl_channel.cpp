@@ -198,25 +198,24 @@ bool NxlChannel::RemoteConfig(int32_t nValue) {
     m_hTextEvent.Reset();
     m_nTextType = 0;
   }
-  Send(nxlmsg::kTextOpen);
-  // 5 s for the acceptance, then 5 s for the configuration message. Other
-  // text messages and further acceptances do not extend the wait: a device
-  // that keeps sending them would otherwise hold the host's thread forever.
-  uint64_t deadline = os::TickCount64() + kTextWaitMs;
-  bool accepted = false;
-  for (;;) {
-    const uint64_t now = os::TickCount64();
-    if (now >= deadline || !m_hTextEvent.Wait(static_cast<int64_t>(deadline - now))) {
-      std::lock_guard<os::RecursiveLock> guard(m_csText);
-      m_bTextBusy = false;
-      return false;
+  // The exchange closes on every way out, a failed allocation included:
+  // left open, it would refuse every later handshake on this channel.
+  struct TextClose {
+    NxlChannel& self;
+    ~TextClose() {
+      std::lock_guard<os::RecursiveLock> guard(self.m_csText);
+      self.m_bTextBusy = false;
     }
+  } close{*this};
+  Send(nxlmsg::kTextOpen);
+  // Each message the text callback hands over (an acceptance, device text
+  // of any kind) starts a fresh wait; 5 s of silence ends the handshake.
+  for (;;) {
+    if (!m_hTextEvent.Wait(kTextWaitMs)) return false;
     m_hTextEvent.Reset();
     // Taken, so that only a new message makes the exchange act again.
     const int32_t type = m_nTextType.exchange(0);
     if (type == nxlmsg::kTextAccepted) {
-      if (!accepted) deadline = os::TickCount64() + kTextWaitMs;
-      accepted = true;
       std::vector<uint8_t> reply(kTextBufferSize, 0);
       StoreLe32(reply.data(), 5);
       StoreLe32(reply.data() + 4, GetInstalledCfgVersion());
@@ -233,8 +232,6 @@ bool NxlChannel::RemoteConfig(int32_t nValue) {
       if (message.size() == static_cast<std::size_t>(kTextBufferSize) &&
           (LoadLe32(message.data()) & 0x1F) == 5) {
         RunRemoteConfigDialog(m_nLinkId, message.data(), nValue);
-        std::lock_guard<os::RecursiveLock> guard(m_csText);
-        m_bTextBusy = false;
         return true;
       }
     }
