@@ -104,7 +104,7 @@ bool RemoveFile(const char* path);
 // Puts the file `from` in the place of `to` in one step, replacing it: whoever
 // has the old `to` open or mapped keeps its old contents. False when it
 // failed; `from` then stays where it was.
-bool ReplaceFile(const char* from, const char* to);
+bool RenameOver(const char* from, const char* to);
 
 // Separator of directory and file name in paths the SDK builds.
 extern const char kPathSeparator;

@@ -195,7 +195,7 @@ bool RemoveFile(const char* path) {
   return path != nullptr && unlink(path) == 0;
 }
 
-bool ReplaceFile(const char* from, const char* to) {
+bool RenameOver(const char* from, const char* to) {
   return from != nullptr && to != nullptr && std::rename(from, to) == 0;
 }
 

@@ -213,7 +213,7 @@ bool RemoveFile(const char* path) {
 
 // Windows refuses to replace a library that a process has loaded; the caller
 // then keeps the installed file.
-bool ReplaceFile(const char* from, const char* to) {
+bool RenameOver(const char* from, const char* to) {
   return from != nullptr && to != nullptr &&
          ::MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }

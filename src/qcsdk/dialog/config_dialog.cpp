@@ -89,7 +89,7 @@ bool InstallLibrary(const char* path, const std::vector<uint8_t>& library) {
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(temporary.c_str(), "wb"));
   if (!file) return false;
   const bool written = std::fwrite(library.data(), 1, library.size(), file.get()) == library.size();
-  if (std::fclose(file.release()) == 0 && written && os::ReplaceFile(temporary.c_str(), path)) {
+  if (std::fclose(file.release()) == 0 && written && os::RenameOver(temporary.c_str(), path)) {
     return true;
   }
   os::RemoveFile(temporary.c_str());
