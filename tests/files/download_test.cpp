@@ -2,9 +2,12 @@
 // MP4 when the data starts with a device file header, and the end reports.
 #include <gmock/gmock.h>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 
 #include "files_fixture.h"
+#include "support/process_probe.h"
 
 namespace qcsdk::test {
 namespace {
@@ -123,6 +126,39 @@ TEST_F(DownloadTest, FileHeaderSwitchesToMp4WithTheHeadersFormatAndChunksBecomeF
   ch->OnDownloadData(2, nullptr, 0, 0);
   EXPECT_EQ(fake.CountCalls("QP_ClosePackage"), 1);
   EXPECT_EQ(host.Downloads().back().code, 2);
+
+  // A stop while the data thread is inside the packager waits for the block
+  // (the host's thread is seen waiting on a lock); a second header finishes
+  // the first package; a header after the stop opens none.
+  fake.ClearCalls();
+  const std::vector<uint8_t> chunks = Chunks(3, false);
+  const auto stopDuring = [&](const char* op, int headers) {
+    ASSERT_EQ(QCSDK_DownloadRemoteFile(0, 0, Path("race.mp4").c_str()), 1);
+    const int self = static_cast<int>(gettid());
+    std::atomic<int> step{0};  // 1: the data thread is inside op; 2: the stop returned
+    fake.SetResultByFirstArg(op, [&](int64_t) {
+      if (step == 0) step = 1;
+      EXPECT_TRUE(WaitUntil([&] { return step == 2 || WaitsOnLock(self); }));
+      return 1;
+    });
+    std::thread data([&] {
+      for (int i = 0; i < headers; ++i) ch->OnDownloadData(0, FileHeader().data(), 96, 5000);
+      if (headers > 1) ch->OnDownloadData(0, chunks.data(), int32_t(chunks.size()), 5000);
+    });
+    EXPECT_TRUE(WaitUntil([&] { return step == 1; }));
+    QCSDK_DownloadRemoteFile(0, -1, nullptr);
+    step = 2;
+    data.join();
+    fake.SetResultByFirstArg(op, [](int64_t) { return 1; });
+    ch->OnDownloadData(0, FileHeader().data(), 96, 5000);
+  };
+  stopDuring("QP_PackageOneFrame", 2);
+  stopDuring("QP_OpenPackage", 1);
+  EXPECT_THAT(
+      fake.CallNames(),
+      ::testing::ElementsAre("QP_OpenPackage", "QP_ClosePackage", "QP_OpenPackage",
+                             "QP_PackageOneFrame", "QP_PackageOneFrame", "QP_PackageOneFrame",
+                             "QP_ClosePackage", "QP_OpenPackage", "QP_ClosePackage"));
 }
 
 }  // namespace

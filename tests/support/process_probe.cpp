@@ -1,6 +1,7 @@
 #include "support/process_probe.h"
 
 #include <dirent.h>
+#include <sys/syscall.h>
 
 #include <fstream>
 #include <string>
@@ -21,6 +22,12 @@ int ThreadCount(const char* name) {
     ::closedir(d);
   }
   return n;
+}
+
+bool WaitsOnLock(int tid) {
+  long call = -1;  // the system call it is blocked in, as the kernel reports it
+  std::ifstream("/proc/self/task/" + std::to_string(tid) + "/syscall") >> call;
+  return call == SYS_futex;
 }
 
 }  // namespace qcsdk::test

@@ -19,7 +19,8 @@ Channel::Channel(int32_t nChannel)
       m_pRecListLock(std::make_unique<os::RecursiveLock>()),
       m_pPlayerLock(std::make_unique<os::RecursiveLock>()),
       m_pRecFileLock(std::make_unique<os::RecursiveLock>()),
-      m_pDecodedLock(std::make_unique<os::RecursiveLock>()) {
+      m_pDecodedLock(std::make_unique<os::RecursiveLock>()),
+      m_pDownloadLock(std::make_unique<os::RecursiveLock>()) {
   m_pGrpc = grpc_context_create(this, &Channel::GrpcSend, &Channel::GrpcRecv);
 }
 

@@ -132,8 +132,9 @@ class Channel : public asl::NoCopyable {
   StreamInfoRecord InfoSnapshot() const;
   uint16_t InfoWord(std::size_t offset) const;
   void ClearDecodedFrame();
-  // Download conversion to MP4: opened from a device file header, fed with
-  // blocks of "QVS" chunks (returns the progress to report).
+  // Download conversion to MP4 (under m_pDownloadLock): opened from a device
+  // file header, fed with blocks of "QVS" chunks (returns the progress to
+  // report).
   void OpenDownloadConversion(const uint8_t* header);
   int32_t PackageDownloadBlock(const uint8_t* pData, int32_t nLength);
   // Audio type reported when the device accepts a talk request.
@@ -163,7 +164,10 @@ class Channel : public asl::NoCopyable {
   std::atomic<bool> m_bKeyFrameSeen{false};
   std::unique_ptr<os::RecursiveLock> m_pDecodedLock;
   DecodedFrame m_decodedFrame{};
-  std::string m_strDownloadPath;
+  // The download: its data arrive on the transport's thread while the host
+  // stops and starts downloads; this lock guards every member below.
+  std::unique_ptr<os::RecursiveLock> m_pDownloadLock;
+  std::string m_strDownloadPath;  // empty: no download running
   std::ofstream m_downloadFile;
   uint64_t m_nDownloadedBytes = 0;
   QP_Handle m_hPackage = nullptr;

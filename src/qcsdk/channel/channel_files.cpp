@@ -50,9 +50,10 @@ bool Channel::StopRecord() {
 }
 
 bool Channel::DownloadRemoteFile(int32_t /*nIndex*/, const char* szFilename) {
+  std::lock_guard<os::RecursiveLock> guard(*m_pDownloadLock);
+  CloseDownloadFile();  // a download still running, and its package, are finished first
   m_bDownloadToMp4 = false;
   if (szFilename == nullptr) return false;
-  if (m_downloadFile.is_open()) m_downloadFile.close();
   m_downloadFile.clear();
   m_downloadFile.open(szFilename, std::ios::out | std::ios::binary | std::ios::trunc);
   if (!m_downloadFile.good()) return false;
@@ -67,7 +68,10 @@ bool Channel::StopDownload() {
   return true;
 }
 
+// Waits for a block the transport's thread is writing: the library may still
+// deliver data for a download the host is stopping.
 void Channel::CloseDownloadFile() {
+  std::lock_guard<os::RecursiveLock> guard(*m_pDownloadLock);
   m_strDownloadPath.clear();
   if (m_downloadFile.is_open()) m_downloadFile.close();
   if (m_hPackage != nullptr) {
@@ -87,30 +91,45 @@ void Channel::OnDownloadData(int32_t nCode, const uint8_t* pData, int32_t nLengt
   }
   if (nCode != 0) return;
   if (pData == nullptr || nLength < 0) nLength = 0;
-  if (nLength >= static_cast<int32_t>(kStreamInfoSize) &&
-      std::memcmp(pData + info::kFileTag, "QFH", 3) == 0) {
-    OpenDownloadConversion(pData);
-    m_bDownloadToMp4 = true;
-    return;
-  }
   int32_t progress = 0;
-  if (m_bDownloadToMp4) {
-    progress = PackageDownloadBlock(pData, nLength);
-  } else {
-    m_nDownloadedBytes += static_cast<uint64_t>(nLength);
-    // A download whose size is unknown (total 0) reports no progress.
-    progress = nTotal == 0 ? 0 : static_cast<int32_t>(m_nDownloadedBytes * 10000u / nTotal);
-    if (m_downloadFile.good() && nLength > 0) {
-      m_downloadFile.write(reinterpret_cast<const char*>(pData), nLength);
+  {
+    // Held for the block only: the host's callback below may hand a stop to
+    // another thread and wait for it.
+    std::lock_guard<os::RecursiveLock> guard(*m_pDownloadLock);
+    if (nLength >= static_cast<int32_t>(kStreamInfoSize) &&
+        std::memcmp(pData + info::kFileTag, "QFH", 3) == 0) {
+      OpenDownloadConversion(pData);
+      return;
+    }
+    if (m_bDownloadToMp4) {
+      progress = PackageDownloadBlock(pData, nLength);
+    } else {
+      m_nDownloadedBytes += static_cast<uint64_t>(nLength);
+      // A download whose size is unknown (total 0) reports no progress.
+      progress = nTotal == 0 ? 0 : static_cast<int32_t>(m_nDownloadedBytes * 10000u / nTotal);
+      if (m_downloadFile.good() && nLength > 0) {
+        m_downloadFile.write(reinterpret_cast<const char*>(pData), nLength);
+      }
     }
   }
   if (fn != nullptr) fn(m_nChannel, 0, progress, static_cast<int32_t>(nTotal), m_pUserData);
 }
 
 void Channel::OpenDownloadConversion(const uint8_t* header) {
-  if (!m_downloadFile.good()) return;
-  m_downloadFile.close();
+  // A header for a download that was stopped or has ended opens nothing.
+  if (m_strDownloadPath.empty()) return;
+  m_bDownloadToMp4 = true;
+  if (m_hPackage != nullptr) {
+    // A second header in one download: the first package is finished and
+    // the conversion starts afresh at the same name.
+    platform::Mp4Pkg().ClosePackage(m_hPackage);
+    m_hPackage = nullptr;
+  } else if (!m_downloadFile.good()) {
+    return;
+  }
+  if (m_downloadFile.is_open()) m_downloadFile.close();
   os::RemoveFile(m_strDownloadPath.c_str());
+  m_nPackagedFrames = 0;
   QP_VideoDesc video{};
   video.width = LoadLe16(header + info::kWidth);
   video.height = LoadLe16(header + info::kHeight);

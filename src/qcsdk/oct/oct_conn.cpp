@@ -216,6 +216,7 @@ void OctConnection::OnConnEvent(int32_t nType, int32_t nResult, const OctDevInfo
     m_eState.store(kOctClosed, std::memory_order_release);
     channels = Channels();
     pending.swap(m_pending);
+    if (m_opening) pending.push_back(std::move(m_opening));  // told here; its stream is not entered
     // A closed link has nothing left to close under it.
     if (nType == OCTC_CONN_CLOSED) handles.swap(m_handles);
   }
@@ -246,28 +247,39 @@ void OctConnection::Process() {
           if (m_pending.empty()) break;
           next = std::move(m_pending.front());
           m_pending.erase(m_pending.begin());
+          m_opening = next;
         }
         const std::shared_ptr<OctChannel> channel = AsOct(next);
         // A channel disconnected while it waited needs no stream.
-        if (!channel || channel->Status() != QCLS_Connecting) continue;
+        if (!channel || channel->Status() != QCLS_Connecting) {
+          std::lock_guard<os::RecursiveLock> guard(*m_pLock);
+          m_opening.reset();
+          continue;
+        }
         channel->SetDeviceKind(DeviceType());
         int32_t stream;
+        bool ours;
         {
           const OpenScope opening(shared_from_this());
           stream =
               oct.stream_open(Handle(), channel->DeviceChannel(), channel->StreamIndex(), 0, 1);
-          if (stream >= 0) {
-            std::lock_guard<os::RecursiveLock> guard(*m_pLock);
-            m_handles[stream] = channel;
-          }
+          std::lock_guard<os::RecursiveLock> guard(*m_pLock);
+          // A closed link or a disconnect has taken the channel meanwhile
+          // (and told it): then the stream is not entered.
+          ours = m_opening == next;
+          m_opening.reset();
+          if (ours && stream >= 0) m_handles[stream] = channel;
         }
         if (Abandoned()) return;
-        if (stream < 0) {
+        if (!ours) {
+          // A closed link has nothing left to close under it.
+          if (stream > 0 && State() != kOctClosed) oct.stream_close(Handle(), stream);
+        } else if (stream < 0) {
           // A failed open is not entered: it would keep the connection alive.
           channel->OnLinkEvent(6, nullptr);
           channel->CloseAllHandles();
         } else if (channel->Status() == QCLS_UnConnect) {
-          // Disconnected while the stream was being opened.
+          // Unconnected meanwhile by a path that had not dropped it yet.
           RemoveHandle(stream);
           oct.stream_close(Handle(), stream);
         }
@@ -279,7 +291,9 @@ void OctConnection::Process() {
         // attaches a channel, so none can join after this check.
         std::lock_guard<os::RecursiveLock> guard(g_octConnLock);
         auto it = g_octConnections.find(Handle());
-        if (it != g_octConnections.end() && it->second.get() == this && Channels().empty()) {
+        // A link closed during this step leaves its handle to the library.
+        if (it != g_octConnections.end() && it->second.get() == this && Channels().empty() &&
+            State() == kOctReady) {
           retired = std::move(it->second);
           g_octConnections.erase(it);
         }
@@ -361,6 +375,7 @@ std::vector<ChannelPtr> OctConnection::Channels() const {
     if (c && std::find(out.begin(), out.end(), c) == out.end()) out.push_back(c);
   };
   for (const ChannelPtr& c : m_pending) add(c);
+  add(m_opening);
   for (const auto& entry : m_handles) add(entry.second);
   return out;
 }
@@ -377,6 +392,7 @@ std::vector<int32_t> OctConnection::DropChannel(const Channel* pChannel) {
       ++it;
     }
   }
+  if (m_opening.get() == pChannel) dropped.push_back(std::move(m_opening));
   for (auto it = m_handles.begin(); it != m_handles.end();) {
     if (it->second.get() == pChannel) {
       handles.push_back(it->first);

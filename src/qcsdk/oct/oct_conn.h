@@ -97,6 +97,9 @@ class OctConnection : public asl::NoCopyable, public std::enable_shared_from_thi
   std::string m_strVersion;
   std::atomic<int32_t> m_nDeviceType{0};
   std::vector<ChannelPtr> m_pending;
+  // Taken off m_pending, its stream being opened: still one of Channels(),
+  // so a link that closes or a channel that leaves meanwhile finds it.
+  ChannelPtr m_opening;
   std::map<int32_t, ChannelPtr> m_handles;
   mutable std::mutex m_openMutex;  // guards m_nOpening
   mutable std::condition_variable m_openDone;
