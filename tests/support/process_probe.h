@@ -3,8 +3,8 @@
 
 namespace qcsdk::test {
 
-// Threads of this process now (from /proc/self/task), or only those named
-// `name`.
+// Threads of this process now, or only those named `name` (the thread's
+// name on Linux, its description on Windows).
 int ThreadCount(const char* name = nullptr);
 
 }  // namespace qcsdk::test
