@@ -7,4 +7,7 @@ namespace qcsdk::test {
 // name on Linux, its description on Windows).
 int ThreadCount(const char* name = nullptr);
 
+// Descriptors (Linux) or handles (Windows) this process holds open now.
+int HandleCount();
+
 }  // namespace qcsdk::test

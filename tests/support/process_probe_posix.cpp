@@ -2,7 +2,9 @@
 
 #include <dirent.h>
 
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 namespace qcsdk::test {
@@ -21,6 +23,11 @@ int ThreadCount(const char* name) {
     ::closedir(d);
   }
   return n;
+}
+
+int HandleCount() {
+  return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                        std::filesystem::directory_iterator{}));
 }
 
 }  // namespace qcsdk::test

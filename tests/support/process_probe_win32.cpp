@@ -45,4 +45,9 @@ int ThreadCount(const char* name) {
   return n;
 }
 
+int HandleCount() {
+  DWORD n = 0;
+  return GetProcessHandleCount(GetCurrentProcess(), &n) ? static_cast<int>(n) : -1;
+}
+
 }  // namespace qcsdk::test
