@@ -4,12 +4,17 @@
 Every declaration `QCSDK_API <type> <convention> <name>(<parameters>);` is
 one export. Standard-call exports (QCSDK_CALL) are exported under their
 plain name and imported by a host under the decorated one (`name@bytes`),
-so one line serves both the link and the import library:
-`name@bytes == name`. The exports listed in KEEP_DECORATED keep the
-decorated name in the export table. C-convention functions (QVBU_CALL,
-QCSDK_CALLBACK) are undecorated on both sides.
+so the import library's file has lines `name@bytes == name`. The DLL is
+linked with a second file of lines `name = name@bytes` instead: the linker
+sorts the export table by the first name of a line, and lookups by name
+(GetProcAddress, the loader) search that table by halves, so it must be
+sorted by the exported names ("QCSDK_Connect2" after "QCSDK_Connect",
+where "QCSDK_Connect2@36" sorts before "QCSDK_Connect@28"). The exports
+listed in KEEP_DECORATED keep the decorated name in the export table.
+C-convention functions (QVBU_CALL, QCSDK_CALLBACK) are undecorated on both
+sides.
 
-usage: exports_def.py OUTPUT.def DLLNAME HEADER...
+usage: exports_def.py IMPORT.def LINK.def DLLNAME BITS HEADER...
 """
 import re
 import sys
@@ -48,21 +53,14 @@ def exports(text, bits):
         if convention in STDCALL:
             symbol = name if bits == 64 else "%s@%d" % (name, argument_bytes(parameters))
             exported = KEEP_DECORATED.get(name, name)
-            yield symbol if symbol == exported else "%s == %s" % (symbol, exported)
+            yield symbol, exported
         elif convention in CDECL:
-            yield name
+            yield name, name
         else:
             sys.exit("exports_def.py: %s has no known calling convention (%s)" % (name, convention))
 
 
-def main():
-    output, dll, bits, headers = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4:]
-    lines = []
-    for header in headers:
-        with open(header, encoding="utf-8") as f:
-            lines.extend(exports(f.read(), bits))
-    if len(set(lines)) != len(lines):
-        sys.exit("exports_def.py: an export is declared twice")
+def write(output, dll, lines):
     text = "LIBRARY %s\nEXPORTS\n%s\n" % (dll, "\n".join("  " + line for line in lines))
     try:
         with open(output, encoding="utf-8") as f:
@@ -72,6 +70,19 @@ def main():
         pass
     with open(output, "w", encoding="utf-8") as f:
         f.write(text)
+
+
+def main():
+    imports, link, dll, bits = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
+    headers = sys.argv[5:]
+    pairs = []
+    for header in headers:
+        with open(header, encoding="utf-8") as f:
+            pairs.extend(exports(f.read(), bits))
+    if len(set(pairs)) != len(pairs):
+        sys.exit("exports_def.py: an export is declared twice")
+    write(imports, dll, [s if s == e else "%s == %s" % (s, e) for s, e in pairs])
+    write(link, dll, [s if s == e else "%s = %s" % (e, s) for s, e in pairs])
 
 
 if __name__ == "__main__":

@@ -3,7 +3,9 @@
 #include <dirent.h>
 #include <sys/syscall.h>
 
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 namespace qcsdk::test {
@@ -28,6 +30,11 @@ bool WaitsOnLock(int tid) {
   long call = -1;  // the system call it is blocked in, as the kernel reports it
   std::ifstream("/proc/self/task/" + std::to_string(tid) + "/syscall") >> call;
   return call == SYS_futex;
+}
+
+int HandleCount() {
+  return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                        std::filesystem::directory_iterator{}));
 }
 
 }  // namespace qcsdk::test

@@ -1,0 +1,53 @@
+#include <windows.h>
+// (windows.h first: tlhelp32.h needs its types.)
+#include <tlhelp32.h>
+
+#include <cstring>
+#include <string>
+
+#include "support/process_probe.h"
+
+namespace qcsdk::test {
+
+namespace {
+
+// The thread's description (SetThreadDescription), or "" where the system
+// has none: the function is looked up, as older systems lack it.
+std::wstring Description(DWORD id) {
+  using Get = HRESULT(WINAPI*)(HANDLE, PWSTR*);
+  static const auto get = reinterpret_cast<Get>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetThreadDescription")));
+  std::wstring out;
+  HANDLE thread = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, id);
+  PWSTR text = nullptr;
+  if (thread != nullptr && get != nullptr && SUCCEEDED(get(thread, &text)) && text != nullptr) {
+    out = text;
+    LocalFree(text);
+  }
+  if (thread != nullptr) CloseHandle(thread);
+  return out;
+}
+
+}  // namespace
+
+int ThreadCount(const char* name) {
+  const std::wstring wanted = name == nullptr ? L"" : std::wstring(name, name + strlen(name));
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return 0;
+  int n = 0;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID != GetCurrentProcessId()) continue;
+    n += name == nullptr || Description(entry.th32ThreadID) == wanted ? 1 : 0;
+  }
+  CloseHandle(snapshot);
+  return n;
+}
+
+int HandleCount() {
+  DWORD n = 0;
+  return GetProcessHandleCount(GetCurrentProcess(), &n) ? static_cast<int>(n) : -1;
+}
+
+}  // namespace qcsdk::test
