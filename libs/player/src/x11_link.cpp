@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <ctime>
+#include <mutex>
 
 namespace qvsp {
 namespace {
@@ -93,7 +94,13 @@ std::unique_ptr<X11Link> X11Link::Open() {
   const char* name = std::getenv("DISPLAY");
   if (name == nullptr || *name == '\0') return nullptr;
   SigpipeGuard guard;
+  // xcb_connect reads the authority file through libXau, which builds the
+  // file's name in a static buffer of its own: players that switch display
+  // on from several threads connect one at a time.
+  static std::mutex connecting;
+  std::unique_lock<std::mutex> lock(connecting);
   xcb_connection_t* connection = xcb_connect(name, nullptr);
+  lock.unlock();
   if (xcb_connection_has_error(connection)) {
     xcb_disconnect(connection);
     return nullptr;
