@@ -2,7 +2,6 @@
 // the buffered frame reader telling the ends of a stream apart.
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <filesystem>
 
 #include <algorithm>
 #include <thread>
@@ -11,6 +10,7 @@
 #include "netio/address.h"
 #include "netio/socket.h"
 #include "oct_fixture.h"
+#include "support/process_probe.h"
 #include "wire.h"
 
 namespace octc::test {
@@ -54,11 +54,7 @@ TEST_F(OctTest, HostileHandshakesFailTheConnect) {
 }
 
 TEST_F(OctTest, LostClosedAndHostileLinksAreReportedAndLetGo) {
-  const auto openFds = [] {
-    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
-                         std::filesystem::directory_iterator{});
-  };
-  const auto fdsBefore = openFds();
+  const int fdsBefore = qcsdk::test::DescriptorCount();
   // Dropped, closed in order (result 0), a hostile message from the device,
   // fallen silent (the keep-alive): each closes only that link.
   ASSERT_EQ(octc_set_timeouts(100, ScaledMs(600), 0), 0);
@@ -85,7 +81,7 @@ TEST_F(OctTest, LostClosedAndHostileLinksAreReportedAndLetGo) {
   }
   dev->SetSilent(false);
   // Nobody closes a link that ended by itself: the library lets its socket go.
-  EXPECT_TRUE(rec.WaitFor([&] { return openFds() == fdsBefore; }));
+  EXPECT_TRUE(rec.WaitFor([&] { return qcsdk::test::DescriptorCount() == fdsBefore; }));
   // A recording list announcing more items than it carries fails the call
   // and leaves the link up.
   const int32_t conn = ConnectOk();

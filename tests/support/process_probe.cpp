@@ -23,4 +23,13 @@ int ThreadCount(const char* name) {
   return n;
 }
 
+int DescriptorCount() {
+  int n = 0;
+  if (DIR* d = ::opendir("/proc/self/fd")) {
+    while (dirent* e = ::readdir(d)) n += e->d_name[0] == '.' ? 0 : 1;
+    ::closedir(d);
+  }
+  return n - 1;  // the listing's own
+}
+
 }  // namespace qcsdk::test

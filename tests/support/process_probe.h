@@ -6,5 +6,7 @@ namespace qcsdk::test {
 // Threads of this process now (from /proc/self/task), or only those named
 // `name`.
 int ThreadCount(const char* name = nullptr);
+// Descriptors this process has open now (from /proc/self/fd).
+int DescriptorCount();
 
 }  // namespace qcsdk::test
