@@ -8,7 +8,9 @@
 
 namespace qp {
 
-OutputFile::~OutputFile() { Close(); }
+OutputFile::~OutputFile() {
+  Close();
+}
 
 OutputFile::OutputFile(OutputFile&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
 
