@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "netio/socket.h"
+#include "socket_platform.h"
 
 namespace netio {
 namespace {
@@ -94,37 +95,6 @@ ConnectResult FinishConnect(Socket fd, std::string* error) {
   }
   SetNoDelay(fd);
   return ConnectResult::kOk;
-}
-
-ConnectResult ConnectTcp(uint32_t address, uint16_t port, uint32_t local,
-                         Clock::time_point deadline, Interrupt interrupt, int io_timeout_ms,
-                         Fd* out, std::string* error) {
-  Fd fd;
-  ConnectResult result = StartConnect(address, port, local, &fd, error);
-  if (result == ConnectResult::kPending) {
-    switch (WaitFor(fd.get(), Events::kWritable, deadline, interrupt)) {
-      case WaitResult::kReady: result = FinishConnect(fd.get(), error); break;
-      case WaitResult::kWoken: *error = "connect: cancelled"; return ConnectResult::kWoken;
-      case WaitResult::kTimeout: *error = "connect: timed out"; return ConnectResult::kTimeout;
-      case WaitResult::kError: *error = ErrorText("poll", errno); return ConnectResult::kError;
-    }
-  }
-  if (result != ConnectResult::kOk) return result;
-  ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
-  SetIoTimeouts(fd.get(), io_timeout_ms);
-  *out = std::move(fd);
-  return ConnectResult::kOk;
-}
-
-Fd ConnectTcp(const std::string& host, uint16_t port, int timeout_ms, int io_timeout_ms,
-              const std::atomic<bool>* cancel) {
-  uint32_t address = 0;
-  if (port == 0 || !ResolveIpv4(host, &address)) return Fd();
-  Fd fd;
-  std::string error;
-  ConnectTcp(address, port, 0, Clock::now() + std::chrono::milliseconds(timeout_ms),
-             Interrupt{-1, cancel}, io_timeout_ms, &fd, &error);
-  return fd;
 }
 
 Fd ListenTcp(uint32_t address, uint16_t port, std::string* error) {
@@ -352,5 +322,17 @@ int PollOnce(PollItem* items, size_t count, int timeout_ms) {
   }
   return n;
 }
+
+namespace detail {
+
+std::string LastErrorText(const char* what) {
+  return ErrorText(what, errno);
+}
+
+void SetBlocking(Socket fd) {
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+}
+
+}  // namespace detail
 
 }  // namespace netio
