@@ -8,20 +8,6 @@
 
 namespace qp {
 
-OutputFile::~OutputFile() {
-  Close();
-}
-
-OutputFile::OutputFile(OutputFile&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-
-OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
-  if (this != &other) {
-    Close();
-    m_fd = std::exchange(other.m_fd, -1);
-  }
-  return *this;
-}
-
 bool OutputFile::Open(const std::string& path) {
   Close();
   m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);

@@ -12,20 +12,6 @@
 // no byte is translated, not inherited by child processes.
 namespace qp {
 
-OutputFile::~OutputFile() {
-  Close();
-}
-
-OutputFile::OutputFile(OutputFile&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-
-OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
-  if (this != &other) {
-    Close();
-    m_fd = std::exchange(other.m_fd, -1);
-  }
-  return *this;
-}
-
 bool OutputFile::Open(const std::string& path) {
   Close();
   m_fd = ::_open(path.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY | _O_NOINHERIT,
