@@ -38,6 +38,10 @@ class HostRecorder {
   // Called inside the event callback, on the reporting thread, after the
   // event has been recorded.
   std::function<void(const HostEvent&)> onEvent;
+  // Likewise inside the download callback (channel, code) and the
+  // decoded-picture callback (channel).
+  std::function<void(int32_t, int32_t)> onDownload;
+  std::function<void(int32_t)> onDecoded;
 
   struct RawRecord {
     int32_t channel;
