@@ -99,19 +99,17 @@ class Torture : public ::testing::Test {
       if (code == QCSDK_DOWNLOAD_PROGRESS && ++progress_ % 5 == 0) Stop(n);
     };
     host_.onDecoded = [this](int32_t) { ReleaseInside(kInPicture); };
+    // A run that makes no progress ends with every thread's stack.
     watchdog_ = std::thread([this] {
       std::unique_lock lock(mutex_);
-      for (int last = -1; !changed_.wait_for(lock, Scaled(30000), [&] { return done_; });) {
-        if (beat_ == last) {
-          std::fprintf(stderr, "torture: no progress at \"%s\"; the threads:\n", phase_.load());
-          const std::string gdb = hostlib::FindProgram("gdb");
-          const std::string dump = " -batch -p " + std::to_string(::getpid()) +
-                                   " -ex 'thread apply all bt -frame-arguments none' >&2";
-          if (!gdb.empty() && std::system((gdb + dump).c_str()) != 0)
-            std::fputs("gdb failed\n", stderr);
-          std::abort();
-        }
-        last = beat_;
+      for (int last = -1; !changed_.wait_for(lock, Scaled(30000), [&] { return done_; });
+           last = beat_) {
+        if (beat_ != last) continue;
+        std::fprintf(stderr, "torture: no progress at \"%s\"; the threads:\n", phase_.load());
+        const std::string gdb = "gdb -batch -p " + std::to_string(::getpid()) +
+                                " -ex 'thread apply all bt -frame-arguments none' >&2";
+        if (std::system(gdb.c_str()) != 0) std::fputs("(no stacks without gdb)\n", stderr);
+        std::abort();
       }
     });
   }
@@ -215,9 +213,8 @@ class Torture : public ::testing::Test {
   // Releases the SDK where asked, with an RPC call in flight when one comes
   // in time, and starts it again once no call is in flight.
   bool Release(Where where, int nxlSlot) {
-    Beat(where == kHost      ? "release"
-         : where == kInEvent ? "release in event"
-                             : "release in picture");
+    static const char* const kPhases[] = {"release", "release in event", "release in picture"};
+    Beat(kPhases[where]);
     std::unique_lock lock(mutex_);
     released_ = false;
     if (where == kHost) {
