@@ -1,14 +1,12 @@
-// Sixteen channels over both transports against the device simulator,
-// decoding, displaying, recording and downloading, with RPC calls in flight
-// from two host threads, while the host's thread and the callbacks
-// disconnect, reconnect, stop downloads and release the SDK. Every wait is
-// bounded, and a watchdog ends a run that stops making progress.
+// Sixteen channels over both transports against the device simulator, decoding, displaying,
+// recording and downloading, with RPC calls from two host threads, while the host's thread and the
+// callbacks disconnect, reconnect, stop downloads and release the SDK; a watchdog ends a stuck run.
 #include <gtest/gtest.h>
 #include <qcsdk/qcsdk.h>
 #include <qcsdk/qcsdk_grpc.h>
 #include <unistd.h>
 
-#include <algorithm>
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
@@ -36,8 +34,7 @@ namespace {
 namespace fs = std::filesystem;
 
 // Slot s: device s / 2 % 2, device channel s / 4, Nxl for even s, OCT for odd.
-constexpr int kSlots = 16;
-constexpr int kTileW = 80, kTileH = 60;  // the slots' rectangles, 4 x 4 in one window
+constexpr int kSlots = 16, kTileW = 80, kTileH = 60;  // tiles: the slots' 4 x 4 rectangles
 
 enum class State { kDown, kConnecting, kUp };
 struct Slot {
@@ -47,14 +44,11 @@ struct Slot {
   bool drop = false;     // disconnect from inside its event 1
   bool redial = false;   // connect again from inside its end event
 };
-// Where the SDK is released: on the host's thread, inside an Nxl event 1,
-// inside a decoded picture.
+// Where the SDK is released: on the host's thread, inside an Nxl event 1, inside a decoded picture.
 enum Where { kHost, kInEvent, kInPicture };
 
-// Why a file the SDK wrote is not finished ("" when it is): it is empty (no
-// data came), or an MP4 that libavformat reads and that ends with its random
-// access index, or a ".sv" file whose two header copies agree and count the
-// frames it holds.
+// Why a file the SDK wrote is unfinished ("" if it is not): empty is fine, an MP4 must read and end
+// with its random access index, a ".sv" file needs agreeing header copies counting its frames.
 std::string Unfinished(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   const std::string bytes{std::istreambuf_iterator<char>(in), {}};
@@ -67,11 +61,10 @@ std::string Unfinished(const fs::path& path) {
     return bytes.compare(bytes.size() - 12, 4, "mfro") == 0 ? "" : "MP4 never closed";
   }
   if (bytes.size() < 64) return "header cut short";
-  std::string first = bytes.substr(0, 32), second = bytes.substr(32, 32);
-  const bool counted = second.compare(12, 4, std::string(4, '\0')) != 0;
-  first.replace(12, 4, 4, '\0');
-  second.replace(12, 4, 4, '\0');
-  if (first != second) return "header copies differ";
+  // Bytes 12 to 15 of each copy count the frames: 0 in the first, set at the close in the second.
+  if (bytes.compare(0, 12, bytes, 32, 12) != 0 || bytes.compare(16, 16, bytes, 48, 16) != 0)
+    return "header copies differ";
+  const bool counted = bytes.compare(44, 4, std::string(4, '\0')) != 0;
   return counted || bytes.size() == 64 ? "" : "frames not counted: never closed";
 }
 
@@ -88,12 +81,8 @@ class Torture : public ::testing::Test {
                                              "--device", common + "kind=3,codec=h265"}));
     ASSERT_EQ(sim_.devices().size(), 2u);
     fs::create_directories(dir_);
-    const vdevice::Date today = vdevice::Today();
-    for (int i : {0, 3}) {
-      dates_[i] = today.year;
-      dates_[i + 1] = today.month;
-      dates_[i + 2] = today.day;
-    }
+    const vdevice::Date t = vdevice::Today();
+    dates_ = {t.year, t.month, t.day, t.year, t.month, t.day};
     host_.onEvent = [this](const HostEvent& e) { OnEvent(e); };
     host_.onDownload = [this](int32_t n, int32_t code) {
       if (code == QCSDK_DOWNLOAD_PROGRESS && ++progress_ % 5 == 0) Stop(n);
@@ -127,10 +116,8 @@ class Torture : public ::testing::Test {
   }
   template <class F>
   void Signal(F change) {
-    {
-      std::lock_guard lock(mutex_);
-      change();
-    }
+    std::lock_guard lock(mutex_);
+    change();
     changed_.notify_all();
   }
   int32_t Channel(int s) {
@@ -170,13 +157,10 @@ class Torture : public ::testing::Test {
     {
       std::lock_guard lock(mutex_);
       if (slots_[s].serial != tag / kSlots) return;  // an earlier connect of the slot
-      if (e.code == QCSDK_EVENT_CONNECTED) {
-        slots_[s].state = State::kUp;
-        slots_[s].channel = n;
-      }
-      if (e.code >= QCSDK_EVENT_AUTH_FAILED && e.code <= QCSDK_EVENT_REMOTE_CLOSED) {
+      slots_[s].channel = n;                         // every event of one connect names its channel
+      if (e.code == QCSDK_EVENT_CONNECTED) slots_[s].state = State::kUp;
+      if (e.code >= QCSDK_EVENT_AUTH_FAILED && e.code <= QCSDK_EVENT_REMOTE_CLOSED)
         slots_[s].state = State::kDown;
-      }
       slot = slots_[s];
     }
     changed_.notify_all();
@@ -187,7 +171,7 @@ class Torture : public ::testing::Test {
                          (s / 4 + 1) * kTileH};
       shown_ += QCSDK_SetVideoPreview(n, window_.handle(), &r);
       QCSDK_StartRec(n, File("rec", s / 2 % 2 ? ".mp4" : ".sv4").c_str());
-      QCSDK_GetRemoteRecFileList(n, dates_);
+      QCSDK_GetRemoteRecFileList(n, dates_.data());
       if (slot.drop) QCSDK_Disconnect(n);
     } else if (e.code == QCSDK_EVENT_REC_LIST && e.value > 0) {
       QCSDK_DownloadRemoteFile(n, static_cast<int32_t>(tag % e.value), File("dl").c_str());
@@ -196,8 +180,7 @@ class Torture : public ::testing::Test {
     }
   }
 
-  // Releases the SDK from inside a callback when the host's thread asked for
-  // it there and no connect is under way; true when it did.
+  // Releases the SDK where the host's thread asked (there or in a callback) once no connect runs.
   bool ReleaseInside(Where where) {
     {
       std::lock_guard lock(mutex_);
@@ -210,39 +193,32 @@ class Torture : public ::testing::Test {
     return true;
   }
 
-  // Releases the SDK where asked, with an RPC call in flight when one comes
-  // in time, and starts it again once no call is in flight.
+  // Releases where asked, with an RPC call in flight if one comes, and restarts once none is.
   bool Release(Where where, int nxlSlot) {
     static const char* const kPhases[] = {"release", "release in event", "release in picture"};
     Beat(kPhases[where]);
     std::unique_lock lock(mutex_);
     released_ = false;
-    if (where == kHost) {
-      noDials_ = true;
-      changed_.wait_for(lock, Scaled(1000), [&] { return rpcs_ > 0; });
-      if (!changed_.wait_for(lock, Scaled(10000), [&] { return dials_ == 0; })) {
-        ADD_FAILURE() << "connects still in flight";
-        return false;
-      }
+    armed_ = where;
+    noDials_ = where == kHost;
+    changed_.wait_for(lock, Scaled(1000), [&] { return where != kHost || rpcs_ > 0; });
+    // In a callback: a new Nxl link brings an event 1 and pictures. Again if a connect was running.
+    for (int tries = 0; tries < 3 && !released_; ++tries) {
       lock.unlock();
-      QCSDK_ReleaseSDK();
-      lock.lock();
-    } else {
-      armed_ = where;
-      // A new link on an Nxl slot brings an event 1 and pictures; again
-      // when a connect elsewhere held the release back.
-      for (int tries = 0; tries < 3 && !released_; ++tries) {
-        lock.unlock();
+      if (where == kHost) {
+        ReleaseInside(kHost);
+      } else {
         QCSDK_Disconnect(Channel(nxlSlot));
         Dial(nxlSlot, false, false);
-        lock.lock();
-        changed_.wait_for(lock, Scaled(5000), [&] { return released_; });
       }
-      if (!released_) {
-        armed_ = -1;
-        ADD_FAILURE() << "no release inside a callback";
-        return false;
-      }
+      lock.lock();
+      changed_.wait_for(lock, Scaled(5000),
+                        [&] { return released_ || (where == kHost && dials_ == 0); });
+    }
+    if (!released_) {
+      armed_ = -1;
+      ADD_FAILURE() << kPhases[where] << ": not done";
+      return false;
     }
     Beat("start again");
     noCalls_ = true;
@@ -261,9 +237,8 @@ class Torture : public ::testing::Test {
     std::unique_lock lock(mutex_);
     while (!stop_) {
       std::vector<int32_t> up;
-      for (const Slot& slot : slots_) {
+      for (const Slot& slot : slots_)
         if (slot.state == State::kUp && !noCalls_) up.push_back(slot.channel);
-      }
       if (up.empty()) {
         changed_.wait_for(lock, Scaled(1000));
         continue;
@@ -283,15 +258,15 @@ class Torture : public ::testing::Test {
   bool Settle() {
     Beat("connecting");
     std::unique_lock lock(mutex_);
-    const auto connecting = [&](const Slot& slot) { return slot.state == State::kConnecting; };
-    if (changed_.wait_for(lock, Scaled(15000),
-                          [&] { return std::none_of(slots_, slots_ + kSlots, connecting); })) {
-      return true;
-    }
     std::string stuck;
-    for (int s = 0; s < kSlots; ++s) stuck += connecting(slots_[s]) ? " " + std::to_string(s) : "";
-    ADD_FAILURE() << "slots still connecting:" << stuck;
-    return false;
+    changed_.wait_for(lock, Scaled(15000), [&] {
+      stuck.clear();
+      for (int s = 0; s < kSlots; ++s)
+        if (slots_[s].state == State::kConnecting) stuck += " " + std::to_string(s);
+      return stuck.empty();
+    });
+    EXPECT_EQ(stuck, "") << "slots still connecting";
+    return stuck.empty();
   }
 
   hostlib::VirtualDisplay display_;
@@ -299,7 +274,7 @@ class Torture : public ::testing::Test {
   hostlib::Simulator sim_;
   HostRecorder host_;
   const fs::path dir_ = fs::temp_directory_path() / ("qcsdk_torture_" + std::to_string(::getpid()));
-  int32_t dates_[6] = {};
+  std::array<int32_t, 6> dates_{};
   std::mutex mutex_;
   std::condition_variable changed_;
   Slot slots_[kSlots];
@@ -328,13 +303,12 @@ TEST_F(Torture, SixteenChannelsOutliveDisconnectsDownloadStopsAndReleases) {
       switch (rng() % 4) {
         case 0: QCSDK_Disconnect(n); break;
         case 1: Stop(n); break;
-        case 2: QCSDK_GetRemoteRecFileList(n, dates_); break;  // a new download follows
+        case 2: QCSDK_GetRemoteRecFileList(n, dates_.data()); break;  // a new download follows
         default: QCSDK_StartRec(n, File("rec", s / 2 % 2 ? ".mp4" : ".sv4").c_str()); break;
       }
     }
-    if (round % 33 == 32 && !Release(static_cast<Where>(round / 33 % 3), 2 * (round / 33 % 8))) {
+    if (round % 33 == 32 && !Release(static_cast<Where>(round / 33 % 3), 2 * (round / 33 % 8)))
       break;
-    }
   }
   Signal([&] { stop_ = true; });
   Beat("end of the RPC calls");
