@@ -1,8 +1,6 @@
-// Host-side recorders of search results and OKIP answers. Each keeps copies
-// of the records it was handed, null pointers counted as ends, and receives
-// Thunk's reports while it lives. A SearchSink is also the registered search
-// callback while it lives; an OkipSink's Thunk is handed to
-// QCSDK_OKIP_StartService by the test.
+// Host-side recorders of search results and OKIP answers: copies of the records handed to Thunk
+// while the sink lives, null pointers counted as ends. A SearchSink is the registered search
+// callback while it lives; a test hands an OkipSink's Thunk to QCSDK_OKIP_StartService.
 #pragma once
 
 #include <qcsdk/qcsdk.h>

@@ -1,6 +1,4 @@
-// The OKIP service against the scripted Nxl library: requests are read back
-// from the broadcast call, answers are fired through the callback the SDK
-// registered.
+// OKIP over the scripted Nxl library: requests read back from its broadcast call, answers fired.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <qcsdk/qcsdk.h>
@@ -99,8 +97,7 @@ TEST_F(OkipTest, ServiceOnTheFirstFreePortFrom9500To9599ReportsAnswersAndFinds) 
 
   Fire(nullptr, 0, 1);
   EXPECT_EQ(sink.Ends(), 1);
-  // Without a host callback answers and ends are dropped; the end above
-  // added no record either.
+  // Without a host callback answers and ends are dropped; the end above added no record either.
   ASSERT_EQ(QCSDK_OKIP_StartService(nullptr), 1);
   Fire(Answer("ab", 1, 0xE0));
   Fire(nullptr, 0, 1);
@@ -121,8 +118,7 @@ TEST_F(OkipTest, ServiceOnTheFirstFreePortFrom9500To9599ReportsAnswersAndFinds) 
   std::vector<uint8_t> find(744, 0);
   find[0] = 1;
   ASSERT_EQ(fake.NxlSent().size(), 1u);
-  EXPECT_EQ(fake.NxlSent()[0].type, -4);
-  EXPECT_EQ(fake.NxlSent()[0].data, find);
+  EXPECT_EQ(std::pair(fake.NxlSent()[0].type, fake.NxlSent()[0].data), std::pair(-4, find));
   fake.SetResult("QVC_StopBroadcastServer", 0);
   EXPECT_EQ(QCSDK_OKIP_StopService(), 0);
   fake.SetResult("QVC_StopBroadcastServer", 1);

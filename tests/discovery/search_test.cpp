@@ -1,5 +1,4 @@
-// LAN search against the scripted transports: the test plays both
-// libraries by firing the search callbacks the SDK registered.
+// LAN search over the scripted transports: the test fires the search callbacks the SDK registered.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <qcsdk/qcsdk.h>
@@ -35,14 +34,7 @@ QVC_SearchResult NxlAnswer(const char* group, int32_t number, int32_t cardType,
 }
 
 OctSearchInfo OctAnswer(const char* id, int32_t type) {
-  OctSearchInfo info{};
-  info.device_id = id;
-  info.name = "oct device";
-  info.address = "127.0.0.6";
-  info.device_type = type;
-  info.channel_count = 2;
-  info.port = 7000;
-  return info;
+  return {id, "oct device", type, 0, 2, 0, 0, "127.0.0.6", 7000};
 }
 
 class SearchTest : public ::testing::Test {
@@ -58,8 +50,7 @@ class SearchTest : public ::testing::Test {
     ASSERT_NE(cb.octSearch, nullptr);
     fake.ClearCalls();
   }
-  // Whatever a test left running ends with the release, so that the next
-  // test starts idle.
+  // Whatever a test left running ends with the release, so that the next test starts idle.
   void TearDown() override {
     sink.OnReport(nullptr);
     QCSDK_ReleaseSDK();
@@ -99,13 +90,8 @@ TEST_F(SearchTest, AnswersOfBothTransportsBecomeHostRecords) {
   std::memset(full.name, 'n', sizeof full.name);
   Nxl(full);
   const std::string longName(300, 'x');
-  OctSearchInfo oct = OctAnswer("100200300", 5);
-  oct.name = longName.c_str();
-  oct.reserved1 = 99;
-  oct.channel_count = 16;
-  oct.flags = 1;
-  oct.address = "127.0.0.7";
-  oct.port = 34567;
+  // Type 5, reserved word 99, 16 channels, flags 1.
+  const OctSearchInfo oct{"100200300", longName.c_str(), 5, 99, 16, 1, 0, "127.0.0.7", 34567};
   Oct(oct);
   OctSearchInfo bare{};  // missing texts are empty fields, not crashes
   bare.device_type = 9;
@@ -174,8 +160,7 @@ TEST_F(SearchTest, TypeFilterDeviceIdentityAndOneSearchAtATime) {
   // A new search forgets what the last one saw and takes its own filter.
   Oct(OctAnswer("OC5", 5));
   Nxl(NxlAnswer("QV", 2, 0xD));
-  // The device number alone identifies a device: every other field differs,
-  // and the other transport's answer names it too.
+  // The number alone identifies a device: other fields differ, and the other transport names it.
   QVC_SearchResult other = NxlAnswer("QV", 2, 0xB1, 9);
   std::strcpy(other.address, "127.0.0.9");
   std::strcpy(other.name, "renamed");
@@ -229,8 +214,7 @@ TEST_F(SearchTest, OutstandingCountAndTheClampedOctTimeOut) {
               ::testing::EndsWith("): call octc_search_device() failed, timeout=200, ret=-8\n"));
   NxlEnd();
   EXPECT_EQ(sink.Ends(), 2);
-  // A positive OCT result is neither a start nor a failure; with nothing
-  // started no search runs and answers are dropped.
+  // A positive OCT result is no start nor failure; with nothing started answers are dropped.
   fake.SetResult("octc_search_device", 2);
   fake.SetResult("QVC_LANSerchDevice", 0);
   EXPECT_EQ(QCSDK_LanSeartchDevice(0, 300), 0);
@@ -253,8 +237,7 @@ TEST_F(SearchTest, OutstandingCountAndTheClampedOctTimeOut) {
   }
 }
 
-// The host's broadcast target reaches both libraries; what is no dotted
-// IPv4 address is refused and changes nothing.
+// The broadcast target reaches both libraries; what is no dotted IPv4 address changes nothing.
 TEST_F(SearchTest, BroadcastTargetReachesBothLibraries) {
   auto target = [&](const char* address) {
     return "QVC_SetBroadcastTarget(\"" + std::string(address) + "\", 0)";

@@ -1,5 +1,4 @@
-// Downloads of remote recordings: raw bytes with progress, conversion to
-// MP4 when the data starts with a device file header, and the end reports.
+// Downloads: raw bytes with progress, MP4 when a device file header comes first, the end reports.
 #include <gmock/gmock.h>
 
 #include <atomic>
@@ -30,8 +29,7 @@ std::vector<uint8_t> Chunks(int video, bool audio, uint64_t firstTimestamp = 40)
 }
 
 TEST_F(DownloadTest, RawBytesWithProgressUntilAnEndCode) {
-  // Codes 1 to 4 end the download (file closed first, then reported);
-  // other codes change nothing and report nothing.
+  // Codes 1 to 4 end the download (file closed, then reported); other codes change nothing.
   for (int32_t code : {-1, 1, 2, 3, 4, 5, 100}) {
     const bool ends = code >= 1 && code <= 4;
     const std::string name = Path("raw" + std::to_string(code) + ".bin");
@@ -70,9 +68,8 @@ TEST_F(DownloadTest, RawBytesWithProgressUntilAnEndCode) {
   EXPECT_EQ(QCSDK_DownloadRemoteFile(0, 0, (dir / "no" / "such.bin").c_str()), 0);
 }
 
-// The header's codecs make the packager's format value: audio codec 2 or 3
-// picks its audio, anything else the first; video codec 1 or 2 adds its
-// video, anything else nothing.
+// The header's codecs make the packager's format value: audio codec 2 or 3 picks its audio,
+// anything else the first; video codec 1 or 2 adds its video, anything else nothing.
 TEST_F(DownloadTest, FileHeaderSwitchesToMp4WithTheHeadersFormatAndChunksBecomeFrames) {
   const int32_t audioPart[] = {0, 0, 1, 2, 0};       // audio codec 0..4
   const int32_t videoPart[] = {0, 0x100, 0x200, 0};  // video codec 0..3
@@ -100,16 +97,14 @@ TEST_F(DownloadTest, FileHeaderSwitchesToMp4WithTheHeadersFormatAndChunksBecomeF
   ch->OnDownloadData(0, FileHeader(1, 3, 200).data(), 96, 5000);
   // 100 video chunks in blocks; a chunk cut at the end of a block is dropped.
   for (int i = 0; i < 10; ++i) {
-    auto block = Chunks(10, true);
-    auto cut = Chunks(1, false);
+    auto block = Chunks(10, true), cut = Chunks(1, false);
     block.insert(block.end(), cut.begin(), cut.begin() + 20);
     ch->OnDownloadData(0, block.data(), static_cast<int32_t>(block.size()), 5000);
   }
-  EXPECT_EQ(host.Downloads().back().progress, 5000);
-  EXPECT_EQ(host.Downloads().back().total, 5000);
+  EXPECT_EQ(std::pair(host.Downloads().back().progress, host.Downloads().back().total),
+            std::pair(5000, 5000));
   EXPECT_EQ(fake.CountCalls("QP_PackageOneFrame"), 110);
-  // Kind byte 4 is audio, every other value video; each frame carries its
-  // chunk's payload length and time stamp.
+  // Kind byte 4 is audio, any other video; each frame has its chunk's payload length and stamp.
   fake.ClearCalls();
   std::vector<uint8_t> block;
   for (uint8_t kind : {3, 4, 5, 0}) {
@@ -127,9 +122,8 @@ TEST_F(DownloadTest, FileHeaderSwitchesToMp4WithTheHeadersFormatAndChunksBecomeF
   EXPECT_EQ(fake.CountCalls("QP_ClosePackage"), 1);
   EXPECT_EQ(host.Downloads().back().code, 2);
 
-  // A stop while the data thread is inside the packager waits for the block
-  // (the host's thread is seen waiting on a lock); a second header finishes
-  // the first package; a header after the stop opens none.
+  // A stop while the data thread is in the packager waits for the block (the host's thread is seen
+  // waiting on a lock); a second header finishes the first package; none opens after the stop.
   fake.ClearCalls();
   const std::vector<uint8_t> chunks = Chunks(3, false);
   const auto stopDuring = [&](const char* op, int headers) {

@@ -1,5 +1,4 @@
-// A connected scripted channel with a described stream, and a scratch
-// directory for the files a test writes.
+// A connected scripted channel with a described stream, and a scratch directory for its files.
 #pragma once
 
 #include <unistd.h>
@@ -33,8 +32,7 @@ class FilesFixture : public ChannelFixture {
     std::filesystem::remove_all(dir);
   }
 
-  // An H.264 stream record of the given recording kind; its first 32 bytes
-  // are a pattern that recordings copy.
+  // An H.264 stream record of the given recording kind; recordings copy its first 32 bytes.
   static StreamInfoRecord Record(uint16_t kind, uint16_t audioPresent = 0,
                                  uint16_t audioCodec = 0) {
     StreamInfoRecord r = MakeInfo(

@@ -15,22 +15,18 @@ TEST_F(RecordingTest, ExtensionMustMatchTheRecordingKind) {
   const char* const expected[] = {".sv4", ".sv5", ".sv6", ".mp4", ".mp4", ""};
   for (uint16_t kind = 0; kind <= 5; ++kind) {
     Describe(Record(kind));
-    for (const std::string ext : {".sv4", ".sv5", ".sv6", ".mp4"}) {
+    for (const std::string ext : {".sv4", ".sv5", ".sv6", ".mp4"})
       EXPECT_EQ(QCSDK_StartRec(0, Path("a" + ext).c_str()), ext == expected[kind] ? 1 : 0)
           << kind << ext;
-    }
   }
-  // The middle two characters in any ASCII case, the dot and the last
-  // character exactly.
+  // The middle two characters in any ASCII case, the dot and the last character exactly.
   Describe(Record(1));
-  for (const char* name : {"a.SV5", "a.sV5", "a.Sv5"}) {
+  for (const char* name : {"a.SV5", "a.sV5", "a.Sv5"})
     EXPECT_EQ(QCSDK_StartRec(0, Path(name).c_str()), 1) << name;
-  }
   Describe(Record(3));
   EXPECT_EQ(QCSDK_StartRec(0, Path("a.MP4").c_str()), 1);
-  for (const char* name : {"a,mp4", "a.mp5", "a.mp", "a.mp4 "}) {
+  for (const char* name : {"a,mp4", "a.mp5", "a.mp", "a.mp4 "})
     EXPECT_EQ(QCSDK_StartRec(0, Path(name).c_str()), 0) << name;
-  }
   EXPECT_EQ(QCSDK_StartRec(0, "mp4"), 0);  // shorter than an extension
   EXPECT_EQ(QCSDK_StartRec(0, ".mp4"), 1);
   EXPECT_EQ(QCSDK_StartRec(0, nullptr), 0);
@@ -72,8 +68,7 @@ TEST_F(RecordingTest, SvxFileLayoutAndFrameCount) {
   EXPECT_EQ(LoadLe32(bytes.data() + 44), 100u);
   EXPECT_TRUE(std::equal(expected.begin(), expected.end(), bytes.begin() + 64));
 
-  // A writer waits for a key frame of its own, even with the channel's gate
-  // open; a new record does not change an open recording.
+  // A writer waits for its own key frame, gate open or not; a new record leaves open recordings be.
   Describe(Record(2));
   ASSERT_EQ(QCSDK_StartRec(0, Path("late.sv6").c_str()), 1);
   ch->OnFrame(1, p, 1);
@@ -87,9 +82,7 @@ TEST_F(RecordingTest, SvxFileLayoutAndFrameCount) {
   EXPECT_EQ(LoadLe32(bytes.data() + 44), 3u);
 }
 
-// What an MP4 recording hands the packager: the picture from the record,
-// the audio flag and value from its audio fields, and each frame once a
-// key frame came.
+// An MP4 recording hands the packager the record's picture, audio flag, value; frames from a key.
 TEST_F(RecordingTest, Mp4RecordingHandsThePackagerTheRecordsValues) {
   const std::string name = Path("v.mp4");
   for (const TableRow& row : Table("files/mp4_recording_audio.md")) {
@@ -124,8 +117,7 @@ TEST_F(RecordingTest, Mp4RecordingHandsThePackagerTheRecordsValues) {
   EXPECT_THAT(fake.Calls(), ::testing::ElementsAre("QP_PackageOneFrame(ptr, {1 3 0})",
                                                    "QP_PackageOneFrame(ptr, {2 2 0})",
                                                    "QP_PackageOneFrame(ptr, {1 2 0})"));
-  // A second start finishes the first recording; the packager's refusal
-  // fails the start.
+  // A second start finishes the first recording; the packager's refusal fails the start.
   fake.SetResult("QP_OpenPackage", 0);
   EXPECT_EQ(QCSDK_StartRec(0, Path("y.mp4").c_str()), 0);
   EXPECT_EQ(fake.CountCalls("QP_ClosePackage"), 1);

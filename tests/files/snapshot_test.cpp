@@ -16,9 +16,7 @@ std::array<int, 3> Expected(int Y, int U, int V) {
           clamp((298 * Y + 409 * V - 56992) >> 8)};
 }
 
-// Black, white and clamped colours of flat pictures, then a 3 x 4 picture
-// with padded strides: luma per pixel, chroma per 2 x 2 block, rows stored
-// bottom-up.
+// Flat pictures (black, white, clamped), then 3 x 4, padded strides, 2 x 2 chroma, rows bottom-up.
 TEST(SnapshotConversionTest, ColoursClampingRowsAndSharedChroma) {
   for (const TableRow& row : Table("files/snapshot_colours.md")) {
     const auto value = [&](const char* column) { return static_cast<uint8_t>(row.Int(column)); };
@@ -82,10 +80,9 @@ TEST_F(SnapshotTest, BufferAndFileFromTheLastPictureOnly) {
   ASSERT_EQ(QCSDK_SaveBitmapToBuffer(0, &buffer, &w, &h), 1);
   ASSERT_EQ(std::pair(w, h), std::pair(5, 2));
   // First stored row = bottom row (white); second = top row (black).
-  for (int x = 0; x < 5; ++x) {
-    EXPECT_EQ(buffer[x * 4], 255) << x;
-    EXPECT_EQ(buffer[(5 + x) * 4], 0) << x;
-  }
+  for (int x = 0; x < 5; ++x)
+    EXPECT_EQ(std::pair(buffer[x * 4], buffer[(5 + x) * 4]), (std::pair<uint8_t, uint8_t>(255, 0)))
+        << x;
   ASSERT_EQ(QCSDK_SaveBitmap(0, Path("shot.bmp").c_str()), 1);
   auto file = ReadFile(Path("shot.bmp"));
   ASSERT_EQ(file.size(), 54u + 5 * 2 * 4);

@@ -1,8 +1,7 @@
-// The envelope: request counter, "user" digest, sending and receiving,
-// response matching, error extraction and the receive bound.
+// The envelope: counter, "user" digest, send and receive, matching, errors, the receive bound.
 #include "grpc/grpc_envelope.h"
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 #include <qcsdk/qcsdk_grpc.h>
 
 #include <cstring>
@@ -14,6 +13,7 @@
 namespace qcsdk::test {
 namespace {
 
+using testing::ElementsAre;
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 
@@ -33,16 +33,14 @@ int32_t Receive(ScriptedTransport& t, uint32_t sentcnt, const std::string& text)
 TEST(GrpcEnvelope, SentcntAndTheUserDigest) {
   ScriptedTransport t;
   ASSERT_EQ(0, CLIENT_REQ_qvbu_dev_get_info(t.Qvbu()));
-  // Without a tree nothing is sent, but the counter moves on; a "sentcnt"
-  // already in the tree is overwritten whatever its letter case.
+  // No tree: nothing sent, the counter moves on; a "sentcnt" in the tree is overwritten, any case.
   cJSON_Delete(t.Context()->json);
   t.Context()->json = nullptr;
   EXPECT_EQ(-1, grpc_send_request(t.Context()));
   SetRequest(t.Context(), R"("method":"x","SentCnt":99)");
   grpc_send_request(t.Context());
-  EXPECT_EQ((std::vector<std::string>{R"({"method":"dev_get_info","sentcnt":1})",
-                                      R"({"method":"x","sentcnt":3})"}),
-            t.sent);
+  EXPECT_THAT(t.sent, ElementsAre(R"({"method":"dev_get_info","sentcnt":1})",
+                                  R"({"method":"x","sentcnt":3})"));
 
   for (const TableRow& row : Table("grpc/user_digests.md")) {
     ScriptedTransport u;
@@ -61,8 +59,7 @@ TEST(GrpcEnvelope, SentcntAndTheUserDigest) {
   // A null password is empty; strings live in the arena.
   grpc_set_credentials(t.Context(), "u", nullptr);
   EXPECT_STREQ("", t.Context()->password);
-  char* a = grpc_strdup(t.Context(), "alpha");
-  char* b = grpc_strdup(t.Context(), "");
+  char *a = grpc_strdup(t.Context(), "alpha"), *b = grpc_strdup(t.Context(), "");
   EXPECT_EQ(nullptr, grpc_strdup(t.Context(), nullptr));
   const GrpcArenaBlock* newest = t.Context()->arena;
   ASSERT_NE(nullptr, newest);
@@ -130,8 +127,7 @@ TEST(GrpcEnvelope, ResponsesMatchTheirRequestWithinOneBudgetAndCarryTheirError) 
   EXPECT_EQ(6u, late.elapsedAtCall.size());
   EXPECT_EQ(nullptr, late.Context()->json);
 
-  // A response filling the whole receive area is read; one byte more is cut
-  // by the transport and is no JSON; a claimed length beyond it is not read.
+  // A response filling the receive area is read; a byte more is cut, no JSON; longer claims unread.
   const std::string body = R"({"sentcnt":1})";
   const std::size_t capacity = static_cast<std::size_t>(kGrpcRecvCapacity);
   EXPECT_EQ(0, Receive(t, 1, std::string(capacity - body.size(), ' ') + body));

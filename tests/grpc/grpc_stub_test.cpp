@@ -1,6 +1,5 @@
-// The stub families on named methods: what a device's wrongly typed or
-// missing members become, request rules, and the server side.
-#include <gtest/gtest.h>
+// The stubs on named methods: wrongly typed or missing members, request rules, the server side.
+#include <gmock/gmock.h>
 #include <qcsdk/qcsdk_grpc.h>
 
 #include <cstring>
@@ -33,8 +32,7 @@ TEST(GrpcStubs, ResultsFollowTheTypeRules) {
   EXPECT_EQ(R"({bDiscoverable:1 hostname:"cam" name:"front" rebootDay:null rebootHour:3 )"
             R"(syslanguage:null })",
             Dump(*info.result, &r));
-  // Wrong types, or a "result" that is no object: the defaults. No
-  // "result" at all: zeros. All are success.
+  // Wrong types, or a "result" that is no object: defaults; no "result": zeros. All succeed.
   for (const char* members :
        {R"("result":{"bDiscoverable":1,"rebootHour":"3"})", R"("result":[1,2])", ""}) {
     Answer(t, members);
@@ -44,8 +42,7 @@ TEST(GrpcStubs, ResultsFollowTheTypeRules) {
     EXPECT_EQ(Dump(*info.result, &r, expected), Dump(*info.result, &r)) << members;
   }
 
-  // An absent object stays zeros; one holding no object gets the defaults.
-  // Array elements of the wrong type read as defaults or null.
+  // An absent object stays zeros, a non-object gets defaults; bad array elements: defaults or null.
   Answer(t, R"("result":{"alarmout":[{"almout_id":4,"type":"relay"},7],"nDelay":10})");
   qvbu_alarmin_get_param_param p = {1, 2};
   qvbu_alarmin_get_param_result a;
@@ -69,22 +66,19 @@ TEST(GrpcStubs, ResultsFollowTheTypeRules) {
 
 TEST(GrpcStubs, RequestsAndPlaceholders) {
   ScriptedTransport t;
-  // The "method" member of "param" leaves the envelope's alone; letter case
-  // of method and member names is kept.
+  // A "method" member of "param" leaves the envelope's alone; names keep their letter case.
   qvbu_dev_update_check_param check = {"http", nullptr, nullptr, nullptr};
   ASSERT_EQ(0, CLIENT_REQ_qvbu_dev_update_check(t.Qvbu(), &check));
   qvbu_aduio_get_ability_param audio = {2};
   ASSERT_EQ(0, CLIENT_REQ_qvbu_aduio_get_ability(t.Qvbu(), &audio));
-  EXPECT_EQ((std::vector<std::string>{
-                R"({"method":"dev_update_check","param":{"method":"http"},"sentcnt":1})",
-                R"({"method":"aduio_get_ability","param":{"channelid":2},"sentcnt":2})"}),
-            t.sent);
+  EXPECT_THAT(t.sent, testing::ElementsAre(
+                          R"({"method":"dev_update_check","param":{"method":"http"},"sentcnt":1})",
+                          R"({"method":"aduio_get_ability","param":{"channelid":2},"sentcnt":2})"));
   // A method with request members refuses a missing structure unsent.
   EXPECT_EQ(-1, CLIENT_REQ_qvbu_account_add_user(t.Qvbu(), nullptr));
   EXPECT_EQ(2u, t.sent.size());
 
-  // Without result members the placeholder is cleared even on a device
-  // error; a failed send leaves it untouched; no answer fails.
+  // No result members: the placeholder is cleared even on a device error, kept on a failed send.
   Answer(t, R"("error":{"errcode":-5})");
   int32_t placeholder = 77;
   EXPECT_EQ(-5, CLIENT_qvbu_iplist_clear(t.Qvbu(), nullptr, &placeholder));
@@ -126,8 +120,7 @@ TEST(GrpcStubs, ServerTableHandlersAndStubs) {
     EXPECT_STREQ("Method not implemented", server.Context()->errmsg);
   }
 
-  // The parser reads "param" over what is there; no "param" changes
-  // nothing. The writer leaves null members out.
+  // The parser reads "param" over what is there (none: no change); the writer omits nulls.
   qvbu_account_add_user_param p = {"keep", "keep", "keep", "keep"};
   JsonPtr none(cJSON_Parse(R"({"method":"account_add_user"})"));
   SERVER_PARSE_REQ_qvbu_account_add_user(server.Qvbu(), none.get(), &p);

@@ -144,10 +144,9 @@ std::string Dump(const ObjectDesc& desc, const void* base, DumpAs as) {
         break;
       default:
         // Received arrays have elements exactly when they have a count.
-        if (as == DumpAs::kReceived && (r.Count() == 0) != (r.Elements() == nullptr)) {
+        if (as == DumpAs::kReceived && (r.Count() == 0) != (r.Elements() == nullptr))
           out += "(count " + std::to_string(r.Count()) + " with elements " +
                  (r.Elements() == nullptr ? "null)" : "set)");
-        }
         out += "[";
         for (int32_t e = 0; !fixed && r.Elements() != nullptr && e < r.Count(); ++e) {
           const void* x = r.Element(e);

@@ -1,5 +1,4 @@
-// Helpers of the RPC tests: a scripted transport, a device side on the
-// server stubs, random structures from the descriptors and their comparison.
+// RPC test helpers: a scripted transport, a stub-side device, random structures and their dump.
 #pragma once
 
 #include <cjson/cJSON.h>
@@ -25,9 +24,8 @@ using JsonPtr = std::unique_ptr<cJSON, JsonDelete>;
 
 std::string PrintJson(const cJSON* json);
 
-// Records every request text and hands out queued responses, one per
-// receive call, which first adds stepMs to the elapsed counter: -2 beyond
-// budgetMs, -1 when the queue is empty. onSend may queue an answer.
+// Records each request text; each receive call adds stepMs to the elapsed counter and hands out a
+// queued response: -2 beyond budgetMs, -1 when none is queued. onSend may queue an answer.
 class ScriptedTransport {
  public:
   ScriptedTransport();
@@ -39,9 +37,7 @@ class ScriptedTransport {
   std::deque<std::string> responses;
   std::vector<int32_t> elapsedAtCall;  // the counter as each receive call found it
   int32_t sendResult = -100;           // -100: report the full length
-  int32_t stepMs = 0;
-  int32_t budgetMs = 1 << 30;
-  int32_t claimedLength = -1;  // >= 0: the length reported instead of the real one
+  int32_t stepMs = 0, budgetMs = 1 << 30, claimedLength = -1;  // >= 0: reported as the length
   std::function<void(const std::string&)> onSend;
 
  private:
@@ -65,15 +61,13 @@ class RandomBuilder {
   std::deque<std::string> m_strings;
 };
 
-// The structure as text. kSent: as the JSON round trip leaves it (bools as
-// 0/1, null entries of string arrays left out, arrays without elements
-// empty); kDefaults, kZeros: what a structure of every member's
-// missing-member default (objects all zeros), or of zeros, prints.
+// The structure as text. kSent: as the JSON round trip leaves it (bools as 0/1, null entries of
+// string arrays left out, arrays without elements empty); kDefaults, kZeros: what a structure of
+// every member's missing-member default (objects all zeros), or of zeros, prints.
 enum class DumpAs { kReceived, kSent, kDefaults, kZeros };
 std::string Dump(const grpc::ObjectDesc& desc, const void* base, DumpAs as = DumpAs::kReceived);
 
-// The device side of one exchange on the server stubs: parses "param" into
-// `parsed` (when not null) and answers with `error` and `answer`.
+// The device side of one exchange: parses "param" into `parsed` (if set), answers error, answer.
 std::string Serve(ScriptedTransport& server, const std::string& request, void* parsed,
                   const void* answer, const std::string& error = "");
 

@@ -20,14 +20,8 @@ ALARMOUT = [("almout_id", "number"), ("type", "string"), ("bNormallyClosed", "bo
 
 def flat(members):
     """A member list as nested tuples, for comparisons."""
-    out = []
-    for m in members:
-        t = m["type"] if m["type"] != "array" else "array:" + m["items"]
-        if "members" in m:
-            out.append((m["name"], t, flat(m["members"])))
-        else:
-            out.append((m["name"], t))
-    return out
+    return [(m["name"], m["type"] if m["type"] != "array" else "array:" + m["items"])
+            + ((flat(m["members"]),) if "members" in m else ()) for m in members]
 
 
 def walk(members):

@@ -1,5 +1,4 @@
-// The SDK against devices of the simulator that mutate every message they
-// send (fault=hostile:SEED), on both transports, beside a normal device.
+// The SDK beside a normal device against simulator devices mutating every message, both transports.
 #include <gtest/gtest.h>
 #include <qcsdk/qcsdk.h>
 #include <qcsdk/qcsdk_grpc.h>
@@ -24,17 +23,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Seeds 1..kSeeds on each transport, run by kWorkers host threads at once;
-// among them seeds whose devices once hung the SDK (14 on Nxl, and those
-// answering a list with 4 MiB of entries).
-constexpr int kSeeds = 32;
-constexpr int kWorkers = 3;
+// Seeds 1..kSeeds on each transport, run by kWorkers host threads at once; among them seeds whose
+// devices once hung the SDK (14 on Nxl, and those answering a list with 4 MiB of entries).
+constexpr int kSeeds = 32, kWorkers = 3;
 constexpr int kQuickMs = 2000;  // exports that only queue a message or read state
 constexpr int kWaitMs = 6000;   // exports that wait for the device: 5 s budgets
 
 constexpr int kPollMs = 5;  // the devices were tuned against this polling rate
-// An export run through HostileRun::Call on the channel of `user`, named by
-// its own text.
+// An export run through HostileRun::Call on the channel of `user`, named by its own text.
 #define CALL(budgetMs, call) Call(user, #call, budgetMs, [&] { return call; })
 
 class HostileRun {
@@ -75,8 +71,7 @@ class HostileRun {
   }
   // Events of `user` with a code from `first` to `last`.
   int Count(void* user, int32_t first, int32_t last) const {
-    const auto events = host_.Events();
-    return static_cast<int>(std::count_if(events.begin(), events.end(), [&](const HostEvent& e) {
+    return static_cast<int>(std::ranges::count_if(host_.Events(), [&](const HostEvent& e) {
       return e.user == user && e.code >= first && e.code <= last;
     }));
   }
@@ -87,9 +82,8 @@ class HostileRun {
   }
 
  private:
-  // Runs one export on the channel of `user` unless its link has ended (the
-  // number may then name another seed's channel; no connect reuses a number
-  // while an export runs): it returns 0 or 1 within its budget.
+  // Runs one export on the channel of `user` unless its link ended (the number may then name
+  // another seed's channel; no connect reuses a number during an export): 0 or 1 within its budget.
   int32_t Call(void* user, const char* name, int budgetMs, const std::function<int32_t()>& call) {
     std::shared_lock running(numbers_);
     if (Terminal(user) > 0) return -1;
@@ -111,23 +105,19 @@ class HostileRun {
     CALL(kQuickMs, QCSDK_EnableDecoder(n, 1));
     static constexpr const char* kExtensions[] = {".sv4", ".sv5", ".sv6", ".mp4", ".mp4"};
     const int kind = info.recordingKind >= 1 && info.recordingKind <= 5 ? info.recordingKind : 1;
-    const std::string record = base + kExtensions[kind - 1];
-    CALL(kQuickMs, QCSDK_StartRec(n, record.c_str()));
+    CALL(kQuickMs, QCSDK_StartRec(n, (base + kExtensions[kind - 1]).c_str()));
     CALL(kQuickMs, QCSDK_EnableVideoData(n, 1));
 
-    const vdevice::Date today = vdevice::Today();
-    const int32_t dates[6] = {today.year, today.month, today.day,
-                              today.year, today.month, today.day};
+    const vdevice::Date t = vdevice::Today();
+    const int32_t dates[6] = {t.year, t.month, t.day, t.year, t.month, t.day};
     const int lists = Count(user, 10, 11);
     CALL(kWaitMs, QCSDK_GetRemoteRecFileList(n, dates));
     WaitUntil([&] { return Count(user, 10, 11) > lists || Terminal(user) > 0; }, kWaitMs, kPollMs);
     const size_t downloads = host_.Downloads().size();
     CALL(kQuickMs, QCSDK_RemotePlay(n, 0));
-    for (int32_t command = 0; command <= 5; ++command) {
+    for (int32_t command = 0; command <= 5; ++command)
       CALL(kWaitMs, QCSDK_RemotePlayControl(n, command, command == 5 ? 0x7FFFFFFF : 1));
-    }
-    const std::string download = base + ".download";
-    CALL(kQuickMs, QCSDK_DownloadRemoteFile(n, 0, download.c_str()));
+    CALL(kQuickMs, QCSDK_DownloadRemoteFile(n, 0, (base + ".download").c_str()));
     const uint8_t audio[320] = {};
     CALL(kQuickMs, QCSDK_StartTalk(n));
     CALL(kQuickMs, QCSDK_SendTalkData(n, audio, sizeof audio));
@@ -153,15 +143,13 @@ class HostileRun {
     uint8_t* bitmap = nullptr;
     CALL(kQuickMs, QCSDK_SaveBitmapToBuffer(n, &bitmap, &width, &height));
     QCSDK_FreeBitmapBuffer(bitmap);
-    const std::string snapshot = base + ".bmp";
-    CALL(kQuickMs, QCSDK_SaveBitmap(n, snapshot.c_str()));
+    CALL(kQuickMs, QCSDK_SaveBitmap(n, (base + ".bmp").c_str()));
     CALL(kQuickMs, QCSDK_Refresh(n));
     WaitUntil(
         [&] {
           const auto all = host_.Downloads();
-          for (size_t i = downloads; i < all.size(); ++i) {
+          for (size_t i = downloads; i < all.size(); ++i)
             if (all[i].channel == n && all[i].code != QCSDK_DOWNLOAD_PROGRESS) return true;
-          }
           return Terminal(user) > 0;
         },
         kWaitMs, kPollMs);
@@ -200,8 +188,7 @@ TEST(HostileDevice, NeverCrashesHangsOrLeaksAndSparesTheOtherChannels) {
                                        0, "admin", "admin", 0, kNormal);
     ASSERT_TRUE(host->WaitFor(QCSDK_EVENT_CONNECTED, 2, ScaledMs(10000)));
     auto frames = [&](int32_t channel) {
-      const auto raw = host->Raw();
-      return std::count_if(raw.begin(), raw.end(), [&](auto& r) { return r.channel == channel; });
+      return std::ranges::count_if(host->Raw(), [&](auto& r) { return r.channel == channel; });
     };
 
     HostileRun run(*host, dir);
@@ -209,9 +196,8 @@ TEST(HostileDevice, NeverCrashesHangsOrLeaksAndSparesTheOtherChannels) {
     std::vector<std::thread> workers;
     for (int w = 0; w < kWorkers; ++w) {
       workers.emplace_back([&] {
-        for (int i; (i = next++) < 2 * kSeeds;) {
+        for (int i; (i = next++) < 2 * kSeeds;)
           run.Seed(1 + i / 2, i % 2 == 0 ? QCSDK_TRANSPORT_NXL : QCSDK_TRANSPORT_OCT);
-        }
         --running;
       });
     }

@@ -18,10 +18,7 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
 Sink FunctionSink(int32_t level, int32_t levelCount = 1) {
-  Sink sink{};
-  sink.kind = kFunction;
-  sink.function = &test::LogCapture::Collect;
-  sink.levelCount = levelCount;
+  Sink sink{kFunction, "", &test::LogCapture::Collect, {}, levelCount};
   for (int32_t& l : sink.levels) l = level;
   return sink;
 }
@@ -32,26 +29,8 @@ class LogTest : public ::testing::Test {
   test::LogCapture capture;
 };
 
-TEST_F(LogTest, LineHasTimeLevelNameFileAndLine) {
-  Sink sink = FunctionSink(kAll);
-  ASSERT_TRUE(Configure(&sink, 1));
-  const char* const names[] = {"all", "debug", "info", "notify", "warning", "error", "none"};
-  for (int32_t level = 0; level <= 6; ++level) {
-    Write(0, level, "..\\..\\src\\x\\oct_conn", 164, "value=%d", level);
-    EXPECT_THAT(capture.Take(),
-                ElementsAre(::testing::MatchesRegex(
-                    "[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3} " + std::string(names[level]) +
-                    ": oct_conn\\(164\\): value=" + std::to_string(level) + "\n")));
-  }
-  Write(0, kError, "a/b\\c", 7, "%s", "x");
-  Write(0, kError, "plain", 1, "y");
-  EXPECT_THAT(capture.Lines(),
-              ElementsAre(HasSubstr(" error: c(7): x\n"), HasSubstr(" error: plain(1): y\n")));
-}
-
 TEST_F(LogTest, ThresholdsPerSinkAndModule) {
-  // Sink A passes warning and above; sink B has no levels set, so only
-  // level 6 reaches it.
+  // Sink A passes warning and above; sink B has no levels set, so only level 6 reaches it.
   Sink sinks[2] = {FunctionSink(kWarning), FunctionSink(kAll, 0)};
   ASSERT_TRUE(Configure(sinks, 2));
   EXPECT_FALSE(Passes(0, kNotify));
@@ -65,21 +44,30 @@ TEST_F(LogTest, ThresholdsPerSinkAndModule) {
               ElementsAre(HasSubstr("warning: f(2): one"), HasSubstr("error: f(3): two"),
                           HasSubstr("none: f(4): three"), HasSubstr("none: f(4): three")));
 
-  // With two levels set, module 1 is the last with its own level and
-  // module 2 the first that falls back to levels[0].
+  // Two levels set: module 1 is the last with its own level, module 2 falls back to levels[0].
   Sink perModule = FunctionSink(kError, 2);
   perModule.levels[1] = kDebug;
   ASSERT_TRUE(Configure(&perModule, 1));
-  EXPECT_TRUE(Passes(1, kDebug));
-  EXPECT_FALSE(Passes(1, kAll));
-  EXPECT_FALSE(Passes(0, kWarning));
-  EXPECT_FALSE(Passes(2, kWarning));
-  EXPECT_TRUE(Passes(2, kError));
-  EXPECT_TRUE(Passes(31, kError));
+  EXPECT_EQ((std::vector<bool>{Passes(1, kDebug), Passes(1, kAll), Passes(0, kWarning),
+                               Passes(2, kWarning), Passes(2, kError), Passes(31, kError)}),
+            (std::vector<bool>{true, false, false, false, true, true}));
 }
 
-TEST_F(LogTest, RangesOfLevelsModulesSinksAndLineLength) {
+TEST_F(LogTest, LineFormatAndRangesOfLevelsModulesSinksAndLineLength) {
   Sink sink = FunctionSink(kAll);
+  ASSERT_TRUE(Configure(&sink, 1));
+  const char* const names[] = {"all", "debug", "info", "notify", "warning", "error", "none"};
+  for (int32_t level = 0; level <= 6; ++level) {
+    Write(0, level, "..\\..\\src\\x\\oct_conn", 164, "value=%d", level);
+    EXPECT_THAT(capture.Take(),
+                ElementsAre(::testing::MatchesRegex(
+                    "[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3} " + std::string(names[level]) +
+                    ": oct_conn\\(164\\): value=" + std::to_string(level) + "\n")));
+  }
+  Write(0, kError, "a/b\\c", 7, "%s", "x");
+  Write(0, kError, "plain", 1, "y");
+  EXPECT_THAT(capture.Take(),
+              ElementsAre(HasSubstr(" error: c(7): x\n"), HasSubstr(" error: plain(1): y\n")));
   std::vector<Sink> sinks(kMaxSinks + 1, sink);
   EXPECT_FALSE(Configure(sinks.data(), kMaxSinks + 1));
   ASSERT_TRUE(Configure(sinks.data(), kMaxSinks));
@@ -94,8 +82,7 @@ TEST_F(LogTest, RangesOfLevelsModulesSinksAndLineLength) {
   Write(31, kAll, "f", 1, "last module");
   EXPECT_EQ(capture.Take().size(), 1u);
 
-  // A line of the buffer's length less the terminator is whole; one
-  // character more is cut, keeping its line feed.
+  // A line as long as the buffer less its terminator is whole; longer is cut, keeping its '\n'.
   Write(0, kError, "f", 1, "%s", "");
   const size_t head = capture.Take()[0].size() - 1;
   for (size_t extra : {0, 1, 10000}) {
@@ -114,10 +101,8 @@ TEST_F(LogTest, RangesOfLevelsModulesSinksAndLineLength) {
 TEST_F(LogTest, DailyFileIsNamedByTheDateOfWriting) {
   auto dir = std::filesystem::temp_directory_path() / ("qcsdk_log_" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
-  Sink file{};
-  file.kind = kDailyFile;
+  Sink file{kDailyFile, "", nullptr, {}, 1};
   std::strncpy(file.directory, dir.c_str(), sizeof file.directory - 1);
-  file.levelCount = 1;
   Sink missing = file;
   std::strncpy(missing.directory, "/nonexistent/qcsdk", sizeof missing.directory - 1);
   Sink sinks[2] = {missing, file};

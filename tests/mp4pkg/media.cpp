@@ -1,7 +1,6 @@
 #include "media.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <stdexcept>
@@ -16,8 +15,7 @@ extern "C" {
 namespace qp_test {
 namespace {
 
-// The encoders' reports and libavformat's complaints about files made of
-// hostile frames are of no use in test output.
+// Encoder reports and complaints about files of hostile frames are noise in test output.
 const bool g_quietLibav = [] {
   av_log_set_level(AV_LOG_FATAL);
   return true;

@@ -1,5 +1,4 @@
-// Media for the packaging tests: video and audio from the shared encoders,
-// AAC in ADTS framing, and a scratch directory.
+// Media for the packaging tests: shared-encoder video and audio, ADTS framing, a scratch directory.
 #pragma once
 
 #include <qp/qp.h>
@@ -18,8 +17,7 @@ using qcsdk::test::ToneCodec;
 using vdevice::MediaFrame;
 using vdevice::PatternCodec;
 
-constexpr int kWidth = 320;
-constexpr int kHeight = 240;
+constexpr int kWidth = 320, kHeight = 240;
 
 // `count` encoded packets of a tone (G.711: 160 samples each; AAC: 1024).
 inline std::vector<std::vector<uint8_t>> Audio(ToneCodec codec, int rate, int channels, int count) {
@@ -29,8 +27,7 @@ inline std::vector<std::vector<uint8_t>> Audio(ToneCodec codec, int rate, int ch
 // The frame behind a 7-byte ADTS header (AAC LC).
 std::vector<uint8_t> WithAdts(const std::vector<uint8_t>& raw, int sample_rate, int channels);
 
-// Encoded once per process at kWidth x kHeight: 6 s of H.264 and 1.6 s of
-// H.265 with a key frame every second; empty when the encoder is missing.
+// Encoded once at kWidth x kHeight, a key frame a second: 6 s of H.264, 1.6 s of H.265 (or none).
 const std::vector<MediaFrame>& H264();
 const std::vector<MediaFrame>& H265();
 
@@ -39,26 +36,19 @@ QP_Handle Open(const std::string& file, const char* index, bool audio, int32_t f
                float fps = 25.0f);
 int32_t Put(QP_Handle h, int32_t kind, const std::vector<uint8_t>& data, int64_t timestamp = 0);
 
-// What libavformat reads back from a media file: per stream its codec, its
-// picture or sound parameters and the time, file position and key flag of
-// each packet.
+// What libavformat reads back: per stream codec, picture or sound, per packet time, offset, key.
 struct StreamSummary {
   int codec_id = 0;  // AVCodecID
   std::string tag;   // the four-character code of the sample entry
-  int width = 0;
-  int height = 0;
-  int sample_rate = 0;
-  int channels = 0;
+  int width = 0, height = 0, sample_rate = 0, channels = 0;
   std::vector<uint8_t> extradata;
-  std::vector<int64_t> pts_ms;
-  std::vector<int64_t> pos;  // file offset of each packet
+  std::vector<int64_t> pts_ms, pos;  // pos: file offset of each packet
   std::vector<bool> keys;
   int64_t end_ms = 0;  // end of the last packet
 };
 struct MediaSummary {
   std::string format;  // libavformat's name of the probed format
-  std::optional<StreamSummary> video;
-  std::optional<StreamSummary> audio;
+  std::optional<StreamSummary> video, audio;
 };
 // Nothing when libavformat cannot open the file.
 std::optional<MediaSummary> Summarise(const std::string& path);

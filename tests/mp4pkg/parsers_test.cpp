@@ -1,5 +1,4 @@
-// The library's parsers on their own: Annex B units, codec and key frame
-// recognition, ADTS, the time line and the index format.
+// The parsers on their own: Annex B units, codec and key frames, ADTS, the time line, the index.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -30,7 +29,7 @@ std::vector<uint8_t> AsVector(Bytes b) {
   return {b.begin(), b.end()};
 }
 
-TEST(AnnexBTest, SplitsOnThreeAndFourByteStartCodes) {
+TEST(AnnexBTest, SplitsOnThreeAndFourByteStartCodesAndFindsKeyFrames) {
   const std::vector<uint8_t> frame = {0, 0, 0, 1, 0x67, 1, 2, 0, 0, 1, 0x68, 3, 0,
                                       0, 0, 0, 1, 0x65, 4, 0, 0, 3, 0, 0,    0};
   const auto nals = qp::SplitAnnexB(frame);
@@ -38,8 +37,7 @@ TEST(AnnexBTest, SplitsOnThreeAndFourByteStartCodes) {
   EXPECT_EQ(AsVector(nals[0]), (std::vector<uint8_t>{0x67, 1, 2}));
   EXPECT_EQ(AsVector(nals[1]), (std::vector<uint8_t>{0x68, 3}));  // trailing zeros dropped
   EXPECT_EQ(AsVector(nals[2]), (std::vector<uint8_t>{0x65, 4, 0, 0, 3}));
-  // Not Annex B: no start code at the front, a lone zero, nothing at all,
-  // start codes with nothing behind them.
+  // Not Annex B: no leading start code, a lone zero, nothing, start codes with nothing behind.
   using Frame = std::vector<uint8_t>;
   EXPECT_TRUE(qp::SplitAnnexB(Frame{0, 0, 0, 5, 0x65, 1, 2, 3, 4}).empty());
   EXPECT_TRUE(qp::SplitAnnexB(Frame{0, 1, 0x65}).empty());
@@ -51,34 +49,31 @@ TEST(AnnexBTest, SplitsOnThreeAndFourByteStartCodes) {
   EXPECT_TRUE(qp::SplitAnnexB(flood).empty());
   flood.resize(flood.size() - 4);
   EXPECT_EQ(qp::SplitAnnexB(flood).size(), qp::kMaxNalUnits);
-}
 
-TEST(AnnexBTest, IntraSlicesAfterAnSpsAreKeyFrames) {
+  // Intra slices after an SPS are key frames.
   const std::vector<uint8_t> sps = {0, 0, 0, 1, 0x67, 0x42, 0xc0, 0x1e, 0x95};
   const std::vector<uint8_t> pps = {0, 0, 0, 1, 0x68, 0xce, 0x3c, 0x80};
   // first_mb_in_slice 0 ('1'), slice_type 7 (I) or 5 (P).
   const std::vector<uint8_t> i_slice = {0, 0, 0, 1, 0x61, 0x88, 0x84};
   const std::vector<uint8_t> p_slice = {0, 0, 0, 1, 0x61, 0x98, 0x84};
-  // slice_type 7 again after a first_mb_in_slice of 65535 (16 leading zero
-  // bits) with an emulation prevention byte in the way.
+  // slice_type 7 again, after first_mb_in_slice 65535 (16 leading zeros) with an emulation byte.
   const std::vector<uint8_t> i_slice_epb = {0,    0,    0,    1,    0x61, 0x00,
                                             0x00, 0x03, 0x80, 0x00, 0x08, 0x80};
-  auto nals = [](const std::vector<uint8_t>& v) { return qp::SplitAnnexB(v); };
+  auto units = [](const std::vector<uint8_t>& v) { return qp::SplitAnnexB(v); };
   const auto with_sps = Cat({sps, pps, i_slice});
-  EXPECT_TRUE(qp::IsKeyFrame(VideoCodec::kH264, nals(with_sps)));
-  EXPECT_EQ(qp::RecogniseCodec(nals(with_sps)), VideoCodec::kH264);
-  EXPECT_FALSE(qp::IsKeyFrame(VideoCodec::kH264, nals(i_slice)));
-  EXPECT_FALSE(qp::IsKeyFrame(VideoCodec::kH264, nals(Cat({sps, pps, p_slice}))));
-  EXPECT_TRUE(qp::IsKeyFrame(VideoCodec::kH264, nals(Cat({sps, pps, i_slice_epb}))));
+  EXPECT_TRUE(qp::IsKeyFrame(VideoCodec::kH264, units(with_sps)));
+  EXPECT_EQ(qp::RecogniseCodec(units(with_sps)), VideoCodec::kH264);
+  EXPECT_FALSE(qp::IsKeyFrame(VideoCodec::kH264, units(i_slice)));
+  EXPECT_FALSE(qp::IsKeyFrame(VideoCodec::kH264, units(Cat({sps, pps, p_slice}))));
+  EXPECT_TRUE(qp::IsKeyFrame(VideoCodec::kH264, units(Cat({sps, pps, i_slice_epb}))));
   // An SPS too short for avcC gives no parameter sets.
   const std::vector<uint8_t> short_sps = {0, 0, 1, 0x67, 0x42};
-  EXPECT_TRUE(qp::ParameterSets(VideoCodec::kH264, nals(Cat({short_sps, pps, i_slice}))).empty());
-  EXPECT_TRUE(qp::ParameterSets(VideoCodec::kH264, nals(Cat({sps, i_slice}))).empty());
+  EXPECT_TRUE(qp::ParameterSets(VideoCodec::kH264, units(Cat({short_sps, pps, i_slice}))).empty());
+  EXPECT_TRUE(qp::ParameterSets(VideoCodec::kH264, units(Cat({sps, i_slice}))).empty());
 }
 
-TEST(AacTest, AdtsFramesAreSplitAndChecked) {
-  const std::vector<uint8_t> a = WithAdts({1, 2, 3, 4}, 16000, 2);
-  const std::vector<uint8_t> b = WithAdts({5, 6}, 16000, 2);
+TEST(AacTest, AdtsFramesAreSplitAndCheckedAndConfigsOfKnownSettings) {
+  const std::vector<uint8_t> a = WithAdts({1, 2, 3, 4}, 16000, 2), b = WithAdts({5, 6}, 16000, 2);
   const std::vector<uint8_t> both = Cat({a, b});
   ASSERT_TRUE(qp::LooksLikeAdts(both));
   bool complete = false;
@@ -89,8 +84,7 @@ TEST(AacTest, AdtsFramesAreSplitAndChecked) {
   EXPECT_EQ(AsVector(frames[1].payload), (std::vector<uint8_t>{5, 6}));
   EXPECT_EQ(frames[0].config, (qp::AacConfig{2, 16000, 2}));
 
-  // A header with a CRC is 9 bytes long: the CRC (aa bb) takes the place of
-  // the first two bytes behind a header without one, the frame's length stays.
+  // A CRC (aa bb) makes the header 9 bytes, in place of the first two behind; the length stays.
   std::vector<uint8_t> crc = WithAdts({0xaa, 0xbb, 1, 2, 3, 4}, 16000, 2);
   crc[1] &= 0xfe;
   frames = qp::SplitAdts(crc);
@@ -103,8 +97,7 @@ TEST(AacTest, AdtsFramesAreSplitAndChecked) {
   frames = qp::SplitAdts(cut, &complete);
   EXPECT_EQ(frames.size(), 1u);
   EXPECT_FALSE(complete);
-  // Sampling index 15, channel configuration 0, a length shorter than the
-  // header: not ADTS.
+  // Sampling index 15, channel configuration 0, a length shorter than the header: not ADTS.
   std::vector<uint8_t> bad = a;
   bad[2] |= 0x3c;
   EXPECT_FALSE(qp::LooksLikeAdts(bad));
@@ -118,9 +111,7 @@ TEST(AacTest, AdtsFramesAreSplitAndChecked) {
   bad[5] &= 0x1f;
   EXPECT_FALSE(qp::LooksLikeAdts(bad));
   EXPECT_FALSE(qp::LooksLikeAdts(std::vector<uint8_t>{0xff, 0xf1, 0x50}));
-}
-
-TEST(AacTest, AudioSpecificConfigOfKnownSettings) {
+  // The AudioSpecificConfig of known settings, none for unknown ones.
   EXPECT_EQ(qp::AudioSpecificConfig({2, 44100, 2}), (std::vector<uint8_t>{0x12, 0x10}));
   EXPECT_EQ(qp::AudioSpecificConfig({2, 8000, 1}), (std::vector<uint8_t>{0x15, 0x88}));
   EXPECT_EQ(qp::AudioSpecificConfig({2, 48000, 8}), (std::vector<uint8_t>{0x11, 0xb8}));
@@ -136,8 +127,7 @@ TEST(TimelineTest, DerivedAndStampedTimes) {
   int64_t previous = 0;
   for (const TableRow& row : Table("mp4pkg/timeline_steps.md")) {
     SCOPED_TRACE(row.Where());
-    const int64_t stamp = row.Int("stamp");
-    const int64_t next = video.Next();
+    const int64_t stamp = row.Int("stamp"), next = video.Next();
     const auto p = video.Place(stamp, 3600);
     ASSERT_TRUE(p);
     const std::string& pts = row.Text("pts");
@@ -157,8 +147,7 @@ TEST(TimelineTest, DerivedAndStampedTimes) {
 
 TEST(TimelineTest, AudioSharesTheOriginAndSnapsSmallJitter) {
   qp::TimeOrigin origin;
-  qp::Timeline video(origin, 90000, 0);
-  qp::Timeline audio(origin, 8000, 800);
+  qp::Timeline video(origin, 90000, 0), audio(origin, 8000, 800);
   ASSERT_TRUE(video.Place(10'000, 3600));
   // Before the file's start: dropped while the stream has not started.
   EXPECT_FALSE(audio.Place(9'990, 160));

@@ -1,6 +1,4 @@
-// The platform's poller: readiness comes back with its key while it lasts,
-// stops once unwatched, and a wake or a watch from another thread ends a
-// wait in progress.
+// The poller: readiness by key while it lasts, none once unwatched; a wake or a watch ends a wait.
 #include <gtest/gtest.h>
 
 #include <future>
@@ -44,8 +42,7 @@ TEST(Poller, ReadinessByKeyUntilUnwatchedAndWaitsEndedFromOtherThreads) {
   poller->Wake();
   EXPECT_EQ(0, poller->Wait(ready, 4, -1));
 
-  // A socket watched from another thread during an endless wait is seen by
-  // it (after at most a few wake-ups without readiness).
+  // An endless wait sees a socket watched from another thread (after a few empty wake-ups at most).
   const auto wait = [&] {
     return std::async(std::launch::async, [&] { return poller->Wait(ready, 4, -1); });
   };

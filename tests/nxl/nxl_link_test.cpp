@@ -1,6 +1,5 @@
-// Links between the qvc library and the device engine over loopback: every
-// refusal, the login digest, connects by number, the ways a link ends,
-// re-entrant callbacks, release, and links shared by a few loop threads.
+// Links between the qvc library and the device engine over loopback: refusals, the login digest,
+// connects by number, link ends, re-entrant callbacks, release, links sharing loop threads.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -26,14 +25,9 @@
 #include "support/process_probe.h"
 #include "support/table_file.h"
 
-namespace nxl_test {
+namespace qcsdk::test {
 namespace {
 
-using qcsdk::test::Scaled;
-using qcsdk::test::ScaledMs;
-using qcsdk::test::Table;
-using qcsdk::test::TableRow;
-using qcsdk::test::ThreadCount;
 using qvc::device::ClientId;
 using qvc::device::DeviceServer;
 using qvc::device::GoneReason;
@@ -41,19 +35,17 @@ using qvc::device::GoneReason;
 struct Event {
   enum Kind { kConnect, kLive, kOther };
   Kind kind;
-  int32_t link = 0;
-  int32_t code = 0;  // connect result or frame type
+  int32_t link = 0, code = 0;  // code: connect result or frame type
   std::vector<uint8_t> data = {};
   std::string text = {};
 };
 
 // Records every callback of the library; a hook runs after each record.
-using Recorder = qcsdk::test::EventLog<Event>;
+using Recorder = EventLog<Event>;
 
-// Events of one kind (any when kind < 0) and link (any when link < 0).
+// Events of one kind and link (any when link < 0).
 Recorder::Keep Of(int kind, int32_t link = -1) {
-  return
-      [=](const Event& e) { return (kind < 0 || e.kind == kind) && (link < 0 || e.link == link); };
+  return [=](const Event& e) { return e.kind == kind && (link < 0 || e.link == link); };
 }
 
 std::atomic<Recorder*> g_recorder{nullptr};
@@ -62,8 +54,7 @@ void Record(Event e) {
   if (Recorder* r = g_recorder.load()) r->Add(std::move(e));
 }
 
-// A device engine with channels 0 to 3 that records logins, messages and
-// departures.
+// A device engine with channels 0 to 3 that records logins, messages and departures.
 struct Device {
   explicit Device(int32_t maxClients = 8, uint32_t connectTypes = 0x3)
       : server({.password = "s3cret",
@@ -82,9 +73,9 @@ struct Device {
     logins.WaitCount(n + 1);
     return logins.Snapshot().at(n);
   }
-  qcsdk::test::EventLog<qvc::device::ClientInfo> logins;
-  qcsdk::test::EventLog<uint32_t> messages;
-  qcsdk::test::EventLog<GoneReason> gone;
+  EventLog<qvc::device::ClientInfo> logins;
+  EventLog<uint32_t> messages;
+  EventLog<GoneReason> gone;
   DeviceServer server;  // last: stopped before the records above go away
 };
 
@@ -94,8 +85,7 @@ int32_t ConnectTo(int32_t link, int port, const char* password = "s3cret", int32
                      0);
 }
 
-// Registers the recorder's callbacks, initialises the library, points it at
-// nothing outside loopback, and releases it at the end of the test.
+// Registers the recorder, initialises the library (no directory outside loopback), releases it.
 class NxlLinkTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -138,8 +128,7 @@ TEST_F(NxlLinkTest, EachRefusalReportsItsText) {
   for (const TableRow& row : Table("nxl/connect_refusals.md")) {
     SCOPED_TRACE(row.Where());
     const auto link = static_cast<int32_t>(row.Int("link"));
-    const std::string& port = row.Text("port");
-    const std::string& address = row.Text("address");
+    const std::string &port = row.Text("port"), &address = row.Text("address");
     ASSERT_EQ(row.Bool("accepted") ? 1 : 0,
               ConnectTo(link,
                         port == "device"   ? device.port()
@@ -160,8 +149,7 @@ TEST_F(NxlLinkTest, EachRefusalReportsItsText) {
   EXPECT_EQ("connect type invalid!", Results(11)[0].text);
 }
 
-// A device written by hand on a raw socket sees exactly what the client
-// sends during login: a digest of the challenge, never the password.
+// A raw-socket device sees what the client sends at login: a challenge digest, never the password.
 TEST_F(NxlLinkTest, LoginSendsADigestNeverThePassword) {
   const std::string password = "correct horse battery";
   std::string error;
@@ -197,9 +185,8 @@ TEST_F(NxlLinkTest, LoginSendsADigestNeverThePassword) {
     ASSERT_EQ(qvc::wire::MsgType::kLogin, frame.type);
     qvc::wire::Login login;
     ASSERT_TRUE(qvc::wire::Decode(frame.payload, &login));
-    EXPECT_EQ("operator", login.user);
-    EXPECT_EQ(3, login.device_channel);
-    EXPECT_EQ(1, login.connect_type);
+    EXPECT_EQ(std::tuple("operator", 3, 1),
+              std::tuple(login.user, login.device_channel, login.connect_type));
     // HMAC-SHA256 keyed with the password over the nonce and the user name.
     std::string hex;
     for (uint8_t b : login.digest)
@@ -209,8 +196,8 @@ TEST_F(NxlLinkTest, LoginSendsADigestNeverThePassword) {
     const std::string refusal = static_cast<char>(row.Int("reason")) + row.Text("device text");
     send(qvc::wire::MsgType::kLoginRefused, {refusal.begin(), refusal.end()});
     ASSERT_TRUE(WaitResult(link));
-    EXPECT_EQ(QVC_CONNECT_FAILED, Results(link)[0].code);
-    EXPECT_EQ(row.Text("reported"), Results(link)[0].text);
+    EXPECT_EQ(std::tuple(QVC_CONNECT_FAILED, row.Text("reported")),
+              std::tuple(Results(link)[0].code, Results(link)[0].text));
   }
 }
 
@@ -234,8 +221,8 @@ TEST_F(NxlLinkTest, ConnectByNumberAndOnlineStatusGoThroughTheDirectory) {
   EXPECT_EQ("device is offline", Results(4)[0].text);
   // Unregistered: offline as soon as the directory notices.
   registration.Unregister();
-  EXPECT_TRUE(qcsdk::test::WaitUntil(
-      [] { return QVC_WANGetChannelCount("ABC", 12345, 2000) == -1; }, 10000, 20));
+  EXPECT_TRUE(
+      WaitUntil([] { return QVC_WANGetChannelCount("ABC", 12345, 2000) == -1; }, 10000, 20));
   // No directory at all: neither online nor offline, and connects fail.
   directory.Stop();
   EXPECT_EQ(0, QVC_WANGetChannelCount("ABC", 12345, 2000));
@@ -247,8 +234,7 @@ TEST_F(NxlLinkTest, ConnectByNumberAndOnlineStatusGoThroughTheDirectory) {
 TEST_F(NxlLinkTest, DeviceCloseDropAndMalformedStreamsEndTheLink) {
   Device device;
   DeviceServer& s = device.server;
-  // What the device does to link n; all but the first (closed by the
-  // device, 7) end as lost (6).
+  // What the device does to link n; all but the first (closed by the device, 7) end as lost (6).
   std::vector<std::function<bool(ClientId)>> endings = {
       [&](ClientId c) { return s.Close(c, "device reboots"); },
       [&](ClientId c) { return s.Drop(c); }, [&](ClientId c) { return s.SendMalformed(c); }};
@@ -353,8 +339,7 @@ TEST_F(NxlLinkTest, CallbacksMayCallBackIntoTheLibrary) {
   ASSERT_TRUE(device.server.SendLive(device.Login(0).id, 1, &key, 1));
   for (int32_t link : {1, 2}) ASSERT_TRUE(WaitResult(link, 2));
   // Each link reports its end after its earlier callbacks have returned.
-  EXPECT_EQ(2, sentFromCallback.load());
-  EXPECT_EQ(1, connectedFromCallback.load());
+  EXPECT_EQ(std::pair(2, 1), std::pair(sentFromCallback.load(), connectedFromCallback.load()));
   EXPECT_EQ(QVC_CONNECT_DISCONNECTED, Results(1)[1].code);
   EXPECT_EQ(QVC_CONNECT_DISCONNECTED, Results(2)[1].code);
   ASSERT_TRUE(device.gone.WaitCount(2));
@@ -369,21 +354,18 @@ TEST_F(NxlLinkTest, ReleaseStopsEveryThreadAndEveryCallback) {
   ASSERT_EQ(1, QVC_StartLANSerchServer(0, 9, noSearch, 2));
   ASSERT_EQ(1, QVC_StartBroadcastServer(
                    0, 9, [](int32_t, const uint8_t*, int32_t, uint32_t, int32_t) {}));
-  // An OKIP message of another size is refused; an id is taken once while
-  // its answers are awaited.
+  // An OKIP message of another size is refused; an id is taken once while its answers are awaited.
   const std::vector<uint8_t> find(744, 0);
   EXPECT_EQ(0, QVC_BroadcastOnce(1, find.data(), 743, 60000));
   ASSERT_EQ(1, QVC_BroadcastOnce(1, find.data(), 744, 60000));
   EXPECT_EQ(0, QVC_BroadcastOnce(1, find.data(), 744, 60000));
   for (int32_t link = 1; link <= 4; ++link) ASSERT_TRUE(Answered(link, device.port()));
-  // The device streams to every client while the library is released, and
-  // more links are still logging in.
+  // The device streams to every client during the release while more links are logging in.
   std::atomic<bool> streaming{true};
   std::thread streamer([&] {
     uint8_t frame[256] = {};
-    while (streaming.load()) {
+    while (streaming.load())
       for (ClientId id : device.server.Clients()) device.server.SendLive(id, 3, frame, 256);
-    }
   });
   ASSERT_TRUE(recorder_.WaitCount(100, Of(Event::kLive)));
   EXPECT_GT(ThreadCount(), baseline);
@@ -391,7 +373,7 @@ TEST_F(NxlLinkTest, ReleaseStopsEveryThreadAndEveryCallback) {
   ASSERT_EQ(1, QVC_ReleaseSDK());
   const size_t afterRelease = recorder_.Count();
   // Only the streamer is left; a joined thread stays listed for a moment.
-  EXPECT_TRUE(qcsdk::test::WaitUntil([&] { return ThreadCount() == baseline + 1; }));
+  EXPECT_TRUE(WaitUntil([&] { return ThreadCount() == baseline + 1; }));
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   streaming.store(false);
   streamer.join();
@@ -440,10 +422,8 @@ TEST_F(NxlLinkTest, ManyLinksShareAFewLoopThreadsAndKeepTheirOrder) {
   device.Login(kLinks - 1);
   EXPECT_LE(ThreadCount() - baseline, 8);  // at most eight loop threads serve every link
 
-  // Four device threads stream numbered frames, ten in one buffer, to every
-  // client: five rounds at once, then 5 ms apart and a few rounds ahead of
-  // the host at most (a flood would starve links into their keep-alive
-  // time-out).
+  // Four device threads stream numbered frames, ten per buffer, to every client: five rounds at
+  // once, then 5 ms apart and a few rounds ahead of the host at most (floods starve links).
   const std::vector<ClientId> clients = device.server.Clients();
   ASSERT_EQ(static_cast<size_t>(kLinks), clients.size());
   std::atomic<bool> streaming{true};
@@ -484,9 +464,7 @@ TEST_F(NxlLinkTest, ManyLinksShareAFewLoopThreadsAndKeepTheirOrder) {
   for (auto& t : senders) t.join();
   ASSERT_EQ(1, QVC_ReleaseSDK());  // no callback reaches the hook's state after this
   std::lock_guard lock(mu);
-  EXPECT_EQ(0, disorder);
-  EXPECT_EQ(0, threadHops);
-  EXPECT_EQ(0, late);
+  EXPECT_EQ(std::tuple(0, 0, 0), std::tuple(disorder, threadHops, late));
 }
 
 TEST_F(NxlLinkTest, ABlockedCallbackHoldsBackOnlyTheLinksOfItsThread) {
@@ -494,7 +472,7 @@ TEST_F(NxlLinkTest, ABlockedCallbackHoldsBackOnlyTheLinksOfItsThread) {
   constexpr int32_t kLinks = 6;
   std::promise<void> unblock;
   const std::shared_future<void> unblocked = unblock.get_future().share();
-  qcsdk::test::EventLog<std::pair<int32_t, std::thread::id>> connectThreads;
+  EventLog<std::pair<int32_t, std::thread::id>> connectThreads;
   recorder_.SetHook([&](const Event& e) {
     if (e.kind == Event::kConnect) connectThreads.Add({e.link, std::this_thread::get_id()});
     if (e.kind == Event::kLive && e.link == 1) unblocked.wait_for(Scaled(10000));
@@ -521,4 +499,4 @@ TEST_F(NxlLinkTest, ABlockedCallbackHoldsBackOnlyTheLinksOfItsThread) {
 }
 
 }  // namespace
-}  // namespace nxl_test
+}  // namespace qcsdk::test

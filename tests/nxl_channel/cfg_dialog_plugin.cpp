@@ -1,7 +1,6 @@
-// A configuration dialog library for tests. It appends one line per call
-// to "dialog.log" in the module directory it is given; its modal dialog
-// returns at once unless the parameter block asks it to wait for ExitRCDlg.
-// While a file "hold" lies in that directory, CmdProc and ExitRCDlg do not
+// A configuration dialog library for tests. It appends one line per call to "dialog.log" in the
+// module directory it is given; its modal dialog returns at once unless the parameter block asks it
+// to wait for ExitRCDlg. While a file "hold" lies in that directory, CmdProc and ExitRCDlg do not
 // return: a test keeps a call running inside the library that way.
 #include <atomic>
 #include <chrono>
@@ -58,9 +57,8 @@ void* GetParam() {
 
 int32_t QRemoteCfgDlgDoModal() {
   Log("DoModal");
-  for (int i = 0; g_wait && !g_exit && i < 1000; ++i) {
+  for (int i = 0; g_wait && !g_exit && i < 1000; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
   Log("DoModal end");
   return 1;
 }

@@ -1,5 +1,4 @@
-// The configuration dialog: running the dialog library with the device's
-// parameters, and the handshake that leads to it.
+// The configuration dialog: its library run with the device's parameters, and the handshake.
 #include <unistd.h>
 
 #include <filesystem>
@@ -43,9 +42,8 @@ class CfgDialogTest : public NxlFixture {
   }
   std::filesystem::path Library() const { return dir / kCfgLibraryName; }
 
-  // The device's configuration message in a text buffer: header kind 5,
-  // parameter kind `kind`, bits 21..31 set (the dialog value replaces
-  // them), the packed library (L = 4: none), then the parameter text.
+  // The device's configuration message in a text buffer: header kind 5, parameter kind `kind`, bits
+  // 21..31 set (the dialog value replaces them), the packed library (L = 4: none), the text.
   static std::vector<uint8_t> Message(int8_t kind, const std::string& params,
                                       const std::vector<uint8_t>& packed = {}) {
     std::vector<uint8_t> m(kTextBufferSize, 0);
@@ -74,23 +72,20 @@ TEST_F(CfgDialogTest, DialogValueAndParameterKindReachTheLibrary) {
     EXPECT_EQ(g_pfnExitRCDlg.load(), nullptr);
   }
   EXPECT_EQ(ReadAll(Library()), installed);  // L = 4 writes nothing
-  // A library stream that copies from before its start installs nothing
-  // and runs no dialog. (A loadable one is installed end to end in nxl_e2e.)
+  // A library copying from before its start installs nothing, runs no dialog (nxl_e2e loads one).
   std::filesystem::remove(dir / "dialog.log");
   const uint8_t hostile[2] = {0x01 | (5 << 1), 0};
   RunRemoteConfigDialog(1, Message(0, "x", {hostile, hostile + 2}).data(), 0);
   EXPECT_EQ(ReadAll(Library()), installed);
   EXPECT_FALSE(std::filesystem::exists(dir / "dialog.log"));
-  // A new library ("AA": a literal and a copy of it) replaces the installed
-  // file whole: a reader of the old file (a running dialog) keeps its bytes.
+  // A new library ("AA") replaces the file whole: a reader of the old one (a dialog) keeps it.
   const std::vector<uint8_t> packed = {0x82, 0x02, 0x00};
   std::ifstream old(Library(), std::ios::binary);
   RunRemoteConfigDialog(1, Message(0, "x", packed).data(), 0);
   EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(old), {}) == installed);
   EXPECT_EQ(ReadAll(Library()), "AA");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);  // nothing beside
-  // No module directory (an executable path too long for it), or a library
-  // path too long for the area: nothing read or written, at / or cut short.
+  // No module directory, or too long a library path: nothing read or written, at / or cut short.
   g_szModuleDir[0] = '\0';
   RunRemoteConfigDialog(1, Message(0, "x", packed).data(), 0);
   EXPECT_EQ(GetInstalledCfgVersion(), 0u);
@@ -112,8 +107,7 @@ TEST_F(CfgDialogTest, OpenDialogGetsDeviceTextAndClosesWithTheLink) {
   fake.SetResultByFirstArg("QVC_SendData", [](int64_t) -> int64_t { throw std::bad_alloc(); });
   EXPECT_EQ(QCSDK_RemoteConfig(n, 0), 0);
   fake.SetResultByFirstArg("QVC_SendData", [](int64_t) { return int64_t{1}; });
-  // The device accepts, sends stray text that must change nothing (80, 83,
-  // an RPC answer and a message of another kind), then its parameters.
+  // The device accepts, sends stray text (80, 83, an RPC answer, another kind), then parameters.
   std::atomic<int32_t> result{-1};
   fake.ClearCalls();
   std::thread hostThread([&] { result = QCSDK_RemoteConfig(n, 0); });
@@ -126,9 +120,8 @@ TEST_F(CfgDialogTest, OpenDialogGetsDeviceTextAndClosesWithTheLink) {
   Text(n, 81, std::string("\x06\0\0\0\x04\0\0\0", 8));
   const std::vector<uint8_t> message = Message(1, "wait");
   Fire([&] { cb().text(n + 1, 81, message.data(), 4096); });
-  // The dialog is open: device text goes to it, then the link breaks. Both
-  // calls are held inside the library past the dialog's end: the library
-  // stays loaded, and the host's call waits, until they have returned.
+  // The dialog is open: device text goes to it, then the link breaks. Both calls are held in the
+  // library past the dialog's end; it stays loaded and the host's call waits until they return.
   EXPECT_TRUE(WaitUntil([&] { return g_pfnCmdProc.load() != nullptr; }));
   std::ofstream(dir / "hold").close();
   Text(n, 81, std::string("\0\0\0\0note", 8));

@@ -1,5 +1,4 @@
-// An Nxl channel over the scripted transport: the test plays the device by
-// firing the registered callbacks from a thread of the fake library.
+// An Nxl channel over the scripted transport: the test plays the device through the callbacks.
 #pragma once
 
 #include <gmock/gmock.h>
@@ -20,8 +19,7 @@
 
 namespace qcsdk::test {
 
-// The channel's 96-byte stream-information record, read through a public
-// alias of the base's accessor.
+// The channel's 96-byte stream-information record, through a public alias of the accessor.
 struct RecordPeek : NxlChannel {
   using NxlChannel::InfoSnapshot;
 };
@@ -37,9 +35,7 @@ class NxlFixture : public ::testing::Test {
   FakeLibraries::NxlCallbacks cb() const { return fake.nxl(); }
   static void Fire(const std::function<void()>& fn) { FakeLibraries::RunOnLibraryThread(fn); }
 
-  // A channel whose link is up and whose first live header had the tag
-  // version `version` (0x05: device type 2, H.264, recording kind 1; 0x10:
-  // device type 3).
+  // A live channel whose first header had tag `version` (0x05: type 2, H.264, kind 1; 0x10: type 3)
   int32_t ConnectLive(uint8_t version = 0x05) {
     const int32_t n = QCSDK_Connect("127.0.0.1", 8000, 1, "admin", "pw", 0, nullptr);
     EXPECT_GE(n, 0);
@@ -47,9 +43,8 @@ class NxlFixture : public ::testing::Test {
     LiveHeader(n, version);
     return n;
   }
-  // A live stream header: sub-type 0, then 32 header bytes from byte 2
-  // ("QVS " and the real tag at 24 when extended), data byte 35, and the
-  // frame rate x 10 in data bytes 36..39.
+  // A live stream header: sub-type 0, then 32 header bytes from byte 2 ("QVS " and the real tag at
+  // 24 when extended), data byte 35, and the frame rate x 10 in data bytes 36..39.
   void LiveHeader(int32_t n, uint8_t version, uint32_t standard = 1, bool extended = false,
                   uint8_t byte35 = 0) {
     std::vector<uint8_t> h(40, 0);
@@ -83,8 +78,7 @@ class NxlFixture : public ::testing::Test {
                 static_cast<int32_t>(text.size()));
     });
   }
-  // Runs `call` on a host thread; when it has sent `count` messages, the
-  // device answers with text type `answer`. Returns what `call` returned.
+  // Runs `call` on a host thread; after its `count` messages the device answers with text `answer`.
   template <class Call>
   auto AnsweredCall(int32_t n, uint8_t answer, Call call, std::size_t count = 1) {
     fake.ClearCalls();
@@ -100,8 +94,7 @@ class NxlFixture : public ::testing::Test {
     const auto ch = std::dynamic_pointer_cast<NxlChannel>(FindChannel(n));
     return ch ? ((*ch).*(&RecordPeek::InfoSnapshot))() : StreamInfoRecord{};
   }
-  // Messages sent since the last ClearCalls: "type" or "type:payload" with
-  // the payload as text when it is printable, else as hex.
+  // Messages since the last ClearCalls: "type" or "type:payload", the payload as text or hex.
   std::vector<std::string> Sent() const {
     std::vector<std::string> out;
     for (const auto& m : fake.NxlSent()) {

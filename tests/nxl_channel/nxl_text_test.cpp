@@ -1,5 +1,4 @@
-// The text exchange over Nxl: opening it, RPC requests and answers within
-// their time budget, and the 5,000 ms limits of both handshakes.
+// The Nxl text exchange: opening it, RPC answers within their budget, the handshakes' 5 s limits.
 #include <chrono>
 
 #include "nxl_fixture.h"
@@ -45,8 +44,7 @@ TEST_F(NxlTextTest, OpeningNeedsRpcSupportAndAnswersAreTakenOnceWithinTheBudget)
   EXPECT_EQ(buffer[0], 'x');
   EXPECT_GE(elapsed, 4990);
 
-  // A buffer as long as the answer takes it whole, a shorter one cuts it;
-  // either way the answer is delivered once.
+  // A buffer as long as the answer takes it whole, a shorter one cuts it; either way once only.
   const std::string answer = "0123456789abcdefghijklmno";
   for (const int32_t size : {25, 24}) {
     ch->SendGrpcRequest(nullptr, "{}", 2);
@@ -55,8 +53,7 @@ TEST_F(NxlTextTest, OpeningNeedsRpcSupportAndAnswersAreTakenOnceWithinTheBudget)
     EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(size)), answer.substr(0, size));
     EXPECT_EQ(recv(64, 0), -1);
   }
-  // A budget spent to the last millisecond ends the wait even with the
-  // answer there; one a little short of it still takes the answer.
+  // A budget spent to the last millisecond ends the wait, answer or not; a little less takes it.
   ch->SendGrpcRequest(nullptr, "{}", 2);
   Text(n, 81, "grpc:{}");
   EXPECT_EQ(recv(64, 5000), -2);
@@ -79,8 +76,7 @@ TEST_F(NxlTextTest, OpeningNeedsRpcSupportAndAnswersAreTakenOnceWithinTheBudget)
 }
 
 TEST_F(NxlTextTest, HandshakesWaitFiveSecondsForTheDevice) {
-  // Five channels at once: an RPC opening and a configuration handshake
-  // each, answered shortly before the limit or never, or every 3 s.
+  // Five channels: RPC openings and configuration handshakes answered late, never, or every 3 s.
   int32_t n[5];
   for (int i = 0; i < 5; ++i) {
     n[i] = ConnectLive();

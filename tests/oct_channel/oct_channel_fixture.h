@@ -1,6 +1,5 @@
-// OCT channels over the scripted transport: the test plays the library by
-// firing the callbacks the SDK registered, from threads of the fake, while
-// the SDK's own connection workers run as they do in production.
+// OCT channels over the scripted transport: the test plays the library by firing the registered
+// callbacks from threads of the fake; the SDK's own connection workers run as in production.
 #pragma once
 
 #include <gmock/gmock.h>
@@ -23,11 +22,8 @@ namespace qcsdk::test {
 struct Target {
   const char* host = "127.0.0.1";
   int32_t port = 6000;
-  const char* user = "admin";
-  const char* password = "pw";
-  int32_t byNumber = 0;
-  int32_t deviceChannel = 1;
-  int32_t stream = 0;
+  const char *user = "admin", *password = "pw";
+  int32_t byNumber = 0, deviceChannel = 1, stream = 0;
 };
 
 class OctFixture : public ::testing::Test {
@@ -36,8 +32,7 @@ class OctFixture : public ::testing::Test {
   HostRecorder host;
 
   void SetUp() override {
-    // Connection handles count from 1, sub-handles from 100, as a library
-    // that never hands out one handle twice.
+    // Connection handles count from 1, sub-handles from 100; the library never repeats a handle.
     for (const char* connect : {"octc_connect_by_hostname", "octc_connect_by_nimbus"})
       fake.SetResultByFirstArg(connect, [this](int64_t) { return ++m_conn; });
     for (const char* open :
@@ -69,8 +64,7 @@ class OctFixture : public ::testing::Test {
   void ConnResult(int32_t conn, int32_t result, const OctDevInfo* info = &kEmptyInfo) {
     Fire([&] { cb().conn(conn, OCTC_CONN_RESULT, 0, result, 0, 0, 0, info); });
   }
-  // Waits for the n-th sub-handle (stream opens are the only opens while
-  // channels connect) and returns it.
+  // Waits for the n-th sub-handle (only streams open while channels connect); returns it.
   int32_t WaitStreamOpen(std::size_t n) {
     EXPECT_TRUE(WaitUntil([&] { return Subs().size() >= n; }));
     return Subs().size() >= n ? Subs()[n - 1] : -1;
@@ -83,26 +77,22 @@ class OctFixture : public ::testing::Test {
       (playback ? cb().vodData : cb().streamData)(1, handle, OCTC_DATA_MEDIA_INFO, &media);
     });
   }
-  // Connects the nth channel of connection 1 up to its event 1 (the first
-  // one also gets the connect result with that device type); returns its
-  // number and its stream handle.
+  // Connects the nth channel of connection 1 up to its event 1 (the first one also gets the connect
+  // result with that device type); returns its number and its stream handle.
   std::pair<int32_t, int32_t> ConnectLive(int nth = 1, int32_t deviceChannel = 1,
                                           int32_t deviceType = 2) {
     const int32_t n = Connect({.deviceChannel = deviceChannel});
     EXPECT_GE(n, 0);
-    if (nth == 1) {
-      OctDevInfo info{};
-      info.device_type = deviceType;
-      ConnResult(1, 0, &info);
-    }
+    OctDevInfo info{};
+    info.device_type = deviceType;
+    if (nth == 1) ConnResult(1, 0, &info);
     const int32_t stream = WaitStreamOpen(nth);
     StreamState(stream, OCTC_STATE_RESULT);
     Media(OctMedia(), stream);
     EXPECT_TRUE(host.WaitFor(QCSDK_EVENT_CONNECTED, nth));
     return {n, stream};
   }
-  // The library calls so far whose name starts with `name`, and the channels
-  // of the host events with this code.
+  // Library calls so far whose name starts with `name`; channels of host events with this code.
   std::vector<std::string> CallsOf(const std::string& name) const {
     std::vector<std::string> out = fake.Calls();
     std::erase_if(out, [&](const std::string& call) { return call.rfind(name, 0) != 0; });

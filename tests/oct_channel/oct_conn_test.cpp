@@ -1,6 +1,5 @@
-// Shared connections: what makes two channels share one, how connect
-// results end channels, how the last channel retires a connection, the
-// library set-up and the workers' stop time-outs.
+// Shared connections: what makes two channels share one, how connect results end channels, how the
+// last channel retires a connection, the library set-up and the workers' stop time-outs.
 #include <pthread.h>
 
 #include <atomic>
@@ -51,8 +50,7 @@ TEST_P(OctSharing, ChannelsShareAConnectionOnlyWithTheWholeKeyEqual) {
   if (!shared) expected.push_back(ConnectCall(second));
   EXPECT_THAT(CallsOf("octc_connect_by_"), ::testing::UnorderedElementsAreArray(expected));
   EXPECT_EQ(OctConnectionCount(), expected.size());
-  // Once connection 1 knows its device, its waiting channels get a stream
-  // each, for their device channel and stream.
+  // Once connection 1 knows its device, each waiting channel gets a stream of its device channel.
   ConnResult(1, 0);
   const std::size_t streams = shared ? 2 : 1;
   ASSERT_TRUE(WaitUntil([&] { return CallsOf("octc_stream_open").size() >= streams; }));
@@ -63,8 +61,7 @@ TEST_P(OctSharing, ChannelsShareAConnectionOnlyWithTheWholeKeyEqual) {
 INSTANTIATE_TEST_SUITE_P(Key, OctSharing, ::testing::Range<std::size_t>(0, KeyCases().size()));
 
 TEST_F(OctFixture, ConnectsRefusedBeforeAnyLinkFailAtOnce) {
-  // Only dotted addresses by address; a library refusal (negative handle)
-  // fails the connect, handle 0 is a handle.
+  // Only dotted addresses; a negative handle fails the connect, handle 0 is a handle.
   EXPECT_EQ(Connect({.host = "camera.local"}), -1);
   EXPECT_EQ(fake.CountCalls("octc_connect_by_hostname"), 0);
   fake.SetResultByFirstArg("octc_connect_by_hostname", [](int64_t) { return -1; });
@@ -76,21 +73,18 @@ TEST_F(OctFixture, ConnectsRefusedBeforeAnyLinkFailAtOnce) {
   EXPECT_TRUE(host.Events().empty());
 }
 
-// A failed connect result, and a failed stream open, end the channel with
-// the event of the result (parameters: result, event).
+// A failed connect result or stream open ends the channel with its event (params: result, event).
 class OctConnectResult : public OctFixture,
                          public ::testing::WithParamInterface<std::pair<int32_t, int32_t>> {};
 
 TEST_P(OctConnectResult, EndsEveryWaitingChannelWithItsEvent) {
   const auto [result, event] = GetParam();
-  const int32_t a = Connect();
-  const int32_t b = Connect();
+  const int32_t a = Connect(), b = Connect();
   ConnResult(1, result, nullptr);
   EXPECT_THAT(EventsOf(event), ElementsAre(a, b));
   EXPECT_EQ(host.Events().size(), 2u);
   for (int32_t ended : {a, b}) EXPECT_EQ(FindChannel(ended), nullptr) << ended;
-  // Without channels the failed connection leaves the table; its handle
-  // is the library's to close. A new connect makes a new connection.
+  // Left without channels, the failed connection leaves the table; closing it is the library's.
   ASSERT_TRUE(WaitUntil([] { return OctConnectionCount() == 0; }));
   EXPECT_EQ(fake.CountCalls("octc_close_conn"), 0);
 
@@ -131,8 +125,7 @@ TEST_F(OctFixture, LastChannelLeavingRetiresTheConnection) {
   const auto [a, streamA] = ConnectLive(1);
   const auto [b, streamB] = ConnectLive(2);  // joins a ready connection
   // A third whose open result has not arrived yet.
-  const int32_t c = Connect();
-  const int32_t streamC = WaitStreamOpen(3);
+  const int32_t c = Connect(), streamC = WaitStreamOpen(3);
 
   EXPECT_EQ(QCSDK_Disconnect(a), 1);
   EXPECT_EQ(QCSDK_Disconnect(c), 1);
@@ -142,8 +135,7 @@ TEST_F(OctFixture, LastChannelLeavingRetiresTheConnection) {
   EXPECT_THAT(EventsOf(QCSDK_EVENT_DISCONNECTED), ElementsAre(a, c));
   EXPECT_NE(FindConnection(1), nullptr);
   EXPECT_EQ(fake.CountCalls("octc_close_conn"), 0);
-  // A channel whose stream cannot be opened ends alone and is not entered:
-  // the connection retires with b.
+  // A channel whose stream cannot open ends alone, never entered: the connection retires with b.
   fake.SetResultByFirstArg("octc_stream_open", [](int64_t) { return -1; });
   const int32_t d = Connect();
   ASSERT_TRUE(host.WaitFor(QCSDK_EVENT_CONNECT_FAILED));
@@ -153,8 +145,7 @@ TEST_F(OctFixture, LastChannelLeavingRetiresTheConnection) {
   ASSERT_TRUE(WaitUntil([&] { return fake.CountCalls("octc_close_conn") == 1; }));
   EXPECT_THAT(CallsOf("octc_close_conn"), ElementsAre("octc_close_conn(1)"));
   EXPECT_EQ(FindConnection(1), nullptr);
-  // A later connect to the same device makes a new connection; given up
-  // before its connect result, it is closed once the device answers.
+  // A later connect to the device makes a new connection; given up early, it closes once answered.
   EXPECT_EQ(QCSDK_Disconnect(Connect()), 1);
   EXPECT_EQ(fake.CountCalls("octc_connect_by_hostname"), 2);
   ConnResult(2, 0);
@@ -172,8 +163,7 @@ TEST_F(OctFixture, ClosedConnectionOrStreamEndsItsChannels) {
   EXPECT_EQ(FindChannel(b), nullptr);
   ASSERT_NE(FindChannel(a), nullptr);
 
-  // The link closes while the worker opens c's stream: c is off the waiting
-  // list, its stream not yet entered.
+  // The link closes while the worker opens c's stream: c left the waiting list, not yet entered.
   fake.SetResultByFirstArg("octc_stream_open", [&](int64_t) {
     Fire([&] { cb().conn(1, OCTC_CONN_CLOSED, 0, OCTC_ERR_LINK_LOST, 0, 0, 0, nullptr); });
     return 102;
@@ -187,8 +177,7 @@ TEST_F(OctFixture, ClosedConnectionOrStreamEndsItsChannels) {
   EXPECT_EQ(fake.CountCalls("octc_close_conn"), 0);
 }
 
-// Stops that outlast a worker's time (conn 2000 ms, disconn 500 ms) are
-// logged and the worker abandoned; calls that end in time log nothing.
+// Stops outlasting a worker's time (conn 2 s, disconn 0.5 s) are logged, the worker abandoned.
 TEST_F(OctFixture, WorkerStopsWaitTheirTimeThenAbandonTheWorker) {
   std::atomic<int> blockMs{0};  // < 0: until released
   std::atomic<std::size_t> connStack{0}, disconnStack{0};
@@ -208,9 +197,7 @@ TEST_F(OctFixture, WorkerStopsWaitTheirTimeThenAbandonTheWorker) {
   };
   fake.SetResultByFirstArg("octc_close_conn", block(disconnStack));
   fake.SetResultByFirstArg("octc_cmd_get_dev_info", block(connStack));
-  // Connection `conn` retires (the disconn worker blocks closing it), and
-  // connection conn + 1 lacks its device information (the conn worker
-  // blocks fetching it).
+  // `conn` retires (its close blocks the disconn worker); conn + 1 lacks device info (fetch blocks)
   auto blockBoth = [&](int32_t conn, int32_t port) {
     fake.ClearCalls();
     const int32_t a = Connect({.port = port});
@@ -234,13 +221,11 @@ TEST_F(OctFixture, WorkerStopsWaitTheirTimeThenAbandonTheWorker) {
   ASSERT_EQ(QCSDK_InitSDK(0, nullptr), 1);
   blockMs = -1;
   blockBoth(3, 7000);
-  // Connection 5, after 4 in the worker's list, becomes ready meanwhile
-  // with a channel whose stream cannot be opened.
+  // Connection 5, after 4 in the worker's list, gets ready with a channel whose stream fails.
   Connect({.port = 7002});
   ConnResult(5, 0);
   fake.SetResultByFirstArg("octc_stream_open", [](int64_t) { return -1; });
-  // While the worker is held a failed connection stays in the table, but
-  // takes no further channel: a new connect to it makes a new connection.
+  // A failed connection stays in the table while the worker is held, but takes no further channel.
   Connect({.port = 7003});
   ConnResult(6, OCTC_ERR_UNREACHABLE, nullptr);
   Connect({.port = 7003});

@@ -1,6 +1,5 @@
-// The tables of the OCT channel: the stream-information record built from
-// media information, frame types, playback and download states, the speed
-// table and seeks, PTZ commands, notices both ways and record-list entries.
+// The tables of the OCT channel: the stream record from media information, frame types, playback
+// and download states, speeds and seeks, PTZ commands, notices both ways, record-list entries.
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -46,8 +45,7 @@ TEST_F(OctFixture, LiveFramesAndAudioReachTheHostByTheirType) {
   const uint8_t data[64] = {0, 0, 0, 1, 0x67};
   for (const TableRow& row : Table("oct_channel/live_frame_types.md")) {
     SCOPED_TRACE(row.Where());
-    const auto kind = Cell(row, "data kind");
-    const auto size = Cell(row, "size");
+    const auto kind = Cell(row, "data kind"), size = Cell(row, "size");
     const auto hostType = Cell(row, "host frame type");
     const std::size_t before = host.Raw().size();
     OctFrame frame{Cell(row, "frame type"), data, size, 0};
@@ -210,14 +208,12 @@ TEST_F(OctPlayback, DownloadEndCodesAndTheWrittenFile) {
   std::filesystem::remove(path);
 }
 
-// Two channels of one connection, numbers 0 and 1, watching device
-// channels 3 and 4.
+// Two channels of one connection, numbers 0 and 1, watching device channels 3 and 4.
 TEST_F(OctFixture, PtzCommandsBecomeRpcMethodsAndNoticesReachTheChannelsTheyName) {
   const auto [a, streamA] = ConnectLive(1, 3);
   const auto [b, streamB] = ConnectLive(2, 4);
   ASSERT_EQ(std::pair(a, b), std::pair(0, 1));
-  // The RPC methods of each PTZ command, started and stopped, on device
-  // channel 3 ("channelid" 2).
+  // The RPC methods of each PTZ command, started and stopped, on device channel 3 ("channelid" 2).
   std::vector<std::string> answers;
   for (int i = 1; i <= 30; ++i) answers.push_back("{\"sentcnt\":" + std::to_string(i) + "}");
   fake.QueueOctConfigResponses(answers);
@@ -286,8 +282,7 @@ TEST_F(OctFixture, PtzCommandsBecomeRpcMethodsAndNoticesReachTheChannelsTheyName
   }
 }
 
-// Entries of the remote record list for the recording kind of the channel's
-// device (5: ".mp4" of recording kind 4).
+// Record-list entries for the channel's device type (5: ".mp4" of recording kind 4).
 class OctRecordList : public OctFixture,
                       public ::testing::WithParamInterface<std::pair<int32_t, uint32_t>> {};
 

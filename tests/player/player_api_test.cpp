@@ -1,6 +1,4 @@
-// Handles, records, the display and sound settings, input that must never
-// crash the player, and decoding threads stopped from inside their own
-// callback.
+// Handles, records, display and sound settings, hostile input, threads stopped in their callbacks.
 #include <climits>
 #include <future>
 #include <random>
@@ -53,9 +51,8 @@ TEST_F(PlayerApi, HandlesAreBoundedReusedAndInvalidAfterRelease) {
   ASSERT_EQ(QVSP_InitSDK(), 1);
 }
 
-// Answers of a player without a picture; records of another size or codec
-// refused, closing the stream that was open; frames beyond the limits
-// refused; hostile frames accepted and decoded past.
+// Answers of a player without a picture; records of another size or codec refused, closing the
+// stream that was open; frames beyond the limits refused; hostile frames accepted and decoded past.
 TEST_F(PlayerApi, RefusalsAnswersWithoutAPictureAndRecoveryFromHostileFrames) {
   const int32_t player = QVSP_CreatePlayer();
   ASSERT_GE(player, 0);
@@ -72,9 +69,8 @@ TEST_F(PlayerApi, RefusalsAnswersWithoutAPictureAndRecoveryFromHostileFrames) {
   EXPECT_EQ(QVSP_SetQueueLimits(player, 0, 1000), 0);
   EXPECT_EQ(QVSP_SetQueueLimits(player, 10, -1), 0);
   StreamRecord record = MakeRecord(PatternCodec::kH264, 160, 120);
-  for (int32_t length : {95, 97, -96, 0}) {
+  for (int32_t length : {95, 97, -96, 0})
     EXPECT_EQ(QVSP_OpenStream(player, record.data(), length), 0) << length;
-  }
   EXPECT_EQ(QVSP_OpenStream(player, nullptr, 96), 0);
   const auto packets = Encode(PatternCodec::kH264, 160, 120, 10, 5);
   EXPECT_EQ(WriteFrame(player, packets[0].data), 0) << "no stream open";
@@ -83,11 +79,9 @@ TEST_F(PlayerApi, RefusalsAnswersWithoutAPictureAndRecoveryFromHostileFrames) {
   // Refused outright: null data, no length, lengths beyond the limit.
   const uint8_t byte = 0;
   EXPECT_EQ(QVSP_WriteToStreamOneFrame(player, nullptr, 100), 0);
-  for (int32_t length : {0, -5, INT_MAX, (1 << 20) + 1}) {
+  for (int32_t length : {0, -5, INT_MAX, (1 << 20) + 1})
     EXPECT_EQ(QVSP_WriteToStreamOneFrame(player, &byte, length), 0) << length;
-  }
-  // Garbage behind start codes, frames cut short, frames of the wrong
-  // codec: accepted, and the decoder copes.
+  // Garbage behind start codes, cut frames, frames of another codec: accepted, decoded past.
   std::mt19937 random(1234);
   std::vector<std::vector<uint8_t>> hostile = {{0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0}};
   for (int i = 0; i < 20; ++i) {
@@ -96,12 +90,10 @@ TEST_F(PlayerApi, RefusalsAnswersWithoutAPictureAndRecoveryFromHostileFrames) {
     for (size_t k = 5; k < junk.size(); ++k) junk[k] = static_cast<uint8_t>(random());
     hostile.push_back(junk);
   }
-  for (const auto& packet : packets) {
+  for (const auto& packet : packets)
     hostile.emplace_back(packet.data.begin(), packet.data.begin() + packet.data.size() / 2);
-  }
-  for (const auto& packet : Encode(PatternCodec::kH265, 160, 120, 2, 1)) {
+  for (const auto& packet : Encode(PatternCodec::kH265, 160, 120, 2, 1))
     hostile.push_back(packet.data);
-  }
   for (const auto& f : hostile) WriteFrame(player, f);
   // A clean group of pictures afterwards still decodes, to its last picture.
   WriteAll(player, packets);
@@ -125,8 +117,7 @@ TEST_F(PlayerApi, RefusalsAnswersWithoutAPictureAndRecoveryFromHostileFrames) {
 
 using PlayerThreads = PlayerTest;
 
-// A player's stream closed, reopened or released, and the whole library
-// released, each from inside a decoding thread's own callback.
+// A stream closed, reopened or released, and the library released, inside a decoding callback.
 TEST_F(PlayerThreads, ACallbackMayCloseReopenOrReleaseItsPlayerOrTheLibrary) {
   const auto packets = Encode(PatternCodec::kH264, 160, 120, 10, 5);
   const StreamRecord record = MakeRecord(PatternCodec::kH264, 160, 120);
@@ -158,8 +149,7 @@ TEST_F(PlayerThreads, ACallbackMayCloseReopenOrReleaseItsPlayerOrTheLibrary) {
     WriteAll(players[i], {packets.begin(), packets.begin() + 5}, /*mayBeRefused=*/true);
   }
   for (auto& d : done) d.get_future().wait();
-  // Later frames: refused by the closed and the released player, decoded
-  // from the start by the reopened one.
+  // Later frames: refused by the closed and released players, decoded anew by the reopened one.
   for (size_t i = 0; i < 2; ++i) EXPECT_EQ(WriteFrame(players[i], packets[5].data), 0);
   ASSERT_TRUE(Play(players[2], packets, 3 + packets.size()));
   EXPECT_EQ(m_log.Count(players[0]), 3u);

@@ -1,6 +1,5 @@
-// Shared set-up of the player library tests: the library initialised with a
-// decoded-picture function that records what each player reported, and
-// helpers to build stream records and feed encoded frames.
+// Shared set-up of the player library tests: the library with a decoded-picture function that
+// records what each player reported, and helpers that build stream records and feed frames.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -22,6 +21,7 @@ extern "C" {
 #include <optional>
 #include <vector>
 
+#include "qcsdk/base/bytes.h"
 #include "support/event_log.h"
 #include "support/process_probe.h"
 #include "vdevice/pattern_encoder.h"
@@ -44,23 +44,14 @@ inline StreamRecord MakeRecord(PatternCodec video, int width, int height,
                                std::optional<int> audioCodec = std::nullopt, int sampleRate = 8000,
                                int channels = 1) {
   StreamRecord r{};
-  auto put16 = [&r](size_t at, int value) {
-    r[at] = static_cast<uint8_t>(value);
-    r[at + 1] = static_cast<uint8_t>(value >> 8);
-  };
   std::copy_n("QFH", 3, r.begin() + 32);
-  put16(38, video == PatternCodec::kMpeg4 ? 0 : video == PatternCodec::kH264 ? 1 : 2);
-  put16(44, width);
-  put16(46, height);
-  put16(48, 25);
-  put16(50, 1);
-  if (audioCodec) {
-    put16(40, 1);
-    put16(52, *audioCodec);
-    put16(54, sampleRate);
-    put16(56, channels);
-    put16(58, 16);
-  }
+  const int codec = video == PatternCodec::kMpeg4 ? 0 : video == PatternCodec::kH264 ? 1 : 2;
+  for (auto [at, value] : {std::pair{38, codec}, {44, width}, {46, height}, {48, 25}, {50, 1}})
+    qcsdk::StoreLe16(&r[at], static_cast<uint16_t>(value));
+  if (!audioCodec) return r;
+  for (auto [at, value] :
+       {std::pair{40, 1}, {52, *audioCodec}, {54, sampleRate}, {56, channels}, {58, 16}})
+    qcsdk::StoreLe16(&r[at], static_cast<uint16_t>(value));
   return r;
 }
 
@@ -71,24 +62,15 @@ constexpr int kLumaStep = 3;
 
 // One reported picture as the decoded-picture function saw it.
 struct Picture {
-  int32_t player = -1;
-  int32_t width = 0;  // from QVSP_GetBitmapSize inside the callback
-  int32_t height = 0;
-  const uint8_t* y = nullptr;
-  const uint8_t* u = nullptr;
-  const uint8_t* v = nullptr;
-  int32_t yStride = 0;
-  int32_t uvStride = 0;
+  int32_t player = -1, width = 0, height = 0;  // the size from QVSP_GetBitmapSize in the call
+  const uint8_t *y = nullptr, *u = nullptr, *v = nullptr;
+  int32_t yStride = 0, uvStride = 0;
   uint64_t checksum = 0;
-  // Every 3rd luma sample of every 3rd row, every 2nd chroma sample of every
-  // 2nd row (pictures up to kSampledArea only).
-  std::vector<uint8_t> ySamples{};
-  std::vector<uint8_t> uSamples{};
-  std::vector<uint8_t> vSamples{};
+  // Every 3rd luma sample of every 3rd row, every 2nd chroma of every 2nd (up to kSampledArea).
+  std::vector<uint8_t> ySamples{}, uSamples{}, vSamples{};
 };
 
-// The picture of the moving test pattern (index 0 to frames - 1) that the
-// decoded picture resembles most, and the mean absolute luma error to it.
+// The pattern picture (0 to frames - 1) the decoded one resembles most, and the mean luma error.
 inline int PatternIndex(const Picture& p, int frames, double* meanError = nullptr) {
   int best = -1;
   double bestError = 1e9;
@@ -158,9 +140,8 @@ class PictureLog : public qcsdk::test::EventLog<Picture> {
       std::lock_guard<std::mutex> lock(m_mutex);
       // The previous picture of this player must still be intact now.
       auto last = m_last.find(player);
-      if (last != m_last.end() && PlaneChecksum(last->second) != last->second.checksum) {
+      if (last != m_last.end() && PlaneChecksum(last->second) != last->second.checksum)
         ++m_violations;
-      }
       m_last[player] = p;
     }
     Add(p);
@@ -222,8 +203,7 @@ class PlayerTest : public ::testing::Test {
     EXPECT_EQ(QVSP_OpenStream(player, record.data(), 96), 1);
     return player;
   }
-  // Writes every packet; each must be accepted unless `mayBeRefused` (a
-  // callback may close the stream while the writes are still going on).
+  // Writes every packet, each accepted unless `mayBeRefused` (a callback may close the stream).
   static void WriteAll(int32_t player, const std::vector<MediaFrame>& packets,
                        bool mayBeRefused = false) {
     for (const auto& packet : packets) {
@@ -231,8 +211,7 @@ class PlayerTest : public ::testing::Test {
       EXPECT_TRUE(mayBeRefused || accepted == 1) << accepted;
     }
   }
-  // Writes every packet and waits until the player has reported `total`
-  // pictures in all.
+  // Writes every packet and waits until the player has reported `total` pictures in all.
   bool Play(int32_t player, const std::vector<MediaFrame>& packets, size_t total) {
     WriteAll(player, packets);
     return m_log.WaitFor(player, total, Timeout());

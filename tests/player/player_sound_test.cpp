@@ -1,6 +1,5 @@
-// Sound output through SDL's file-writing driver: the file holds what the
-// device played, 48 kHz stereo signed 16-bit (the driver opens what it is
-// asked for), so tones can be measured in it.
+// Sound output through SDL's file-writing driver: the file holds what the device played, 48 kHz
+// stereo signed 16-bit (the driver opens what it is asked for), so tones can be measured in it.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,17 +19,13 @@ namespace {
 using qcsdk::test::ToneCodec;
 
 constexpr int kRate = 48000;
-constexpr size_t kFrameBytes = 4;  // stereo, 16-bit
-constexpr size_t kBytesPerMs = kRate / 1000 * kFrameBytes;
-constexpr size_t kBufferBytes = 1024 * kFrameBytes;  // one device buffer
-constexpr double kToneAmplitude = 0.5 * 32767;       // the tone encoder's level
-constexpr double kTolerance = 0.05;                  // of the amplitude
+constexpr size_t kFrameBytes = 4, kBytesPerMs = kRate / 1000 * kFrameBytes;  // stereo, 16-bit
+constexpr size_t kBufferBytes = 1024 * kFrameBytes;                          // one device buffer
+constexpr double kToneAmplitude = 0.5 * 32767, kTolerance = 0.05;  // tone level, share of it
 
-// Amplitude of the `frequency` component of the left channel over `frames`
-// frames; exact (no leakage) when the window holds whole cycles.
+// Amplitude at `frequency` of the left channel over `frames`; exact when they hold whole cycles.
 double Amplitude(const int16_t* stereo, size_t frames, double frequency) {
-  double re = 0;
-  double im = 0;
+  double re = 0, im = 0;
   for (size_t i = 0; i < frames; ++i) {
     const double phase = 2 * std::numbers::pi * frequency * static_cast<double>(i) / kRate;
     re += stereo[2 * i] * std::cos(phase);
@@ -44,8 +39,7 @@ struct ToneSource {
   int32_t player = -1;
   std::vector<std::vector<uint8_t>> blocks;
   int blockMs = 20;
-  size_t next = 0;
-  size_t until = 0;  // where in the file what was written ends, about
+  size_t next = 0, until = 0;  // until: where in the file what was written ends, about
 
   void WriteNext() { EXPECT_EQ(WriteFrame(player, blocks[next++ % blocks.size()]), 1); }
 };
@@ -92,15 +86,10 @@ class PlayerSound : public PlayerTest {
   }
   static std::vector<std::vector<uint8_t>> Blocks(ToneCodec codec, int rate, double frequency,
                                                   int ms) {
-    // G.711: 160 samples a block.
-    return qcsdk::test::EncodeTone({.codec = codec,
-                                    .sampleRate = rate,
-                                    .packets = ms * rate / 160 / 1000,
-                                    .frequency = frequency});
+    return qcsdk::test::EncodeTone({codec, rate, 1, ms * rate / 160 / 1000, frequency});  // G.711
   }
 
-  // Writes every source in real time for `ms`, paced by what the device has
-  // played: each source stays about 100 ms ahead, within its queue's bound.
+  // Writes every source in real time for `ms`, each about 100 ms ahead of the device, in bounds.
   void Feed(std::vector<ToneSource*> sources, int ms) {
     constexpr size_t kLead = 100 * kBytesPerMs;
     const size_t end = FileSize() + static_cast<size_t>(ms) * kBytesPerMs;
@@ -116,17 +105,13 @@ class PlayerSound : public PlayerTest {
     }
   }
 
-  // The longest stretch of sound from byte `from` on without a gap (a
-  // millisecond of silence: the queue ran dry), less 5 ms at each end where
-  // the resampler settles. Empty when shorter than `minMs`.
+  // The longest gap-free stretch from byte `from` on (a gap: a millisecond of silence, the queue
+  // ran dry), less 5 ms at each end where the resampler settles; empty when shorter than `minMs`.
   std::vector<int16_t> Stretch(size_t from, size_t minMs) const {
     const std::vector<int16_t> all = Played(from);
     const size_t frames = all.size() / 2;
     constexpr size_t kGap = kRate / 1000;
-    size_t best = 0;
-    size_t bestLength = 0;
-    size_t begin = 0;
-    size_t zeros = 0;
+    size_t best = 0, bestLength = 0, begin = 0, zeros = 0;
     for (size_t i = 0; i <= frames; ++i) {
       zeros = i < frames && all[2 * i] == 0 ? zeros + 1 : 0;
       if (zeros == kGap || i == frames) {
@@ -147,8 +132,7 @@ class PlayerSound : public PlayerTest {
   std::string m_path;
 };
 
-// No device, then tone level and frequency, mixing two players, stopping at
-// once, decoding while silent, and the queue's bound on a burst.
+// No device, level and frequency, two players mixed, instant stop, silent decoding, burst bound.
 TEST_F(PlayerSound, TonesArePlayedMixedStoppedAtOnceAndNeverQueuedBeyondTheBound) {
   ToneSource a = Tone(ToneCodec::kG711ALaw, 1, 8000, 440, 1000);
   ToneSource b = Tone(ToneCodec::kG711MuLaw, 2, 16000, 1000, 1000);
@@ -159,8 +143,7 @@ TEST_F(PlayerSound, TonesArePlayedMixedStoppedAtOnceAndNeverQueuedBeyondTheBound
   ASSERT_EQ(QVSP_SetAudioPreview(a.player, &a, 1), 1);
   ASSERT_TRUE(WaitForSize(kBufferBytes)) << "the device plays silence before any sound";
 
-  // One player: its tone at its level and frequency (100 ms windows hold
-  // whole cycles of 440 Hz and 1 kHz), the same on both speakers.
+  // One player: its tone's level and frequency (whole cycles in 100 ms windows), on both speakers.
   constexpr size_t kWindow = kRate / 10;
   size_t from = FileSize();
   Feed({&a}, 500);
@@ -182,8 +165,7 @@ TEST_F(PlayerSound, TonesArePlayedMixedStoppedAtOnceAndNeverQueuedBeyondTheBound
   EXPECT_NEAR(Amplitude(lastWindow, kWindow, 440), kToneAmplitude, kTolerance * kToneAmplitude);
   EXPECT_NEAR(Amplitude(lastWindow, kWindow, 1000), kToneAmplitude, kTolerance * kToneAmplitude);
 
-  // Off: nothing of the player after the buffer being mixed as the call
-  // returns; it keeps decoding while silent.
+  // Off: nothing of it after the buffer being mixed as the call returns; it still decodes.
   const uint64_t decoded = Stats(a.player).audioFramesDecoded;
   ASSERT_EQ(QVSP_SetAudioPreview(a.player, nullptr, 0), 1);
   from = FileSize() + kBufferBytes;
@@ -196,9 +178,8 @@ TEST_F(PlayerSound, TonesArePlayedMixedStoppedAtOnceAndNeverQueuedBeyondTheBound
   EXPECT_NEAR(Amplitude(sound.data(), kWindow, 1000), kToneAmplitude, kTolerance * kToneAmplitude);
   EXPECT_GT(Stats(a.player).audioFramesDecoded, decoded + 10);
 
-  // A burst of 1 s written at once: at most the queue's 150 ms of it is
-  // played (plus what the device took while the burst was decoded), and
-  // what is kept is its newest part, the last 100 ms at 250 Hz.
+  // A burst of 1 s written at once: at most the queue's 150 ms of it plays (plus what the device
+  // took while it was decoded), and what is kept is its newest part, the last 100 ms at 250 Hz.
   ASSERT_EQ(QVSP_SetAudioPreview(a.player, &a, 1), 1);
   ASSERT_EQ(QVSP_SetAudioPreview(a.player, &a, 1), 1) << "on twice is harmless";
   from = FileSize();
@@ -208,8 +189,7 @@ TEST_F(PlayerSound, TonesArePlayedMixedStoppedAtOnceAndNeverQueuedBeyondTheBound
   for (const auto& block : burst) ASSERT_EQ(WriteFrame(a.player, block), 1);
   ASSERT_TRUE(WaitForSize(from + 400 * kBytesPerMs));
   sound = Played(from);
-  size_t first = sound.size();
-  size_t last = 0;
+  size_t first = sound.size(), last = 0;
   for (size_t i = 0; i < sound.size(); i += 2) {
     if (sound[i] == 0) continue;
     first = std::min(first, i / 2);

@@ -1,8 +1,6 @@
-// A frame on its way into the decoder: video/audio and key-frame
-// classification of crafted frames that imitate start codes, the codec
-// numbers of the stream record, and the overflow policy of the frame queue
-// (whole groups of pictures go, the decoder always resumes at a key frame,
-// and every discarded frame counts).
+// A frame on its way into the decoder: video/audio and key-frame classes of crafted frames that
+// imitate start codes, the record's codec numbers, and the queue's overflow policy (whole groups of
+// pictures go, decoding resumes at a key frame, every discarded frame counts).
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -14,6 +12,7 @@
 
 #include "frame_classifier.h"
 #include "frame_queue.h"
+#include "qcsdk/base/bytes.h"
 
 namespace qvsp {
 namespace {
@@ -28,12 +27,10 @@ bool IsVideo(const FrameClassifier& classifier, const Bytes& frame) {
 }
 
 TEST(FrameClassifier, AudioThatImitatesStartCodesStaysAudio) {
-  // An IMA ADPCM block with predictor 0 and step index 1 opens with
-  // 00 00 01 00; near-silent samples bring zero runs after it.
+  // An IMA ADPCM block (predictor 0, step 1) opens 00 00 01 00, then near-silence brings zero runs.
   const Bytes adpcm = {0x00, 0x00, 0x01, 0x00, 0x01, 0x10, 0x00, 0x00, 0x00, 0x08};
-  for (VideoCodec codec : {VideoCodec::kH264, VideoCodec::kH265, VideoCodec::kMpeg4Part2}) {
+  for (VideoCodec codec : {VideoCodec::kH264, VideoCodec::kH265, VideoCodec::kMpeg4Part2})
     EXPECT_EQ(Classify(FrameClassifier(codec, true), adpcm).kind, FrameKind::kAudio);
-  }
   // Emulation-prevention rule: 00 00 02 never occurs inside H.264/H.265.
   const FrameClassifier h264(VideoCodec::kH264, true);
   EXPECT_FALSE(IsVideo(h264, {0, 0, 0, 1, 0x41, 0x9a, 0x00, 0x00, 0x02, 0x55}));
@@ -44,8 +41,7 @@ TEST(FrameClassifier, AudioThatImitatesStartCodesStaysAudio) {
   EXPECT_FALSE(Classify(mpeg4, vop).key);
   // An MPEG-4 start code value that is not defined.
   EXPECT_FALSE(IsVideo(mpeg4, {0, 0, 1, 0x40, 0x12, 0x34}));
-  // H.264: an IDR slice alone is a key frame, a non-IDR slice is not; NAL
-  // type 0 and a set forbidden bit are not video; trailing zeros are fine.
+  // H.264: IDR alone is key, non-IDR not; NAL type 0 or a forbidden bit: no video; trailing 0s ok.
   EXPECT_TRUE(Classify(h264, {0, 0, 1, 0x65, 0x88, 0x84, 0x00, 0x00}).key);
   EXPECT_EQ(Classify(h264, {0, 0, 1, 0x00, 0x88}).kind, FrameKind::kAudio);
   EXPECT_EQ(Classify(h264, {0, 0, 1, 0xE5, 0x88}).kind, FrameKind::kAudio);
@@ -60,55 +56,41 @@ TEST(FrameClassifier, AudioThatImitatesStartCodesStaysAudio) {
   EXPECT_EQ(videoOnly.Classify(nullptr, 0).kind, FrameKind::kAudio);
 }
 
-// The codec numbers of the 96-byte record: video 0 MPEG-4 Part 2, 1 H.264,
-// 2 H.265 (anything else refused); audio 0 IMA ADPCM, 1 G.711 A-law, 2 G.711
-// mu-law, 3 AAC (anything else: the video plays without audio).
+// The record's codec numbers: video 0 MPEG-4 Part 2, 1 H.264, 2 H.265 (others refused); audio 0 IMA
+// ADPCM, 1 G.711 A-law, 2 G.711 mu-law, 3 AAC (others: the video plays without audio).
 TEST(StreamDescription, CodecNumbersOfTheRecord) {
-  const struct {
-    uint16_t video;
-    std::optional<VideoCodec> expected;
-  } videos[] = {{0, VideoCodec::kMpeg4Part2}, {1, VideoCodec::kH264},
-                {2, VideoCodec::kH265},       {3, std::nullopt},
-                {0x0101, std::nullopt},       {0xFFFF, std::nullopt}};
-  const struct {
-    uint16_t present, codec;
-    std::optional<AudioCodec> expected;
-  } audios[] = {{1, 0, AudioCodec::kImaAdpcm},  {1, 1, AudioCodec::kG711ALaw},
-                {1, 2, AudioCodec::kG711MuLaw}, {1, 3, AudioCodec::kAac},
-                {1, 4, std::nullopt},           {1, 0x0103, std::nullopt},
-                {0, 3, std::nullopt},           {2, 3, std::nullopt}};
+  const std::pair<uint16_t, std::optional<VideoCodec>> videos[] = {
+      {0, VideoCodec::kMpeg4Part2}, {1, VideoCodec::kH264},
+      {2, VideoCodec::kH265},       {3, std::nullopt},
+      {0x0101, std::nullopt},       {0xFFFF, std::nullopt}};
+  // Audio present, audio codec, what they make.
+  const std::tuple<uint16_t, uint16_t, std::optional<AudioCodec>> audios[] = {
+      {1, 0, AudioCodec::kImaAdpcm}, {1, 1, AudioCodec::kG711ALaw}, {1, 2, AudioCodec::kG711MuLaw},
+      {1, 3, AudioCodec::kAac},      {1, 4, std::nullopt},          {1, 0x0103, std::nullopt},
+      {0, 3, std::nullopt},          {2, 3, std::nullopt}};
   std::vector<uint8_t> record(kStreamInfoSize, 0);
-  auto put = [&](size_t at, uint16_t value) {
-    record[at] = static_cast<uint8_t>(value);
-    record[at + 1] = static_cast<uint8_t>(value >> 8);
-  };
-  put(44, 1920);
-  put(46, 1080);
-  put(54, 48000);
-  put(56, 2);
-  for (const auto& v : videos) {
-    for (const auto& a : audios) {
-      put(38, v.video);
-      put(40, a.present);
-      put(52, a.codec);
+  for (auto [at, value] : {std::pair<size_t, uint16_t>{44, 1920}, {46, 1080}, {54, 48000}, {56, 2}})
+    qcsdk::StoreLe16(&record[at], value);
+  for (const auto& [video, videoCodec] : videos) {
+    for (const auto& [present, codec, audioCodec] : audios) {
+      for (auto [at, value] : {std::pair<size_t, uint16_t>{38, video}, {40, present}, {52, codec}})
+        qcsdk::StoreLe16(&record[at], value);
       const auto d = ParseStreamInfo(record.data(), kStreamInfoSize);
-      ASSERT_EQ(d.has_value(), v.expected.has_value()) << v.video;
+      ASSERT_EQ(d.has_value(), videoCodec.has_value()) << video;
       if (!d) continue;
-      EXPECT_EQ(d->video, *v.expected) << v.video;
-      EXPECT_EQ(d->width, 1920);
-      EXPECT_EQ(d->audioPresent, a.present == 1) << a.present;
-      EXPECT_EQ(d->audio, a.expected) << a.present << "/" << a.codec;
-      EXPECT_EQ(d->sampleRate, a.expected ? 48000 : 8000);
-      EXPECT_EQ(d->channels, a.expected ? 2 : 1);
+      EXPECT_EQ(
+          std::tuple(d->video, d->width, d->audioPresent, d->audio, d->sampleRate, d->channels),
+          std::tuple(*videoCodec, 1920, present == 1, audioCodec, audioCodec ? 48000 : 8000,
+                     audioCodec ? 2 : 1))
+          << video << "/" << present << "/" << codec;
     }
   }
   EXPECT_FALSE(ParseStreamInfo(nullptr, kStreamInfoSize));
   EXPECT_FALSE(ParseStreamInfo(record.data(), kStreamInfoSize - 1));
 }
 
-// A frame whose payload bytes all hold its name, so that the order of what
-// is taken can be checked: upper case a key frame, lower case another video
-// frame, a digit audio.
+// A frame whose payload bytes all hold its name, so that the order of what is taken can be checked:
+// upper case a key frame, lower case another video frame, a digit audio.
 QueuedFrame Frame(char name, int size = 1) {
   PacketPtr packet(av_packet_alloc());
   EXPECT_EQ(av_new_packet(packet.get(), size), 0);
@@ -117,8 +99,7 @@ QueuedFrame Frame(char name, int size = 1) {
   return QueuedFrame{std::move(packet), FrameClass{kind, std::isupper(name) != 0}};
 }
 
-// Adds a frame of `size` bytes for each name; what became of each:
-// (q)ueued, (d)ropped, (r)efused or (s)topped.
+// Adds a frame of `size` bytes per name; each (q)ueued, (d)ropped, (r)efused or (s)topped.
 std::string Add(FrameQueue& queue, const std::string& names, int size = 1) {
   std::string results;
   for (char name : names) {
@@ -135,17 +116,15 @@ std::string Add(FrameQueue& queue, const std::string& names, int size = 1) {
 std::string TakeAll(FrameQueue& queue) {
   std::string names;
   size_t frames = 0, bytes = 0;
-  for (queue.Depth(frames, bytes); frames > 0; queue.Depth(frames, bytes)) {
+  for (queue.Depth(frames, bytes); frames > 0; queue.Depth(frames, bytes))
     names += static_cast<char>(queue.Take()->packet->data[0]);
-  }
   return names;
 }
 
 TEST(FrameQueue, OverflowDiscardsWholeGroupsAndCountsThem) {
   StreamCounters counters;
   FrameQueue queue(QueueLimits{4, 1000}, counters);
-  // Video before the stream's first key frame cannot be decoded: it is
-  // discarded without counting as a drop.
+  // Video before the first key frame cannot be decoded: discarded, not counted as a drop.
   EXPECT_EQ(Add(queue, "x1Z"), "dqq");
   EXPECT_EQ(TakeAll(queue), "1Z");
   EXPECT_EQ(counters.videoDropped.load(), 0u);
@@ -162,15 +141,14 @@ TEST(FrameQueue, OverflowDiscardsWholeGroupsAndCountsThem) {
   EXPECT_EQ(counters.videoDropped.load(), 5u);
   EXPECT_EQ(counters.audioDropped.load(), 1u);
 
-  // Full of one group and no later key frame: everything goes and video is
-  // discarded up to the next key frame; audio still passes.
+  // Full of one group, no later key frame: all goes, video dropped to the next key; audio passes.
   EXPECT_EQ(Add(queue, "Kpqrst"), "qqqqdd");
   EXPECT_EQ(Add(queue, "3Vw"), "qqq");
   EXPECT_EQ(TakeAll(queue), "3Vw");
-  EXPECT_EQ(counters.videoDropped.load(), 5u + 6u);
-  EXPECT_EQ(counters.overflows.load(), 3u);
-  EXPECT_EQ(counters.videoQueued.load(), 1u + 5u + 4u + 4u + 2u);
-  EXPECT_EQ(counters.audioQueued.load(), 1u + 2u);
+  // Dropped, overflows, queued video and audio.
+  EXPECT_EQ(std::tuple(counters.videoDropped.load(), counters.overflows.load(),
+                       counters.videoQueued.load(), counters.audioQueued.load()),
+            std::tuple(5u + 6u, 3u, 1u + 5u + 4u + 4u + 2u, 1u + 2u));
 
   // A queue holding only audio loses it, but video continuity is kept.
   EXPECT_EQ(Add(queue, "1234x"), "qqqqq");

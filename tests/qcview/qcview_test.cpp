@@ -54,8 +54,7 @@ struct Tile {
 };
 
 struct ViewerRun {
-  int exitStatus = -1;
-  int width = 0, height = 0;
+  int exitStatus = -1, width = 0, height = 0;
   std::vector<Tile> tiles;
   Picture picture;
 };
@@ -95,18 +94,15 @@ std::set<uint32_t> Colours(const Picture& p, const int box[4]) {
   return colours;
 }
 
-// A 2x2 grid of the simulator's channels: the PNG is the window, each tile
-// shows a picture and a status line that names a connected link. A device that refuses the
-// connect still gets its screenshot, with the failure in its status line
-// and an exit status that tells it.
+// A 2x2 grid of the simulator's channels: the PNG is the window, each tile shows a picture and a
+// status line that names a connected link. A device that refuses the connect still gets its
+// screenshot, with the failure in its status line and an exit status that tells it.
 TEST(QcviewTest, ScreenshotShowsEveryTilesPictureAndStatus) {
   if (hostlib::FindProgram("Xvfb").empty()) GTEST_SKIP() << "Xvfb is not installed";
   const ViewerRun grid = RunViewer("grid", {"--grid", "2x2", "--size", "500x400"});
   ASSERT_EQ(grid.exitStatus, 0);
-  EXPECT_EQ(grid.width, 500);
-  EXPECT_EQ(grid.height, 400);
-  ASSERT_EQ(grid.picture.width, 500);
-  ASSERT_EQ(grid.picture.height, 400);
+  EXPECT_EQ(std::pair(grid.width, grid.height), std::pair(500, 400));
+  ASSERT_EQ(std::pair(grid.picture.width, grid.picture.height), std::pair(500, 400));
   ASSERT_EQ(grid.tiles.size(), 4u);
   for (const Tile& t : grid.tiles) {
     SCOPED_TRACE(t.text);

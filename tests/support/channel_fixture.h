@@ -1,5 +1,4 @@
-// The scripted libraries, the test channel class in the registry and a
-// recording host, with builders of the stream record the channels receive.
+// The scripted libraries, the test channel class, a recording host and stream-record builders.
 #pragma once
 
 #include <gtest/gtest.h>

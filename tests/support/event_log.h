@@ -1,5 +1,4 @@
-// A thread-safe log of what a test's callbacks report, with waits for a
-// condition on it, and a polling wait for state that no callback reports.
+// A thread-safe log of callback reports with waits on it, and a polling wait for unreported state.
 #pragma once
 
 #include <algorithm>
@@ -34,8 +33,7 @@ class EventLog {
   // Which events count; an empty one takes every event.
   using Keep = std::function<bool(const T&)>;
 
-  // Records the event, wakes the waiters, then runs the hook on the calling
-  // thread.
+  // Records the event, wakes the waiters, then runs the hook on the calling thread.
   void Add(T event) {
     std::function<void(const T&)> hook;
     {

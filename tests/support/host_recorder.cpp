@@ -21,10 +21,16 @@ struct HostThunks {
     if (HostRecorder* r = g_recorder.load()) r->m_raw.Add({channel, frame->type, frame->length});
   }
   static void Download(int32_t channel, int32_t code, int32_t progress, int32_t total, void*) {
-    if (HostRecorder* r = g_recorder.load()) r->m_downloads.Add({channel, code, progress, total});
+    HostRecorder* r = g_recorder.load();
+    if (r == nullptr) return;
+    r->m_downloads.Add({channel, code, progress, total});
+    if (r->onDownload) r->onDownload(channel, code);
   }
-  static void Decoded(int32_t, const DecodedFrame* frame, void*) {
-    if (HostRecorder* r = g_recorder.load()) r->m_decoded.Add(*frame);
+  static void Decoded(int32_t channel, const DecodedFrame* frame, void*) {
+    HostRecorder* r = g_recorder.load();
+    if (r == nullptr) return;
+    r->m_decoded.Add(*frame);
+    if (r->onDecoded) r->onDecoded(channel);
   }
   static void Talk(int32_t channel, int32_t event, int32_t type, const uint8_t*, int32_t length,
                    void*) {

@@ -1,5 +1,4 @@
-// Records what the SDK reports to the host's callbacks. Constructing one
-// registers its callbacks; destroying it registers nulls.
+// Records the SDK's reports to the host; constructing registers its callbacks, destroying nulls.
 #pragma once
 
 #include <qcsdk/qcsdk.h>
@@ -14,8 +13,7 @@
 namespace qcsdk::test {
 
 struct HostEvent {
-  int32_t channel;
-  int32_t code;
+  int32_t channel, code;
   std::string text;  // data as text for event 1, "<null>" when the pointer was null
   intptr_t data;     // the data pointer as a number
   int32_t value;
@@ -35,28 +33,22 @@ class HostRecorder {
     return m_events.WaitCount(static_cast<size_t>(count), Code(code), Scaled(timeoutMs));
   }
 
-  // Called inside the event callback, on the reporting thread, after the
-  // event has been recorded.
+  // Called inside the event callback, on the reporting thread, after the event has been recorded.
   std::function<void(const HostEvent&)> onEvent;
+  // Likewise in the download (channel, code) and decoded-picture (channel) callbacks.
+  std::function<void(int32_t, int32_t)> onDownload;
+  std::function<void(int32_t)> onDecoded;
 
   struct RawRecord {
-    int32_t channel;
-    int32_t type;
-    int32_t length;
+    int32_t channel, type, length;
   };
   std::vector<RawRecord> Raw() const { return m_raw.Snapshot(); }
   struct TalkRecord {
-    int32_t channel;
-    int32_t event;
-    int32_t audioType;
-    int32_t length;
+    int32_t channel, event, audioType, length;
   };
   std::vector<TalkRecord> Talk() const { return m_talk.Snapshot(); }
   struct DownloadRecord {
-    int32_t channel;
-    int32_t code;
-    int32_t progress;
-    int32_t total;
+    int32_t channel, code, progress, total;
   };
   std::vector<DownloadRecord> Downloads() const { return m_downloads.Snapshot(); }
   std::vector<DecodedFrame> Decoded() const { return m_decoded.Snapshot(); }

@@ -11,8 +11,7 @@ namespace qcsdk::test {
 namespace {
 
 std::mutex g_mutex;
-std::vector<std::string> g_lines;
-std::vector<std::string> g_assertions;
+std::vector<std::string> g_lines, g_assertions;
 
 void Observe(const char* condition, const char*, int) {
   std::lock_guard<std::mutex> guard(g_mutex);
@@ -32,19 +31,14 @@ LogCapture::LogCapture() {
     g_lines.clear();
     g_assertions.clear();
   }
-  log::Sink sink{};
-  sink.kind = log::kFunction;
-  sink.function = &Collect;
-  sink.levelCount = 1;
+  const log::Sink sink{log::kFunction, "", &Collect, {}, 1};
   log::Configure(&sink, 1);
   SetAssertObserver(&Observe);
 }
 
 LogCapture::~LogCapture() {
   SetAssertObserver(nullptr);
-  log::Sink out{};
-  out.kind = log::kStdout;
-  out.levelCount = 1;
+  const log::Sink out{log::kStdout, "", nullptr, {}, 1};
   log::Configure(&out, 1);
 }
 

@@ -1,5 +1,4 @@
-// Captures the SDK's log lines (and failed state checks) for a scope;
-// afterwards the log writes to standard output again.
+// Captures the SDK's log lines and failed state checks for a scope, then restores stdout.
 #pragma once
 
 #include <cstdint>

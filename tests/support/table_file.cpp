@@ -11,38 +11,31 @@
 namespace qcsdk::test {
 namespace {
 
-// The cells of "| a | b |", escapes resolved. The blanks around a cell's
-// text are dropped, escaped ones ("\x20") kept.
+// Cells of "| a | b |", escapes resolved; blanks around the text dropped, escaped ones kept.
 std::vector<std::string> Cells(const std::string& line) {
   std::vector<std::string> cells;
   std::string cell;
   std::size_t kept = 0;  // the cell up to its last character that is no unescaped blank
   for (std::size_t i = 1; i < line.size(); ++i) {
-    const char c = line[i];
+    char c = line[i];
     if (c == '|') {
       cells.push_back(cell.substr(0, kept));
       cell.clear();
       kept = 0;
-      continue;
-    }
-    if (c == ' ' || c == '\t') {
+    } else if (c == ' ' || c == '\t') {
       if (!cell.empty()) cell += c;
-      continue;
-    }
-    if (c == '\\' && i + 1 < line.size()) {
-      const char next = line[++i];
-      if (next == 'n') {
-        cell += '\n';
-      } else if (next == 'x' && i + 2 < line.size()) {
-        cell += static_cast<char>(std::stoi(line.substr(i + 1, 2), nullptr, 16));
-        i += 2;
-      } else {
-        cell += next;
-      }
     } else {
+      if (c == '\\' && i + 1 < line.size()) {
+        c = line[++i];
+        if (c == 'n') c = '\n';
+        if (c == 'x' && i + 2 < line.size()) {
+          c = static_cast<char>(std::stoi(line.substr(i + 1, 2), nullptr, 16));
+          i += 2;
+        }
+      }
       cell += c;
+      kept = cell.size();
     }
-    kept = cell.size();
   }
   if (kept > 0) cells.push_back(cell.substr(0, kept));  // no closing '|'
   return cells;
@@ -64,9 +57,8 @@ const std::string& TableRow::Text(const std::string& column) const {
 
 int64_t TableRow::Int(const std::string& column) const {
   const std::string& text = Text(column);
-  if (text.size() == 3 && text.front() == '\'' && text.back() == '\'') {
+  if (text.size() == 3 && text.front() == '\'' && text.back() == '\'')
     return static_cast<unsigned char>(text[1]);
-  }
   try {
     std::size_t used = 0;
     const int64_t value = std::stoll(text, &used, 0);
@@ -78,9 +70,8 @@ int64_t TableRow::Int(const std::string& column) const {
 
 bool TableRow::Bool(const std::string& column) const {
   const std::string& text = Text(column);
-  if (text != "yes" && text != "no") {
+  if (text != "yes" && text != "no")
     throw std::invalid_argument(m_where + ": column " + column + " is not yes or no: " + text);
-  }
   return text == "yes";
 }
 
@@ -96,11 +87,10 @@ Table::Table(const std::string& path) {
     if (m_columns.empty()) {
       m_columns = std::move(cells);
     } else if (!IsRule(cells)) {
-      if (cells.size() != m_columns.size()) {
+      if (cells.size() != m_columns.size())
         throw std::runtime_error(path + ":" + std::to_string(number) + ": " +
                                  std::to_string(cells.size()) + " cells, header has " +
                                  std::to_string(m_columns.size()));
-      }
       m_rows.emplace_back(path, number, &m_columns, std::move(cells));
     }
   }

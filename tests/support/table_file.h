@@ -1,8 +1,6 @@
-// Expected values kept as Markdown tables beside the tests that use them, so
-// that a table reads like the one it was transcribed from. A row is a line
-// that starts with '|'; the first row names the columns, a row of dashes is
-// skipped, and every other line is free text. In a cell, "\|" is a '|',
-// "\n" a line feed and "\xHH" one byte.
+// Expected values kept as Markdown tables beside the tests that use them, reading like their
+// sources. A row is a line starting with '|'; the first names the columns, a row of dashes is
+// skipped, other lines are free text. In a cell "\|" is '|', "\n" a line feed, "\xHH" one byte.
 #pragma once
 
 #include <cstdint>
@@ -19,11 +17,9 @@ class TableRow {
         m_columns(columns),
         m_cells(std::move(cells)) {}
 
-  // The cell's text; throws std::out_of_range naming the column when the
-  // table has no such column.
+  // The cell's text; throws std::out_of_range naming the column when the table has no such column.
   const std::string& Text(const std::string& column) const;
-  // The cell as a decimal, 0x hexadecimal or 0 octal integer, or a quoted
-  // character ('w'); throws std::invalid_argument for anything else.
+  // The cell as a decimal, 0x hex or 0 octal integer, or a quoted character; else invalid_argument.
   int64_t Int(const std::string& column) const;
   // "yes" or "no"; throws std::invalid_argument for anything else.
   bool Bool(const std::string& column) const;
@@ -38,8 +34,7 @@ class TableRow {
 
 class Table {
  public:
-  // Reads tests/<path>; throws std::runtime_error when the file cannot be
-  // read, has no header row, or a row's cell count differs from the header's.
+  // Reads tests/<path>; throws std::runtime_error if unreadable, without header, or a row misfits.
   explicit Table(const std::string& path);
   Table(const Table&) = delete;
   Table& operator=(const Table&) = delete;

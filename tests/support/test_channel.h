@@ -1,6 +1,5 @@
-// A scripted channel for tests of the registry, the export frame and the
-// channel base: every transport slot records its call; Disconnect behaves
-// like a transport that confirms at once (event 7 inside the call).
+// A scripted channel for tests of the registry, the export frame and the channel base: each slot
+// records its call; Disconnect confirms at once (event 7 inside the call).
 #pragma once
 
 #include <atomic>

@@ -3,7 +3,6 @@
 #include <cmath>
 #include <numbers>
 #include <stdexcept>
-#include <string>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -28,8 +27,7 @@ void FillTone(AVFrame& frame, const ToneOptions& options, int64_t first) {
     const double t = static_cast<double>(first + i) / options.sampleRate;
     const double value = 0.5 * std::sin(2.0 * std::numbers::pi * options.frequency * t);
     for (int c = 0; c < options.channels; ++c) {
-      const int plane = planar ? c : 0;
-      const int index = planar ? i : i * options.channels + c;
+      const int plane = planar ? c : 0, index = planar ? i : i * options.channels + c;
       if (format == AV_SAMPLE_FMT_FLTP || format == AV_SAMPLE_FMT_FLT) {
         reinterpret_cast<float*>(frame.data[plane])[index] = static_cast<float>(value);
       } else {

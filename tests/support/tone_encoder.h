@@ -1,6 +1,5 @@
-// Encodes a generated sine tone with libavcodec into audio packets, one per
-// encoder frame: G.711 A-law or mu-law (160 samples a packet), IMA ADPCM in
-// the WAV block layout, or raw AAC-LC access units.
+// Encodes a generated sine tone with libavcodec, one packet per encoder frame: G.711 A-law or
+// mu-law (160 samples a packet), IMA ADPCM in the WAV block layout, or raw AAC-LC access units.
 #pragma once
 
 #include <cstdint>
@@ -12,9 +11,7 @@ enum class ToneCodec { kImaAdpcm, kG711ALaw, kG711MuLaw, kAac };
 
 struct ToneOptions {
   ToneCodec codec = ToneCodec::kG711ALaw;
-  int sampleRate = 8000;
-  int channels = 1;
-  int packets = 10;
+  int sampleRate = 8000, channels = 1, packets = 10;
   double frequency = 440.0;
 };
 
