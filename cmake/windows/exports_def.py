@@ -14,7 +14,14 @@ listed in KEEP_DECORATED keep the decorated name in the export table.
 C-convention functions (QVBU_CALL, QCSDK_CALLBACK) are undecorated on both
 sides.
 
-usage: exports_def.py IMPORT.def LINK.def DLLNAME BITS HEADER...
+With --msvc, two more files describe the import library of hosts built with
+the other common 32-bit Windows toolchain (qcsdk.lib, written by
+llvm-dlltool and llvm-lib): MSVC.def lists every export by the compiler's
+symbol for llvm-dlltool's --kill-at, which has the import ask the DLL for
+the plain name; EXACT.def lists the exports of KEEP_DECORATED, which the
+DLL exports under the symbol itself.
+
+usage: exports_def.py [--msvc MSVC.def EXACT.def] IMPORT.def LINK.def DLLNAME BITS HEADER...
 """
 import re
 import sys
@@ -73,8 +80,12 @@ def write(output, dll, lines):
 
 
 def main():
-    imports, link, dll, bits = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
-    headers = sys.argv[5:]
+    args = sys.argv[1:]
+    msvc = None
+    if args[0] == "--msvc":
+        msvc, args = args[1:3], args[3:]
+    imports, link, dll, bits = args[0], args[1], args[2], int(args[3])
+    headers = args[4:]
     pairs = []
     for header in headers:
         with open(header, encoding="utf-8") as f:
@@ -83,6 +94,10 @@ def main():
         sys.exit("exports_def.py: an export is declared twice")
     write(imports, dll, [s if s == e else "%s == %s" % (s, e) for s, e in pairs])
     write(link, dll, [s if s == e else "%s = %s" % (e, s) for s, e in pairs])
+    if msvc:
+        exact = set(KEEP_DECORATED.values())
+        write(msvc[0], dll, [s for s, e in pairs if e not in exact])
+        write(msvc[1], dll, [e for s, e in pairs if e in exact])
 
 
 if __name__ == "__main__":

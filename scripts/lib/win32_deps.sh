@@ -13,7 +13,7 @@ qcsdk_win_packages() {
   case "$QCSDK_WIN_HOST" in x86_64-*) arch=x86-64 ;; esac
   echo "g++-mingw-w64-$arch-posix gcc-mingw-w64-$arch-posix mingw-w64-tools" \
     "wine wine32:i386 wine64 nasm xvfb xauth dpkg-dev pkg-config cmake ninja-build python3" \
-    "googletest"
+    "googletest clang lld llvm"  # the last three: qcsdk.lib and the host test that links it
 }
 
 qcsdk_win_sudo() {
