@@ -27,8 +27,8 @@ if(CMAKE_CROSSCOMPILING)
 endif()
 
 # Parts whose Windows code has not landed yet are left out of Windows builds
-# (see docs/windows.md): the player (GDI display, sound without SDL), and the
-# tools, which need X11, POSIX processes or the in-process simulator.
-set(QCSDK_WIN32_PENDING player hostlib vdevice qcview qcdemo)
+# (see docs/windows.md): the tools, which need X11, POSIX processes or the
+# in-process simulator.
+set(QCSDK_WIN32_PENDING hostlib vdevice qcview qcdemo)
 # The test folders (tests/<name>) that build on Windows so far.
 set(QCSDK_WIN32_TESTS mp4pkg netio nxl win32_host)
