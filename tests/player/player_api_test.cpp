@@ -57,6 +57,7 @@ TEST_F(PlayerApi, HandlesAreBoundedReusedAndInvalidAfterRelease) {
 // refused, closing the stream that was open; frames beyond the limits
 // refused; hostile frames accepted and decoded past.
 TEST_F(PlayerApi, RefusalsAnswersWithoutAPictureAndRecoveryFromHostileFrames) {
+  if (!vdevice::PatternEncoderAvailable(PatternCodec::kH264)) GTEST_SKIP() << "encoder missing";
   const int32_t player = QVSP_CreatePlayer();
   ASSERT_GE(player, 0);
   int window = 0;
@@ -128,6 +129,7 @@ using PlayerThreads = PlayerTest;
 // A player's stream closed, reopened or released, and the whole library
 // released, each from inside a decoding thread's own callback.
 TEST_F(PlayerThreads, ACallbackMayCloseReopenOrReleaseItsPlayerOrTheLibrary) {
+  if (!vdevice::PatternEncoderAvailable(PatternCodec::kH264)) GTEST_SKIP() << "encoder missing";
   const auto packets = Encode(PatternCodec::kH264, 160, 120, 10, 5);
   const StreamRecord record = MakeRecord(PatternCodec::kH264, 160, 120);
   std::vector<int32_t> players;  // closer, releaser, reopener, library releaser
