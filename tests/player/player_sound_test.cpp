@@ -25,9 +25,7 @@ constexpr size_t kBytesPerMs = kRate / 1000 * kFrameBytes;
 constexpr double kToneAmplitude = 0.5 * 32767;  // the tone encoder's level
 constexpr double kTolerance = 0.05;             // of the amplitude
 #ifdef _WIN32
-// What the device holds: the player's 1024 frames and wine's own buffer
-// (about 1300 frames more).
-constexpr size_t kBufferBytes = (1024 + 2048) * kFrameBytes;
+constexpr size_t kBufferBytes = 3072 * kFrameBytes;  // the player's 1024 frames, and wine's
 #else
 constexpr size_t kBufferBytes = 1024 * kFrameBytes;  // one device buffer
 #endif
@@ -60,8 +58,7 @@ class PlayerSound : public PlayerTest {
  protected:
   void SetUp() override {
 #ifdef _WIN32
-    const char* file = std::getenv("QCSDK_SOUND_FILE");
-    m_path = file != nullptr ? file : "";
+    if (const char* file = std::getenv("QCSDK_SOUND_FILE")) m_path = file;
 #else
     m_path = (std::filesystem::temp_directory_path() /
               ("qvsp-sound-" + std::to_string(getpid()) + ".raw"))
