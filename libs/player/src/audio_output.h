@@ -51,13 +51,13 @@ class AudioOutput {
   // Stops every track and closes the device.
   void Shutdown();
 
+ private:
   // The platform's open device.
   struct Device;
   struct DeviceDeleter {
     void operator()(Device* device) const;  // closes it, waiting for its thread
   };
 
- private:
   // Opens the device with m_device held; it starts mixing through Mix once
   // Begin has set the format.
   std::unique_ptr<Device, DeviceDeleter> OpenDevice();
