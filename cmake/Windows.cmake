@@ -18,6 +18,7 @@ if(CMAKE_CROSSCOMPILING)
     endif()
   endforeach()
   set(QCSDK_WINEPREFIX ${PROJECT_BINARY_DIR}/wineprefix)
+  set(QCSDK_ASOUND_CONF ${CMAKE_CURRENT_LIST_DIR}/windows/asound.conf)
   configure_file(${CMAKE_CURRENT_LIST_DIR}/windows/wine-run.in ${PROJECT_BINARY_DIR}/wine-run
     @ONLY FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
     WORLD_READ WORLD_EXECUTE)
@@ -27,8 +28,8 @@ if(CMAKE_CROSSCOMPILING)
 endif()
 
 # Parts whose Windows code has not landed yet are left out of Windows builds
-# (see docs/windows.md): the player (GDI display, sound without SDL), and the
-# tools, which need X11, POSIX processes or the in-process simulator.
-set(QCSDK_WIN32_PENDING player hostlib vdevice qcview qcdemo)
+# (see docs/windows.md): the tools, which need X11, POSIX processes or the
+# in-process simulator.
+set(QCSDK_WIN32_PENDING hostlib vdevice qcview qcdemo)
 # The test folders (tests/<name>) that build on Windows so far.
-set(QCSDK_WIN32_TESTS mp4pkg netio nxl win32_host)
+set(QCSDK_WIN32_TESTS mp4pkg netio nxl player win32_host)

@@ -4,9 +4,19 @@
 
 namespace qvsp {
 
+AudioOutput::AudioOutput() = default;
+
+AudioOutput::~AudioOutput() {
+  Shutdown();
+}
+
 bool AudioOutput::Play(const std::shared_ptr<AudioTrack>& track) {
   std::lock_guard<std::mutex> device(m_device);
-  if (track->Retired() || (m_id == 0 && !OpenDevice())) return false;
+  if (track->Retired()) return false;
+  if (!m_open) {
+    m_open = OpenDevice();
+    if (!m_open) return false;
+  }
   std::lock_guard<std::mutex> mix(m_mix);
   if (std::find(m_tracks.begin(), m_tracks.end(), track) == m_tracks.end()) {
     track->Start(m_format);
@@ -38,43 +48,14 @@ void AudioOutput::Shutdown() {
   CloseDevice();
 }
 
-bool AudioOutput::OpenDevice() {
-  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
-  SDL_AudioSpec wanted{};
-  wanted.freq = kRate;
-  wanted.format = AUDIO_S16SYS;
-  wanted.channels = kChannels;
-  wanted.samples = kBufferFrames;
-  wanted.callback = &AudioOutput::Fill;
-  wanted.userdata = this;
-  SDL_AudioSpec obtained{};
-  m_id = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained,
-                             SDL_AUDIO_ALLOW_FREQUENCY_CHANGE | SDL_AUDIO_ALLOW_CHANNELS_CHANGE);
-  if (m_id == 0) {
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
-    return false;
-  }
-  {
-    // The device starts paused: the callback runs only after the unpause.
-    std::lock_guard<std::mutex> mix(m_mix);
-    m_format = AudioFormat{obtained.freq, obtained.channels};
-    m_sum.assign(static_cast<size_t>(obtained.samples) * obtained.channels, 0);
-  }
-  SDL_PauseAudioDevice(m_id, 0);
-  return true;
-}
-
 void AudioOutput::CloseDevice() {
-  if (m_id == 0) return;
-  SDL_CloseAudioDevice(m_id);  // waits for SDL's audio thread
-  SDL_QuitSubSystem(SDL_INIT_AUDIO);
-  m_id = 0;
+  m_open.reset();
 }
 
-void SDLCALL AudioOutput::Fill(void* self, Uint8* stream, int length) {
-  auto* output = static_cast<AudioOutput*>(self);
-  output->Mix(reinterpret_cast<int16_t*>(stream), static_cast<size_t>(length) / sizeof(int16_t));
+void AudioOutput::Begin(const AudioFormat& format, size_t bufferFrames) {
+  std::lock_guard<std::mutex> mix(m_mix);
+  m_format = format;
+  m_sum.assign(bufferFrames * static_cast<size_t>(std::max(format.channels, 1)), 0);
 }
 
 void AudioOutput::Mix(int16_t* out, size_t samples) {

@@ -1,21 +1,20 @@
-// The library's one sound output: a single SDL audio device, opened when the
+// The library's one sound output: a single audio device, opened when the
 // first player starts playing and closed when the last one stops, whose
-// callback mixes the queues of every playing player (summed, clamped to
-// 16 bits).
+// feeding thread mixes the queues of every playing player (summed, clamped
+// to 16 bits) into each buffer it hands the device.
 //
-// Only SDL's audio subsystem is used, initialised while the device is open
-// and quit when it closes, with SDL's signal handlers turned off: a library
-// must not change the host's signal handling.
+// The device is the platform's (AudioOutput::Device): SDL's audio subsystem
+// on Linux (audio_output_sdl.cpp), waveOut on Windows
+// (audio_output_winmm.cpp). Neither changes the host's process-wide state:
+// SDL's subsystem is initialised only while the device is open, with its
+// signal handlers turned off.
 //
 // Threads: host threads start and stop tracks, decoding threads fill them,
-// and SDL's audio thread mixes them. m_device serialises SDL's own calls
-// (initialising, opening and closing are not safe side by side); the mixing
-// callback never takes it, so closing the device (which waits for SDL's
-// thread) under it cannot deadlock. m_mix is held only while the track list
-// changes or one buffer is mixed.
+// and the device's thread mixes them. m_device serialises opening and
+// closing the device; the mixing never takes it, so closing the device
+// (which waits for the device's thread) under it cannot deadlock. m_mix is
+// held only while the track list changes or one buffer is mixed.
 #pragma once
-
-#include <SDL.h>
 
 #include <cstdint>
 #include <memory>
@@ -30,14 +29,14 @@ class AudioOutput {
  public:
   // What the device is asked for. The rate and channel count may come out
   // different (the tracks then follow the device); the sample format is
-  // always signed 16-bit (SDL converts when the device wants another).
+  // always signed 16-bit (the device's side converts when it wants another).
   static constexpr int kRate = 48000;
   static constexpr int kChannels = 2;
-  // One device buffer: 21.3 ms at 48 kHz.
+  // What the device holds ahead of the mix: 1024 frames, 21.3 ms at 48 kHz.
   static constexpr int kBufferFrames = 1024;
 
-  AudioOutput() = default;
-  ~AudioOutput() { Shutdown(); }
+  AudioOutput();
+  ~AudioOutput();
   AudioOutput(const AudioOutput&) = delete;
   AudioOutput& operator=(const AudioOutput&) = delete;
 
@@ -46,24 +45,36 @@ class AudioOutput {
   // opened or the track is retired.
   bool Play(const std::shared_ptr<AudioTrack>& track);
   // Takes the track out of the mix and empties its queue; once this returns
-  // the callback no longer reads it. The last track out closes the device.
+  // the device's thread no longer reads it. The last track out closes the
+  // device.
   void Stop(const std::shared_ptr<AudioTrack>& track);
   // Stops every track and closes the device.
   void Shutdown();
 
  private:
-  bool OpenDevice();   // with m_device held
+  // The platform's open device.
+  struct Device;
+  struct DeviceDeleter {
+    void operator()(Device* device) const;  // closes it, waiting for its thread
+  };
+
+  // Opens the device with m_device held; it starts mixing through Mix once
+  // Begin has set the format.
+  std::unique_ptr<Device, DeviceDeleter> OpenDevice();
   void CloseDevice();  // with m_device held
-  static void SDLCALL Fill(void* self, Uint8* stream, int length);
+  // The format the device plays and its buffer size in frames.
+  void Begin(const AudioFormat& format, size_t bufferFrames);
+  // Fills `samples` interleaved samples with the mix (silence when no track
+  // plays); called on the device's thread.
   void Mix(int16_t* out, size_t samples);
 
   std::mutex m_device;
-  SDL_AudioDeviceID m_id = 0;
+  std::unique_ptr<Device, DeviceDeleter> m_open;
 
   std::mutex m_mix;  // guards the members below
   std::vector<std::shared_ptr<AudioTrack>> m_tracks;
   AudioFormat m_format;
-  std::vector<int32_t> m_sum;  // the callback's mixing buffer
+  std::vector<int32_t> m_sum;  // the mixing buffer
 };
 
 }  // namespace qvsp

@@ -1,13 +1,13 @@
 #include "decode_session.h"
 
-#include <pthread.h>
-
 #include <cstring>
 #include <utility>
 
 extern "C" {
 #include <libavutil/log.h>
 }
+
+#include "thread_name.h"
 
 namespace qvsp {
 
@@ -36,7 +36,7 @@ DecodeSession::DecodeSession(Setup setup, std::unique_ptr<VideoDecoder> video,
       m_queue(m_setup.limits, *m_setup.counters),
       m_thread([this] { Run(); }) {
   // Named so that the player's threads can be told apart in a debugger.
-  pthread_setname_np(m_thread.native_handle(), kThreadName);
+  NameThread(m_thread, kThreadName);
 }
 
 DecodeSession::~DecodeSession() {

@@ -22,7 +22,7 @@ bool ValidRect(const QVSP_Rect& r) {
 
 VideoOutput::~VideoOutput() {
   std::lock_guard<std::mutex> lock(m_mutex);
-  ReleaseServer();
+  m_surface.Release();
 }
 
 bool VideoOutput::Set(void* window, const QVSP_Rect* rect, bool on) {
@@ -30,30 +30,11 @@ bool VideoOutput::Set(void* window, const QVSP_Rect* rect, bool on) {
   m_on = false;
   m_failed = false;
   if (!on) {
-    m_image.reset();  // its shared memory is not needed while off
+    m_surface.DropImage();
     return true;
   }
-  const auto id = static_cast<xcb_window_t>(reinterpret_cast<uintptr_t>(window));
-  if (id == 0 || rect == nullptr || !ValidRect(*rect)) return false;
-  SigpipeGuard guard;
-  if (m_link && m_link->Broken()) ReleaseServer();
-  if (!m_link) {
-    m_link = X11Link::Open();
-    if (!m_link) return false;
-  }
-  if (id != m_window || m_gc == 0) {
-    const std::optional<WindowFormat> format = m_link->DescribeWindow(id, kServerBudgetMs);
-    if (!format) {
-      if (m_link->Broken()) ReleaseServer();
-      return false;
-    }
-    m_image.reset();
-    if (m_gc != 0) xcb_free_gc(m_link->get(), m_gc);
-    m_gc = xcb_generate_id(m_link->get());
-    xcb_create_gc(m_link->get(), m_gc, id, 0, nullptr);
-    m_window = id;
-    m_format = *format;
-  }
+  if (window == nullptr || rect == nullptr || !ValidRect(*rect)) return false;
+  if (!m_surface.Target(window, kServerBudgetMs)) return false;
   m_rect = *rect;
   m_on = true;
   return true;
@@ -83,41 +64,25 @@ bool VideoOutput::Draw(const AVFrame& picture) {
   if (picture.width <= 0 || picture.height <= 0) return true;  // nothing to show
   const int width = m_rect.right - m_rect.left;
   const int height = m_rect.bottom - m_rect.top;
-  if (!m_image || m_image->Width() != width || m_image->Height() != height) {
-    m_image.reset();
-    m_image = WindowImage::Create(*m_link, m_format, width, height, kServerBudgetMs);
-    if (!m_image) return false;
-  }
+  if (!m_surface.Resize(width, height, kServerBudgetMs)) return false;
   m_scaler.reset(sws_getCachedContext(
       m_scaler.release(), picture.width, picture.height, static_cast<AVPixelFormat>(picture.format),
-      width, height, m_format.pixelFormat, SWS_BILINEAR, nullptr, nullptr, nullptr));
+      width, height, m_surface.PixelFormat(), SWS_BILINEAR, nullptr, nullptr, nullptr));
   if (!m_scaler) return false;
-  uint8_t* planes[4] = {m_image->Data(), nullptr, nullptr, nullptr};
-  int strides[4] = {m_image->Stride(), 0, 0, 0};
+  uint8_t* planes[4] = {m_surface.Data(), nullptr, nullptr, nullptr};
+  int strides[4] = {m_surface.Stride(), 0, 0, 0};
   if (sws_scale(m_scaler.get(), picture.data, picture.linesize, 0, picture.height, planes,
                 strides) <= 0) {
     return false;
   }
-  m_image->Put(m_window, m_gc, m_rect.left, m_rect.top);
-  return m_link->Sync(kServerBudgetMs);
+  return m_surface.Put(m_rect.left, m_rect.top, kServerBudgetMs);
 }
 
 void VideoOutput::Fail() {
   m_failures.fetch_add(1, std::memory_order_relaxed);
   m_on = false;
   m_failed = true;
-  ReleaseServer();
-}
-
-void VideoOutput::ReleaseServer() {
-  m_image.reset();
-  if (m_link && m_gc != 0 && !m_link->Broken()) {
-    SigpipeGuard guard;
-    xcb_free_gc(m_link->get(), m_gc);
-  }
-  m_gc = 0;
-  m_window = 0;
-  m_link.reset();
+  m_surface.Release();
 }
 
 void VideoOutput::NoteDrawTime(uint32_t micros) {

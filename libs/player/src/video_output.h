@@ -2,11 +2,12 @@
 // drawing of each decoded picture scaled into that rectangle.
 //
 // Pictures are drawn on the thread that decodes them (or, for a refresh, on
-// the host's thread), one at a time. A draw ends only when the server has
-// taken the picture in, so the image buffer is never rewritten while the
-// server reads it; every wait on the server is bounded by kServerBudgetMs.
-// When drawing fails (the host destroyed its window, the X server went away
-// or stopped answering) the output stops drawing and lets go of the server;
+// the host's thread), one at a time. A draw ends only when the picture is in
+// the window (the X server has taken it in, or GDI has drawn it), so the
+// image buffer is never rewritten while it is read; every wait on the
+// display server is bounded by kServerBudgetMs. When drawing fails (the host
+// destroyed its window, the X server went away or stopped answering) the
+// output stops drawing and lets go of the window and the server;
 // decoding and the decoded-picture function are not affected. The host
 // switches the preview on again to start over.
 #pragma once
@@ -20,8 +21,7 @@
 
 #include "av_handles.h"
 #include "qvsp/qvsp.h"
-#include "window_image.h"
-#include "x11_link.h"
+#include "window_surface.h"
 
 namespace qvsp {
 
@@ -38,12 +38,11 @@ class VideoOutput {
   VideoOutput(const VideoOutput&) = delete;
   VideoOutput& operator=(const VideoOutput&) = delete;
 
-  // Switches display into `rect` of `window` (an X11 window id) on or off.
-  // Switching on fails, leaving the display off, when DISPLAY is unset, the
-  // server cannot be reached, the window does not exist or has a visual the
-  // player cannot draw into, or the rectangle is empty or beyond the
-  // coordinate range of X. Switching off always succeeds, and no picture is
-  // drawn after it returns.
+  // Switches display into `rect` of `window` (an X11 window id, or an HWND
+  // on Windows) on or off. Switching on fails, leaving the display off, when
+  // the window cannot be drawn into (see WindowSurface::Target) or the
+  // rectangle is empty or beyond the 16-bit coordinate range. Switching off
+  // always succeeds, and no picture is drawn after it returns.
   bool Set(void* window, const QVSP_Rect* rect, bool on);
   enum class State { kOff, kOn, kFailed };
   // kFailed from a failed draw until the next Set.
@@ -63,18 +62,13 @@ class VideoOutput {
  private:
   bool Draw(const AVFrame& picture);
   void Fail();
-  void ReleaseServer();
   void NoteDrawTime(uint32_t micros);
 
   mutable std::mutex m_mutex;  // held while drawing: one draw at a time
   bool m_on = false;
   bool m_failed = false;
-  xcb_window_t m_window = 0;
   QVSP_Rect m_rect{};
-  std::unique_ptr<X11Link> m_link;
-  WindowFormat m_format;
-  xcb_gcontext_t m_gc = 0;
-  std::unique_ptr<WindowImage> m_image;
+  WindowSurface m_surface;
   SwsPtr m_scaler;
 
   std::atomic<uint64_t> m_drawn{0};

@@ -56,27 +56,32 @@ QVSP_API int32_t QVSP_WriteToStreamOneFrame(int32_t player, const uint8_t* data,
 
 /* Display and sound. `on` is 1 to show or play, 0 to stop. Non-zero on success.
  *
- * Video: `window` is an X11 window id (XID) cast to a pointer, on the server
- * named by DISPLAY. While on, every decoded picture is scaled into `rect` of
- * that window and drawn, on the decoding thread, before it is reported; the
- * player uses a connection of its own (MIT-SHM when offered) and never
- * changes the window itself. Switching on answers 0 (display off) when
- * DISPLAY is unset or unreachable, the window does not exist or has an
- * unsupported visual, or the rectangle is out of range; switching off
- * answers 1 and nothing is drawn after it returns. A destroyed window or a
- * vanished server stops drawing (counted in drawFailures, see qvsp_ext.h);
- * decoding goes on. */
+ * Video: on Linux `window` is an X11 window id (XID) cast to a pointer, on
+ * the server named by DISPLAY; on Windows it is the window's HWND. While on,
+ * every decoded picture is scaled into `rect` of that window's client area
+ * and drawn, on the decoding thread, before it is reported; the player never
+ * changes the window itself. On Linux it uses an X connection of its own
+ * (MIT-SHM when offered); on Windows it draws through GDI
+ * (SetDIBitsToDevice on the window's device context), so the host's own
+ * painting of that rectangle (WM_PAINT) may cover a picture until the next
+ * one or a QVSP_RefreshWindow. Switching on answers 0 (display off) when the
+ * window does not exist (on Linux also when DISPLAY is unset or unreachable
+ * or the window has an unsupported visual) or the rectangle is out of
+ * range; switching off answers 1 and nothing is drawn after it returns. A
+ * destroyed window or a vanished X server stops drawing (counted in
+ * drawFailures, see qvsp_ext.h); decoding goes on. */
 QVSP_API int32_t QVSP_SetVideoPreview(int32_t player, void* window, const QVSP_Rect* rect,
                                       int32_t on);
 /* Sound: with `on` non-zero the player's decoded audio plays through the
- * library's one audio device (SDL2), mixed with every other playing player;
+ * library's one audio device (SDL2 on Linux, the waveOut wave mapper on
+ * Windows), mixed with every other playing player;
  * 0 when no audio device can be opened (decoding goes on). With `on` 0 the
  * player's sound stops at once: its queue is emptied and it leaves the mix
  * before the call returns. Each player queues at most 150 ms of sound and
  * drops the oldest when more arrives, so its audio lags the pictures decoded
- * with it by at most 150 ms + one device buffer (1024 frames, 21.3 ms at
- * 48 kHz): about 172 ms, plus what the sound server adds. The window is
- * recorded and not used. */
+ * with it by at most 150 ms + what the library hands the device ahead
+ * (1024 frames, 21.3 ms at 48 kHz): about 172 ms, plus what the sound server
+ * adds. The window is recorded and not used. */
 QVSP_API int32_t QVSP_SetAudioPreview(int32_t player, void* window, int32_t on);
 /* Draws the last picture again: 1 when drawn, or when display is off and a
  * picture exists; 0 without a picture or when drawing failed. */

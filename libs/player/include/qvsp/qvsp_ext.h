@@ -49,8 +49,9 @@ QVSP_API int32_t QVSP_SetQueueLimits(int32_t player, int32_t maxFrames, int32_t 
 /* Copies the durations of the player's latest draws (at most the last 4096),
  * in microseconds, oldest first, into `micros`: each runs from the moment the
  * decoder handed the picture over to the X server's acknowledgement that it
- * has put the picture into the window. Returns how many were copied (0 when
- * the handle names no player, micros is null or capacity is below 1). */
+ * has put the picture into the window (on Windows: until GDI has drawn it).
+ * Returns how many were copied (0 when the handle names no player, micros is
+ * null or capacity is below 1). */
 QVSP_API int32_t QVSP_GetDrawTimes(int32_t player, uint32_t* micros, int32_t capacity);
 
 #ifdef __cplusplus

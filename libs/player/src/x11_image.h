@@ -17,15 +17,15 @@
 
 namespace qvsp {
 
-class WindowImage {
+class X11Image {
  public:
   // Empty when the size is not positive or memory cannot be had.
-  static std::unique_ptr<WindowImage> Create(X11Link& link, const WindowFormat& format, int width,
-                                             int height, int timeoutMs);
-  WindowImage(X11Link& link, const WindowFormat& format, int width, int height, int stride);
-  ~WindowImage();
-  WindowImage(const WindowImage&) = delete;
-  WindowImage& operator=(const WindowImage&) = delete;
+  static std::unique_ptr<X11Image> Create(X11Link& link, const WindowFormat& format, int width,
+                                          int height, int timeoutMs);
+  X11Image(X11Link& link, const WindowFormat& format, int width, int height, int stride);
+  ~X11Image();
+  X11Image(const X11Image&) = delete;
+  X11Image& operator=(const X11Image&) = delete;
 
   uint8_t* Data() { return m_data; }
   int Stride() const { return m_stride; }

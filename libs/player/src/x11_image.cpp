@@ -1,4 +1,4 @@
-#include "window_image.h"
+#include "x11_image.h"
 
 #include <sys/ipc.h>
 #include <sys/shm.h>
@@ -8,13 +8,13 @@
 
 namespace qvsp {
 
-std::unique_ptr<WindowImage> WindowImage::Create(X11Link& link, const WindowFormat& format,
-                                                 int width, int height, int timeoutMs) {
+std::unique_ptr<X11Image> X11Image::Create(X11Link& link, const WindowFormat& format, int width,
+                                           int height, int timeoutMs) {
   if (width <= 0 || height <= 0 || format.bitsPerPixel <= 0) return nullptr;
   const int padBytes = std::max(1, format.scanlinePad / 8);
   const int rowBytes = (width * format.bitsPerPixel + 7) / 8;
   const int stride = (rowBytes + padBytes - 1) / padBytes * padBytes;
-  auto image = std::make_unique<WindowImage>(link, format, width, height, stride);
+  auto image = std::make_unique<X11Image>(link, format, width, height, stride);
   if (link.HasShm() && image->AttachShared(timeoutMs)) return image;
   try {
     image->m_heap.resize(static_cast<size_t>(stride) * static_cast<size_t>(height));
@@ -25,11 +25,10 @@ std::unique_ptr<WindowImage> WindowImage::Create(X11Link& link, const WindowForm
   return image;
 }
 
-WindowImage::WindowImage(X11Link& link, const WindowFormat& format, int width, int height,
-                         int stride)
+X11Image::X11Image(X11Link& link, const WindowFormat& format, int width, int height, int stride)
     : m_link(link), m_format(format), m_width(width), m_height(height), m_stride(stride) {}
 
-WindowImage::~WindowImage() {
+X11Image::~X11Image() {
   if (m_segment != 0 && !m_link.Broken()) {
     SigpipeGuard guard;
     xcb_shm_detach(m_link.get(), m_segment);
@@ -38,7 +37,7 @@ WindowImage::~WindowImage() {
   if (m_shared != nullptr) shmdt(m_shared);
 }
 
-bool WindowImage::AttachShared(int timeoutMs) {
+bool X11Image::AttachShared(int timeoutMs) {
   const size_t size = static_cast<size_t>(m_stride) * m_height;
   const int id = shmget(IPC_PRIVATE, size, IPC_CREAT | 0600);
   if (id < 0) return false;
@@ -63,7 +62,7 @@ bool WindowImage::AttachShared(int timeoutMs) {
   return true;
 }
 
-void WindowImage::Put(xcb_drawable_t drawable, xcb_gcontext_t gc, int x, int y) {
+void X11Image::Put(xcb_drawable_t drawable, xcb_gcontext_t gc, int x, int y) {
   xcb_connection_t* c = m_link.get();
   SigpipeGuard guard;
   if (m_segment != 0) {
