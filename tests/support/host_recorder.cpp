@@ -1,5 +1,6 @@
 #include "support/host_recorder.h"
 
+#include <algorithm>
 #include <atomic>
 
 namespace qcsdk::test {
@@ -26,9 +27,11 @@ struct HostThunks {
   static void Decoded(int32_t, const DecodedFrame* frame, void*) {
     if (HostRecorder* r = g_recorder.load()) r->m_decoded.Add(*frame);
   }
-  static void Talk(int32_t channel, int32_t event, int32_t type, const uint8_t*, int32_t length,
-                   void*) {
-    if (HostRecorder* r = g_recorder.load()) r->m_talk.Add({channel, event, type, length});
+  static void Talk(int32_t channel, int32_t event, int32_t type, const uint8_t* data,
+                   int32_t length, void* user) {
+    const std::string bytes = data == nullptr ? "-" : std::string(data, data + std::max(length, 0));
+    if (HostRecorder* r = g_recorder.load())
+      r->m_talk.Add({channel, event, type, bytes, length, user});
   }
   static void UserData(int32_t channel, const uint8_t* data, int32_t length) {
     if (HostRecorder* r = g_recorder.load()) {
@@ -56,6 +59,19 @@ std::vector<int32_t> HostRecorder::Codes() const {
   std::vector<int32_t> codes;
   for (const HostEvent& e : m_events.Snapshot()) codes.push_back(e.code);
   return codes;
+}
+
+std::vector<std::string> HostRecorder::TalkSince(size_t from, int32_t channel, void* user) const {
+  std::vector<std::string> out;
+  const auto talk = m_talk.Snapshot();
+  for (size_t i = from; i < talk.size(); ++i) {
+    const TalkRecord& t = talk[i];
+    out.push_back(std::to_string(t.event) + " " + std::to_string(t.audioType) + " " + t.data + " " +
+                  std::to_string(t.length));
+    if (t.channel != channel) out.back() += " on channel " + std::to_string(t.channel);
+    if (t.user != user) out.back() += " with another host value";
+  }
+  return out;
 }
 
 }  // namespace qcsdk::test

@@ -49,9 +49,14 @@ class HostRecorder {
     int32_t channel;
     int32_t event;
     int32_t audioType;
+    std::string data;  // the bytes as text, "-" when the pointer was null
     int32_t length;
+    void* user;
   };
   std::vector<TalkRecord> Talk() const { return m_talk.Snapshot(); }
+  // The talk reports from the `from`-th on, each as "event type data length";
+  // one that names another channel or carries another host value says so.
+  std::vector<std::string> TalkSince(size_t from, int32_t channel, void* user = nullptr) const;
   struct DownloadRecord {
     int32_t channel;
     int32_t code;
