@@ -81,7 +81,7 @@ TEST_F(RegistryTest, RefusedConnectFreesTheNumberAndPlayersFindTheirChannel) {
 
 // The export named `e` with the arguments a and b of its table row; where
 // an argument is a pointer, a's bit 0 and bit 1 say whether it is given;
-// for Refresh, a is the player's answer.
+// for Refresh, a is the player's answer, for the previews b.
 int32_t CallExport(FakeLibraries& fake, const std::string& e, int32_t n, int32_t a, int32_t b) {
   static const int32_t dates[6] = {2024, 5, 6, 2024, 5, 7};
   static StreamInfo info;
@@ -91,6 +91,7 @@ int32_t CallExport(FakeLibraries& fake, const std::string& e, int32_t n, int32_t
   const auto given = [a](int bit, auto* p) { return (a >> bit & 1) ? p : nullptr; };
   if (e == "GetDeviceInfo") return QCSDK_GetDeviceInfo(n, &type);
   if (e == "EnableDecoder") return QCSDK_EnableDecoder(n, a);
+  fake.SetResult("QVSP_SetVideoPreview", b), fake.SetResult("QVSP_SetAudioPreview", b);
   if (e == "SetVideoPreview") return QCSDK_SetVideoPreview(n, given(0, &rect), given(1, &rect));
   if (e == "SetAudioPreview") return QCSDK_SetAudioPreview(n, given(0, &rect));
   if (e == "EnableVideoData") return QCSDK_EnableVideoData(n, a);

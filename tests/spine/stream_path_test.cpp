@@ -80,23 +80,6 @@ TEST_F(StreamPathTest, FrameTypes) {
   }
 }
 
-TEST_F(StreamPathTest, PreviewsReportThePlayersAnswer) {
-  QCSDK_Rect rect{0, 0, 640, 480};
-  int w = 0;
-  for (const TableRow& row : Table("spine/previews.md")) {
-    const std::string& call = row.Text("player call");
-    void* window = row.Bool("window") ? &w : nullptr;
-    const auto answer = static_cast<int32_t>(row.Int("answer"));
-    const bool video = call.find("Video") != std::string::npos;
-    fake.SetResult(video ? "QVSP_SetVideoPreview" : "QVSP_SetAudioPreview", answer);
-    EXPECT_EQ(video ? QCSDK_SetVideoPreview(0, window, row.Bool("rectangle") ? &rect : nullptr)
-                    : QCSDK_SetAudioPreview(0, window),
-              answer)
-        << row.Where();
-    EXPECT_EQ(fake.Calls().back(), call) << row.Where();
-  }
-}
-
 TEST_F(StreamPathTest, TalkReports) {
   Info(1, 2, 3);
   for (const TableRow& row : Table("spine/talk_steps.md")) {
