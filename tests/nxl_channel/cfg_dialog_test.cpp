@@ -4,10 +4,12 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "nxl_fixture.h"
 #include "qcsdk/base/module_dir.h"
 #include "qcsdk/dialog/config_dialog.h"
+#include "support/module_dir_scope.h"
 #include "support/table_file.h"
 
 namespace qcsdk::test {
@@ -27,17 +29,15 @@ class CfgDialogTest : public NxlFixture {
   std::filesystem::path dir = std::filesystem::temp_directory_path() /
                               ("qcsdk_cfg_" + std::to_string(::getpid()) + "_" +
                                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-  char savedDir[kModuleDirCapacity];
+  std::optional<ModuleDirScope> moduleDir;  // set after the SDK has found its own
 
   void SetUp() override {
     NxlFixture::SetUp();
     std::filesystem::create_directories(dir);
-    std::memcpy(savedDir, g_szModuleDir, sizeof savedDir);
-    std::snprintf(g_szModuleDir, sizeof g_szModuleDir, "%s", dir.c_str());
+    moduleDir.emplace(dir.string());
     std::filesystem::copy_file(TEST_CFG_DIALOG, Library());
   }
   void TearDown() override {
-    std::memcpy(g_szModuleDir, savedDir, sizeof savedDir);
     std::filesystem::remove_all(dir);
     NxlFixture::TearDown();
   }
@@ -86,7 +86,7 @@ TEST_F(CfgDialogTest, DialogValueAndParameterKindReachTheLibrary) {
   const std::vector<uint8_t> packed = {0x82, 0x02, 0x00};
   std::ifstream old(Library(), std::ios::binary);
   RunRemoteConfigDialog(1, Message(0, "x", packed).data(), 0);
-  EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(old), {}) == installed);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(old), {}), installed);
   EXPECT_EQ(ReadAll(Library()), "AA");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);  // nothing beside
   // No module directory (an executable path too long for it), or a library
