@@ -4,12 +4,10 @@
 
 #include <filesystem>
 #include <fstream>
-#include <optional>
 
 #include "nxl_fixture.h"
 #include "qcsdk/base/module_dir.h"
 #include "qcsdk/dialog/config_dialog.h"
-#include "support/module_dir_scope.h"
 #include "support/table_file.h"
 
 namespace qcsdk::test {
@@ -29,15 +27,17 @@ class CfgDialogTest : public NxlFixture {
   std::filesystem::path dir = std::filesystem::temp_directory_path() /
                               ("qcsdk_cfg_" + std::to_string(::getpid()) + "_" +
                                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-  std::optional<ModuleDirScope> moduleDir;  // set after the SDK has found its own
+  char savedDir[kModuleDirCapacity];
 
   void SetUp() override {
     NxlFixture::SetUp();
     std::filesystem::create_directories(dir);
-    moduleDir.emplace(dir.string());
+    std::memcpy(savedDir, g_szModuleDir, sizeof savedDir);
+    std::snprintf(g_szModuleDir, sizeof g_szModuleDir, "%s", dir.c_str());
     std::filesystem::copy_file(TEST_CFG_DIALOG, Library());
   }
   void TearDown() override {
+    std::memcpy(g_szModuleDir, savedDir, sizeof savedDir);
     std::filesystem::remove_all(dir);
     NxlFixture::TearDown();
   }

@@ -6,16 +6,17 @@
 #include <unistd.h>
 
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
 
+#include "qcsdk/base/module_dir.h"
 #include "qcsdk/channel/registry.h"
 #include "qcsdk/dialog/config_dialog.h"
 #include "support/host_recorder.h"
-#include "support/module_dir_scope.h"
 #include "support/process_probe.h"
 #include "support/table_file.h"
 #include "vdevice/device_host.h"
@@ -94,7 +95,10 @@ TEST_F(NxlE2eTest, ConfigDialogLibraryComesFromTheDeviceAndRuns) {
   library += "\x01\x03\x02\x07";
   const auto source = dir / "device_library";
   std::ofstream(source, std::ios::binary) << library;
-  const ModuleDirScope moduleDir(dir.string());
+  const std::shared_ptr<void> restore(nullptr, [saved = std::string(g_szModuleDir)](void*) {
+    std::snprintf(g_szModuleDir, sizeof g_szModuleDir, "%s", saved.c_str());
+  });  // puts the module directory back however the test ends
+  std::snprintf(g_szModuleDir, sizeof g_szModuleDir, "%s", dir.c_str());
 
   const int32_t n = Connect(Device("type=3,number=A4711,cfg=" + source.string()));
   ASSERT_TRUE(WaitEvent(QCSDK_EVENT_CONNECTED));

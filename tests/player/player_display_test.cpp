@@ -76,12 +76,11 @@ bool Covers(uint32_t pixel, const int low[3], const int high[3]) {
 // Shared-memory segments this process created that still exist.
 int SharedSegments() {
   std::ifstream in("/proc/sysvipc/shm");
-  std::string line;
-  std::getline(in, line);  // the column names
   int n = 0;
+  in.ignore(1 << 16, '\n');  // the column names
   for (long key, id, perms, size, creator; in >> key >> id >> perms >> size >> creator;) {
     n += creator == ::getpid() ? 1 : 0;
-    std::getline(in, line);
+    in.ignore(1 << 16, '\n');
   }
   return n;
 }

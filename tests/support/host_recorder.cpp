@@ -61,15 +61,14 @@ std::vector<int32_t> HostRecorder::Codes() const {
   return codes;
 }
 
-std::vector<std::string> HostRecorder::TalkSince(size_t from, int32_t channel, void* user) const {
-  std::vector<std::string> out;
+std::string HostRecorder::TalkSince(size_t from, int32_t channel, void* user) const {
+  std::string out;
   const auto talk = m_talk.Snapshot();
-  for (size_t i = from; i < talk.size(); ++i) {
-    const TalkRecord& t = talk[i];
-    out.push_back(std::to_string(t.event) + " " + std::to_string(t.audioType) + " " + t.data + " " +
-                  std::to_string(t.length));
-    if (t.channel != channel) out.back() += " on channel " + std::to_string(t.channel);
-    if (t.user != user) out.back() += " with another host value";
+  for (auto t = talk.begin() + static_cast<std::ptrdiff_t>(from); t < talk.end(); ++t) {
+    out += (out.empty() ? "" : "; ") + std::to_string(t->event) + " " +
+           std::to_string(t->audioType) + " " + t->data + " " + std::to_string(t->length) +
+           (t->channel != channel ? " on channel " + std::to_string(t->channel) : "") +
+           (t->user != user ? " with another host value" : "");
   }
   return out;
 }

@@ -54,9 +54,9 @@ class HostRecorder {
     void* user;
   };
   std::vector<TalkRecord> Talk() const { return m_talk.Snapshot(); }
-  // The talk reports from the `from`-th on, each as "event type data length";
-  // one that names another channel or carries another host value says so.
-  std::vector<std::string> TalkSince(size_t from, int32_t channel, void* user = nullptr) const;
+  // The talk reports from the `from`-th on as "event type data length", joined
+  // by "; "; one that names another channel or carries another host value says so.
+  std::string TalkSince(size_t from, int32_t channel, void* user = nullptr) const;
   struct DownloadRecord {
     int32_t channel;
     int32_t code;
