@@ -82,7 +82,7 @@ TEST_F(CfgDialogTest, DialogValueAndParameterKindReachTheLibrary) {
   const std::vector<uint8_t> packed = {0x82, 0x02, 0x00};
   std::ifstream old(Library(), std::ios::binary);
   RunRemoteConfigDialog(1, Message(0, "x", packed).data(), 0);
-  EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(old), {}) == installed);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(old), {}), installed);
   EXPECT_EQ(ReadAll(Library()), "AA");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);  // nothing beside
   // No module directory, or too long a library path: nothing read or written, at / or cut short.

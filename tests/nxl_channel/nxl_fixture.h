@@ -16,6 +16,7 @@
 #include "qcsdk/nxl/nxl_channel.h"
 #include "support/fake_libraries.h"
 #include "support/host_recorder.h"
+#include "support/process_probe.h"
 
 namespace qcsdk::test {
 
@@ -29,8 +30,16 @@ class NxlFixture : public ::testing::Test {
   FakeLibraries fake;
   HostRecorder host;
 
+  // Threads before the SDK starts its own, counted once a sanitizer's helper
+  // thread (started with the first new thread) is up.
+  const int threads = (std::thread([] {}).join(), ThreadCount());
+
   void SetUp() override { ASSERT_EQ(QCSDK_InitSDK(0, nullptr), 1); }
-  void TearDown() override { QCSDK_ReleaseSDK(); }
+  void TearDown() override {
+    QCSDK_ReleaseSDK();
+    WaitUntil([&] { return ThreadCount() == threads; });
+    EXPECT_EQ(ThreadCount(), threads) << "threads left behind";
+  }
 
   FakeLibraries::NxlCallbacks cb() const { return fake.nxl(); }
   static void Fire(const std::function<void()>& fn) { FakeLibraries::RunOnLibraryThread(fn); }

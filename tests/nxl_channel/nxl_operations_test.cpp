@@ -46,10 +46,6 @@ TEST_F(NxlOperationsTest, EveryOperationSendsItsMessageOnlyOverALiveLink) {
   const auto run = [&](char op, int32_t a, int32_t b) {
     switch (op) {
       case 'V': return QCSDK_EnableVideoData(n, a);
-      case 'T': return QCSDK_StartTalk(n);
-      case 'B': Fire([&] { cb().talk(n + 1, 'B', nullptr, 0); }); [[fallthrough]];
-      case 'D': return QCSDK_SendTalkData(n, "abc", 3);
-      case 't': return QCSDK_StopTalk(n);
       case 'L': return QCSDK_GetRemoteRecFileList(n, dates);
       case 'P': return QCSDK_RemotePlay(n, a);
       case 'C': return QCSDK_RemotePlayControl(n, a, b);

@@ -231,25 +231,44 @@ TEST_F(NxlReportsTest, RecordingListEntries) {
   EXPECT_EQ(host.Events().back().value, 0);
 }
 
-TEST_F(NxlReportsTest, TalkKindsAndDownloadTypes) {
+TEST_F(NxlReportsTest, TalkStepByStep) {
+  const int32_t n = QCSDK_Connect("127.0.0.1", 8000, 1, "admin", "pw", 0, nullptr);
+  const uint8_t audio[3] = {'x', 'y', 'z'}, bytes[4] = {0x00, 0xFF, 0x41, 0x7F};
+  for (const TableRow& row : Table("nxl_channel/talk_steps.md")) {
+    SCOPED_TRACE(row.Where());
+    const std::string& action = row.Text("action");
+    const size_t before = host.Talk().size();
+    fake.ClearCalls();
+    if (action == "start" || action == "stop" || action == "send") {
+      EXPECT_EQ(action == "send"    ? QCSDK_SendTalkData(n, bytes, 4)
+                : action == "start" ? QCSDK_StartTalk(n)
+                                    : QCSDK_StopTalk(n),
+                row.Int("result"));
+    } else if (action == "link") {
+      Fire([&] { cb().connect(n + 1, 1, ""); });
+      LiveHeader(n, 0x05);
+      fake.ClearCalls();
+    } else {
+      Fire([&] {
+        for (int kind = 0; kind < 256; ++kind) {
+          const bool other = kind != 'A' && kind != 'B' && kind != 'C';
+          if (action == "others" ? other : kind == row.Int("action"))
+            cb().talk(n + 1, static_cast<uint8_t>(kind), audio, 3);
+        }
+      });
+    }
+    const std::string& sent = row.Text("sent");
+    EXPECT_EQ(Sent(), sent.empty() ? std::vector<std::string>{} : std::vector<std::string>{sent});
+    EXPECT_EQ(host.TalkSince(before, n), row.Text("report"));
+  }
+}
+
+TEST_F(NxlReportsTest, DownloadTypes) {
   const int32_t n = ConnectLive(0x10);
   const std::string file = ::testing::TempDir() + "qcsdk_nxl_reports.bin";
   const int32_t dates[6] = {2024, 5, 6, 2024, 5, 6};
   ASSERT_EQ(QCSDK_GetRemoteRecFileList(n, dates), 1);
   Fire([&] { cb().fileList(n + 1, reinterpret_cast<const uint8_t*>("D123456ABC"), 10); });
-  // Talk: 'B' accepts, 'A' is audio, 'C' ends; every other kind is dropped.
-  ASSERT_EQ(QCSDK_StartTalk(n), 1);
-  const uint8_t audio[2] = {1, 2};
-  Fire([&] {
-    cb().talk(n + 1, 'B', nullptr, 0);
-    for (int kind = 0; kind < 256; ++kind) {
-      if (kind != 'B' && kind != 'C') cb().talk(n + 1, static_cast<uint8_t>(kind), audio, 2);
-    }
-    cb().talk(n + 1, 'C', nullptr, 0);
-  });
-  std::vector<int32_t> talk;
-  for (const auto& t : host.Talk()) talk.push_back(t.event);
-  EXPECT_THAT(talk, ElementsAre(QCSDK_TALK_ACCEPTED, QCSDK_TALK_AUDIO, QCSDK_TALK_ENDED));
   // Download messages: code 0 carries data, 1 to 4 end the download.
   const std::map<int, int32_t> codes = {{33, 0}, {37, 0}, {41, 0}, {34, 1},
                                         {36, 2}, {35, 3}, {118, 4}};

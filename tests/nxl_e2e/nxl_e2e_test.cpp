@@ -5,6 +5,8 @@
 #include <qcsdk/qcsdk.h>
 #include <unistd.h>
 
+#include <array>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +17,7 @@
 #include "qcsdk/channel/registry.h"
 #include "qcsdk/dialog/config_dialog.h"
 #include "support/host_recorder.h"
+#include "support/process_probe.h"
 #include "support/table_file.h"
 #include "vdevice/device_host.h"
 
@@ -34,6 +37,9 @@ class NxlE2eTest : public ::testing::Test {
                               ("qcsdk_nxl_e2e_" + std::to_string(::getpid()) + "_" +
                                ::testing::UnitTest::GetInstance()->current_test_info()->name());
 
+  // Threads and sockets before, once a sanitizer's helper thread is up.
+  std::array<int, 2> left{(std::thread([] {}).join(), ThreadCount()), HandleCount()};
+
   void SetUp() override {
     ASSERT_EQ(QCSDK_InitSDK(0, nullptr), 1);
     std::filesystem::create_directories(dir);
@@ -43,6 +49,9 @@ class NxlE2eTest : public ::testing::Test {
     devices.Stop();
     host.reset();
     std::filesystem::remove_all(dir);
+    const auto now = [] { return std::array{ThreadCount(), HandleCount()}; };
+    WaitUntil([&] { return now() == left; });
+    EXPECT_EQ(now(), left) << "threads and descriptors left behind";
   }
   // Adds a device described in the simulator's --device syntax; its port.
   int Device(const std::string& settings) {
@@ -70,8 +79,9 @@ TEST_F(NxlE2eTest, RefusalsAndLinkEndsBecomeTheirEvents) {
     const int32_t n = Connect(port, row.Text("password").c_str(), row.Text("address").c_str());
     ASSERT_EQ(n, 0);
     ASSERT_TRUE(WaitEvent(event, before + 1));
-    EXPECT_TRUE(end != QCSDK_EVENT_DISCONNECTED || QCSDK_Disconnect(n) == 1);
-    EXPECT_TRUE(end == 0 || WaitEvent(end, ends + 1));
+    EXPECT_EQ(end == QCSDK_EVENT_DISCONNECTED ? QCSDK_Disconnect(n) : 1, 1);
+    if (end != 0) WaitEvent(end, ends + 1);
+    EXPECT_EQ(host->Count(end), end != 0 ? ends + 1 : ends);
     EXPECT_TRUE(WaitUntil([&] { return FindChannel(n) == nullptr; }));  // the number is free
   }
 }
@@ -84,8 +94,9 @@ TEST_F(NxlE2eTest, ConfigDialogLibraryComesFromTheDeviceAndRuns) {
   library += "\x01\x03\x02\x07";
   const auto source = dir / "device_library";
   std::ofstream(source, std::ios::binary) << library;
-  char savedDir[kModuleDirCapacity];
-  std::memcpy(savedDir, g_szModuleDir, sizeof savedDir);
+  const std::shared_ptr<void> restore(nullptr, [saved = std::string(g_szModuleDir)](void*) {
+    std::snprintf(g_szModuleDir, sizeof g_szModuleDir, "%s", saved.c_str());
+  });  // puts the module directory back however the test ends
   std::snprintf(g_szModuleDir, sizeof g_szModuleDir, "%s", dir.c_str());
 
   const int32_t n = Connect(Device("type=3,number=A4711,cfg=" + source.string()));
@@ -120,7 +131,6 @@ TEST_F(NxlE2eTest, ConfigDialogLibraryComesFromTheDeviceAndRuns) {
   std::thread([&] { QCSDK_RemoteConfig(n, 2); }).join();
   EXPECT_EQ(ReadAll(dir / kCfgLibraryName), library);
   const std::string ran = ReadAll(dir / "dialog.log");
-  std::memcpy(g_szModuleDir, savedDir, sizeof savedDir);
   EXPECT_EQ(result, 1);
   // Both runs had the link, the host's value and the device's parameters.
   const std::string expected = "InitRCDlg " + std::to_string(n + 1) +

@@ -1,9 +1,14 @@
 // Display into a host's X11 window, under a private Xvfb: what lands in the
 // window, where, and what happens when the window or the server goes away.
+#include <unistd.h>
+
 #include <algorithm>
+#include <array>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "hostlib/virtual_display.h"
 #include "player_fixture.h"
@@ -69,16 +74,43 @@ bool Covers(uint32_t pixel, const int low[3], const int high[3]) {
   return true;
 }
 
+// Shared-memory segments this process created that still exist.
+int SharedSegments() {
+  std::ifstream in("/proc/sysvipc/shm");
+  int n = 0;
+  in.ignore(1 << 16, '\n');  // the column names
+  for (long key, id, perms, size, creator; in >> key >> id >> perms >> size >> creator;) {
+    n += creator == ::getpid() ? 1 : 0;
+    in.ignore(1 << 16, '\n');
+  }
+  return n;
+}
+
+// Every test draws on a private server, or is skipped when none can be
+// started: never on the developer's own display. It must leave no thread,
+// descriptor (X connection) or shared-memory segment behind.
 class Display : public PlayerTest {
  protected:
-  void StartServer(bool shm = true) {
+  virtual bool Shm() const { return true; }
+  void SetUp() override {
+    unsetenv("DISPLAY");
+    std::thread([] {}).join();  // a sanitizer's helper thread starts with the first
+    m_left = Left();
     std::string error;
-    if (!m_server.Start(640, 480, error, shm)) GTEST_SKIP() << error;
+    if (!m_server.Start(640, 480, error, Shm())) GTEST_SKIP() << error;
     setenv("DISPLAY", m_server.name().c_str(), 1);
+    PlayerTest::SetUp();
   }
   void TearDown() override {
+    if (IsSkipped()) return;
     PlayerTest::TearDown();
+    m_server.Kill();
+    qcsdk::test::WaitUntil([&] { return Left() == m_left; });
+    EXPECT_EQ(Left(), m_left) << "threads, descriptors, segments";
     unsetenv("DISPLAY");
+  }
+  static std::array<int, 3> Left() {
+    return {qcsdk::test::ThreadCount(), qcsdk::test::HandleCount(), SharedSegments()};
   }
 
   // Every pixel of `rect` in the window must lie within the colour range of
@@ -135,12 +167,14 @@ class Display : public PlayerTest {
   }
 
   hostlib::VirtualDisplay m_server;
+  std::array<int, 3> m_left{};
 };
 
-class DisplayInto : public Display, public ::testing::WithParamInterface<bool> {};
+class DisplayInto : public Display, public ::testing::WithParamInterface<bool> {
+  bool Shm() const override { return GetParam(); }
+};
 
 TEST_P(DisplayInto, EachPlayerDrawsItsPictureScaledIntoItsOwnRectangleOnly) {
-  StartServer(GetParam());
   constexpr int kWidth = 320;
   constexpr int kHeight = 240;
   HostWindow window(kWidth, kHeight);
@@ -200,8 +234,7 @@ TEST_F(Display, RefusalsAndLostWindowsOrServersStopDrawingButNotDecoding) {
   const auto packets = Encode(PatternCodec::kH264, 64, 48, 4, 4);
   unsetenv("DISPLAY");
   EXPECT_EQ(QVSP_SetVideoPreview(player, reinterpret_cast<void*>(1), &rect, 1), 0);
-
-  StartServer();
+  setenv("DISPLAY", m_server.name().c_str(), 1);
   auto window = std::make_unique<HostWindow>(64, 48);
   ASSERT_TRUE(window->opened);
   const auto noSuchWindow = reinterpret_cast<void*>(uintptr_t{0x7FFFFFF});

@@ -1,5 +1,6 @@
 #include "support/host_recorder.h"
 
+#include <algorithm>
 #include <atomic>
 
 namespace qcsdk::test {
@@ -32,9 +33,11 @@ struct HostThunks {
     r->m_decoded.Add(*frame);
     if (r->onDecoded) r->onDecoded(channel);
   }
-  static void Talk(int32_t channel, int32_t event, int32_t type, const uint8_t*, int32_t length,
-                   void*) {
-    if (HostRecorder* r = g_recorder.load()) r->m_talk.Add({channel, event, type, length});
+  static void Talk(int32_t channel, int32_t event, int32_t type, const uint8_t* data,
+                   int32_t length, void* user) {
+    const std::string bytes = data == nullptr ? "-" : std::string(data, data + std::max(length, 0));
+    if (HostRecorder* r = g_recorder.load())
+      r->m_talk.Add({channel, event, type, bytes, length, user});
   }
   static void UserData(int32_t channel, const uint8_t* data, int32_t length) {
     if (HostRecorder* r = g_recorder.load()) {
@@ -62,6 +65,18 @@ std::vector<int32_t> HostRecorder::Codes() const {
   std::vector<int32_t> codes;
   for (const HostEvent& e : m_events.Snapshot()) codes.push_back(e.code);
   return codes;
+}
+
+std::string HostRecorder::TalkSince(size_t from, int32_t channel, void* user) const {
+  std::string out;
+  const auto talk = m_talk.Snapshot();
+  for (auto t = talk.begin() + static_cast<std::ptrdiff_t>(from); t < talk.end(); ++t) {
+    out += (out.empty() ? "" : "; ") + std::to_string(t->event) + " " +
+           std::to_string(t->audioType) + " " + t->data + " " + std::to_string(t->length) +
+           (t->channel != channel ? " on channel " + std::to_string(t->channel) : "") +
+           (t->user != user ? " with another host value" : "");
+  }
+  return out;
 }
 
 }  // namespace qcsdk::test

@@ -44,9 +44,15 @@ class HostRecorder {
   };
   std::vector<RawRecord> Raw() const { return m_raw.Snapshot(); }
   struct TalkRecord {
-    int32_t channel, event, audioType, length;
+    int32_t channel, event, audioType;
+    std::string data;  // the bytes as text, "-" when the pointer was null
+    int32_t length;
+    void* user;
   };
   std::vector<TalkRecord> Talk() const { return m_talk.Snapshot(); }
+  // The talk reports from the `from`-th on as "event type data length", joined
+  // by "; "; one that names another channel or carries another host value says so.
+  std::string TalkSince(size_t from, int32_t channel, void* user = nullptr) const;
   struct DownloadRecord {
     int32_t channel, code, progress, total;
   };

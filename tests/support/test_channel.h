@@ -2,6 +2,7 @@
 // records its call; Disconnect confirms at once (event 7 inside the call).
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <vector>
@@ -33,8 +34,12 @@ class TestChannel : public Channel {
     m_bTalkReady = false;
     return Note("StopTalk");
   }
-  bool SendTalkData(const uint8_t*, int32_t n) override { return Note("SendTalkData " + Num(n)); }
-  bool GetRemoteRecFileList(const int32_t*) override { return Note("GetRemoteRecFileList"); }
+  bool SendTalkData(const uint8_t* p, int32_t n) override {
+    return Note("SendTalkData " + Bytes(p, n) + " " + Num(n));
+  }
+  bool GetRemoteRecFileList(const int32_t* p) override {
+    return Note("GetRemoteRecFileList " + Num(p != nullptr ? p[0] : -1));
+  }
   bool RemotePlay(int32_t i) override { return Note("RemotePlay " + Num(i)); }
   bool RemotePlayControl(int32_t c, int32_t v) override {
     return Note("RemotePlayControl " + Num(c) + " " + Num(v));
@@ -52,7 +57,9 @@ class TestChannel : public Channel {
   bool SendPTZCommand(int32_t c, bool b) override {
     return Note("SendPTZCommand " + Num(c) + " " + Bit(b));
   }
-  bool SendUserData(const uint8_t*, int32_t n) override { return Note("SendUserData " + Num(n)); }
+  bool SendUserData(const uint8_t* p, int32_t n) override {
+    return Note("SendUserData " + Bytes(p, n) + " " + Num(n));
+  }
   bool GrpcBegin() override { return Note("GrpcBegin"); }
   bool GrpcEnd() override { return Note("GrpcEnd"); }
   int32_t SendGrpcRequest(GrpcContext*, const char*, int32_t n) override {
@@ -75,6 +82,9 @@ class TestChannel : public Channel {
   bool Note(std::string call);
   static std::string Num(int32_t n) { return std::to_string(n); }
   static const char* Bit(bool b) { return b ? "1" : "0"; }
+  static std::string Bytes(const uint8_t* p, int32_t n) {
+    return p == nullptr ? "-" : std::string(p, p + std::max(n, 0));
+  }
   EventLog<std::string> m_calls;
 };
 
