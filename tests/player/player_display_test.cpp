@@ -1,14 +1,9 @@
-// Display into a host's X11 window, under a private Xvfb: what lands in the
-// window, where, and what happens when the window or the server goes away.
+// Display into a host's X11 window under a private Xvfb: what lands where; losing window or server.
 #include <unistd.h>
 
-#include <algorithm>
-#include <array>
-#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "hostlib/virtual_display.h"
 #include "player_fixture.h"
@@ -17,12 +12,10 @@
 namespace qvsp_test {
 namespace {
 
-constexpr uint32_t kHostColour = 0x336699;
 // Slack for the scaler's fixed-point rounding, in 8-bit levels.
 constexpr int kTolerance = 8;
 
-// A host's window on the test's own X connection, painted in the host's
-// colour and read back as 0xRRGGBB, row by row.
+// A host's window on the test's own X connection, in the host's colour, read back as 0xRRGGBB.
 struct HostWindow {
   HostWindow(int w, int h) : width(w), height(h) {
     std::string error;
@@ -39,9 +32,8 @@ struct HostWindow {
     std::string error;
     EXPECT_TRUE(window.Capture(width, height, bgra, error)) << error;
     std::vector<uint32_t> out(bgra.size() / 4);
-    for (size_t i = 0; i < out.size(); ++i) {
+    for (size_t i = 0; i < out.size(); ++i)
       out[i] = bgra[4 * i] | bgra[4 * i + 1] << 8 | bgra[4 * i + 2] << 16;
-    }
     return out;
   }
   void* Handle() const { return window.handle(); }
@@ -51,15 +43,13 @@ struct HostWindow {
   bool opened = false;
 };
 
-// Whether each channel of `pixel` (0xRRGGBB) lies within what BT.601
-// studio-range conversion makes of the lowest and highest Y, U and V,
-// clamped to 8 bits, with slack.
+// Whether each channel of `pixel` (0xRRGGBB) lies within what BT.601 studio-range conversion makes
+// of the lowest and highest Y, U and V, clamped to 8 bits, with slack.
 bool Covers(uint32_t pixel, const int low[3], const int high[3]) {
   // The U and V weights of R, G and B: G falls as U and V rise.
   constexpr double kWeights[3][2] = {{0, 1.596}, {-0.391, -0.813}, {2.018, 0}};
   for (int c = 0; c < 3; ++c) {
-    double lo = 1.164 * (low[0] - 16);
-    double hi = 1.164 * (high[0] - 16);
+    double lo = 1.164 * (low[0] - 16), hi = 1.164 * (high[0] - 16);
     for (int k = 0; k < 2; ++k) {
       const double w = kWeights[c][k];
       lo += w * ((w > 0 ? low : high)[k + 1] - 128);
@@ -67,9 +57,8 @@ bool Covers(uint32_t pixel, const int low[3], const int high[3]) {
     }
     const int value = static_cast<int>(pixel >> (16 - 8 * c)) & 0xFF;
     if (value < std::clamp(static_cast<int>(lo), 0, 255) - kTolerance ||
-        value > std::clamp(static_cast<int>(hi), 0, 255) + kTolerance) {
+        value > std::clamp(static_cast<int>(hi), 0, 255) + kTolerance)
       return false;
-    }
   }
   return true;
 }
@@ -86,9 +75,8 @@ int SharedSegments() {
   return n;
 }
 
-// Every test draws on a private server, or is skipped when none can be
-// started: never on the developer's own display. It must leave no thread,
-// descriptor (X connection) or shared-memory segment behind.
+// Every test draws on a private server (skipped when none starts), never on the developer's
+// display, and leaves no thread, descriptor (X connection) or shared-memory segment behind.
 class Display : public PlayerTest {
  protected:
   virtual bool Shm() const { return true; }
@@ -113,29 +101,24 @@ class Display : public PlayerTest {
     return {qcsdk::test::ThreadCount(), qcsdk::test::HandleCount(), SharedSegments()};
   }
 
-  // Every pixel of `rect` in the window must lie within the colour range of
-  // the source pixels around the point it was scaled from (a neighbourhood
-  // of one luma and one chroma sample each way): any interpolating scaler
-  // passes, a wrong picture, offset, size or colour conversion does not.
+  // Every pixel of `rect` must lie within the colour range of the source pixels around the point
+  // it was scaled from (one luma and one chroma sample each way): any interpolating scaler passes,
+  // a wrong picture, offset, size or colour conversion does not.
   static int Mismatches(const std::vector<uint32_t>& window, int windowWidth, const QVSP_Rect& r,
                         const Picture& p) {
     int bad = 0;
-    const int w = r.right - r.left;
-    const int h = r.bottom - r.top;
+    const int w = r.right - r.left, h = r.bottom - r.top;
     for (int dy = 0; dy < h; ++dy) {
       for (int dx = 0; dx < w; ++dx) {
-        const double sx = (dx + 0.5) * p.width / w - 0.5;
-        const double sy = (dy + 0.5) * p.height / h - 0.5;
-        int low[3] = {255, 255, 255};
-        int high[3] = {0, 0, 0};
+        const double sx = (dx + 0.5) * p.width / w - 0.5, sy = (dy + 0.5) * p.height / h - 0.5;
+        int low[3] = {255, 255, 255}, high[3] = {0, 0, 0};
         auto widen = [&](int plane, int value) {
           low[plane] = std::min(low[plane], value);
           high[plane] = std::max(high[plane], value);
         };
         for (int y = static_cast<int>(sy) - 1; y <= static_cast<int>(sy) + 2; ++y) {
           for (int x = static_cast<int>(sx) - 1; x <= static_cast<int>(sx) + 2; ++x) {
-            const int cx = std::clamp(x, 0, p.width - 1);
-            const int cy = std::clamp(y, 0, p.height - 1);
+            const int cx = std::clamp(x, 0, p.width - 1), cy = std::clamp(y, 0, p.height - 1);
             widen(0, p.y[cy * p.yStride + cx]);
             for (int c = -1; c <= 1; ++c) {
               const int chroma = std::clamp(cy / 2 + c, 0, (p.height + 1) / 2 - 1) * p.uvStride +
@@ -151,21 +134,6 @@ class Display : public PlayerTest {
     return bad;
   }
 
-  // Pixels outside every rectangle that are not the host's colour.
-  static int Touched(const std::vector<uint32_t>& window, int width,
-                     std::initializer_list<QVSP_Rect> rects) {
-    int touched = 0;
-    for (size_t i = 0; i < window.size(); ++i) {
-      const int x = static_cast<int>(i) % width;
-      const int y = static_cast<int>(i) / width;
-      const bool inside = std::any_of(rects.begin(), rects.end(), [&](const QVSP_Rect& r) {
-        return x >= r.left && x < r.right && y >= r.top && y < r.bottom;
-      });
-      if (!inside && window[i] != kHostColour) ++touched;
-    }
-    return touched;
-  }
-
   hostlib::VirtualDisplay m_server;
   std::array<int, 3> m_left{};
 };
@@ -175,17 +143,14 @@ class DisplayInto : public Display, public ::testing::WithParamInterface<bool> {
 };
 
 TEST_P(DisplayInto, EachPlayerDrawsItsPictureScaledIntoItsOwnRectangleOnly) {
-  constexpr int kWidth = 320;
-  constexpr int kHeight = 240;
+  constexpr int kWidth = 320, kHeight = 240;
   HostWindow window(kWidth, kHeight);
   ASSERT_TRUE(window.opened);
 
-  // One pattern shrunk into one rectangle, one flat colour enlarged into
-  // another, side by side in one window.
+  // A pattern shrunk into one rectangle, a flat colour enlarged into another, in one window.
   const int32_t a = OpenPlayer(MakeRecord(PatternCodec::kH264, 160, 120));
   const int32_t b = OpenPlayer(MakeRecord(PatternCodec::kH264, 64, 48));
-  const QVSP_Rect rectA{10, 10, 110, 90};
-  const QVSP_Rect rectB{150, 30, 310, 230};
+  const QVSP_Rect rectA{10, 10, 110, 90}, rectB{150, 30, 310, 230};
   ASSERT_EQ(QVSP_SetVideoPreview(a, window.Handle(), &rectA, 1), 1);
   ASSERT_EQ(QVSP_SetVideoPreview(b, window.Handle(), &rectB, 1), 1);
   const std::array<uint8_t, 3> flat = {41, 240, 110};
@@ -201,13 +166,11 @@ TEST_P(DisplayInto, EachPlayerDrawsItsPictureScaledIntoItsOwnRectangleOnly) {
   EXPECT_EQ(Mismatches(pixels, kWidth, rectA, lastA), 0);
   EXPECT_EQ(Mismatches(pixels, kWidth, rectB, m_log.Pictures(b).back()), 0);
   EXPECT_EQ(Touched(pixels, kWidth, {rectA, rectB}), 0);
-  EXPECT_EQ(Stats(a).picturesDrawn, 5u);
-  EXPECT_EQ(Stats(b).picturesDrawn, 2u);
+  EXPECT_EQ(std::tuple(Stats(a).picturesDrawn, Stats(b).picturesDrawn), std::tuple(5u, 2u));
   uint32_t times[8] = {};
   EXPECT_EQ(QVSP_GetDrawTimes(a, times, 8), 5);
 
-  // The host clears its window and moves the rectangle: a refresh draws the
-  // last picture at the new place without decoding anything.
+  // The host clears its window and moves the rectangle: a refresh draws the last picture there.
   window.Paint();
   const QVSP_Rect movedA{20, 130, 120, 210};
   ASSERT_EQ(QVSP_SetVideoPreview(a, window.Handle(), &movedA, 1), 1);
@@ -241,9 +204,8 @@ TEST_F(Display, RefusalsAndLostWindowsOrServersStopDrawingButNotDecoding) {
   EXPECT_EQ(QVSP_SetVideoPreview(player, noSuchWindow, &rect, 1), 0);
   EXPECT_EQ(QVSP_SetVideoPreview(player, window->Handle(), nullptr, 1), 0);
   for (const QVSP_Rect& bad : {QVSP_Rect{10, 10, 10, 40}, QVSP_Rect{10, 10, 40, 9},
-                               QVSP_Rect{0, 0, 40000, 10}, QVSP_Rect{-40000, 0, 10, 10}}) {
+                               QVSP_Rect{0, 0, 40000, 10}, QVSP_Rect{-40000, 0, 10, 10}})
     EXPECT_EQ(QVSP_SetVideoPreview(player, window->Handle(), &bad, 1), 0);
-  }
 
   ASSERT_EQ(QVSP_SetVideoPreview(player, window->Handle(), &rect, 1), 1);
   ASSERT_TRUE(Play(player, packets, 4));
@@ -253,8 +215,7 @@ TEST_F(Display, RefusalsAndLostWindowsOrServersStopDrawingButNotDecoding) {
   window.reset();
   ASSERT_TRUE(Play(player, packets, 8));
   QVSP_Statistics stats = Stats(player);
-  EXPECT_EQ(stats.picturesDrawn, 4u);
-  EXPECT_EQ(stats.drawFailures, 1u);
+  EXPECT_EQ(std::tuple(stats.picturesDrawn, stats.drawFailures), std::tuple(4u, 1u));
   EXPECT_EQ(QVSP_RefreshWindow(player), 0);
 
   // A new window draws again; then the server dies mid-stream.
@@ -265,8 +226,7 @@ TEST_F(Display, RefusalsAndLostWindowsOrServersStopDrawingButNotDecoding) {
   m_server.Kill();
   ASSERT_TRUE(Play(player, packets, 16));
   stats = Stats(player);
-  EXPECT_EQ(stats.picturesDrawn, 8u);
-  EXPECT_EQ(stats.drawFailures, 2u);
+  EXPECT_EQ(std::tuple(stats.picturesDrawn, stats.drawFailures), std::tuple(8u, 2u));
   EXPECT_EQ(stats.picturesReported, 16u);
   EXPECT_EQ(QVSP_RefreshWindow(player), 0);
   EXPECT_EQ(QVSP_SetVideoPreview(player, second.Handle(), &rect, 1), 0);

@@ -10,16 +10,12 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
-#include <algorithm>
 #include <array>
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <map>
-#include <mutex>
 #include <optional>
-#include <vector>
 
 #include "qcsdk/base/bytes.h"
 #include "support/event_log.h"
@@ -96,9 +92,8 @@ inline int PatternIndex(const Picture& p, int frames, double* meanError = nullpt
 inline uint64_t PlaneChecksum(const Picture& p) {
   uint64_t hash = 1469598103934665603ull;
   auto mix = [&hash](const uint8_t* plane, int stride, int w, int h) {
-    for (int row = 0; row < h; ++row) {
+    for (int row = 0; row < h; ++row)
       for (int x = 0; x < w; ++x) hash = (hash ^ plane[row * stride + x]) * 1099511628211ull;
-    }
   };
   mix(p.y, p.yStride, p.width, p.height);
   mix(p.u, p.uvStride, (p.width + 1) / 2, (p.height + 1) / 2);
@@ -106,7 +101,22 @@ inline uint64_t PlaneChecksum(const Picture& p) {
   return hash;
 }
 
-// Writes one frame to the player's stream: the library's answer.
+// The colour a host paints its window in before a player draws into it.
+constexpr uint32_t kHostColour = 0x336699;
+
+// Pixels (0xRRGGBB, rows of `width`) outside every rectangle that are not the host's colour.
+inline int Touched(const std::vector<uint32_t>& pixels, int width,
+                   std::initializer_list<QVSP_Rect> rects) {
+  int touched = 0;
+  for (int i = 0; i < static_cast<int>(pixels.size()); ++i) {
+    const auto in = [x = i % width, y = i / width](const QVSP_Rect& r) {
+      return x >= r.left && x < r.right && y >= r.top && y < r.bottom;
+    };
+    touched += pixels[i] != kHostColour && std::none_of(rects.begin(), rects.end(), in);
+  }
+  return touched;
+}
+
 inline int32_t WriteFrame(int32_t player, const std::vector<uint8_t>& frame) {
   return QVSP_WriteToStreamOneFrame(player, frame.data(), static_cast<int32_t>(frame.size()));
 }
@@ -126,9 +136,8 @@ class PictureLog : public qcsdk::test::EventLog<Picture> {
     if (p.width <= 0 || p.height <= 0) return;
     p.checksum = PlaneChecksum(p);
     if (p.width * p.height <= kSampledArea) {
-      for (int row = 0; row < p.height; row += kLumaStep) {
+      for (int row = 0; row < p.height; row += kLumaStep)
         for (int x = 0; x < p.width; x += kLumaStep) p.ySamples.push_back(y[row * yStride + x]);
-      }
       for (int row = 0; row < p.height / 2; row += 2) {
         for (int x = 0; x < p.width / 2; x += 2) {
           p.uSamples.push_back(u[row * uvStride + x]);
@@ -146,7 +155,6 @@ class PictureLog : public qcsdk::test::EventLog<Picture> {
     }
     Add(p);
   }
-  // Waits until the player has reported at least n pictures.
   bool WaitFor(int32_t player, size_t n, std::chrono::milliseconds timeout) {
     return WaitCount(n, Of(player), timeout);
   }
@@ -180,8 +188,7 @@ class PlayerTest : public ::testing::Test {
     EXPECT_EQ(QVSP_ReleaseSDK(), 1);
     Current().store(nullptr);
     QVSP_SetCallBack(nullptr, nullptr, nullptr, nullptr);
-    EXPECT_EQ(m_log.LifetimeViolations(), 0);
-    EXPECT_EQ(DecoderThreads(), 0);
+    EXPECT_EQ(std::tuple(m_log.LifetimeViolations(), DecoderThreads()), std::tuple(0, 0));
   }
 
   static std::chrono::milliseconds Timeout() { return qcsdk::test::Scaled(60000); }
@@ -190,13 +197,11 @@ class PlayerTest : public ::testing::Test {
       PatternCodec codec, int width, int height, int frames, int gop,
       std::optional<std::array<uint8_t, 3>> flat = {},
       vdevice::PatternChroma chroma = vdevice::PatternChroma::k420) {
-    return vdevice::EncodePattern({.codec = codec,
-                                   .width = width,
-                                   .height = height,
-                                   .frames = frames,
-                                   .gop = gop,
-                                   .flat = flat,
-                                   .chroma = chroma});
+    vdevice::PatternOptions o{.codec = codec, .width = width, .height = height, .frames = frames};
+    o.gop = gop;
+    o.flat = flat;
+    o.chroma = chroma;
+    return vdevice::EncodePattern(o);
   }
   static int32_t OpenPlayer(const StreamRecord& record) {
     const int32_t player = QVSP_CreatePlayer();

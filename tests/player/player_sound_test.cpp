@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <numbers>

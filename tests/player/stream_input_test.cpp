@@ -1,6 +1,5 @@
-// A frame on its way into the decoder: video/audio and key-frame classes of crafted frames that
-// imitate start codes, the record's codec numbers, and the queue's overflow policy (whole groups of
-// pictures go, decoding resumes at a key frame, every discarded frame counts).
+// A frame on its way into the decoder: classes of crafted frames that imitate start codes, the
+// record's codec numbers, the queue's overflow policy (whole groups go, each discarded one counts).
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -56,8 +55,6 @@ TEST(FrameClassifier, AudioThatImitatesStartCodesStaysAudio) {
   EXPECT_EQ(videoOnly.Classify(nullptr, 0).kind, FrameKind::kAudio);
 }
 
-// The record's codec numbers: video 0 MPEG-4 Part 2, 1 H.264, 2 H.265 (others refused); audio 0 IMA
-// ADPCM, 1 G.711 A-law, 2 G.711 mu-law, 3 AAC (others: the video plays without audio).
 TEST(StreamDescription, CodecNumbersOfTheRecord) {
   const std::pair<uint16_t, std::optional<VideoCodec>> videos[] = {
       {0, VideoCodec::kMpeg4Part2}, {1, VideoCodec::kH264},
@@ -145,7 +142,6 @@ TEST(FrameQueue, OverflowDiscardsWholeGroupsAndCountsThem) {
   EXPECT_EQ(Add(queue, "Kpqrst"), "qqqqdd");
   EXPECT_EQ(Add(queue, "3Vw"), "qqq");
   EXPECT_EQ(TakeAll(queue), "3Vw");
-  // Dropped, overflows, queued video and audio.
   EXPECT_EQ(std::tuple(counters.videoDropped.load(), counters.overflows.load(),
                        counters.videoQueued.load(), counters.audioQueued.load()),
             std::tuple(5u + 6u, 3u, 1u + 5u + 4u + 4u + 2u, 1u + 2u));
