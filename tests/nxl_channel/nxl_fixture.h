@@ -2,14 +2,8 @@
 #pragma once
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
-#include <qcsdk/qcsdk.h>
 
-#include <algorithm>
 #include <cstring>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "qcsdk/base/bytes.h"
 #include "qcsdk/channel/registry.h"
@@ -30,8 +24,7 @@ class NxlFixture : public ::testing::Test {
   FakeLibraries fake;
   HostRecorder host;
 
-  // Threads before the SDK starts its own, counted once a sanitizer's helper
-  // thread (started with the first new thread) is up.
+  // Threads before the SDK's, counted once a sanitizer's helper (the first new thread) is up.
   const int threads = (std::thread([] {}).join(), ThreadCount());
 
   void SetUp() override { ASSERT_EQ(QCSDK_InitSDK(0, nullptr), 1); }
@@ -110,10 +103,9 @@ class NxlFixture : public ::testing::Test {
       const bool text =
           std::all_of(m.data.begin(), m.data.end(), [](uint8_t c) { return c >= 32 && c < 127; });
       std::string item = std::to_string(m.type) + (m.data.empty() ? "" : ":");
-      for (uint8_t c : m.data) {
-        const char hex[] = {"0123456789abcdef"[c >> 4], "0123456789abcdef"[c & 15], '\0'};
-        item += text ? std::string(1, static_cast<char>(c)) : std::string(hex);
-      }
+      for (uint8_t c : m.data)
+        item += text ? std::string(1, static_cast<char>(c))
+                     : std::string{"0123456789abcdef"[c >> 4], "0123456789abcdef"[c & 15]};
       out.push_back(item);
     }
     return out;

@@ -1,6 +1,5 @@
-// What each channel operation hands to the Nxl library: the connect
-// request, every typed message with its payload, the PTZ codes, and the
-// operations that need the link up.
+// What each channel operation hands to the Nxl library: the connect request, every typed message
+// with its payload, the PTZ codes, and the operations that need the link up.
 #include <sstream>
 
 #include "nxl_fixture.h"
@@ -103,8 +102,7 @@ TEST_F(NxlOperationsTest, PtzCodesForEveryCommand) {
     for (const TableRow& row : codes) {
       const auto command = static_cast<int32_t>(row.Int("command"));
       fake.ClearCalls();
-      EXPECT_EQ(QCSDK_SendPTZCommand(n, command, 1), 1);
-      EXPECT_EQ(QCSDK_SendPTZCommand(n, command, 0), 1);
+      for (const int32_t start : {1, 0}) EXPECT_EQ(QCSDK_SendPTZCommand(n, command, start), 1);
       const auto sent = fake.NxlSent();
       ASSERT_EQ(sent.size(), 2u);
       for (int i = 0; i < 2; ++i) {

@@ -1,8 +1,5 @@
-// What the seven Nxl callbacks make of what the device sends: connect
-// results, stream headers, frames and control messages, playback ends,
-// recording lists, talk, downloads, and the online-status query.
-#include <algorithm>
-#include <map>
+// What the Nxl callbacks make of what the device sends: connect results, stream headers, frames,
+// control messages, playback ends, recording lists, talk, downloads; the online-status query.
 
 #include "nxl_fixture.h"
 #include "support/table_file.h"
@@ -57,10 +54,8 @@ TEST_F(NxlReportsTest, StreamHeaderTagTable) {
                   extended && offset == 36 ? 4 : row.Int("word " + std::to_string(offset)))
             << "word " << offset;
       }
-      EXPECT_EQ(LoadLe16(r.data() + 44), 704);
-      EXPECT_EQ(LoadLe16(r.data() + 46), 576);
-      EXPECT_EQ(LoadLe32(r.data() + 60), 300u);
-      EXPECT_EQ(r[66], 0);
+      EXPECT_EQ(std::tuple(LoadLe16(r.data() + 44), LoadLe16(r.data() + 46)), std::tuple(704, 576));
+      EXPECT_EQ(std::tuple(LoadLe32(r.data() + 60), r[66]), std::tuple(300u, 0));
     }
   }
   // The standard word: 0 means 30 frames a second, anything else 25.
@@ -140,8 +135,7 @@ TEST_F(NxlReportsTest, FrameTypesAndControlMessages) {
     cb().text(n + 2, 82, frame, 12);
     cb().download(n + 2, 34, frame, 12, 12);
   });
-  EXPECT_EQ(host.Events().size(), events);
-  EXPECT_EQ(host.Raw().size(), raw);
+  EXPECT_EQ(std::tuple(host.Events().size(), host.Raw().size()), std::tuple(events, raw));
   EXPECT_TRUE(host.Talk().empty() && host.Downloads().empty());
 }
 
@@ -171,15 +165,12 @@ TEST_F(NxlReportsTest, PlaybackHeadersAndEnds) {
       EXPECT_EQ(LoadLe16(Record(n).data() + 64), 1);
     }
   }
-  // A playback header with its own tag at byte 2: only its three leading
-  // words count (width, height, frames), and its tag matches no row.
+  // A playback header tagged at byte 2: only width, height, frames count; its tag matches no row.
   const uint8_t tagged[12] = {0x60, 0x01, 'Q', 'V', 'S', 0, 0, 0, 0xEE, 0x02, 0, 0};
   Fire([&] { cb().playback(n + 1, 8, tagged, 12); });
   const StreamInfoRecord r = Record(n);
-  EXPECT_EQ(LoadLe16(r.data() + 44), 352);
-  EXPECT_EQ(LoadLe16(r.data() + 46), 'S');
-  EXPECT_EQ(LoadLe32(r.data() + 60), 750u);
-  EXPECT_EQ(LoadLe16(r.data() + 36), 0);
+  EXPECT_EQ(std::tuple(LoadLe16(r.data() + 44), LoadLe16(r.data() + 46)), std::tuple(352, 'S'));
+  EXPECT_EQ(std::tuple(LoadLe32(r.data() + 60), LoadLe16(r.data() + 36)), std::tuple(750u, 0));
 }
 
 TEST_F(NxlReportsTest, RecordingListEntries) {

@@ -1,5 +1,4 @@
 // The Nxl text exchange: opening it, RPC answers within their budget, the handshakes' 5 s limits.
-#include <chrono>
 
 #include "nxl_fixture.h"
 
@@ -35,8 +34,7 @@ TEST_F(NxlTextTest, OpeningNeedsRpcSupportAndAnswersAreTakenOnceWithinTheBudget)
   EXPECT_EQ(ch->SendGrpcRequest(nullptr, "{\"method\":\"x\"}", 14), 14);
   EXPECT_THAT(Sent(), ElementsAre("81:grpc:{\"method\":\"x\"}"));
   // The bare prefix and another prefix are no answers: still awaited.
-  Text(n, 81, "grpc:");
-  Text(n, 81, "grpx:{}");
+  for (const char* text : {"grpc:", "grpx:{}"}) Text(n, 81, text);
   Text(n, 80, "grpc:{}");
   EXPECT_EQ(recv(64, 4990), -2);
   Text(n, 81, "grpc:x");
@@ -93,8 +91,7 @@ TEST_F(NxlTextTest, HandshakesWaitFiveSecondsForTheDevice) {
     std::this_thread::sleep_until(start + std::chrono::milliseconds(3000));
     Text(n[4], 82, "");  // each message restarts its wait: 82, 81 of kind 6, then kind 5
     std::this_thread::sleep_until(start + std::chrono::milliseconds(4500));
-    Text(n[1], 82, "");
-    Text(n[3], 82, "");
+    for (const int i : {1, 3}) Text(n[i], 82, "");
     for (const uint8_t type : {80, 81, 83}) Text(n[2], type, "grpc:{}");  // none awaited
     // (A handshake that gave up early sends no reply: stop waiting then.)
     const auto limit = start + std::chrono::milliseconds(5000 + ScaledMs(2000));
