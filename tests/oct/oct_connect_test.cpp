@@ -1,5 +1,4 @@
-// Connecting by address and by cloud number, the refusals and their
-// results, the online status, and what every call refuses.
+// Connects by address and cloud number, refusals and their results, online status, refused calls.
 
 #include "netio/address.h"
 #include "netio/socket.h"
@@ -16,8 +15,7 @@ TEST_F(OctTest, RefusalsCarryTheirResults) {
   // A loopback port where nothing listens: the listener is gone at once.
   std::string error;
   const int closed = netio::LocalPort(netio::ListenTcp(netio::kLoopback, 0, &error).get());
-  // Each refused login (user, password, port) reaches the connection
-  // callback with its result and no device information.
+  // A refused login (user, password, port) is reported with its result, no device information.
   const std::tuple<const char*, const char*, int32_t, int32_t> logins[] = {
       {"admin", "wrong", dev->port(), OCTC_ERR_AUTH},
       {"guest", "s3cret", dev->port(), OCTC_ERR_AUTH},
@@ -32,8 +30,7 @@ TEST_F(OctTest, RefusalsCarryTheirResults) {
     EXPECT_EQ(e.Key(), std::tuple(conn, OCTC_CONN_RESULT, result));
     EXPECT_FALSE(e.has_info);
   }
-  // A channel or stream the device does not have: the open result is -36
-  // and the handle is gone.
+  // A channel or stream the device does not have: the open result is -36 and the handle is gone.
   size_t n = 0;
   for (const auto& [channel, stream] : {std::pair{7, 0}, std::pair{1, 5}}) {
     const int32_t h = octc_stream_open(first, channel, stream, 0, 1);
@@ -77,8 +74,7 @@ TEST_F(OctTest, ConnectByCloudNumberAndOnlineStatusUseTheDirectory) {
   EXPECT_EQ(status[0].online, 0);
   EXPECT_EQ(octc_free_dev_online_status(status), 0);
 
-  // Directory down: connects by number fail, the status query fails with
-  // nothing to free.
+  // Directory down: connects by number fail, the status query fails with nothing to free.
   dir.Stop();
   octc_connect_by_nimbus(config.device_id.c_str(), "admin", "s3cret", 0, 0);
   EXPECT_EQ(WaitConn(3).result, OCTC_ERR_UNREACHABLE);
@@ -88,16 +84,13 @@ TEST_F(OctTest, ConnectByCloudNumberAndOnlineStatusUseTheDirectory) {
   octc_set_directory("127.0.0.1", 29800);
 }
 
-// Every call with something it cannot use (an unknown connection or
-// sub-handle, a missing pointer, a value out of range) is refused with -1
-// at once; the last value in range next to it is taken.
+// Every call with something it cannot use (an unknown connection or sub-handle, a missing pointer,
+// a value out of range) is refused with -1 at once; the last value in range next to it is taken.
 TEST_F(OctTest, EveryCallRefusesWhatItCannotUse) {
-  const int32_t c = ConnectOk();
-  const int32_t bad = c + 1000;
+  const int32_t c = ConnectOk(), bad = c + 1000;
   const int32_t vod = octc_vod_open(c, "/rec/a.mp4", 0);
   const int32_t talk = octc_chat_open(c);
-  WaitSub(handler.playbacks, 1);
-  WaitSub(handler.talks, 1);
+  for (auto* list : {&handler.playbacks, &handler.talks}) WaitSub(*list, 1);
   const uint8_t bytes[4] = {};
   OctDevInfo info{};
   OctRecQuery query{1, {}, {}};

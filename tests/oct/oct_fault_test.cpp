@@ -1,7 +1,4 @@
-// Hostile and broken peers on both sides, lost links and the keep-alive, and
-// the buffered frame reader telling the ends of a stream apart.
-#include <algorithm>
-#include <thread>
+// Hostile and broken peers, lost links, the keep-alive; the frame reader telling stream ends apart.
 
 #include "frame_io.h"
 #include "netio/address.h"
@@ -53,8 +50,7 @@ TEST_F(OctTest, HostileHandshakesFailTheConnect) {
 
 TEST_F(OctTest, LostClosedAndHostileLinksAreReportedAndLetGo) {
   const int handlesBefore = qcsdk::test::HandleCount();
-  // Dropped, closed in order (result 0), a hostile message from the device,
-  // fallen silent (the keep-alive): each closes only that link.
+  // Dropped, closed (result 0), hostile device messages, silence: each ends only that link.
   ASSERT_EQ(octc_set_timeouts(100, ScaledMs(600), 0), 0);
   const auto send = [&](device::Malformed kind) {
     return [&, kind] { EXPECT_EQ(dev->SendMalformed(kind), 1); };
@@ -80,8 +76,7 @@ TEST_F(OctTest, LostClosedAndHostileLinksAreReportedAndLetGo) {
   dev->SetSilent(false);
   // Nobody closes a link that ended by itself: the library lets its socket go.
   EXPECT_TRUE(rec.WaitFor([&] { return qcsdk::test::HandleCount() == handlesBefore; }));
-  // A recording list announcing more items than it carries fails the call
-  // and leaves the link up.
+  // A recording list announcing more items than it carries fails the call and leaves the link up.
   const int32_t conn = ConnectOk();
   dev->SendMalformed(device::Malformed::kBadCount);
   OctRecQuery q{1, {}, {}};
@@ -91,9 +86,8 @@ TEST_F(OctTest, LostClosedAndHostileLinksAreReportedAndLetGo) {
   EXPECT_EQ(octc_cmd_get_dev_info(conn, &info), 0);
   octc_cmd_free_dev_info(&info);
 
-  // A device that drops silent clients: junk instead of a hello, a hello of
-  // a version it does not speak (answered with an ERROR message), and
-  // silence beyond the keep-alive time-out each end that connection.
+  // A device that drops silent clients: junk for a hello, a hello of a version it does not speak
+  // (answered with an ERROR message) and silence beyond the keep-alive each end the connection.
   device::DeviceConfig strict = config;
   strict.keepalive_timeout_ms = ScaledMs(400);
   device::DeviceEngine dev2(strict, nullptr);

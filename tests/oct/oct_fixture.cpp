@@ -1,8 +1,5 @@
 #include "oct_fixture.h"
 
-#include <chrono>
-#include <thread>
-
 #include "support/process_probe.h"
 
 namespace octc::test {
@@ -90,8 +87,7 @@ void OctTest::TearDown() {
   dev->Stop();
   dev.reset();
   octc_set_timeouts(2000, 10000, 5000);
-  // Every thread of the library and the engine has been joined. A joined
-  // thread stays listed by the kernel for a moment after its join returns.
+  // Every thread has been joined (a joined thread stays listed by the kernel for a moment).
   EXPECT_TRUE(rec.WaitFor([&] { return qcsdk::test::ThreadCount() == threads_before; }))
       << qcsdk::test::ThreadCount() << " threads, " << threads_before << " before";
 }

@@ -1,19 +1,11 @@
-// Test fixture for the OCT library: initialises it with recording callbacks,
-// runs a device engine on loopback, and on tear-down releases the library
-// and checks that no thread is left.
+// Test fixture for the OCT library: initialises it with recording callbacks, runs a device engine
+// on loopback, and on tear-down releases the library and checks that no thread is left.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <octc/octc.h>
 
-#include <condition_variable>
-#include <functional>
 #include <memory>
-#include <mutex>
-#include <string>
 #include <tuple>
-#include <utility>
-#include <vector>
 
 #include "octc_device/device.h"
 #include "support/oct_test_support.h"
@@ -40,7 +32,6 @@ struct DataEvent {
   std::vector<uint8_t> bytes;
 };
 
-// A mutex, and a function run under it.
 struct Guarded {
   std::mutex mutex;
   template <typename F>
@@ -64,8 +55,7 @@ class Recorder : public Guarded {
   bool WaitFor(const std::function<bool()>& pred, int ms = 5000);
 };
 
-// A device owner that records what the client asked for and answers as
-// configured.
+// A device owner that records what the client asked for and answers as configured.
 class TestHandler : public device::DeviceHandler, public Guarded {
  public:
   std::vector<device::SubRef> playbacks, talks;
@@ -100,7 +90,6 @@ class OctTest : public ::testing::Test {
   void TearDown() override;
   // Connects to the device by address and waits for the connect result.
   int32_t ConnectOk();
-  // Waits for the n-th entry of one of the recorder's lists and returns it.
   template <typename T>
   T WaitNth(const std::vector<T>& list, size_t n) {
     EXPECT_TRUE(rec.WaitFor([&] { return list.size() >= n; })) << "no report " << n;

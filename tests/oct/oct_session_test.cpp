@@ -1,17 +1,13 @@
-// One link at work: live streams opened while pictures flow, talk, the
-// remote-configuration exchange and calls from inside callbacks.
-#include <algorithm>
+// One link at work: streams opened while pictures flow, talk, remote configuration, re-entry.
 #include <atomic>
 #include <cstring>
-#include <thread>
 
 #include "oct_fixture.h"
 
 namespace octc::test {
 namespace {
 
-// Pictures pushed while streams open never overtake a stream's open result
-// and media information: a new viewer always learns the stream first.
+// Pictures pushed while streams open never overtake a new stream's open result and media info.
 TEST_F(OctTest, StreamsOpenedDuringPushesStartWithTheirMediaInformation) {
   dev->SetMediaInfo(1, 0, OctMedia());
   const int32_t conn = ConnectOk();
@@ -46,10 +42,8 @@ TEST_F(OctTest, StreamsOpenedDuringPushesStartWithTheirMediaInformation) {
   EXPECT_EQ(octc_stream_close(conn, handles[0]), OCTC_ERR_FAILED);
 }
 
-// Talk carries audio both ways and ends; remote configuration is synchronous.
 TEST_F(OctTest, TalkAndRemoteConfigOnOneLink) {
-  const int32_t conn = ConnectOk();
-  const int32_t t = octc_chat_open(conn);
+  const int32_t conn = ConnectOk(), t = octc_chat_open(conn);
   EXPECT_EQ(WaitState(1).result, 0);
   // The timestamp's halves arrive as one 64-bit value.
   const uint8_t pcm[] = {1, 2, 3, 4, 5};
@@ -62,8 +56,7 @@ TEST_F(OctTest, TalkAndRemoteConfigOnOneLink) {
   ASSERT_TRUE(dev->TalkAudio(ref, pcm, 3));
   ASSERT_TRUE(rec.WaitFor([&] { return !rec.data.empty(); }));
   EXPECT_EQ(rec.Locked([&] { return rec.data[0].bytes; }), std::vector<uint8_t>(pcm, pcm + 3));
-  // Ended by the device; refused by the device (the refusal is the
-  // result); closed by the host (the device hears of it).
+  // Ended by the device; refused (the refusal is the result); closed by the host (device told).
   ASSERT_TRUE(dev->EndTalk(ref));
   EXPECT_EQ(WaitState(2).status, OCTC_STATE_CLOSED);
   EXPECT_EQ(octc_chat_write(conn, t, pcm, sizeof pcm, 0, 0), OCTC_ERR_FAILED);
@@ -117,8 +110,7 @@ TEST_F(OctTest, TalkAndRemoteConfigOnOneLink) {
 }
 
 TEST_F(OctTest, CallbacksMayCallBackIntoTheLibrary) {
-  // Inside the connection callback: a synchronous command on the same link
-  // and a stream open.
+  // Inside the connection callback: a synchronous command on the same link and a stream open.
   std::atomic<int32_t> infoResult{1};
   rec.on_conn = [&](const ConnEvent& e) {
     OctDevInfo info{};
@@ -130,8 +122,7 @@ TEST_F(OctTest, CallbacksMayCallBackIntoTheLibrary) {
   WaitState(1);
   EXPECT_EQ(infoResult.load(), 0);
   rec.Locked([&] { rec.on_conn = nullptr; });
-  // From a stream callback: close the whole connection. The link closed
-  // from its own thread is joined by the release (tear-down counts threads).
+  // A stream callback closes the connection; the release joins its thread (tear-down counts).
   octc_stream_init_module([](int32_t c, int32_t, int32_t, int32_t) { octc_close_conn(c); },
                           [](int32_t, int32_t, int32_t, const void*) {});
   octc_stream_open(conn, 1, 0, 0, 1);

@@ -3,22 +3,12 @@
 #pragma once
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
-#include <qcsdk/qcsdk.h>
-
-#include <atomic>
-#include <mutex>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "support/fake_libraries.h"
-#include "support/host_recorder.h"
 #include "support/oct_test_support.h"
 
 namespace qcsdk::test {
 
-// What a connect export is given.
 struct Target {
   const char* host = "127.0.0.1";
   int32_t port = 6000;

@@ -1,5 +1,4 @@
-// Talk over an OCT channel: the library calls of each host action, with the
-// tick that stamps the audio, and the host's reports of each talk state.
+// Talk over an OCT channel: each host action's library calls (with the tick) and the reports.
 #include "oct_channel_fixture.h"
 #include "platform/os.h"
 #include "support/table_file.h"
@@ -38,8 +37,7 @@ TEST_F(OctTalkTest, TalkStepByStep) {
       });
     }
     const uint64_t last = os::TickCount64();
-    // One talk call at most; a write's two last arguments are the tick's
-    // halves, low first.
+    // One talk call at most; a write's two last arguments are the tick's halves, low first.
     const std::vector<std::string> calls = CallsOf("octc_chat_");
     ASSERT_LE(calls.size(), 1u);
     std::string call = calls.empty() ? "" : calls[0];
