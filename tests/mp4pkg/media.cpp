@@ -84,15 +84,13 @@ std::optional<MediaSummary> Summarise(const std::string& path) {
                                          : par->codec_type == AVMEDIA_TYPE_AUDIO ? &summary.audio
                                                                                  : nullptr;
     if (slot == nullptr || slot->has_value()) continue;
-    StreamSummary s;
-    s.codec_id = par->codec_id;
-    s.tag.assign(reinterpret_cast<const char*>(&par->codec_tag), 4);
-    s.width = par->width;
-    s.height = par->height;
-    s.sample_rate = par->sample_rate;
-    s.channels = par->ch_layout.nb_channels;
-    s.extradata.assign(par->extradata, par->extradata + par->extradata_size);
-    slot->emplace(std::move(s));
+    slot->emplace(StreamSummary{par->codec_id,
+                                std::string(reinterpret_cast<const char*>(&par->codec_tag), 4),
+                                par->width,
+                                par->height,
+                                par->sample_rate,
+                                par->ch_layout.nb_channels,
+                                {par->extradata, par->extradata + par->extradata_size}});
     byIndex[i] = &**slot;
   }
   vdevice::PacketPtr pkt(av_packet_alloc());

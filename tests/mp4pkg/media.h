@@ -3,10 +3,8 @@
 
 #include <qp/qp.h>
 
-#include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "support/tone_encoder.h"
 #include "vdevice/pattern_encoder.h"
@@ -42,8 +40,8 @@ struct StreamSummary {
   std::string tag;   // the four-character code of the sample entry
   int width = 0, height = 0, sample_rate = 0, channels = 0;
   std::vector<uint8_t> extradata;
-  std::vector<int64_t> pts_ms, pos;  // pos: file offset of each packet
-  std::vector<bool> keys;
+  std::vector<int64_t> pts_ms{}, pos{};  // pos: file offset of each packet
+  std::vector<bool> keys{};
   int64_t end_ms = 0;  // end of the last packet
 };
 struct MediaSummary {

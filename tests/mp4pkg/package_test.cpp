@@ -1,8 +1,6 @@
 // Whole packages written through the C interface and read back with libavformat: codecs, frame
 // counts, times, audio and the index, also of a killed writer; bad arguments and handles.
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
-#include <qp/qp.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,7 +24,6 @@ namespace {
 
 using qcsdk::test::Table;
 using qcsdk::test::TableRow;
-using ::testing::HasSubstr;
 
 // Checks `file`.qdx against the video read back: each entry names a key frame, its time and the
 // offset of the 'moof' of the fragment it starts. Returns the index read (empty if none).
@@ -111,7 +108,7 @@ TEST_F(PackageTest, EveryFormatValueWritesItsCodecs) {
 
     const auto media = Summarise(file);
     ASSERT_TRUE(media && media->video);
-    EXPECT_THAT(media->format, HasSubstr("mp4"));
+    EXPECT_THAT(media->format, ::testing::HasSubstr("mp4"));
     EXPECT_EQ(media->video->codec_id, hevc ? AV_CODEC_ID_HEVC : AV_CODEC_ID_H264);
     EXPECT_EQ(media->video->tag, hevc ? "hvc1" : "avc1");
     ASSERT_FALSE(media->video->extradata.empty());

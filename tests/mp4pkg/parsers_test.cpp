@@ -15,9 +15,6 @@
 namespace qp_test {
 namespace {
 
-using qcsdk::test::Table;
-using qcsdk::test::TableRow;
-using qp::Bytes;
 using qp::VideoCodec;
 
 std::vector<uint8_t> Cat(std::initializer_list<std::vector<uint8_t>> parts) {
@@ -25,7 +22,7 @@ std::vector<uint8_t> Cat(std::initializer_list<std::vector<uint8_t>> parts) {
   for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
   return out;
 }
-std::vector<uint8_t> AsVector(Bytes b) {
+std::vector<uint8_t> AsVector(qp::Bytes b) {
   return {b.begin(), b.end()};
 }
 
@@ -39,10 +36,9 @@ TEST(AnnexBTest, SplitsOnThreeAndFourByteStartCodesAndFindsKeyFrames) {
   EXPECT_EQ(AsVector(nals[2]), (std::vector<uint8_t>{0x65, 4, 0, 0, 3}));
   // Not Annex B: no leading start code, a lone zero, nothing, start codes with nothing behind.
   using Frame = std::vector<uint8_t>;
-  EXPECT_TRUE(qp::SplitAnnexB(Frame{0, 0, 0, 5, 0x65, 1, 2, 3, 4}).empty());
-  EXPECT_TRUE(qp::SplitAnnexB(Frame{0, 1, 0x65}).empty());
-  EXPECT_TRUE(qp::SplitAnnexB({}).empty());
-  EXPECT_TRUE(qp::SplitAnnexB(Frame{0, 0, 1, 0, 0, 0, 1}).empty());
+  for (const Frame& f : {Frame{0, 0, 0, 5, 0x65, 1, 2, 3, 4}, Frame{0, 1, 0x65}, Frame{},
+                         Frame{0, 0, 1, 0, 0, 0, 1}})
+    EXPECT_TRUE(qp::SplitAnnexB(f).empty()) << f.size();
   // A frame of nothing but tiny units is refused as a whole.
   std::vector<uint8_t> flood;
   for (size_t i = 0; i <= qp::kMaxNalUnits; ++i) flood.insert(flood.end(), {0, 0, 1, 0x41});
@@ -125,7 +121,7 @@ TEST(TimelineTest, DerivedAndStampedTimes) {
   qp::TimeOrigin origin;
   qp::Timeline video(origin, 90000, 0);
   int64_t previous = 0;
-  for (const TableRow& row : Table("mp4pkg/timeline_steps.md")) {
+  for (const qcsdk::test::TableRow& row : qcsdk::test::Table("mp4pkg/timeline_steps.md")) {
     SCOPED_TRACE(row.Where());
     const int64_t stamp = row.Int("stamp"), next = video.Next();
     const auto p = video.Place(stamp, 3600);
@@ -153,8 +149,7 @@ TEST(TimelineTest, AudioSharesTheOriginAndSnapsSmallJitter) {
   EXPECT_FALSE(audio.Place(9'990, 160));
   auto a = audio.Place(10'100, 160);
   ASSERT_TRUE(a);
-  EXPECT_EQ(a->pts, 800);
-  EXPECT_EQ(a->duration, 160);
+  EXPECT_EQ(std::tuple(a->pts, a->duration), std::tuple(800, 160));
   // 20 ms frames stamped with a millisecond of jitter stay back to back.
   EXPECT_EQ(audio.Place(10'121, 160)->pts, 960);
   EXPECT_EQ(audio.Place(10'139, 160)->pts, 1120);
