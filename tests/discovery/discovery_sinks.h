@@ -1,15 +1,12 @@
-// Host-side recorders of search results and OKIP answers: copies of the records handed to Thunk
-// while the sink lives, null pointers counted as ends. A SearchSink is the registered search
-// callback while it lives; a test hands an OkipSink's Thunk to QCSDK_OKIP_StartService.
+// Recorders of search results and OKIP answers: copies of what Thunk gets while the sink lives,
+// nulls counted as ends. A SearchSink registers itself; an OkipSink's Thunk goes to OKIP.
 #pragma once
 
 #include <qcsdk/qcsdk.h>
 
 #include <atomic>
-#include <functional>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "support/event_log.h"
 

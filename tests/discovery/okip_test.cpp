@@ -1,13 +1,8 @@
 // OKIP over the scripted Nxl library: requests read back from its broadcast call, answers fired.
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
-#include <qcsdk/qcsdk.h>
 
-#include <algorithm>
 #include <cstring>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "discovery/discovery_sinks.h"
 #include "qcsdk/base/bytes.h"
@@ -17,9 +12,6 @@
 namespace qcsdk::test {
 namespace {
 
-using ::testing::ElementsAre;
-
-// An answer as a device sends it.
 std::vector<uint8_t> Answer(const char* group, int32_t number, uint32_t cardType,
                             size_t length = 744) {
   std::vector<uint8_t> a(std::max<size_t>(length, 744), 0);
@@ -58,7 +50,8 @@ TEST_F(OkipTest, ServiceOnTheFirstFreePortFrom9500To9599ReportsAnswersAndFinds) 
   const auto start = [](int port) {
     return "QVC_StartBroadcastServer(" + std::to_string(port) + ", 9106, ptr)";
   };
-  EXPECT_THAT(fake.Calls(), ElementsAre(start(9500), start(9501), start(9502), start(9503)));
+  EXPECT_THAT(fake.Calls(),
+              ::testing::ElementsAre(start(9500), start(9501), start(9502), start(9503)));
 
   // Answers become 160-byte records, then one null.
   Fire(Answer("ab", 123, 0xE0));
@@ -101,8 +94,7 @@ TEST_F(OkipTest, ServiceOnTheFirstFreePortFrom9500To9599ReportsAnswersAndFinds) 
   ASSERT_EQ(QCSDK_OKIP_StartService(nullptr), 1);
   Fire(Answer("ab", 1, 0xE0));
   Fire(nullptr, 0, 1);
-  EXPECT_EQ(sink.Records().size(), 4u);
-  EXPECT_EQ(sink.Ends(), 1);
+  EXPECT_EQ(std::tuple(sink.Records().size(), sink.Ends()), std::tuple(4u, 1));
 
   fake.ClearCalls();
   // Only the low byte of the library's result counts.

@@ -1,12 +1,8 @@
 // LAN search over the scripted transports: the test fires the search callbacks the SDK registered.
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
-#include <qcsdk/qcsdk.h>
 
 #include <cstring>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "discovery/discovery_sinks.h"
 #include "qcsdk/discovery/search_device.h"
@@ -221,8 +217,7 @@ TEST_F(SearchTest, OutstandingCountAndTheClampedOctTimeOut) {
   EXPECT_EQ(log.Lines().size(), 1u);
   Nxl(NxlAnswer("QV", 3, 0xB1));
   EndBoth();
-  EXPECT_EQ(sink.Records().size(), 1u);
-  EXPECT_EQ(sink.Ends(), 2);
+  EXPECT_EQ(std::tuple(sink.Records().size(), sink.Ends()), std::tuple(1u, 2));
   // Both refuse, so the next call may follow at once.
   fake.SetResult("octc_search_device", -1);
   for (const TableRow& row : Table("discovery/oct_search_timeouts.md")) {

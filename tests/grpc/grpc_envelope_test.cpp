@@ -5,7 +5,6 @@
 #include <qcsdk/qcsdk_grpc.h>
 
 #include <cstring>
-#include <string>
 
 #include "rpc_test_support.h"
 #include "support/table_file.h"
@@ -13,11 +12,9 @@
 namespace qcsdk::test {
 namespace {
 
-using testing::ElementsAre;
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 
-// Replaces the request tree by one holding `members`.
 void SetRequest(GrpcContext* context, const std::string& members) {
   cJSON_Delete(context->json);
   context->json = cJSON_Parse(("{" + members + "}").c_str());
@@ -39,8 +36,8 @@ TEST(GrpcEnvelope, SentcntAndTheUserDigest) {
   EXPECT_EQ(-1, grpc_send_request(t.Context()));
   SetRequest(t.Context(), R"("method":"x","SentCnt":99)");
   grpc_send_request(t.Context());
-  EXPECT_THAT(t.sent, ElementsAre(R"({"method":"dev_get_info","sentcnt":1})",
-                                  R"({"method":"x","sentcnt":3})"));
+  EXPECT_THAT(t.sent, testing::ElementsAre(R"({"method":"dev_get_info","sentcnt":1})",
+                                           R"({"method":"x","sentcnt":3})"));
 
   for (const TableRow& row : Table("grpc/user_digests.md")) {
     ScriptedTransport u;
@@ -124,8 +121,7 @@ TEST(GrpcEnvelope, ResponsesMatchTheirRequestWithinOneBudgetAndCarryTheirError) 
   late.budgetMs = 5000;
   late.responses.assign(9, R"({"sentcnt":1})");
   EXPECT_EQ(-2, Receive(late, 2, R"({"sentcnt":1})"));
-  EXPECT_EQ(6u, late.elapsedAtCall.size());
-  EXPECT_EQ(nullptr, late.Context()->json);
+  EXPECT_EQ(std::tuple(6u, nullptr), std::tuple(late.elapsedAtCall.size(), late.Context()->json));
 
   // A response filling the receive area is read; a byte more is cut, no JSON; longer claims unread.
   const std::string body = R"({"sentcnt":1})";

@@ -1,16 +1,8 @@
-// Every method of the catalogue with random structures, through its client
-// stubs and its export on an OCT channel whose device side (the scripted
-// library's exchange) runs the generated server stubs; the exports' results
-// on device errors and their serialisation.
+// Every method with random structures through its client stubs and its export on an OCT channel
+// whose scripted exchange runs the server stubs; results on device errors; serialisation.
 #include <gtest/gtest.h>
 #include <qcsdk/qcsdk.h>
 #include <qcsdk/qcsdk_grpc.h>
-
-#include <atomic>
-#include <mutex>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "grpc/grpc_envelope.h"
 #include "grpc/qvbu_stub_table.h"
@@ -134,8 +126,7 @@ TEST_F(GrpcExports, DeviceErrorsCredentialsAndChannels) {
   EXPECT_EQ(0u, requests[0].find(R"({"method":"iplist_limit_type_get","sentcnt":1,"user":)"
                                  R"({"name":"operator","digest":")"));
   EXPECT_EQ(std::string::npos, requests[0].find("secret"));
-  // Unsent: a method with request members and no request structure, and
-  // channel numbers naming no channel. A failed exchange fails too.
+  // Unsent: no request structure for a method with members; no such channel. Failed exchanges fail.
   int32_t placeholder = 42;
   const std::size_t before = requests.size();
   EXPECT_EQ(0, QCSDK_GRPC_account_add_user(n, nullptr, &placeholder));
@@ -159,9 +150,8 @@ TEST_F(GrpcExports, CallsOnOneChannelAreSerialisedAndTheirResultsFreedOnRequest)
       for (int c = 0; c < kCalls; ++c) {
         qvbu_dev_get_info_result r;
         if (QCSDK_GRPC_dev_get_info(n, nullptr, &r) == 1 && r.rebootHour == 3 &&
-            std::string(r.hostname) == "host") {
+            std::string(r.hostname) == "host")
           ++ok;
-        }
       }
     });
   }

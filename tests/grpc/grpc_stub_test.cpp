@@ -3,10 +3,8 @@
 #include <qcsdk/qcsdk_grpc.h>
 
 #include <cstring>
-#include <string>
 
 #include "grpc/grpc_envelope.h"
-#include "grpc/grpc_stubs.h"
 #include "grpc/qvbu_stub_table.h"
 #include "rpc_test_support.h"
 

@@ -107,13 +107,12 @@ void RandomBuilder::Fill(const ObjectDesc& desc, void* base) {
         ref.Elements() = Block(static_cast<std::size_t>(count) * f.element_size + 1);
         for (int32_t e = 0; e < count; ++e) {
           void* element = ref.Element(e);
-          if (f.kind == FieldKind::kNumberArray) {
+          if (f.kind == FieldKind::kNumberArray)
             *static_cast<int32_t*>(element) = Int();
-          } else if (f.kind == FieldKind::kStringArray) {
+          else if (f.kind == FieldKind::kStringArray)
             *static_cast<const char**>(element) = m_rng() % 4 == 0 ? nullptr : Text();
-          } else {
+          else
             Fill(*f.nested, element);
-          }
         }
         break;
       }

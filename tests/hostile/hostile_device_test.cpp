@@ -1,18 +1,11 @@
 // The SDK beside a normal device against simulator devices mutating every message, both transports.
 #include <gtest/gtest.h>
-#include <qcsdk/qcsdk.h>
 #include <qcsdk/qcsdk_grpc.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <filesystem>
-#include <functional>
 #include <shared_mutex>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "support/host_recorder.h"
 #include "support/process_probe.h"
@@ -210,8 +203,7 @@ TEST(HostileDevice, NeverCrashesHangsOrLeaksAndSparesTheOtherChannels) {
     }
     for (std::thread& t : workers) t.join();
     StreamInfo info{};
-    EXPECT_EQ(QCSDK_GetStreamInfo(nxl, &info), 1);
-    EXPECT_EQ(QCSDK_GetStreamInfo(oct, &info), 1);
+    for (const int32_t n : {nxl, oct}) EXPECT_EQ(QCSDK_GetStreamInfo(n, &info), 1) << n;
     EXPECT_EQ(run.Terminal(kNormal), 0);
     // Each hostile channel ended exactly once, after at most one event 1.
     for (int seed = 1; seed <= kSeeds; ++seed) {

@@ -5,7 +5,6 @@
 #include <iterator>
 #include <set>
 #include <string>
-#include <vector>
 
 #include "hostlib/child_process.h"
 #include "support/event_log.h"
@@ -31,14 +30,12 @@ Picture ReadPng(const std::string& path) {
   vdevice::PacketPtr packet(av_packet_alloc());
   vdevice::FramePtr frame(av_frame_alloc());
   if (bytes.empty() || avcodec_open2(ctx.get(), codec, nullptr) < 0 ||
-      av_new_packet(packet.get(), static_cast<int>(bytes.size())) < 0) {
+      av_new_packet(packet.get(), static_cast<int>(bytes.size())) < 0)
     return picture;
-  }
   std::copy(bytes.begin(), bytes.end(), packet->data);
   if (avcodec_send_packet(ctx.get(), packet.get()) < 0 ||
-      avcodec_receive_frame(ctx.get(), frame.get()) < 0 || frame->format != AV_PIX_FMT_RGB24) {
+      avcodec_receive_frame(ctx.get(), frame.get()) < 0 || frame->format != AV_PIX_FMT_RGB24)
     return picture;
-  }
   picture.width = frame->width;
   picture.height = frame->height;
   for (int y = 0; y < frame->height; ++y) {
@@ -85,7 +82,6 @@ ViewerRun RunViewer(const std::string& name, std::vector<std::string> args) {
   return run;
 }
 
-// Distinct colours in a box of the picture.
 std::set<uint32_t> Colours(const Picture& p, const int box[4]) {
   std::set<uint32_t> colours;
   for (int y = box[1]; y < box[3]; ++y) {
@@ -94,9 +90,8 @@ std::set<uint32_t> Colours(const Picture& p, const int box[4]) {
   return colours;
 }
 
-// A 2x2 grid of the simulator's channels: the PNG is the window, each tile shows a picture and a
-// status line that names a connected link. A device that refuses the connect still gets its
-// screenshot, with the failure in its status line and an exit status that tells it.
+// A 2x2 grid of the simulator's channels: the PNG is the window, each tile a picture and a status
+// line naming a connected link; a refused connect still gets a screenshot, status, exit status.
 TEST(QcviewTest, ScreenshotShowsEveryTilesPictureAndStatus) {
   if (hostlib::FindProgram("Xvfb").empty()) GTEST_SKIP() << "Xvfb is not installed";
   const ViewerRun grid = RunViewer("grid", {"--grid", "2x2", "--size", "500x400"});
@@ -106,8 +101,7 @@ TEST(QcviewTest, ScreenshotShowsEveryTilesPictureAndStatus) {
   ASSERT_EQ(grid.tiles.size(), 4u);
   for (const Tile& t : grid.tiles) {
     SCOPED_TRACE(t.text);
-    EXPECT_NE(t.text.find("connected"), std::string::npos);
-    EXPECT_NE(t.text.find(" fps"), std::string::npos);
+    for (const char* word : {"connected", " fps"}) EXPECT_NE(t.text.find(word), std::string::npos);
     // Text and its background only: nothing drew over the status line.
     EXPECT_EQ(Colours(grid.picture, t.status), (std::set<uint32_t>{0x202020, 0xe0e0e0}));
     EXPECT_GE(Colours(grid.picture, t.video).size(), 16u) << "no picture in the tile";

@@ -2,7 +2,6 @@
 #include <gmock/gmock.h>
 
 #include "grpc/grpc_context.h"
-#include "qcsdk/channel/registry.h"
 #include "support/channel_fixture.h"
 #include "support/log_capture.h"
 #include "support/table_file.h"
@@ -30,8 +29,7 @@ TEST_F(ChannelTest, LinkEventsFromEveryState) {
       if (from == 0) ch->OnLinkEvent(6, nullptr);
       ASSERT_EQ(static_cast<int>(ch->Status()), from);
       const ChannelPtr newer = from == 0 ? Open(false) : nullptr;
-      const size_t events = host.Events().size();
-      const size_t assertions = log.Assertions().size();
+      const size_t events = host.Events().size(), assertions = log.Assertions().size();
 
       ch->OnLinkEvent(code, "given text");
 

@@ -1,10 +1,6 @@
 // Start-up and release of the SDK against the scripted libraries.
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 #include <qcsdk/qcsdk.h>
-
-#include <string>
-#include <vector>
 
 #include "qcsdk/base/module_dir.h"
 #include "qcsdk/oct/oct_conn.h"
@@ -14,8 +10,6 @@
 
 namespace qcsdk::test {
 namespace {
-
-using ::testing::ElementsAre;
 
 std::vector<std::string> Column(const std::string& path, const std::string& column) {
   std::vector<std::string> cells;
@@ -27,8 +21,7 @@ TEST(LifecycleTest, InitSetsUpEveryLibraryInOrderAndReleaseUndoesIt) {
   FakeLibraries fake;
   ASSERT_EQ(QCSDK_InitSDK(77, "C:/data"), 1);
   EXPECT_EQ(fake.Calls(), Column("spine/start_up_calls.md", "call"));
-  // The module directory is the executable's directory without a trailing
-  // separator; the table cuts other executable paths.
+  // The module directory: the executable's, without a trailing separator; the table cuts others.
   const std::string dir = g_szModuleDir;
   EXPECT_FALSE(dir.empty());
   EXPECT_NE(dir.back(), '/');
@@ -44,8 +37,7 @@ TEST(LifecycleTest, InitSetsUpEveryLibraryInOrderAndReleaseUndoesIt) {
   EXPECT_EQ(QCSDK_ReleaseSDK(), 42);
   EXPECT_EQ(fake.CallNames(), Column("spine/release_calls.md", "call"));
 
-  // Without a work directory the names are relative; an empty one still
-  // gets its separator.
+  // Without a work directory the names are relative; an empty one still gets its separator.
   for (const auto& [work, nxl, oct] :
        {std::tuple<const char*, const char*, const char*>{nullptr, "nxl_tmp", "oct_tmp"},
         {"", "//nxl_tmp", "//oct_tmp"}}) {
@@ -70,8 +62,7 @@ TEST(LifecycleTest, EachRefusedStepEndsStartUpThere) {
       EXPECT_EQ(OctWorkersAlive(), 2);
     } else {
       EXPECT_EQ(fake.Calls().back(), lastCall);
-      // Nothing after the refused step: no callbacks registered before the
-      // Nxl library accepted its set-up, no player after a refusal.
+      // Nothing after the refused step: no callbacks before the Nxl set-up succeeds, no player.
       EXPECT_EQ(fake.CountCalls("QVSP_SetCallBack"), 0);
     }
     const std::string& logLine = row.Text("log line");
@@ -90,8 +81,7 @@ TEST(LifecycleTest, EachRefusedStepEndsStartUpThere) {
 TEST(LifecycleTest, SearchServicesTakeTheFirstPortThatStarts) {
   FakeLibraries fake;
   LogCapture log;
-  // Nxl: ports 9400 and 9401 are taken; OCT: 26666 fails (logged), 26667
-  // answers a positive value (next port, no log line), 26668 starts.
+  // Nxl: 9400, 9401 taken; OCT: 26666 fails (logged), 26667 answers > 0 (next, no log), 26668 ok.
   fake.SetResultByFirstArg("QVC_StartLANSerchServer", [](int64_t port) { return port >= 9402; });
   fake.SetResultByFirstArg("octc_start_search_device_service", [](int64_t port) -> int64_t {
     return port == 26666 ? -5 : port == 26667 ? 3 : 0;
@@ -100,10 +90,9 @@ TEST(LifecycleTest, SearchServicesTakeTheFirstPortThatStarts) {
   EXPECT_EQ(fake.CountCalls("QVC_StartLANSerchServer"), 3);
   EXPECT_EQ(fake.CountCalls("octc_start_search_device_service"), 3);
   EXPECT_THAT(log.Lines(),
-              ElementsAre(::testing::HasSubstr(
+              ::testing::ElementsAre(::testing::HasSubstr(
                   "call octc_start_search_device_service() failed, port=26666, ret=-5\n")));
-  // A refused network card changes nothing else; an accepted one moves
-  // the OCT search with it.
+  // A refused network card changes nothing else; an accepted one moves the OCT search with it.
   fake.SetResult("QVC_SetLocalNetCard", 0x100);
   EXPECT_EQ(QCSDK_SetNetCard(3), 0x100);
   EXPECT_EQ(fake.Calls().back(), "QVC_SetLocalNetCard(3)");

@@ -1,5 +1,4 @@
 // Frames, decoder control, stream description and talk reports.
-#include "qcsdk/channel/registry.h"
 #include "support/channel_fixture.h"
 #include "support/table_file.h"
 
@@ -74,8 +73,7 @@ TEST_F(StreamPathTest, FrameTypes) {
     EXPECT_EQ(Writes(),
               writes + (row.Bool("opens the gate") ? 3 : 1) + (row.Bool("written") ? 1 : 0));
     ASSERT_EQ(host.Raw().size(), raw + 4);
-    EXPECT_EQ(host.Raw()[raw].type, type);
-    EXPECT_EQ(host.Raw()[raw].length, 3);
+    EXPECT_EQ(std::tuple(host.Raw()[raw].type, host.Raw()[raw].length), std::tuple(type, 3));
     EXPECT_EQ(host.Raw().back().type, type);
   }
 }

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <qcsdk/qcsdk.h>
 
 #include <memory>
 

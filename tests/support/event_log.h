@@ -55,13 +55,11 @@ class EventLog {
     std::lock_guard lock(m_mutex);
     return CountIn(m_events, keep);
   }
-  // Waits until done holds for the events so far.
   bool WaitFor(const std::function<bool(const std::vector<T>&)>& done,
                std::chrono::milliseconds timeout = Scaled(10000)) const {
     std::unique_lock lock(m_mutex);
     return m_changed.wait_for(lock, timeout, [&] { return done(m_events); });
   }
-  // Waits until at least n events count.
   bool WaitCount(size_t n, const Keep& keep = {},
                  std::chrono::milliseconds timeout = Scaled(10000)) const {
     return WaitFor([&](const std::vector<T>& events) { return CountIn(events, keep) >= n; },

@@ -1,6 +1,5 @@
 #include "support/host_recorder.h"
 
-#include <algorithm>
 #include <atomic>
 
 namespace qcsdk::test {
@@ -8,7 +7,6 @@ namespace {
 std::atomic<HostRecorder*> g_recorder{nullptr};
 }  // namespace
 
-// Each records its report in the registered recorder, if any.
 struct HostThunks {
   static void Event(int32_t channel, int32_t code, const char* data, int32_t value, void* user) {
     HostRecorder* r = g_recorder.load();
@@ -40,9 +38,8 @@ struct HostThunks {
       r->m_talk.Add({channel, event, type, bytes, length, user});
   }
   static void UserData(int32_t channel, const uint8_t* data, int32_t length) {
-    if (HostRecorder* r = g_recorder.load()) {
+    if (HostRecorder* r = g_recorder.load())
       r->m_userData.Add({channel, std::string(data, data + length)});
-    }
   }
 };
 

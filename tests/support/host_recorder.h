@@ -3,10 +3,8 @@
 
 #include <qcsdk/qcsdk.h>
 
-#include <functional>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "support/event_log.h"
 
@@ -28,7 +26,6 @@ class HostRecorder {
   std::vector<HostEvent> Events() const { return m_events.Snapshot(); }
   std::vector<int32_t> Codes() const;
   int Count(int32_t code) const { return static_cast<int>(m_events.Count(Code(code))); }
-  // Waits until `count` events with that code have arrived.
   bool WaitFor(int32_t code, int count = 1, int timeoutMs = 5000) const {
     return m_events.WaitCount(static_cast<size_t>(count), Code(code), Scaled(timeoutMs));
   }

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <octc/octc.h>
-#include <qcsdk/qcsdk.h>
 
 #include "support/host_recorder.h"
 

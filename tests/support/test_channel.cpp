@@ -20,9 +20,8 @@ bool TestChannel::Connect(const char* szAddress, int32_t nPort, int32_t nDeviceC
                           int32_t nStream, const char* szUser, const char* szPassword,
                           bool bByNumber, void* pUserData) {
   if (!Channel::Connect(szAddress, nPort, nDeviceChannel, nStream, szUser, szPassword, bByNumber,
-                        pUserData)) {
+                        pUserData))
     return false;
-  }
   Note("Connect(" + std::string(szAddress != nullptr ? szAddress : "null") + "," + Num(nPort) +
        "," + Num(nDeviceChannel) + "," + Num(nStream) + "," + Bit(bByNumber) + ")");
   return TestChannelFactory::connectAnswer.load();

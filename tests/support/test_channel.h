@@ -2,10 +2,8 @@
 // records its call; Disconnect confirms at once (event 7 inside the call).
 #pragma once
 
-#include <algorithm>
 #include <atomic>
 #include <string>
-#include <vector>
 
 #include "qcsdk/channel/channel.h"
 #include "qcsdk/channel/registry.h"

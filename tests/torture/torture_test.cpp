@@ -2,23 +2,17 @@
 // recording and downloading, with RPC calls from two host threads, while the host's thread and the
 // callbacks disconnect, reconnect, stop downloads and release the SDK; a watchdog ends a stuck run.
 #include <gtest/gtest.h>
-#include <qcsdk/qcsdk.h>
 #include <qcsdk/qcsdk_grpc.h>
 #include <unistd.h>
 
 #include <array>
 #include <atomic>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <mutex>
 #include <random>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "hostlib/simulator.h"
 #include "hostlib/virtual_display.h"
