@@ -3,6 +3,7 @@
 // (windows.h first: tlhelp32.h needs its types.)
 #include <tlhelp32.h>
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -38,7 +39,57 @@ void StartTestWatcher() {
   SCOPED_TRACE("");
 }
 
+// Where thread `id` runs now (its instruction pointer, read while it is
+// suspended), or 0.
+uintptr_t InstructionAt(DWORD id) {
+  HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, id);
+  if (thread == nullptr) return 0;
+  uintptr_t at = 0;
+  CONTEXT context{};
+  context.ContextFlags = CONTEXT_CONTROL;
+  if (SuspendThread(thread) != static_cast<DWORD>(-1)) {
+    if (GetThreadContext(thread, &context)) {
+#ifdef _WIN64
+      at = context.Rip;
+#else
+      at = context.Eip;
+#endif
+    }
+    ResumeThread(thread);
+  }
+  CloseHandle(thread);
+  return at;
+}
+
 }  // namespace
+
+int CurrentThreadId() {
+  return static_cast<int>(GetCurrentThreadId());
+}
+
+bool WaitsOnLock(int tid) {
+  // A thread blocked on a mutex or a condition sits in one of the system's
+  // wait calls (objects, keyed events, address waits); each is a short stub
+  // of under 32 bytes in ntdll.
+  static const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  const uintptr_t at = InstructionAt(static_cast<DWORD>(tid));
+  for (const char* wait : {"NtWaitForSingleObject", "NtWaitForMultipleObjects",
+                           "NtWaitForKeyedEvent", "NtWaitForAlertByThreadId"}) {
+    const auto stub = reinterpret_cast<uintptr_t>(GetProcAddress(ntdll, wait));
+    if (stub != 0 && at >= stub && at < stub + 32) return true;
+  }
+  return false;
+}
+
+std::size_t CurrentThreadStackSize() {
+  // Looked up: systems before Windows 8 lack it.
+  using Get = void(WINAPI*)(PULONG_PTR, PULONG_PTR);
+  static const auto get = reinterpret_cast<Get>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetCurrentThreadStackLimits")));
+  ULONG_PTR low = 0, high = 0;
+  if (get != nullptr) get(&low, &high);
+  return high - low;
+}
 
 int ThreadCount(const char* name) {
   StartTestWatcher();
