@@ -22,7 +22,7 @@ bool g_wait = false;
 void Log(const std::string& line, const char* dir = nullptr) {
   std::lock_guard<std::mutex> guard(g_mutex);
   if (dir != nullptr) g_dir = dir;
-  if (std::FILE* f = std::fopen((g_dir + "/dialog.log").c_str(), "a")) {
+  if (std::FILE* f = std::fopen((g_dir + "/dialog.log").c_str(), "ab")) {
     std::fprintf(f, "%s\n", line.c_str());
     std::fclose(f);
   }
