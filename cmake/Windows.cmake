@@ -31,4 +31,4 @@ endif()
 # tools, which need X11, POSIX processes or the in-process simulator.
 set(QCSDK_WIN32_PENDING player hostlib vdevice qcview qcdemo)
 # The test folders (tests/<name>) that build on Windows so far.
-set(QCSDK_WIN32_TESTS mp4pkg netio nxl oct win32_host oct_channel nxl_channel discovery grpc files log spine)
+set(QCSDK_WIN32_TESTS mp4pkg netio nxl oct win32_host oct_channel nxl_channel discovery grpc files log spine nxl_e2e)
