@@ -9,6 +9,7 @@ if(CMAKE_CROSSCOMPILING)
   # and the build must not need it.
   set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
   find_program(QCSDK_WINE wine REQUIRED)
+  find_program(QCSDK_WINESERVER wineserver REQUIRED)
   # FFmpeg's DLLs, as wine's DLL path (Windows paths: the Unix root is Z:).
   set(QCSDK_WINEPATH)
   foreach(dep ${QCSDK_WIN_DEPS})
