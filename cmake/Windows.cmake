@@ -9,7 +9,6 @@ if(CMAKE_CROSSCOMPILING)
   # and the build must not need it.
   set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
   find_program(QCSDK_WINE wine REQUIRED)
-  find_program(QCSDK_WINESERVER wineserver REQUIRED)
   # FFmpeg's DLLs, as wine's DLL path (Windows paths: the Unix root is Z:).
   set(QCSDK_WINEPATH)
   foreach(dep ${QCSDK_WIN_DEPS})
@@ -19,6 +18,9 @@ if(CMAKE_CROSSCOMPILING)
     endif()
   endforeach()
   set(QCSDK_WINEPREFIX ${PROJECT_BINARY_DIR}/wineprefix)
+  # Where the ctest fixture "vdevice" writes the native simulator's control
+  # port (tests/CMakeLists.txt), for vdevice::ControlClient.
+  set(QCSDK_VDEVICE_PORT_FILE ${PROJECT_BINARY_DIR}/vdevice.port)
   configure_file(${CMAKE_CURRENT_LIST_DIR}/windows/wine-run.in ${PROJECT_BINARY_DIR}/wine-run
     @ONLY FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
     WORLD_READ WORLD_EXECUTE)

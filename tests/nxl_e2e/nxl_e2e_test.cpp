@@ -51,7 +51,7 @@ class NxlE2eTest : public ::testing::Test {
   // Adds a device described in the simulator's --device syntax; its port.
   int Device(const std::string& settings) {
     std::string error;
-    const int port = devices.Add("password=secret," + settings, &error);
+    const int port = devices.AddForNxl("password=secret," + settings, &error);
     EXPECT_GE(port, 0) << error;
     return port;
   }
@@ -92,8 +92,8 @@ TEST_F(NxlE2eTest, ConfigDialogLibraryComesFromTheDeviceAndRuns) {
   std::memcpy(savedDir, g_szModuleDir, sizeof savedDir);
   std::snprintf(g_szModuleDir, sizeof g_szModuleDir, "%s", dir.string().c_str());
 
-  const int32_t n =
-      Connect(Device("type=3,number=A4711,cfg=" + SimulatedDevices::PathForSimulator(source)));
+  const int32_t n = Connect(
+      Device("type=3,number=A4711,cfg=" + SimulatedDevices::PathForSimulator(source.string())));
   ASSERT_TRUE(WaitEvent(QCSDK_EVENT_CONNECTED));
   // With an allow-list of SHA-256 digests only a listed library loads; a
   // malformed list is refused and leaves the previous one in force.

@@ -1,33 +1,18 @@
-// Virtual devices of the simulator for a test, reached over loopback: on
-// Linux in this process; on Windows (under wine) from the native simulator
-// program the test fixture "vdevice" started (its control port is read from
-// a file of the build).
+// Virtual devices of the simulator for a test, on loopback: in this process
+// on Linux; under wine from the native simulator program the ctest fixture
+// "vdevice" starts. Add(settings) in the --device syntax gives the Nxl port.
 #pragma once
 
-#include <filesystem>
-#include <memory>
-#include <string>
+#ifdef _WIN32
+#include "vdevice/control_client.h"
+#else
+#include "vdevice/device_host.h"
+#endif
 
 namespace qcsdk::test {
-
-class SimulatedDevices {
- public:
-  SimulatedDevices();
-  ~SimulatedDevices();
-  SimulatedDevices(const SimulatedDevices&) = delete;
-  SimulatedDevices& operator=(const SimulatedDevices&) = delete;
-
-  // Adds a device described in the simulator's --device syntax; its Nxl
-  // port, or -1 with a message.
-  int Add(const std::string& settings, std::string* error);
-  // Stops every device added.
-  void Stop();
-  // The path by which the simulator reads this file.
-  static std::string PathForSimulator(const std::filesystem::path& path);
-
- private:
-  struct State;
-  std::unique_ptr<State> state_;
-};
-
+#ifdef _WIN32
+using SimulatedDevices = vdevice::ControlClient;
+#else
+using SimulatedDevices = vdevice::DeviceHost;
+#endif
 }  // namespace qcsdk::test
