@@ -39,28 +39,6 @@ void StartTestWatcher() {
   SCOPED_TRACE("");
 }
 
-// Where thread `id` runs now (its instruction pointer, read while it is
-// suspended), or 0.
-uintptr_t InstructionAt(DWORD id) {
-  HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, id);
-  if (thread == nullptr) return 0;
-  uintptr_t at = 0;
-  CONTEXT context{};
-  context.ContextFlags = CONTEXT_CONTROL;
-  if (SuspendThread(thread) != static_cast<DWORD>(-1)) {
-    if (GetThreadContext(thread, &context)) {
-#ifdef _WIN64
-      at = context.Rip;
-#else
-      at = context.Eip;
-#endif
-    }
-    ResumeThread(thread);
-  }
-  CloseHandle(thread);
-  return at;
-}
-
 }  // namespace
 
 int CurrentThreadId() {
@@ -69,13 +47,27 @@ int CurrentThreadId() {
 
 bool WaitsOnLock(int tid) {
   // A thread blocked on a mutex or a condition sits in one of the system's
-  // wait calls (objects, keyed events, address waits); each is a short stub
-  // of under 32 bytes in ntdll.
-  static const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-  const uintptr_t at = InstructionAt(static_cast<DWORD>(tid));
+  // wait calls (objects, keyed events, address waits), each a stub of under
+  // 32 bytes in ntdll: its instruction pointer, read while it is suspended.
+  HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, DWORD(tid));
+  CONTEXT context{};
+  context.ContextFlags = CONTEXT_CONTROL;
+  if (thread == nullptr) return false;
+  bool read = false;
+  if (SuspendThread(thread) != DWORD(-1)) {
+    read = GetThreadContext(thread, &context);
+    ResumeThread(thread);
+  }
+  CloseHandle(thread);
+#ifdef _WIN64
+  const uintptr_t at = read ? context.Rip : 0;
+#else
+  const uintptr_t at = read ? context.Eip : 0;
+#endif
   for (const char* wait : {"NtWaitForSingleObject", "NtWaitForMultipleObjects",
                            "NtWaitForKeyedEvent", "NtWaitForAlertByThreadId"}) {
-    const auto stub = reinterpret_cast<uintptr_t>(GetProcAddress(ntdll, wait));
+    const auto stub =
+        reinterpret_cast<uintptr_t>(GetProcAddress(GetModuleHandleA("ntdll.dll"), wait));
     if (stub != 0 && at >= stub && at < stub + 32) return true;
   }
   return false;
