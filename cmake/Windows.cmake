@@ -19,6 +19,9 @@ if(CMAKE_CROSSCOMPILING)
   endforeach()
   set(QCSDK_WINEPREFIX ${PROJECT_BINARY_DIR}/wineprefix)
   set(QCSDK_ASOUND_CONF ${CMAKE_CURRENT_LIST_DIR}/windows/asound.conf)
+  # Where the ctest fixture "vdevice" writes the native simulator's control
+  # port (tests/CMakeLists.txt), for vdevice::ControlClient.
+  set(QCSDK_VDEVICE_PORT_FILE ${PROJECT_BINARY_DIR}/vdevice.port)
   configure_file(${CMAKE_CURRENT_LIST_DIR}/windows/wine-run.in ${PROJECT_BINARY_DIR}/wine-run
     @ONLY FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
     WORLD_READ WORLD_EXECUTE)
@@ -32,4 +35,5 @@ endif()
 # in-process simulator.
 set(QCSDK_WIN32_PENDING hostlib vdevice qcview qcdemo)
 # The test folders (tests/<name>) that build on Windows so far.
-set(QCSDK_WIN32_TESTS mp4pkg netio nxl player win32_host)
+set(QCSDK_WIN32_TESTS mp4pkg netio nxl oct player win32_host oct_channel nxl_channel discovery grpc
+  files log spine nxl_e2e)

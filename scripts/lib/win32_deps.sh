@@ -171,6 +171,14 @@ qcsdk_win_step() {
   echo "== $* took $((SECONDS - start)) s"
 }
 
+# The simulator program of the Linux build (build/): the Windows tests under
+# wine take their virtual devices from it (QCSDK_NATIVE_VDEVICE).
+qcsdk_win_simulator() {
+  qcsdk_install_packages
+  cmake --preset default >/dev/null
+  cmake --build --preset default --target vdevice -j "$(nproc)"
+}
+
 # Runs a Windows preset's tests under wine, inside a private X server for
 # the tests that draw (wine's display driver needs one).
 qcsdk_win_ctest() {

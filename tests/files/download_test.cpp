@@ -65,7 +65,7 @@ TEST_F(DownloadTest, RawBytesWithProgressUntilAnEndCode) {
   std::vector<uint8_t> block(250);
   ch->OnDownloadData(0, block.data(), 250, 0);
   EXPECT_EQ(host.Downloads().back().progress, 0);
-  EXPECT_EQ(QCSDK_DownloadRemoteFile(0, 0, (dir / "no" / "such.bin").c_str()), 0);
+  EXPECT_EQ(QCSDK_DownloadRemoteFile(0, 0, (dir / "no" / "such.bin").string().c_str()), 0);
 }
 
 // The header's codecs make the packager's format value: audio codec 2 or 3 picks its audio,
@@ -128,7 +128,7 @@ TEST_F(DownloadTest, FileHeaderSwitchesToMp4WithTheHeadersFormatAndChunksBecomeF
   const std::vector<uint8_t> chunks = Chunks(3, false);
   const auto stopDuring = [&](const char* op, int headers) {
     ASSERT_EQ(QCSDK_DownloadRemoteFile(0, 0, Path("race.mp4").c_str()), 1);
-    const int self = static_cast<int>(gettid());
+    const int self = CurrentThreadId();
     std::atomic<int> step{0};  // 1: the data thread is inside op; 2: the stop returned
     fake.SetResultByFirstArg(op, [&](int64_t) {
       if (step == 0) step = 1;

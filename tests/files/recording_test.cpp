@@ -31,7 +31,8 @@ TEST_F(RecordingTest, ExtensionMustMatchTheRecordingKind) {
   EXPECT_EQ(QCSDK_StartRec(0, ".mp4"), 1);
   EXPECT_EQ(QCSDK_StartRec(0, nullptr), 0);
   Describe(Record(0));
-  EXPECT_EQ(QCSDK_StartRec(0, (dir / "missing" / "a.sv4").c_str()), 0);  // cannot be created
+  EXPECT_EQ(QCSDK_StartRec(0, (dir / "missing" / "a.sv4").string().c_str()),
+            0);  // cannot be created
   EXPECT_EQ(QCSDK_StopRec(0), 1);
 }
 

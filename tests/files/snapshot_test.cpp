@@ -94,7 +94,7 @@ TEST_F(SnapshotTest, BufferAndFileFromTheLastPictureOnly) {
   }
   QCSDK_FreeBitmapBuffer(buffer);
   QCSDK_FreeBitmapBuffer(nullptr);
-  EXPECT_EQ(QCSDK_SaveBitmap(0, (dir / "no" / "x.bmp").c_str()), 0);
+  EXPECT_EQ(QCSDK_SaveBitmap(0, (dir / "no" / "x.bmp").string().c_str()), 0);
   // Switching the decoder off (or on again) forgets the picture.
   ASSERT_EQ(QCSDK_EnableDecoder(0, 0), 1);
   EXPECT_EQ(QCSDK_SaveBitmapToBuffer(0, &buffer, &w, &h), 0);

@@ -2,11 +2,12 @@
 // module directory it is given; its modal dialog returns at once unless the parameter block asks it
 // to wait for ExitRCDlg. While a file "hold" lies in that directory, CmdProc and ExitRCDlg do not
 // return: a test keeps a call running inside the library that way.
+#include <sys/stat.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -21,7 +22,7 @@ bool g_wait = false;
 void Log(const std::string& line, const char* dir = nullptr) {
   std::lock_guard<std::mutex> guard(g_mutex);
   if (dir != nullptr) g_dir = dir;
-  if (std::FILE* f = std::fopen((g_dir + "/dialog.log").c_str(), "a")) {
+  if (std::FILE* f = std::fopen((g_dir + "/dialog.log").c_str(), "ab")) {
     std::fprintf(f, "%s\n", line.c_str());
     std::fclose(f);
   }
@@ -31,7 +32,10 @@ void HoldWhileAsked() {
   std::unique_lock<std::mutex> guard(g_mutex);
   const std::string hold = g_dir + "/hold";
   guard.unlock();
-  for (int i = 0; i < 6000 && std::ifstream(hold).good(); ++i) {  // 30 s at most
+  // stat, not a stream: an open file could not be removed on Windows, and
+  // the library stays small enough for a device to send.
+  struct stat st;
+  for (int i = 0; i < 6000 && ::stat(hold.c_str(), &st) == 0; ++i) {  // 30 s at most
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
 }

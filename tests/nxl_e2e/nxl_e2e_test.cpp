@@ -16,10 +16,11 @@
 #include "qcsdk/base/module_dir.h"
 #include "qcsdk/channel/registry.h"
 #include "qcsdk/dialog/config_dialog.h"
+#include "support/fake_libraries.h"
 #include "support/host_recorder.h"
 #include "support/process_probe.h"
+#include "support/simulated_devices.h"
 #include "support/table_file.h"
-#include "vdevice/device_host.h"
 
 namespace qcsdk::test {
 namespace {
@@ -31,7 +32,10 @@ std::string ReadAll(const std::filesystem::path& p) {
 
 class NxlE2eTest : public ::testing::Test {
  protected:
-  vdevice::DeviceHost devices;
+#ifdef _WIN32  // Windows builds have no player library yet
+  FakeLibraries player{FakeLibraries::PlayerOnly{}};
+#endif
+  SimulatedDevices devices;
   std::unique_ptr<HostRecorder> host = std::make_unique<HostRecorder>();
   std::filesystem::path dir = std::filesystem::temp_directory_path() /
                               ("qcsdk_nxl_e2e_" + std::to_string(::getpid()) + "_" +
@@ -55,17 +59,17 @@ class NxlE2eTest : public ::testing::Test {
   }
   // Adds a device described in the simulator's --device syntax; its port.
   int Device(const std::string& settings) {
-    vdevice::DeviceSpec spec;
     std::string error;
-    EXPECT_TRUE(vdevice::ParseDeviceSpec("password=secret," + settings, &spec, &error)) << error;
-    const int index = devices.Add(spec, &error);
-    EXPECT_GE(index, 0) << error;
-    return devices.nxl(static_cast<size_t>(index)).port();
+    const int port = devices.AddForNxl("password=secret," + settings, &error);
+    EXPECT_GE(port, 0) << error;
+    return port;
   }
   int32_t Connect(int port, const char* password = "secret", const char* address = "127.0.0.1") {
     return QCSDK_Connect(address, port, 0, "admin", password, 0, nullptr);
   }
-  bool WaitEvent(int32_t code, int count = 1) { return host->WaitFor(code, count, 10000); }
+  bool WaitEvent(int32_t code, int count = 1) {
+    return host->WaitFor(code, count, 10000);
+  }
 };
 
 TEST_F(NxlE2eTest, RefusalsAndLinkEndsBecomeTheirEvents) {
@@ -97,9 +101,10 @@ TEST_F(NxlE2eTest, ConfigDialogLibraryComesFromTheDeviceAndRuns) {
   const std::shared_ptr<void> restore(nullptr, [saved = std::string(g_szModuleDir)](void*) {
     std::snprintf(g_szModuleDir, sizeof g_szModuleDir, "%s", saved.c_str());
   });  // puts the module directory back however the test ends
-  std::snprintf(g_szModuleDir, sizeof g_szModuleDir, "%s", dir.c_str());
+  std::snprintf(g_szModuleDir, sizeof g_szModuleDir, "%s", dir.string().c_str());
 
-  const int32_t n = Connect(Device("type=3,number=A4711,cfg=" + source.string()));
+  const int32_t n = Connect(
+      Device("type=3,number=A4711,cfg=" + SimulatedDevices::PathForSimulator(source.string())));
   ASSERT_TRUE(WaitEvent(QCSDK_EVENT_CONNECTED));
   // With an allow-list of SHA-256 digests only a listed library loads; a
   // malformed list is refused and leaves the previous one in force.

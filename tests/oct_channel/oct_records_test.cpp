@@ -178,7 +178,7 @@ TEST_F(OctPlayback, DownloadEndCodesAndTheWrittenFile) {
   for (const TableRow& row : Table("oct_channel/download_end_codes.md")) {
     SCOPED_TRACE(row.Where());
     const auto code = Cell(row, "end code");
-    ASSERT_EQ(QCSDK_DownloadRemoteFile(n, 1, path.c_str()), 1);
+    ASSERT_EQ(QCSDK_DownloadRemoteFile(n, 1, path.string().c_str()), 1);
     EXPECT_EQ(CallsOf("octc_down_open").back(), "octc_down_open(1, \"/rec/2.mp4\", 0)");
     const int32_t down = LastSub();
     const auto total64 = static_cast<uint64_t>(row.Int("total"));
@@ -204,7 +204,7 @@ TEST_F(OctPlayback, DownloadEndCodesAndTheWrittenFile) {
     std::ifstream in(path, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), std::string(100, 'b'));
   }
-  EXPECT_EQ(QCSDK_DownloadRemoteFile(n, 2, path.c_str()), 0);  // beyond the list
+  EXPECT_EQ(QCSDK_DownloadRemoteFile(n, 2, path.string().c_str()), 0);  // beyond the list
   std::filesystem::remove(path);
 }
 

@@ -327,6 +327,11 @@ FakeLibraries::FakeLibraries() {
   platform::BindMp4Pkg(&kMp4);
 }
 
+FakeLibraries::FakeLibraries(PlayerOnly) {
+  g_current.store(this);
+  platform::BindPlayer(&kPlayer);
+}
+
 FakeLibraries::~FakeLibraries() {
   platform::BindNxl(nullptr);
   platform::BindPlayer(nullptr);

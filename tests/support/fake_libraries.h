@@ -25,6 +25,10 @@ namespace qcsdk::test {
 class FakeLibraries {
  public:
   FakeLibraries();
+  // Binds only the scripted player; the other libraries stay ours (for
+  // end-to-end tests of a build without the player library: Windows for now).
+  struct PlayerOnly {};
+  explicit FakeLibraries(PlayerOnly);
   ~FakeLibraries();
   FakeLibraries(const FakeLibraries&) = delete;
   FakeLibraries& operator=(const FakeLibraries&) = delete;

@@ -1,7 +1,9 @@
 #include "support/process_probe.h"
 
 #include <dirent.h>
+#include <pthread.h>
 #include <sys/syscall.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -24,6 +26,19 @@ int ThreadCount(const char* name) {
     ::closedir(d);
   }
   return n;
+}
+
+int CurrentThreadId() {
+  return static_cast<int>(::gettid());
+}
+
+std::size_t CurrentThreadStackSize() {
+  pthread_attr_t attr;
+  std::size_t size = 0;
+  if (pthread_getattr_np(pthread_self(), &attr) != 0) return 0;
+  pthread_attr_getstacksize(&attr, &size);
+  pthread_attr_destroy(&attr);
+  return size;
 }
 
 bool WaitsOnLock(int tid) {

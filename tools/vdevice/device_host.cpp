@@ -10,14 +10,10 @@ namespace {
 // B: 4, anything else: 1).
 int32_t CardType(int device_type) {
   switch (device_type) {
-    case 2:
-      return 0xD2;
-    case 3:
-      return 0xE1;
-    case 4:
-      return 0xB1;
-    default:
-      return 0x11;
+    case 2: return 0xD2;
+    case 3: return 0xE1;
+    case 4: return 0xB1;
+    default: return 0x11;
   }
 }
 
@@ -64,6 +60,12 @@ bool DeviceHost::StartOct(Entry& e, std::string* error) {
     if (oct_search_port_ == 0) oct_search_port_ = e.oct->engine().search_port();
   }
   return true;
+}
+
+int DeviceHost::AddForNxl(const std::string& settings, std::string* error) {
+  DeviceSpec spec;
+  const int index = ParseDeviceSpec(settings, &spec, error) ? Add(spec, error) : -1;
+  return index < 0 ? -1 : nxl(static_cast<size_t>(index)).port();
 }
 
 int DeviceHost::Add(DeviceSpec spec, std::string* error) {

@@ -14,6 +14,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "vdevice/control_server.h"
 #include "vdevice/device_host.h"
 
 namespace {
@@ -39,6 +40,10 @@ const char kUsage[] =
     "  --okip-port N           answer OKIP broadcasts from loopback on UDP port N\n"
     "  --oct-search-port N     answer OCT search probes sent to 127.255.255.255 on\n"
     "                          UDP port N (0: the system picks; all devices share it)\n"
+    "  --control-port N        add devices on request on TCP port N (0: the system\n"
+    "                          picks; prints 'control 127.0.0.1:<port>'): each line\n"
+    "                          'device SETTINGS' is answered with its device line;\n"
+    "                          a connection's devices stop when it closes\n"
     "  --until-stdin-closes    exit when standard input ends\n"
     "  --print-ports           accepted for compatibility (ports are always printed)\n"
     "  --help                  this text\n\n";
@@ -59,7 +64,8 @@ bool StartsWith(const std::string& s, const char* prefix) {
 int main(int argc, char** argv) {
   std::vector<vdevice::DeviceSpec> specs;
   bool runDirectory = false, untilStdin = false;
-  int directoryPort = 0, octDirectoryPort = 0, searchPort = -1, okipPort = -1, octSearchPort = -1;
+  int directoryPort = 0, octDirectoryPort = 0, searchPort = -1, okipPort = -1, octSearchPort = -1,
+      controlPort = -1;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     auto value = [&](std::string* out) {
@@ -92,6 +98,8 @@ int main(int argc, char** argv) {
       searchPort = std::atoi(v.c_str());
     } else if (arg == "--okip-port" && value(&v)) {
       okipPort = std::atoi(v.c_str());
+    } else if (arg == "--control-port" && value(&v)) {
+      controlPort = std::atoi(v.c_str());
     } else if (arg == "--until-stdin-closes") {
       untilStdin = true;
     } else if (arg == "--print-ports") {
@@ -100,13 +108,13 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  if (specs.empty()) {
+  if (specs.empty() && controlPort < 0) {
     std::fprintf(stderr, "vdevice: no --device given\n%s", kUsage);
     return 2;
   }
   if (directoryPort < 0 || directoryPort > 65535 || searchPort < -1 || searchPort > 65535 ||
       okipPort < -1 || okipPort > 65535 || octDirectoryPort < 0 || octDirectoryPort > 65535 ||
-      octSearchPort < -1 || octSearchPort > 65535) {
+      octSearchPort < -1 || octSearchPort > 65535 || controlPort > 65535) {
     std::fprintf(stderr, "vdevice: bad port\n");
     return 2;
   }
@@ -145,6 +153,15 @@ int main(int argc, char** argv) {
     }
     std::printf("%s\n", host.Describe(static_cast<size_t>(index)).c_str());
   }
+  vdevice::ControlServer control;
+  if (controlPort >= 0) {
+    std::string error;
+    if (!control.Start(static_cast<uint16_t>(controlPort), &error)) {
+      std::fprintf(stderr, "vdevice: control port: %s\n", error.c_str());
+      return 1;
+    }
+    std::printf("control 127.0.0.1:%u\n", control.port());
+  }
   std::printf("ready\n");
   std::fflush(stdout);
 
@@ -158,6 +175,7 @@ int main(int argc, char** argv) {
       if (read(STDIN_FILENO, buf, sizeof buf) <= 0) break;
     }
   }
+  control.Stop();
   host.Stop();
   std::printf("stopped\n");
   return 0;

@@ -212,24 +212,21 @@ bool SendAll(Socket fd, const void* data, size_t size) {
 bool SendAll(Socket fd, const void* head, size_t head_size, const void* body, size_t body_size) {
   WSABUF parts[2] = {{static_cast<ULONG>(head_size), static_cast<char*>(const_cast<void*>(head))},
                      {static_cast<ULONG>(body_size), static_cast<char*>(const_cast<void*>(body))}};
-  DWORD first = 0;
-  const DWORD count = body_size == 0 ? 1 : 2;
-  while (first < count) {
-    DWORD n = 0;
-    if (::WSASend(Native(fd), parts + first, count - first, &n, 0, nullptr, nullptr) != 0 ||
-        n == 0) {
-      return false;
-    }
-    while (first < count && n >= parts[first].len) {
+  // Empty parts are skipped before each send: Winsock's send of nothing
+  // returns 0 bytes, which would read as a failure (POSIX sends nothing).
+  DWORD first = 0, n = 0;
+  for (;;) {
+    while (first < 2 && n >= parts[first].len) {
       n -= parts[first].len;
       ++first;
     }
-    if (first < count) {
-      parts[first].buf += n;
-      parts[first].len -= n;
-    }
+    if (first == 2) return true;
+    parts[first].buf += n;
+    parts[first].len -= n;
+    n = 0;
+    if (::WSASend(Native(fd), parts + first, 2 - first, &n, 0, nullptr, nullptr) != 0 || n == 0)
+      return false;
   }
-  return true;
 }
 
 Received ReceiveNow(Socket fd, void* data, size_t size, size_t* got) {

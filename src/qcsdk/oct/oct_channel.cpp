@@ -303,14 +303,26 @@ bool OctChannel::RemotePlayControl(int32_t nCommand, int32_t nValue) {
 
 bool OctChannel::DownloadRemoteFile(int32_t nIndex, const char* szFilename) {
   if (Status() != QCLS_Connected) return false;
+  const auto listed = [&] {
+    return nIndex >= 0 && static_cast<std::size_t>(nIndex) < m_recFileList.size();
+  };
+  {
+    // A file the list lacks creates no output file.
+    std::lock_guard<os::RecursiveLock> guard(*m_pRecListLock);
+    if (!listed()) return false;
+  }
   if (!Channel::DownloadRemoteFile(nIndex, szFilename)) return false;
   std::lock_guard<os::RecursiveLock> guard(*m_pRecListLock);
   m_bDownloadDone = false;
-  if (nIndex < 0 || static_cast<std::size_t>(nIndex) >= m_recFileList.size()) return false;
-  const OctConnection::OpenScope opening(Conn());
-  const int32_t handle = platform::Oct().down_open(m_hConn, EntryPath(m_recFileList[nIndex]), 0);
+  int32_t handle = -1;
+  if (listed()) {
+    const OctConnection::OpenScope opening(Conn());
+    handle = platform::Oct().down_open(m_hConn, EntryPath(m_recFileList[nIndex]), 0);
+  }
   m_hDown = handle;
   if (handle > 0) AddHandle(handle);
+  // A refused download leaves no output file open.
+  if (handle < 0) CloseDownloadFile();
   return handle >= 0;
 }
 
