@@ -11,9 +11,16 @@
 namespace qcsdk {
 namespace {
 
+// Every change of the table (a slot filled or emptied) and every walk over
+// it happens under g_csChannels. A slot is read alone without the lock: the
+// lookup that every arriving frame makes loads its slot atomically, so the
+// transport's threads never wait for the table nor for each other.
 struct Registry {
   os::RecursiveLock g_csChannels;
-  std::array<ChannelPtr, kMaxChannels> g_channels;
+  std::array<std::atomic<ChannelPtr>, kMaxChannels> g_channels;
+  // What each slot holds, for the walks under the lock (no reference taken
+  // per slot); changed with the slot.
+  std::array<const Channel*, kMaxChannels> g_held{};
   std::atomic<ChannelFactory> factory{&MakeTransportChannel};
 
   ~Registry() {
@@ -22,9 +29,10 @@ struct Registry {
       ChannelPtr dropped;
       {
         std::lock_guard<os::RecursiveLock> guard(g_csChannels);
-        dropped.swap(slot);
+        dropped = slot.exchange(nullptr);
       }
     }
+    g_held.fill(nullptr);
   }
 };
 
@@ -43,11 +51,13 @@ int32_t AllocChannel(bool bOct) {
   Registry& r = Instance();
   std::lock_guard<os::RecursiveLock> guard(r.g_csChannels);
   for (int32_t n = 0; n < kMaxChannels; ++n) {
-    if (r.g_channels[static_cast<std::size_t>(n)]) continue;
+    const std::size_t i = static_cast<std::size_t>(n);
+    if (r.g_held[i] != nullptr) continue;
     try {
       ChannelPtr channel = r.factory.load(std::memory_order_acquire)(n, bOct);
       if (!channel) return -1;
-      r.g_channels[static_cast<std::size_t>(n)] = std::move(channel);
+      r.g_held[i] = channel.get();
+      r.g_channels[i].store(std::move(channel), std::memory_order_release);
     } catch (const std::bad_alloc&) {
       return -1;
     }
@@ -58,9 +68,7 @@ int32_t AllocChannel(bool bOct) {
 
 ChannelPtr FindChannel(int32_t nChannel) {
   if (!InRange(nChannel)) return {};
-  Registry& r = Instance();
-  std::lock_guard<os::RecursiveLock> guard(r.g_csChannels);
-  return r.g_channels[static_cast<std::size_t>(nChannel)];
+  return Instance().g_channels[static_cast<std::size_t>(nChannel)].load(std::memory_order_acquire);
 }
 
 void RemoveChannel(const Channel& channel) {
@@ -70,16 +78,19 @@ void RemoveChannel(const Channel& channel) {
   ChannelPtr dropped;  // released after the lock: a destructor may take time
   {
     std::lock_guard<os::RecursiveLock> guard(r.g_csChannels);
-    ChannelPtr& slot = r.g_channels[static_cast<std::size_t>(nChannel)];
-    if (slot.get() == &channel) dropped.swap(slot);
+    const std::size_t i = static_cast<std::size_t>(nChannel);
+    if (r.g_held[i] != &channel) return;
+    r.g_held[i] = nullptr;
+    dropped = r.g_channels[i].exchange(nullptr);
   }
 }
 
 ChannelPtr FindChannelByPlayer(int32_t player) {
   Registry& r = Instance();
   std::lock_guard<os::RecursiveLock> guard(r.g_csChannels);
-  for (const ChannelPtr& channel : r.g_channels) {
-    if (channel && channel->PlayerHandle() == player) return channel;
+  for (std::size_t i = 0; i < kMaxChannels; ++i) {
+    const Channel* held = r.g_held[i];
+    if (held != nullptr && held->PlayerHandle() == player) return r.g_channels[i].load();
   }
   return {};
 }
@@ -92,7 +103,8 @@ void RemoveAllChannels() {
   std::array<ChannelPtr, kMaxChannels> dropped;
   {
     std::lock_guard<os::RecursiveLock> guard(r.g_csChannels);
-    for (std::size_t n = 0; n < dropped.size(); ++n) dropped[n].swap(r.g_channels[n]);
+    for (std::size_t n = 0; n < dropped.size(); ++n) dropped[n] = r.g_channels[n].exchange(nullptr);
+    r.g_held.fill(nullptr);
   }
   // Ascending, as the slots were emptied (an array is destroyed backwards).
   for (ChannelPtr& channel : dropped) channel.reset();
