@@ -197,26 +197,28 @@ double AnchorCpuPercent(int connections, int groups, size_t frame_bytes,
   std::atomic<bool> stop{false};
   Loop loop(pairs, [&](uint32_t) { frames_seen.fetch_add(1, std::memory_order_relaxed); });
   std::thread reader([&] { loop.Run(stop); });
-  // The point of each connection within the period.
-  std::vector<Clock::duration> offset(static_cast<size_t>(n));
-  for (int i = 0; i < n; ++i) {
-    const int slot = spread ? i : (i % groups) * n / groups;
-    offset[static_cast<size_t>(i)] = period * slot / n;
-  }
-  std::vector<int> order(static_cast<size_t>(n));
-  for (int i = 0; i < n; ++i) order[static_cast<size_t>(i)] = i;
-  std::sort(order.begin(), order.end(), [&](int a, int b) {
-    return offset[static_cast<size_t>(a)] < offset[static_cast<size_t>(b)];
-  });
-  std::thread writer([&] {
-    for (auto tick = Clock::now(); !stop.load(); tick += period) {
-      for (int i : order) {
-        const auto at = tick + offset[static_cast<size_t>(i)];
-        if (Clock::now() < at) std::this_thread::sleep_until(at);
-        SendAll(pairs[static_cast<size_t>(i)].writer, frame.data(), frame.size());
+  // One sender per group, as each device has its own: connection i is in
+  // group i % groups; a group starts at its own point of the period and
+  // sends its frames together there, or spread evenly over the period.
+  std::vector<std::thread> writers;
+  for (int g = 0; g < groups; ++g) {
+    writers.emplace_back([&, g] {
+      std::vector<std::pair<Clock::duration, int>> plan;
+      for (int i = g; i < n; i += groups) plan.emplace_back(Clock::duration{}, i);
+      const int m = static_cast<int>(plan.size());
+      for (int k = 0; k < m; ++k) {
+        plan[static_cast<size_t>(k)].first =
+            (period * g / groups + (spread ? period * k / m : Clock::duration{})) % period;
       }
-    }
-  });
+      std::sort(plan.begin(), plan.end());
+      for (auto tick = Clock::now(); !stop.load(); tick += period) {
+        for (const auto& [offset, i] : plan) {
+          if (Clock::now() < tick + offset) std::this_thread::sleep_until(tick + offset);
+          SendAll(pairs[static_cast<size_t>(i)].writer, frame.data(), frame.size());
+        }
+      }
+    });
+  }
   clockid_t clock{};
   pthread_getcpuclockid(reader.native_handle(), &clock);
   std::this_thread::sleep_for(std::chrono::milliseconds(500));  // settle
@@ -226,7 +228,7 @@ double AnchorCpuPercent(int connections, int groups, size_t frame_bytes,
   const double cpu = ThreadCpuSeconds(clock) - cpu0;
   const double wall = std::chrono::duration<double>(Clock::now() - start).count();
   stop = true;
-  writer.join();
+  for (std::thread& writer : writers) writer.join();
   reader.join();
   ClosePairs(pairs);
   return 100.0 * cpu / wall;

@@ -20,10 +20,11 @@ std::vector<int64_t> AnchorLatencies(const std::vector<std::vector<uint8_t>>& fr
                                      std::chrono::nanoseconds interval);
 
 // `connections` connections, each sent one frame of `frame_bytes` per
-// `period`, in `groups` groups: with `spread` off each group's frames go
-// together at the group's own point of the period (devices serving many
-// channels), with it on every connection has a point of its own. Answers
-// the CPU time the reading loop used over `window`, in percent of one core.
+// `period`, by `groups` senders (one per device) that each serve every
+// groups-th connection: with `spread` off a sender's frames go together at
+// its own point of the period (devices serving many channels), with it on
+// they are spread evenly over the period. Answers the CPU time the reading
+// loop used over `window`, in percent of one core.
 double AnchorCpuPercent(int connections, int groups, size_t frame_bytes,
                         std::chrono::microseconds period, bool spread,
                         std::chrono::milliseconds window);
