@@ -11,28 +11,36 @@
 namespace qcsdk {
 namespace {
 
-// Every change of the table (a slot filled or emptied) and every walk over
-// it happens under g_csChannels. A slot is read alone without the lock: the
-// lookup that every arriving frame makes loads its slot atomically, so the
-// transport's threads never wait for the table nor for each other.
+// A slot is changed under both the registry lock and its own; the lookup
+// that every arriving frame makes takes only the slot's own lock, so the
+// transport's threads never wait for the table, for a change of another slot
+// nor for each other. Walks over the table hold the registry lock, which
+// keeps every slot as it is.
+struct Slot {
+  std::mutex mu;
+  ChannelPtr channel;  // written under the registry lock and mu
+
+  ChannelPtr Exchange(ChannelPtr next) {
+    std::lock_guard<std::mutex> guard(mu);
+    channel.swap(next);
+    return next;
+  }
+};
+
 struct Registry {
   os::RecursiveLock g_csChannels;
-  std::array<std::atomic<ChannelPtr>, kMaxChannels> g_channels;
-  // What each slot holds, for the walks under the lock (no reference taken
-  // per slot); changed with the slot.
-  std::array<const Channel*, kMaxChannels> g_held{};
+  std::array<Slot, kMaxChannels> g_channels;
   std::atomic<ChannelFactory> factory{&MakeTransportChannel};
 
   ~Registry() {
     // The library is being unloaded: empty the slots while the lock exists.
-    for (auto& slot : g_channels) {
+    for (Slot& slot : g_channels) {
       ChannelPtr dropped;
       {
         std::lock_guard<os::RecursiveLock> guard(g_csChannels);
-        dropped = slot.exchange(nullptr);
+        dropped = slot.Exchange(nullptr);
       }
     }
-    g_held.fill(nullptr);
   }
 };
 
@@ -51,13 +59,12 @@ int32_t AllocChannel(bool bOct) {
   Registry& r = Instance();
   std::lock_guard<os::RecursiveLock> guard(r.g_csChannels);
   for (int32_t n = 0; n < kMaxChannels; ++n) {
-    const std::size_t i = static_cast<std::size_t>(n);
-    if (r.g_held[i] != nullptr) continue;
+    Slot& slot = r.g_channels[static_cast<std::size_t>(n)];
+    if (slot.channel) continue;
     try {
       ChannelPtr channel = r.factory.load(std::memory_order_acquire)(n, bOct);
       if (!channel) return -1;
-      r.g_held[i] = channel.get();
-      r.g_channels[i].store(std::move(channel), std::memory_order_release);
+      slot.Exchange(std::move(channel));
     } catch (const std::bad_alloc&) {
       return -1;
     }
@@ -68,7 +75,9 @@ int32_t AllocChannel(bool bOct) {
 
 ChannelPtr FindChannel(int32_t nChannel) {
   if (!InRange(nChannel)) return {};
-  return Instance().g_channels[static_cast<std::size_t>(nChannel)].load(std::memory_order_acquire);
+  Slot& slot = Instance().g_channels[static_cast<std::size_t>(nChannel)];
+  std::lock_guard<std::mutex> guard(slot.mu);
+  return slot.channel;
 }
 
 void RemoveChannel(const Channel& channel) {
@@ -78,19 +87,16 @@ void RemoveChannel(const Channel& channel) {
   ChannelPtr dropped;  // released after the lock: a destructor may take time
   {
     std::lock_guard<os::RecursiveLock> guard(r.g_csChannels);
-    const std::size_t i = static_cast<std::size_t>(nChannel);
-    if (r.g_held[i] != &channel) return;
-    r.g_held[i] = nullptr;
-    dropped = r.g_channels[i].exchange(nullptr);
+    Slot& slot = r.g_channels[static_cast<std::size_t>(nChannel)];
+    if (slot.channel.get() == &channel) dropped = slot.Exchange(nullptr);
   }
 }
 
 ChannelPtr FindChannelByPlayer(int32_t player) {
   Registry& r = Instance();
   std::lock_guard<os::RecursiveLock> guard(r.g_csChannels);
-  for (std::size_t i = 0; i < kMaxChannels; ++i) {
-    const Channel* held = r.g_held[i];
-    if (held != nullptr && held->PlayerHandle() == player) return r.g_channels[i].load();
+  for (const Slot& slot : r.g_channels) {
+    if (slot.channel && slot.channel->PlayerHandle() == player) return slot.channel;
   }
   return {};
 }
@@ -103,8 +109,7 @@ void RemoveAllChannels() {
   std::array<ChannelPtr, kMaxChannels> dropped;
   {
     std::lock_guard<os::RecursiveLock> guard(r.g_csChannels);
-    for (std::size_t n = 0; n < dropped.size(); ++n) dropped[n] = r.g_channels[n].exchange(nullptr);
-    r.g_held.fill(nullptr);
+    for (std::size_t n = 0; n < dropped.size(); ++n) dropped[n] = r.g_channels[n].Exchange(nullptr);
   }
   // Ascending, as the slots were emptied (an array is destroyed backwards).
   for (ChannelPtr& channel : dropped) channel.reset();
