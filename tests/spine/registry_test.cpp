@@ -180,18 +180,15 @@ TEST_F(ThreadingTest, ReleaseWhileACallbackIsInFlight) {
   EXPECT_FALSE(FindChannel(0));
 }
 
-// Frames look their channel up while other threads change the table: a
-// lookup answers while a channel is being made under the table's lock, and
-// never sees a slot half changed.
+// A frame's lookup answers while a channel is being made under the table's
+// lock, and never sees a slot half changed.
 TEST_F(ThreadingTest, LookupsDoNotWaitForTheTable) {
   ASSERT_EQ(Connect(), 0);
   static std::thread lookup;
   static os::ManualResetEvent answered;
   answered.Reset();
   SetChannelFactory([](int32_t n, bool oct) -> ChannelPtr {
-    lookup = std::thread([] {
-      if (FindChannel(0)) answered.Set();
-    });
+    lookup = std::thread([] { FindChannel(0) ? answered.Set() : void(); });
     EXPECT_TRUE(answered.Wait(ScaledMs(2000))) << "the lookup waited for the table";
     return std::make_shared<TestChannel>(n, oct);
   });
@@ -200,17 +197,12 @@ TEST_F(ThreadingTest, LookupsDoNotWaitForTheTable) {
   TestChannelFactory restored;
   std::atomic<bool> stop{false};
   std::thread frames([&] {
-    while (!stop) {
-      for (int32_t n : {0, 1}) {
-        const ChannelPtr channel = FindChannel(n);
-        EXPECT_TRUE(!channel || channel->Number() == n);
-      }
+    for (int32_t n = 0; !stop; n ^= 1) {
+      const ChannelPtr channel = FindChannel(n);
+      EXPECT_TRUE(!channel || channel->Number() == n);
     }
   });
-  for (int i = 0; i < 200; ++i) {
-    EXPECT_EQ(QCSDK_Disconnect(1), 1);
-    EXPECT_EQ(Connect(), 1);
-  }
+  for (int i = 0; i < 200; ++i) EXPECT_TRUE(QCSDK_Disconnect(1) == 1 && Connect() == 1);
   stop = true;
   frames.join();
 }
