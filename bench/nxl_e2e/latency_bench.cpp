@@ -8,7 +8,9 @@
 // scheduling class (1: it takes only what the client leaves of the
 // processors, as devices on hardware of their own would; 0: it competes
 // with the client), and whether those devices spread their channels' frames
-// over each tick (1) or send them together (0).
+// over each tick (1) or send them together (0). The same messages at the
+// same rate also go through the minimal epoll loop (epoll_anchor.h) in the
+// same run, and the quantiles are given as ratios to its own.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
