@@ -8,7 +8,9 @@
 // scheduling class (1: it takes only what the client leaves of the
 // processors, as devices on hardware of their own would; 0: it competes
 // with the client), and whether those devices spread their channels' frames
-// over each tick (1) or send them together (0).
+// over each tick (1) or send them together (0). The same messages at the
+// same rate also go through the minimal epoll loop (epoll_anchor.h) in the
+// same run, and the quantiles are given as ratios to its own.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -20,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "epoll_anchor.h"
 #include "qvc/device/device_server.h"
 #include "sdk_probe.h"
 #include "simulator_process.h"
@@ -93,9 +96,9 @@ void BM_SendToRawCallbackLatency(benchmark::State& state) {
       state.SkipWithError("no event 1");
       return;
     }
-    auto due = Clock::now();
-    for (uint32_t i = 0; i < static_cast<uint32_t>(kFrames); ++i) {
-      const vdevice::MediaFrame& frame = clip->frames[i % clip->frames.size()];
+    // The messages of the stream, each with room for its sequence number.
+    std::vector<std::vector<uint8_t>> messages;
+    for (const vdevice::MediaFrame& frame : clip->frames) {
       const uint8_t type = frame.key ? 1 : 3;
       const uint32_t size = static_cast<uint32_t>(frame.data.size() + 4);
       const uint8_t head[8] = {'Q',
@@ -109,30 +112,34 @@ void BM_SendToRawCallbackLatency(benchmark::State& state) {
       std::vector<uint8_t> m(sizeof head + frame.data.size() + 4);
       std::memcpy(m.data(), head, sizeof head);
       std::memcpy(m.data() + sizeof head, frame.data.data(), frame.data.size());
+      messages.push_back(std::move(m));
+    }
+    auto due = Clock::now();
+    for (uint32_t i = 0; i < static_cast<uint32_t>(kFrames); ++i) {
+      std::vector<uint8_t> m = messages[i % messages.size()];
       std::memcpy(m.data() + m.size() - 4, &i, 4);
       due += kInterval;
       std::this_thread::sleep_until(due);
       sent[i] = Clock::now();
-      server.SendLive(client, type, m.data(), m.size());
+      server.SendLive(client, m[4], m.data(), m.size());
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // The same messages at the same rate through the minimal loop, with the
+    // other channels (if any) still streaming to the SDK.
+    const std::vector<int64_t> anchor = AnchorLatencies(messages, kFrames, kInterval);
     sdk.reset();  // releases the SDK: no callback runs past this point
     server.Stop();
-    std::vector<int64_t> seen;
-    for (int64_t ns : latency_ns)
-      if (ns >= 0) seen.push_back(ns);
-    std::sort(seen.begin(), seen.end());
-    auto at = [&](double q) {
-      return seen.empty()
-                 ? 0.0
-                 : static_cast<double>(
-                       seen[static_cast<size_t>(q * static_cast<double>(seen.size() - 1))]) /
-                       1e3;
-    };
-    state.counters["frames_seen"] = static_cast<double>(seen.size());
-    state.counters["p50_us"] = at(0.5);
-    state.counters["p99_us"] = at(0.99);
-    state.counters["max_us"] = at(1.0);
+    const double p50 = QuantileMicros(latency_ns, 0.5), p99 = QuantileMicros(latency_ns, 0.99);
+    const double a50 = QuantileMicros(anchor, 0.5), a99 = QuantileMicros(anchor, 0.99);
+    state.counters["frames_seen"] = static_cast<double>(
+        std::count_if(latency_ns.begin(), latency_ns.end(), [](int64_t ns) { return ns >= 0; }));
+    state.counters["p50_us"] = p50;
+    state.counters["p99_us"] = p99;
+    state.counters["max_us"] = QuantileMicros(latency_ns, 1.0);
+    state.counters["anchor_p50_us"] = a50;
+    state.counters["anchor_p99_us"] = a99;
+    state.counters["p50_x"] = a50 > 0 ? p50 / a50 : 0;
+    state.counters["p99_x"] = a99 > 0 ? p99 / a99 : 0;
   }
 }
 BENCHMARK(BM_SendToRawCallbackLatency)

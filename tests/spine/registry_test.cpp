@@ -179,6 +179,33 @@ TEST_F(ThreadingTest, ReleaseWhileACallbackIsInFlight) {
   EXPECT_FALSE(FindChannel(0));
 }
 
+// A frame's lookup answers while a channel is being made under the table's
+// lock, and never sees a slot half changed.
+TEST_F(ThreadingTest, LookupsDoNotWaitForTheTable) {
+  ASSERT_EQ(Connect(), 0);
+  static std::thread lookup;
+  static os::ManualResetEvent answered;
+  answered.Reset();
+  SetChannelFactory([](int32_t n, bool oct) -> ChannelPtr {
+    lookup = std::thread([] { FindChannel(0) ? answered.Set() : void(); });
+    EXPECT_TRUE(answered.Wait(ScaledMs(2000))) << "the lookup waited for the table";
+    return std::make_shared<TestChannel>(n, oct);
+  });
+  EXPECT_EQ(Connect(), 1);
+  lookup.join();
+  TestChannelFactory restored;
+  std::atomic<bool> stop{false};
+  std::thread frames([&] {
+    for (int32_t n = 0; !stop; n ^= 1) {
+      const ChannelPtr channel = FindChannel(n);
+      EXPECT_TRUE(!channel || channel->Number() == n);
+    }
+  });
+  for (int i = 0; i < 200; ++i) EXPECT_TRUE(QCSDK_Disconnect(1) == 1 && Connect() == 1);
+  stop = true;
+  frames.join();
+}
+
 TEST_F(ThreadingTest, AllCallbacksNullIsSilent) {
   QCSDK_RegisterCallback(nullptr, nullptr, nullptr, nullptr, nullptr);
   QCSDK_RegisterTalkCallback(nullptr);

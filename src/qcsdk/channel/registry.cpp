@@ -11,18 +11,34 @@
 namespace qcsdk {
 namespace {
 
+// A slot is changed under both the registry lock and its own; the lookup
+// that every arriving frame makes takes only the slot's own lock, so the
+// transport's threads never wait for the table, for a change of another slot
+// nor for each other. Walks over the table hold the registry lock, which
+// keeps every slot as it is.
+struct Slot {
+  std::mutex mu;
+  ChannelPtr channel;  // written under the registry lock and mu
+
+  ChannelPtr Exchange(ChannelPtr next) {
+    std::lock_guard<std::mutex> guard(mu);
+    channel.swap(next);
+    return next;
+  }
+};
+
 struct Registry {
   os::RecursiveLock g_csChannels;
-  std::array<ChannelPtr, kMaxChannels> g_channels;
+  std::array<Slot, kMaxChannels> g_channels;
   std::atomic<ChannelFactory> factory{&MakeTransportChannel};
 
   ~Registry() {
     // The library is being unloaded: empty the slots while the lock exists.
-    for (auto& slot : g_channels) {
+    for (Slot& slot : g_channels) {
       ChannelPtr dropped;
       {
         std::lock_guard<os::RecursiveLock> guard(g_csChannels);
-        dropped.swap(slot);
+        dropped = slot.Exchange(nullptr);
       }
     }
   }
@@ -43,11 +59,12 @@ int32_t AllocChannel(bool bOct) {
   Registry& r = Instance();
   std::lock_guard<os::RecursiveLock> guard(r.g_csChannels);
   for (int32_t n = 0; n < kMaxChannels; ++n) {
-    if (r.g_channels[static_cast<std::size_t>(n)]) continue;
+    Slot& slot = r.g_channels[static_cast<std::size_t>(n)];
+    if (slot.channel) continue;
     try {
       ChannelPtr channel = r.factory.load(std::memory_order_acquire)(n, bOct);
       if (!channel) return -1;
-      r.g_channels[static_cast<std::size_t>(n)] = std::move(channel);
+      slot.Exchange(std::move(channel));
     } catch (const std::bad_alloc&) {
       return -1;
     }
@@ -58,9 +75,9 @@ int32_t AllocChannel(bool bOct) {
 
 ChannelPtr FindChannel(int32_t nChannel) {
   if (!InRange(nChannel)) return {};
-  Registry& r = Instance();
-  std::lock_guard<os::RecursiveLock> guard(r.g_csChannels);
-  return r.g_channels[static_cast<std::size_t>(nChannel)];
+  Slot& slot = Instance().g_channels[static_cast<std::size_t>(nChannel)];
+  std::lock_guard<std::mutex> guard(slot.mu);
+  return slot.channel;
 }
 
 void RemoveChannel(const Channel& channel) {
@@ -70,16 +87,16 @@ void RemoveChannel(const Channel& channel) {
   ChannelPtr dropped;  // released after the lock: a destructor may take time
   {
     std::lock_guard<os::RecursiveLock> guard(r.g_csChannels);
-    ChannelPtr& slot = r.g_channels[static_cast<std::size_t>(nChannel)];
-    if (slot.get() == &channel) dropped.swap(slot);
+    Slot& slot = r.g_channels[static_cast<std::size_t>(nChannel)];
+    if (slot.channel.get() == &channel) dropped = slot.Exchange(nullptr);
   }
 }
 
 ChannelPtr FindChannelByPlayer(int32_t player) {
   Registry& r = Instance();
   std::lock_guard<os::RecursiveLock> guard(r.g_csChannels);
-  for (const ChannelPtr& channel : r.g_channels) {
-    if (channel && channel->PlayerHandle() == player) return channel;
+  for (const Slot& slot : r.g_channels) {
+    if (slot.channel && slot.channel->PlayerHandle() == player) return slot.channel;
   }
   return {};
 }
@@ -92,7 +109,7 @@ void RemoveAllChannels() {
   std::array<ChannelPtr, kMaxChannels> dropped;
   {
     std::lock_guard<os::RecursiveLock> guard(r.g_csChannels);
-    for (std::size_t n = 0; n < dropped.size(); ++n) dropped[n].swap(r.g_channels[n]);
+    for (std::size_t n = 0; n < dropped.size(); ++n) dropped[n] = r.g_channels[n].Exchange(nullptr);
   }
   // Ascending, as the slots were emptied (an array is destroyed backwards).
   for (ChannelPtr& channel : dropped) channel.reset();

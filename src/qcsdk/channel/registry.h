@@ -16,7 +16,10 @@ constexpr int32_t kMaxChannels = 512;
 // Takes the lowest empty slot and constructs an OCT or an Nxl channel there;
 // -1 when all slots are taken or the channel cannot be constructed.
 int32_t AllocChannel(bool bOct);
-// The channel in that slot, or empty (also for numbers out of range).
+// The channel in that slot, or empty (also for numbers out of range). Each
+// arriving frame looks its channel up: this takes only the slot's own lock,
+// never the registry lock, so it does not wait for a change of the table
+// under way (a change of this very slot holds it for a pointer swap).
 ChannelPtr FindChannel(int32_t nChannel);
 // Empties the channel's slot, dropping the registry's reference, but only
 // while the slot still holds this very channel: one that has already left
