@@ -182,5 +182,15 @@ qcsdk_win_simulator() {
 # Runs a Windows preset's tests under wine, inside a private X server for
 # the tests that draw (wine's display driver needs one).
 qcsdk_win_ctest() {
-  xvfb-run -a ctest --preset "$1" -j "$(nproc)"
+  local prefix="$PWD/build-$1/wineprefix" status=0
+  # One wine server for the whole run, started after the prefix is made and
+  # holding none of ctest's pipes: a program that starts just as the server
+  # of the one before shuts down fails with "wine client error". Temporary
+  # folders a failed run left behind go first (wine reuses process ids).
+  "build-$1/wine-run" cmd /c exit >/dev/null 2>&1 || true
+  rm -rf "$prefix"/drive_c/users/*/Temp/*
+  WINEPREFIX="$prefix" wineserver -p </dev/null >/dev/null 2>&1 || true
+  xvfb-run -a ctest --preset "$1" -j "$(nproc)" || status=$?
+  WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
+  return $status
 }

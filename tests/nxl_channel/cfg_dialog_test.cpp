@@ -85,7 +85,9 @@ TEST_F(CfgDialogTest, DialogValueAndParameterKindReachTheLibrary) {
   old.close();
 #endif
   RunRemoteConfigDialog(1, Message(0, "x", packed).data(), 0);
-  if (old.is_open()) EXPECT_EQ(std::string(std::istreambuf_iterator<char>(old), {}), installed);
+  if (old.is_open()) {
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(old), {}), installed);
+  }
   EXPECT_EQ(ReadAll(Library()), "AA");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);  // nothing beside
   // No module directory, or too long a library path: nothing read or written, at / or cut short.
