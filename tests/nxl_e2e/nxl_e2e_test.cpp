@@ -16,7 +16,6 @@
 #include "qcsdk/base/module_dir.h"
 #include "qcsdk/channel/registry.h"
 #include "qcsdk/dialog/config_dialog.h"
-#include "support/fake_libraries.h"
 #include "support/host_recorder.h"
 #include "support/process_probe.h"
 #include "support/simulated_devices.h"
@@ -32,9 +31,6 @@ std::string ReadAll(const std::filesystem::path& p) {
 
 class NxlE2eTest : public ::testing::Test {
  protected:
-#ifdef _WIN32  // Windows builds have no player library yet
-  FakeLibraries player{FakeLibraries::PlayerOnly{}};
-#endif
   SimulatedDevices devices;
   std::unique_ptr<HostRecorder> host = std::make_unique<HostRecorder>();
   std::filesystem::path dir = std::filesystem::temp_directory_path() /
