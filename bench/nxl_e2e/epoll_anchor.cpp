@@ -19,18 +19,7 @@
 #include <thread>
 
 namespace nxl_e2e {
-namespace {
 
-using Clock = std::chrono::steady_clock;
-constexpr size_t kReadChunk = 64 * 1024;
-
-struct Pair {
-  int writer = -1;
-  int reader = -1;
-};
-
-// Connected loopback TCP pairs, both ends without Nagle as the transport's
-// are; fewer than asked when the system runs out.
 std::vector<Pair> MakePairs(int count) {
   std::vector<Pair> pairs;
   const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -67,6 +56,11 @@ void ClosePairs(const std::vector<Pair>& pairs) {
     ::close(p.reader);
   }
 }
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr size_t kReadChunk = 64 * 1024;
 
 bool SendAll(int fd, const uint8_t* data, size_t size) {
   for (size_t done = 0; done < size;) {

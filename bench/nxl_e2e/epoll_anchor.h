@@ -13,6 +13,17 @@
 
 namespace nxl_e2e {
 
+// One end writes, the other reads.
+struct Pair {
+  int writer = -1;
+  int reader = -1;
+};
+
+// Connected loopback TCP pairs, both ends without Nagle as the transport's
+// are; fewer than asked when the system runs out.
+std::vector<Pair> MakePairs(int count);
+void ClosePairs(const std::vector<Pair>& pairs);
+
 // Sends `count` frames, cycling through `frames`, one every `interval` on
 // one connection; answers the nanoseconds from just before each send to the
 // loop's call for that frame (-1 for a frame not seen).

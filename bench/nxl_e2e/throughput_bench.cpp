@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "epoll_anchor.h"
 #include "sdk_probe.h"
 #include "simulator_process.h"
 #include "vdevice/device_host.h"
@@ -54,27 +55,9 @@ double Median(std::vector<double> v) {
 // Writes the frames, two per send, on one end of a loopback TCP connection
 // and reads them on the other for the window.
 Rate TcpRate(const std::vector<int32_t>& sizes) {
-  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      ::listen(listener, 1) != 0 ||
-      ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-    if (listener >= 0) ::close(listener);
-    return {};
-  }
-  const int writer = ::socket(AF_INET, SOCK_STREAM, 0);
-  if (::connect(writer, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    ::close(writer);
-    ::close(listener);
-    return {};
-  }
-  const int reader = ::accept(listener, nullptr, nullptr);
-  ::close(listener);
-  int one = 1;
-  ::setsockopt(writer, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  const std::vector<Pair> pairs = MakePairs(1);
+  if (pairs.empty()) return {};
+  const int writer = pairs[0].writer, reader = pairs[0].reader;
 
   int32_t largest = 0;
   for (int32_t s : sizes) largest = std::max(largest, s);
@@ -118,8 +101,7 @@ Rate TcpRate(const std::vector<int32_t>& sizes) {
   ::shutdown(reader, SHUT_RDWR);
   ::shutdown(writer, SHUT_RDWR);
   write_thread.join();
-  ::close(reader);
-  ::close(writer);
+  ClosePairs(pairs);
   return {static_cast<double>(bytes) / 1e6 / seconds, static_cast<double>(frames) / seconds};
 }
 
