@@ -1,6 +1,8 @@
 // What the Nxl callbacks make of what the device sends: connect results, stream headers, frames,
 // control messages, playback ends, recording lists, talk, downloads; the online-status query.
 
+#include <filesystem>
+
 #include "nxl_fixture.h"
 #include "support/table_file.h"
 
@@ -264,10 +266,13 @@ TEST_F(NxlReportsTest, DownloadTypes) {
   const std::map<int, int32_t> codes = {{33, 0}, {37, 0}, {41, 0}, {34, 1},
                                         {36, 2}, {35, 3}, {118, 4}};
   const uint8_t bytes[10] = {};
+  auto device = [&](int type) {
+    Fire([&] { cb().download(n + 1, static_cast<uint8_t>(type), bytes, 10, 40); });
+  };
   for (int type = 0; type < 256; ++type) {
     ASSERT_EQ(QCSDK_DownloadRemoteFile(n, 0, file.c_str()), 1);
     const std::size_t before = host.Downloads().size();
-    Fire([&] { cb().download(n + 1, static_cast<uint8_t>(type), bytes, 10, 40); });
+    device(type);
     const auto downloads = host.Downloads();
     const auto it = codes.find(type);
     ASSERT_EQ(downloads.size(), before + (it != codes.end() ? 1 : 0)) << type;
@@ -275,7 +280,19 @@ TEST_F(NxlReportsTest, DownloadTypes) {
       EXPECT_EQ(downloads.back().code, it->second) << type;
       EXPECT_EQ(downloads.back().progress, it->second == 0 ? 2500 : 0) << type;
     }
+    if (it == codes.end() || it->second == 0) device(34);  // the device ends it
   }
+  // After a stop, the device's blocks up to its end message are the stopped download's: the end
+  // is told, the next download's file holds only its own block.
+  ASSERT_EQ(QCSDK_DownloadRemoteFile(n, 0, file.c_str()), 1);
+  ASSERT_EQ(QCSDK_DownloadRemoteFile(n, 0, file.c_str()), 1);
+  const std::size_t before = host.Downloads().size();
+  for (int type : {33, 36, 41}) device(type);
+  ASSERT_EQ(host.Downloads().size(), before + 2);
+  EXPECT_EQ(host.Downloads()[before].code, 2);
+  EXPECT_EQ(host.Downloads().back().progress, 2500);
+  ASSERT_EQ(QCSDK_DownloadRemoteFile(n, -1, nullptr), 1);
+  EXPECT_EQ(std::filesystem::file_size(file), 10u);
   std::remove(file.c_str());
 }
 

@@ -7,6 +7,7 @@
 
 #include "oct_channel_fixture.h"
 #include "qcsdk/base/bytes.h"
+#include "qcsdk/channel/registry.h"
 #include "qcsdk/oct/oct_channel.h"
 #include "support/table_file.h"
 
@@ -205,6 +206,20 @@ TEST_F(OctPlayback, DownloadEndCodesAndTheWrittenFile) {
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), std::string(100, 'b'));
   }
   EXPECT_EQ(QCSDK_DownloadRemoteFile(n, 2, path.string().c_str()), 0);  // beyond the list
+  // Reports that found the channel before their download was replaced (the library does not wait
+  // for them) reach neither the next download's file nor the host.
+  ASSERT_EQ(QCSDK_DownloadRemoteFile(n, 1, path.string().c_str()), 1);
+  const int32_t old = LastSub();
+  ASSERT_EQ(QCSDK_DownloadRemoteFile(n, 1, path.string().c_str()), 1);
+  const auto channel = std::dynamic_pointer_cast<OctChannel>(FindChannel(n));
+  const std::size_t reports = host.Downloads().size();
+  OctDownData d{old, block.data(), 100, 0, 200, 200};
+  Fire([&] { channel->OnDownData(old, &d), channel->OnDownState(old, 1, 0); });
+  d.handle = LastSub();
+  Fire([&] { cb().downData(1, d.handle, &d); });
+  ASSERT_EQ(host.Downloads().size(), reports + 1);
+  ASSERT_EQ(QCSDK_DownloadRemoteFile(n, -1, nullptr), 1);
+  EXPECT_EQ(std::filesystem::file_size(path), 100u);
   std::filesystem::remove(path);
 }
 

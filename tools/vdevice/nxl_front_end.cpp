@@ -221,9 +221,7 @@ void NxlFrontEnd::OnMessage(ClientId id, uint32_t type, const uint8_t* data, siz
     case kDownload:
       if (!s->Download(text)) out_->Download(id, 35, 0, nullptr, 0);
       break;
-    case kStopDownload:
-      if (s->CancelDownload()) out_->Download(id, 36, 0, nullptr, 0);
-      break;
+    case kStopDownload: s->CancelDownload(); break;
     case kTalkStart: out_->Talk(id, 'B', nullptr, 0); break;
     case kTalkData: out_->Talk(id, 'A', data, size); break;
     case kTalkStop: out_->Talk(id, 'C', nullptr, 0); break;

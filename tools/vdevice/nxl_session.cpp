@@ -10,7 +10,8 @@ namespace {
 
 constexpr uint8_t kKeyFrame = 1, kPFrame = 3, kAudioFrame = 4, kControl = 8;
 constexpr uint8_t kDownloadRaw = 33, kDownloadHeader = 37, kDownloadChunks = 41;
-constexpr uint8_t kDownloadDone = 34, kDownloadFailed = 35, kDownloadAborted = 118;
+constexpr uint8_t kDownloadDone = 34, kDownloadFailed = 35, kDownloadStopped = 36,
+                  kDownloadAborted = 118;
 constexpr size_t kRawBlock = 64 * 1024;
 
 // With a whole record, frames carry an 8-byte "QVS" prefix: kind and 24-bit
@@ -53,7 +54,6 @@ void NxlSession::RequestStop() {
   {
     std::lock_guard lock(mutex_);
     stop_ = true;
-    cancel_download_ = true;
   }
   cv_.notify_all();
 }
@@ -120,20 +120,29 @@ void NxlSession::Seek(int32_t frame) {
 bool NxlSession::Download(const std::string& path) {
   Recording r;
   if (!device_.FindRecording(info_.device_channel, path, &r)) return false;
+  std::lock_guard send(download_send_);
+  EndDownloadLocked();
   std::lock_guard lock(mutex_);
   download_ = r;
-  cancel_download_ = false;
   StartThreadLocked();
   cv_.notify_all();
   return true;
 }
 
-bool NxlSession::CancelDownload() {
-  std::lock_guard lock(mutex_);
-  const bool running = downloading_ || download_.has_value();
-  download_.reset();
-  cancel_download_ = true;
-  return running;
+void NxlSession::CancelDownload() {
+  std::lock_guard send(download_send_);
+  EndDownloadLocked();
+}
+
+void NxlSession::EndDownloadLocked() {
+  bool live = false;
+  {
+    std::lock_guard lock(mutex_);
+    live = download_.has_value() || running_generation_ == download_generation_;
+    download_.reset();
+    ++download_generation_;
+  }
+  if (live) out_.Download(info_.id, kDownloadStopped, 0, nullptr, 0);
 }
 
 std::vector<uint8_t> NxlSession::EncodeLive(const VirtualDevice& device, uint64_t index) {
@@ -235,10 +244,18 @@ void NxlSession::SendPlaybackFrame() {
   SendFrame(true, device_.RecordingFrame(*r, pos), pos);
 }
 
-void NxlSession::RunDownload(const Recording& r) {
-  auto cancelled = [this] {
-    std::lock_guard lock(mutex_);
-    return cancel_download_ || stop_;
+void NxlSession::RunDownload(const Recording& r, uint64_t generation) {
+  // Sends one message of the download unless it was stopped or replaced.
+  auto send = [&](uint8_t type, uint32_t total, const uint8_t* data, size_t size, bool* ok) {
+    const bool last = type == kDownloadDone || type == kDownloadFailed || type == kDownloadAborted;
+    std::lock_guard sending(download_send_);
+    {
+      std::lock_guard lock(mutex_);
+      if (stop_ || generation != download_generation_) return false;
+      if (last) running_generation_ = 0;  // a stop after the end ends nothing
+    }
+    *ok = out_.Download(info_.id, type, total, data, size);
+    return true;
   };
   bool ok = true;
   const bool abortEarly = device_.spec().faults.abort_downloads;
@@ -247,25 +264,26 @@ void NxlSession::RunDownload(const Recording& r) {
     uint32_t total = 0;
     for (const auto& b : blocks) total += static_cast<uint32_t>(b.size());
     for (size_t i = 0; i < blocks.size() && ok; ++i) {
-      if (cancelled()) return;
-      ok = out_.Download(info_.id, i == 0 ? kDownloadHeader : kDownloadChunks, total,
-                         blocks[i].data(), blocks[i].size());
+      if (!send(i == 0 ? kDownloadHeader : kDownloadChunks, total, blocks[i].data(),
+                blocks[i].size(), &ok)) {
+        return;
+      }
       if (abortEarly) break;
     }
   } else {
     const std::vector<uint8_t> file = device_.RawRecordingFile(r);
     const auto total = static_cast<uint32_t>(file.size());
     for (size_t at = 0; at < file.size() && ok; at += kRawBlock) {
-      if (cancelled()) return;
-      ok = out_.Download(info_.id, kDownloadRaw, total, file.data() + at,
-                         std::min(kRawBlock, file.size() - at));
+      if (!send(kDownloadRaw, total, file.data() + at, std::min(kRawBlock, file.size() - at),
+                &ok)) {
+        return;
+      }
       if (abortEarly) break;
     }
   }
-  if (!cancelled()) {
-    const uint8_t end = !ok ? kDownloadFailed : abortEarly ? kDownloadAborted : kDownloadDone;
-    out_.Download(info_.id, end, 0, nullptr, 0);
-  }
+  const uint8_t end = !ok ? kDownloadFailed : abortEarly ? kDownloadAborted : kDownloadDone;
+  bool sent = true;
+  send(end, 0, nullptr, 0, &sent);
 }
 
 void NxlSession::Run() {
@@ -276,11 +294,11 @@ void NxlSession::Run() {
     if (download_) {
       Recording r = *download_;
       download_.reset();
-      downloading_ = true;
+      const uint64_t generation = running_generation_ = download_generation_;
       lock.unlock();
-      RunDownload(r);
+      RunDownload(r, generation);
       lock.lock();
-      downloading_ = false;
+      if (running_generation_ == generation) running_generation_ = 0;
       continue;
     }
     const auto now = Clock::now();

@@ -53,17 +53,22 @@ class NxlSession {
   void Pause(bool paused);
   void ChangeSpeed(int step);  // +1 faster, -1 slower, 0 normal
   void Seek(int32_t frame);
-  // Downloads: false when the path names no recording.
+  // Downloads: false when the path names no recording. Every download
+  // asked for ends with exactly one end message: done, failed or aborted,
+  // or "stopped" when a stop or the next download ends it first; no block
+  // of it follows that message.
   bool Download(const std::string& path);
-  // true when a download was running.
-  bool CancelDownload();
+  void CancelDownload();
 
  private:
   void Run();
   // Starts the thread for playback and downloads unless it runs.
   void StartThreadLocked();
   void SendPlaybackFrame();
-  void RunDownload(const Recording& r);
+  void RunDownload(const Recording& r, uint64_t generation);
+  // Ends the download asked for or running, if any, with "stopped" (under
+  // download_send_).
+  void EndDownloadLocked();
   bool SendFrame(bool playback, const MediaFrame& frame, uint64_t index);
 
   using Clock = std::chrono::steady_clock;
@@ -87,9 +92,13 @@ class NxlSession {
   uint32_t play_pos_ = 0;
   Clock::time_point play_due_{};
 
+  // Each request and stop starts a new generation; a download runs while its
+  // generation is the current one. download_send_ orders its blocks and end
+  // with the "stopped" message of a stop.
+  std::mutex download_send_;
   std::optional<Recording> download_;
-  bool cancel_download_ = false;
-  bool downloading_ = false;
+  uint64_t download_generation_ = 1;
+  uint64_t running_generation_ = 0;  // 0: none running
 
   // True while no thread runs.
   std::atomic<bool> finished_{true};

@@ -108,7 +108,11 @@ class Channel : public asl::NoCopyable {
   void OnRemoteRecFileList(const uint8_t* pEntries, int32_t nCount);
   // The same for a list the transport built as entries: kept without a copy.
   void OnRemoteRecFileList(std::vector<RecEntry>&& entries);
-  void OnDownloadData(int32_t nCode, const uint8_t* pData, int32_t nLength, uint32_t nTotal);
+  // nSource names the transport's download the report belongs to (its
+  // sub-handle), or kAnyDownload.
+  static constexpr int32_t kAnyDownload = 0;
+  void OnDownloadData(int32_t nCode, const uint8_t* pData, int32_t nLength, uint32_t nTotal,
+                      int32_t nSource = kAnyDownload);
   void OnRemoteRecordingState(int32_t nState);
   void CloseDownloadFile();
 
@@ -137,6 +141,17 @@ class Channel : public asl::NoCopyable {
   // report).
   void OpenDownloadConversion(const uint8_t* header);
   int32_t PackageDownloadBlock(const uint8_t* pData, int32_t nLength);
+  // What becomes of a download report, decided under m_pDownloadLock: a
+  // block or end of a download the host already stopped or replaced must not
+  // reach the running one's file.
+  enum class DownloadFate {
+    kCurrent,     // the running download's
+    kDropped,     // a stopped download's: nothing happens
+    kStoppedEnd,  // a stopped download's end: told to the host, no file touched
+  };
+  virtual DownloadFate DownloadReportFate(int32_t /*nCode*/, int32_t /*nSource*/) {
+    return DownloadFate::kCurrent;
+  }
   // Audio type reported when the device accepts a talk request.
   int32_t TalkAudioType() const;
 

@@ -81,38 +81,45 @@ void Channel::CloseDownloadFile() {
   m_nTotalFrames = 0;
 }
 
-void Channel::OnDownloadData(int32_t nCode, const uint8_t* pData, int32_t nLength,
-                             uint32_t nTotal) {
+void Channel::OnDownloadData(int32_t nCode, const uint8_t* pData, int32_t nLength, uint32_t nTotal,
+                             int32_t nSource) {
+  if (nCode < 0 || nCode > 4) return;  // no defined code: nothing changes
   DownloadCallback fn = g_pfnDownload.load(std::memory_order_acquire);
-  if (nCode >= 1 && nCode <= 4) {
-    CloseDownloadFile();
-    if (fn != nullptr) fn(m_nChannel, nCode, 0, 0, m_pUserData);
-    return;
-  }
-  if (nCode != 0) return;
   if (pData == nullptr || nLength < 0) nLength = 0;
   int32_t progress = 0;
   {
     // Held for the block only: the host's callback below may hand a stop to
     // another thread and wait for it.
     std::lock_guard<os::RecursiveLock> guard(*m_pDownloadLock);
-    if (nLength >= static_cast<int32_t>(kStreamInfoSize) &&
-        std::memcmp(pData + info::kFileTag, "QFH", 3) == 0) {
-      OpenDownloadConversion(pData);
-      return;
-    }
-    if (m_bDownloadToMp4) {
-      progress = PackageDownloadBlock(pData, nLength);
-    } else {
-      m_nDownloadedBytes += static_cast<uint64_t>(nLength);
-      // A download whose size is unknown (total 0) reports no progress.
-      progress = nTotal == 0 ? 0 : static_cast<int32_t>(m_nDownloadedBytes * 10000u / nTotal);
-      if (m_downloadFile.good() && nLength > 0) {
-        m_downloadFile.write(reinterpret_cast<const char*>(pData), nLength);
-      }
+    switch (DownloadReportFate(nCode, nSource)) {
+      case DownloadFate::kDropped: return;
+      case DownloadFate::kStoppedEnd: break;
+      case DownloadFate::kCurrent:
+        if (nCode != 0) {
+          CloseDownloadFile();
+        } else if (nLength >= static_cast<int32_t>(kStreamInfoSize) &&
+                   std::memcmp(pData + info::kFileTag, "QFH", 3) == 0) {
+          OpenDownloadConversion(pData);
+          return;
+        } else if (m_bDownloadToMp4) {
+          progress = PackageDownloadBlock(pData, nLength);
+        } else {
+          m_nDownloadedBytes += static_cast<uint64_t>(nLength);
+          // A download whose size is unknown (total 0) reports no progress.
+          progress = nTotal == 0 ? 0 : static_cast<int32_t>(m_nDownloadedBytes * 10000u / nTotal);
+          if (m_downloadFile.good() && nLength > 0) {
+            m_downloadFile.write(reinterpret_cast<const char*>(pData), nLength);
+          }
+        }
+        break;
     }
   }
-  if (fn != nullptr) fn(m_nChannel, 0, progress, static_cast<int32_t>(nTotal), m_pUserData);
+  if (fn == nullptr) return;
+  if (nCode != 0) {
+    fn(m_nChannel, nCode, 0, 0, m_pUserData);
+  } else {
+    fn(m_nChannel, 0, progress, static_cast<int32_t>(nTotal), m_pUserData);
+  }
 }
 
 void Channel::OpenDownloadConversion(const uint8_t* header) {

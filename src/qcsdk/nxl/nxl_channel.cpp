@@ -4,6 +4,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <string>
 
 #include "platform/nxl_api.h"
 #include "qcsdk/base/bytes.h"
@@ -145,16 +146,39 @@ bool NxlChannel::RemotePlayControl(int32_t nCommand, int32_t nValue) {
 bool NxlChannel::DownloadRemoteFile(int32_t nIndex, const char* szFilename) {
   if (!Connected()) return false;
   if (!Channel::DownloadRemoteFile(nIndex, szFilename)) return false;
-  std::lock_guard<os::RecursiveLock> guard(*m_pRecListLock);
-  if (nIndex < 0 || static_cast<std::size_t>(nIndex) >= m_recFileList.size()) return false;
-  const char* path = reinterpret_cast<const char*>(m_recFileList[nIndex].data() + 2064);
-  Send(nxlmsg::kDownload, path, static_cast<int32_t>(strnlen(path, 2048)));
+  std::string path;
+  {
+    std::lock_guard<os::RecursiveLock> guard(*m_pRecListLock);
+    if (nIndex < 0 || static_cast<std::size_t>(nIndex) >= m_recFileList.size()) return false;
+    const char* entry = reinterpret_cast<const char*>(m_recFileList[nIndex].data() + 2064);
+    path.assign(entry, strnlen(entry, 2048));
+  }
+  // The request and the flag together: the device's first answer waits for
+  // the flag.
+  std::lock_guard<os::RecursiveLock> guard(*m_pDownloadLock);
+  Send(nxlmsg::kDownload, path.data(), static_cast<int32_t>(path.size()));
+  m_bDeviceDownloading = true;
   return true;
 }
 
 bool NxlChannel::StopDownload() {
-  Send(nxlmsg::kStopDownload);
+  {
+    std::lock_guard<os::RecursiveLock> guard(*m_pDownloadLock);
+    if (m_bDeviceDownloading) ++m_nStoppedDownloads;
+    m_bDeviceDownloading = false;
+    Send(nxlmsg::kStopDownload);
+  }
   return Channel::StopDownload();
+}
+
+Channel::DownloadFate NxlChannel::DownloadReportFate(int32_t nCode, int32_t /*nSource*/) {
+  if (m_nStoppedDownloads > 0) {
+    if (nCode == 0) return DownloadFate::kDropped;
+    --m_nStoppedDownloads;
+    return DownloadFate::kStoppedEnd;
+  }
+  if (nCode != 0) m_bDeviceDownloading = false;
+  return DownloadFate::kCurrent;
 }
 
 bool NxlChannel::RemoteRecording(bool bStart) {

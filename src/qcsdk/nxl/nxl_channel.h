@@ -84,6 +84,9 @@ class NxlChannel : public Channel {
 
   int32_t LinkId() const { return m_nLinkId; }
 
+ protected:
+  DownloadFate DownloadReportFate(int32_t nCode, int32_t nSource) override;
+
  private:
   void Send(int32_t type, const void* data = nullptr, int32_t length = 0) const;
   bool Connected() const { return Status() == QCLS_Connected; }
@@ -113,6 +116,11 @@ class NxlChannel : public Channel {
   os::RecursiveLock m_csText;
   os::ManualResetEvent m_hTextEvent;  // set only for the configuration exchange's 81 and 82
   std::unique_ptr<os::Thread> m_hDlgThread;
+  // Download messages carry no download id: after a stop, the device's
+  // blocks until its end message belong to the stopped download. Both under
+  // the download lock.
+  bool m_bDeviceDownloading = false;  // asked for, and no end message yet
+  int32_t m_nStoppedDownloads = 0;    // stopped while running, end message still due
 };
 
 }  // namespace qcsdk

@@ -127,7 +127,7 @@ void OctChannel::OnVodState(int32_t nStatus, int32_t nFlag) {
   ApplyLive();
 }
 
-void OctChannel::OnDownState(int32_t nStatus, int32_t nFlag) {
+void OctChannel::OnDownState(int32_t hDown, int32_t nStatus, int32_t nFlag) {
   int32_t code;
   if (nStatus == 0) {
     if (nFlag == 0) return;
@@ -137,16 +137,31 @@ void OctChannel::OnDownState(int32_t nStatus, int32_t nFlag) {
   } else {
     return;
   }
-  if (const int32_t handle = m_hDown; handle > 0) RemoveHandle(handle);
-  m_hDown = 0;
-  OnDownloadData(code, nullptr, 0, 0);  // closes the local file, then tells the host
+  OnDownloadData(code, nullptr, 0, 0, hDown);  // closes the local file, then tells the host
 }
 
-void OctChannel::OnDownData(const OctDownData* pData) {
+void OctChannel::OnDownData(int32_t hDown, const OctDownData* pData) {
   if (pData == nullptr) return;
-  if (pData->received >= pData->total) m_bDownloadDone = true;
+  {
+    // The library may still deliver a block of a download closed meanwhile.
+    std::lock_guard<os::RecursiveLock> guard(*m_pDownloadLock);
+    if (hDown != m_hDown) return;
+    if (pData->received >= pData->total) m_bDownloadDone = true;
+  }
   const int32_t size = pData->data != nullptr && pData->size > 0 ? pData->size : 0;
-  OnDownloadData(0, pData->data, size, static_cast<uint32_t>(pData->total));
+  OnDownloadData(0, pData->data, size, static_cast<uint32_t>(pData->total), hDown);
+}
+
+// Only reports on the running download's sub-handle count: the library does
+// not wait for a callback under way when a sub-handle is closed.
+Channel::DownloadFate OctChannel::DownloadReportFate(int32_t nCode, int32_t nSource) {
+  const int32_t handle = m_hDown;
+  if (nSource != handle || handle <= 0) return DownloadFate::kDropped;
+  if (nCode != 0) {
+    RemoveHandle(handle);
+    m_hDown = 0;
+  }
+  return DownloadFate::kCurrent;
 }
 
 void OctChannel::OnChatState(int32_t nStatus, int32_t nResult) {
@@ -244,13 +259,13 @@ void OnVodData(int32_t conn, int32_t handle, int32_t kind, const void* record) {
 
 void OnDownState(int32_t conn, int32_t handle, int32_t status, int32_t flag) {
   AtCallbackEdge(kSource, [&] {
-    if (auto channel = Owner(conn, handle)) channel->OnDownState(status, flag);
+    if (auto channel = Owner(conn, handle)) channel->OnDownState(handle, status, flag);
   });
 }
 
 void OnDownData(int32_t conn, int32_t handle, const OctDownData* data) {
   AtCallbackEdge(kSource, [&] {
-    if (auto channel = Owner(conn, handle)) channel->OnDownData(data);
+    if (auto channel = Owner(conn, handle)) channel->OnDownData(handle, data);
   });
 }
 

@@ -316,21 +316,31 @@ bool OctChannel::DownloadRemoteFile(int32_t nIndex, const char* szFilename) {
   m_bDownloadDone = false;
   int32_t handle = -1;
   if (listed()) {
+    // The first reports on the new sub-handle wait until it is entered.
     const OctConnection::OpenScope opening(Conn());
     handle = platform::Oct().down_open(m_hConn, EntryPath(m_recFileList[nIndex]), 0);
+    {
+      std::lock_guard<os::RecursiveLock> download(*m_pDownloadLock);
+      m_hDown = handle;
+    }
+    if (handle > 0) AddHandle(handle);
+  } else {
+    m_hDown = handle;
   }
-  m_hDown = handle;
-  if (handle > 0) AddHandle(handle);
   // A refused download leaves no output file open.
   if (handle < 0) CloseDownloadFile();
   return handle >= 0;
 }
 
 bool OctChannel::StopDownload() {
-  if (const int32_t handle = m_hDown; handle > 0) {
+  int32_t handle = 0;
+  {
+    std::lock_guard<os::RecursiveLock> guard(*m_pDownloadLock);
+    if (m_hDown > 0) handle = m_hDown.exchange(0);
+  }
+  if (handle > 0) {
     platform::Oct().down_close(m_hConn, handle);
     RemoveHandle(handle);
-    m_hDown = 0;
   }
   return Channel::StopDownload();
 }

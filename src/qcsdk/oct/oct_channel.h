@@ -61,8 +61,9 @@ class OctChannel : public Channel {
   void OnStreamState(int32_t hConn, int32_t hStream, int32_t nKind, int32_t nResult);
   void OnStreamData(int32_t nKind, const void* pRecord, bool bPlayback);
   void OnVodState(int32_t nStatus, int32_t nFlag);
-  void OnDownState(int32_t nStatus, int32_t nFlag);
-  void OnDownData(const OctDownData* pData);
+  // hDown: the download sub-handle the report names.
+  void OnDownState(int32_t hDown, int32_t nStatus, int32_t nFlag);
+  void OnDownData(int32_t hDown, const OctDownData* pData);
   void OnChatState(int32_t nStatus, int32_t nResult);
   void OnNotify(int32_t nType, const void* pData, int32_t nLength);
 
@@ -76,6 +77,9 @@ class OctChannel : public Channel {
   static StreamInfoRecord BuildStreamInfo(const OctMediaInfo& media, int32_t nDeviceKind);
   // The playback speed sent for a speed index (0..9).
   static int32_t SpeedValue(int32_t nIndex);
+
+ protected:
+  DownloadFate DownloadReportFate(int32_t nCode, int32_t nSource) override;
 
  private:
   std::shared_ptr<OctConnection> Conn() const;
