@@ -36,4 +36,4 @@ endif()
 set(QCSDK_WIN32_PENDING hostlib vdevice qcview qcdemo)
 # The test folders (tests/<name>) that build on Windows so far.
 set(QCSDK_WIN32_TESTS mp4pkg netio nxl oct player win32_host oct_channel nxl_channel discovery grpc
-  files log spine nxl_e2e)
+  files log spine nxl_e2e hostile)

@@ -1,15 +1,15 @@
 // The SDK beside a normal device against simulator devices mutating every message, both transports.
 #include <gtest/gtest.h>
 #include <qcsdk/qcsdk_grpc.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
 #include <shared_mutex>
 
+#include "platform/os.h"
 #include "support/host_recorder.h"
 #include "support/process_probe.h"
-#include "vdevice/device_host.h"
+#include "support/simulated_devices.h"
 
 namespace qcsdk::test {
 namespace {
@@ -33,23 +33,21 @@ class HostileRun {
   // Drives every export on a channel to a new hostile device.
   void Seed(int seed, int transport) {
     SCOPED_TRACE("seed " + std::to_string(seed) + (transport ? " OCT" : " Nxl"));
-    vdevice::DeviceSpec spec;
-    spec.width = 160;
-    spec.height = 120;
-    spec.device_type = seed % 2 == 0 ? 3 : 1;  // handshake, 10- or 7-byte list entries
-    spec.recording_kind = seed % 5;            // raw and chunked downloads
-    // Mostly the whole record, whose RPC-support byte opens RPC on Nxl.
-    spec.header = static_cast<vdevice::HeaderForm>(seed % 4 == 3 ? 1 + seed % 8 / 4 : 0);
-    spec.faults.hostile_seed = static_cast<uint64_t>(seed);
-    vdevice::DeviceHost device;
+    // Type 3 (handshake, 10-byte list entries) or 1 (7-byte), raw and chunked downloads, mostly
+    // the whole header record, whose RPC-support byte opens RPC on Nxl.
+    std::string settings = "width=160,height=120,type=" + std::to_string(seed % 2 == 0 ? 3 : 1) +
+                           ",kind=" + std::to_string(seed % 5) +
+                           ",fault=hostile:" + std::to_string(seed);
+    if (seed % 4 == 3) settings += seed % 8 < 4 ? ",header=short" : ",header=ext";
+    SimulatedDevices device;
     std::string error;
-    ASSERT_EQ(device.Add(spec, &error), 0) << error;
+    const vdevice::DevicePorts ports = device.AddDevice(settings, &error);
+    ASSERT_GE(ports.nxl, 0) << error;
     const bool oct = transport == QCSDK_TRANSPORT_OCT;
     void* user = User(seed, transport);
     std::unique_lock connecting(numbers_);
-    const int32_t n =
-        QCSDK_Connect2(transport, "127.0.0.1", oct ? device.oct(0)->port() : device.nxl(0).port(),
-                       oct ? 1 : 0, 0, "admin", "admin", 0, user);
+    const int32_t n = QCSDK_Connect2(transport, "127.0.0.1", oct ? ports.oct : ports.nxl,
+                                     oct ? 1 : 0, 0, "admin", "admin", 0, user);
     ASSERT_GE(n, 0);
     connecting.unlock();
     // Connected, or refused: the device's answers may break the login.
@@ -101,7 +99,7 @@ class HostileRun {
     CALL(kQuickMs, QCSDK_StartRec(n, (base + kExtensions[kind - 1]).c_str()));
     CALL(kQuickMs, QCSDK_EnableVideoData(n, 1));
 
-    const vdevice::Date t = vdevice::Today();
+    const os::LocalTime t = os::Now();  // the devices list today's recordings
     const int32_t dates[6] = {t.year, t.month, t.day, t.year, t.month, t.day};
     const int lists = Count(user, 10, 11);
     CALL(kWaitMs, QCSDK_GetRemoteRecFileList(n, dates));
@@ -158,27 +156,26 @@ class HostileRun {
 TEST(HostileDevice, NeverCrashesHangsOrLeaksAndSparesTheOtherChannels) {
   std::thread([] {}).join();  // a sanitizer's runtime starts a thread of its own
   const int threads = ThreadCount();
-  const auto dir =
-      std::filesystem::temp_directory_path() / ("qcsdk_hostile_" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
+  std::filesystem::path dir;
   {
     auto host = std::make_unique<HostRecorder>();
-    vdevice::DeviceHost normal;
+    SimulatedDevices normal;
     std::string error;
-    vdevice::DeviceSpec spec;
-    spec.width = 160;
-    spec.height = 120;
-    ASSERT_EQ(normal.Add(spec, &error), 0) << error;
+    const vdevice::DevicePorts ports = normal.AddDevice("width=160,height=120", &error);
+    ASSERT_GE(ports.nxl, 0) << error;
+    // Named by the normal device's port, which no other program holds meanwhile.
+    dir = std::filesystem::temp_directory_path() / ("qcsdk_hostile_" + std::to_string(ports.nxl));
+    std::filesystem::create_directories(dir);
     ASSERT_EQ(QCSDK_InitSDK(0, nullptr), 1);
     // Whatever library a hostile device sends, none is loaded.
     const char* const nothing[] = {
         "0000000000000000000000000000000000000000000000000000000000000000"};
     ASSERT_EQ(QCSDK_SetCfgDialogDigests(nothing, 1), 1);
     void* const kNormal = reinterpret_cast<void*>(uintptr_t{1} << 20);
-    const int32_t nxl = QCSDK_Connect2(QCSDK_TRANSPORT_NXL, "127.0.0.1", normal.nxl(0).port(), 0, 0,
-                                       "admin", "admin", 0, kNormal);
-    const int32_t oct = QCSDK_Connect2(QCSDK_TRANSPORT_OCT, "127.0.0.1", normal.oct(0)->port(), 1,
-                                       0, "admin", "admin", 0, kNormal);
+    const int32_t nxl = QCSDK_Connect2(QCSDK_TRANSPORT_NXL, "127.0.0.1", ports.nxl, 0, 0, "admin",
+                                       "admin", 0, kNormal);
+    const int32_t oct = QCSDK_Connect2(QCSDK_TRANSPORT_OCT, "127.0.0.1", ports.oct, 1, 0, "admin",
+                                       "admin", 0, kNormal);
     ASSERT_TRUE(host->WaitFor(QCSDK_EVENT_CONNECTED, 2, ScaledMs(10000)));
     auto frames = [&](int32_t channel) {
       return std::ranges::count_if(host->Raw(), [&](auto& r) { return r.channel == channel; });

@@ -56,16 +56,14 @@ class NxlE2eTest : public ::testing::Test {
   // Adds a device described in the simulator's --device syntax; its port.
   int Device(const std::string& settings) {
     std::string error;
-    const int port = devices.AddForNxl("password=secret," + settings, &error);
+    const int port = devices.AddDevice("password=secret," + settings, &error).nxl;
     EXPECT_GE(port, 0) << error;
     return port;
   }
   int32_t Connect(int port, const char* password = "secret", const char* address = "127.0.0.1") {
     return QCSDK_Connect(address, port, 0, "admin", password, 0, nullptr);
   }
-  bool WaitEvent(int32_t code, int count = 1) {
-    return host->WaitFor(code, count, 10000);
-  }
+  bool WaitEvent(int32_t code, int count = 1) { return host->WaitFor(code, count, 10000); }
 };
 
 TEST_F(NxlE2eTest, RefusalsAndLinkEndsBecomeTheirEvents) {

@@ -1,6 +1,6 @@
 // Virtual devices of the simulator for a test, on loopback: in this process
 // on Linux; under wine from the native simulator program the ctest fixture
-// "vdevice" starts. Add(settings) in the --device syntax gives the Nxl port.
+// "vdevice" starts. AddDevice(settings) in the --device syntax gives its ports.
 #pragma once
 
 #ifdef _WIN32

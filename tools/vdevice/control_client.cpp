@@ -9,7 +9,7 @@
 
 namespace vdevice {
 
-int ControlClient::AddForNxl(const std::string& settings, std::string* error) {
+DevicePorts ControlClient::AddDevice(const std::string& settings, std::string* error) {
   if (!control_.valid()) {
     int port = port_;
     if (const char* file = std::getenv("QCSDK_VDEVICE_PORT_FILE"); port == 0 && file != nullptr)
@@ -17,21 +17,25 @@ int ControlClient::AddForNxl(const std::string& settings, std::string* error) {
     control_ = netio::ConnectTcp("127.0.0.1", static_cast<uint16_t>(port), 10000, 60000);
     if (!control_.valid()) {
       *error = "no simulator at control port " + std::to_string(port);
-      return -1;
+      return {};
     }
   }
   const std::string request = "device " + settings + "\n";
   std::string answer;
   char c = 0;
-  if (!netio::SendAll(control_.get(), request.data(), request.size())) return -1;
+  if (!netio::SendAll(control_.get(), request.data(), request.size())) return {};
   while (netio::ReceiveAll(control_.get(), &c, 1) == netio::Received::kData && c != '\n')
     answer += c;
-  const size_t nxl = answer.find(" nxl=127.0.0.1:");
-  if (answer.rfind("device ", 0) != 0 || nxl == std::string::npos) {
+  // "device 0 nxl=127.0.0.1:40123 oct=127.0.0.1:40125 ..." (DeviceHost::Describe)
+  auto port = [&](const std::string& key) {
+    const size_t at = answer.find(" " + key + "=127.0.0.1:");
+    return at == std::string::npos ? -1 : std::atoi(answer.c_str() + at + key.size() + 12);
+  };
+  if (answer.rfind("device ", 0) != 0 || port("nxl") < 0) {
     *error = answer.empty() ? "the simulator is gone" : answer;
-    return -1;
+    return {};
   }
-  return std::atoi(answer.c_str() + nxl + 15);
+  return {port("nxl"), port("oct")};
 }
 
 std::string ControlClient::PathForSimulator(const std::string& path) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "netio/socket.h"
+#include "vdevice/device_settings.h"
 
 namespace vdevice {
 
@@ -15,9 +16,9 @@ class ControlClient {
   // Port 0: the one written in the file QCSDK_VDEVICE_PORT_FILE names.
   explicit ControlClient(uint16_t port = 0) : port_(port) {}
 
-  // Adds a device described in the simulator's --device syntax; its Nxl
-  // port, or -1 with a message.
-  int AddForNxl(const std::string& settings, std::string* error);
+  // Adds a device described in the simulator's --device syntax; its ports
+  // (nxl -1 with a message on failure).
+  DevicePorts AddDevice(const std::string& settings, std::string* error);
   // Stops every device added (they stop when the connection closes).
   void Stop() { control_ = netio::Fd(); }
   // The path by which the simulator reads a file of this program: under

@@ -62,10 +62,12 @@ bool DeviceHost::StartOct(Entry& e, std::string* error) {
   return true;
 }
 
-int DeviceHost::AddForNxl(const std::string& settings, std::string* error) {
+DevicePorts DeviceHost::AddDevice(const std::string& settings, std::string* error) {
   DeviceSpec spec;
   const int index = ParseDeviceSpec(settings, &spec, error) ? Add(spec, error) : -1;
-  return index < 0 ? -1 : nxl(static_cast<size_t>(index)).port();
+  if (index < 0) return {};
+  const Entry& e = devices_[static_cast<size_t>(index)];
+  return {e.nxl->port(), e.oct ? e.oct->port() : -1};
 }
 
 int DeviceHost::Add(DeviceSpec spec, std::string* error) {

@@ -52,8 +52,9 @@ class DeviceHost {
   // Creates, starts and (with a directory) registers a device; its index,
   // or -1 with a message.
   int Add(DeviceSpec spec, std::string* error);
-  // The same from the --device syntax; the device's Nxl port, or -1.
-  int AddForNxl(const std::string& settings, std::string* error);
+  // The same from the --device syntax; the device's ports (nxl -1 with a
+  // message on failure).
+  DevicePorts AddDevice(const std::string& settings, std::string* error);
   // The path by which the devices read a file of this process: as it is.
   static std::string PathForSimulator(const std::string& path) { return path; }
   size_t size() const { return devices_.size(); }

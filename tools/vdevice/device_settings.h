@@ -61,6 +61,13 @@ struct DeviceSpec {
   Faults faults;
 };
 
+// The loopback ports a device listens on; -1: none (oct: a device without
+// an OCT side).
+struct DevicePorts {
+  int nxl = -1;
+  int oct = -1;
+};
+
 // Reads "type=2,channels=4,user=admin,..." into spec (starting from its
 // current values). false with a message on an unknown key or bad value.
 bool ParseDeviceSpec(const std::string& text, DeviceSpec* spec, std::string* error);
