@@ -116,7 +116,10 @@ int RunInfo(const Invocation& call) {
     }
     call.out.Fields(fields);
   }
-  if (rpc != 1) std::fprintf(stderr, "qcctl: info: dev_get_info failed: %s\n", text.c_str());
+  if (rpc != 1) {
+    std::fprintf(stderr, "qcctl: info %s: dev_get_info failed (QCSDK_GRPC_Call returned %d) %s\n",
+                 sdk.label().c_str(), rpc, text.c_str());
+  }
   return kOk;
 }
 

@@ -125,6 +125,8 @@ int main(int argc, char** argv) {
       }
     } else if (arg == "--broadcast-target" && hasValue) {
       broadcastTarget = argv[++i];
+    } else if ((arg == "--timeout" || arg == "--broadcast-target") && !hasValue) {
+      return Fail(kUsage, arg + " needs a value");
     } else if (arg.rfind("--", 0) == 0 && !(words.size() >= 1 && words[0] == "rpc")) {
       return Fail(kUsage, "unknown option " + arg + " (qcctl --help lists them)");
     } else {
