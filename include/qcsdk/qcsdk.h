@@ -478,6 +478,39 @@ QCSDK_API int32_t QCSDK_CALL QCSDK_GRPC_End(int32_t channel);
  * Waits for an RPC call running on the channel in another thread. Returns 1;
  * returns 0 when the channel number names no channel. */
 QCSDK_API int32_t QCSDK_CALL QCSDK_GRPC_FreeResults(int32_t channel);
+/* Calls the RPC method named szMethod (as in the method catalogue, e.g.
+ * "account_get_users") on the channel, for tools that take the method from
+ * their user. szParams is a JSON object of the request members, named as in
+ * the catalogue (null or "" for none); it is read into the method's request
+ * structure as an answer's members are read, so members it leaves out or
+ * gives another type are sent as -1 (numbers), false, or not at all
+ * (strings, arrays), and members the method does not have are dropped. The
+ * call is the one QCSDK_GRPC_<method> makes, under the same lock and time
+ * budget. Returns:
+ *   1  success; *ppText is the result as a JSON object text ("{}" for a
+ *      method without result members);
+ *   0  the channel number names no channel, or the channel has no RPC
+ *      exchange; *ppText is null;
+ *  -1  no method of that name; *ppText is null;
+ *  -2  szParams is not a JSON object; *ppText is null;
+ *  -3  the call failed; *ppText is {"code":N,"message":"..."} with the
+ *      device's error code and message, or, when no error answer came, a
+ *      negative code and a message saying which step failed ("the request
+ *      could not be sent", "no answer from the device", "the answer is not
+ *      JSON").
+ * ppText may be null. The text lives like the strings of RPC results: until
+ * the channel is destroyed or QCSDK_GRPC_FreeResults releases it. */
+QCSDK_API int32_t QCSDK_CALL QCSDK_GRPC_Call(int32_t channel, const char* szMethod,
+                                             const char* szParams, const char** ppText);
+/* Describes method `index` of the catalogue (0 up to the method count less
+ * one, in catalogue order) as JSON text: {"method":NAME,"param":MEMBERS,
+ * "result":MEMBERS}, where MEMBERS is null for a method without such
+ * members, or an object naming each member's type: "number", "bool",
+ * "string", a nested object of members, or a one-element array holding
+ * the element type. Null for any other index. The text is the library's
+ * and stays valid until the process ends; any thread may call this, also
+ * before QCSDK_InitSDK. */
+QCSDK_API const char* QCSDK_CALL QCSDK_GRPC_DescribeMethod(int32_t index);
 
 /* Frees a buffer from QCSDK_SaveBitmapToBuffer; null is ignored. */
 QCSDK_API void QCSDK_CALL QCSDK_FreeBitmapBuffer(uint8_t* pBuffer);

@@ -121,7 +121,21 @@ TEST_F(GrpcExports, DeviceErrorsCredentialsAndChannels) {
     int32_t placeholder = 42;
     EXPECT_EQ(row.Int("result"), QCSDK_GRPC_iplist_clear(n, nullptr, &placeholder));
     EXPECT_EQ(0, placeholder);
+    // By name: the same answer as JSON text, or the device's error.
+    const char* text = nullptr;
+    const bool ok = row.Int("result") == 1;
+    EXPECT_EQ(ok ? 1 : -3, QCSDK_GRPC_Call(n, "iplist_limit_type_get", nullptr, &text));
+    EXPECT_STREQ(ok ? R"({"limittype":2})"
+                    : (R"({"code":)" + row.Text("error code") + R"(,"message":")" +
+                       row.Text("message") + R"("})")
+                          .c_str(),
+                 text);
   }
+  const char* text = "";
+  EXPECT_EQ(-1, QCSDK_GRPC_Call(n, "no_such_method", nullptr, &text));
+  EXPECT_EQ(-2, QCSDK_GRPC_Call(n, "iplist_clear", "[1]", &text));
+  EXPECT_EQ(0, QCSDK_GRPC_Call(512, "iplist_clear", nullptr, &text));
+  EXPECT_EQ(nullptr, text);
   // The channel's credentials sign each request; the password stays home.
   EXPECT_EQ(0u, requests[0].find(R"({"method":"iplist_limit_type_get","sentcnt":1,"user":)"
                                  R"({"name":"operator","digest":")"));

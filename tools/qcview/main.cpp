@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "device_source.h"
 #include "hostlib/child_process.h"
+#include "hostlib/device_source.h"
 #include "hostlib/simulator.h"
-#include "viewer.h"
 #include "hostlib/virtual_display.h"
+#include "viewer.h"
 #include "x_window.h"
 
 namespace {
@@ -27,9 +27,9 @@ const char kUsage[] =
     "(H.264) and OCT (H.265).\n"
     "DEVICE: nxl://[USER[:PASSWORD]@]HOST[:PORT][/CHANNEL]\n"
     "        oct://[USER[:PASSWORD]@]HOST[:PORT][/CHANNEL[/STREAM]]\n"
-    "  HOST: a loopback address (127.x.x.x, with PORT) or a device or cloud number\n"
-    "  (looked up in the transport's directory); user and password default to\n"
-    "  admin/admin, the channel to 0 (Nxl) or 1 (OCT).\n"
+    "  HOST: an IPv4 address or host name (with PORT), or a device or cloud number\n"
+    "  (without PORT; looked up in the transport's directory). User and password\n"
+    "  default to admin/admin, the channel to 0 (Nxl) or 1 (OCT).\n"
     "Options:\n"
     "  --grid CxR         columns and rows (default: room for every device, or 2x2)\n"
     "  --size WxH         window size (default: 320x240 of video per tile)\n"
@@ -63,7 +63,7 @@ bool ParseSeconds(const char* text, double& seconds) {
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   qcview::ViewerOptions options;
-  std::vector<qcview::DeviceSource> sources;
+  std::vector<hostlib::DeviceSource> sources;
   bool gridGiven = false, xvfb = false;
   int width = 0, height = 0;
   for (int i = 1; i < argc; ++i) {
@@ -77,9 +77,9 @@ int main(int argc, char** argv) {
       xvfb = true;
       continue;
     } else if (arg.rfind("--", 0) != 0) {
-      qcview::DeviceSource source;
+      hostlib::DeviceSource source;
       std::string error;
-      if (!qcview::ParseDeviceSource(arg, source, error)) {
+      if (!hostlib::ParseDeviceSource(arg, source, error)) {
         std::fprintf(stderr, "qcview: %s\n", error.c_str());
         return 2;
       }
@@ -140,7 +140,7 @@ int main(int argc, char** argv) {
     }
     for (std::size_t i = 0; i < cells; ++i) {
       const hostlib::SimDevice& device = simulator.devices()[i % 2];
-      qcview::DeviceSource source;
+      hostlib::DeviceSource source;
       source.host = device.address;
       source.channel = static_cast<int32_t>(i / 2);
       source.port = device.port;

@@ -46,7 +46,7 @@ const char* RecordingExtension(int32_t kind) {
 struct Viewer::Tile {
   Viewer* owner = nullptr;
   int index = 0;
-  DeviceSource source;
+  hostlib::DeviceSource source;
   // Written by the SDK's threads.
   std::atomic<int32_t> channel{-1};  // -1 before the connect returns
   std::atomic<int32_t> event{0};     // the last link event, 0 before any
@@ -64,9 +64,10 @@ struct Viewer::Tile {
   int32_t ptz = -1;  // the PTZ command running, -1 none
 };
 
-Viewer::Viewer(XWindow& window, const std::vector<DeviceSource>& sources, ViewerOptions options)
+Viewer::Viewer(XWindow& window, const std::vector<hostlib::DeviceSource>& sources,
+               ViewerOptions options)
     : m_window(window), m_options(std::move(options)) {
-  for (const DeviceSource& source : sources) {
+  for (const hostlib::DeviceSource& source : sources) {
     auto tile = std::make_unique<Tile>();
     tile->owner = this;
     tile->index = static_cast<int>(m_tiles.size());

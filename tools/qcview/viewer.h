@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "device_source.h"
+#include "hostlib/device_source.h"
 #include "tile_grid.h"
 #include "x_window.h"
 
@@ -35,7 +35,7 @@ constexpr int kExitTilesNotLive = 3;
 
 class Viewer {
  public:
-  Viewer(XWindow& window, const std::vector<DeviceSource>& sources, ViewerOptions options);
+  Viewer(XWindow& window, const std::vector<hostlib::DeviceSource>& sources, ViewerOptions options);
   Viewer(const Viewer&) = delete;
   Viewer& operator=(const Viewer&) = delete;
   // Stops recordings, display and sound, disconnects every tile and

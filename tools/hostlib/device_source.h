@@ -1,16 +1,19 @@
-// A device channel a tile shows, as named on the command line:
+// A device channel as the tools name it on their command lines:
 //   nxl://[USER[:PASSWORD]@]HOST[:PORT][/CHANNEL]
 //   oct://[USER[:PASSWORD]@]HOST[:PORT][/CHANNEL[/STREAM]]
-// HOST is a dotted loopback address (127.x.x.x, PORT required) or a device
-// number (Nxl) or cloud number (OCT), which the transport looks up in its
-// directory. Credentials default to admin/admin, the channel to 0 on Nxl
-// and 1 on OCT, the stream to 0.
+// HOST with a PORT is a dotted IPv4 address or a host name (resolved here
+// to its first IPv4 address); HOST without a port is a device number (Nxl)
+// or cloud number (OCT), which the transport looks up in its directory.
+// Credentials default to admin/admin, the channel to 0 on Nxl and 1 on OCT,
+// the stream to 0.
 #pragma once
+
+#include <qcsdk/qcsdk.h>
 
 #include <cstdint>
 #include <string>
 
-namespace qcview {
+namespace hostlib {
 
 struct DeviceSource {
   int32_t transport = 0;  // QCSDK_TRANSPORT_*
@@ -25,11 +28,14 @@ struct DeviceSource {
   // "nxl 127.0.0.1:4000/0", "oct A1001/1", ...
   std::string Label() const;
   // QCSDK_Connect2 with these settings; the channel number or -1.
-  int32_t Connect(void* userData) const;
+  int32_t Connect(void* userData) const {
+    return QCSDK_Connect2(transport, host.c_str(), port, channel, stream, user.c_str(),
+                          password.c_str(), byNumber ? 1 : 0, userData);
+  }
 };
 
 // False, with the reason in `error`, for text that names no device channel
-// or an address outside loopback.
+// or a host name that does not resolve.
 bool ParseDeviceSource(const std::string& text, DeviceSource& out, std::string& error);
 
-}  // namespace qcview
+}  // namespace hostlib

@@ -1,12 +1,12 @@
 #include "device_source.h"
 
 #include <arpa/inet.h>
-#include <qcsdk/qcsdk.h>
+#include <netdb.h>
 
 #include <cctype>
 #include <cstdlib>
 
-namespace qcview {
+namespace hostlib {
 namespace {
 
 // A whole decimal number in [min, max], or -1.
@@ -19,6 +19,24 @@ long Number(const std::string& text, long min, long max) {
   return value >= min && value <= max ? value : -1;
 }
 
+// Replaces a host name by its first IPv4 address; dotted addresses stay.
+bool Resolve(std::string& host, std::string& error) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (const int rc = getaddrinfo(host.c_str(), nullptr, &hints, &found); rc != 0) {
+    error = "cannot resolve '" + host + "' (" + gai_strerror(rc) + ")";
+    return false;
+  }
+  char dotted[INET_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr, dotted,
+            sizeof dotted);
+  freeaddrinfo(found);
+  host = dotted;
+  return true;
+}
+
 }  // namespace
 
 std::string DeviceSource::Label() const {
@@ -28,11 +46,6 @@ std::string DeviceSource::Label() const {
   label.append("/").append(std::to_string(channel));
   if (stream != 0) label.append("/").append(std::to_string(stream));
   return label;
-}
-
-int32_t DeviceSource::Connect(void* userData) const {
-  return QCSDK_Connect2(transport, host.c_str(), port, channel, stream, user.c_str(),
-                        password.c_str(), byNumber ? 1 : 0, userData);
 }
 
 bool ParseDeviceSource(const std::string& text, DeviceSource& out, std::string& error) {
@@ -70,23 +83,19 @@ bool ParseDeviceSource(const std::string& text, DeviceSource& out, std::string& 
     }
   }
   source.host = rest;
-  source.byNumber = !source.host.empty() && !std::isdigit(static_cast<unsigned char>(rest[0]));
+  source.byNumber = source.port == 0;
   in_addr address{};
   if (source.host.empty()) {
     error = "'" + text + "': no address or number";
     return false;
   }
-  if (!source.byNumber) {
-    // This tool only ever talks to the local machine.
-    if (inet_pton(AF_INET, source.host.c_str(), &address) != 1 ||
-        (ntohl(address.s_addr) >> 24) != 127) {
-      error = "'" + text + "': only loopback addresses (127.x.x.x) are allowed";
-      return false;
-    }
-    if (source.port <= 0) {
-      error = "'" + text + "': an address needs a port";
-      return false;
-    }
+  if (source.byNumber && inet_pton(AF_INET, source.host.c_str(), &address) == 1) {
+    error = "'" + text + "': an address needs a port";
+    return false;
+  }
+  if (!source.byNumber && !Resolve(source.host, error)) {
+    error = "'" + text + "': " + error;
+    return false;
   }
   for (int32_t* field : {&source.channel, &source.stream}) {
     if (path.empty()) break;
@@ -107,4 +116,4 @@ bool ParseDeviceSource(const std::string& text, DeviceSource& out, std::string& 
   return true;
 }
 
-}  // namespace qcview
+}  // namespace hostlib
