@@ -1,9 +1,11 @@
 // Whole packages written through the C interface and read back with libavformat: codecs, frame
 // counts, times, audio and the index, also of a killed writer; bad arguments and handles.
 #include <gmock/gmock.h>
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <climits>
 #include <filesystem>
@@ -203,6 +205,7 @@ TEST_F(PackageTest, StampedAudioKeepsItsDistanceToTheVideoAndAacWaitsForItsFirst
   }
 }
 
+#ifndef _WIN32
 // A recording process killed without closing: the file holds every frame up to the last finished
 // fragment and the index points only at fragments that are in the file.
 TEST_F(PackageTest, KilledRecorderLeavesAReadableFile) {
@@ -238,6 +241,7 @@ TEST_F(PackageTest, KilledRecorderLeavesAReadableFile) {
 
   EXPECT_GE(ExpectIndexMatches(file, *media->video).entries.size(), 5u);
 }
+#endif
 
 // What must never crash or corrupt: bad arguments and bad handles.
 TEST(RobustnessTest, OpenChecksEveryArgument) {
@@ -270,16 +274,21 @@ TEST(RobustnessTest, OpenChecksEveryArgument) {
   EXPECT_EQ(QP_OpenPackage(&good, 1, 0, f, dir.File("no/dir.qdx").c_str(), 0, 0), nullptr);
   EXPECT_FALSE(std::filesystem::exists(file) || std::filesystem::exists(index));
 
-  // Every valid combination opens, and a name with a colon is a file name.
+  // Every valid combination opens, and on POSIX a name with a colon is a file name (on Windows a
+  // colon names a drive or a stream).
+#ifdef _WIN32
+  const std::string name = dir.File("xy.mp4");
+#else
+  const std::string name = dir.File("x:y.mp4");
+#endif
   for (int32_t video : {0, QP_VIDEO_H264, QP_VIDEO_H265}) {
     for (int32_t audio : {QP_AUDIO_ALAW, QP_AUDIO_ULAW, QP_AUDIO_AAC}) {
-      QP_Handle h =
-          QP_OpenPackage(&good, 1, 1, dir.File("x:y.mp4").c_str(), nullptr, video | audio, 0);
+      QP_Handle h = QP_OpenPackage(&good, 1, 1, name.c_str(), nullptr, video | audio, 0);
       EXPECT_NE(h, nullptr);
       EXPECT_EQ(QP_ClosePackage(h), 1);
     }
   }
-  EXPECT_TRUE(std::filesystem::exists(dir.File("x:y.mp4")));
+  EXPECT_TRUE(std::filesystem::exists(name));
 }
 
 TEST(RobustnessTest, FramesAndHandlesAreChecked) {

@@ -1,9 +1,32 @@
 #include "vdevice/control_server.h"
 
+#include <stdexcept>
+
 #include "netio/address.h"
+#include "vdevice/control_client.h"
 #include "vdevice/device_host.h"
 
 namespace vdevice {
+namespace {
+
+// The answer to "encode OPTIONS" (ControlClient::EncodePattern reads it).
+std::string Encoded(const std::string& request) {
+  PatternOptions options;
+  if (!ParsePatternOptions(request, &options)) return "error bad encode options\n";
+  try {
+    const std::vector<MediaFrame> frames = EncodePattern(options);
+    std::string head = "frames " + std::to_string(frames.size()), body;
+    for (const MediaFrame& f : frames) {
+      head += ' ' + std::to_string(f.data.size()) + (f.key ? "k" : "");
+      body.append(f.data.begin(), f.data.end());
+    }
+    return head + '\n' + body;
+  } catch (const std::exception& e) {
+    return std::string("error ") + e.what() + '\n';
+  }
+}
+
+}  // namespace
 
 bool ControlServer::Start(uint16_t port, std::string* error) {
   listener_ = netio::ListenTcp(netio::kLoopback, port, error);
@@ -47,14 +70,15 @@ void ControlServer::Serve(netio::Socket fd) {
     pending.append(buf, got);
     for (size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
       const std::string line = pending.substr(0, end);
-      std::string answer = "error expected 'device SETTINGS'", error;
+      std::string answer = "error expected 'device SETTINGS' or 'encode OPTIONS'\n", error;
       DeviceSpec spec;
       if (line.rfind("device ", 0) == 0) {
         const int index =
             ParseDeviceSpec(line.substr(7), &spec, &error) ? host.Add(spec, &error) : -1;
-        answer = index < 0 ? "error " + error : host.Describe(static_cast<size_t>(index));
+        answer = (index < 0 ? "error " + error : host.Describe(static_cast<size_t>(index))) + '\n';
+      } else if (line.rfind("encode ", 0) == 0) {
+        answer = Encoded(line.substr(7));
       }
-      answer += '\n';
       if (!netio::SendAll(fd, answer.data(), answer.size())) return;
     }
   }

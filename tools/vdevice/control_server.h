@@ -1,9 +1,12 @@
-// Adds devices on request: a loopback TCP port where each line
-// "device SETTINGS" adds a device to a set of its own for that connection
-// and is answered with the device's description line (or "error MESSAGE").
+// Adds devices and encodes test patterns on request: a loopback TCP port
+// where each line "device SETTINGS" adds a device to a set of its own for
+// that connection and is answered with the device's description line, and
+// each line "encode OPTIONS" (FormatPatternOptions) with the encoded packets
+// (ControlClient::EncodePattern); failures are answered "error MESSAGE".
 // The connection's devices stop when it closes. Programs that cannot run
 // the simulator in their own process (tests of the Windows build under
-// wine) take their devices from here.
+// wine) take their devices, and the H.264/H.265 streams their own libavcodec
+// cannot encode, from here.
 #pragma once
 
 #include <cstdint>

@@ -40,6 +40,9 @@ struct MediaFrame {
 
 // The libavcodec encoder used for the codec ("mpeg4", "libx264", "libx265").
 const char* PatternEncoderName(PatternCodec codec);
+// On Windows also true when the program runs through wine-run
+// (QCSDK_VDEVICE_PORT_FILE set): EncodePattern then asks the native
+// simulator's control port for what this libavcodec cannot encode.
 bool PatternEncoderAvailable(PatternCodec codec);
 
 // One packet per picture, in decoding order, without B-frames, the first a
