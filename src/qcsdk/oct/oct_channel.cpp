@@ -512,9 +512,11 @@ int32_t OctChannel::RecvGrpcResponse(GrpcContext*, char* pBuffer, int32_t nCapac
   std::lock_guard<std::mutex> guard(m_respMutex);
   if (!m_bGrpcRespHeld) return -1;
   const int32_t n = static_cast<int32_t>(m_grpcResp.size());
-  if (nCapacity < n || (pBuffer == nullptr && n > 0)) return -1;
-  if (n > 0) std::memcpy(pBuffer, m_grpcResp.data(), static_cast<std::size_t>(n));
-  m_bGrpcRespHeld = false;
+  m_bGrpcRespHeld = n > 0 && (nCapacity < n || pBuffer == nullptr);
+  // An empty answer is a failed exchange: a count of 0 would read as success and leave the
+  // last call's answer to be read again.
+  if (n == 0 || m_bGrpcRespHeld) return -1;
+  std::memcpy(pBuffer, m_grpcResp.data(), static_cast<std::size_t>(n));
   return n;
 }
 
