@@ -102,6 +102,15 @@ TEST_F(QcctlTool, InfoRpcListDownloadRecordAndSnapshotAgainstTheSimulator) {
   ASSERT_EQ(static_cast<int>(recordings.size()), cJSON_GetArraySize(list.json.get()));
   EXPECT_EQ(1, Number(list, "1.index"));
   EXPECT_EQ(recordings[1].path, Text(list, "1.path"));
+  // A range from yesterday holds today's recordings too.
+  const std::time_t before = now - 86400;
+  std::tm y{};
+  localtime_r(&before, &y);
+  char from[16], to[16];
+  std::strftime(from, sizeof from, "%Y-%m-%d", &y);
+  std::strftime(to, sizeof to, "%Y-%m-%d", &t);
+  ToolRun range = Qcctl({"list", url, from, to, "--json"});
+  EXPECT_EQ(static_cast<int>(recordings.size()), cJSON_GetArraySize(range.json.get())) << range.out;
 
   const std::string file = ::testing::TempDir() + "qcctl_download.sv5";
   ToolRun download = Qcctl({"download", url, "1", file, "--json"});

@@ -25,4 +25,15 @@ const char* EventName(int32_t event) {
   }
 }
 
+std::string RecordingExtension(int32_t kind) {
+  switch (kind) {
+    case 1: return ".sv4";
+    case 2: return ".sv5";
+    case 3: return ".sv6";
+    case 4:
+    case 5: return ".mp4";
+    default: return "";
+  }
+}
+
 }  // namespace hostlib

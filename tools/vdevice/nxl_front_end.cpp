@@ -41,6 +41,7 @@ enum : uint32_t {
 constexpr uint32_t kRecordStart = 41, kRecordStop = 42;
 constexpr uint8_t kControlFrame = 8;
 
+// One date, yyyymmdd.
 bool ParseDate(const uint8_t* data, size_t size, Date* date) {
   if (size < 8) return false;
   int v[8];
@@ -52,6 +53,17 @@ bool ParseDate(const uint8_t* data, size_t size, Date* date) {
   date->month = v[4] * 10 + v[5];
   date->day = v[6] * 10 + v[7];
   return true;
+}
+
+// A date query, yyyymmddhhmmss of the first day then of the last; a query
+// of the first day alone asks for that day.
+bool ParseDateRange(const uint8_t* data, size_t size, Date* from, Date* to) {
+  if (!ParseDate(data, size, from)) return false;
+  if (size < 22) {
+    *to = *from;
+    return true;
+  }
+  return ParseDate(data + 14, size - 14, to);
 }
 
 }  // namespace
@@ -199,10 +211,11 @@ void NxlFrontEnd::OnMessage(ClientId id, uint32_t type, const uint8_t* data, siz
       }
       break;
     case kFileList: {
-      Date date;
+      Date from, to;
       const std::vector<uint8_t> answer =
-          ParseDate(data, size, &date) ? device_->FileListAnswer(s->info().device_channel, date)
-                                       : std::vector<uint8_t>{};
+          ParseDateRange(data, size, &from, &to)
+              ? device_->FileListAnswer(s->info().device_channel, from, to)
+              : std::vector<uint8_t>{};
       out_->FileList(id, answer.data(), answer.size());
       break;
     }

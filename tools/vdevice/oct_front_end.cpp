@@ -29,11 +29,6 @@ Json Parse(const std::string& text) {
   return Json(cJSON_ParseWithLength(text.data(), text.size()));
 }
 
-// Start times as comparable numbers: yyyymmddhhmmss.
-int64_t Stamp(int y, int mo, int d, int h, int mi, int s) {
-  return ((((int64_t{y} * 100 + mo) * 100 + d) * 100 + h) * 100 + mi) * 100 + s;
-}
-
 }  // namespace
 
 OctFrontEnd::OctFrontEnd(std::shared_ptr<VirtualDevice> device) : device_(std::move(device)) {
@@ -190,12 +185,11 @@ int32_t OctFrontEnd::Result(int32_t result) const {
 
 std::vector<octc::device::RecordEntry> OctFrontEnd::OnRecordList(const OctRecQuery& q) {
   std::vector<octc::device::RecordEntry> out;
-  const int64_t from =
-      Stamp(q.begin.year, q.begin.month, q.begin.day, q.begin.hour, q.begin.minute, q.begin.second);
-  const int64_t to =
-      Stamp(q.end.year, q.end.month, q.end.day, q.end.hour, q.end.minute, q.end.second);
+  const DateTime from{
+      {q.begin.year, q.begin.month, q.begin.day}, q.begin.hour, q.begin.minute, q.begin.second};
+  const DateTime to{{q.end.year, q.end.month, q.end.day}, q.end.hour, q.end.minute, q.end.second};
   const int fps = device_->clip().fps;
-  for (const Recording& r : device_->Recordings(q.channel, Today())) {
+  for (const Recording& r : device_->RecordingsBetween(q.channel, from, to)) {
     octc::device::RecordEntry e;
     e.path = r.path;
     e.name = r.path.substr(r.path.find_last_of("/\\") + 1);
@@ -206,8 +200,6 @@ std::vector<octc::device::RecordEntry> OctFrontEnd::OnRecordList(const OctRecQue
     e.hour = std::stoi(r.name.substr(0, 2));
     e.minute = std::stoi(r.name.substr(2, 2));
     e.second = std::stoi(r.name.substr(4, 2));
-    const int64_t start = Stamp(e.year, e.month, e.day, e.hour, e.minute, e.second);
-    if (start < from || start > to) continue;
     e.duration_s = static_cast<int32_t>(r.frames / static_cast<uint32_t>(fps));
     e.size = device_->RawRecordingSize(r);
     out.push_back(std::move(e));

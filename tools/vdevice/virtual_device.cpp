@@ -21,6 +21,14 @@ bool ShortEntries(int device_type) {
   return device_type == 1 || device_type == 5;
 }
 
+// Times as comparable numbers: yyyymmddhhmmss.
+int64_t Stamp(const DateTime& t) {
+  const Date& d = t.date;
+  return ((((int64_t{d.year} * 100 + d.month) * 100 + d.day) * 100 + t.hour) * 100 + t.minute) *
+             100 +
+         t.second;
+}
+
 }  // namespace
 
 Date Today() {
@@ -85,6 +93,19 @@ std::vector<Recording> VirtualDevice::Recordings(int channel, const Date& date) 
   return out;
 }
 
+std::vector<Recording> VirtualDevice::RecordingsBetween(int channel, const DateTime& from,
+                                                        const DateTime& to) const {
+  // Only today has recordings: the range is answered by those of today
+  // whose start lies in it.
+  std::vector<Recording> out;
+  for (Recording& r : Recordings(channel, Today())) {
+    const int64_t start = Stamp({r.date, std::stoi(r.name.substr(0, 2)),
+                                 std::stoi(r.name.substr(2, 2)), std::stoi(r.name.substr(4, 2))});
+    if (start >= Stamp(from) && start <= Stamp(to)) out.push_back(std::move(r));
+  }
+  return out;
+}
+
 bool VirtualDevice::FindRecording(int channel, const std::string& path, Recording* out) const {
   for (const Recording& r : Recordings(channel, Today())) {
     if (r.path == path || hostile_) {
@@ -95,9 +116,10 @@ bool VirtualDevice::FindRecording(int channel, const std::string& path, Recordin
   return false;
 }
 
-std::vector<uint8_t> VirtualDevice::FileListAnswer(int channel, const Date& date) const {
+std::vector<uint8_t> VirtualDevice::FileListAnswer(int channel, const Date& from,
+                                                   const Date& to) const {
   std::vector<uint8_t> out;
-  for (const Recording& r : Recordings(channel, date)) {
+  for (const Recording& r : RecordingsBetween(channel, {from}, {to, 23, 59, 59})) {
     out.push_back(static_cast<uint8_t>(r.drive));
     out.insert(out.end(), r.name.begin(), r.name.end());
     if (!ShortEntries(spec_.device_type)) out.insert(out.end(), r.prefix.begin(), r.prefix.end());

@@ -31,6 +31,12 @@ struct Date {
 // Today in local time.
 Date Today();
 
+// A local date and time of day.
+struct DateTime {
+  Date date;
+  int hour = 0, minute = 0, second = 0;
+};
+
 struct Recording {
   int channel = 0;
   Date date;
@@ -63,12 +69,16 @@ class VirtualDevice {
 
   // Recordings of a device channel on a date (three a day, today only).
   std::vector<Recording> Recordings(int channel, const Date& date) const;
+  // Recordings of a device channel that start from `from` to `to`, both
+  // included, whichever days the range spans.
+  std::vector<Recording> RecordingsBetween(int channel, const DateTime& from,
+                                           const DateTime& to) const;
   // The recording a client names by its path; false when there is none. A
   // hostile device takes any path for its first recording.
   bool FindRecording(int channel, const std::string& path, Recording* out) const;
-  // The file-list answer: 7-byte entries for device types 1 and 5, 10-byte
-  // entries otherwise.
-  std::vector<uint8_t> FileListAnswer(int channel, const Date& date) const;
+  // The file-list answer for the days `from` to `to`: 7-byte entries for
+  // device types 1 and 5, 10-byte entries otherwise.
+  std::vector<uint8_t> FileListAnswer(int channel, const Date& from, const Date& to) const;
   // Picture `i` of a recording (recordings loop the clip).
   const MediaFrame& RecordingFrame(const Recording& r, uint32_t i) const;
   // Audio bytes that go with one picture.
