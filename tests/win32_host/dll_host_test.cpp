@@ -8,12 +8,12 @@
 #include <qcsdk/qcsdk_grpc.h>
 
 #include <atomic>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <string>
 
+#include "qcsdk/base/bytes.h"
 #include "support/event_log.h"
 #include "support/host_window.h"
 #include "support/process_probe.h"
@@ -45,12 +45,6 @@ F* Resolve(HMODULE dll, const char* name) {
   throw std::runtime_error(std::string("not exported: ") + name);
 }
 #define SDK(f) Resolve<decltype(::f)>(dll, #f)
-
-uint32_t Le32(const std::string& bytes, size_t at) {
-  uint32_t v = 0;
-  std::memcpy(&v, bytes.data() + at, 4);
-  return v;
-}
 
 TEST(DllHost, ConnectsDecodesDrawsRecordsCallsAndUnloads) {
   // The window and the device first: wine's display and socket threads stay.
@@ -115,11 +109,14 @@ TEST(DllHost, ConnectsDecodesDrawsRecordsCallsAndUnloads) {
   in.close();
   std::filesystem::remove(file);
   ASSERT_GT(bytes.size(), 1000u);
+  const auto le32 = [&](size_t at) {
+    return LoadLe32(reinterpret_cast<const uint8_t*>(&bytes[at]));
+  };
   EXPECT_EQ(bytes.substr(0, 4), std::string("QVS\x05", 4));
-  EXPECT_EQ(std::tuple(Le32(bytes, 4), Le32(bytes, 8), Le32(bytes, 12)),
+  EXPECT_EQ(std::tuple(le32(4), le32(8), le32(12)),
             std::tuple(uint32_t{kWidth}, uint32_t{kHeight}, 0u));
   EXPECT_EQ(bytes.substr(32, 12), bytes.substr(0, 12));
-  EXPECT_GE(Le32(bytes, 44), 25u);
+  EXPECT_GE(le32(44), 25u);
   EXPECT_EQ(bytes.substr(64, 5), std::string("\0\0\0\1\x67", 5));
 
   // An RPC call answered from the device's own account list.
