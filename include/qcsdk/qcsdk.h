@@ -371,6 +371,11 @@ QCSDK_API int32_t QCSDK_CALL QCSDK_EnableDecoder(int32_t channel, int32_t bEnabl
  * picture, call again with the new rectangle; after an Expose or a resize,
  * call QCSDK_Refresh to draw the last picture again.
  *
+ * On Windows hWnd is the HWND of the window, cast to a pointer. The SDK
+ * draws each picture into the rectangle of its client area with GDI from
+ * the decoding thread and handles none of its messages: the host's own
+ * WM_PAINT may cover a picture until the next one or QCSDK_Refresh.
+ *
  * Returns 1 when display is on (or, with a null window or rectangle, when it
  * was switched off: that always succeeds, and nothing is drawn after it
  * returns). Returns 0, with display off, when the number names no channel,

@@ -187,10 +187,14 @@ qcsdk_win_ctest() {
   # holding none of ctest's pipes: a program that starts just as the server
   # of the one before shuts down fails with "wine client error". Temporary
   # folders a failed run left behind go first (wine reuses process ids).
-  "build-$1/wine-run" cmd /c exit >/dev/null 2>&1 || true
-  rm -rf "$prefix"/drive_c/users/*/Temp/*
-  WINEPREFIX="$prefix" wineserver -p </dev/null >/dev/null 2>&1 || true
-  xvfb-run -a ctest --preset "$1" -j "$(nproc)" || status=$?
+  # All of it inside the X server: the server's desktop keeps the display
+  # its first program found, and one made without any left every later
+  # window without a display driver.
+  # shellcheck disable=SC2016  # expanded by the inner shell
+  xvfb-run -a sh -c '"$0" cmd /c exit >/dev/null 2>&1 || true
+    rm -rf "$1"/drive_c/users/*/Temp/*
+    WINEPREFIX="$1" wineserver -p </dev/null >/dev/null 2>&1 || true
+    ctest --preset "$2" -j "$3"' "build-$1/wine-run" "$prefix" "$1" "$(nproc)" || status=$?
   WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
   return $status
 }

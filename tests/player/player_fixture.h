@@ -19,6 +19,7 @@ extern "C" {
 
 #include "qcsdk/base/bytes.h"
 #include "support/event_log.h"
+#include "support/host_window.h"
 #include "support/process_probe.h"
 #include "vdevice/pattern_encoder.h"
 
@@ -101,8 +102,7 @@ inline uint64_t PlaneChecksum(const Picture& p) {
   return hash;
 }
 
-// The colour a host paints its window in before a player draws into it.
-constexpr uint32_t kHostColour = 0x336699;
+using qcsdk::test::kHostColour;
 
 // Pixels (0xRRGGBB, rows of `width`) outside every rectangle that are not the host's colour.
 inline int Touched(const std::vector<uint32_t>& pixels, int width,

@@ -1,6 +1,4 @@
 // Display into a host's HWND through GDI, read back: upright, in place, in colour; a lost window.
-#include <windows.h>
-
 #include <memory>
 
 #include "player_fixture.h"
@@ -10,43 +8,14 @@ namespace {
 
 constexpr int kWidth = 320;
 
-// A host's borderless window, which its class brush paints in kHostColour.
-struct HostWindow {
-  HostWindow() {
-    WNDCLASSA type{};
-    type.lpfnWndProc = DefWindowProcA;
-    type.hbrBackground = brush;
-    type.lpszClassName = "qvsp-test-host";
-    RegisterClassA(&type);
-    handle = CreateWindowExA(0, type.lpszClassName, "host", WS_POPUP | WS_VISIBLE, 0, 0, kWidth,
-                             240, nullptr, nullptr, nullptr, nullptr);
-    RedrawWindow(handle, nullptr, nullptr, RDW_ERASE | RDW_INVALIDATE | RDW_ERASENOW);
-  }
-  ~HostWindow() { DestroyWindow(handle); }
-  std::vector<uint32_t> Pixels() const {  // 0xRRGGBB, row by row
-    std::vector<uint32_t> pixels;
-    HDC dc = GetDC(handle);
-    for (int i = 0; i < kWidth * 240; ++i) {
-      const COLORREF c = GetPixel(dc, i % kWidth, i / kWidth);
-      pixels.push_back(GetRValue(c) << 16 | GetGValue(c) << 8 | GetBValue(c));
-    }
-    ReleaseDC(handle, dc);
-    return pixels;
-  }
-  static inline const HBRUSH brush = CreateSolidBrush(RGB(0x33, 0x66, 0x99));
-  HWND handle;
-};
-
 // Mean luma distance of `r` from the picture drawn at its own size: about 4 after the round trip
 // through RGB, above 10 one pixel off, upside down or with red and blue swapped.
 double LumaError(const std::vector<uint32_t>& pixels, const QVSP_Rect& r, const Picture& p) {
   double error = 0;
   for (int y = r.top; y < r.bottom; ++y) {
-    for (int x = r.left; x < r.right; ++x) {
-      const uint32_t c = pixels[y * kWidth + x];
-      const int luma = 16 + (66 * (c >> 16) + 129 * (c >> 8 & 0xFF) + 25 * (c & 0xFF) + 128) / 256;
-      error += std::abs(luma - p.y[(y - r.top) * p.yStride + x - r.left]);
-    }
+    for (int x = r.left; x < r.right; ++x)
+      error += std::abs(qcsdk::test::Luma(pixels[y * kWidth + x]) -
+                        p.y[(y - r.top) * p.yStride + x - r.left]);
   }
   return error / ((r.right - r.left) * (r.bottom - r.top));
 }
@@ -54,7 +23,7 @@ double LumaError(const std::vector<uint32_t>& pixels, const QVSP_Rect& r, const 
 using PlayerWin32 = PlayerTest;
 
 TEST_F(PlayerWin32, PicturesLandInTheirRectanglesOfTheHostsWindowUntilItIsDestroyed) {
-  auto window = std::make_unique<HostWindow>();
+  auto window = std::make_unique<qcsdk::test::HostWindow>(kWidth, 240);
   const int32_t a = OpenPlayer(MakeRecord(PatternCodec::kMpeg4, 160, 120));
   const int32_t b = OpenPlayer(MakeRecord(PatternCodec::kMpeg4, 64, 48));
   // Named at creation; wine lists a thread only once it has started.
@@ -62,8 +31,8 @@ TEST_F(PlayerWin32, PicturesLandInTheirRectanglesOfTheHostsWindowUntilItIsDestro
   const QVSP_Rect rectA{10, 10, 170, 130};   // the picture's own size
   const QVSP_Rect rectB{180, 30, 310, 230};  // enlarged
   EXPECT_EQ(QVSP_SetVideoPreview(a, reinterpret_cast<void*>(uintptr_t{0x7FFFFF0}), &rectA, 1), 0);
-  ASSERT_EQ(QVSP_SetVideoPreview(a, window->handle, &rectA, 1), 1);
-  ASSERT_EQ(QVSP_SetVideoPreview(b, window->handle, &rectB, 1), 1);
+  ASSERT_EQ(QVSP_SetVideoPreview(a, window->handle(), &rectA, 1), 1);
+  ASSERT_EQ(QVSP_SetVideoPreview(b, window->handle(), &rectB, 1), 1);
   ASSERT_TRUE(Play(a, Encode(PatternCodec::kMpeg4, 160, 120, 5, 5), 5));
   ASSERT_TRUE(Play(b, Encode(PatternCodec::kMpeg4, 64, 48, 2, 2), 2));
   const std::vector<uint32_t> pixels = window->Pixels();
