@@ -52,7 +52,7 @@ TEST(DllHost, ConnectsDecodesDrawsRecordsCallsAndUnloads) {
   const QCSDK_Rect rect{20, 10, 20 + kWidth, 10 + kHeight};
   SimulatedDevices devices;
   std::string error;
-  const int port = devices.AddForNxl("user=host,password=pw", &error);
+  const int port = devices.AddDevice("user=host,password=pw", &error).nxl;
   ASSERT_GT(port, 0) << error;
   const int threads = ThreadCount();
   const auto file = std::filesystem::temp_directory_path() /
