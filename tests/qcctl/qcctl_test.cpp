@@ -1,9 +1,13 @@
 #include <cjson/cJSON.h>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+#include <algorithm>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -26,7 +30,9 @@ struct ToolRun {
 
 // qcctl with `args` and a time-out for each answer; its output and status.
 ToolRun Qcctl(std::vector<std::string> args) {
-  args.insert(args.end(), {"--timeout", std::to_string(qcsdk::test::ScaledMs(10000) / 1000)});
+  if (std::find(args.begin(), args.end(), "--timeout") == args.end()) {
+    args.insert(args.end(), {"--timeout", std::to_string(qcsdk::test::ScaledMs(10000) / 1000)});
+  }
   ToolRun run;
   hostlib::ChildProcess tool;
   if (!tool.Start(QCCTL_PROGRAM, args, true)) return run;
@@ -52,6 +58,22 @@ double Number(const ToolRun& run, const char* path) {
 std::string Text(const ToolRun& run, const char* path) {
   const char* s = cJSON_GetStringValue(At(run.json.get(), path));
   return s != nullptr ? s : "(none)";
+}
+
+// ffprobe's count of the decoded video frames of a file and its duration.
+std::pair<int, double> Probe(const std::string& file) {
+  hostlib::ChildProcess probe;
+  std::string out;
+  if (probe.Start("/usr/bin/ffprobe",
+                  {"-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
+                   "stream=nb_read_frames:format=duration", "-of", "default=nw=1:nk=1", file})) {
+    for (std::string line; probe.ReadLine(line);) out += line + " ";
+  }
+  probe.Wait(qcsdk::test::ScaledMs(60000));
+  int frames = -1;
+  double seconds = -1;
+  std::istringstream(out) >> frames >> seconds;
+  return {frames, seconds};
 }
 
 class QcctlTool : public ::testing::Test {
@@ -119,10 +141,24 @@ TEST_F(QcctlTool, InfoRpcListDownloadRecordAndSnapshotAgainstTheSimulator) {
   EXPECT_EQ(std::filesystem::file_size(file), Number(download, "bytes"));
 
   const std::string clip = ::testing::TempDir() + "qcctl_record.sv5";
-  ToolRun record = Qcctl({"record", url, "1", clip});
+  ToolRun record = Qcctl({"record", url, "2", clip});
   EXPECT_EQ(0, record.status) << record.out;
   EXPECT_GT(std::filesystem::file_size(clip), 1000u);
   EXPECT_EQ(2, Qcctl({"record", url, "1", clip + ".mp4"}).status);  // not this stream's format
+  // Both .sv files as MP4: every picture the header counts (bytes 44-47), each 1/25 s.
+  for (const std::string& sv : {file, clip}) {
+    std::ifstream in(sv, std::ios::binary);
+    uint8_t count[4] = {};
+    in.seekg(44).read(reinterpret_cast<char*>(count), 4);
+    const int expected = count[0] | count[1] << 8 | count[2] << 16 | count[3] << 24;
+    EXPECT_GT(expected, 20) << sv;
+    ASSERT_EQ(0, Qcctl({"convert", sv, sv + ".mp4"}).status) << sv;
+    const auto [frames, seconds] = Probe(sv + ".mp4");
+    EXPECT_EQ(expected, frames) << sv;
+    EXPECT_NEAR(expected / 25.0, seconds, 1 / 25.0) << sv;
+  }
+  EXPECT_EQ(0, Qcctl({"ptz", url, "zoom-in"}).status);
+  EXPECT_EQ(0, Qcctl({"ptz", url, "zoom-in", "--stop"}).status);
   const std::string picture = ::testing::TempDir() + "qcctl_snapshot.bmp";
   EXPECT_EQ(0, Qcctl({"snapshot", url, picture}).status);
   EXPECT_EQ(54u + 320 * 240 * 4, std::filesystem::file_size(picture));
@@ -143,6 +179,9 @@ TEST_F(QcctlTool, EachFailureHasItsExitCodeAndNothingOnStdout) {
       {{"fetch", url}, 2},
       {{"list", url, "2026-13-01"}, 2},
       {{"download", url, "99", ::testing::TempDir() + "qcctl_none.sv5"}, 1},
+      {{"ptz", url, "sideways"}, 2},
+      {{"convert", ::testing::TempDir() + "qcctl_none.sv5", "x.mp4"}, 1},
+      {{"okip", "set", "A1", "nowhere"}, 2},
   };
   for (const Case& c : cases) {
     ToolRun run = Qcctl(c.args);
@@ -151,6 +190,28 @@ TEST_F(QcctlTool, EachFailureHasItsExitCodeAndNothingOnStdout) {
   }
   ToolRun methods = Qcctl({"rpc", "--list", "--json"});
   EXPECT_EQ(242, cJSON_GetArraySize(methods.json.get()));
+}
+
+// OKIP goes to its fixed port: other simulators there answer too, so the device has a number of
+// its own.
+TEST_F(QcctlTool, OkipFindsAndReaddressesADevice) {
+  devices.EnableDiscovery(-1, 9106);
+  const std::string number = "QT" + std::to_string(getpid() % 100000);
+  std::string error;
+  ASSERT_GT(devices.AddDevice("number=" + number + ",user=admin,password=secret", &error).nxl, 0)
+      << error;
+  auto addressOf = [&] {
+    ToolRun find = Qcctl({"okip", "find", "--json", "--timeout", "1"});
+    for (int i = 0; i < cJSON_GetArraySize(find.json.get()); ++i) {
+      if (Text(find, (std::to_string(i) + ".number").c_str()) == number) {
+        return Text(find, (std::to_string(i) + ".address").c_str());
+      }
+    }
+    return find.out;
+  };
+  EXPECT_EQ("127.0.0.1", addressOf());
+  EXPECT_EQ(0, Qcctl({"okip", "set", number, "127.0.0.9", "admin", "secret"}).status);
+  EXPECT_EQ("127.0.0.9", addressOf());
 }
 
 }  // namespace

@@ -8,15 +8,15 @@
 #include "names.h"
 
 namespace qcctl {
-namespace {
 
-// The file name's extension in lower case, with its dot.
 std::string Extension(const std::string& file) {
   std::string ext = std::filesystem::path(file).extension().string();
   std::transform(ext.begin(), ext.end(), ext.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return ext;
 }
+
+namespace {
 
 int Written(const Invocation& call, const std::string& file, const std::string& what) {
   std::error_code error;

@@ -37,10 +37,16 @@ int RunDownload(const Invocation& call);
 int RunRecord(const Invocation& call);
 int RunSnapshot(const Invocation& call);
 int RunSearch(const Invocation& call);
+int RunConvert(const Invocation& call);
+int RunPtz(const Invocation& call);
+int RunOkip(const Invocation& call);
 
 // Parses the device URL and connects the session to it: kOk, or the exit
 // code after saying on stderr what failed.
 int ConnectTo(SdkSession& sdk, const Invocation& call, const std::string& url);
+
+// The file name's extension in lower case, with its dot.
+std::string Extension(const std::string& file);
 
 // A whole decimal number (optionally negative) in `out`; false for other text.
 bool ParseInt(const std::string& text, long& out);

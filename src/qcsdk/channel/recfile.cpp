@@ -34,7 +34,7 @@ bool SVXRecFile::Open(const char* szFilename, const uint8_t* pData) {
   // them into few writes.
   std::setvbuf(m_pFile, nullptr, _IOFBF, kWriteBuffer);
   m_bKeyFrameSeen = false;
-  StoreLe32(m_header + 12, 0);
+  StoreLe32(m_header + svx::kFrameCount, 0);
   std::fwrite(m_header, 1, sizeof m_header, m_pFile);
   std::fwrite(m_header, 1, sizeof m_header, m_pFile);
   return true;
@@ -42,7 +42,7 @@ bool SVXRecFile::Open(const char* szFilename, const uint8_t* pData) {
 
 void SVXRecFile::Close() {
   if (m_pFile == nullptr) return;
-  std::fseek(m_pFile, 32, SEEK_SET);
+  std::fseek(m_pFile, static_cast<long>(svx::kBlockSize), SEEK_SET);
   std::fwrite(m_header, 1, sizeof m_header, m_pFile);
   std::fclose(m_pFile);
   m_pFile = nullptr;
@@ -56,7 +56,7 @@ bool SVXRecFile::WriteFrame(const uint8_t* pData, int32_t dataSize, bool key, bo
     std::fwrite(pData, 1, static_cast<std::size_t>(dataSize), m_pFile);
   }
   // Every video frame counts, an empty one too.
-  if (!audio) StoreLe32(m_header + 12, LoadLe32(m_header + 12) + 1);
+  if (!audio) StoreLe32(m_header + svx::kFrameCount, LoadLe32(m_header + svx::kFrameCount) + 1);
   return true;
 }
 

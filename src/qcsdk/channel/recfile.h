@@ -1,6 +1,7 @@
 // Local recording writers.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -8,6 +9,19 @@
 #include "qcsdk/base/nocopyable.h"
 
 namespace qcsdk {
+
+// The .sv4/.sv5/.sv6 container: a 32-byte block (the first 32 bytes of the
+// stream header) twice, then the frames. The block's fields are the
+// stream header's own.
+namespace svx {
+constexpr std::size_t kBlockSize = 32;
+constexpr std::size_t kFramesAt = 2 * kBlockSize;  // where the frames begin
+constexpr std::size_t kTag = 0;                    // "QVS" + version
+constexpr std::size_t kWidth = 4;                  // 32-bit
+constexpr std::size_t kHeight = 8;                 // 32-bit
+constexpr std::size_t kFrameCount = 12;  // 32-bit video frames; set in the second copy at close
+constexpr std::size_t kStandard = 16;    // 32-bit: 0 for 30 pictures a second, else 25
+}  // namespace svx
 
 // Abstract writer of one local recording; the kind (0..4) is fixed at
 // creation.
@@ -42,7 +56,7 @@ class SVXRecFile : public RecFile {
  private:
   std::FILE* m_pFile = nullptr;
   bool m_bKeyFrameSeen = false;
-  uint8_t m_header[32] = {};
+  uint8_t m_header[svx::kBlockSize] = {};
 };
 
 // Writer of MP4 recordings through the packaging library, with a ".qdx"
