@@ -52,6 +52,26 @@ TEST_F(LogTest, ThresholdsPerSinkAndModule) {
   EXPECT_EQ((std::vector<bool>{Passes(1, kDebug), Passes(1, kAll), Passes(0, kWarning),
                                Passes(2, kWarning), Passes(2, kError), Passes(31, kError)}),
             (std::vector<bool>{true, false, false, false, true, true}));
+
+  // The host's callback takes the standard-output sink's lines, and nothing reaches stdout
+  // meanwhile; a null callback restores stdout.
+  const Sink out{kStdout, "", nullptr, {}, 1};
+  ASSERT_TRUE(Configure(&out, 1));
+  std::vector<std::string> got;
+  QCSDK_SetLogCallback(
+      [](int32_t level, const char* source, const char* text, void* user) {
+        static_cast<std::vector<std::string>*>(user)->push_back(std::to_string(level) + " " +
+                                                                source + " " + text);
+      },
+      &got);
+  ::testing::internal::CaptureStdout();
+  Write(0, kWarning, "src/nxl/nxl_channel", 290, "no %s", "exchange");
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+  QCSDK_SetLogCallback(nullptr, nullptr);
+  ::testing::internal::CaptureStdout();
+  Write(0, kError, "f", 1, "back");
+  EXPECT_THAT(::testing::internal::GetCapturedStdout(), HasSubstr(" error: f(1): back\n"));
+  EXPECT_THAT(got, ElementsAre("4 nxl_channel(290) no exchange"));
 }
 
 TEST_F(LogTest, LineFormatAndRangesOfLevelsModulesSinksAndLineLength) {
