@@ -282,7 +282,7 @@ HEADER_TOP = """\
  *
  * Sessions. Call QCSDK_GRPC_Begin once before the first call on a channel and
  * QCSDK_GRPC_End after the last. On an Nxl channel Begin asks the device to
- * open its RPC exchange, and the device answers calls only while it is open:
+ * open its RPC exchange, and the channel takes answers only while it is open:
  * a call made without Begin (or after End) fails at once, returning 0
  * without sending anything, and the SDK logs the error line "channel N: RPC
  * call without QCSDK_GRPC_Begin fails: ..." (QCSDK_GRPC_Call returns -3 with
