@@ -7,9 +7,11 @@
 #include <fstream>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/os.h"
+#include "support/event_log.h"
 #include "support/log_capture.h"
 
 namespace qcsdk::log {
@@ -72,6 +74,25 @@ TEST_F(LogTest, ThresholdsPerSinkAndModule) {
   Write(0, kError, "f", 1, "back");
   EXPECT_THAT(::testing::internal::GetCapturedStdout(), HasSubstr(" error: f(1): back\n"));
   EXPECT_THAT(got, ElementsAre("4 nxl_channel(290) no exchange"));
+
+  // Replaced while another thread logs: once the call returns, the old callback is silent.
+  const QCSDK_LogCallback count = [](int32_t, const char*, const char*, void* user) {
+    ++*static_cast<std::atomic<int>*>(user);
+  };
+  std::atomic<int> before{0}, after{0};
+  std::atomic<bool> stop{false};
+  QCSDK_SetLogCallback(count, &before);
+  std::thread writer([&] {
+    while (!stop) Write(0, kInfo, "f", 1, "busy");
+  });
+  EXPECT_TRUE(test::WaitUntil([&] { return before > 0; }));
+  QCSDK_SetLogCallback(count, &after);
+  const int settled = before;
+  EXPECT_TRUE(test::WaitUntil([&] { return after > 0; }));
+  stop = true;
+  writer.join();
+  QCSDK_SetLogCallback(nullptr, nullptr);
+  EXPECT_EQ(before, settled);
 }
 
 TEST_F(LogTest, LineFormatAndRangesOfLevelsModulesSinksAndLineLength) {
