@@ -15,6 +15,24 @@ foreach(lib qvsp qp qvc octc)
   endif()
 endforeach()
 
+# The tools (component "tools"): the viewer, the command-line tool and the
+# device simulator, installed as qcsdk-vdevice. They find the SDK's libraries
+# through a run path relative to themselves, so they start from any prefix
+# without LD_LIBRARY_PATH.
+foreach(tool qcview qcctl)
+  if(TARGET ${tool})
+    set_target_properties(${tool} PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+    install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+  endif()
+endforeach()
+if(TARGET vdevice)
+  # Renamed on the way, so its run path (the build tree's) is set here.
+  install(PROGRAMS $<TARGET_FILE:vdevice> DESTINATION ${CMAKE_INSTALL_BINDIR} RENAME qcsdk-vdevice
+    COMPONENT tools)
+  install(CODE "file(RPATH_SET FILE \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/qcsdk-vdevice\"
+    NEW_RPATH \"\$ORIGIN/../${CMAKE_INSTALL_LIBDIR}\")" COMPONENT tools)
+endif()
+
 install(EXPORT qcsdkTargets NAMESPACE qcsdk:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/qcsdk)
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/qcsdkConfig.cmake.in
   ${PROJECT_BINARY_DIR}/qcsdkConfig.cmake INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/qcsdk)

@@ -280,6 +280,13 @@ typedef void(QCSDK_CALLBACK* UserDataCallback)(int32_t channel, const uint8_t* d
                                                int32_t length);
 /* One OKIP answer, or null once when the broadcast's answers have ended. */
 typedef void(QCSDK_CALLBACK* OkipCallback)(const QCSDK_OkipResult* result);
+/* One line of the SDK's diagnostics log (see QCSDK_SetLogCallback). level:
+ * 1 debug, 2 info, 3 notify, 4 warning, 5 error. source: where in the SDK
+ * the line comes from, as "file(line)" (e.g. "nxl_channel(290)"). text: the
+ * message, without time stamp or line feed. Both texts are valid only during
+ * the call. pUserData: the value given to QCSDK_SetLogCallback. */
+typedef void(QCSDK_CALLBACK* QCSDK_LogCallback)(int32_t level, const char* source,
+                                                const char* text, void* pUserData);
 
 /* ---------------------------------------------------------------------- */
 /* Lifecycle. */
@@ -309,6 +316,21 @@ QCSDK_API void QCSDK_CALL QCSDK_RegisterCallback(EventCallback onEvent, RawDataC
                                                  SearchCallback onSearch);
 QCSDK_API void QCSDK_CALL QCSDK_RegisterTalkCallback(TalkCallback onTalk);
 QCSDK_API void QCSDK_CALL QCSDK_RegisterUserDataCallback(UserDataCallback onUserData);
+
+/* Routes the SDK's diagnostics log to the host. By default every log line is
+ * written to standard output; once a callback is set, each line goes to it
+ * instead and nothing of the SDK's log reaches standard output (this covers
+ * the RPC layer's messages too). A null callback restores standard output.
+ * A host that never calls this sees no change.
+ * Lines come from any SDK or library thread, also before QCSDK_InitSDK and
+ * after QCSDK_ReleaseSDK. They are delivered one at a time, under the log's
+ * own lock: the callback must not wait for another thread that may log or
+ * call this export. It may call this export itself.
+ * Replacing is safe at any time: a line being delivered when this is called
+ * finishes first, and after this returns the previous callback is never
+ * called again. May be called from any thread, before or after
+ * QCSDK_InitSDK. */
+QCSDK_API void QCSDK_CALL QCSDK_SetLogCallback(QCSDK_LogCallback callback, void* pUserData);
 
 /* Selects the local network adapter of the Nxl transport (passed on
  * unchanged); returns the transport's result. card 0: any local address;

@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 
+#include "log/log.h"
 #include "platform/os.h"
 
 namespace qcsdk {
@@ -18,12 +20,20 @@ struct CJsonTextFree {
 };
 
 // The diagnostics go straight to standard output, flushed so that they keep
-// their order with the host's own output.
+// their order with the host's own output; to the host's log callback instead
+// when it has set one.
 __attribute__((format(printf, 1, 2))) void Diagnostic(const char* format, ...) {
-  va_list args;
+  va_list args, again;
   va_start(args, format);
-  std::vprintf(format, args);
+  va_copy(again, args);
+  const int length = std::vsnprintf(nullptr, 0, format, args);
   va_end(args);
+  std::string text(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
+  std::vsnprintf(text.data(), text.size() + 1, format, again);
+  va_end(again);
+  if (!text.empty() && text.back() == '\n') text.pop_back();
+  if (log::ToHost(log::kError, "grpc_envelope", text.c_str())) return;
+  std::printf("%s\n", text.c_str());
   std::fflush(stdout);
 }
 

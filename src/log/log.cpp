@@ -21,6 +21,8 @@ struct State {
   Sink sinks[kMaxSinks];
   int sinkCount = 0;
   os::RecursiveLock* lock = nullptr;  // lives until the process ends
+  HostSink host = nullptr;            // guarded by lock
+  void* hostUser = nullptr;
 };
 
 State g_state;
@@ -81,6 +83,21 @@ void WriteDaily(const Sink& sink, const char* line) {
 
 }  // namespace
 
+void SetHostSink(HostSink function, void* user) {
+  SetUp();
+  std::lock_guard<os::RecursiveLock> guard(*g_state.lock);
+  g_state.host = function;
+  g_state.hostUser = user;
+}
+
+bool ToHost(int32_t level, const char* source, const char* text) {
+  SetUp();
+  std::lock_guard<os::RecursiveLock> guard(*g_state.lock);
+  if (g_state.host == nullptr) return false;
+  g_state.host(level, source, text, g_state.hostUser);
+  return true;
+}
+
 bool Configure(const Sink* sinks, int count) {
   if (count < 0 || count > kMaxSinks || (count > 0 && sinks == nullptr)) return false;
   SetUp();
@@ -102,9 +119,10 @@ void Write(int32_t module, int32_t level, const char* file, int32_t line, const 
   if (!Passes(module, level) || format == nullptr) return;
   char text[kLineCapacity];
   os::LocalTime now = os::Now();
-  int head = std::snprintf(text, sizeof text, "%2.2d:%2.2d:%2.2d.%3.3d %s: %s(%d): ", now.hour,
-                           now.minute, now.second, now.millisecond, kLevelNames[level],
-                           BaseName(file != nullptr ? file : ""), line);
+  const char* source = BaseName(file != nullptr ? file : "");
+  int head =
+      std::snprintf(text, sizeof text, "%2.2d:%2.2d:%2.2d.%3.3d %s: %s(%d): ", now.hour, now.minute,
+                    now.second, now.millisecond, kLevelNames[level], source, line);
   if (head < 0) return;
   // Room for the line feed and the terminator: a long message is cut, never overrun.
   constexpr std::size_t kMaxText = sizeof text - 2;
@@ -116,8 +134,11 @@ void Write(int32_t module, int32_t level, const char* file, int32_t line, const 
     va_end(args);
     if (body > 0) used += std::min(static_cast<std::size_t>(body), kMaxText - used);
   }
+  const std::size_t start = std::min(static_cast<std::size_t>(head), kMaxText);  // the message
   text[used] = '\n';
   text[used + 1] = '\0';
+  char where[256];
+  std::snprintf(where, sizeof where, "%s(%d)", source, line);
 
   std::lock_guard<os::RecursiveLock> guard(*g_state.lock);
   for (int i = 0; i < g_state.sinkCount; ++i) {
@@ -125,8 +146,14 @@ void Write(int32_t module, int32_t level, const char* file, int32_t line, const 
     if (level < Threshold(sink, module)) continue;
     switch (sink.kind) {
       case kStdout:
-        std::printf("%s", text);
-        std::fflush(stdout);
+        if (g_state.host != nullptr) {
+          text[used] = '\0';  // the host gets the message without its line feed
+          g_state.host(level, where, text + start, g_state.hostUser);
+          text[used] = '\n';
+        } else {
+          std::printf("%s", text);
+          std::fflush(stdout);
+        }
         break;
       case kDailyFile: WriteDaily(sink, text); break;
       case kFunction:

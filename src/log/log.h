@@ -4,6 +4,8 @@
 // otherwise there is one sink: standard output, every level.
 #pragma once
 
+#include <qcsdk/qcsdk.h>
+
 #include <atomic>
 #include <cstdint>
 
@@ -43,6 +45,19 @@ bool Configure(const Sink* sinks, int count);
 
 // Whether a message of this module and level would be formatted at all.
 bool Passes(int32_t module, int32_t level);
+
+// The host's own destination for the lines of the standard-output sink:
+// level, source ("file(line)") and the message without time stamp or line
+// feed. While one is set, those lines reach it instead of standard output;
+// null restores standard output. Lines are handed over one at a time under
+// the log's lock, and setting takes that lock too, so after SetHostSink
+// returns the previous function is never called again.
+using HostSink = QCSDK_LogCallback;
+void SetHostSink(HostSink function, void* user);
+
+// Hands one line to the host's destination; false when none is set (the
+// caller then prints it itself).
+bool ToHost(int32_t level, const char* source, const char* text);
 
 void Write(int32_t module, int32_t level, const char* file, int32_t line, const char* format, ...)
     __attribute__((format(printf, 5, 6)));

@@ -11,15 +11,26 @@ function(run)
 endfunction()
 
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix} --component Unspecified)
+run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix} --component tools)
+
+# The tools start from the prefix with an empty environment: their run path finds the libraries.
+foreach(tool qcctl qcsdk-vdevice)
+  run(env -i ${prefix}/bin/${tool} --help)
+  if(NOT last_output MATCHES "usage")
+    message(FATAL_ERROR "${tool} --help printed no usage:\n${last_output}")
+  endif()
+endforeach()
 
 # pkg-config
 set(ENV{PKG_CONFIG_PATH} ${prefix}/lib/pkgconfig)
 run(pkg-config --cflags --libs qcsdk)
 string(STRIP "${last_output}" flags)
 separate_arguments(flags UNIX_COMMAND "${flags}")
-run(${CC} -std=c99 -o ${SCRATCH}/c_host_pc ${HOST_SOURCE} ${flags})
-set(ENV{LD_LIBRARY_PATH} ${prefix}/lib)
-run(${SCRATCH}/c_host_pc)
+# As the README says: a run path to the .pc file's libdir, no LD_LIBRARY_PATH.
+run(pkg-config --variable=libdir qcsdk)
+string(STRIP "${last_output}" libdir)
+run(${CC} -std=c99 -o ${SCRATCH}/c_host_pc ${HOST_SOURCE} ${flags} -Wl,-rpath,${libdir})
+run(env -i ${SCRATCH}/c_host_pc)
 
 # find_package
 run(${CMAKE_COMMAND} -S ${CONSUMER} -B ${SCRATCH}/consumer -G Ninja

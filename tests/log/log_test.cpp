@@ -7,9 +7,11 @@
 #include <fstream>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/os.h"
+#include "support/event_log.h"
 #include "support/log_capture.h"
 
 namespace qcsdk::log {
@@ -52,6 +54,45 @@ TEST_F(LogTest, ThresholdsPerSinkAndModule) {
   EXPECT_EQ((std::vector<bool>{Passes(1, kDebug), Passes(1, kAll), Passes(0, kWarning),
                                Passes(2, kWarning), Passes(2, kError), Passes(31, kError)}),
             (std::vector<bool>{true, false, false, false, true, true}));
+
+  // The host's callback takes the standard-output sink's lines, and nothing reaches stdout
+  // meanwhile; a null callback restores stdout.
+  const Sink out{kStdout, "", nullptr, {}, 1};
+  ASSERT_TRUE(Configure(&out, 1));
+  std::vector<std::string> got;
+  QCSDK_SetLogCallback(
+      [](int32_t level, const char* source, const char* text, void* user) {
+        static_cast<std::vector<std::string>*>(user)->push_back(std::to_string(level) + " " +
+                                                                source + " " + text);
+      },
+      &got);
+  ::testing::internal::CaptureStdout();
+  Write(0, kWarning, "src/nxl/nxl_channel", 290, "no %s", "exchange");
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+  QCSDK_SetLogCallback(nullptr, nullptr);
+  ::testing::internal::CaptureStdout();
+  Write(0, kError, "f", 1, "back");
+  EXPECT_THAT(::testing::internal::GetCapturedStdout(), HasSubstr(" error: f(1): back\n"));
+  EXPECT_THAT(got, ElementsAre("4 nxl_channel(290) no exchange"));
+
+  // Replaced while another thread logs: once the call returns, the old callback is silent.
+  const QCSDK_LogCallback count = [](int32_t, const char*, const char*, void* user) {
+    ++*static_cast<std::atomic<int>*>(user);
+  };
+  std::atomic<int> before{0}, after{0};
+  std::atomic<bool> stop{false};
+  QCSDK_SetLogCallback(count, &before);
+  std::thread writer([&] {
+    while (!stop) Write(0, kInfo, "f", 1, "busy");
+  });
+  EXPECT_TRUE(test::WaitUntil([&] { return before > 0; }));
+  QCSDK_SetLogCallback(count, &after);
+  const int settled = before;
+  EXPECT_TRUE(test::WaitUntil([&] { return after > 0; }));
+  stop = true;
+  writer.join();
+  QCSDK_SetLogCallback(nullptr, nullptr);
+  EXPECT_EQ(before, settled);
 }
 
 TEST_F(LogTest, LineFormatAndRangesOfLevelsModulesSinksAndLineLength) {

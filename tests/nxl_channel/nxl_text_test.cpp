@@ -1,6 +1,9 @@
 // The Nxl text exchange: opening it, RPC answers within their budget, the handshakes' 5 s limits.
 
+#include <qcsdk/qcsdk_grpc.h>
+
 #include "nxl_fixture.h"
+#include "support/log_capture.h"
 
 namespace qcsdk::test {
 namespace {
@@ -23,10 +26,18 @@ TEST_F(NxlTextTest, OpeningNeedsRpcSupportAndAnswersAreTakenOnceWithinTheBudget)
   EXPECT_TRUE(Sent().empty());
   WholeRecord(n, 2, 1);
   EXPECT_EQ(recv(64, 0), -1);  // nothing awaited
+  {
+    // Before QCSDK_GRPC_Begin a call fails at once, sends nothing and the log says why.
+    LogCapture log;
+    int32_t placeholder = 42;
+    EXPECT_EQ(QCSDK_GRPC_iplist_clear(n, nullptr, &placeholder), 0);
+    EXPECT_EQ(ch->SendGrpcRequest(nullptr, "{}", 2), -1);
+    EXPECT_TRUE(Sent().empty());
+    EXPECT_TRUE(log.Contains("RPC call without QCSDK_GRPC_Begin fails")) << log.Lines().size();
+  }
   // Text is ignored while the exchange is closed.
-  ch->SendGrpcRequest(nullptr, "{}", 2);
   Text(n, 81, "grpc:{\"early\":1}");
-  EXPECT_EQ(recv(64, 4990), -2);
+  EXPECT_EQ(recv(64, 0), -1);
 
   ASSERT_EQ(AnsweredCall(n, 82, [&] { return QCSDK_GRPC_Begin(n); }), 1);
   EXPECT_THAT(Sent(), ElementsAre("80"));

@@ -36,7 +36,8 @@ struct Export {
 const Export kFacade[] = {
     EXPORT(QCSDK_GetVersion), EXPORT(QCSDK_InitSDK), EXPORT(QCSDK_ReleaseSDK),
     EXPORT(QCSDK_RegisterCallback), EXPORT(QCSDK_RegisterTalkCallback),
-    EXPORT(QCSDK_RegisterUserDataCallback), EXPORT(QCSDK_SetNetCard), EXPORT(QCSDK_Connect),
+    EXPORT(QCSDK_RegisterUserDataCallback), EXPORT(QCSDK_SetLogCallback), EXPORT(QCSDK_SetNetCard),
+    EXPORT(QCSDK_Connect),
     EXPORT(QCSDK_Connect2), EXPORT(QCSDK_Disconnect), EXPORT(QCSDK_GetDeviceInfo),
     EXPORT(QCSDK_EnableDecoder), EXPORT(QCSDK_SetVideoPreview), EXPORT(QCSDK_SetAudioPreview),
     EXPORT(QCSDK_EnableVideoData), EXPORT(QCSDK_GetStreamInfo), EXPORT(QCSDK_StartRec),

@@ -101,7 +101,11 @@ std::string SiblingProgram(const std::string& name) {
     dir.assign(path, static_cast<std::size_t>(n));
     dir.erase(dir.rfind('/'));
   }
-  return dir + "/../" + name + "/" + name;
+  const std::string built = dir + "/../" + name + "/" + name;
+  // Installed, the programs share one folder and carry the SDK's prefix.
+  const std::string installed = dir + "/qcsdk-" + name;
+  return access(built.c_str(), X_OK) != 0 && access(installed.c_str(), X_OK) == 0 ? installed
+                                                                                  : built;
 }
 
 std::string FindProgram(const std::string& name) {

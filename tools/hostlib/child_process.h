@@ -41,7 +41,8 @@ class ChildProcess {
 };
 
 // Another program of this build, beside this one's folder:
-// <this program's folder>/../<name>/<name>.
+// <this program's folder>/../<name>/<name>; in an installed tree, where that
+// is missing, <this program's folder>/qcsdk-<name>.
 std::string SiblingProgram(const std::string& name);
 
 // The full path of `name` found on PATH, or "" when it is not there.

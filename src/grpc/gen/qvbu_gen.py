@@ -278,8 +278,18 @@ HEADER_TOP = """\
  *
  * Threads. A call blocks the calling thread for up to the transport's time
  * budget (5 seconds on Nxl). Calls on one channel from several threads are
- * serialised; calls on different channels run side by side. Call
- * QCSDK_GRPC_Begin once before the first call on a channel.
+ * serialised; calls on different channels run side by side.
+ *
+ * Sessions. Call QCSDK_GRPC_Begin once before the first call on a channel and
+ * QCSDK_GRPC_End after the last. On an Nxl channel Begin asks the device to
+ * open its RPC exchange, and the channel takes answers only while it is open:
+ * a call made without Begin (or after End) fails at once, returning 0
+ * without sending anything, and the SDK logs the error line "channel N: RPC
+ * call without QCSDK_GRPC_Begin fails: ..." (QCSDK_GRPC_Call returns -3 with
+ * code -1, "the request could not be sent"). A Begin that the device
+ * refused or left unanswered returns 0 but leaves the exchange counted as
+ * open until End: calls are then sent and wait their 5 seconds. On an OCT
+ * channel Begin and End do nothing and calls work without them.
  *
  * Stub functions. For each method the library also exports the functions
  * the export is built from. They work on an RPC context (qvbu_context),

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "log/log.h"
 #include "platform/nxl_api.h"
 #include "platform/oct_api.h"
 #include "platform/os.h"
@@ -103,6 +104,10 @@ QCSDK_API int32_t QCSDK_CALL QCSDK_SetNetCard(int32_t card) {
   const int32_t result = platform::Nxl().SetLocalNetCard(card);
   if (Succeeded(result)) UseNetCardForSearch(card);
   return result;
+}
+
+QCSDK_API void QCSDK_CALL QCSDK_SetLogCallback(QCSDK_LogCallback callback, void* pUserData) {
+  log::SetHostSink(callback, pUserData);
 }
 
 QCSDK_API int32_t QCSDK_CALL QCSDK_GetVersion(void) {

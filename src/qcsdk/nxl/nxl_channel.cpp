@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 
+#include "log/log.h"
 #include "platform/nxl_api.h"
 #include "qcsdk/base/bytes.h"
 
@@ -286,6 +287,15 @@ bool NxlChannel::GrpcEnd() {
 
 int32_t NxlChannel::SendGrpcRequest(GrpcContext*, const char* szText, int32_t nLength) {
   if (szText == nullptr || nLength < 0) return -1;
+  // The device answers only inside an open exchange (the text callback drops
+  // answers outside one): fail now rather than wait out the budget.
+  if (!m_bTextBusy) {
+    QC_LOG(log::kError, "nxl_channel",
+           "channel %d: RPC call without QCSDK_GRPC_Begin fails: an Nxl channel needs an open RPC "
+           "exchange",
+           Number());
+    return -1;
+  }
   std::vector<char> buffer(static_cast<std::size_t>(nLength) + 5);
   std::memcpy(buffer.data(), "grpc:", 5);
   std::memcpy(buffer.data() + 5, szText, static_cast<std::size_t>(nLength));
