@@ -285,8 +285,8 @@ typedef void(QCSDK_CALLBACK* OkipCallback)(const QCSDK_OkipResult* result);
  * the line comes from, as "file(line)" (e.g. "nxl_channel(290)"). text: the
  * message, without time stamp or line feed. Both texts are valid only during
  * the call. pUserData: the value given to QCSDK_SetLogCallback. */
-typedef void(QCSDK_CALLBACK* QCSDK_LogCallback)(int32_t level, const char* source,
-                                                const char* text, void* pUserData);
+typedef void(QCSDK_CALLBACK* QCSDK_LogCallback)(int32_t level, const char* source, const char* text,
+                                                void* pUserData);
 
 /* ---------------------------------------------------------------------- */
 /* Lifecycle. */
