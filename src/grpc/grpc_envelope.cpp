@@ -31,9 +31,10 @@ __attribute__((format(printf, 1, 2))) void Diagnostic(const char* format, ...) {
   std::string text(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
   std::vsnprintf(text.data(), text.size() + 1, format, again);
   va_end(again);
-  if (!text.empty() && text.back() == '\n') text.pop_back();
+  const bool feed = !text.empty() && text.back() == '\n';
+  if (feed) text.pop_back();
   if (log::ToHost(log::kError, "grpc_envelope", text.c_str())) return;
-  std::printf("%s\n", text.c_str());
+  std::printf(feed ? "%s\n" : "%s", text.c_str());  // the text as it was given
   std::fflush(stdout);
 }
 

@@ -137,8 +137,6 @@ void Write(int32_t module, int32_t level, const char* file, int32_t line, const 
   const std::size_t start = std::min(static_cast<std::size_t>(head), kMaxText);  // the message
   text[used] = '\n';
   text[used + 1] = '\0';
-  char where[256];
-  std::snprintf(where, sizeof where, "%s(%d)", source, line);
 
   std::lock_guard<os::RecursiveLock> guard(*g_state.lock);
   for (int i = 0; i < g_state.sinkCount; ++i) {
@@ -147,6 +145,8 @@ void Write(int32_t module, int32_t level, const char* file, int32_t line, const 
     switch (sink.kind) {
       case kStdout:
         if (g_state.host != nullptr) {
+          char where[256];
+          std::snprintf(where, sizeof where, "%s(%d)", source, line);
           text[used] = '\0';  // the host gets the message without its line feed
           g_state.host(level, where, text + start, g_state.hostUser);
           text[used] = '\n';
