@@ -9,6 +9,7 @@ QCSDK_PACKAGES=(
   libsdl2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libxcb1-dev libxcb-shm0-dev xvfb xfonts-base
+  dpkg-dev lintian
 )
 
 qcsdk_install_packages() {

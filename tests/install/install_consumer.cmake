@@ -10,7 +10,8 @@ function(run)
   set(last_output "${out}" PARENT_SCOPE)
 endfunction()
 
-run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix} --component Unspecified)
+run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix} --component runtime)
+run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix} --component dev)
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix} --component tools)
 
 # The tools start from the prefix with an empty environment: their run path finds the libraries.
