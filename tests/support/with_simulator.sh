@@ -23,6 +23,7 @@ cleanup() {
 trap cleanup EXIT
 
 coproc SIM { exec "$vdevice" --until-stdin-closes "${options[@]}"; }
+# shellcheck disable=SC2153 # SIM_PID is set by coproc
 sim_pid=$SIM_PID sim_in=${SIM[1]} sim_out=${SIM[0]}
 nxl="" oct="" number=""
 while IFS= read -r -t 30 line <&"$sim_out"; do
