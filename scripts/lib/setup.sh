@@ -9,6 +9,8 @@ QCSDK_PACKAGES=(
   libsdl2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libxcb1-dev libxcb-shm0-dev xvfb xfonts-base
+  libgstrtspserver-1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav
 )
 
 qcsdk_install_packages() {
