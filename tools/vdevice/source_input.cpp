@@ -84,6 +84,7 @@ struct SourceInput::Impl {
   int audio = -1;
   std::vector<uint8_t> parameter_sets;  // Annex B, put before key frames that lack them
   std::vector<uint8_t> aac_config;
+  bool paced = false;  // a file: sent at its time stamps; a live input as it arrives
   bool based = false;
   int64_t base_ms = 0;
   Clock::time_point base_at;
@@ -99,7 +100,7 @@ struct SourceInput::Impl {
 
 bool SourceInput::Impl::Pace(const AVPacket& p, AVRational time_base) {
   const int64_t ts = p.pts != AV_NOPTS_VALUE ? p.pts : p.dts;
-  if (ts == AV_NOPTS_VALUE) return !stop();
+  if (!paced || ts == AV_NOPTS_VALUE) return !stop();
   const int64_t ms = av_rescale_q(ts, time_base, AVRational{1, 1000});
   const auto now = Clock::now();
   auto due = base_at + std::chrono::milliseconds(ms - base_ms);
@@ -122,6 +123,7 @@ SourceInput::SourceInput(const std::string& url, bool udp, StopQuery stop)
     : impl_(std::make_unique<Impl>()) {
   Impl& m = *impl_;
   m.stop = std::move(stop);
+  m.paced = url.find("://") == std::string::npos || url.rfind("file:", 0) == 0;
   if (!m.packet) throw std::runtime_error("source: no memory");
   AVFormatContext* raw = avformat_alloc_context();
   if (raw == nullptr) throw std::runtime_error("source: no memory");

@@ -1,8 +1,8 @@
 // One connection to a camera's stream (an RTSP URL or any input libavformat
 // opens): its H.264/H.265 video as Annex B access units, each key frame
 // carrying the parameter sets, and its G.711 or AAC audio (AAC with an ADTS
-// header on every frame), paced at the stream's own time stamps so that a
-// file plays as a live camera would.
+// header on every frame). A network stream's packets come as they arrive; a
+// file's are paced at its own time stamps, as a live camera would send them.
 #pragma once
 
 #include <chrono>
