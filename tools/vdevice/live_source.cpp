@@ -91,11 +91,6 @@ std::shared_ptr<const MediaClip> LiveSource::Kept(
   return clip;
 }
 
-int LiveSource::connections() const {
-  std::lock_guard lock(mutex_);
-  return connections_;
-}
-
 void LiveSource::Publish(SourcePacket&& p, const SourceFormat* first) {
   auto packet = std::make_shared<Packet>();
   packet->audio = p.audio;
@@ -139,10 +134,6 @@ void LiveSource::Run() {
     bool delivered = false;
     try {
       SourceInput input(url_, udp_, stopping);
-      {
-        std::lock_guard lock(mutex_);
-        ++connections_;
-      }
       std::fprintf(stderr, "source %s: connected\n", url_.c_str());
       for (SourcePacket p; input.Read(&p);) {
         const bool first = !delivered && !p.audio && p.key;

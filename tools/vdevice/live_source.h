@@ -57,8 +57,6 @@ class LiveSource {
   // the audio that follows each), and when its first picture arrived;
   // null when nothing is kept.
   std::shared_ptr<const MediaClip> Kept(std::chrono::system_clock::time_point* start) const;
-  // Connections made so far, and stream ends seen (for logs and tests).
-  int connections() const;
 
  private:
   void Run();
@@ -79,7 +77,6 @@ class LiveSource {
   std::deque<PacketPtr> kept_;
   uint64_t next_seq_ = 1;
   uint64_t ends_ = 0;
-  int connections_ = 0;
   uint64_t wake_ = 0;
   std::thread thread_;
 };

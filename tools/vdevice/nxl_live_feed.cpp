@@ -62,9 +62,6 @@ const std::vector<uint8_t>& NxlLiveFeed::Encoded(uint64_t index) {
   return encoded_[slot];
 }
 
-// Ticks run from the first client on; a tick that comes late moves the
-// next ones rather than sending a burst to catch up. A round that finds
-// every live stream off waits until one is switched on.
 void NxlLiveFeed::RunSource(LiveSource& source) {
   LiveSource::Cursor cursor;
   std::vector<std::shared_ptr<NxlSession>> batch;
@@ -89,6 +86,9 @@ void NxlLiveFeed::RunSource(LiveSource& source) {
   }
 }
 
+// Ticks run from the first client on; a tick that comes late moves the
+// next ones rather than sending a burst to catch up. A round that finds
+// every live stream off waits until one is switched on.
 void NxlLiveFeed::Run() {
   if (LiveSource* source = device_.source()) return RunSource(*source);
   using Clock = std::chrono::steady_clock;
