@@ -134,6 +134,11 @@ class CameraThroughSimulator : public ::testing::Test {
  protected:
   SimulatedDevices devices;
   void SetUp() override {
+#if defined(__SANITIZE_THREAD__)
+    // GStreamer and GLib, in this process, are not built for the race
+    // checker: it cannot see their locking and reports their insides.
+    GTEST_SKIP() << "the camera's libraries are not built for ThreadSanitizer";
+#endif
     seen.Reset();
     ASSERT_EQ(QCSDK_InitSDK(0, nullptr), 1);
     QCSDK_RegisterCallback(OnEvent, nullptr, OnDownload, OnDecoded, nullptr);
