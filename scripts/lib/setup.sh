@@ -10,6 +10,8 @@ QCSDK_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libxcb1-dev libxcb-shm0-dev xvfb xfonts-base
   dpkg-dev lintian
+  libgstrtspserver-1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav
 )
 
 qcsdk_install_packages() {

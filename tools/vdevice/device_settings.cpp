@@ -83,6 +83,13 @@ bool Apply(const std::string& key, const std::string& value, DeviceSpec* spec) {
   if (key == "height") return ToInt(value, 16, 4096, &spec->height) && spec->height % 2 == 0;
   if (key == "fps") return ToInt(value, 1, 120, &spec->fps);
   if (key == "file") return !(spec->media_file = value).empty();
+  if (key == "source") return !(spec->source = value).empty();
+  if (key == "keep") return ToInt(value, 1, 24 * 60, &spec->keep_minutes);
+  if (key == "transport") {
+    if (value == "tcp") return !(spec->source_udp = false);
+    if (value == "udp") return spec->source_udp = true;
+    return false;
+  }
   if (key == "cfg") return !(spec->cfg_library = value).empty();
   if (key == "cfgkind") return ToInt(value, -128, 127, &spec->cfg_param_kind);
   if (key == "number") return ParseNumber(value, spec);
@@ -147,6 +154,10 @@ const char* DeviceSpecHelp() {
          "  width=W,height=H,fps=F  test pattern size and rate        [320x240 at 25]\n"
          "  audio=alaw|ulaw    G.711 audio law                        [alaw]\n"
          "  file=PATH          stream H.264/H.265 from this media file instead\n"
+         "  source=URL         serve a camera's live stream (rtsp://..., or any input\n"
+         "                     libavformat opens) instead of the pattern\n"
+         "  transport=tcp|udp  RTSP transport to the source            [tcp]\n"
+         "  keep=MINUTES       of the source kept as the recording of the day [5]\n"
          "  header=qfh|short:V|ext:V  stream header: whole 96-byte record, or the\n"
          "                     32-byte header with tag version V (4,5,6,7,9,10,16,17),\n"
          "                     plain or extended                      [qfh]\n"

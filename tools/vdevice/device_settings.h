@@ -45,12 +45,21 @@ struct DeviceSpec {
   int height = 240;
   int fps = 25;
   bool mu_law = false;  // audio G.711 mu-law instead of A-law
+  // What the device announces as its audio: G.711 at 8 kHz unless a camera
+  // feeding it sends AAC, or no audio.
+  bool audio = true;
+  bool aac = false;
+  int audio_rate = 8000;
+  int audio_channels = 1;
   HeaderForm header = HeaderForm::kWhole;
   uint8_t tag_version = 0x05;  // version byte of the "QVS" tag
   bool paced = true;           // false: frames as fast as the link takes them
   bool spread = false;         // paced clients' frames spread over the tick, not sent together
   bool live = true;            // false: live frames only after a client asks (112)
   std::string media_file;      // stream this file instead of the test pattern
+  std::string source;          // a camera's URL: its live stream instead of the pattern
+  bool source_udp = false;     // RTSP over UDP instead of TCP
+  int keep_minutes = 5;        // of the camera's stream, kept as the recording of the day
   std::string cfg_library;     // device type 3: the library sent in the handshake
   int cfg_param_kind = 1;
   char playback_end = '2';  // end kind of a playback that runs out: '2', '9', 'w'

@@ -19,6 +19,9 @@ struct MediaClip {
   int height = 0;
   int fps = 25;
   std::vector<MediaFrame> frames;
+  // The audio that goes with each picture, when the clip carries its own
+  // (a camera's kept minutes); empty otherwise.
+  std::vector<std::vector<uint8_t>> audio;
 
   // Index of the key frame at or before `index` (0 when there is none).
   size_t KeyAtOrBefore(size_t index) const;

@@ -27,6 +27,7 @@ void NxlLiveFeed::Stop() {
     stop_ = true;
   }
   cv_.notify_all();
+  if (LiveSource* source = device_.source()) source->WakeReaders();
   if (thread_.joinable()) thread_.join();
   std::lock_guard lock(mutex_);
   sessions_.clear();
@@ -61,10 +62,35 @@ const std::vector<uint8_t>& NxlLiveFeed::Encoded(uint64_t index) {
   return encoded_[slot];
 }
 
+void NxlLiveFeed::RunSource(LiveSource& source) {
+  LiveSource::Cursor cursor;
+  std::vector<std::shared_ptr<NxlSession>> batch;
+  std::unique_lock lock(mutex_);
+  while (!stop_) {
+    lock.unlock();
+    bool ended = false;
+    const std::vector<LiveSource::PacketPtr> packets =
+        source.Next(&cursor, std::chrono::milliseconds(500), &ended);
+    lock.lock();
+    batch.clear();
+    for (const auto& [id, session] : sessions_) batch.push_back(session);
+    lock.unlock();
+    if (ended) {
+      for (const auto& session : batch) session->EndLive();
+    }
+    for (const LiveSource::PacketPtr& p : packets) {
+      const std::vector<uint8_t> encoded = NxlSession::EncodePacket(device_, *p);
+      for (const auto& session : batch) session->SendSourcePacket(*p, encoded);
+    }
+    lock.lock();
+  }
+}
+
 // Ticks run from the first client on; a tick that comes late moves the
 // next ones rather than sending a burst to catch up. A round that finds
 // every live stream off waits until one is switched on.
 void NxlLiveFeed::Run() {
+  if (LiveSource* source = device_.source()) return RunSource(*source);
   using Clock = std::chrono::steady_clock;
   const bool paced = device_.spec().paced;
   const auto period = std::chrono::microseconds(1000000 / device_.clip().fps);

@@ -2,9 +2,9 @@
 // every logged-in client its next frame and that frame's audio on each tick
 // of the clip's frame rate, all clients in one pass as a recorder serving
 // many channels does (or, with pace=spread, evenly over the tick, as
-// free-running cameras would); for an unpaced device it goes round the clients as
-// fast as their links take the frames. A frame and its audio are encoded
-// once and reach each client with one write.
+// free-running cameras would), or as a camera feeding the device sends them; for an unpaced device
+// it goes round the clients as fast as their links take the frames. A frame and its audio are
+// encoded once and reach each client with one write.
 #pragma once
 
 #include <condition_variable>
@@ -37,6 +37,9 @@ class NxlLiveFeed {
 
  private:
   void Run();
+  // A device fed by a camera: every packet goes to every client as it
+  // arrives, and the camera's stream ending closes every link.
+  void RunSource(LiveSource& source);
   // The encoded live frame of an index and its audio, built on first use
   // and kept (feed thread only): every client gets the same bytes.
   const std::vector<uint8_t>& Encoded(uint64_t index);

@@ -110,9 +110,10 @@ void NxlSession::Seek(int32_t frame) {
   // the one asked for, so that it decodes.
   const uint32_t target = static_cast<uint32_t>(
       std::clamp<int64_t>(int64_t{frame} - 1, 0, std::max<int64_t>(0, int64_t{play_->frames} - 1)));
-  const size_t clipSize = device_.clip().frames.size();
+  const MediaClip& clip = device_.RecordingClip(*play_);
+  const size_t clipSize = clip.frames.size();
   const uint32_t base = target - static_cast<uint32_t>(target % clipSize);
-  play_pos_ = base + static_cast<uint32_t>(device_.clip().KeyAtOrBefore(target % clipSize));
+  play_pos_ = base + static_cast<uint32_t>(clip.KeyAtOrBefore(target % clipSize));
   play_due_ = Clock::now();
   cv_.notify_all();
 }
@@ -145,30 +146,69 @@ void NxlSession::EndDownloadLocked() {
   if (live) out_.Download(info_.id, kDownloadStopped, 0, nullptr, 0);
 }
 
+namespace {
+
+void AppendLive(const VirtualDevice& device, uint8_t kind, const std::vector<uint8_t>& payload,
+                std::vector<uint8_t>* out) {
+  const std::vector<uint8_t> prefix = FramePrefix(device.spec(), kind, payload.size());
+  qvc::device::DeviceServer::AppendLive(out, kind, prefix.data(), prefix.size(), payload.data(),
+                                        payload.size());
+}
+
+}  // namespace
+
 std::vector<uint8_t> NxlSession::EncodeLive(const VirtualDevice& device, uint64_t index) {
   const MediaFrame& frame = device.clip().frames[index % device.clip().frames.size()];
-  const std::vector<uint8_t> audio = device.AudioForFrame(index);
   std::vector<uint8_t> out;
-  auto append = [&](uint8_t kind, const std::vector<uint8_t>& payload) {
-    const std::vector<uint8_t> prefix = FramePrefix(device.spec(), kind, payload.size());
-    qvc::device::DeviceServer::AppendLive(&out, kind, prefix.data(), prefix.size(), payload.data(),
-                                          payload.size());
-  };
-  append(frame.key ? kKeyFrame : kPFrame, frame.data);
-  append(kAudioFrame, audio);
+  AppendLive(device, frame.key ? kKeyFrame : kPFrame, frame.data, &out);
+  AppendLive(device, kAudioFrame, device.AudioForFrame(index), &out);
   return out;
 }
 
-bool NxlSession::SendFrame(bool playback, const MediaFrame& frame, uint64_t index) {
+std::vector<uint8_t> NxlSession::EncodePacket(const VirtualDevice& device,
+                                              const LiveSource::Packet& p) {
+  std::vector<uint8_t> out;
+  AppendLive(device, p.audio ? kAudioFrame : p.key ? kKeyFrame : kPFrame, p.data, &out);
+  return out;
+}
+
+bool NxlSession::SendSourcePacket(const LiveSource::Packet& p,
+                                  const std::vector<uint8_t>& encoded) {
+  bool header = false;
+  {
+    std::lock_guard lock(mutex_);
+    if (!live_on_ || faulted_ || stop_) return false;
+    if (live_header_ && (p.audio || !p.key)) return true;  // waits for a key frame
+    header = live_header_;
+    live_header_ = false;
+  }
+  if (header) {
+    const std::vector<uint8_t> m = StreamHeaderMessage(device_.spec(), device_.clip(), 0, false);
+    out_.Live(info_.id, kControl, m.data(), m.size());
+  }
+  out_.server().SendEncoded(info_.id, encoded.data(), encoded.size());
+  return true;
+}
+
+void NxlSession::EndLive() {
+  {
+    std::lock_guard lock(mutex_);
+    if (faulted_ || stop_) return;
+    faulted_ = true;
+  }
+  out_.server().Close(info_.id, "the camera's stream ended");
+}
+
+bool NxlSession::SendFrame(bool playback, const MediaFrame& frame,
+                           const std::vector<uint8_t>& audio) {
   const uint8_t type = frame.key ? kKeyFrame : kPFrame;
-  const std::vector<uint8_t> audio = device_.AudioForFrame(index);
   auto send = [&](uint8_t t, const std::vector<uint8_t>& payload) {
     std::vector<uint8_t> m = FramePrefix(device_.spec(), t, payload.size());
     m.insert(m.end(), payload.begin(), payload.end());
     return playback ? out_.Playback(info_.id, t, m.data(), m.size())
                     : out_.Live(info_.id, t, m.data(), m.size());
   };
-  return send(type, frame.data) && send(kAudioFrame, audio);
+  return send(type, frame.data) && (audio.empty() || send(kAudioFrame, audio));
 }
 
 bool NxlSession::SendLiveFrame(const Encoded& encoded) {
@@ -192,7 +232,7 @@ bool NxlSession::SendLiveFrame(const Encoded& encoded) {
     out_.Live(info_.id, kControl, m.data(), m.size());
   }
   if (device_.hostile() != nullptr) {
-    SendFrame(false, clip.frames[index % clip.frames.size()], index);
+    SendFrame(false, clip.frames[index % clip.frames.size()], device_.AudioForFrame(index));
   } else {
     const std::vector<uint8_t>& pair = encoded(index);
     server.SendEncoded(info_.id, pair.data(), pair.size());
@@ -241,7 +281,7 @@ void NxlSession::SendPlaybackFrame() {
     out_.Playback(info_.id, end, nullptr, 0);
     return;
   }
-  SendFrame(true, device_.RecordingFrame(*r, pos), pos);
+  SendFrame(true, device_.RecordingFrame(*r, pos), device_.RecordingAudio(*r, pos));
 }
 
 void NxlSession::RunDownload(const Recording& r, uint64_t generation) {

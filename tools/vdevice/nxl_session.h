@@ -46,6 +46,15 @@ class NxlSession {
   // header before the first): `encoded` answers EncodeLive, kept by the
   // caller. False when the live stream is off.
   bool SendLiveFrame(const Encoded& encoded);
+  // A camera's packet as a live message of its kind (picture or audio).
+  static std::vector<uint8_t> EncodePacket(const VirtualDevice& device,
+                                           const LiveSource::Packet& p);
+  // Sends a camera's packet, encoded by EncodePacket: after the stream
+  // header, from a key frame on. False when the live stream is off.
+  bool SendSourcePacket(const LiveSource::Packet& p, const std::vector<uint8_t>& encoded);
+  // The camera's stream ended: the device closes the link, as a device
+  // whose camera stops does.
+  void EndLive();
   // Playback: starts (false when the path names no recording), stops
   // without an end message, and the controls.
   bool Play(const std::string& path);
@@ -69,7 +78,7 @@ class NxlSession {
   // Ends the download asked for or running, if any, with "stopped" (under
   // download_send_).
   void EndDownloadLocked();
-  bool SendFrame(bool playback, const MediaFrame& frame, uint64_t index);
+  bool SendFrame(bool playback, const MediaFrame& frame, const std::vector<uint8_t>& audio);
 
   using Clock = std::chrono::steady_clock;
   VirtualDevice& device_;

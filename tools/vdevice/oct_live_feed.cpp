@@ -36,6 +36,7 @@ void OctLiveFeed::Stop() {
     stop_ = true;
   }
   cv_.notify_all();
+  if (LiveSource* source = device_.source()) source->WakeReaders();
   if (thread_.joinable()) thread_.join();
 }
 
@@ -117,7 +118,57 @@ void OctLiveFeed::CountAndFault() {
   if (malformed) out_.engine().SendMalformed(octc::device::Malformed::kBadMagic);
 }
 
+void OctLiveFeed::SendSource(const LiveSource::Packet& p, uint32_t ms) {
+  std::vector<Key> keys;
+  {
+    std::lock_guard lock(mutex_);
+    for (auto& [key, feed] : feeds_) {
+      if (feed.key_next && (p.audio || !p.key)) continue;
+      if (!p.audio) feed.key_next = false;
+      keys.push_back(key);
+    }
+  }
+  for (const Key& k : keys) {
+    if (p.audio) {
+      out_.PushAudio(k.first, k.second, p.data.data(), p.data.size(), ms);
+    } else if (out_.PushFrame(k.first, k.second, p.key ? OCTC_FRAME_KEY : OCTC_FRAME_P,
+                              p.data.data(), p.data.size(), ms) > 0) {
+      CountAndFault();
+    }
+  }
+}
+
+void OctLiveFeed::RunSource(LiveSource& source) {
+  LiveSource::Cursor cursor;
+  const auto base = std::chrono::system_clock::now();
+  std::unique_lock lock(mutex_);
+  while (!stop_) {
+    lock.unlock();
+    bool ended = false;
+    const std::vector<LiveSource::PacketPtr> packets =
+        source.Next(&cursor, std::chrono::milliseconds(500), &ended);
+    if (ended) {
+      // Closing a stream removes its viewers (through the front end): the
+      // keys are taken first.
+      std::vector<Key> keys;
+      lock.lock();
+      for (const auto& [key, feed] : feeds_) keys.push_back(key);
+      lock.unlock();
+      for (const Key& k : keys) out_.engine().CloseStreams(k.first, k.second);
+    }
+    for (const LiveSource::PacketPtr& p : packets) {
+      const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(p->at - base);
+      SendSource(*p, static_cast<uint32_t>(ms.count()));
+    }
+    lock.lock();
+  }
+}
+
 void OctLiveFeed::Run() {
+  if (LiveSource* source = device_.source()) {
+    RunSource(*source);
+    return;
+  }
   const bool paced = device_.spec().paced;
   const auto period = std::chrono::microseconds(1000000 / device_.clip().fps);
   std::vector<Picture> batch;

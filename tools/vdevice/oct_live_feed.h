@@ -3,7 +3,10 @@
 // of the clip and its audio: paced at the clip's frame rate, or as fast as
 // the links take them for an unpaced device. Every viewer of a channel and
 // stream sees the same pictures; a new viewer, or one asking for a key
-// frame, makes that stream jump to the clip's next key frame.
+// frame, makes that stream jump to the clip's next key frame. A device fed
+// by a camera sends the camera's packets as they arrive instead (a stream
+// waiting for a key frame skips the pictures before it), and closes every
+// live stream when the camera's stream ends.
 #pragma once
 
 #include <condition_variable>
@@ -48,6 +51,8 @@ class OctLiveFeed {
     uint64_t index;
   };
   void Run();
+  void RunSource(LiveSource& source);
+  void SendSource(const LiveSource::Packet& p, uint32_t ms);
   void Send(const Picture& p);
   void CountAndFault();
   uint64_t NextKeyFrom(uint64_t index) const;

@@ -4,7 +4,7 @@ namespace vdevice {
 namespace {
 
 constexpr int32_t kVideoH264 = 1, kVideoH265 = 2;
-constexpr int32_t kAudioMuLaw = 1, kAudioALaw = 4;
+constexpr int32_t kAudioMuLaw = 1, kAudioAac = 2, kAudioALaw = 4;
 
 }  // namespace
 
@@ -15,9 +15,10 @@ OctMediaInfo OctMediaInfoOf(const VirtualDevice& device, int32_t duration_ms) {
   m.width = clip.width;
   m.height = clip.height;
   m.frame_rate_x10000 = clip.fps * 10000;
-  m.audio_codec = device.spec().mu_law ? kAudioMuLaw : kAudioALaw;
-  m.audio_channels = 1;
-  m.audio_sample_rate = 8000;
+  const DeviceSpec& spec = device.spec();
+  m.audio_codec = !spec.audio ? 0 : spec.aac ? kAudioAac : spec.mu_law ? kAudioMuLaw : kAudioALaw;
+  m.audio_channels = spec.audio_channels;
+  m.audio_sample_rate = spec.audio_rate;
   m.audio_bits = 16;
   m.duration_ms = duration_ms;
   return m;

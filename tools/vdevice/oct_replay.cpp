@@ -39,7 +39,7 @@ int32_t OctReplay::SetSpeed(int32_t speed) {
 
 int32_t OctReplay::Skip(int32_t position_ms) {
   if (position_ms < 0) return OCTC_ERR_FAILED;
-  const MediaClip& clip = device_.clip();
+  const MediaClip& clip = device_.RecordingClip(recording_);
   const uint64_t last = recording_.frames > 0 ? recording_.frames - 1 : 0;
   const uint64_t target =
       std::min<uint64_t>(uint64_t(position_ms) * static_cast<uint64_t>(clip.fps) / 1000, last);
@@ -62,8 +62,8 @@ bool OctReplay::SendPicture(uint32_t pos) {
                           frame.data.size(), ms)) {
     return false;
   }
-  const std::vector<uint8_t> audio = device_.AudioForFrame(pos);
-  return out_.PlaybackAudio(ref_, audio.data(), audio.size(), ms);
+  const std::vector<uint8_t> audio = device_.RecordingAudio(recording_, pos);
+  return audio.empty() || out_.PlaybackAudio(ref_, audio.data(), audio.size(), ms);
 }
 
 // The end kinds: '2' reached the end (the handle stays open and a skip

@@ -31,16 +31,16 @@ std::array<uint8_t, 96> StreamRecord(const DeviceSpec& spec, const MediaClip& cl
   std::memcpy(p + 32, "QFH", 3);
   PutLe16(p + 36, static_cast<uint32_t>(spec.device_type));
   PutLe16(p + 38, clip.codec == VideoCodec::kH265 ? 2 : 1);
-  PutLe16(p + 40, 1);  // audio present
+  PutLe16(p + 40, spec.audio ? 1 : 0);
   PutLe16(p + 42, clip.fps == 30 ? 1 : 0);
   PutLe16(p + 44, static_cast<uint32_t>(clip.width));
   PutLe16(p + 46, static_cast<uint32_t>(clip.height));
   PutLe16(p + 48, static_cast<uint32_t>(clip.fps));
   PutLe16(p + 50, 1);
-  PutLe16(p + 52, spec.mu_law ? 2 : 1);
-  PutLe16(p + 54, 8000);
-  PutLe16(p + 56, 1);
-  PutLe16(p + 58, 8);
+  PutLe16(p + 52, spec.aac ? 3 : spec.mu_law ? 2 : 1);
+  PutLe16(p + 54, static_cast<uint32_t>(spec.audio_rate));
+  PutLe16(p + 56, static_cast<uint32_t>(spec.audio_channels));
+  PutLe16(p + 58, spec.aac ? 16 : 8);
   PutLe32(p + 60, total_frames);
   PutLe16(p + 64, static_cast<uint32_t>(spec.recording_kind));
   p[66] = 1;  // RPC text exchange supported

@@ -1,5 +1,6 @@
 #include "vdevice/virtual_device.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -16,6 +17,8 @@ namespace {
 constexpr const char* kExtensions[] = {"sv4", "sv5", "sv6", "mp4", "mp4"};
 constexpr const char* kNames[] = {"080000", "120000", "160000"};
 constexpr size_t kMaxFileFrames = 3000;
+// How long a device fed by a camera waits at start for its first picture.
+constexpr auto kSourceWait = std::chrono::seconds(20);
 
 bool ShortEntries(int device_type) {
   return device_type == 1 || device_type == 5;
@@ -42,7 +45,9 @@ VirtualDevice::VirtualDevice(DeviceSpec spec, int index)
     : spec_(std::move(spec)),
       index_(index),
       rpc_({rpc::Account{spec_.user, spec_.password, "admin", ""}}, true) {
-  if (!spec_.media_file.empty()) {
+  if (!spec_.source.empty()) {
+    StartSource();
+  } else if (!spec_.media_file.empty()) {
     clip_ = MediaFileClip(spec_.media_file, kMaxFileFrames);
   } else {
     // Two seconds with a key frame every second: one shared clip per
@@ -65,20 +70,57 @@ VirtualDevice::VirtualDevice(DeviceSpec spec, int index)
 
 VirtualDevice::~VirtualDevice() = default;
 
+// The device announces what the camera sends: its first connection's video
+// and audio. Its clip (for the few uses outside live and recordings) is
+// what the camera sent so far.
+void VirtualDevice::StartSource() {
+  source_ = std::make_unique<LiveSource>(spec_.source, spec_.source_udp, spec_.keep_minutes);
+  SourceFormat f;
+  std::chrono::system_clock::time_point start;
+  if (!source_->WaitFormat(kSourceWait, &f) || !(clip_ = source_->Kept(&start))) {
+    throw std::runtime_error("the source " + spec_.source + " sent no picture");
+  }
+  spec_.codec = f.codec;
+  spec_.width = f.width;
+  spec_.height = f.height;
+  spec_.fps = f.fps;
+  spec_.audio = f.audio != SourceAudio::kNone;
+  spec_.aac = f.audio == SourceAudio::kAac;
+  spec_.mu_law = f.audio == SourceAudio::kMuLaw;
+  spec_.audio_rate = spec_.aac ? f.audio_rate : 8000;
+  spec_.audio_channels = spec_.aac ? f.audio_channels : 1;
+}
+
 std::vector<Recording> VirtualDevice::Recordings(int channel, const Date& date) const {
   std::vector<Recording> out;
   if (!(date == Today())) return out;
+  // A camera's device has one recording a channel: the kept minutes, named
+  // by the time their first picture arrived.
+  std::vector<std::string> names(std::begin(kNames), std::end(kNames));
+  std::shared_ptr<const MediaClip> kept;
+  if (source_) {
+    std::chrono::system_clock::time_point start;
+    if (!(kept = source_->Kept(&start))) return out;
+    const std::time_t t = std::chrono::system_clock::to_time_t(start);
+    std::tm local{};
+    localtime_r(&t, &local);
+    if (!(Date{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday} == date)) return out;
+    char name[8];
+    std::snprintf(name, sizeof name, "%02d%02d%02d", local.tm_hour, local.tm_min, local.tm_sec);
+    names = {name};
+  }
   const char* ext = kExtensions[spec_.recording_kind];
-  for (size_t i = 0; i < std::size(kNames); ++i) {
+  for (size_t i = 0; i < names.size(); ++i) {
     Recording r;
     r.channel = channel;
     r.date = date;
-    r.name = kNames[i];
+    r.name = names[i];
     char prefix[8];
     std::snprintf(prefix, sizeof prefix, "R%02d", channel % 100);
     r.prefix = prefix;
     r.drive = static_cast<char>('C' + i % 2);
-    r.frames = static_cast<uint32_t>(3 * clip_->fps);
+    r.frames = static_cast<uint32_t>(kept ? kept->frames.size() : 3 * clip_->fps);
+    r.clip = kept;
     char path[256];
     if (ShortEntries(spec_.device_type)) {
       std::snprintf(path, sizeof path, "%c:\\QdvrFile\\%04d%02d%02d\\%02d%s.%s", r.drive, date.year,
@@ -108,7 +150,13 @@ std::vector<Recording> VirtualDevice::RecordingsBetween(int channel, const DateT
 
 bool VirtualDevice::FindRecording(int channel, const std::string& path, Recording* out) const {
   for (const Recording& r : Recordings(channel, Today())) {
-    if (r.path == path || hostile_) {
+    // The kept minutes of a camera move on: their path is found whatever
+    // start time the list gave.
+    const size_t at = r.path.rfind(r.name);
+    const bool moved = source_ && path.size() == r.path.size() &&
+                       path.compare(0, at, r.path, 0, at) == 0 &&
+                       path.compare(at + 6, std::string::npos, r.path, at + 6) == 0;
+    if (r.path == path || hostile_ || moved) {
       *out = r;
       return true;
     }
@@ -127,8 +175,15 @@ std::vector<uint8_t> VirtualDevice::FileListAnswer(int channel, const Date& from
   return out;
 }
 
-const MediaFrame& VirtualDevice::RecordingFrame(const Recording&, uint32_t i) const {
-  return clip_->frames[i % clip_->frames.size()];
+const MediaFrame& VirtualDevice::RecordingFrame(const Recording& r, uint32_t i) const {
+  const MediaClip& clip = RecordingClip(r);
+  return clip.frames[i % clip.frames.size()];
+}
+
+std::vector<uint8_t> VirtualDevice::RecordingAudio(const Recording& r, uint32_t i) const {
+  const MediaClip& clip = RecordingClip(r);
+  if (clip.audio.empty()) return AudioForFrame(i);
+  return clip.audio[i % clip.audio.size()];
 }
 
 std::vector<uint8_t> VirtualDevice::AudioForFrame(uint64_t frame) const {
@@ -143,7 +198,7 @@ size_t VirtualDevice::AudioBytesPerFrame() const {
 size_t VirtualDevice::RawRecordingSize(const Recording& r) const {
   size_t size = 64;
   for (uint32_t i = 0; i < r.frames; ++i) {
-    size += RecordingFrame(r, i).data.size() + AudioBytesPerFrame();
+    size += RecordingFrame(r, i).data.size() + RecordingAudio(r, i).size();
   }
   return size;
 }
@@ -159,7 +214,7 @@ std::vector<uint8_t> VirtualDevice::RawRecordingFile(const Recording& r) const {
   for (uint32_t i = 0; i < r.frames; ++i) {
     const MediaFrame& f = RecordingFrame(r, i);
     out.insert(out.end(), f.data.begin(), f.data.end());
-    const std::vector<uint8_t> audio = AudioForFrame(i);
+    const std::vector<uint8_t> audio = RecordingAudio(r, i);
     out.insert(out.end(), audio.begin(), audio.end());
   }
   return out;
@@ -189,7 +244,8 @@ std::vector<std::vector<uint8_t>> VirtualDevice::ChunkedRecording(const Recordin
     const MediaFrame& f = RecordingFrame(r, i);
     const uint64_t ms = uint64_t{i} * 1000 / static_cast<uint64_t>(clip_->fps);
     chunk(f.key ? 1 : 3, f.data, ms);
-    chunk(4, AudioForFrame(i), ms);
+    const std::vector<uint8_t> audio = RecordingAudio(r, i);
+    if (!audio.empty()) chunk(4, audio, ms);
   }
   if (!block.empty()) blocks.push_back(std::move(block));
   return blocks;

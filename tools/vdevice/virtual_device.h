@@ -19,6 +19,7 @@
 #include "rpc/rpc_state_store.h"
 #include "vdevice/device_settings.h"
 #include "vdevice/hostile_answers.h"
+#include "vdevice/live_source.h"
 #include "vdevice/media_clip.h"
 
 namespace vdevice {
@@ -45,6 +46,8 @@ struct Recording {
   char drive = 'C';    // drive letter; 'C' + disk number in the 10-byte form
   uint32_t frames = 0;
   std::string path;  // as clients name it in play and download requests
+  // A camera's kept minutes, for a device fed by one; null: the device's clip.
+  std::shared_ptr<const MediaClip> clip;
 };
 
 // What a device pushes to its clients outside any request.
@@ -64,6 +67,8 @@ class VirtualDevice {
   const DeviceSpec& spec() const { return spec_; }
   int index() const { return index_; }
   const MediaClip& clip() const { return *clip_; }
+  // The camera feeding the device; null for a device that loops its clip.
+  LiveSource* source() const { return source_.get(); }
   // The mutator of every message, on a hostile device; null otherwise.
   HostileAnswers* hostile() const { return hostile_.get(); }
 
@@ -79,8 +84,11 @@ class VirtualDevice {
   // The file-list answer for the days `from` to `to`: 7-byte entries for
   // device types 1 and 5, 10-byte entries otherwise.
   std::vector<uint8_t> FileListAnswer(int channel, const Date& from, const Date& to) const;
-  // Picture `i` of a recording (recordings loop the clip).
+  // Picture `i` of a recording (recordings loop the clip), the clip it
+  // comes from, and the audio that goes with it.
   const MediaFrame& RecordingFrame(const Recording& r, uint32_t i) const;
+  const MediaClip& RecordingClip(const Recording& r) const { return r.clip ? *r.clip : *clip_; }
+  std::vector<uint8_t> RecordingAudio(const Recording& r, uint32_t i) const;
   // Audio bytes that go with one picture.
   std::vector<uint8_t> AudioForFrame(uint64_t frame) const;
 
@@ -117,9 +125,12 @@ class VirtualDevice {
   size_t AudioBytesPerFrame() const;
 
  private:
+  void StartSource();
+
   DeviceSpec spec_;
   int index_;
   std::shared_ptr<const MediaClip> clip_;
+  std::unique_ptr<LiveSource> source_;
   std::vector<uint8_t> cfg_library_;
   std::vector<uint8_t> cfg_packed_;  // what is sent when the client's version differs
   std::unique_ptr<HostileAnswers> hostile_;
