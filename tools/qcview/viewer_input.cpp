@@ -260,7 +260,9 @@ void Viewer::Play(Tile& tile) {
 
 void Viewer::BackToLive(Tile& tile, const char* why) {
   if (tile.mode == Tile::Mode::kPlaying) {
-    if (why == nullptr) QCSDK_RemotePlay(tile.channel, -1);
+    // Also after the device ended it: the playback is closed and live
+    // pictures come again.
+    QCSDK_RemotePlay(tile.channel, -1);
     if (tile.source.transport == QCSDK_TRANSPORT_NXL) QCSDK_EnableVideoData(tile.channel, 1);
   }
   tile.mode = Tile::Mode::kLive;
