@@ -36,6 +36,7 @@ struct PlaybackState {
   bool paused = false;
   int speed = 0;
   uint32_t decodedAtStart = 0;
+  bool shown = false;  // its pictures have reached the tile
   // "PLAY 080000.sv5 00:01/00:03 x2 paused" from the stream description.
   std::string Text(const StreamInfo& info) const;
 };

@@ -96,7 +96,7 @@ class Viewer {
   void ToggleRecording(Tile& tile);
   void ToggleSound(Tile& tile);
   void Ptz(Tile& tile, int32_t command);
-  bool ScriptStepDone() const;
+  bool ScriptStepDone();
 
   // Drawing (viewer_draw.cpp).
   void DrawAll();

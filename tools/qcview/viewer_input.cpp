@@ -15,7 +15,7 @@ namespace {
 // Key symbols the viewer acts on.
 constexpr uint32_t kTab = 0xff09, kReturn = 0xff0d, kEscape = 0xff1b, kHome = 0xff50,
                    kLeft = 0xff51, kUp = 0xff52, kRight = 0xff53, kDown = 0xff54,
-                   kKeypadEnter = 0xff8d;
+                   kKeypadEnter = 0xff8d, kKeypadPlus = 0xffab, kKeypadMinus = 0xffad;
 constexpr uint32_t kDoubleClickMs = 400;
 constexpr int kSeekSeconds = 5;
 
@@ -161,8 +161,9 @@ bool Viewer::OnPlaybackKey(Tile& tile, uint32_t symbol) {
     if (symbol == ' ') {
       p.paused = !p.paused;
       sent = QCSDK_RemotePlayControl(tile.channel, p.paused ? 1 : 0, 0) == 1;
-    } else if (symbol == '-' || symbol == '+' || symbol == '=') {
-      const bool faster = symbol != '-';
+    } else if (symbol == '-' || symbol == '+' || symbol == '=' || symbol == kKeypadMinus ||
+               symbol == kKeypadPlus) {
+      const bool faster = symbol != '-' && symbol != kKeypadMinus;
       sent = QCSDK_RemotePlayControl(tile.channel, faster ? 2 : 3, 0) == 1;
       if (sent) p.speed = std::clamp(p.speed + (faster ? 1 : -1), -4, 4);
     } else if (symbol == '1') {
@@ -274,14 +275,17 @@ void Viewer::BackToLive(Tile& tile, const char* why) {
   m_window.Flush();
 }
 
-bool Viewer::ScriptStepDone() const {
-  // A list asked for has arrived; a playback started shows its pictures.
+bool Viewer::ScriptStepDone() {
+  // A list asked for has arrived; a playback started has shown its first
+  // pictures (later steps may pause it).
   return std::none_of(m_tiles.begin(), m_tiles.end(), [](const auto& tile) {
     if (tile->mode == Tile::Mode::kListing) return true;
-    if (tile->mode != Tile::Mode::kPlaying) return false;
+    if (tile->mode != Tile::Mode::kPlaying || tile->playback.shown) return false;
     StreamInfo info{};
-    return QCSDK_GetStreamInfo(tile->channel, &info) != 1 || info.totalFrames == 0 ||
-           info.framesReceived < 2 || tile->decoded.load() < tile->playback.decodedAtStart + 2;
+    tile->playback.shown = QCSDK_GetStreamInfo(tile->channel, &info) == 1 && info.totalFrames > 0 &&
+                           info.framesReceived >= 2 &&
+                           tile->decoded.load() >= tile->playback.decodedAtStart + 2;
+    return !tile->playback.shown;
   });
 }
 
