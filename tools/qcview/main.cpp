@@ -39,9 +39,9 @@ const char kUsage[] =
     "                     window there instead of on DISPLAY\n"
     "  --screenshot FILE  headless: write a PNG of the window and end, once every\n"
     "                     tile has shown pictures and the --keys have run, after\n"
-    "                     --after SECONDS more (default 2)\n"
-    "                     or --timeout SECONDS (default 30) have passed; the exit\n"
-    "                     status is then 3 when some tile showed none\n"
+    "                     --after SECONDS more (default 2), or once --timeout\n"
+    "                     SECONDS (default 30) have passed; the exit status is\n"
+    "                     then 3 when some tile showed none\n"
     "  --keys K1,K2,...   press these keys once every tile shows pictures, each\n"
     "                     after what the one before asked for (a recording list,\n"
     "                     a playback's pictures) has arrived: a character, or one\n"
@@ -59,7 +59,7 @@ const char kUsage[] =
     "  while playing       space pause/resume, - slower, + (=) faster, 1 normal\n"
     "                      speed, Left/Right 5 s back/forward, Home from the start\n"
     "  Escape              live again (from a list or playback); else quit\n"
-    "  q                   quit\n";
+    "  q                   quit (so do SIGINT and SIGTERM)\n";
 
 // Key symbols by name for --keys; a single character stands for itself.
 bool ParseKeys(const std::string& text, std::vector<uint32_t>& keys) {

@@ -123,6 +123,7 @@ int Viewer::Run(int width, int height) {
     for (auto& tile : m_tiles) {
       if (tile->link == Tile::Link::kWaiting && now >= tile->retryAt) Connect(*tile);
     }
+    m_window.Flush();
     if (now >= nextTick) {
       Tick();
       nextTick = now + kTickPeriod;

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <thread>
 
-#include "hostlib/event_names.h"
 #include "hostlib/png_writer.h"
 #include "viewer.h"
 #include "viewer_tile.h"
