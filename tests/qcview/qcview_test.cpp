@@ -143,7 +143,7 @@ TEST(QcviewTest, ScreenshotShowsEveryTilesPictureAndStatus) {
 }
 
 // Scripted keys: Tab and f show the 16:9 tile alone in the whole window, with bars beside it; p
-// and Return list the first tile's recordings and play the first of them in the tile.
+// and Return list a tile's recordings and play the first of them in the tile until it ends.
 TEST(QcviewTest, KeysShowATileAloneAndPlayARecording) {
   if (hostlib::FindProgram("Xvfb").empty()) GTEST_SKIP() << "Xvfb is not installed";
   const ViewerRun alone =
@@ -161,6 +161,18 @@ TEST(QcviewTest, KeysShowATileAloneAndPlayARecording) {
   ASSERT_EQ(play.tiles.size(), 1u);
   EXPECT_NE(play.tiles[0].text.find("PLAY "), std::string::npos) << play.tiles[0].text;
   EXPECT_GE(Colours(play.picture, play.tiles[0].picture).size(), 16u);
+
+  // A playback that runs out gives the tile back to live pictures (the OCT tile, with the grid's).
+  const ViewerRun ended = RunViewer("ended", {"--grid", "2x1", "--keys", "Tab,p,Return,live"});
+  ASSERT_EQ(ended.tiles.size(), 2u);
+  for (const Tile& t : ended.tiles) {
+    int fps = 0;  // 25 live; what is left of a playback's last second when live does not come back
+    const std::size_t at = t.text.find("connected");
+    ASSERT_NE(at, std::string::npos) << t.text;
+    std::sscanf(t.text.c_str() + at, "connected %*dx%*d %d fps", &fps);
+    EXPECT_GE(fps, 10) << t.text;
+  }
+  EXPECT_NE(ended.tiles[1].text.find("playback ended"), std::string::npos);
 }
 
 // A device that goes away and comes back on the same ports: the tile connects again by itself and

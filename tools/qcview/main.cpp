@@ -45,7 +45,9 @@ const char kUsage[] =
     "  --keys K1,K2,...   press these keys once every tile shows pictures, each\n"
     "                     after what the one before asked for (a recording list,\n"
     "                     a playback's pictures) has arrived: a character, or one\n"
-    "                     of Return Escape Tab space Left Right Up Down Home\n"
+    "                     of Return Escape Tab space Left Right Up Down Home;\n"
+    "                     \"live\" presses nothing and waits until every tile is\n"
+    "                     live again (a playback ended)\n"
     "A tile whose connect fails or whose link ends shows why, with its last picture\n"
     "dimmed, and connects again after 1 s, 2 s, 4 s ... up to 30 s.\n"
     "Keys (on the selected tile):\n"
@@ -64,8 +66,11 @@ const char kUsage[] =
 // Key symbols by name for --keys; a single character stands for itself.
 bool ParseKeys(const std::string& text, std::vector<uint32_t>& keys) {
   static const std::pair<const char*, uint32_t> kNames[] = {
-      {"Return", 0xff0d}, {"Escape", 0xff1b}, {"Tab", 0xff09},  {"space", ' '},  {"Left", 0xff51},
-      {"Up", 0xff52},     {"Right", 0xff53},  {"Down", 0xff54}, {"Home", 0xff50}};
+      {"Return", 0xff0d}, {"Escape", 0xff1b},
+      {"Tab", 0xff09},    {"space", ' '},
+      {"Left", 0xff51},   {"Up", 0xff52},
+      {"Right", 0xff53},  {"Down", 0xff54},
+      {"Home", 0xff50},   {"live", qcview::kScriptWaitForLive}};
   std::size_t start = 0;
   while (start <= text.size()) {
     const std::size_t comma = std::min(text.find(',', start), text.size());

@@ -130,7 +130,14 @@ int Viewer::Run(int width, int height) {
     }
     const bool allLive = AllLive();
     if (allLive && m_nextKey < m_options.keys.size() && ScriptStepDone()) {
-      OnKey(m_options.keys[m_nextKey++], false, false);
+      const uint32_t key = m_options.keys[m_nextKey];
+      if (key != kScriptWaitForLive) {
+        OnKey(key, false, false);
+        ++m_nextKey;
+      } else if (std::all_of(m_tiles.begin(), m_tiles.end(),
+                             [](const auto& t) { return t->mode == Tile::Mode::kLive; })) {
+        ++m_nextKey;
+      }
     }
     if (headless && !live && allLive && m_nextKey == m_options.keys.size() && ScriptStepDone()) {
       live = true;

@@ -39,6 +39,10 @@ struct ViewerOptions {
   std::vector<uint32_t> keys;
 };
 
+// A scripted step that presses nothing and waits until every tile is live
+// again (its list closed, its playback ended).
+constexpr uint32_t kScriptWaitForLive = 0x1000000;
+
 // Exit status of a screenshot written before every tile showed pictures.
 constexpr int kExitTilesNotLive = 3;
 
