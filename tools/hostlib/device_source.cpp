@@ -41,14 +41,23 @@ bool Resolve(std::string& host, std::string& error) {
 
 std::string DeviceSource::Label() const {
   std::string label = transport == QCSDK_TRANSPORT_OCT ? "oct " : "nxl ";
-  label += host;
+  label += name.empty() ? host : name;
   if (!byNumber) label.append(":").append(std::to_string(port));
   label.append("/").append(std::to_string(channel));
   if (stream != 0) label.append("/").append(std::to_string(stream));
   return label;
 }
 
-bool ParseDeviceSource(const std::string& text, DeviceSource& out, std::string& error) {
+bool DeviceSource::Resolve(std::string& error) {
+  if (name.empty()) return true;
+  std::string address = name;
+  if (!hostlib::Resolve(address, error)) return false;
+  host = address;
+  return true;
+}
+
+bool ParseDeviceSource(const std::string& text, DeviceSource& out, std::string& error,
+                       bool resolve) {
   DeviceSource source;
   std::string rest;
   if (text.rfind("nxl://", 0) == 0) {
@@ -93,9 +102,12 @@ bool ParseDeviceSource(const std::string& text, DeviceSource& out, std::string& 
     error = "'" + text + "': an address needs a port";
     return false;
   }
-  if (!source.byNumber && !Resolve(source.host, error)) {
-    error = "'" + text + "': " + error;
-    return false;
+  if (!source.byNumber && inet_pton(AF_INET, source.host.c_str(), &address) != 1) {
+    source.name = source.host;
+    if (resolve && !source.Resolve(error)) {
+      error = "'" + text + "': " + error;
+      return false;
+    }
   }
   for (int32_t* field : {&source.channel, &source.stream}) {
     if (path.empty()) break;

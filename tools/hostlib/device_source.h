@@ -18,6 +18,7 @@ namespace hostlib {
 struct DeviceSource {
   int32_t transport = 0;  // QCSDK_TRANSPORT_*
   std::string host;       // dotted address or number
+  std::string name;       // the host name given, resolved into `host` ("" for none)
   bool byNumber = false;
   int32_t port = 0;
   int32_t channel = 0;
@@ -25,8 +26,11 @@ struct DeviceSource {
   std::string user = "admin";
   std::string password = "admin";
 
-  // "nxl 127.0.0.1:4000/0", "oct A1001/1", ...
+  // "nxl 127.0.0.1:4000/0", "oct A1001/1", "nxl camera.lan:4000/0" ...
   std::string Label() const;
+  // Looks the host name up again (a name's address may change between
+  // connects); false, with the reason in `error`, when it does not resolve.
+  bool Resolve(std::string& error);
   // QCSDK_Connect2 with these settings; the channel number or -1.
   int32_t Connect(void* userData) const {
     return QCSDK_Connect2(transport, host.c_str(), port, channel, stream, user.c_str(),
@@ -35,7 +39,9 @@ struct DeviceSource {
 };
 
 // False, with the reason in `error`, for text that names no device channel
-// or a host name that does not resolve.
-bool ParseDeviceSource(const std::string& text, DeviceSource& out, std::string& error);
+// or (with `resolve`) a host name that does not resolve. Without `resolve`
+// a name is kept for DeviceSource::Resolve.
+bool ParseDeviceSource(const std::string& text, DeviceSource& out, std::string& error,
+                       bool resolve = true);
 
 }  // namespace hostlib

@@ -4,6 +4,7 @@
 // channels. Headless, it writes a PNG of its window and ends.
 #include <qcsdk/qcsdk.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -37,11 +38,53 @@ const char kUsage[] =
     "  --xvfb             start a private virtual X server (Xvfb) and show the\n"
     "                     window there instead of on DISPLAY\n"
     "  --screenshot FILE  headless: write a PNG of the window and end, once every\n"
-    "                     tile has shown pictures for --after SECONDS (default 2)\n"
-    "                     or --timeout SECONDS (default 30) have passed; the exit\n"
-    "                     status is then 3 when some tile showed none\n"
-    "Keys: Tab / Shift+Tab, Control+arrows or a click select a tile; arrows pan and\n"
-    "tilt it while held; s snapshot; r start/stop recording; a sound on/off; q quit.\n";
+    "                     tile has shown pictures and the --keys have run, after\n"
+    "                     --after SECONDS more (default 2), or once --timeout\n"
+    "                     SECONDS (default 30) have passed; the exit status is\n"
+    "                     then 3 when some tile showed none\n"
+    "  --keys K1,K2,...   press these keys once every tile shows pictures, each\n"
+    "                     after what the one before asked for (a recording list,\n"
+    "                     a playback's pictures) has arrived: a character, or one\n"
+    "                     of Return Escape Tab space Left Right Up Down Home;\n"
+    "                     \"live\" presses nothing and waits until every tile is\n"
+    "                     live again (a playback ended)\n"
+    "A tile whose connect fails or whose link ends shows why, with its last picture\n"
+    "dimmed, and connects again after 1 s, 2 s, 4 s ... up to 30 s.\n"
+    "Keys (on the selected tile):\n"
+    "  Tab / Shift+Tab, Control+arrows, a click  select a tile\n"
+    "  f, a double click   the tile alone in the whole window, and back (also Escape)\n"
+    "  arrows              pan and tilt while held\n"
+    "  s snapshot (PNG)    r start/stop recording    a sound on/off\n"
+    "  p                   the device's recordings of today, in the tile:\n"
+    "                      Up/Down choose, Left/Right the day before/after,\n"
+    "                      Enter plays it in the tile\n"
+    "  while playing       space pause/resume, - slower, + (=) faster, 1 normal\n"
+    "                      speed, Left/Right 5 s back/forward, Home from the start\n"
+    "  Escape              live again (from a list or playback); else quit\n"
+    "  q                   quit (so do SIGINT and SIGTERM)\n";
+
+// Key symbols by name for --keys; a single character stands for itself.
+bool ParseKeys(const std::string& text, std::vector<uint32_t>& keys) {
+  static const std::pair<const char*, uint32_t> kNames[] = {
+      {"Return", 0xff0d}, {"Escape", 0xff1b},
+      {"Tab", 0xff09},    {"space", ' '},
+      {"Left", 0xff51},   {"Up", 0xff52},
+      {"Right", 0xff53},  {"Down", 0xff54},
+      {"Home", 0xff50},   {"live", qcview::kScriptWaitForLive}};
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    const std::size_t comma = std::min(text.find(',', start), text.size());
+    const std::string name = text.substr(start, comma - start);
+    uint32_t symbol = name.size() == 1 ? static_cast<uint8_t>(name[0]) : 0;
+    for (const auto& [known, value] : kNames) {
+      if (name == known) symbol = value;
+    }
+    if (symbol == 0) return false;
+    keys.push_back(symbol);
+    start = comma + 1;
+  }
+  return true;
+}
 
 bool ParsePair(const char* text, char separator, int& a, int& b) {
   char* end = nullptr;
@@ -79,7 +122,9 @@ int main(int argc, char** argv) {
     } else if (arg.rfind("--", 0) != 0) {
       hostlib::DeviceSource source;
       std::string error;
-      if (!hostlib::ParseDeviceSource(arg, source, error)) {
+      // Names are looked up at each connect: one that does not resolve is
+      // shown on its tile and tried again.
+      if (!hostlib::ParseDeviceSource(arg, source, error, false)) {
         std::fprintf(stderr, "qcview: %s\n", error.c_str());
         return 2;
       }
@@ -99,6 +144,8 @@ int main(int argc, char** argv) {
       ok = ParseSeconds(value, options.after);
     } else if (arg == "--timeout") {
       ok = ParseSeconds(value, options.timeout);
+    } else if (arg == "--keys") {
+      ok = ParseKeys(value, options.keys);
     } else {
       ok = false;
     }

@@ -11,7 +11,7 @@ namespace qcview {
 
 struct TileBoxes {
   Box tile;    // the whole cell
-  Box video;   // where the player draws
+  Box video;   // where pictures and the tile's messages go
   Box status;  // the status line
 };
 
@@ -19,7 +19,14 @@ constexpr int kFrameWidth = 2;
 constexpr int kStatusHeight = 16;  // fits the 13-pixel "fixed" font
 
 // Tiles in reading order; the cells share the window's width and height
-// evenly (the last column and row take what division leaves over).
-std::vector<TileBoxes> LayOutGrid(int columns, int rows, int width, int height, int statusHeight);
+// evenly (the last column and row take what division leaves over). With
+// `alone` at a tile's index, that tile takes the whole window and every
+// other tile gets empty boxes.
+std::vector<TileBoxes> LayOutGrid(int columns, int rows, int width, int height, int statusHeight,
+                                  int alone = -1);
+
+// The largest box of the picture's aspect ratio centred in `area` (the rest
+// is left for bars); `area` itself when the picture's size is unknown.
+Box FitPicture(const Box& area, int pictureWidth, int pictureHeight);
 
 }  // namespace qcview

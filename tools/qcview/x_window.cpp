@@ -178,11 +178,7 @@ bool XWindow::Capture(int width, int height, std::vector<uint8_t>& bgra, std::st
   // Pixels of 32 bits are read with the visual's masks; other layouts are
   // not expected from the servers this runs on.
   const xcb_setup_t* setup = xcb_get_setup(m_conn);
-  int bitsPerPixel = 0;
-  for (auto formats = xcb_setup_pixmap_formats_iterator(setup); formats.rem > 0;
-       xcb_format_next(&formats)) {
-    if (formats.data->depth == image->depth) bitsPerPixel = formats.data->bits_per_pixel;
-  }
+  const int bitsPerPixel = BitsPerPixel(image->depth);
   const std::size_t pixels = static_cast<std::size_t>(width) * height;
   if (bitsPerPixel != 32 ||
       static_cast<std::size_t>(xcb_get_image_data_length(image.get())) < pixels * 4) {
@@ -208,6 +204,51 @@ bool XWindow::Capture(int width, int height, std::vector<uint8_t>& bgra, std::st
     bgra[i * 4 + 3] = 255;
   }
   return true;
+}
+
+int XWindow::BitsPerPixel(uint8_t depth) const {
+  for (auto formats = xcb_setup_pixmap_formats_iterator(xcb_get_setup(m_conn)); formats.rem > 0;
+       xcb_format_next(&formats)) {
+    if (formats.data->depth == depth) return formats.data->bits_per_pixel;
+  }
+  return 0;
+}
+
+bool XWindow::CaptureBox(const Box& box, std::vector<uint8_t>& pixels) {
+  const int w = box.right - box.left, h = box.bottom - box.top;
+  if (w <= 0 || h <= 0) return false;
+  xcb_generic_error_t* failure = nullptr;
+  auto image = Own(xcb_get_image_reply(
+      m_conn,
+      xcb_get_image(m_conn, XCB_IMAGE_FORMAT_Z_PIXMAP, m_window, static_cast<int16_t>(box.left),
+                    static_cast<int16_t>(box.top), static_cast<uint16_t>(w),
+                    static_cast<uint16_t>(h), ~0u),
+      &failure));
+  std::free(failure);
+  const std::size_t bytes = static_cast<std::size_t>(w) * h * 4;
+  if (!image || image->depth != m_screen->root_depth || BitsPerPixel(image->depth) != 32 ||
+      static_cast<std::size_t>(xcb_get_image_data_length(image.get())) < bytes) {
+    return false;
+  }
+  const uint8_t* data = xcb_get_image_data(image.get());
+  pixels.assign(data, data + bytes);
+  return true;
+}
+
+void XWindow::PutBox(const Box& box, const std::vector<uint8_t>& pixels) {
+  const int w = box.right - box.left, h = box.bottom - box.top;
+  if (w <= 0 || h <= 0 || pixels.size() < static_cast<std::size_t>(w) * h * 4) return;
+  // In bands of rows that fit one request (the request header takes 24 bytes).
+  const std::size_t maxBytes = xcb_get_maximum_request_length(m_conn) * 4u - 64;
+  const int band = std::max(1, static_cast<int>(maxBytes / (static_cast<std::size_t>(w) * 4)));
+  for (int row = 0; row < h; row += band) {
+    const int rows = std::min(band, h - row);
+    xcb_put_image(m_conn, XCB_IMAGE_FORMAT_Z_PIXMAP, m_window, m_gc, static_cast<uint16_t>(w),
+                  static_cast<uint16_t>(rows), static_cast<int16_t>(box.left),
+                  static_cast<int16_t>(box.top + row), 0, m_screen->root_depth,
+                  static_cast<uint32_t>(rows) * w * 4,
+                  pixels.data() + static_cast<std::size_t>(row) * w * 4);
+  }
 }
 
 }  // namespace qcview

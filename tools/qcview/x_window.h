@@ -53,14 +53,20 @@ class XWindow {
   void Text(int left, int top, int maxWidth, const std::string& text, uint32_t rgb,
             uint32_t background);
   int textHeight() const { return m_ascent + m_descent; }
+  int charWidth() const { return m_charWidth; }
   void Flush() { xcb_flush(m_conn); }
   // Sends what was drawn and waits until the server has done it.
   void Sync();
   // The window's pixels as blue, green, red, 255, top-down rows.
   bool Capture(int width, int height, std::vector<uint8_t>& bgra, std::string& error);
+  // A box of the window in the server's own 32-bit pixel layout, and back;
+  // false when the server's pixels are not 32 bits.
+  bool CaptureBox(const Box& box, std::vector<uint8_t>& pixels);
+  void PutBox(const Box& box, const std::vector<uint8_t>& pixels);
 
  private:
   uint32_t Pixel(uint32_t rgb) const;
+  int BitsPerPixel(uint8_t depth) const;
 
   xcb_connection_t* m_conn = nullptr;
   const xcb_screen_t* m_screen = nullptr;
