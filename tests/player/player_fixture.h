@@ -77,7 +77,7 @@ inline int PatternIndex(const Picture& p, int frames, double* meanError = nullpt
     for (int row = 0; row < p.height; row += kLumaStep) {
       for (int x = 0; x < p.width; x += kLumaStep, ++i) {
         if (i >= p.ySamples.size()) return -1;
-        error += std::abs(p.ySamples[i] - vdevice::PatternLuma(x, row, index));
+        error += std::abs(p.ySamples[i] - vdevice::PatternLuma(x, row, index, p.height));
       }
     }
     error /= static_cast<double>(std::max<size_t>(i, 1));

@@ -19,6 +19,9 @@ extern "C" {
 namespace vdevice {
 namespace {
 
+// About the quality the encoders' default rate control gave the pattern.
+constexpr int kTestPatternQp = 23;
+
 void Check(int result, const char* what) {
   CheckAv(result, "media", what);
 }
@@ -30,13 +33,15 @@ std::shared_ptr<const MediaClip> Encode(VideoCodec codec, int width, int height,
   clip->width = width;
   clip->height = height;
   clip->fps = fps;
-  clip->frames = EncodePattern(
-      {.codec = codec == VideoCodec::kH265 ? PatternCodec::kH265 : PatternCodec::kH264,
-       .width = width,
-       .height = height,
-       .frames = frames,
-       .gop = gop,
-       .fps = fps});
+  clip->pattern = PatternOptions{
+      .codec = codec == VideoCodec::kH265 ? PatternCodec::kH265 : PatternCodec::kH264,
+      .width = width,
+      .height = height,
+      .frames = frames,
+      .gop = gop,
+      .fps = fps,
+      .qp = kTestPatternQp};
+  clip->frames = EncodePattern(*clip->pattern);
   return clip;
 }
 

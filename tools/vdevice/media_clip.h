@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,15 +23,18 @@ struct MediaClip {
   // The audio that goes with each picture, when the clip carries its own
   // (a camera's kept minutes); empty otherwise.
   std::vector<std::vector<uint8_t>> audio;
+  // How a test-pattern clip was encoded (none for a media file's video).
+  std::optional<PatternOptions> pattern;
 
   // Index of the key frame at or before `index` (0 when there is none).
   size_t KeyAtOrBefore(size_t index) const;
 };
 
 // A moving test pattern of `frames` pictures with a key frame every `gop`
-// pictures. Clips are shared: the same parameters give the same clip, which
-// is encoded once per process. Throws std::runtime_error when the encoder
-// is missing or fails.
+// pictures, at a constant quantiser so that a labelled key frame
+// (LabelledKeyFrame) can take the place of any of its key frames. Clips are shared: the same
+// parameters give the same clip, which is encoded once per process. Throws std::runtime_error when
+// the encoder is missing or fails.
 std::shared_ptr<const MediaClip> TestPatternClip(VideoCodec codec, int width, int height, int fps,
                                                  int frames, int gop);
 

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 
+#include "vdevice/live_label.h"
 #include "vdevice/stream_header.h"
 
 namespace vdevice {
@@ -157,8 +159,10 @@ void AppendLive(const VirtualDevice& device, uint8_t kind, const std::vector<uin
 
 }  // namespace
 
-std::vector<uint8_t> NxlSession::EncodeLive(const VirtualDevice& device, uint64_t index) {
-  const MediaFrame& frame = device.clip().frames[index % device.clip().frames.size()];
+std::vector<uint8_t> NxlSession::EncodeLive(const VirtualDevice& device, uint64_t index,
+                                            const MediaFrame* video) {
+  const MediaFrame& frame =
+      video != nullptr ? *video : device.clip().frames[index % device.clip().frames.size()];
   std::vector<uint8_t> out;
   AppendLive(device, frame.key ? kKeyFrame : kPFrame, frame.data, &out);
   AppendLive(device, kAudioFrame, device.AudioForFrame(index), &out);
@@ -211,6 +215,15 @@ bool NxlSession::SendFrame(bool playback, const MediaFrame& frame,
   return send(type, frame.data) && (audio.empty() || send(kAudioFrame, audio));
 }
 
+// Key frames carry the channel number (Nxl counts channels from 0; the
+// label from 1, as OCT does) and the clock; null for other frames.
+std::shared_ptr<const MediaFrame> NxlSession::LiveKeyFrame(uint64_t index) const {
+  const MediaClip& clip = device_.clip();
+  const size_t at = static_cast<size_t>(index % clip.frames.size());
+  if (!clip.frames[at].key) return nullptr;
+  return LabelledKeyFrame(clip, at, LiveLabel(info_.device_channel + 1, std::time(nullptr)));
+}
+
 bool NxlSession::SendLiveFrame(const Encoded& encoded) {
   bool header = false;
   uint64_t index = 0;
@@ -233,6 +246,9 @@ bool NxlSession::SendLiveFrame(const Encoded& encoded) {
   }
   if (device_.hostile() != nullptr) {
     SendFrame(false, clip.frames[index % clip.frames.size()], device_.AudioForFrame(index));
+  } else if (const auto labelled = LiveKeyFrame(index)) {
+    const std::vector<uint8_t> pair = EncodeLive(device_, index, labelled.get());
+    server.SendEncoded(info_.id, pair.data(), pair.size());
   } else {
     const std::vector<uint8_t>& pair = encoded(index);
     server.SendEncoded(info_.id, pair.data(), pair.size());

@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -39,8 +40,10 @@ class NxlSession {
   bool finished() const { return finished_; }
 
   void SetLive(bool on);
-  // The live frame of that index and its audio, as encoded messages.
-  static std::vector<uint8_t> EncodeLive(const VirtualDevice& device, uint64_t index);
+  // The live frame of that index (or `video` in its place) and its audio,
+  // as encoded messages.
+  static std::vector<uint8_t> EncodeLive(const VirtualDevice& device, uint64_t index,
+                                         const MediaFrame* video = nullptr);
   using Encoded = std::function<const std::vector<uint8_t>&(uint64_t index)>;
   // Sends the next live frame and its audio with one write (the stream
   // header before the first): `encoded` answers EncodeLive, kept by the
@@ -79,6 +82,7 @@ class NxlSession {
   // download_send_).
   void EndDownloadLocked();
   bool SendFrame(bool playback, const MediaFrame& frame, const std::vector<uint8_t>& audio);
+  std::shared_ptr<const MediaFrame> LiveKeyFrame(uint64_t index) const;
 
   using Clock = std::chrono::steady_clock;
   VirtualDevice& device_;

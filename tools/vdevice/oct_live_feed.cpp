@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <vector>
 
+#include "vdevice/live_label.h"
 #include "vdevice/oct_media_info.h"
 
 namespace vdevice {
@@ -83,7 +85,13 @@ uint64_t OctLiveFeed::NextKeyFrom(uint64_t index) const {
 
 void OctLiveFeed::Send(const Picture& p) {
   const MediaClip& clip = device_.clip();
-  const MediaFrame& frame = clip.frames[p.index % clip.frames.size()];
+  const size_t at = p.index % clip.frames.size();
+  // Key frames carry the channel number and the clock (OCT counts channels
+  // from 1).
+  const std::shared_ptr<const MediaFrame> labelled =
+      clip.frames[at].key ? LabelledKeyFrame(clip, at, LiveLabel(p.key.first, std::time(nullptr)))
+                          : nullptr;
+  const MediaFrame& frame = labelled ? *labelled : clip.frames[at];
   const uint32_t ms = OctTimestampMs(device_, p.index);
   const int reached =
       out_.PushFrame(p.key.first, p.key.second, frame.key ? OCTC_FRAME_KEY : OCTC_FRAME_P,

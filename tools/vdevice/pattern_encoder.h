@@ -8,7 +8,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "vdevice/av_owners.h"
 
 namespace vdevice {
 
@@ -30,6 +33,15 @@ struct PatternOptions {
   std::optional<std::array<uint8_t, 3>> flat = std::nullopt;
   std::string preset = "ultrafast";  // libx264/libx265 speed preset
   PatternChroma chroma = PatternChroma::k420;
+  int first = 0;  // pattern index of the first picture
+  // H.264/H.265: a constant quantiser and closed GOPs (0: the encoder's
+  // quality-based rate control). A key frame encoded alone with the same
+  // options then decodes as the sequence's own key frame of that index
+  // outside the label band, so it can take that key frame's place.
+  int qp = 0;
+  // Drawn in light digits into the label band of every picture (digits, 'C',
+  // 'H', ':' and spaces; other characters stay blank).
+  std::string label = "";
 };
 
 // One encoded picture.
@@ -45,11 +57,46 @@ const char* PatternEncoderName(PatternCodec codec);
 // simulator's control port for what this libavcodec cannot encode.
 bool PatternEncoderAvailable(PatternCodec codec);
 
+// An open encoder of the pattern (H.264 and H.265 without delay): each
+// picture's packet comes out of the call that encodes it. One thread at a
+// time.
+class PatternEncoder {
+ public:
+  // Throws std::runtime_error when the encoder is missing or fails to open.
+  explicit PatternEncoder(const PatternOptions& options);
+  ~PatternEncoder();
+  PatternEncoder(const PatternEncoder&) = delete;
+  PatternEncoder& operator=(const PatternEncoder&) = delete;
+
+  // Picture `index` of the pattern with the options' label; `key` forces an
+  // IDR picture, which in a constant-quantiser sequence (options.qp) decodes
+  // as the same picture from a fresh encoder would. The packets that came
+  // out (none while the encoder holds the picture back).
+  std::vector<MediaFrame> Encode(int index, bool key);
+  // The packets still held.
+  std::vector<MediaFrame> Flush();
+  // The label of the pictures encoded from now on.
+  void set_label(std::string label) { options_.label = std::move(label); }
+
+ private:
+  PatternOptions options_;
+  ContextPtr context_;
+  FramePtr frame_;
+  PacketPtr packet_;
+  int64_t pts_ = 0;
+};
+
 // One packet per picture, in decoding order, without B-frames, the first a
 // key frame. Throws std::runtime_error when the encoder is missing or fails.
 std::vector<MediaFrame> EncodePattern(const PatternOptions& options);
 
-// The value of the moving pattern's Y plane at (x, y) in picture `index`.
-uint8_t PatternLuma(int x, int y, int index);
+// The rows at the top of a picture of that height that the pattern keeps
+// flat, dark and the same in every picture: the band a label is drawn into
+// (32 rows up to 479 rows of height, 32 more per further 240 rows).
+int PatternLabelRows(int height);
+
+// The value of the moving pattern's Y plane at (x, y) in picture `index` of
+// a picture `height` rows high, without a label.
+uint8_t PatternLuma(int x, int y, int index, int height);
 
 }  // namespace vdevice
