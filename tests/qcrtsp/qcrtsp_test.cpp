@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include <cmath>
+
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
@@ -9,6 +15,7 @@
 #include <vector>
 
 #include "hostlib/child_process.h"
+#include "qcrtsp/audio_blocks.h"
 #include "support/event_log.h"
 #include "support/simulated_devices.h"
 
@@ -175,6 +182,50 @@ TEST_F(QcrtspServer, ALinkCutEndsItsClientsAndTheNextClientPlaysAgain) {
   }
   EXPECT_EQ(Count("mount cut: link ended"), 2);
   EXPECT_EQ(Count("mount cut: channel open"), 2);
+}
+
+}  // namespace
+
+namespace {
+
+// IMA ADPCM blocks as libavcodec codes them come out as the same sound in
+// mu-law, a sample for each sample.
+TEST(QcrtspAudio, ImaAdpcmBlocksBecomeTheSameSoundInMuLaw) {
+  const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_ADPCM_IMA_WAV);
+  ASSERT_NE(codec, nullptr);
+  std::unique_ptr<AVCodecContext, void (*)(AVCodecContext*)> c(
+      avcodec_alloc_context3(codec), [](AVCodecContext* p) { avcodec_free_context(&p); });
+  c->sample_rate = 8000;
+  c->ch_layout = AV_CHANNEL_LAYOUT_MONO;
+  c->sample_fmt = AV_SAMPLE_FMT_S16P;
+  ASSERT_EQ(avcodec_open2(c.get(), codec, nullptr), 0);
+  std::unique_ptr<AVFrame, void (*)(AVFrame*)> frame(av_frame_alloc(),
+                                                     [](AVFrame* f) { av_frame_free(&f); });
+  frame->nb_samples = c->frame_size;
+  frame->format = c->sample_fmt;
+  ASSERT_EQ(av_channel_layout_copy(&frame->ch_layout, &c->ch_layout), 0);
+  ASSERT_EQ(av_frame_get_buffer(frame.get(), 0), 0);
+  auto* samples = reinterpret_cast<int16_t*>(frame->data[0]);
+  for (int i = 0; i < c->frame_size; ++i)
+    samples[i] = static_cast<int16_t>(8000 * std::sin(i * 0.3));
+  std::unique_ptr<AVPacket, void (*)(AVPacket*)> packet(av_packet_alloc(),
+                                                        [](AVPacket* p) { av_packet_free(&p); });
+  ASSERT_EQ(avcodec_send_frame(c.get(), frame.get()), 0);
+  ASSERT_EQ(avcodec_receive_packet(c.get(), packet.get()), 0);
+
+  std::vector<uint8_t> mu;
+  qcrtsp::ImaAdpcmToMuLaw(packet->data, static_cast<size_t>(packet->size), 1, mu);
+  ASSERT_EQ(static_cast<int>(mu.size()), c->frame_size);
+  double error = 0;
+  for (int i = 0; i < c->frame_size; ++i) {
+    const int v = ~mu[static_cast<size_t>(i)] & 0xFF;  // G.711 mu-law back to linear
+    const int magnitude = (((v & 0x0F) << 3) + 0x84) << ((v >> 4) & 7);
+    error += std::abs(((v & 0x80) ? 0x84 - magnitude : magnitude - 0x84) - samples[i]);
+  }
+  EXPECT_LT(error / c->frame_size, 400) << "of a sine of amplitude 8000";
+  mu.clear();
+  qcrtsp::ImaAdpcmToMuLaw(packet->data, 3, 1, mu);  // shorter than its header
+  EXPECT_TRUE(mu.empty());
 }
 
 }  // namespace

@@ -82,6 +82,14 @@ class Server {
     };
     g_unix_signal_add(SIGINT, quit, m_loop);
     g_unix_signal_add(SIGTERM, quit, m_loop);
+    // SIGUSR1 starts the latency figures of --stats anew (a benchmark's window).
+    g_unix_signal_add(
+        SIGUSR1,
+        +[](gpointer self) -> gboolean {
+          for (auto& m : static_cast<Server*>(self)->m_mounts) m->ClearLatencySamples();
+          return G_SOURCE_CONTINUE;
+        },
+        this);
     g_main_loop_run(m_loop);
     EventLine("stopping");
     for (auto& m : m_mounts) m->Close();

@@ -348,4 +348,9 @@ std::vector<double> Mount::LatencySamples() const {
   return samples;
 }
 
+void Mount::ClearLatencySamples() {
+  std::lock_guard<std::mutex> guard(m_statsMutex);
+  m_latencyMs.clear();
+}
+
 }  // namespace qcrtsp

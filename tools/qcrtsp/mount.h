@@ -51,6 +51,7 @@ class Mount {
   // Milliseconds from a frame reaching the host to its last RTP packet
   // leaving the payloader: the sorted samples.
   std::vector<double> LatencySamples() const;
+  void ClearLatencySamples();
 
  private:
   enum class State { kIdle, kConnecting, kOpen };

@@ -24,6 +24,7 @@ const char kHelp[] =
     "                     clients must sign in (RTSP digest authentication)\n"
     "  --linger SECONDS   how long a channel stays open unused      [5]\n"
     "  --stats            on exit, print each mount's frame latency (p50, p99)\n"
+    "                     since the start or the last SIGUSR1\n"
     "  --help             this text\n"
     "\n"
     "DEVICE-URL:\n"
