@@ -147,11 +147,14 @@ TEST_F(QcrtspServer, FfmpegFfprobeAndRtspsrcReadH264AndH265OverUdpAndTcp) {
 
 TEST_F(QcrtspServer, ClientsOfAMountShareOneChannelClosedAfterTheLastAndPasswordsChecked) {
   const std::string dir = ::testing::TempDir();
-  std::string first;
-  std::thread other([&] { first = Record("h264", "udp", 4, dir + "qcrtsp_first.mp4"); });
-  ASSERT_TRUE(WaitLines("client plays mount h264", 1));
-  const std::string second = Record("h264", "tcp", 2, dir + "qcrtsp_second.mp4");
-  other.join();
+  std::string first, second;
+  std::thread one([&] { first = Record("h264", "udp", 4, dir + "qcrtsp_first.mp4"); });
+  EXPECT_TRUE(WaitLines("client plays mount h264", 1));
+  std::thread two([&] { second = Record("h264", "tcp", 2, dir + "qcrtsp_second.mp4"); });
+  EXPECT_TRUE(WaitLines("client plays mount h264", 2));
+  EXPECT_EQ(devices.nxl(0).client_count(), 1u);  // both clients, one device link
+  two.join();
+  one.join();
   EXPECT_EQ(Count("client plays mount h264"), 2);
   EXPECT_EQ(Count("mount h264: channel open"), 1);
   EXPECT_EQ(first.substr(0, 13), "h264\n320\n240\n");
