@@ -163,6 +163,13 @@ TEST_F(QcrtspServer, ClientsOfAMountShareOneChannelClosedAfterTheLastAndPassword
   ASSERT_TRUE(WaitLines("mount h264: channel closed", 1));
   EXPECT_TRUE(qcsdk::test::WaitUntil([&] { return devices.nxl(0).client_count() == 0; }));
 
+  // The command line: help, and usage errors that start nothing.
+  EXPECT_EQ(Client(std::string(QCRTSP_PROGRAM) + " --help").status, 0);
+  EXPECT_EQ(Client(std::string(QCRTSP_PROGRAM) + " --port 1 --user u a=nxl://127.0.0.1:1").status,
+            2);
+  EXPECT_EQ(Client(std::string(QCRTSP_PROGRAM) + " a=nxl://127.0.0.1:1 a=nxl://127.0.0.1:2").status,
+            2);
+
   const std::string wrong = "rtsp://u:x@" + base.substr(base.find('@') + 1) + "h264";
   const ClientRun refused = Client("ffprobe -v error " + wrong);
   EXPECT_NE(refused.status, 0);
