@@ -111,6 +111,8 @@ GstElement* Mount::CreatePipeline() {
   m_audioCodec = info.audioCodec;
   m_audioChannels = std::max(1, info.audioParam2);
   m_waitKey = true;
+  m_sourcesEnded = false;
+  m_served = info;
   EventLine("mount " + m_name + ": serving " + DescribeStream(info, m_audio != nullptr));
   return bin;
 }
@@ -213,6 +215,7 @@ void Mount::ReleasePipelineLocked() {
 
 void Mount::OnEvent(int32_t event) {
   bool ended = false;
+  int32_t changed = -1;  // the channel whose stream description changed
   {
     std::lock_guard<std::mutex> guard(m_mutex);
     switch (event) {
@@ -220,9 +223,7 @@ void Mount::OnEvent(int32_t event) {
         m_state = State::kOpen;
         EventLine("mount " + m_name + ": channel open");
         break;
-      case QCSDK_EVENT_STREAM_CHANGED:
-        EventLine("mount " + m_name + ": stream description changed");
-        break;
+      case QCSDK_EVENT_STREAM_CHANGED: changed = m_channel; break;
       case QCSDK_EVENT_AUTH_FAILED:
       case QCSDK_EVENT_NO_CHANNEL:
       case QCSDK_EVENT_BAD_CONNECT_TYPE:
@@ -252,7 +253,26 @@ void Mount::OnEvent(int32_t event) {
     }
   }
   m_changed.notify_all();
+  if (changed >= 0) ended = StreamChanged(changed);
   if (ended) m_linkEnded(*this);
+}
+
+bool Mount::StreamChanged(int32_t channel) {
+  StreamInfo info{};
+  if (QCSDK_GetStreamInfo(channel, &info) != 1) return false;
+  std::lock_guard<std::mutex> guard(m_mutex);
+  const bool same = info.videoCodec == m_served.videoCodec && info.width == m_served.width &&
+                    info.height == m_served.height && info.audioCodec == m_served.audioCodec;
+  EventLine("mount " + m_name + ": stream now " + DescribeStream(info, m_audio != nullptr) +
+            (same || m_pipeline == nullptr ? "" : "; its clients end and start anew"));
+  if (same || m_pipeline == nullptr) return false;
+  // The pipeline's parsers and payloaders fit the old stream only: its
+  // clients end as at a link's end, the next one gets a pipeline that fits.
+  m_sourcesEnded = true;
+  for (GstAppSrc* src : {m_video, m_audio}) {
+    if (src != nullptr) gst_app_src_end_of_stream(src);
+  }
+  return true;
 }
 
 void Mount::OnFrame(const RawFrame& frame) {
@@ -271,7 +291,9 @@ void Mount::OnFrame(const RawFrame& frame) {
       if (firstKey) m_changed.notify_all();
     }
     src = audio ? m_audio : m_video;
-    if (src == nullptr || frame.type > QCSDK_FRAME_AUDIO || frame.type < 0) return;
+    if (src == nullptr || m_sourcesEnded || frame.type > QCSDK_FRAME_AUDIO || frame.type < 0) {
+      return;
+    }
     if (m_waitKey) {
       // The pipeline starts with a key frame once it plays.
       if (audio || frame.type != QCSDK_FRAME_KEY || !Playing(src)) return;

@@ -57,6 +57,8 @@ class Mount {
   enum class State { kIdle, kConnecting, kOpen };
   bool Acquire(StreamInfo& info, bool& audio);
   void MediaEnded(GstRTSPMedia* media);
+  // True when the pipeline no longer fits the channel's new description.
+  bool StreamChanged(int32_t channel);
   void CloseIfUnused();
   void ReleasePipelineLocked();
   void PushVideo(GstAppSrc* src, const RawFrame& frame);
@@ -82,8 +84,10 @@ class Mount {
   GstRTSPMedia* m_media = nullptr;
   GstAppSrc* m_video = nullptr;
   GstAppSrc* m_audio = nullptr;
-  bool m_waitKey = true;  // nothing goes in before a key frame
-  int m_audioCodec = 0;   // QCSDK_GetStreamInfo's code of the pipeline's audio
+  bool m_waitKey = true;        // nothing goes in before a key frame
+  bool m_sourcesEnded = false;  // the pipeline's streams were ended
+  StreamInfo m_served{};        // the stream the pipeline was made for
+  int m_audioCodec = 0;         // QCSDK_GetStreamInfo's code of the pipeline's audio
   int m_audioChannels = 1;
   std::vector<uint8_t> m_converted;  // reused for IMA ADPCM blocks
 
