@@ -47,11 +47,12 @@ class QcrtspServer : public ::testing::Test {
     const int h265 = devices.AddDevice("type=2,codec=h265", &error).oct;
     const int cut = devices.AddDevice("type=2,fault=drop-after:60", &error).nxl;
     ASSERT_TRUE(h264 > 0 && h265 > 0 && cut > 0) << error;
-    ASSERT_TRUE(
-        server.Start(QCRTSP_PROGRAM, {"--port", "0", "--linger", "1", "--user", "u", "--password",
-                                      "p", "h264=nxl://127.0.0.1:" + std::to_string(h264) + "/0",
-                                      "h265=oct://127.0.0.1:" + std::to_string(h265) + "/1",
-                                      "cut=nxl://127.0.0.1:" + std::to_string(cut) + "/0"}));
+    ASSERT_TRUE(server.Start(
+        QCRTSP_PROGRAM,
+        {"--port", "0", "--linger", "1", "--user", "u", "--password", "p",
+         "h264=nxl://127.0.0.1:" + std::to_string(h264) + "/0",
+         "h265=oct://127.0.0.1:" + std::to_string(h265) + "/1",
+         "cut=nxl://127.0.0.1:" + std::to_string(cut) + "/0", "none=nxl://127.0.0.1:1/0"}));
     reader = std::thread([this] {
       for (std::string line; server.ReadLine(line);) {
         std::lock_guard lock(mutex);
@@ -175,6 +176,10 @@ TEST_F(QcrtspServer, ClientsOfAMountShareOneChannelClosedAfterTheLastAndPassword
   EXPECT_NE(refused.status, 0);
   EXPECT_NE(refused.out.find("401"), std::string::npos) << refused.out;
   EXPECT_EQ(Count("mount h264: opening channel"), 1);
+  // A device that cannot be reached: the client is told so at once.
+  const ClientRun none = Client("ffprobe -v error " + base + "none");
+  EXPECT_NE(none.out.find("400 Bad Request"), std::string::npos) << none.out;
+  EXPECT_EQ(Count("mount none: channel not opened: "), 1);
 }
 
 TEST_F(QcrtspServer, ALinkCutEndsItsClientsAndTheNextClientPlaysAgain) {

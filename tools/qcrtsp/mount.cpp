@@ -176,7 +176,10 @@ void Mount::CloseIfUnused() {
       g_source_unref(m_linger);
       m_linger = nullptr;
     }
-    if (m_pipeline != nullptr || m_building > 0 || m_state != State::kOpen) return;
+    // Also a channel still connecting: its first client gave up waiting.
+    if (m_pipeline != nullptr || m_building > 0 || m_state == State::kIdle || m_channel < 0) {
+      return;
+    }
     channel = m_channel;
     m_channel = -1;
     m_state = State::kIdle;
