@@ -22,11 +22,11 @@ foreach(lib qvsp qp qvc octc)
   endif()
 endforeach()
 
-# The tools (component "tools"): the viewer, the command-line tool and the
+# The tools (component "tools"): the viewer, the command-line tool, the RTSP server and the
 # device simulator, installed as qcsdk-vdevice. They find the SDK's libraries
 # through a run path relative to themselves, so they start from any prefix
 # without LD_LIBRARY_PATH.
-foreach(tool qcview qcctl)
+foreach(tool qcview qcctl qcrtsp)
   if(TARGET ${tool})
     set_target_properties(${tool} PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
     install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)

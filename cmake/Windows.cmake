@@ -33,7 +33,7 @@ endif()
 # Parts whose Windows code has not landed yet are left out of Windows builds
 # (see docs/windows.md): the tools, which need X11, POSIX processes or the
 # in-process simulator.
-set(QCSDK_WIN32_PENDING hostlib vdevice qcview qcctl qcdemo)
+set(QCSDK_WIN32_PENDING hostlib vdevice qcview qcctl qcdemo qcrtsp)
 # The test folders (tests/<name>) that build on Windows so far.
 set(QCSDK_WIN32_TESTS mp4pkg netio nxl oct player win32_host oct_channel nxl_channel discovery grpc
   files log spine nxl_e2e hostile)

@@ -261,7 +261,8 @@ typedef struct QCSDK_OkipResult {
 /* Link and channel events (QCSDK_EVENT_*). */
 typedef void(QCSDK_CALLBACK* EventCallback)(int32_t channel, int32_t event, const char* data,
                                             int32_t value, void* pUserData);
-/* Every undecoded frame of a channel whose stream carries H.264. */
+/* Every undecoded frame of a channel whose stream carries H.264, or of every
+ * codec once QCSDK_SetRawDataAllCodecs switched that on for the channel. */
 typedef void(QCSDK_CALLBACK* RawDataCallback)(int32_t channel, const RawFrame* frame,
                                               void* pUserData);
 /* Download progress and end (QCSDK_DOWNLOAD_*). */
@@ -419,6 +420,24 @@ QCSDK_API int32_t QCSDK_CALL QCSDK_SetVideoPreview(int32_t channel, void* hWnd,
 QCSDK_API int32_t QCSDK_CALL QCSDK_SetAudioPreview(int32_t channel, void* hWnd);
 /* Asks the device to send (non-zero) or pause (0) video. Nxl only; 0 on OCT. */
 QCSDK_API int32_t QCSDK_CALL QCSDK_EnableVideoData(int32_t channel, int32_t bEnable);
+/* By default the RawDataCallback receives a channel's frames only while its
+ * stream carries H.264 (the switch follows each stream description). With
+ * bOn non-zero it receives every frame of the channel whatever the codec,
+ * from the next frame on, until called again with 0 or the channel ends:
+ *  - video (types 0 key, 1 P, 2 B) as the device coded it: H.264 and H.265
+ *    as Annex B byte streams (start codes, parameter sets in key frames),
+ *    MPEG-4 Part 2 as elementary stream; one picture per call;
+ *  - audio (type 3): one block as the device coded it: G.711 A-law or
+ *    mu-law bytes (one byte a sample), IMA ADPCM blocks in the WAV layout
+ *    (per channel a 4-byte header: 16-bit predictor, step index, 0; then
+ *    4-bit samples, low nibble first), AAC as ADTS frames or raw access
+ *    units;
+ *  - other types as the transport passed them.
+ * RawFrame says only the type; the codec, the picture size, the audio's
+ * sample rate, channels and bits are those of QCSDK_GetStreamInfo, which
+ * the host reads again on event QCSDK_EVENT_STREAM_CHANGED. Returns 1, or
+ * 0 when the number names no channel. */
+QCSDK_API int32_t QCSDK_CALL QCSDK_SetRawDataAllCodecs(int32_t channel, int32_t bOn);
 /* The current stream description; 0 unless connected. */
 QCSDK_API int32_t QCSDK_CALL QCSDK_GetStreamInfo(int32_t channel, StreamInfo* pInfo);
 /* Records the live stream to a local file whose extension must match the

@@ -95,6 +95,7 @@ int32_t CallExport(FakeLibraries& fake, const std::string& e, int32_t n, int32_t
   if (e == "SetVideoPreview") return QCSDK_SetVideoPreview(n, given(0, &rect), given(1, &rect));
   if (e == "SetAudioPreview") return QCSDK_SetAudioPreview(n, given(0, &rect));
   if (e == "EnableVideoData") return QCSDK_EnableVideoData(n, a);
+  if (e == "SetRawDataAllCodecs") return QCSDK_SetRawDataAllCodecs(n, a);
   if (e == "GetStreamInfo") return QCSDK_GetStreamInfo(n, &info);
   if (e == "StartRec") return QCSDK_StartRec(n, "a.sv4");
   if (e == "StopRec") return QCSDK_StopRec(n);

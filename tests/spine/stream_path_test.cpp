@@ -46,6 +46,15 @@ TEST_F(StreamPathTest, StreamInfoMapsEveryCode) {
     const size_t raw = host.Raw().size();
     ch->OnFrame(1, frame, 4);
     EXPECT_EQ(host.Raw().size(), raw + (row.Bool("raw data") ? 1 : 0));
+    // Every codec on: each frame reaches the host, across records; off again: as before.
+    ASSERT_EQ(QCSDK_SetRawDataAllCodecs(0, 1), 1);
+    ch->OnFrame(3, frame, 4);
+    Info(field("video field"), 1, field("kind field"), field("audio field"));
+    ch->OnFrame(1, frame, 4);
+    EXPECT_EQ(host.Raw().size(), raw + (row.Bool("raw data") ? 3 : 2));
+    ASSERT_EQ(QCSDK_SetRawDataAllCodecs(0, 0), 1);
+    ch->OnFrame(3, frame, 4);
+    EXPECT_EQ(host.Raw().size(), raw + (row.Bool("raw data") ? 4 : 2));
   }
   EXPECT_EQ(QCSDK_GetStreamInfo(0, nullptr), 0);
 }

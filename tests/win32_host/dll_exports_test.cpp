@@ -40,7 +40,7 @@ const Export kFacade[] = {
     EXPORT(QCSDK_Connect),
     EXPORT(QCSDK_Connect2), EXPORT(QCSDK_Disconnect), EXPORT(QCSDK_GetDeviceInfo),
     EXPORT(QCSDK_EnableDecoder), EXPORT(QCSDK_SetVideoPreview), EXPORT(QCSDK_SetAudioPreview),
-    EXPORT(QCSDK_EnableVideoData), EXPORT(QCSDK_GetStreamInfo), EXPORT(QCSDK_StartRec),
+    EXPORT(QCSDK_EnableVideoData), EXPORT(QCSDK_SetRawDataAllCodecs), EXPORT(QCSDK_GetStreamInfo), EXPORT(QCSDK_StartRec),
     EXPORT(QCSDK_StopRec), EXPORT(QCSDK_GetRemoteRecFileList), EXPORT(QCSDK_RemotePlay),
     EXPORT(QCSDK_RemotePlayControl), EXPORT(QCSDK_Refresh), EXPORT(QCSDK_DownloadRemoteFile),
     EXPORT(QCSDK_RemoteRecording), EXPORT(QCSDK_StartTalk), EXPORT(QCSDK_StopTalk),

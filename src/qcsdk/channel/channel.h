@@ -93,6 +93,9 @@ class Channel : public asl::NoCopyable {
   bool GetDeviceInfo(int32_t* pDeviceType);
   bool EnableDecoder(bool bEnable);
   bool GetStreamInfo(StreamInfo* pInfo);
+  // On: every frame goes to the raw-data callback whatever the stream's
+  // codec; off (the default): only while the stream carries H.264.
+  void SetRawDataAllCodecs(bool bOn) { m_bRawAllCodecs.store(bOn, std::memory_order_relaxed); }
   bool SetVideoPreview(void* hWnd, const QCSDK_Rect* pRect);
   bool SetAudioPreview(void* hWnd);
   bool SaveBitmap(const char* szFilename);
@@ -175,6 +178,7 @@ class Channel : public asl::NoCopyable {
   std::atomic<bool> m_bAudioPreview{false};
   GrpcContext* m_pGrpc = nullptr;
   std::atomic<bool> m_bRawData{false};
+  std::atomic<bool> m_bRawAllCodecs{false};
   std::atomic<bool> m_bInfoReceived{false};
   std::atomic<bool> m_bKeyFrameSeen{false};
   std::unique_ptr<os::RecursiveLock> m_pDecodedLock;

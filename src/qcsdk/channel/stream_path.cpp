@@ -15,7 +15,8 @@
 namespace qcsdk {
 
 void Channel::OnFrame(int32_t nType, const uint8_t* pData, int32_t nLength) {
-  if (m_bRawData.load(std::memory_order_relaxed)) {
+  if (m_bRawData.load(std::memory_order_relaxed) ||
+      m_bRawAllCodecs.load(std::memory_order_relaxed)) {
     if (RawDataCallback fn = g_pfnRawData.load(std::memory_order_acquire)) {
       RawFrame frame{nType, pData, nLength};
       fn(m_nChannel, &frame, m_pUserData);

@@ -89,6 +89,13 @@ QCSDK_API int32_t QCSDK_CALL QCSDK_EnableVideoData(int32_t channel, int32_t bEna
   return WithChannel(channel, 0, [&](Channel& c) { return c.EnableVideoData(bEnable != 0); });
 }
 
+QCSDK_API int32_t QCSDK_CALL QCSDK_SetRawDataAllCodecs(int32_t channel, int32_t bOn) {
+  return WithChannel(channel, 0, [&](Channel& c) {
+    c.SetRawDataAllCodecs(bOn != 0);
+    return true;
+  });
+}
+
 QCSDK_API int32_t QCSDK_CALL QCSDK_GetStreamInfo(int32_t channel, StreamInfo* pInfo) {
   return WithChannel(channel, 0, [&](Channel& c) { return c.GetStreamInfo(pInfo); });
 }
