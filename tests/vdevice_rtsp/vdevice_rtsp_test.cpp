@@ -150,6 +150,14 @@ TEST_F(CameraThroughSimulator, PicturesAudioAndKeptMinutesReachTheSdkOnBothTrans
     std::filesystem::remove(file);
     EXPECT_NE(bytes.find(std::string("\0\0\1\x67", 4)), std::string::npos) << bytes.size();
   }
+  // Played back on OCT, the live pictures held back meanwhile, they reach the decoder.
+  ASSERT_EQ(QCSDK_RemotePlay(h264[1], 0), 1);
+  int live = 0;
+  ASSERT_TRUE(seen.Wait([&] {
+    live = seen.pictures[h264[1]];
+    return seen.events[{h264[1], QCSDK_EVENT_STREAM_CHANGED}] > 0;
+  }));
+  EXPECT_TRUE(seen.Wait([&] { return seen.pictures[h264[1]] >= live + 10; }));
 }
 
 TEST_F(CameraThroughSimulator, CameraStoppingEndsTheLinksAndItsReturnBringsPicturesBack) {
