@@ -44,16 +44,17 @@ std::shared_ptr<const MediaFrame> LabelledKeyFrame(const MediaClip& clip, size_t
     encoders.erase(&clip);  // a fresh one next time
     return nullptr;
   }
-  slot = std::make_shared<const MediaFrame>(std::move(frames.front()));
+  const auto made = std::make_shared<const MediaFrame>(std::move(frames.front()));
+  slot = made;
   // Labels of past seconds are not asked for again: keep the cache to about
   // the labels of the last seconds (a frame still being sent stays alive
-  // through its holder).
+  // through its holder). Clearing frees `slot` itself: only `made` is used
+  // after it.
   if (cache.size() > 256) {
-    const auto keep = slot;
     cache.clear();
-    cache[Key{&clip, index, label}] = keep;
+    cache[Key{&clip, index, label}] = made;
   }
-  return slot;
+  return made;
 }
 
 }  // namespace vdevice
