@@ -46,13 +46,16 @@ Mount::~Mount() {
   ReleasePipelineLocked();
 }
 
+void Mount::CancelLingerLocked() {
+  if (m_linger == nullptr) return;
+  g_source_destroy(m_linger);
+  g_source_unref(m_linger);
+  m_linger = nullptr;
+}
+
 bool Mount::Acquire(StreamInfo& info, bool& audio) {
   std::unique_lock<std::mutex> lock(m_mutex);
-  if (m_linger != nullptr) {
-    g_source_destroy(m_linger);
-    g_source_unref(m_linger);
-    m_linger = nullptr;
-  }
+  CancelLingerLocked();
   if (m_state == State::kIdle) {
     m_state = State::kConnecting;
     m_sawKey = m_sawAudio = false;
@@ -171,11 +174,7 @@ void Mount::CloseIfUnused() {
   int32_t channel = -1;
   {
     std::lock_guard<std::mutex> guard(m_mutex);
-    if (m_linger != nullptr) {
-      g_source_destroy(m_linger);
-      g_source_unref(m_linger);
-      m_linger = nullptr;
-    }
+    CancelLingerLocked();
     // Also a channel still connecting: its first client gave up waiting.
     if (m_pipeline != nullptr || m_building > 0 || m_state == State::kIdle || m_channel < 0) {
       return;
@@ -192,11 +191,7 @@ void Mount::Close() {
   int32_t channel = -1;
   {
     std::lock_guard<std::mutex> guard(m_mutex);
-    if (m_linger != nullptr) {
-      g_source_destroy(m_linger);
-      g_source_unref(m_linger);
-      m_linger = nullptr;
-    }
+    CancelLingerLocked();
     if (m_state == State::kIdle) return;
     channel = m_channel;
     m_channel = -1;

@@ -60,6 +60,8 @@ class Mount {
   // True when the pipeline no longer fits the channel's new description.
   bool StreamChanged(int32_t channel);
   void CloseIfUnused();
+  // Stops the linger timer, if one runs (under m_mutex).
+  void CancelLingerLocked();
   void ReleasePipelineLocked();
   void PushVideo(GstAppSrc* src, const RawFrame& frame);
   void PushAudio(GstAppSrc* src, const RawFrame& frame);
