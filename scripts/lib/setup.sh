@@ -8,12 +8,10 @@ QCSDK_PACKAGES=(
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
   libsdl2-dev
   libgstrtspserver-1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
-  gstreamer1.0-plugins-bad gstreamer1.0-libav gstreamer1.0-tools
+  gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-tools
   libgtest-dev libgmock-dev libbenchmark-dev
   libxcb1-dev libxcb-shm0-dev xvfb xfonts-base
   dpkg-dev lintian
-  libgstrtspserver-1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
-  gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav
 )
 
 qcsdk_install_packages() {
