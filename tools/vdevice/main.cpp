@@ -19,8 +19,10 @@ extern "C" {
 
 namespace {
 
+// Follows "usage: " and the name the program was started by (it is
+// installed as qcsdk-vdevice).
 const char kUsage[] =
-    "usage: vdevice [options] --device SETTINGS [--device SETTINGS ...]\n"
+    " [options] --device SETTINGS [--device SETTINGS ...]\n"
     "Serves virtual devices on 127.0.0.1 and prints one line per device:\n"
     "  device <index> nxl=127.0.0.1:<port> oct=127.0.0.1:<port> number=<group><number>\n"
     "         type=<t> channels=<n> [search=<port>] [okip=<port>] [oct-search=<port>]\n"
@@ -60,6 +62,12 @@ bool StartsWith(const std::string& s, const char* prefix) {
   return s.rfind(prefix, 0) == 0;
 }
 
+// The name the program was started by, without its folder.
+const char* Program(const char* argv0) {
+  const char* slash = std::strrchr(argv0, '/');
+  return slash != nullptr ? slash + 1 : argv0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -76,7 +84,7 @@ int main(int argc, char** argv) {
     };
     std::string v, error;
     if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
+      std::printf("usage: %s%s", Program(argv[0]), kUsage);
       std::fputs(vdevice::DeviceSpecHelp(), stdout);
       return 0;
     } else if (arg == "--device" && value(&v)) {
@@ -105,12 +113,14 @@ int main(int argc, char** argv) {
       untilStdin = true;
     } else if (arg == "--print-ports") {
     } else {
-      std::fprintf(stderr, "vdevice: unknown or incomplete option '%s'\n%s", arg.c_str(), kUsage);
+      std::fprintf(stderr, "%s: unknown or incomplete option '%s'\nusage: %s%s", Program(argv[0]),
+                   arg.c_str(), Program(argv[0]), kUsage);
       return 2;
     }
   }
   if (specs.empty() && controlPort < 0) {
-    std::fprintf(stderr, "vdevice: no --device given\n%s", kUsage);
+    std::fprintf(stderr, "%s: no --device given\nusage: %s%s", Program(argv[0]), Program(argv[0]),
+                 kUsage);
     return 2;
   }
   if (directoryPort < 0 || directoryPort > 65535 || searchPort < -1 || searchPort > 65535 ||
